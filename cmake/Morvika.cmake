@@ -1,0 +1,38 @@
+# Shared build settings for Morvika's own targets.
+
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+
+# Warnings as errors for our code only; third-party headers come in as SYSTEM.
+add_library(morvika_warnings INTERFACE)
+target_compile_options(morvika_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Werror
+  -Wno-missing-field-initializers)
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(morvika_warnings INTERFACE -Wno-gnu-zero-variadic-macro-arguments)
+endif()
+
+if(MORVIKA_SANITIZE)
+  add_compile_options(-fsanitize=${MORVIKA_SANITIZE} -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=${MORVIKA_SANITIZE})
+  if(MORVIKA_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()
+
+if(MORVIKA_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "MORVIKA_FUZZ needs clang (configure with CXX=clang++ CC=clang)")
+endif()
+
+set(MORVIKA_VERSION_MAJOR ${PROJECT_VERSION_MAJOR})
+set(MORVIKA_VERSION_MINOR ${PROJECT_VERSION_MINOR})
+set(MORVIKA_VERSION_PATCH ${PROJECT_VERSION_PATCH})
+set(MORVIKA_VERSION_TWEAK ${PROJECT_VERSION_TWEAK})
+
+# morvika_library(NAME SOURCES... [LIBS ...]): a static library of one folder.
+function(morvika_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PUBLIC_LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE morvika_warnings ${ARG_LIBS} PUBLIC ${ARG_PUBLIC_LIBS})
+endfunction()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every Morvika test: a normal build and an
+# AddressSanitizer + UndefinedBehaviorSanitizer build (clang), both running the whole
+# suite, the second also running every fuzz target briefly on its seed corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+bash tools/setup.sh
+
+# shellcheck source=tools/test-services.sh
+source tools/test-services.sh
+start_test_services
+trap stop_test_services EXIT
+
+JOBS=${MORVIKA_JOBS:-$(nproc)}
+
+echo "== normal build =="
+cmake -S . -B build/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/normal -j "$JOBS"
+(cd build/normal && ctest --output-on-failure -j "$JOBS" --timeout 600)
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build, with fuzz targets =="
+CC=clang CXX=clang++ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMORVIKA_SANITIZE=address,undefined -DMORVIKA_FUZZ=ON -DMORVIKA_BENCH=OFF
+cmake --build build/asan -j "$JOBS"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}
+export LSAN_OPTIONS=suppressions=$ROOT/tools/lsan.supp:${LSAN_OPTIONS:-}
+(cd build/asan && ctest --output-on-failure -j "$JOBS" --timeout 900)
