@@ -1,0 +1,272 @@
+// Draws Morvika's pictures (icons, button strips, frame pieces) into an assets folder.
+// The committed files under assets/Pictures are this program's output:
+//   morvika-asset-gen <assets-dir>
+#include <QColor>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QString>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+using Glyph = std::function<void(QPainter&, const QRectF&, const QColor&)>;
+
+const QColor kInk(52, 74, 58);
+const QColor kAccent(230, 126, 34);
+const QColor kButtonMask(198, 218, 135);   // transparent colour of the button strips
+const QColor kDialogMask(255, 247, 140);   // transparent colour of the dialog close button
+
+void MicGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    p.setPen(QPen(ink, r.width() / 14.0, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(ink);
+    const QRectF capsule(r.center().x() - r.width() * 0.14, r.top() + r.height() * 0.12,
+                         r.width() * 0.28, r.height() * 0.48);
+    p.drawRoundedRect(capsule, capsule.width() / 2, capsule.width() / 2);
+    p.setBrush(Qt::NoBrush);
+    const QRectF arc(r.center().x() - r.width() * 0.25, r.top() + r.height() * 0.28,
+                     r.width() * 0.5, r.height() * 0.45);
+    p.drawArc(arc, 180 * 16, 180 * 16);
+    p.drawLine(QPointF(r.center().x(), arc.bottom()), QPointF(r.center().x(), r.bottom() - r.height() * 0.1));
+    p.drawLine(QPointF(r.center().x() - r.width() * 0.15, r.bottom() - r.height() * 0.1),
+               QPointF(r.center().x() + r.width() * 0.15, r.bottom() - r.height() * 0.1));
+}
+
+void CameraGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    const QRectF body(r.left() + r.width() * 0.1, r.top() + r.height() * 0.3, r.width() * 0.55, r.height() * 0.4);
+    p.drawRoundedRect(body, r.width() * 0.06, r.width() * 0.06);
+    QPainterPath lens;
+    lens.moveTo(body.right(), r.center().y());
+    lens.lineTo(r.right() - r.width() * 0.08, r.top() + r.height() * 0.3);
+    lens.lineTo(r.right() - r.width() * 0.08, r.bottom() - r.height() * 0.3);
+    lens.closeSubpath();
+    p.drawPath(lens);
+}
+
+void ChatGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    const QRectF bubble(r.left() + r.width() * 0.12, r.top() + r.height() * 0.18, r.width() * 0.76, r.height() * 0.5);
+    p.drawRoundedRect(bubble, r.width() * 0.14, r.width() * 0.14);
+    QPainterPath tail;
+    tail.moveTo(bubble.left() + bubble.width() * 0.25, bubble.bottom() - 1);
+    tail.lineTo(bubble.left() + bubble.width() * 0.15, r.bottom() - r.height() * 0.12);
+    tail.lineTo(bubble.left() + bubble.width() * 0.5, bubble.bottom() - 1);
+    p.drawPath(tail);
+    p.setBrush(Qt::white);
+    for (int i = 0; i < 3; ++i) {
+        const double x = bubble.left() + bubble.width() * (0.28 + 0.22 * i);
+        p.drawEllipse(QPointF(x, bubble.center().y()), r.width() * 0.05, r.width() * 0.05);
+    }
+}
+
+void FolderGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    QPainterPath folder;
+    folder.moveTo(r.left() + r.width() * 0.1, r.top() + r.height() * 0.25);
+    folder.lineTo(r.left() + r.width() * 0.38, r.top() + r.height() * 0.25);
+    folder.lineTo(r.left() + r.width() * 0.46, r.top() + r.height() * 0.33);
+    folder.lineTo(r.right() - r.width() * 0.1, r.top() + r.height() * 0.33);
+    folder.lineTo(r.right() - r.width() * 0.1, r.bottom() - r.height() * 0.2);
+    folder.lineTo(r.left() + r.width() * 0.1, r.bottom() - r.height() * 0.2);
+    folder.closeSubpath();
+    p.drawPath(folder);
+    p.setPen(QPen(Qt::white, r.width() / 14.0, Qt::SolidLine, Qt::RoundCap));
+    const double cx = r.center().x();
+    p.drawLine(QPointF(cx, r.top() + r.height() * 0.42), QPointF(cx, r.bottom() - r.height() * 0.3));
+    p.drawLine(QPointF(cx - r.width() * 0.1, r.bottom() - r.height() * 0.4), QPointF(cx, r.bottom() - r.height() * 0.3));
+    p.drawLine(QPointF(cx + r.width() * 0.1, r.bottom() - r.height() * 0.4), QPointF(cx, r.bottom() - r.height() * 0.3));
+}
+
+void WindowGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    p.setPen(QPen(ink, r.width() / 16.0));
+    p.setBrush(Qt::white);
+    const QRectF win(r.left() + r.width() * 0.12, r.top() + r.height() * 0.2, r.width() * 0.76, r.height() * 0.58);
+    p.drawRect(win);
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    p.drawRect(QRectF(win.left(), win.top(), win.width(), win.height() * 0.2));
+    p.setBrush(kAccent);
+    p.drawEllipse(QPointF(win.center().x(), win.center().y() + win.height() * 0.1), r.width() * 0.1, r.width() * 0.1);
+}
+
+void HelpGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    p.drawEllipse(r.adjusted(r.width() * 0.15, r.height() * 0.15, -r.width() * 0.15, -r.height() * 0.15));
+    QFont font;
+    font.setBold(true);
+    font.setPixelSize(static_cast<int>(r.height() * 0.5));
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(r, Qt::AlignCenter, "?");
+}
+
+void ExitGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    // Down into the tray: a bar with an arrow pointing at it.
+    p.setPen(QPen(ink, r.width() / 10.0, Qt::SolidLine, Qt::RoundCap));
+    const double cx = r.center().x();
+    p.drawLine(QPointF(r.left() + r.width() * 0.2, r.bottom() - r.height() * 0.2),
+               QPointF(r.right() - r.width() * 0.2, r.bottom() - r.height() * 0.2));
+    p.drawLine(QPointF(cx, r.top() + r.height() * 0.18), QPointF(cx, r.bottom() - r.height() * 0.38));
+    p.drawLine(QPointF(cx - r.width() * 0.16, r.bottom() - r.height() * 0.52), QPointF(cx, r.bottom() - r.height() * 0.38));
+    p.drawLine(QPointF(cx + r.width() * 0.16, r.bottom() - r.height() * 0.52), QPointF(cx, r.bottom() - r.height() * 0.38));
+}
+
+void LoginGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    // Two people joined by a line.
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    for (double fx : {0.3, 0.7}) {
+        const double x = r.left() + r.width() * fx;
+        p.drawEllipse(QPointF(x, r.top() + r.height() * 0.32), r.width() * 0.1, r.width() * 0.1);
+        p.drawPie(QRectF(x - r.width() * 0.17, r.top() + r.height() * 0.48, r.width() * 0.34, r.height() * 0.4), 0, 180 * 16);
+    }
+    p.setPen(QPen(kAccent, r.width() / 14.0, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(r.left() + r.width() * 0.42, r.top() + r.height() * 0.32),
+               QPointF(r.left() + r.width() * 0.58, r.top() + r.height() * 0.32));
+}
+
+void CloseGlyph(QPainter& p, const QRectF& r, const QColor& ink)
+{
+    p.setPen(QPen(ink, r.width() / 8.0, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(r.topLeft() + QPointF(r.width() * 0.3, r.height() * 0.3), r.bottomRight() - QPointF(r.width() * 0.3, r.height() * 0.3));
+    p.drawLine(QPointF(r.right() - r.width() * 0.3, r.top() + r.height() * 0.3), QPointF(r.left() + r.width() * 0.3, r.bottom() - r.height() * 0.3));
+}
+
+bool Save(const QImage& image, const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    if (!image.save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+// A strip of four frames: disabled, pressed, normal, hot.
+QImage ButtonStrip(const Glyph& glyph, int size, const QColor& mask)
+{
+    QImage image(size * 4, size, QImage::Format_RGB32);
+    image.fill(mask);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor faces[4] = {QColor(200, 200, 190), QColor(236, 214, 120), QColor(250, 250, 236), QColor(255, 244, 190)};
+    const QColor inks[4] = {QColor(150, 150, 150), kInk.darker(130), kInk, kInk};
+    for (int look = 0; look < 4; ++look) {
+        const QRectF cell(look * size + 1.5, 1.5, size - 3, size - 3);
+        const QRectF face = look == 1 ? cell.translated(1, 1) : cell;
+        p.setPen(QPen(look == 3 ? kAccent : QColor(150, 160, 120), 1));
+        p.setBrush(faces[look]);
+        p.drawRoundedRect(face, size / 6.0, size / 6.0);
+        glyph(p, face.adjusted(size * 0.12, size * 0.12, -size * 0.12, -size * 0.12), inks[look]);
+    }
+    return image;
+}
+
+QImage Icon(const Glyph& glyph, const QColor& back, const QColor& ink, bool crossed = false)
+{
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(back);
+    p.drawEllipse(QRectF(1, 1, 30, 30));
+    glyph(p, QRectF(4, 4, 24, 24), ink);
+    if (crossed) {
+        p.setPen(QPen(QColor(200, 40, 40), 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(7, 25), QPointF(25, 7));
+    }
+    return image;
+}
+
+QImage Gradient(int w, int h, const QColor& top, const QColor& bottom)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient g(0, 0, 0, h);
+    g.setColorAt(0, top);
+    g.setColorAt(1, bottom);
+    p.fillRect(image.rect(), g);
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: morvika-asset-gen ASSETS_DIR [PREVIEW.png]\n");
+        return 2;
+    }
+    const QString root = QString::fromLocal8Bit(argv[1]) + "/Pictures/Standard/";
+    bool ok = true;
+    const QColor iconBack(226, 240, 200);
+
+    ok &= Save(ButtonStrip(ExitGlyph, 32, kButtonMask), root + "Button/ButtonExit.bmp");
+    ok &= Save(ButtonStrip(LoginGlyph, 32, kButtonMask), root + "Button/ButtonLogin.bmp");
+    ok &= Save(ButtonStrip(ChatGlyph, 32, kButtonMask), root + "Button/ButtonChat.bmp");
+    ok &= Save(ButtonStrip(FolderGlyph, 32, kButtonMask), root + "Button/ButtonFtp.bmp");
+    ok &= Save(ButtonStrip(WindowGlyph, 32, kButtonMask), root + "Button/ButtonWinSh.bmp");
+    ok &= Save(ButtonStrip(HelpGlyph, 32, kButtonMask), root + "Button/ButtonHelp.bmp");
+    ok &= Save(ButtonStrip(CloseGlyph, 16, kDialogMask), root + "Button/ButtonExitDlg.bmp");
+
+    ok &= Save(Icon(MicGlyph, iconBack, kInk), root + "Icon/Icon_MicN.ico");
+    ok &= Save(Icon(MicGlyph, QColor(220, 220, 220), QColor(120, 120, 120), true), root + "Icon/Icon_MicD.ico");
+    ok &= Save(Icon(CameraGlyph, iconBack, kInk), root + "Icon/Icon_CameraN.ico");
+    ok &= Save(Icon(CameraGlyph, QColor(220, 220, 220), QColor(120, 120, 120), true), root + "Icon/Icon_CameraD.ico");
+    ok &= Save(Icon(LoginGlyph, QColor(255, 247, 140), kInk), root + "Icon/Morvika.ico");
+    ok &= Save(Icon(LoginGlyph, QColor(255, 247, 140), kInk), root + "Icon/Icon_Task.ico");
+
+    ok &= Save(Gradient(8, 20, QColor(240, 241, 198), QColor(206, 216, 150)), root + "Frame/StatBar-center.bmp");
+    ok &= Save(Gradient(8, 40, QColor(250, 250, 220), QColor(214, 224, 160)), root + "Frame/ToolBar-center.bmp");
+    QImage title = Icon(LoginGlyph, QColor(255, 247, 140), kInk).scaled(18, 18, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    ok &= Save(title.convertToFormat(QImage::Format_RGB32), root + "Frame/TitleIcon.bmp");
+    QImage grip(12, 12, QImage::Format_RGB32);
+    grip.fill(QColor(240, 241, 198));
+    {
+        QPainter p(&grip);
+        p.setPen(QColor(128, 128, 128));
+        for (int i = 3; i < 12; i += 3) p.drawLine(i, 11, 11, i);
+    }
+    ok &= Save(grip, root + "Frame/Resize.bmp");
+    if (argc == 3) {
+        // A contact sheet of every picture, enlarged, for looking at them.
+        QImage sheet(560, 420, QImage::Format_RGB32);
+        sheet.fill(Qt::white);
+        QPainter p(&sheet);
+        int y = 4;
+        for (const char* name : {"ButtonExit", "ButtonLogin", "ButtonChat", "ButtonFtp", "ButtonWinSh", "ButtonHelp"}) {
+            const QImage strip(root + "Button/" + name + ".bmp");
+            p.drawImage(QRect(4, y, strip.width() * 2, strip.height() * 2), strip);
+            y += strip.height() * 2 + 2;
+        }
+        int x = 280;
+        for (const char* name : {"Icon_MicN", "Icon_MicD", "Icon_CameraN", "Icon_CameraD", "Morvika"}) {
+            const QImage icon(root + "Icon/" + name + ".ico");
+            p.drawImage(QRect(x, 4, 48, 48), icon);
+            x += 52;
+        }
+        p.end();
+        ok &= Save(sheet, QString::fromLocal8Bit(argv[2]));
+    }
+    return ok ? 0 : 1;
+}
