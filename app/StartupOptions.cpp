@@ -1,0 +1,96 @@
+#include "app/StartupOptions.h"
+
+#include <charconv>
+
+namespace {
+
+bool ParsePort(const std::string& text, std::uint16_t& port)
+{
+    unsigned value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        value == 0 || value > 65535) {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+const char* StartupUsage()
+{
+    return "usage: morvika [options]\n"
+           "  --profile DIR       keep settings, log and lock file in DIR\n"
+           "  --port N            host the own session on port N (default 7066)\n"
+           "  --connect HOST[:PORT]  join HOST's session at start-up\n"
+           "  --password TEXT     password presented with --connect\n"
+           "  --message TEXT      greeting presented with --connect\n"
+           "  --minimized         start hidden in the tray\n"
+           "  --help              show this text\n"
+           "  --version           show the program version\n";
+}
+
+std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>& args, std::string& error)
+{
+    StartupOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = "option " + arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--minimized") {
+            options.minimized = true;
+        } else if (arg == "--profile") {
+            if (!value(options.profileDir)) return std::nullopt;
+            if (options.profileDir.empty()) {
+                error = "--profile needs a folder";
+                return std::nullopt;
+            }
+        } else if (arg == "--port") {
+            if (!value(text)) return std::nullopt;
+            if (!ParsePort(text, options.port)) {
+                error = "--port needs a number from 1 to 65535, not '" + text + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--connect") {
+            if (!value(text)) return std::nullopt;
+            const auto colon = text.rfind(':');
+            if (colon != std::string::npos) {
+                const std::string port = text.substr(colon + 1);
+                if (!ParsePort(port, options.connectPort)) {
+                    error = "--connect needs HOST or HOST:PORT, not '" + text + "'";
+                    return std::nullopt;
+                }
+                text.resize(colon);
+            }
+            if (text.empty()) {
+                error = "--connect needs a host name or address";
+                return std::nullopt;
+            }
+            options.connectHost = text;
+        } else if (arg == "--password") {
+            if (!value(options.password)) return std::nullopt;
+        } else if (arg == "--message") {
+            if (!value(options.message)) return std::nullopt;
+        } else {
+            error = "unknown option '" + arg + "' (see --help)";
+            return std::nullopt;
+        }
+    }
+    if (options.connectHost.empty() && (!options.password.empty() || !options.message.empty())) {
+        error = "--password and --message go with --connect";
+        return std::nullopt;
+    }
+    return options;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the command line asks of a run of the program.
+struct StartupOptions {
+    std::string profileDir;          // --profile DIR: settings, working folder and lock live there
+    std::uint16_t port = 7066;       // --port N: own session port, and the default port to join
+    std::string connectHost;         // --connect HOST[:PORT]
+    std::uint16_t connectPort = 0;   // 0: the default port
+    std::string password;            // --password
+    std::string message;             // --message
+    bool minimized = false;          // --minimized: start hidden in the tray
+    bool help = false;
+    bool version = false;
+};
+
+// Parses argv (without the program name). On failure returns nullopt and sets error to a
+// one-line explanation for the user.
+std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>& args, std::string& error);
+
+// The --help text.
+const char* StartupUsage();
