@@ -12,15 +12,6 @@
 
 namespace {
 
-int g_argc = 1;
-char g_arg0[] = "winmsg_test";
-char* g_argv[] = {g_arg0, nullptr};
-
-QCoreApplication& App()
-{
-    static QCoreApplication app(g_argc, g_argv);
-    return app;
-}
 
 // Spins the event loop until the condition holds or a generous time-out passes.
 template <typename Cond>
@@ -61,7 +52,6 @@ void CountDrop(UINT, WPARAM, LPARAM lParam)
 
 TEST(WinMsgTest, PostedMessagesArriveInOrderOnTheTargetThread)
 {
-    App();
     Recorder target;
     std::thread poster([&] {
         for (WPARAM i = 0; i < 100; ++i) PostMessage(target.Handle(), 0x80DC, i, 7);
@@ -77,7 +67,6 @@ TEST(WinMsgTest, PostedMessagesArriveInOrderOnTheTargetThread)
 
 TEST(WinMsgTest, SendOnTheSameThreadIsADirectCall)
 {
-    App();
     Recorder target;
     bool delivered = false;
     EXPECT_EQ(SendMessage(target.Handle(), 0x80E6, 41, 0, &delivered), 42);
@@ -87,7 +76,6 @@ TEST(WinMsgTest, SendOnTheSameThreadIsADirectCall)
 
 TEST(WinMsgTest, SendFromAnotherThreadWaitsForTheAnswer)
 {
-    App();
     Recorder target;
     std::atomic<LRESULT> answer {-1};
     std::thread sender([&] { answer = SendMessage(target.Handle(), 0x8203, 9, 0); });
@@ -99,7 +87,6 @@ TEST(WinMsgTest, SendFromAnotherThreadWaitsForTheAnswer)
 
 TEST(WinMsgTest, WaitingSenderIsReleasedWhenTheTargetGoesAway)
 {
-    App();
     auto* target = new Recorder;
     const HWND handle = target->Handle();
     std::atomic<bool> returned {false};
@@ -121,7 +108,6 @@ TEST(WinMsgTest, WaitingSenderIsReleasedWhenTheTargetGoesAway)
 
 TEST(WinMsgTest, MessagesToAVanishedTargetAreDroppedWithTheirPayload)
 {
-    App();
     g_dropped = 0;
     auto* target = new Recorder;
     const HWND handle = target->Handle();

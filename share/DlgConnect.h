@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QTimer;
+
+// Asks the user whether a caller may join the own session. Result codes: 1 accepted,
+// 2 no answer in time, 1000 + i refused with reason i.
+class CDlgConnect : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kAccepted = 1;
+    static constexpr int kNoAnswer = 2;
+    static constexpr int kRefusedBase = 1000;
+    static constexpr int kDefaultTimeoutMs = 30000;
+
+    // playSound runs once when the dialog opens (the connect sound, if sounds are on).
+    CDlgConnect(const QString& userName, const QString& comment, std::function<void()> playSound,
+                QWidget* parent = nullptr, int timeoutMs = kDefaultTimeoutMs);
+
+    int ResultCode() const { return m_nResult; }
+
+    QComboBox* ReasonList() const { return m_pReasons; }
+
+    void accept() override;
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void OnTimer();
+
+    int m_nResult = kAccepted;
+    QLabel* m_pLine1;
+    QLabel* m_pLine2;
+    QComboBox* m_pReasons;
+    QTimer* m_pTimer;
+    std::function<void()> m_playSound;
+    bool m_bSoundPlayed = false;
+};

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+#include "session/WindowMessages.h"
+#include "share/ChatDlg.h"
+#include "share/DlgConnect.h"
+
+namespace {
+
+
+// Runs a modal dialog and lets act() operate on it once it is up.
+template <typename Act>
+int RunModal(QDialog& dialog, Act act)
+{
+    QTimer::singleShot(0, &dialog, [&] { act(); });
+    return dialog.exec();
+}
+
+TEST(DlgConnectTest, AcceptRefuseAndTimeOutGiveTheirCodes)
+{
+    int sounds = 0;
+    {
+        CDlgConnect dialog("太郎", "こんにちは", [&] { ++sounds; });
+        RunModal(dialog, [&] { dialog.findChild<QPushButton*>("accept")->click(); });
+        EXPECT_EQ(dialog.ResultCode(), 1);
+    }
+    {
+        CDlgConnect dialog("太郎", "", [&] { ++sounds; });
+        RunModal(dialog, [&] {
+            dialog.ReasonList()->setCurrentIndex(2);
+            dialog.findChild<QPushButton*>("refuse")->click();
+        });
+        EXPECT_EQ(dialog.ResultCode(), 1002);
+    }
+    {
+        // Escape refuses with the selected reason, the first by default.
+        CDlgConnect dialog("太郎", "", [&] { ++sounds; });
+        RunModal(dialog, [&] {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(&dialog, &escape);
+        });
+        EXPECT_EQ(dialog.ResultCode(), 1000);
+    }
+    {
+        CDlgConnect dialog("太郎", "", [&] { ++sounds; }, nullptr, 200);
+        dialog.exec();  // nobody answers
+        EXPECT_EQ(dialog.ResultCode(), 2);
+    }
+    EXPECT_EQ(sounds, 4);  // once per dialog
+}
+
+TEST(DlgConnectTest, ShowsTheCallerAndTheComment)
+{
+    CDlgConnect dialog("花子", "<b>会議</b>", nullptr);
+    EXPECT_EQ(dialog.findChild<QLabel*>("line1")->text(), QStringLiteral("花子 さんがログインしました"));
+    EXPECT_EQ(dialog.findChild<QLabel*>("line2")->text(), QStringLiteral("<b>会議</b>"));
+    EXPECT_EQ(dialog.findChild<QLabel*>("line2")->textFormat(), Qt::PlainText);  // a peer's text is never markup
+}
+
+class ChatSink : public CMsgTarget {
+public:
+    ~ChatSink() override { DetachMessages(); }
+    LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
+    {
+        if (message == WM_CHAT_SEND) {
+            const auto* block = reinterpret_cast<const SendBlock*>(lParam);
+            sent.emplace_back(reinterpret_cast<const char*>(block->bytes), block->count);
+        }
+        return 0;
+    }
+    std::vector<std::string> sent;
+};
+
+ChatHost Host(int* sounds, QRect* saved = nullptr)
+{
+    ChatHost host;
+    host.userName = [] { return QStringLiteral("Taro"); };
+    host.loadRect = [] { return QRect(QPoint(10, 20), QPoint(348, 161)); };
+    host.saveRect = [saved](const QRect& r) {
+        if (saved) *saved = r;
+    };
+    host.playSound = [sounds] { ++*sounds; };
+    return host;
+}
+
+TEST(ChatDlgTest, EnterSendsNameGreaterThanTextAndKeepsItInTheHistory)
+{
+    int sounds = 0;
+    ChatSink sink;
+    CChatDlg chat(Host(&sounds), sink.Handle());
+    chat.Input()->setText("hello");
+    chat.Send();
+    chat.Send();  // an empty input still sends the name and ">"
+    ASSERT_EQ(sink.sent.size(), 2u);
+    EXPECT_EQ(sink.sent[0], "Taro>hello");
+    EXPECT_EQ(sink.sent[1], "Taro>");
+    EXPECT_TRUE(chat.Input()->text().isEmpty());
+    EXPECT_EQ(chat.HistoryText(), QStringLiteral("Taro>hello\r\nTaro>\r\n"));
+    EXPECT_EQ(sounds, 0);
+}
+
+TEST(ChatDlgTest, WithoutAMainWindowTheLineIsOnlyShown)
+{
+    int sounds = 0;
+    CChatDlg chat(Host(&sounds), 0);
+    chat.Input()->setText("alone");
+    chat.Send();
+    EXPECT_EQ(chat.HistoryText(), QStringLiteral("Taro>alone\r\n"));
+}
+
+TEST(ChatDlgTest, InputStopsAt1024Characters)
+{
+    int sounds = 0;
+    CChatDlg chat(Host(&sounds), 0);
+    chat.show();
+    chat.Input()->setFocus();
+    chat.Input()->setText(QString(1024, QLatin1Char('a')));
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b");
+    QApplication::sendEvent(chat.Input(), &key);
+    EXPECT_EQ(chat.Input()->text().size(), 1024);
+    EXPECT_FALSE(chat.Input()->text().contains('b'));
+}
+
+TEST(ChatDlgTest, ReceivedLineShowsAHiddenWindowWithOneSound)
+{
+    int sounds = 0;
+    CChatDlg chat(Host(&sounds), 0);
+    ASSERT_FALSE(chat.isVisible());
+    chat.ReceiveText("Hanako>やあ");
+    EXPECT_TRUE(chat.isVisible());
+    EXPECT_EQ(sounds, 1);
+    chat.ReceiveText("Hanako>again");
+    EXPECT_EQ(sounds, 1);  // visible: no sound
+    EXPECT_EQ(chat.LastText(), QStringLiteral("Hanako>again"));
+    EXPECT_EQ(chat.HistoryText(), QStringLiteral("Hanako>やあ\r\nHanako>again\r\n"));
+
+    // Closing only hides; the history survives.
+    chat.close();
+    EXPECT_FALSE(chat.isVisible());
+    chat.Toggle();
+    EXPECT_TRUE(chat.isVisible());
+    EXPECT_EQ(sounds, 2);
+    chat.Toggle();
+    EXPECT_FALSE(chat.isVisible());
+    EXPECT_EQ(chat.HistoryText().count("\r\n"), 2);
+}
+
+TEST(ChatDlgTest, PositionIsRestoredAndSavedAndHasAMinimum)
+{
+    int sounds = 0;
+    QRect saved;
+    {
+        CChatDlg chat(Host(&sounds, &saved), 0);
+        EXPECT_EQ(chat.geometry(), QRect(QPoint(10, 20), QPoint(348, 161)));
+        chat.resize(50, 40);
+        EXPECT_GE(chat.width(), 179);
+        EXPECT_GE(chat.height(), 142);
+        chat.move(30, 40);
+    }
+    EXPECT_EQ(saved.topLeft(), QPoint(30, 40));
+}
+
+}  // namespace
