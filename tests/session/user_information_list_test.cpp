@@ -154,8 +154,9 @@ TEST(UserInformationList, ACopyTakenForIterationIsUnaffectedByTheSource)
     EXPECT_EQ(visited, (std::vector<std::string>{"u1", "u2", "u3", "u4"}));
     EXPECT_EQ(Names(list), (std::vector<std::string>{"u1"}));
 
-    copy = copy;  // self-assignment keeps the (empty) content
-    EXPECT_TRUE(copy.IsEmpty());
+    CUserInformationList& alias = list;
+    list = alias;  // self-assignment keeps the content
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"u1"}));
     list.Clear();
     EXPECT_TRUE(list.IsEmpty());
 }
