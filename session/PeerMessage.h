@@ -47,8 +47,8 @@ public:
 
     // Builds the message from a block as received from the transport, copying it out of the
     // transport's buffer. A block shorter than the header or whose length field exceeds the
-    // received bytes (or reaches the limit) gives the empty message. The reserved word is
-    // not carried over.
+    // received bytes (or reaches the limit) gives the empty message, as does a length of 0
+    // (no sender makes one). The reserved word is not carried over.
     void FromReceived(const void* data, std::size_t size);
 
     void Clear() noexcept;
