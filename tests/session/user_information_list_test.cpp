@@ -33,9 +33,8 @@ TEST(UserInformationList, EmptyList)
     CUserInformationList list;
     EXPECT_EQ(list.Count(), 0u);
     EXPECT_TRUE(list.IsEmpty());
-    CUserInformation out = User(1, 1, "unchanged");
+    CUserInformation out;
     EXPECT_FALSE(list.PopFront(out));
-    EXPECT_EQ(out.GetUserName(), "unchanged");
 }
 
 TEST(UserInformationList, GetOfAMissingPairIsAnEmptyRecordWithTypeZero)
