@@ -1,0 +1,31 @@
+#pragma once
+// A locked list of message copies. Push adds at the front and Pop takes from the back, so
+// Push/Pop is first-in first-out; PushBack/PopFront work at the opposite ends (the playback
+// buffers use them). One process-wide lock guards every queue, so producers on any thread
+// may push while the window thread pops.
+
+#include <cstddef>
+#include <deque>
+
+#include "session/PeerMessage.h"
+
+class CPeerMessageQueue {
+public:
+    CPeerMessageQueue() = default;
+    CPeerMessageQueue(const CPeerMessageQueue&) = delete;
+    CPeerMessageQueue& operator=(const CPeerMessageQueue&) = delete;
+    ~CPeerMessageQueue();
+
+    void Push(const CPeerMessage& message);
+    void PushBack(const CPeerMessage& message);
+    // The removed message; the empty message when the queue is empty.
+    CPeerMessage Pop();
+    CPeerMessage PopFront();
+
+    std::size_t Count() const;
+    bool IsEmpty() const;
+    void Clear();
+
+private:
+    std::deque<CPeerMessage> m_messages;  // front = newest pushed
+};
