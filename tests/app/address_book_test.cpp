@@ -168,7 +168,8 @@ TEST(AddressDataListTest, ListOperations)
     list.Clear();
     EXPECT_EQ(copy.Count(), 3u);
     list = copy;
-    list = list;
+    CAddressDataList& alias = list;
+    list = alias;  // self-assignment keeps the entries
     EXPECT_EQ(list.Count(), 3u);
     ASSERT_TRUE(copy.PopFront(out));
     EXPECT_EQ(out.m_nId, 1);
