@@ -1,7 +1,7 @@
 # morvika_app: the application object's core without widgets: settings store, address
 # discovery, address book store, notification sounds.
 find_package(Qt6 REQUIRED COMPONENTS Core)
-pkg_check_modules(CANBERRA REQUIRED IMPORTED_TARGET libcanberra)
+pkg_check_modules(CANBERRA REQUIRED IMPORTED_TARGET GLOBAL libcanberra)
 
 morvika_library(morvika_app
   SOURCES
