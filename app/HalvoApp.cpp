@@ -1,0 +1,135 @@
+#include "app/HalvoApp.h"
+
+#include <QSettings>
+#include <QString>
+
+#include "app/AppPaths.h"
+#include "app/MailCommand.h"
+#include "app/NetworkAddress.h"
+
+namespace {
+
+std::string WithSlash(std::string folder)
+{
+    if (!folder.empty() && folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
+
+}  // namespace
+
+CHalvoApp::CHalvoApp(std::string settingsFile)
+    : m_strSettingsFile(std::move(settingsFile)),
+      m_strWorkingFolder(AppPaths::DefaultWorkingFolder()),
+      m_strAssetsFolder(AppPaths::AssetsFolder())
+{
+}
+
+std::string CHalvoApp::DefaultSettingsFile()
+{
+    return AppPaths::DefaultSettingsFile();
+}
+
+void CHalvoApp::SetWorkingFolder(const std::string& folder)
+{
+    m_strWorkingFolder = WithSlash(folder);
+}
+
+void CHalvoApp::SetAssetsFolder(const std::string& folder)
+{
+    m_strAssetsFolder = WithSlash(folder);
+}
+
+void CHalvoApp::SetWorkAreaProvider(WorkAreaProvider provider)
+{
+    m_workArea = std::move(provider);
+}
+
+void CHalvoApp::SetSoundPlayer(std::shared_ptr<CNotificationSoundPlayer> player)
+{
+    std::lock_guard lock(m_playerMutex);
+    m_player = std::move(player);
+}
+
+WindowRect CHalvoApp::WorkArea() const
+{
+    return m_workArea ? m_workArea() : kFallbackWorkArea;
+}
+
+// A fresh QSettings per access: nothing is cached here, and Qt re-reads the file when another
+// process has changed it.
+QVariant CHalvoApp::ReadSetting(const std::string& key) const
+{
+    QSettings settings(QString::fromStdString(m_strSettingsFile), QSettings::NativeFormat);
+    return settings.value(QString::fromStdString(key));
+}
+
+void CHalvoApp::WriteSetting(const std::string& key, const QVariant& value)
+{
+    QSettings settings(QString::fromStdString(m_strSettingsFile), QSettings::NativeFormat);
+    settings.setValue(QString::fromStdString(key), value);
+    settings.sync();
+}
+
+// --- sounds ---
+
+void CHalvoApp::PlaySound(const char* relativePath)
+{
+    if (GetSoundState() == 0) {
+        return;
+    }
+    std::shared_ptr<CNotificationSoundPlayer> player;
+    {
+        std::lock_guard lock(m_playerMutex);
+        if (!m_player) {
+            m_player = std::make_shared<CCanberraSoundPlayer>();
+        }
+        player = m_player;
+    }
+    player->Play(m_strAssetsFolder + relativePath);
+}
+
+void CHalvoApp::PlayConnectSound()
+{
+    PlaySound("Sound/pingpong.wav");
+}
+
+void CHalvoApp::PlayChatSound()
+{
+    PlaySound("Sound/typewriter.wav");
+}
+
+void CHalvoApp::PlaySharesSound()
+{
+    PlaySound("Sound/jet.wav");
+}
+
+void CHalvoApp::PlayWindowShareSound()
+{
+    PlaySound("Sound/windowshair.wav");
+}
+
+// --- address discovery ---
+
+void CHalvoApp::GetIPAddress(std::string& hostName, std::string& ipAddress) const
+{
+    NetworkAddress::DiscoverIPAddress(NetworkAddress::QueryHostName, NetworkAddress::LookupIPv4,
+                                      NetworkAddress::QueryAdapterTable, hostName, ipAddress);
+}
+
+void CHalvoApp::GetDefaultGatewayIP(const std::string& ipAddress, std::string& gateway) const
+{
+    NetworkAddress::DiscoverGateway(NetworkAddress::QueryAdapterTable, ipAddress, gateway);
+}
+
+void CHalvoApp::DiscoverAddresses()
+{
+    GetIPAddress(m_strHostName, m_strIPAddress);
+    GetDefaultGatewayIP(m_strIPAddress, m_strGatewayAddress);
+}
+
+std::string CHalvoApp::GetMailCommand() const
+{
+    return MailCommand::QueryMailCommand();
+}

@@ -1,0 +1,47 @@
+# morvika_app: the application object's core without widgets: settings store, address
+# discovery, address book store, notification sounds.
+find_package(Qt6 REQUIRED COMPONENTS Core)
+pkg_check_modules(CANBERRA REQUIRED IMPORTED_TARGET GLOBAL libcanberra)
+
+morvika_library(morvika_app
+  SOURCES
+    AddressData.cpp
+    AppPaths.cpp
+    HalvoAddressBook.cpp
+    HalvoApp.cpp
+    HalvoSettings.cpp
+    MailCommand.cpp
+    NetworkAddress.cpp
+    NotificationSound.cpp
+    SettingsValue.cpp
+  LIBS PkgConfig::CANBERRA
+  PUBLIC_LIBS morvika_base Qt6::Core)
+
+# The read-only assets (pictures, sounds, help) go to <build>/share/morvika/, where the lookup
+# beside and above the executables finds them, and to <prefix>/share/morvika/ when installed.
+set(MORVIKA_ASSETS_SOURCE ${PROJECT_SOURCE_DIR}/assets)
+set(MORVIKA_ASSETS_BUILD ${CMAKE_BINARY_DIR}/share/morvika)
+file(GLOB_RECURSE morvika_asset_files CONFIGURE_DEPENDS ${MORVIKA_ASSETS_SOURCE}/*)
+set(morvika_asset_copies)
+foreach(asset ${morvika_asset_files})
+  file(RELATIVE_PATH relative ${MORVIKA_ASSETS_SOURCE} ${asset})
+  add_custom_command(OUTPUT ${MORVIKA_ASSETS_BUILD}/${relative}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${asset} ${MORVIKA_ASSETS_BUILD}/${relative}
+    DEPENDS ${asset}
+    COMMENT "Copying asset ${relative}"
+    VERBATIM)
+  list(APPEND morvika_asset_copies ${MORVIKA_ASSETS_BUILD}/${relative})
+endforeach()
+add_custom_target(morvika_assets ALL DEPENDS ${morvika_asset_copies})
+add_dependencies(morvika_app morvika_assets)
+install(DIRECTORY ${MORVIKA_ASSETS_SOURCE}/ DESTINATION share/morvika)
+
+# The generator of the notification sounds; its output is committed in assets/Sound/.
+# `cmake --build build --target morvika-sounds` writes them again.
+add_executable(morvika-make-sounds ${PROJECT_SOURCE_DIR}/tools/sound-generator/make_sounds.cpp)
+target_link_libraries(morvika-make-sounds PRIVATE morvika_warnings)
+add_custom_target(morvika-sounds
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${MORVIKA_ASSETS_SOURCE}/Sound
+  COMMAND morvika-make-sounds ${MORVIKA_ASSETS_SOURCE}/Sound
+  COMMENT "Synthesizing assets/Sound/*.wav"
+  VERBATIM)
