@@ -120,7 +120,7 @@ bool CPeerConnection::FillOne() {
       if (m.offset == 0 && m.deadline && now > *m.deadline) {
         // Its time ran out before it started: drop it unsent.
         m_queuedBytes -= m.payload->size();
-        ++m_dropped;
+        if (m_limits.droppedMessages) ++*m_limits.droppedMessages;
         queue.pop_front();
         continue;
       }

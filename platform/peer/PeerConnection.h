@@ -9,6 +9,7 @@
 #endif
 #include <asio.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -30,6 +31,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
     std::size_t maxQueuedBytes = 64 * 1024 * 1024;
     std::size_t writeBatchBytes = 64 * 1024;
     std::uint64_t linkBitsPerSecond = 0;  // 0: no shaping; else emulate a link this fast
+    std::atomic<std::uint64_t>* droppedMessages = nullptr;  // counts time-outs, if given
   };
 
   // Returns false when the frame breaks the protocol; the connection is then closed.
@@ -57,7 +59,6 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   Clock::time_point LastReceived() const { return m_lastReceived; }
   Clock::time_point LastSent() const { return m_lastSent; }
   std::size_t QueuedBytes() const { return m_queuedBytes; }
-  std::uint64_t DroppedMessages() const { return m_dropped; }
   const std::string& RemoteAddress() const { return m_remote; }
 
   // State the service keeps per link.
@@ -104,7 +105,6 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   bool m_closed = false;
   bool m_closeAfterFlush = false;
   bool m_shutDownSend = false;
-  std::uint64_t m_dropped = 0;
   Clock::time_point m_lastReceived;
   Clock::time_point m_lastSent;
 };

@@ -50,10 +50,11 @@ void CPeerService::Impl::Log(const std::string& line) {
   if (m_options.log) m_options.log(line);
 }
 
-CPeerConnection::Limits CPeerService::Impl::LinkLimits() const {
+CPeerConnection::Limits CPeerService::Impl::LinkLimits() {
   CPeerConnection::Limits limits;
   limits.maxQueuedBytes = m_options.maxQueuedBytesPerLink;
   limits.linkBitsPerSecond = m_options.linkBitsPerSecond;
+  limits.droppedMessages = &m_droppedMessages;
   return limits;
 }
 

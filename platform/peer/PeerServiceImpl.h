@@ -62,7 +62,7 @@ class CPeerService::Impl {
   void SendOut(PlayerId to, std::shared_ptr<const Bytes> payload, bool high,
                std::optional<Clock::time_point> deadline);
   void PublishOwnInfo();
-  CPeerConnection::Limits LinkLimits() const;
+  CPeerConnection::Limits LinkLimits();
   std::vector<Player> PlayersCopy() const;
   bool RemovePlayer(PlayerId id);
 
