@@ -1,0 +1,229 @@
+#include "platform/peer/PeerConnection.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+namespace peer {
+
+namespace {
+// Kernel send buffering is kept small so that priorities decide what goes out next rather
+// than megabytes already handed to the kernel.
+constexpr int kNotSentLowWater = 32 * 1024;
+constexpr auto kFlushGrace = std::chrono::seconds(2);
+}  // namespace
+
+CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits)
+    : m_socket(std::move(socket)),
+      m_linkTimer(m_socket.get_executor()),
+      m_graceTimer(m_socket.get_executor()),
+      m_limits(limits),
+      m_lastReceived(Clock::now()),
+      m_lastSent(Clock::now()) {
+  std::error_code ec;
+  m_socket.set_option(asio::ip::tcp::no_delay(true), ec);
+#ifdef TCP_NOTSENT_LOWAT
+  ::setsockopt(m_socket.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowWater,
+               sizeof kNotSentLowWater);
+#endif
+  const auto endpoint = m_socket.remote_endpoint(ec);
+  if (!ec) m_remote = endpoint.address().to_string();
+}
+
+void CPeerConnection::Start(FrameHandler onFrame, CloseHandler onClose) {
+  m_onFrame = std::move(onFrame);
+  m_onClose = std::move(onClose);
+  ReadHeader();
+}
+
+void CPeerConnection::ReadHeader() {
+  asio::async_read(m_socket, asio::buffer(m_headerBytes),
+                   [self = shared_from_this()](const std::error_code& ec, std::size_t) {
+                     self->OnHeader(ec);
+                   });
+}
+
+void CPeerConnection::OnHeader(const std::error_code& ec) {
+  if (m_closed) return;
+  if (ec) {
+    Close(ec, ec == asio::error::eof);
+    return;
+  }
+  m_lastReceived = Clock::now();
+  if (!wire::DecodeHeader(m_headerBytes, m_header)) {
+    Close(std::make_error_code(std::errc::protocol_error));
+    return;
+  }
+  if (m_header.bodySize == 0) {
+    m_body.clear();
+    Dispatch();
+    return;
+  }
+  m_body.resize(m_header.bodySize);
+  asio::async_read(m_socket, asio::buffer(m_body),
+                   [self = shared_from_this()](const std::error_code& ec2, std::size_t) {
+                     self->OnBody(ec2);
+                   });
+}
+
+void CPeerConnection::OnBody(const std::error_code& ec) {
+  if (m_closed) return;
+  if (ec) {
+    Close(ec, false);
+    return;
+  }
+  m_lastReceived = Clock::now();
+  Dispatch();
+}
+
+void CPeerConnection::Dispatch() {
+  // While flushing before a close, whatever the peer still sends is read and ignored.
+  if (!m_closeAfterFlush && !m_onFrame(*this, m_header, m_body)) {
+    Close(std::make_error_code(std::errc::protocol_error));
+    return;
+  }
+  if (!m_closed) ReadHeader();
+}
+
+bool CPeerConnection::SendControl(Bytes frame) {
+  if (m_closed || m_closeAfterFlush) return true;
+  m_queuedBytes += frame.size();
+  m_control.push_back(std::move(frame));
+  if (m_queuedBytes > m_limits.maxQueuedBytes) return false;
+  PumpWrites();
+  return true;
+}
+
+bool CPeerConnection::SendData(std::shared_ptr<const Bytes> payload,
+                               const wire::DataEnvelope& envelope, bool high,
+                               std::optional<Clock::time_point> deadline) {
+  if (m_closed || m_closeAfterFlush) return true;
+  m_queuedBytes += payload->size();
+  m_queues[high ? 1 : 0].push_back(OutMessage{std::move(payload), envelope, 0, deadline});
+  if (m_queuedBytes > m_limits.maxQueuedBytes) return false;
+  PumpWrites();
+  return true;
+}
+
+bool CPeerConnection::FillOne() {
+  if (!m_control.empty()) {
+    Bytes& frame = m_control.front();
+    m_writeBuffer.insert(m_writeBuffer.end(), frame.begin(), frame.end());
+    m_queuedBytes -= frame.size();
+    m_control.pop_front();
+    return true;
+  }
+  const auto now = Clock::now();
+  for (int priority : {1, 0}) {
+    auto& queue = m_queues[priority];
+    while (!queue.empty()) {
+      OutMessage& m = queue.front();
+      if (m.offset == 0 && m.deadline && now > *m.deadline) {
+        // Its time ran out before it started: drop it unsent.
+        m_queuedBytes -= m.payload->size();
+        if (m_limits.droppedMessages) ++*m_limits.droppedMessages;
+        queue.pop_front();
+        continue;
+      }
+      wire::DataEnvelope envelope = m.envelope;
+      if (m.deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*m.deadline - now);
+        envelope.timeoutMs = static_cast<std::uint32_t>(std::max<long long>(1, left.count()));
+      }
+      const std::size_t n =
+          wire::AppendDataChunk(m_writeBuffer, priority == 1, envelope, *m.payload, m.offset);
+      m.offset += n;
+      m_queuedBytes -= n;
+      if (m.offset == m.payload->size()) queue.pop_front();
+      return true;
+    }
+  }
+  return false;
+}
+
+void CPeerConnection::PumpWrites() {
+  if (m_writing || m_closed) return;
+  m_writeBuffer.clear();
+  // With an emulated slow link, one frame per write keeps the wait of a high-priority frame
+  // down to one chunk.
+  const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
+  while (m_writeBuffer.size() < batch && FillOne()) {
+  }
+  if (m_writeBuffer.empty()) {
+    if (m_closeAfterFlush) FinishFlush();
+    return;
+  }
+  m_writing = true;
+  if (m_limits.linkBitsPerSecond) {
+    // The bytes arrive once the link has carried them.
+    const auto now = Clock::now();
+    const auto start = std::max(now, m_linkFree);
+    const auto duration = std::chrono::nanoseconds(
+        static_cast<long long>(m_writeBuffer.size() * 8ull * 1'000'000'000ull / m_limits.linkBitsPerSecond));
+    m_linkFree = start + duration;
+    m_linkTimer.expires_at(m_linkFree);
+    m_linkTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
+      if (ec || self->m_closed) return;
+      self->StartWrite();
+    });
+    return;
+  }
+  StartWrite();
+}
+
+void CPeerConnection::StartWrite() {
+  asio::async_write(m_socket, asio::buffer(m_writeBuffer),
+                    [self = shared_from_this()](const std::error_code& ec, std::size_t) {
+                      self->OnWritten(ec);
+                    });
+}
+
+void CPeerConnection::OnWritten(const std::error_code& ec) {
+  m_writing = false;
+  if (m_closed) return;
+  if (ec) {
+    Close(ec);
+    return;
+  }
+  m_lastSent = Clock::now();
+  PumpWrites();
+}
+
+void CPeerConnection::CloseAfterFlush() {
+  if (m_closed || m_closeAfterFlush) return;
+  m_closeAfterFlush = true;
+  m_graceTimer.expires_after(kFlushGrace);
+  m_graceTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
+    if (!ec) self->Close(std::make_error_code(std::errc::timed_out), true);
+  });
+  PumpWrites();
+}
+
+void CPeerConnection::FinishFlush() {
+  if (m_shutDownSend) return;
+  m_shutDownSend = true;
+  // Half-close and keep reading until the peer closes too, so that our last frames are not
+  // lost to a reset caused by unread incoming bytes.
+  std::error_code ec;
+  m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
+  if (ec) Close(ec, true);
+}
+
+void CPeerConnection::Close(std::error_code reason, bool clean) {
+  if (m_closed) return;
+  m_closed = true;
+  m_linkTimer.cancel();
+  m_graceTimer.cancel();
+  std::error_code ignored;
+  m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+  m_socket.close(ignored);
+  m_control.clear();
+  m_queues[0].clear();
+  m_queues[1].clear();
+  m_queuedBytes = 0;
+  if (auto handler = std::move(m_onClose)) {
+    m_onClose = nullptr;
+    handler(*this, reason, clean);
+  }
+}
+
+}  // namespace peer

@@ -1,0 +1,112 @@
+#pragma once
+// One TCP link of the peer session service. Runs entirely on the service's I/O thread:
+// a read loop that validates each frame header before reading its body, and a writer with
+// exactly one write in flight and three queues behind it (control frames, high-priority and
+// low-priority data), cutting data messages into chunks so that higher queues overtake.
+
+#ifndef ASIO_STANDALONE
+#define ASIO_STANDALONE
+#endif
+#include <asio.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <system_error>
+
+#include "platform/peer/PeerFrame.h"
+
+namespace peer {
+
+class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  struct Limits {
+    std::size_t maxQueuedBytes = 64 * 1024 * 1024;
+    std::size_t writeBatchBytes = 64 * 1024;
+    std::uint64_t linkBitsPerSecond = 0;  // 0: no shaping; else emulate a link this fast
+    std::atomic<std::uint64_t>* droppedMessages = nullptr;  // counts time-outs, if given
+  };
+
+  // Returns false when the frame breaks the protocol; the connection is then closed.
+  using FrameHandler =
+      std::function<bool(CPeerConnection&, const wire::FrameHeader&, std::span<const std::uint8_t>)>;
+  // Called once when the link ends for any reason; `clean` for an orderly close by the peer.
+  using CloseHandler = std::function<void(CPeerConnection&, std::error_code, bool clean)>;
+
+  CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits);
+
+  void Start(FrameHandler onFrame, CloseHandler onClose);
+
+  // Queue a control frame or a data message. False when the queue bound is exceeded;
+  // the caller then drops the link, whose reader has stopped keeping up.
+  bool SendControl(Bytes frame);
+  bool SendData(std::shared_ptr<const Bytes> payload, const wire::DataEnvelope& envelope, bool high,
+                std::optional<Clock::time_point> deadline);
+
+  // Sends what is queued, then ends the link (used after a refusal or a termination).
+  void CloseAfterFlush();
+  void Close(std::error_code reason, bool clean = false);
+
+  bool IsOpen() const { return !m_closed; }
+  bool IsClosing() const { return m_closeAfterFlush || m_closed; }
+  Clock::time_point LastReceived() const { return m_lastReceived; }
+  Clock::time_point LastSent() const { return m_lastSent; }
+  std::size_t QueuedBytes() const { return m_queuedBytes; }
+  const std::string& RemoteAddress() const { return m_remote; }
+
+  // State the service keeps per link.
+  wire::CMessageAssembler m_assembler;
+  PlayerId m_player = 0;
+
+ private:
+  struct OutMessage {
+    std::shared_ptr<const Bytes> payload;
+    wire::DataEnvelope envelope;
+    std::size_t offset = 0;
+    std::optional<Clock::time_point> deadline;
+  };
+
+  void ReadHeader();
+  void OnHeader(const std::error_code& ec);
+  void OnBody(const std::error_code& ec);
+  void Dispatch();
+  void PumpWrites();
+  bool FillOne();
+  void StartWrite();
+  void OnWritten(const std::error_code& ec);
+  void FinishFlush();
+
+  asio::ip::tcp::socket m_socket;
+  asio::steady_timer m_linkTimer;
+  asio::steady_timer m_graceTimer;
+  Limits m_limits;
+  FrameHandler m_onFrame;
+  CloseHandler m_onClose;
+  std::string m_remote;
+
+  std::array<std::uint8_t, wire::kHeaderSize> m_headerBytes{};
+  wire::FrameHeader m_header;
+  Bytes m_body;
+
+  std::deque<Bytes> m_control;
+  std::deque<OutMessage> m_queues[2];  // [0] low, [1] high
+  std::size_t m_queuedBytes = 0;
+  Bytes m_writeBuffer;
+  bool m_writing = false;
+  Clock::time_point m_linkFree{};
+
+  bool m_closed = false;
+  bool m_closeAfterFlush = false;
+  bool m_shutDownSend = false;
+  Clock::time_point m_lastReceived;
+  Clock::time_point m_lastSent;
+};
+
+}  // namespace peer

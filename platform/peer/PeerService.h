@@ -1,0 +1,103 @@
+#pragma once
+// The peer session service: a session of players hosted by one of them on a TCP port and
+// joined by others, who all reach each other through the host. Events go to one handler,
+// called on the service's own threads with the identifiers of PeerCodes.h and the structures
+// of PeerEvents.h. Every operation may be called from any thread except where noted.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/peer/PeerCodes.h"
+#include "platform/peer/PeerEvents.h"
+#include "platform/peer/PeerFrame.h"
+
+namespace peer {
+
+// (context, event id, event data) -> result; only the connect request's result matters.
+using EventHandler = std::function<Result(void* context, std::uint32_t eventId, void* event)>;
+
+struct ServiceOptions {
+  // A link that stays silent this long is dead; a ping goes out after `keepAliveInterval`
+  // without other traffic. The defaults destroy a vanished member within 10 seconds.
+  std::chrono::milliseconds keepAliveInterval{1000};
+  std::chrono::milliseconds keepAliveTimeout{6000};
+  // A joiner gives up when its connect has not completed by then (the host's user may be
+  // slow to answer, so this is long).
+  std::chrono::milliseconds connectTimeout{60000};
+  // A connection that does not introduce itself by then is dropped by the host.
+  std::chrono::milliseconds helloTimeout{10000};
+  // Connections a host accepts at once, and connect requests it lets wait for an answer.
+  std::size_t maxConnections = 64;
+  std::size_t maxPendingRequests = 4;
+  // Bytes waiting to go out on one link before it counts as stalled and is dropped.
+  std::size_t maxQueuedBytesPerLink = 64 * 1024 * 1024;
+  // Emulates a link of this many bits per second on every write (benchmarks); 0 = off.
+  std::uint64_t linkBitsPerSecond = 0;
+  // Optional sink for diagnostic lines (protocol violations, dropped links).
+  std::function<void(const std::string&)> log;
+};
+
+struct ApplicationDesc {
+  Guid application{};
+  std::string sessionName;
+};
+
+class CPeerService {
+ public:
+  CPeerService();
+  ~CPeerService();  // closes; must not run on one of the service's own threads
+  CPeerService(const CPeerService&) = delete;
+  CPeerService& operator=(const CPeerService&) = delete;
+
+  // Starts the service's threads. A second call closes what runs and starts afresh.
+  Result Initialize(void* context, EventHandler handler, ServiceOptions options = {});
+
+  // Hosts a session on `port` (0: any free port, see BoundPort). The local player is created
+  // at once (one DPN_MSGID_CREATE_PLAYER with local = true).
+  Result Host(const ApplicationDesc& application, std::uint16_t port = kDefaultPort);
+  std::uint16_t BoundPort() const;
+
+  // Joins the session at host:port. Returns DPNSUCCESS_PENDING; the outcome arrives as one
+  // DPN_MSGID_CONNECT_COMPLETE, preceded on success by a create event for every member.
+  Result Connect(const Guid& application, const std::string& host, std::uint16_t port,
+                 const void* connectData, std::uint32_t connectDataSize);
+
+  // Our name and data, shown to every member; may be set before Host or Connect.
+  Result SetPeerInfo(const std::string& name, const void* data, std::uint32_t size);
+  Result GetPeerInfo(PlayerId player, std::string& name, Bytes& data) const;
+
+  // Queues one message for `player` (the local player included). `timeout` 0 = none; a
+  // message not begun by then is dropped. Priority from DPNSEND_PRIORITY_HIGH/LOW (default
+  // normal, which travels with low). Returns DPNSUCCESS_PENDING once queued.
+  Result SendTo(PlayerId player, const void* data, std::uint32_t size,
+                std::chrono::milliseconds timeout, std::uint32_t flags);
+
+  // Host only: removes a member from the session.
+  Result DestroyPeer(PlayerId player);
+
+  // Leaves or ends the session: a destroy event for every player, then no more events.
+  // From one of the service's own threads the teardown is started and not waited for.
+  Result Close();
+
+  bool IsHost() const;
+  PlayerId LocalPlayer() const;
+  std::vector<PlayerId> Players() const;
+
+  // Counters for tests and benchmarks.
+  struct Stats {
+    std::uint64_t droppedMessages = 0;  // time-outs and unknown targets
+    std::uint64_t droppedLinks = 0;     // protocol violations, stalls, keep-alive
+  };
+  Stats GetStats() const;
+
+  class Impl;
+
+ private:
+  std::shared_ptr<Impl> m_impl;
+};
+
+}  // namespace peer

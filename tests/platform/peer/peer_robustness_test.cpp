@@ -1,0 +1,247 @@
+// What a hostile or broken peer can do to a host: every bad frame costs it only its own link.
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "PeerTestSupport.h"
+
+namespace peer::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A plain blocking TCP socket to the host.
+class CRawSocket {
+ public:
+  explicit CRawSocket(std::uint16_t port) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~CRawSocket() { ::close(m_fd); }
+  bool Connected() const { return m_connected; }
+
+  bool Write(const Bytes& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Reads one frame; false on close or time-out.
+  bool ReadFrame(wire::FrameHeader& header, Bytes& body, std::chrono::milliseconds timeout = 10s) {
+    std::array<std::uint8_t, wire::kHeaderSize> raw{};
+    if (!ReadExactly(raw.data(), raw.size(), timeout)) return false;
+    if (!wire::DecodeHeader(raw, header)) return false;
+    body.resize(header.bodySize);
+    return ReadExactly(body.data(), body.size(), timeout);
+  }
+  // True once the host has closed the link (reads end or fail), within the time-out.
+  bool ClosedByPeer(std::chrono::milliseconds timeout = 10s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    std::uint8_t buffer[4096];
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{m_fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+      if (n <= 0) return true;
+    }
+    return false;
+  }
+
+ private:
+  bool ReadExactly(std::uint8_t* out, std::size_t size, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    std::size_t done = 0;
+    while (done < size) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      pollfd p{m_fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      const ssize_t n = ::recv(m_fd, out + done, size - done, 0);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  int m_fd = -1;
+  bool m_connected = false;
+};
+
+Bytes Header(std::uint32_t size, std::uint8_t type, std::uint8_t flags, std::uint16_t magic = wire::kMagic) {
+  Bytes h(wire::kHeaderSize);
+  for (int i = 0; i < 4; ++i) h[i] = static_cast<std::uint8_t>(size >> (8 * i));
+  h[4] = type;
+  h[5] = flags;
+  h[6] = static_cast<std::uint8_t>(magic);
+  h[7] = static_cast<std::uint8_t>(magic >> 8);
+  return h;
+}
+
+Bytes ValidHello() {
+  wire::Hello hello;
+  hello.application = kApp;
+  hello.name = "raw";
+  hello.connectData = {1, 2, 3};
+  return wire::EncodeHello(hello);
+}
+
+// Joins with a raw socket and reads the handshake; returns our id or 0.
+PlayerId RawJoin(CRawSocket& raw) {
+  if (!raw.Write(ValidHello())) return 0;
+  PlayerId id = 0;
+  wire::FrameHeader header;
+  Bytes body;
+  while (raw.ReadFrame(header, body)) {
+    if (header.type == wire::FrameType::Welcome) {
+      wire::Welcome welcome;
+      if (wire::DecodeWelcome(body, welcome)) id = welcome.local;
+    }
+    if (header.type == wire::FrameType::ConnectResult) return id;
+  }
+  return 0;
+}
+
+// A host with one well-behaved member, to show the session survives.
+struct SessionWithMember {
+  CNode host;
+  CNode member;
+  std::uint16_t port = 0;
+
+  explicit SessionWithMember(ServiceOptions hostOptions = FastOptions()) : host(std::move(hostOptions)) {
+    port = host.Host();
+    member.JoinAndWait(port);
+  }
+  // A round trip host -> member -> host still works.
+  bool StillWorks(std::uint8_t tag) {
+    const Bytes data{tag, 1, 2, 3};
+    const PlayerId m = member.service.LocalPlayer();
+    const PlayerId h = host.service.LocalPlayer();
+    if (host.service.SendTo(m, data.data(), 4, 0ms, DPNSEND_PRIORITY_HIGH) != DPNSUCCESS_PENDING) return false;
+    if (member.service.SendTo(h, data.data(), 4, 0ms, DPNSEND_PRIORITY_HIGH) != DPNSUCCESS_PENDING) return false;
+    return member.recorder.WaitFor([&] { return member.Received(h, data); }) &&
+           host.recorder.WaitFor([&] { return host.Received(m, data); });
+  }
+};
+
+TEST(PeerRobustness, LyingFramesFromAStrangerDropOnlyItsLink) {
+  SessionWithMember session;
+  ASSERT_NE(session.member.service.LocalPlayer(), 0u);
+  const std::vector<std::pair<const char*, Bytes>> cases = {
+      {"length far over the limit", Header(100u * 1024 * 1024, 8, wire::kFlagFirst)},
+      {"length over the type's limit", Header(5, 9, 0)},
+      {"unknown type", Header(0, 0x77, 0)},
+      {"type zero", Header(0, 0, 0)},
+      {"wrong magic", Header(0, 9, 0, 0x1234)},
+      {"flags on a control frame", Header(0, 9, 0x01)},
+      {"data before hello", Header(20, 8, wire::kFlagFirst | wire::kFlagLast)},
+      {"roster frame from a joiner", Header(8, 5, 0)},
+  };
+  std::uint8_t tag = 0;
+  for (const auto& [what, bytes] : cases) {
+    CRawSocket raw(session.port);
+    ASSERT_TRUE(raw.Connected());
+    Bytes frame = bytes;
+    frame.resize(frame.size() + 20, 0);  // whatever body it claims, some bytes follow
+    raw.Write(frame);
+    EXPECT_TRUE(raw.ClosedByPeer()) << what;
+    EXPECT_TRUE(session.StillWorks(++tag)) << what;
+  }
+  EXPECT_GE(session.host.service.GetStats().droppedLinks, cases.size());
+  EXPECT_EQ(session.host.service.Players().size(), 2u);
+  EXPECT_EQ(session.host.recorder.Requests(), 1);
+}
+
+TEST(PeerRobustness, MalformedHelloIsDroppedAndANewerVersionRefused) {
+  SessionWithMember session;
+  {
+    CRawSocket raw(session.port);
+    Bytes hello = ValidHello();
+    hello.push_back(0);  // a trailing byte the header does not count
+    hello[0] = static_cast<std::uint8_t>(hello[0] + 1);
+    raw.Write(hello);
+    EXPECT_TRUE(raw.ClosedByPeer());
+  }
+  {
+    CRawSocket raw(session.port);
+    Bytes hello = ValidHello();
+    hello[0] = static_cast<std::uint8_t>(hello[0] - 1);  // body cut short
+    hello.pop_back();
+    raw.Write(hello);
+    EXPECT_TRUE(raw.ClosedByPeer());
+  }
+  {
+    CRawSocket raw(session.port);
+    const Bytes body{2, 0};  // version 2, nothing else we could read
+    raw.Write(wire::MakeFrame(wire::FrameType::Hello, 0, body));
+    wire::FrameHeader header;
+    Bytes reply;
+    ASSERT_TRUE(raw.ReadFrame(header, reply));
+    ASSERT_EQ(header.type, wire::FrameType::ConnectResult);
+    wire::ConnectResult result;
+    ASSERT_TRUE(wire::DecodeConnectResult(reply, result));
+    EXPECT_EQ(result.result, DPNERR_INVALIDVERSION);
+    EXPECT_TRUE(raw.ClosedByPeer());
+  }
+  EXPECT_TRUE(session.StillWorks(1));
+  EXPECT_EQ(session.host.recorder.Requests(), 1);
+}
+
+TEST(PeerRobustness, MemberSendingGarbageIsDestroyedEverywhere) {
+  SessionWithMember session;
+  CRawSocket raw(session.port);
+  const PlayerId rawId = RawJoin(raw);
+  ASSERT_NE(rawId, 0u);
+  ASSERT_TRUE(session.member.recorder.WaitForCount(DPN_MSGID_CREATE_PLAYER, 3));
+  // A continuation chunk with no message begun.
+  raw.Write(wire::MakeFrame(wire::FrameType::Data, wire::kFlagLast, Bytes(10, 0xAB)));
+  EXPECT_TRUE(raw.ClosedByPeer());
+  EXPECT_TRUE(session.host.recorder.WaitFor([&] { return session.host.recorder.HasDestroyed(rawId); }));
+  EXPECT_TRUE(session.member.recorder.WaitFor([&] { return session.member.recorder.HasDestroyed(rawId); }));
+  EXPECT_TRUE(session.StillWorks(2));
+}
+
+TEST(PeerRobustness, SilentStrangerIsDroppedAfterTheHelloTimeout) {
+  ServiceOptions options = FastOptions();
+  options.helloTimeout = 300ms;
+  options.keepAliveTimeout = 60s;  // only the hello time-out may end it
+  SessionWithMember session(options);
+  CRawSocket raw(session.port);
+  ASSERT_TRUE(raw.Connected());
+  EXPECT_TRUE(raw.ClosedByPeer());
+  EXPECT_TRUE(session.StillWorks(3));
+}
+
+TEST(PeerRobustness, MemberThatStopsReadingIsDroppedNotBuffered) {
+  ServiceOptions options = FastOptions();
+  options.maxQueuedBytesPerLink = 1024 * 1024;
+  options.keepAliveTimeout = 60s;  // only the queue bound may end it
+  SessionWithMember session(options);
+  CRawSocket raw(session.port);
+  const PlayerId rawId = RawJoin(raw);
+  ASSERT_NE(rawId, 0u);
+  const Bytes chunk(512 * 1024, 0x5A);
+  bool destroyed = false;
+  for (int i = 0; i < 400 && !destroyed; ++i) {
+    const Result r = session.host.service.SendTo(rawId, chunk.data(), static_cast<std::uint32_t>(chunk.size()),
+                                                 0ms, DPNSEND_PRIORITY_LOW);
+    destroyed = r != DPNSUCCESS_PENDING ||
+                session.host.recorder.WaitFor([&] { return session.host.recorder.HasDestroyed(rawId); }, 20ms);
+  }
+  EXPECT_TRUE(session.host.recorder.WaitFor([&] { return session.host.recorder.HasDestroyed(rawId); }));
+  EXPECT_TRUE(session.member.recorder.WaitFor([&] { return session.member.recorder.HasDestroyed(rawId); }));
+  EXPECT_TRUE(session.StillWorks(4));
+}
+
+}  // namespace
+}  // namespace peer::test
