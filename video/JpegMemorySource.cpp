@@ -6,7 +6,11 @@ struct JpegMemorySource {
     jpeg_source_mgr pub;
     const JOCTET* block;
     std::uint32_t length;
+    bool handedOver;
 };
+
+// What a source that has run dry hands over: an end-of-image marker.
+constexpr JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
 JpegMemorySource* SourceOf(j_decompress_ptr cinfo)
 {
@@ -16,13 +20,21 @@ JpegMemorySource* SourceOf(j_decompress_ptr cinfo)
 void InitSource(j_decompress_ptr) {}
 void TermSource(j_decompress_ptr) {}
 
-// Hands over the whole block again. A well-formed picture needs this once; a truncated
-// one reads the start marker again and fails, so decoding always ends.
+// Hands over the whole block; a well-formed picture asks once. Asked again, the data ran
+// out: handing the block over once more would let a segment that straddles its end be read
+// over and over without end, so the picture ends here instead.
 boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
     JpegMemorySource* src = SourceOf(cinfo);
-    src->pub.next_input_byte = src->block;
-    src->pub.bytes_in_buffer = src->length;
+    if (!src->handedOver) {
+        src->handedOver = true;
+        src->pub.next_input_byte = src->block;
+        src->pub.bytes_in_buffer = src->length;
+    } else {
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->pub.next_input_byte = kEndOfImage;
+        src->pub.bytes_in_buffer = sizeof kEndOfImage;
+    }
     return TRUE;
 }
 
@@ -58,4 +70,5 @@ void JpegMemorySourceAttach(j_decompress_ptr cinfo, const unsigned char* block, 
     src->pub.bytes_in_buffer = 0;
     src->block = block;
     src->length = length;
+    src->handedOver = false;
 }
