@@ -12,7 +12,7 @@ PACKAGES=(
   libasio-dev
   libpulse-dev pulseaudio pulseaudio-utils
   libcanberra-dev
-  libjpeg62-turbo-dev
+  libjpeg62-turbo-dev libjpeg-turbo-progs
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   xvfb xauth fonts-noto-cjk
