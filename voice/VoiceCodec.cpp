@@ -146,9 +146,7 @@ void CVoiceCodec::SplitPlanes(const std::uint8_t* in, std::uint32_t n, std::uint
         out[3 * p + r + i] = static_cast<std::uint8_t>(((l0 & 0x0F) << 4) | (l1 & 0x0F));
     }
     if (r == 2) WriteLe16(out + 2 * p, sample(2 * p));
-
-    m_pCounts->fill(0);
-    for (std::uint32_t i = 0; i < n; ++i) ++(*m_pCounts)[out[i]];
+    CountBytes(out, n);
 }
 
 void CVoiceCodec::JoinPlanes(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out)
@@ -169,6 +167,15 @@ void CVoiceCodec::JoinPlanes(const std::uint8_t* in, std::uint32_t n, std::uint8
     std::memcpy(out + 4 * p, in + 2 * p, r);
 }
 
+bool CVoiceCodec::CountBytes(const std::uint8_t* in, std::uint32_t n)
+{
+    if (!m_pCounts) m_pCounts.reset(new (std::nothrow) CountTable{});
+    if (!m_pCounts) return false;
+    m_pCounts->fill(0);
+    for (std::uint32_t i = 0; i < n; ++i) ++(*m_pCounts)[in[i]];
+    return true;
+}
+
 std::uint8_t CVoiceCodec::LeastUsedByte() const
 {
     const CountTable& count = *m_pCounts;
@@ -181,6 +188,8 @@ std::uint8_t CVoiceCodec::LeastUsedByte() const
 
 std::uint32_t CVoiceCodec::RunLengthEncode(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out)
 {
+    // The counts of stage 1's output are the counts of this input.
+    if (!CountBytes(in, n)) return 0;
     const std::uint8_t esc = LeastUsedByte();
     byEscape = esc;
     const RunLengthParams prm = ParamsFor(esc);
@@ -303,12 +312,10 @@ std::uint32_t CVoiceCodec::RunLengthDecode(const std::uint8_t* in, std::uint32_t
 
 std::uint32_t CVoiceCodec::NibblePairEncode(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out)
 {
-    CountTable& count = *m_pCounts;
-    count.fill(0);
-    for (std::uint32_t i = 0; i < n; ++i) ++count[in[i]];
+    if (!CountBytes(in, n)) return 0;
     const std::uint8_t esc = LeastUsedByte();
     // A literal equal to the escape cannot be carried; such data stays as it is.
-    if (count[esc] != 0) return 0;
+    if ((*m_pCounts)[esc] != 0) return 0;
 
     out[0] = esc;
     std::uint32_t i = 1;

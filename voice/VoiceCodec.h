@@ -38,6 +38,11 @@ public:
     virtual std::uint32_t RunLengthDecode(const std::uint8_t* in, std::uint32_t k, std::uint8_t* out);
     virtual std::uint32_t NibblePairDecode(const std::uint8_t* in, std::uint32_t k, std::uint8_t* out);
 
+    // Stage 2 and stage 3 coding: the output length, or 0 when the stage would not shrink the
+    // data. out needs n + 3 bytes. Each picks its escape from the counts of its own input.
+    std::uint32_t RunLengthEncode(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out);
+    std::uint32_t NibblePairEncode(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out);
+
     // Low bits cleared by a quality mode.
     static int ShiftForMode(int mode);
     // The quantised value of one sample, as stage 1 computes it.
@@ -56,9 +61,8 @@ private:
 
     void SplitPlanes(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out, int mode, std::int16_t dc);
     static void JoinPlanes(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out);
+    bool CountBytes(const std::uint8_t* in, std::uint32_t n);
     std::uint8_t LeastUsedByte() const;
-    std::uint32_t RunLengthEncode(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out);
-    std::uint32_t NibblePairEncode(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out);
 
     std::uint8_t* pWork1 = nullptr;
     std::uint8_t* pWork2 = nullptr;
