@@ -1,0 +1,1 @@
+morvika_fuzz(voice_decode_fuzz LIBS morvika_voice)

@@ -1,0 +1,513 @@
+#include "platform/sound/PulseSound.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/sound/SoundRing.h"
+
+namespace morvika::sound {
+
+namespace {
+
+constexpr const char* kApplicationName = "Morvika";
+constexpr const char* kStreamName = "Morvika";
+constexpr const char* kMediaRole = "phone";
+// Small server-side buffers keep the cursors fine-grained: a notification position is passed
+// within about one request (10 ms) of the sound reaching it.
+constexpr std::uint32_t kRequestMs = 10;
+constexpr std::uint32_t kTargetMs = 40;
+
+// Holds the main loop lock for a scope; never used on the main loop's own thread.
+class MainLoopLock {
+public:
+    explicit MainLoopLock(pa_threaded_mainloop* loop) : m_loop(loop) { pa_threaded_mainloop_lock(m_loop); }
+    ~MainLoopLock() { pa_threaded_mainloop_unlock(m_loop); }
+    MainLoopLock(const MainLoopLock&) = delete;
+    MainLoopLock& operator=(const MainLoopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* m_loop;
+};
+
+// Waits, with the main loop lock held, until the operation has finished.
+void WaitOperation(pa_threaded_mainloop* loop, pa_operation* op)
+{
+    if (op == nullptr) return;
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
+    pa_operation_unref(op);
+}
+
+std::uint32_t BytesForMs(const SoundFormat& format, std::uint32_t ms)
+{
+    const std::uint32_t align = std::max<std::uint32_t>(format.blockAlign, 1);
+    const std::uint64_t bytes = std::uint64_t{format.avgBytesPerSec} * ms / 1000;
+    return std::max<std::uint32_t>(align, static_cast<std::uint32_t>(bytes - bytes % align));
+}
+
+class PulseSoundBuffer : public ISoundBuffer {
+public:
+    PulseSoundBuffer(PulseSoundBackend& backend, SoundDirection direction, std::string device,
+                     const SoundFormat& format, std::uint32_t bytes)
+        : m_backend(backend), m_direction(direction), m_device(std::move(device)), m_format(format), m_ring(bytes)
+    {
+    }
+
+    ~PulseSoundBuffer() override
+    {
+        MainLoopLock lock(m_backend.MainLoop());
+        DropStream();
+    }
+
+    // Caller's thread, main loop lock held.
+    int CreateStream()
+    {
+        pa_sample_spec spec{};
+        spec.format = m_format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        spec.rate = m_format.samplesPerSec;
+        spec.channels = static_cast<std::uint8_t>(m_format.channels);
+        if (m_format.formatTag != 1 || (m_format.bitsPerSample != 8 && m_format.bitsPerSample != 16) ||
+            !pa_sample_spec_valid(&spec)) {
+            return kSoundErrInvalidArg;
+        }
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, kMediaRole);
+        pa_proplist_sets(props, PA_PROP_MEDIA_NAME, kStreamName);
+        m_stream = pa_stream_new_with_proplist(m_backend.Context(), kStreamName, &spec, nullptr, props);
+        pa_proplist_free(props);
+        if (m_stream == nullptr) return kSoundErrGeneric;
+        pa_stream_set_state_callback(m_stream, &PulseSoundBuffer::OnState, this);
+
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.prebuf = static_cast<std::uint32_t>(-1);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+        const char* device = m_device.empty() ? nullptr : m_device.c_str();
+        int rc = 0;
+        if (m_direction == SoundDirection::Playback) {
+            attr.tlength = BytesForMs(m_format, kTargetMs);
+            attr.minreq = BytesForMs(m_format, kRequestMs);
+            attr.fragsize = static_cast<std::uint32_t>(-1);
+            pa_stream_set_write_callback(m_stream, &PulseSoundBuffer::OnWritable, this);
+            rc = pa_stream_connect_playback(m_stream, device, &attr, flags, nullptr, nullptr);
+        } else {
+            attr.tlength = attr.minreq = static_cast<std::uint32_t>(-1);
+            attr.fragsize = BytesForMs(m_format, kRequestMs);
+            pa_stream_set_read_callback(m_stream, &PulseSoundBuffer::OnReadable, this);
+            rc = pa_stream_connect_record(m_stream, device, &attr, flags);
+        }
+        if (rc < 0) {
+            DropStream();
+            return kSoundErrNoDriver;
+        }
+        for (;;) {
+            const pa_stream_state_t state = pa_stream_get_state(m_stream);
+            if (state == PA_STREAM_READY) break;
+            if (!PA_STREAM_IS_GOOD(state)) {
+                DropStream();
+                return kSoundErrNoDriver;
+            }
+            pa_threaded_mainloop_wait(m_backend.MainLoop());
+        }
+        m_lost = false;
+        return ApplyVolume();
+    }
+
+    std::uint32_t Size() const override { return m_ring.Size(); }
+
+    int SetNotificationPositions(std::span<const SoundNotification> positions) override
+    {
+        return m_ring.SetNotifications(positions);
+    }
+
+    int GetCurrentPosition(std::uint32_t* cursor, std::uint32_t* safeCursor) override
+    {
+        // Everything before the cursor has been handed to the server (playback) or received
+        // from it (capture), so both cursors are the same.
+        const std::uint32_t at = m_ring.Cursor();
+        if (cursor) *cursor = at;
+        if (safeCursor) *safeCursor = at;
+        return kSoundOk;
+    }
+
+    int SetCurrentPosition(std::uint32_t offset) override
+    {
+        if (m_direction != SoundDirection::Playback) return kSoundErrInvalidCall;
+        m_ring.SetCursor(offset);
+        return kSoundOk;
+    }
+
+    int Lock(std::uint32_t offset, std::uint32_t bytes, SoundRegion* first, SoundRegion* second,
+             std::uint32_t flags) override
+    {
+        if (m_lost) return kSoundErrBufferLost;
+        return m_ring.Lock(offset, bytes, first, second, flags);
+    }
+
+    int Unlock(const SoundRegion& first, const SoundRegion& second) override
+    {
+        return m_ring.Unlock(first, second, m_direction == SoundDirection::Playback || !m_running);
+    }
+
+    int Start() override
+    {
+        MainLoopLock lock(m_backend.MainLoop());
+        if (m_lost || m_stream == nullptr) return kSoundErrBufferLost;
+        m_running = true;
+        WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
+        if (m_direction == SoundDirection::Playback) Write(pa_stream_writable_size(m_stream));
+        return kSoundOk;
+    }
+
+    int Stop() override
+    {
+        {
+            MainLoopLock lock(m_backend.MainLoop());
+            m_running = false;
+            if (m_stream != nullptr && !m_lost) {
+                WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 1, &PulseSoundBuffer::OnSuccess, this));
+                // What the server still holds belongs to the stopped sound.
+                if (m_direction == SoundDirection::Playback) {
+                    WaitOperation(m_backend.MainLoop(), pa_stream_flush(m_stream, &PulseSoundBuffer::OnSuccess, this));
+                }
+            }
+        }
+        m_ring.SignalStop();
+        return kSoundOk;
+    }
+
+    int GetStatus(std::uint32_t* status) override
+    {
+        if (status == nullptr) return kSoundErrInvalidArg;
+        *status = (m_running ? kStatusPlaying | kStatusLooping : 0u) | (m_lost ? kStatusBufferLost : 0u);
+        return kSoundOk;
+    }
+
+    int Restore() override
+    {
+        MainLoopLock lock(m_backend.MainLoop());
+        if (!m_lost) return kSoundOk;
+        DropStream();
+        if (pa_context_get_state(m_backend.Context()) != PA_CONTEXT_READY) return kSoundErrBufferLost;
+        m_running = false;
+        return CreateStream() == kSoundOk ? kSoundOk : kSoundErrBufferLost;
+    }
+
+    int SetVolume(std::int32_t volume) override
+    {
+        if (m_direction != SoundDirection::Playback) return kSoundErrInvalidCall;
+        if (volume < kVolumeMin || volume > kVolumeMax) return kSoundErrInvalidArg;
+        MainLoopLock lock(m_backend.MainLoop());
+        m_volume = volume;
+        return ApplyVolume();
+    }
+
+    int GetVolume(std::int32_t* volume) override
+    {
+        if (m_direction != SoundDirection::Playback) return kSoundErrInvalidCall;
+        if (volume == nullptr) return kSoundErrInvalidArg;
+        *volume = m_volume;
+        return kSoundOk;
+    }
+
+private:
+    // Main loop lock held.
+    int ApplyVolume()
+    {
+        if (m_direction != SoundDirection::Playback || m_stream == nullptr) return kSoundOk;
+        pa_cvolume volume;
+        const pa_volume_t level = m_volume <= kVolumeMin ? PA_VOLUME_MUTED : pa_sw_volume_from_dB(m_volume / 100.0);
+        pa_cvolume_set(&volume, static_cast<unsigned>(m_format.channels), level);
+        m_operationOk = false;
+        WaitOperation(m_backend.MainLoop(),
+                      pa_context_set_sink_input_volume(m_backend.Context(), pa_stream_get_index(m_stream), &volume,
+                                                       &PulseSoundBuffer::OnContextSuccess, this));
+        return m_operationOk ? kSoundOk : kSoundErrGeneric;
+    }
+
+    // Main loop lock held (or the main loop thread).
+    void DropStream()
+    {
+        if (m_stream == nullptr) return;
+        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+        pa_stream_disconnect(m_stream);
+        pa_stream_unref(m_stream);
+        m_stream = nullptr;
+    }
+
+    // Main loop thread (or a caller holding its lock): hands the ring from the cursor on.
+    void Write(std::size_t bytes)
+    {
+        const std::uint32_t align = std::max<std::uint32_t>(m_format.blockAlign, 1);
+        bytes -= bytes % align;
+        while (bytes > 0) {
+            void* data = nullptr;
+            std::size_t piece = bytes;
+            if (pa_stream_begin_write(m_stream, &data, &piece) < 0 || data == nullptr) return;
+            piece = std::min<std::size_t>({piece, bytes, m_ring.Size()});
+            piece -= piece % align;
+            if (piece == 0) {
+                pa_stream_cancel_write(m_stream);
+                return;
+            }
+            m_ring.Consume(static_cast<std::uint8_t*>(data), static_cast<std::uint32_t>(piece));
+            if (pa_stream_write(m_stream, data, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+            bytes -= piece;
+        }
+    }
+
+    // Main loop thread.
+    static void OnWritable(pa_stream* /*stream*/, std::size_t bytes, void* self)
+    {
+        auto* buffer = static_cast<PulseSoundBuffer*>(self);
+        if (buffer->m_running) buffer->Write(bytes);
+    }
+
+    // Main loop thread.
+    static void OnReadable(pa_stream* stream, std::size_t /*bytes*/, void* self)
+    {
+        auto* buffer = static_cast<PulseSoundBuffer*>(self);
+        while (pa_stream_readable_size(stream) > 0) {
+            const void* data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0) return;
+            if (bytes == 0) break;
+            // A hole in the recording is stored as silence.
+            if (buffer->m_running) {
+                buffer->m_ring.Produce(static_cast<const std::uint8_t*>(data), static_cast<std::uint32_t>(bytes));
+            }
+            pa_stream_drop(stream);
+        }
+    }
+
+    // Main loop thread.
+    static void OnState(pa_stream* stream, void* self)
+    {
+        auto* buffer = static_cast<PulseSoundBuffer*>(self);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+            buffer->m_lost = true;
+            buffer->m_running = false;
+        }
+        pa_threaded_mainloop_signal(buffer->m_backend.MainLoop(), 0);
+    }
+
+    static void OnSuccess(pa_stream* /*stream*/, int success, void* self)
+    {
+        auto* buffer = static_cast<PulseSoundBuffer*>(self);
+        buffer->m_operationOk = success != 0;
+        pa_threaded_mainloop_signal(buffer->m_backend.MainLoop(), 0);
+    }
+
+    static void OnContextSuccess(pa_context* /*context*/, int success, void* self)
+    {
+        auto* buffer = static_cast<PulseSoundBuffer*>(self);
+        buffer->m_operationOk = success != 0;
+        pa_threaded_mainloop_signal(buffer->m_backend.MainLoop(), 0);
+    }
+
+    PulseSoundBackend& m_backend;
+    const SoundDirection m_direction;
+    const std::string m_device;
+    const SoundFormat m_format;
+    SoundRing m_ring;
+    pa_stream* m_stream = nullptr;  // main loop lock
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_lost{false};
+    std::atomic<std::int32_t> m_volume{0};
+    bool m_operationOk = false;  // main loop lock
+};
+
+class PulseSoundDevice : public ISoundDevice {
+public:
+    PulseSoundDevice(PulseSoundBackend& backend, SoundDirection direction, std::string name)
+        : m_backend(backend), m_direction(direction), m_name(std::move(name)) {}
+
+    SoundDirection Direction() const override { return m_direction; }
+
+    int CreateBuffer(const SoundFormat& format, std::uint32_t bytes, std::unique_ptr<ISoundBuffer>* out) override
+    {
+        if (out == nullptr || bytes == 0 || format.blockAlign == 0) return kSoundErrInvalidArg;
+        auto buffer = std::make_unique<PulseSoundBuffer>(m_backend, m_direction, m_name, format, bytes);
+        int rc = 0;
+        {
+            MainLoopLock lock(m_backend.MainLoop());
+            rc = buffer->CreateStream();
+        }
+        if (rc != kSoundOk) return rc;
+        *out = std::move(buffer);
+        return kSoundOk;
+    }
+
+private:
+    PulseSoundBackend& m_backend;
+    SoundDirection m_direction;
+    std::string m_name;  // empty: the server's default
+};
+
+struct EnumerationState {
+    pa_threaded_mainloop* loop = nullptr;
+    std::vector<std::pair<std::string, std::string>> devices;  // name, description
+};
+
+// Main loop thread.
+template <typename Info>
+void OnDeviceInfo(pa_context* /*context*/, const Info* info, int eol, void* user)
+{
+    auto* state = static_cast<EnumerationState*>(user);
+    if (eol == 0 && info != nullptr) {
+        state->devices.emplace_back(info->name ? info->name : "", info->description ? info->description : "");
+    }
+    pa_threaded_mainloop_signal(state->loop, 0);
+}
+
+}  // namespace
+
+PulseSoundBackend::PulseSoundBackend()
+{
+    m_mainloop = pa_threaded_mainloop_new();
+    if (m_mainloop != nullptr && pa_threaded_mainloop_start(m_mainloop) < 0) {
+        pa_threaded_mainloop_free(m_mainloop);
+        m_mainloop = nullptr;
+    }
+}
+
+PulseSoundBackend::~PulseSoundBackend()
+{
+    if (m_mainloop == nullptr) return;
+    {
+        MainLoopLock lock(m_mainloop);
+        if (m_context != nullptr) {
+            pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+            m_context = nullptr;
+        }
+    }
+    pa_threaded_mainloop_stop(m_mainloop);
+    pa_threaded_mainloop_free(m_mainloop);
+}
+
+void PulseSoundBackend::OnContextState(pa_context* /*context*/, void* self)
+{
+    pa_threaded_mainloop_signal(static_cast<PulseSoundBackend*>(self)->m_mainloop, 0);
+}
+
+int PulseSoundBackend::Connect()
+{
+    if (m_mainloop == nullptr) return kSoundErrOutOfMemory;
+    MainLoopLock lock(m_mainloop);
+    if (m_context != nullptr) {
+        if (pa_context_get_state(m_context) == PA_CONTEXT_READY) return kSoundOk;
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, kMediaRole);
+    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_mainloop), kApplicationName, props);
+    pa_proplist_free(props);
+    if (m_context == nullptr) return kSoundErrOutOfMemory;
+    pa_context_set_state_callback(m_context, &PulseSoundBackend::OnContextState, this);
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return kSoundErrNoDriver;
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(m_context);
+        if (state == PA_CONTEXT_READY) return kSoundOk;
+        if (!PA_CONTEXT_IS_GOOD(state)) return kSoundErrNoDriver;
+        pa_threaded_mainloop_wait(m_mainloop);
+    }
+}
+
+bool PulseSoundBackend::IsConnected()
+{
+    if (m_mainloop == nullptr) return false;
+    MainLoopLock lock(m_mainloop);
+    return m_context != nullptr && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+}
+
+SoundDeviceId PulseSoundBackend::IdForName(const std::string& name)
+{
+    // Two FNV-1a passes with different bases, laid out as a version-4-like identifier.
+    std::uint64_t a = 0xcbf29ce484222325ull;
+    std::uint64_t b = 0x84222325cbf29ce4ull;
+    for (unsigned char c : name) {
+        a = (a ^ c) * 0x100000001b3ull;
+        b = (b ^ c) * 0x100000001b3ull;
+        b ^= b >> 29;
+    }
+    SoundDeviceId id{};
+    for (int i = 0; i < 8; ++i) {
+        id[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(a >> (8 * i));
+        id[static_cast<std::size_t>(8 + i)] = static_cast<std::uint8_t>(b >> (8 * i));
+    }
+    id[7] = static_cast<std::uint8_t>((id[7] & 0x0F) | 0x40);
+    id[8] = static_cast<std::uint8_t>((id[8] & 0x3F) | 0x80);
+    return id;
+}
+
+int PulseSoundBackend::EnumerateDevices(SoundDirection direction,
+                                        const std::function<bool(const SoundDeviceInfo&)>& visit)
+{
+    if (const int rc = Connect(); rc != kSoundOk) return rc;
+    EnumerationState state;
+    state.loop = m_mainloop;
+    {
+        MainLoopLock lock(m_mainloop);
+        pa_operation* op = direction == SoundDirection::Capture
+            ? pa_context_get_source_info_list(m_context, &OnDeviceInfo<pa_source_info>, &state)
+            : pa_context_get_sink_info_list(m_context, &OnDeviceInfo<pa_sink_info>, &state);
+        if (op == nullptr) return kSoundErrGeneric;
+        WaitOperation(m_mainloop, op);
+    }
+    std::vector<SoundDeviceInfo> entries;
+    SoundDeviceInfo primary;
+    primary.description = direction == SoundDirection::Capture ? "Primary Sound Capture Driver" : "Primary Sound Driver";
+    entries.push_back(primary);
+    {
+        std::lock_guard lock(m_namesMutex);
+        for (const auto& [name, description] : state.devices) {
+            const SoundDeviceId id = IdForName(name);
+            m_names[id] = name;
+            entries.push_back({true, id, description});
+        }
+    }
+    for (const auto& entry : entries) {
+        if (!visit(entry)) break;
+    }
+    return kSoundOk;
+}
+
+int PulseSoundBackend::OpenDevice(SoundDirection direction, const SoundDeviceId* id, std::unique_ptr<ISoundDevice>* out)
+{
+    if (out == nullptr) return kSoundErrInvalidArg;
+    if (const int rc = Connect(); rc != kSoundOk) return rc;
+    std::string name;
+    if (id != nullptr && *id != kDefaultPlaybackDevice && *id != kDefaultCaptureDevice) {
+        auto lookup = [&] {
+            std::lock_guard lock(m_namesMutex);
+            const auto it = m_names.find(*id);
+            if (it != m_names.end()) name = it->second;
+            return it != m_names.end();
+        };
+        bool found = lookup();
+        if (!found) {
+            // Identifiers are stable, so a fresh list finds devices this object never listed.
+            EnumerateDevices(direction, [](const SoundDeviceInfo&) { return true; });
+            found = lookup();
+        }
+        if (!found) return kSoundErrNoDriver;
+    }
+    *out = std::make_unique<PulseSoundDevice>(*this, direction, name);
+    return kSoundOk;
+}
+
+}  // namespace morvika::sound

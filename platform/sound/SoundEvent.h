@@ -1,0 +1,30 @@
+#pragma once
+// An auto-reset event with wait-any semantics, the sound threads' wake-up primitive.
+
+#include <chrono>
+#include <optional>
+#include <span>
+
+namespace morvika::sound {
+
+class AutoResetEvent {
+public:
+    AutoResetEvent() = default;
+    AutoResetEvent(const AutoResetEvent&) = delete;
+    AutoResetEvent& operator=(const AutoResetEvent&) = delete;
+
+    // Any thread, the sound backends' threads included.
+    void Set();
+    void Reset();
+    bool IsSet() const;
+
+    // Waits until one of the events is signalled, resets it and returns its index (the lowest
+    // signalled index wins); -1 when the time-out passes first. No time-out waits for ever.
+    static int WaitAny(std::span<AutoResetEvent* const> events,
+                       std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+
+private:
+    bool m_signalled = false;  // guarded by the shared event mutex
+};
+
+}  // namespace morvika::sound

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "SoundTestSupport.h"
+#include "VoiceTestSupport.h"
+#include "platform/sound/SoundEvent.h"
+#include "voice/DirectSoundDriverData.h"
+#include "voice/SoundPlay.h"
+
+using namespace morvika::sound;
+
+namespace {
+
+SoundDeviceId Id(std::uint8_t tag)
+{
+    SoundDeviceId id{};
+    id.fill(tag);
+    return id;
+}
+
+TEST(DeviceList, CaptureListStartsWithTheDefaultDevice)
+{
+    ScopedTestLog log;
+    VirtualSoundBackend backend;
+    backend.AddDevice(SoundDirection::Capture, Id(1), "USB Microphone");
+    backend.AddDevice(SoundDirection::Playback, Id(2), "Speakers");
+    CDirectSoundDriverData capture(backend, 1);
+    const SoundDriverEntry* entry = capture.GetSoundDriverGUID("USB Microphone");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->guid, Id(1));
+    ASSERT_EQ(capture.Count(), 2);
+    EXPECT_EQ(capture.GetTable()[0].guid, kDefaultCaptureDevice);
+    EXPECT_STREQ(capture.GetTable()[0].description, "Primary Sound Capture Driver");
+    EXPECT_TRUE(log.Contains("LOG   CDirectSoundDriverData::GetDriverGUID() デバイスドライバの取得 完了\n"));
+
+    // The primary description selects the default identifier, not null.
+    entry = capture.GetSoundDriverGUID("Primary Sound Capture Driver");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->guid, kDefaultCaptureDevice);
+    CDirectSoundDriverData playback(backend, 0);
+    entry = playback.GetSoundDriverGUID("Primary Sound Driver");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->guid, kDefaultPlaybackDevice);
+
+    // Case matters; no match and no name select the default device.
+    EXPECT_EQ(capture.GetSoundDriverGUID("usb microphone"), nullptr);
+    EXPECT_TRUE(log.Contains("ERROR CDirectSoundDriverData::GetDriverGUID() デバイスドライバの取得エラー\n"));
+    EXPECT_EQ(capture.GetSoundDriverGUID(nullptr), nullptr);
+
+    backend.FailEnumerate(kSoundErrGeneric);
+    EXPECT_EQ(capture.GetSoundDriverGUID("USB Microphone"), nullptr);
+    EXPECT_TRUE(log.Contains("ERROR CDirectSoundDriverData::GetSoundDriverGUID() デバイスの列挙エラー\n"));
+}
+
+TEST(DeviceList, TwentyFirstDeviceIsDroppedAndLongDescriptionsAreCut)
+{
+    ScopedTestLog log;
+    VirtualSoundBackend backend;
+    for (int i = 0; i < 19; ++i) backend.AddDevice(SoundDirection::Playback, Id(static_cast<std::uint8_t>(i + 1)), "Out " + std::to_string(i));
+    backend.AddDevice(SoundDirection::Playback, Id(99), "Out 19");
+    CDirectSoundDriverData list(backend, 0);
+    EXPECT_EQ(list.GetSoundDriverGUID("Out 18")->guid, Id(19));
+    EXPECT_EQ(list.Count(), 20);
+    EXPECT_TRUE(log.Contains("ERROR CDirectSoundDriverData::AddDriver() デバイスドライバの追加エラー\n"));
+    EXPECT_EQ(list.GetDriverGUID("Out 19"), nullptr);
+
+    const std::string longName(80, 'x');
+    CDirectSoundDriverData other(backend, 0);
+    other.ClearTable();
+    ASSERT_EQ(other.AddDriver(Id(5), longName.c_str()), 0);
+    EXPECT_EQ(std::string(other.GetTable()[0].description, 64), std::string(64, 'x'));
+    EXPECT_NE(other.GetDriverGUID(std::string(64, 'x').c_str()), nullptr);
+}
+
+TEST(SoundBase, FormatIsRecomputedFromChannelsAndBits)
+{
+    VirtualSoundBackend backend;
+    CDirectSoundWraper base(backend, nullptr);
+    SoundFormat format;
+    format.channels = 2;
+    format.bitsPerSample = 8;
+    format.samplesPerSec = 8000;
+    format.blockAlign = 7;
+    format.avgBytesPerSec = 1;
+    base.Init(0, nullptr, &format);
+    EXPECT_EQ(base.Format().blockAlign, 2);
+    EXPECT_EQ(base.Format().avgBytesPerSec, 16000u);
+    EXPECT_EQ(base.WaitEndThred(), 1);  // no thread ever started
+}
+
+TEST(SoundBase, WaitEndThredEndsTheSoundThread)
+{
+    ScopedTestLog log;
+    VirtualSoundBackend backend;
+    CSoundPlay play(backend, nullptr);
+    ASSERT_EQ(play.Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(play.WaitEndThred(), 0);
+    EXPECT_TRUE(log.Contains("LOG   CDirectSoundWraper::WaitEndThred() スレッドの終了を待つ\n"));
+    EXPECT_EQ(play.WaitEndThred(), 1);
+}
+
+TEST(AutoResetEvent, WaitAnyTakesTheLowestSignalledAndResetsIt)
+{
+    AutoResetEvent a, b, c;
+    AutoResetEvent* const events[] = {&a, &b, &c};
+    c.Set();
+    b.Set();
+    EXPECT_EQ(AutoResetEvent::WaitAny(events), 1);
+    EXPECT_EQ(AutoResetEvent::WaitAny(events), 2);
+    EXPECT_EQ(AutoResetEvent::WaitAny(events, std::chrono::milliseconds(20)), -1);
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        a.Set();
+    });
+    EXPECT_EQ(AutoResetEvent::WaitAny(events, std::chrono::seconds(10)), 0);
+    setter.join();
+    EXPECT_FALSE(a.IsSet());
+}
+
+}  // namespace

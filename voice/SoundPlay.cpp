@@ -1,0 +1,389 @@
+#include "voice/SoundPlay.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "app/Log.h"
+#include "voice/VoiceCodec.h"
+
+using namespace morvika::sound;
+
+namespace {
+constexpr std::uint32_t kPlayNotifications = 8;
+// More queued packets than this (about half a second) are cut to the newest one.
+constexpr std::size_t kOverloadPackets = 8;
+constexpr int kRestoreWaits = 100;
+
+void WaitRestoreInterval()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+}  // namespace
+
+CSoundPlay::CSoundPlay(ISoundBackend& backend, IWindowPoster* poster) : CDirectSoundWraper(backend, poster) {}
+
+CSoundPlay::~CSoundPlay()
+{
+    Stop();
+    WaitEndThred();
+    m_pBuffer.reset();
+    m_pDevice.reset();
+    m_PlayQueue.Clear();
+}
+
+int CSoundPlay::Init(WindowHandle window, const SoundDeviceId* device, const SoundFormat* format)
+{
+    CDirectSoundWraper::Init(window, device, format);
+    if (const int rc = Backend().OpenDevice(SoundDirection::Playback, device, &m_pDevice); rc != kSoundOk) {
+        MORVIKA_LOG("ERROR CSoundPlay::Init() サウンドデバイスの生成エラー %d\n", rc);
+        return rc;
+    }
+    // The co-operative level has no counterpart on a sound server: every stream may play.
+    if (const int rc = CreateOutputBuffer(m_Format, kPlayNotifications); rc < 0) {
+        MORVIKA_LOG("ERROR CSoundPlay::Init() バッファ生成エラー %d\n", rc);
+    }
+    if (const int rc = CreateThredProc(); rc != 0) {
+        MORVIKA_LOG("ERROR CSoundPlay::Init() スレッドの生成エラー %d\n", rc);
+    }
+    MORVIKA_LOG("LOG   CSoundPlay::Init() 再生オブジェクト生成完了 %d\n", 0);
+    return 0;
+}
+
+int CSoundPlay::CreateOutputBuffer(const SoundFormat& format, std::uint32_t notifications)
+{
+    m_dwBlockSize = ComputeBlockSize(format, notifications);
+    m_dwBufferSize = m_dwBlockSize * notifications;
+    const int rc = m_pDevice ? m_pDevice->CreateBuffer(format, m_dwBufferSize, &m_pBuffer) : kSoundErrInvalidArg;
+    if (rc != kSoundOk) {
+        MORVIKA_LOG("ERROR CSoundPlay::CreateOutputBuffer() セカンダリバッファを生成できない\n");
+        return rc;
+    }
+    if (const int result = InitNotifications(notifications); result < 0) {
+        MORVIKA_LOG("ERROR CSoundPlay::CreateCaptureBuffer() イベント通知設定エラー\n");
+        return result;
+    }
+    const int result = ClearBuffer();
+    if (result < 0) {
+        MORVIKA_LOG("ERROR CSoundPlay::CreateCaptureBuffer() バッファクリアエラー\n");
+    } else {
+        m_dwNextOffset = m_dwBlockSize;
+    }
+    return result;
+}
+
+int CSoundPlay::InitNotifications(std::uint32_t notifications)
+{
+    if (CDirectSoundWraper::InitNotifications(notifications) < 0) {
+        MORVIKA_LOG("ERROR CSoundPlay::InitNotifications() 親クラスでエラー\n");
+        return 1;
+    }
+    if (!m_pNotify) return 1;
+    if (!m_pBuffer || notifications + 1 > kSoundNotifyEntries) {
+        MORVIKA_LOG("ERROR CSoundPlay::InitNotifications() インタフェイスが取得できない\n");
+        return kSoundErrInvalidArg;
+    }
+    // The data event fires just after the play cursor enters each block.
+    for (std::uint32_t i = 1; i <= notifications; ++i) {
+        m_pNotify[i] = {(i - 1) * m_dwBlockSize + 2, GetDataEvent()};
+    }
+    const int rc = m_pBuffer->SetNotificationPositions({m_pNotify.get(), notifications + 1});
+    if (rc != kSoundOk) {
+        MORVIKA_LOG("ERROR CSoundPlay::InitNotifications() イベント設定データを有効にできない\n");
+    }
+    return rc;
+}
+
+int CSoundPlay::ClearBuffer()
+{
+    if (!m_pBuffer) return 1;
+    SoundRegion first, second;
+    const int rc = m_pBuffer->Lock(0, 0, &first, &second, kLockEntireBuffer);
+    if (rc != kSoundOk) return rc;
+    std::memset(first.data, 0, first.size);
+    if (second.data) std::memset(second.data, 0, second.size);
+    return m_pBuffer->Unlock(first, second);
+}
+
+int CSoundPlay::SaveData(const VoiceMessageView& message)
+{
+    if (!m_pBuffer) return 1;
+    CVoiceCodec codec;
+    if (message.data == nullptr ||
+        codec.Decode(message.data, message.size, m_pWork1.data(), m_pWork2.data(), m_pWork1.size()) != 0) {
+        MORVIKA_LOG("LOG   CSoundPlay::SaveData() デコードできない UserID=%x m_dwNextOffset=%d \n", message.userId,
+                    m_dwNextOffset.load());
+        return 1;
+    }
+    std::size_t size = 0;
+    const std::uint8_t* pcm = codec.GetData(size);
+    const int state = m_nPlayState.load();
+    if (state == 0) {
+        m_nPlayState = 1;
+        m_dwNextOffset = 0;
+        m_dwLastPlay = 0;
+        MORVIKA_LOG("LOG   CSoundPlay::SaveData() 音声を開始しましたUserID=%x m_dwNextOffset=%d \n", message.userId, 0);
+        std::uint32_t discarded = 0;
+        m_JoinBuffer.Take(discarded);
+        m_JoinBuffer.Append(pcm, static_cast<std::uint32_t>(size));
+    } else if (state == 1) {
+        m_JoinBuffer.Append(pcm, static_cast<std::uint32_t>(size));
+        m_PlayQueue.Clear();
+        StartPlay();
+        ++m_nPlayState;
+    } else {
+        m_PlayQueue.Push(CVoicePcmQueue::Entry(pcm, pcm + size));
+    }
+    return 0;
+}
+
+int CSoundPlay::LockRing(std::uint32_t offset, std::uint32_t bytes, SoundRegion* first, SoundRegion* second)
+{
+    int rc = m_pBuffer->Lock(offset, bytes, first, second, 0);
+    if (rc == kSoundErrBufferLost) {
+        WaitRestoreInterval();
+        m_pBuffer->Restore();
+        rc = m_pBuffer->Lock(offset, bytes, first, second, 0);
+    }
+    return rc;
+}
+
+int CSoundPlay::SetStartData()
+{
+    if (m_nPlayState.load() == 0) return 0;
+    if (!m_pBuffer) {
+        MORVIKA_LOG("ERROR CSoundPlay::SetStartData() オブジェクトがない\n");
+        return 0;
+    }
+    std::uint32_t size = 0;
+    const std::uint8_t* data = m_JoinBuffer.Take(size);
+    if (data == nullptr) size = m_dwBlockSize;
+    const std::uint32_t lockSize = size + m_dwBlockSize * (size > 2 * m_dwBlockSize ? 1 : 2);
+    SoundRegion first, second;
+    const int rc = LockRing(0, lockSize, &first, &second);
+    if (rc != kSoundOk) {
+        MORVIKA_LOG("ERROR CSoundPlay::SetStartData() ロックエラー\n");
+        return rc;
+    }
+    std::memset(first.data, 0, first.size);
+    if (second.data) std::memset(second.data, 0, second.size);
+    if (data != nullptr) std::memcpy(first.data, data, std::min(size, first.size));
+    m_dwNextOffset = (m_dwNextOffset.load() + size) % m_dwBufferSize;
+    m_pBuffer->Unlock(first, second);
+    return 0;
+}
+
+int CSoundPlay::StartPlay()
+{
+    if (!m_pBuffer) return 0;
+    SetStartData();
+    m_pBuffer->SetCurrentPosition(0);
+    return m_pBuffer->Start();
+}
+
+int CSoundPlay::BufferDataProc()
+{
+    if (m_nPlayState.load() == 0) return 0;
+    if (!m_pBuffer) {
+        MORVIKA_LOG("ERROR CSoundPlay::BufferDataProc() オブジェクトがない\n");
+        return 0;
+    }
+    std::uint32_t dwPlayOffset = 0;
+    std::uint32_t dwWriteOffset = 0;
+    if (const int rc = m_pBuffer->GetCurrentPosition(&dwPlayOffset, &dwWriteOffset); rc != kSoundOk) {
+        MORVIKA_LOG("ERROR CSoundPlay::BufferDataProc() ポジションが取得できない\n");
+        return rc;
+    }
+    const std::uint32_t ring = m_dwBufferSize;
+    const std::uint32_t lastPlay = m_dwLastPlay.load();
+    auto forward = [&](std::uint32_t to) { return (to + ring - lastPlay) % ring; };
+    const std::uint32_t dPlay = forward(dwPlayOffset);
+    const std::uint32_t dWr = forward(dwWriteOffset);
+    std::uint32_t dNext = forward(m_dwNextOffset.load());
+
+    // The data to write this time.
+    CVoicePcmQueue::Entry piece;
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = m_dwBlockSize;
+    bool advance = false;
+    const std::size_t queued = m_PlayQueue.Count();
+    if (queued > kOverloadPackets) {
+        if (auto newest = m_PlayQueue.PopFront()) piece = std::move(*newest);
+        m_PlayQueue.Clear();
+        data = piece.data();
+        size = static_cast<std::uint32_t>(piece.size());
+        advance = true;
+    } else if (queued == 1) {
+        if (auto oldest = m_PlayQueue.Pop()) piece = std::move(*oldest);
+        data = piece.data();
+        size = static_cast<std::uint32_t>(piece.size());
+        advance = true;
+    } else if (queued >= 2) {
+        if (auto oldest = m_PlayQueue.Pop()) piece = std::move(*oldest);
+        if (piece.size() > 3 * std::size_t{m_dwBlockSize}) {
+            data = piece.data();
+            size = static_cast<std::uint32_t>(piece.size());
+        } else {
+            const auto next = m_PlayQueue.Pop();
+            m_JoinBuffer.Append(piece.data(), static_cast<std::uint32_t>(piece.size()));
+            if (next) m_JoinBuffer.Append(next->data(), static_cast<std::uint32_t>(next->size()));
+            std::uint32_t joined = 0;
+            const std::uint8_t* taken = m_JoinBuffer.Take(joined);
+            piece.assign(taken, taken + (taken ? joined : 0));
+            data = piece.data();
+            size = static_cast<std::uint32_t>(piece.size());
+        }
+        advance = true;
+    }
+    if (data == nullptr || size == 0 || size > ring / 2) {
+        data = nullptr;
+        size = m_dwBlockSize;
+        advance = false;
+    }
+    std::uint32_t lockSize = size + m_dwBlockSize * (size > 2 * m_dwBlockSize ? 1 : 2);
+
+    // Lateness: the device's write cursor has passed the write position.
+    if (dWr > dNext) {
+        m_dwNextOffset = dwWriteOffset;
+        dNext = dWr;
+    }
+    // Room: the bytes from the write position forward to the play cursor.
+    const std::uint32_t room = ring - dNext + dPlay;
+    if (room < lockSize) {
+        if (room >= size) {
+            lockSize = size;
+        } else {
+            if (data != nullptr) m_PlayQueue.PushBack(std::move(piece));
+            data = nullptr;
+            size = lockSize = room;
+            advance = false;
+        }
+    }
+    m_dwLastPlay = dwPlayOffset;
+    m_dwLastTicks = static_cast<std::uint32_t>(ProcessClockMs());
+
+    const std::uint32_t next = m_dwNextOffset.load();
+    SoundRegion first, second;
+    if (const int rc = LockRing(next, lockSize, &first, &second); rc != kSoundOk) {
+        MORVIKA_LOG("ERROR CSoundPlay::BufferDataProc() ロックエラー %x dwPlayOffset=%d dwWriteOffset=%d m_dwNextOffset=%d dwLockSize=%d \n",
+                    static_cast<unsigned>(rc), dwPlayOffset, dwWriteOffset, next, lockSize);
+        return rc;
+    }
+    std::memset(first.data, 0, first.size);
+    if (second.data) std::memset(second.data, 0, second.size);
+    if (first.size >= lockSize) {
+        CopyWithGain(first.data, data, size);
+    } else if (second.data == nullptr) {
+        MORVIKA_LOG("ERROR CSoundPlay::BufferDataProc() ロックできた領域に音声データが大きすぎてコピーできない\n");
+        m_pBuffer->Unlock(first, second);
+        return 0;
+    } else if (first.size > size) {
+        CopyWithGain(first.data, data, size);
+    } else {
+        CopyWithGain(first.data, data, first.size);
+        if (data != nullptr) CopyWithGain(second.data, data + first.size, size - first.size);
+    }
+    if (advance) m_dwNextOffset = (next + size) % ring;
+    m_pBuffer->Unlock(first, second);
+    return 0;
+}
+
+int CSoundPlay::Stop()
+{
+    if (m_nPlayState.load() == 0) return 0;
+    if (m_pBuffer) {
+        if (const int rc = m_pBuffer->Stop(); rc != kSoundOk) {
+            MORVIKA_LOG("ERROR CSoundPlay::Stop() 音声を停止できません　%x \n", static_cast<unsigned>(rc));
+            return rc;
+        }
+    }
+    MORVIKA_LOG("LOG   CSoundPlay::Stop() 音声を停止しました \n");
+    return 0;
+}
+
+int CSoundPlay::OnStopped()
+{
+    std::uint32_t discarded = 0;
+    m_JoinBuffer.Take(discarded);
+    m_nPlayState = 0;
+    RestoreBuffer();
+    return 0;
+}
+
+int CSoundPlay::NonProc()
+{
+    MORVIKA_LOG("ERROR CSoundPlay::NonProc() その他のイベントが発生\n");
+    return 0;
+}
+
+int CSoundPlay::RestoreBuffer()
+{
+    if (!m_pBuffer) return 0;
+    std::uint32_t status = 0;
+    if (const int rc = m_pBuffer->GetStatus(&status); rc != kSoundOk) {
+        MORVIKA_LOG("ERROR CSoundPlay::RestoreBuffer() ステータスが取得できない hr =%x \n", static_cast<unsigned>(rc));
+        return rc;
+    }
+    if ((status & kStatusBufferLost) == 0) return 0;
+    int rc = m_pBuffer->Restore();
+    for (int waits = 0; rc == kSoundErrBufferLost && waits < kRestoreWaits; ++waits) {
+        WaitRestoreInterval();
+        rc = m_pBuffer->Restore();
+    }
+    rc = m_pBuffer->Restore();
+    if (rc == kSoundErrBufferLost) {
+        MORVIKA_LOG("ERROR CSoundPlay::RestoreBuffer() 復元できない hr =%x \n", static_cast<unsigned>(rc));
+    }
+    return rc;
+}
+
+int CSoundPlay::SetVolume(long volume)
+{
+    if (!m_pBuffer) return 1;
+    if (volume > 100) {
+        m_lGain = volume;
+        return m_pBuffer->SetVolume(0);
+    }
+    if (volume < 0) volume = 0;
+    m_lGain = 0;
+    const auto level = static_cast<std::int32_t>(-10000 - static_cast<long>(std::sqrt(static_cast<double>(volume)) * -1000.0));
+    return m_pBuffer->SetVolume(level);
+}
+
+int CSoundPlay::GetVolume(long* volume)
+{
+    if (!m_pBuffer) return 1;
+    if (volume == nullptr) return kSoundErrInvalidArg;
+    if (m_bMute.load()) {
+        *volume = m_lSavedVolume.load();
+        return 0;
+    }
+    if (m_lGain.load() >= 100) {
+        *volume = m_lGain.load();
+        return 0;
+    }
+    std::int32_t level = 0;
+    const int rc = m_pBuffer->GetVolume(&level);
+    if (rc != kSoundOk) return rc;
+    const double linear = (level + 10000) * 0.001;
+    *volume = static_cast<long>(linear * linear);
+    return rc;
+}
+
+long CSoundPlay::SetMute(int mute)
+{
+    if (mute) {
+        // Saved before the flag goes up: while muted, GetVolume answers with the saved value.
+        if (!m_bMute.load()) {
+            long current = m_lSavedVolume.load();
+            if (GetVolume(&current) == 0) m_lSavedVolume = current;
+        }
+        m_bMute = 1;
+        SetVolume(0);
+    } else {
+        m_bMute = 0;
+        SetVolume(m_lSavedVolume.load());
+    }
+    return m_lSavedVolume.load();
+}

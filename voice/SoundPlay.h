@@ -1,0 +1,68 @@
+#pragma once
+// Plays one peer's voice through its own looping buffer: decodes each received packet, starts
+// a talk spurt with its second packet and keeps writing ahead of the play cursor.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "voice/DirectSoundWraper.h"
+#include "voice/VoiceJoinBuffer.h"
+#include "voice/VoicePcmQueue.h"
+
+// A received voice message: the sender's user id and the packet (the message payload).
+struct VoiceMessageView {
+    std::uint32_t userId = 0;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+class CSoundPlay : public CDirectSoundWraper {
+public:
+    CSoundPlay(ISoundBackend& backend, IWindowPoster* poster);
+    ~CSoundPlay() override;
+
+    // GUI thread.
+    int Init(WindowHandle window, const SoundDeviceId* device, const SoundFormat* format) override;
+    int Close() override { return Stop(); }
+    int CreateBuffer(const SoundFormat& format, std::uint32_t notifications) override
+    {
+        return CreateOutputBuffer(format, notifications);
+    }
+    int CreateOutputBuffer(const SoundFormat& format, std::uint32_t notifications);
+    int InitNotifications(std::uint32_t notifications) override;
+    int ClearBuffer() override;
+    // 0 when the packet was used, 1 otherwise.
+    int SaveData(const VoiceMessageView& message);
+    int SetStartData();
+    int StartPlay();
+    int Start() override { return StartPlay(); }
+    int Stop() override;
+    int RestoreBuffer();
+    int SetVolume(long volume) override;
+    int GetVolume(long* volume) override;
+    // Returns the saved volume.
+    virtual long SetMute(int mute);
+    virtual int IsMuted() const { return m_bMute.load(); }
+
+    // Sound thread.
+    int BufferDataProc() override;
+    int OnStopped() override;
+    int NonProc() override;
+
+    int PlayState() const { return m_nPlayState.load(); }
+    std::size_t QueuedCount() const { return m_PlayQueue.Count(); }
+    long Gain() const { return m_lGain.load(); }
+
+private:
+    // Locks at the offset, restoring a lost buffer once on the way.
+    int LockRing(std::uint32_t offset, std::uint32_t bytes, morvika::sound::SoundRegion* first,
+                 morvika::sound::SoundRegion* second);
+
+    CVoicePcmQueue m_PlayQueue;
+    CVoiceJoinBuffer m_JoinBuffer;
+    std::atomic<int> m_nPlayState{0};
+    std::atomic<std::uint32_t> m_dwLastPlay{0};
+    std::atomic<long> m_lSavedVolume{100};
+    std::atomic<int> m_bMute{0};
+};

@@ -1,0 +1,65 @@
+#pragma once
+// What the sound objects need from the rest of the program, kept behind small interfaces so
+// that the voice library has no window or session code in it: posting window messages, the
+// capture's outgoing voice queue, and the voice settings record.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// Opaque window identity; 0 means none.
+using WindowHandle = std::uintptr_t;
+
+inline constexpr std::uint32_t WM_VOICE_QUEUED = 0x8106;
+inline constexpr std::uint32_t WM_VOICE_LEVEL = 0x8107;
+
+// Message kind of a voice packet.
+inline constexpr std::uint32_t kVoicePacketKind = 128;
+
+// Delivers window messages; the program's message layer implements it.
+class IWindowPoster {
+public:
+    virtual ~IWindowPoster() = default;
+    // Any thread; never blocks.
+    virtual void PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                   std::intptr_t lParam) = 0;
+    // Synchronous hand-off; must not be called from a sound thread.
+    virtual std::intptr_t SendWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                            std::intptr_t lParam) = 0;
+};
+
+// The capture object's send queue: receives every encoded packet with its message kind, on
+// the capture's sound thread. Implemented over the program's message queue.
+class IVoicePacketSink {
+public:
+    virtual ~IVoicePacketSink() = default;
+    virtual void PushVoicePacket(std::uint32_t kind, const std::uint8_t* data, std::size_t size) = 0;
+};
+
+// The voice settings record: eight 32-bit fields. Flags bit 0 mutes the microphone,
+// Threshold is the codec's quality mode.
+struct VoiceSettingsRecord {
+    std::uint32_t size = 32;
+    std::uint32_t Flags = 0x0C;
+    std::int32_t RecordVolume = 1;
+    std::int32_t PlaybackVolume = 0;
+    std::int32_t Threshold = 7;
+    std::int32_t BufferQuality = 0;
+    std::int32_t BufferAggressiveness = 0;
+    std::int32_t NotifyPeriod = 20;
+};
+static_assert(sizeof(VoiceSettingsRecord) == 32);
+
+inline constexpr std::uint32_t kVoiceFlagMicMuted = 0x01;
+
+// The GUI thread writes single words of the record while a sound thread reads them.
+template <typename T>
+T ReadSettingWord(T& word)
+{
+    return std::atomic_ref<T>(word).load(std::memory_order_relaxed);
+}
+template <typename T>
+void WriteSettingWord(T& word, T value)
+{
+    std::atomic_ref<T>(word).store(value, std::memory_order_relaxed);
+}
