@@ -1,0 +1,295 @@
+#include "session/DirectPlayPeerWraper.h"
+
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "app/Log.h"
+#include "session/PeerMessage.h"
+#include "session/WindowMessages.h"
+
+namespace {
+
+// Guards the two ids of every wrapper's local user record: written on the service's
+// threads, read on the window thread.
+std::mutex g_localIdsMutex;
+
+void DropRecord(UINT, WPARAM, LPARAM lParam)
+{
+    delete reinterpret_cast<CUserInformation*>(lParam);
+}
+
+void DropMessage(UINT, WPARAM, LPARAM lParam)
+{
+    delete reinterpret_cast<CPeerMessage*>(lParam);
+}
+
+bool ParsePort(const std::string& text, std::uint16_t& port)
+{
+    unsigned value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value == 0 ||
+        value > 65535) {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address has no port.
+bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host, std::uint16_t& port)
+{
+    host = text;
+    port = defaultPort;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string::npos) return false;
+        host = text.substr(1, close - 1);
+        const std::string rest = text.substr(close + 1);
+        if (!rest.empty() && (rest.front() != ':' || !ParsePort(rest.substr(1), port))) return false;
+    } else if (const auto colon = text.find(':'); colon != std::string::npos && text.rfind(':') == colon) {
+        host = text.substr(0, colon);
+        if (!ParsePort(text.substr(colon + 1), port)) return false;
+    }
+    return !host.empty();
+}
+
+}  // namespace
+
+CDirectPlayPeerWraper::~CDirectPlayPeerWraper()
+{
+    if (m_pPeer) {
+        m_pPeer->Close();
+        m_pPeer.reset();
+    }
+}
+
+int CDirectPlayPeerWraper::Create(HWND window, peer::EventHandler handler)
+{
+    m_hWnd = window;
+    if (m_pPeer) {
+        m_pPeer->Close();
+        m_pPeer.reset();
+    }
+    auto service = std::make_unique<peer::CPeerService>();
+    const peer::Result result =
+        service->Initialize(this, handler ? std::move(handler) : peer::EventHandler(&CallBackHandler), m_options);
+    if (result != peer::DPN_OK) return result;
+    m_pPeer = std::move(service);
+    m_nState = Ready;
+    std::lock_guard lock(g_localIdsMutex);
+    if (m_pLocalUser) m_pLocalUser->SetUserId(0);
+    return 0;
+}
+
+int CDirectPlayPeerWraper::Host()
+{
+    m_nHostFlag = 1;
+    if (m_nState != Ready || !m_pPeer) return 1;
+    peer::ApplicationDesc application;
+    application.application = *peer::GuidFromString(kApplicationId);
+    application.sessionName = kSessionName;
+    const peer::Result result = m_pPeer->Host(application, m_nPort);
+    if (result != peer::DPN_OK) return result;
+    m_nState = Hosting;
+    return 0;
+}
+
+int CDirectPlayPeerWraper::Connect(const char* hostName, const void* connectData, std::uint32_t size)
+{
+    if (!m_pPeer) return 1;
+    std::string host;
+    std::uint16_t port = 0;
+    if (hostName == nullptr || !SplitHostPort(hostName, m_nPort, host, port)) return 1;
+    const peer::Result result =
+        m_pPeer->Connect(*peer::GuidFromString(kApplicationId), host, port, connectData, size);
+    if (result != peer::DPNSUCCESS_PENDING && result != peer::DPN_OK) return 1;
+    m_nState = Connected;
+    return 0;
+}
+
+int CDirectPlayPeerWraper::Close()
+{
+    const int state = m_nState;
+    if (state == Closed || state == Ready) return 1;
+    if (m_pPeer) m_pPeer->Close();
+    m_nState = Closed;
+    ResetLocalIds();
+    return 0;
+}
+
+void CDirectPlayPeerWraper::ResetLocalIds()
+{
+    std::lock_guard lock(g_localIdsMutex);
+    if (m_pLocalUser) {
+        m_pLocalUser->SetUserId(0);
+        m_pLocalUser->SetGroupId(0);
+    }
+}
+
+int CDirectPlayPeerWraper::SetPlayerInfo(const char* name)
+{
+    if (!m_pPeer) return 1;
+    CTransBlock block;
+    CopyLocalUser().Serialize(block);
+    std::string playerName = name != nullptr ? name : "";
+    const peer::Result result = m_pPeer->SetPeerInfo(playerName, block.Data(), static_cast<std::uint32_t>(block.Size()));
+    switch (static_cast<std::uint32_t>(result)) {
+    case 0x80158480:  // DPNERR_NOCONNECTION
+    case 0x80070057:  // E_INVALIDARG
+    case 0x80158340:  // DPNERR_INVALIDFLAGS
+    case 0x80158640:  // DPNERR_UNINITIALIZED
+    case 0x0015800E:  // DPNSUCCESS_PENDING
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+int CDirectPlayPeerWraper::Send(const void* block, std::uint32_t size, std::uint32_t targetUserId)
+{
+    if (!m_pPeer) return 1;
+    std::uint32_t kind = 0;
+    if (block != nullptr && size >= 8) std::memcpy(&kind, static_cast<const std::uint8_t*>(block) + 4, 4);
+    const auto timeout = kind == KIND_PICTURE_FRAME ? kPictureTimeout : std::chrono::milliseconds(0);
+    const std::uint32_t flags = kind == KIND_VOICE_DATA ? (peer::DPNSEND_NOCOMPLETE | peer::DPNSEND_PRIORITY_HIGH)
+                                                        : (peer::DPNSEND_NOCOMPLETE | peer::DPNSEND_PRIORITY_LOW);
+    return m_pPeer->SendTo(targetUserId, block, size, timeout, flags);
+}
+
+std::uint32_t CDirectPlayPeerWraper::LocalUserId() const
+{
+    std::lock_guard lock(g_localIdsMutex);
+    return m_pLocalUser ? m_pLocalUser->GetUserId() : 0;
+}
+
+std::uint32_t CDirectPlayPeerWraper::LocalGroupId() const
+{
+    std::lock_guard lock(g_localIdsMutex);
+    return m_pLocalUser ? m_pLocalUser->GetGroupId() : 0;
+}
+
+void CDirectPlayPeerWraper::SetLocalGroupId(std::uint32_t groupId)
+{
+    std::lock_guard lock(g_localIdsMutex);
+    if (m_pLocalUser) m_pLocalUser->SetGroupId(groupId);
+}
+
+CUserInformation CDirectPlayPeerWraper::CopyLocalUser() const
+{
+    std::lock_guard lock(g_localIdsMutex);
+    return m_pLocalUser ? *m_pLocalUser : CUserInformation();
+}
+
+peer::Result CDirectPlayPeerWraper::CallBackHandler(void* context, std::uint32_t eventId, void* event)
+{
+    if (context == nullptr) return 0;
+    return static_cast<CDirectPlayPeerWraper*>(context)->OnEvent(eventId, event);
+}
+
+peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
+{
+    const bool host = m_nHostFlag == 1;
+    switch (eventId) {
+    case peer::DPN_MSGID_ASYNC_OP_COMPLETE:
+        return 0;
+    case peer::DPN_MSGID_CONNECT_COMPLETE: {
+        const auto& complete = *static_cast<const peer::ConnectCompleteEvent*>(event);
+        {
+            std::lock_guard lock(g_localIdsMutex);
+            if (m_pLocalUser) m_pLocalUser->SetUserId(complete.localPlayer);
+        }
+        std::uint32_t reply = 0;
+        if (complete.replySize == 4 && complete.replyData != nullptr) std::memcpy(&reply, complete.replyData, 4);
+        PostMessage(m_hWnd, WM_CONNECT_COMPLETE, static_cast<WPARAM>(static_cast<std::uint32_t>(complete.result)),
+                    static_cast<LPARAM>(reply));
+        return 0;
+    }
+    case peer::DPN_MSGID_CREATE_PLAYER:
+        OnCreatePlayer(*static_cast<const peer::CreatePlayerEvent*>(event));
+        return 0;
+    case peer::DPN_MSGID_DESTROY_PLAYER: {
+        const auto& destroyed = *static_cast<const peer::DestroyPlayerEvent*>(event);
+        PostMessage(m_hWnd, host ? WM_HOST_PLAYER_REMOVED : WM_CLIENT_PLAYER_REMOVED, destroyed.player,
+                    static_cast<LPARAM>(LocalGroupId()));
+        return 0;
+    }
+    case peer::DPN_MSGID_INDICATE_CONNECT:
+        return OnIndicateConnect(*static_cast<peer::IndicateConnectEvent*>(event));
+    case peer::DPN_MSGID_RECEIVE:
+        OnReceive(*static_cast<const peer::ReceiveEvent*>(event));
+        return 0;
+    case peer::DPN_MSGID_RETURN_BUFFER: {
+        const auto& returned = *static_cast<const peer::ReturnBufferEvent*>(event);
+        delete static_cast<std::uint32_t*>(returned.buffer);
+        return 0;
+    }
+    case peer::DPN_MSGID_TERMINATE_SESSION:
+        PostMessage(m_hWnd, WM_SESSION_TERMINATED, 0, 0);
+        return 0;
+    default:
+        MORVIKA_LOG("ERROR CDirectPlayPeerWraper::CallBackHandler() NonFunc %x \n", eventId);
+        return 0;
+    }
+}
+
+void CDirectPlayPeerWraper::OnCreatePlayer(const peer::CreatePlayerEvent& event)
+{
+    std::uint32_t groupId = 0;
+    {
+        std::lock_guard lock(g_localIdsMutex);
+        if (m_pLocalUser) {
+            // The first player a host sees is itself: its id is also the session's group id.
+            if (m_nHostFlag == 1 && m_pLocalUser->GetUserId() == 0) {
+                m_pLocalUser->SetUserId(event.player);
+                m_pLocalUser->SetGroupId(event.player);
+            }
+            groupId = m_pLocalUser->GetGroupId();
+        }
+    }
+
+    std::string name;
+    peer::Bytes data;
+    auto* record = new CUserInformation;
+    if (m_pPeer && m_pPeer->GetPeerInfo(event.player, name, data) == peer::DPN_OK) {
+        if (name.size() > 255) name.resize(255);
+        if (!data.empty()) {
+            auto decoded = CHalvoTransData::CreateFromBlock(data.data(), data.size());
+            if (auto* user = dynamic_cast<CUserInformation*>(decoded.get())) *record = *user;
+        }
+    } else {
+        name.clear();
+    }
+    record->SetUserId(event.player);
+    record->SetGroupId(groupId);
+    record->SetUserName(name);
+    PostMessage(m_hWnd, m_nHostFlag == 1 ? WM_HOST_PLAYER_ADDED : WM_CLIENT_PLAYER_ADDED, event.player,
+                reinterpret_cast<LPARAM>(record), &DropRecord);
+}
+
+peer::Result CDirectPlayPeerWraper::OnIndicateConnect(peer::IndicateConnectEvent& event)
+{
+    // The window decides, possibly after asking its user; this service thread waits.
+    CTransBlock request(event.connectData, event.connectDataSize);
+    bool delivered = false;
+    const LRESULT answer =
+        SendMessage(m_hWnd, WM_CONNECT_REQUEST, 0, reinterpret_cast<LPARAM>(&request), &delivered);
+    // A window that went away refuses the caller rather than letting a stranger in.
+    const std::uint32_t reason = delivered ? static_cast<std::uint32_t>(answer) : 1;
+
+    auto* reply = new std::uint32_t(reason != 0 ? reason : LocalUserId());
+    event.replyData = reply;
+    event.replySize = sizeof *reply;
+    event.replyContext = nullptr;
+    return reason != 0 ? peer::DPNERR_HOSTREJECTEDCONNECTION : peer::DPN_OK;
+}
+
+void CDirectPlayPeerWraper::OnReceive(const peer::ReceiveEvent& event)
+{
+    // Own messages come back when a peer's list holds its own joined-session entry.
+    if (event.sender == LocalUserId()) return;
+    auto* message = new CPeerMessage;
+    message->FromReceived(event.data, event.size);
+    const UINT id = m_nHostFlag == 1 ? WM_HOST_MESSAGE : WM_CLIENT_MESSAGE;
+    PostMessage(m_hWnd, id, message->GroupId(), reinterpret_cast<LPARAM>(message), &DropMessage);
+}

@@ -1,0 +1,82 @@
+#pragma once
+// The transport: one peer session (hosted or joined) behind five operations, every event
+// of the session service turned into a window message for one window.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/peer/PeerService.h"
+#include "platform/winmsg/WinMsg.h"
+#include "session/UserInformation.h"
+
+class CTransport {
+public:
+    virtual ~CTransport() = default;
+    virtual int Create(HWND window, peer::EventHandler handler = nullptr) = 0;
+    virtual int Host() = 0;
+    virtual int Connect(const char* hostName, const void* connectData, std::uint32_t size) = 0;
+    virtual int Close() = 0;
+};
+
+class CDirectPlayPeerWraper : public CTransport {
+public:
+    enum State : int { Closed = 0, Connected = 1, Hosting = 2, Ready = 3 };
+
+    static constexpr const char* kApplicationId = "{740AEEE2-6A2B-40BC-9DCB-B637D20ABFD9}";
+    static constexpr const char* kSessionName = "VoiceSession";
+    static constexpr std::chrono::milliseconds kPictureTimeout {40};
+
+    CDirectPlayPeerWraper() = default;
+    ~CDirectPlayPeerWraper() override;
+    CDirectPlayPeerWraper(const CDirectPlayPeerWraper&) = delete;
+    CDirectPlayPeerWraper& operator=(const CDirectPlayPeerWraper&) = delete;
+
+    int Create(HWND window, peer::EventHandler handler = nullptr) override;
+    int Host() override;
+    // hostName is a host name or address, optionally followed by ":port".
+    int Connect(const char* hostName, const void* connectData, std::uint32_t size) override;
+    int Close() override;
+
+    int SetPlayerInfo(const char* name);
+    int Send(const void* block, std::uint32_t size, std::uint32_t targetUserId);
+    peer::CPeerService* Peer() { return m_pPeer.get(); }
+
+    // The service's event handler (runs on the service's threads).
+    static peer::Result CallBackHandler(void* context, std::uint32_t eventId, void* event);
+
+    // The local user's record in this wrapper's session; not owned.
+    void SetLocalUser(CUserInformation* user) { m_pLocalUser = user; }
+    CUserInformation* LocalUser() const { return m_pLocalUser; }
+
+    // Hosting port, and the port to join when the address names none.
+    void SetPort(std::uint16_t port) { m_nPort = port; }
+    std::uint16_t Port() const { return m_nPort; }
+    void SetServiceOptions(const peer::ServiceOptions& options) { m_options = options; }
+
+    int GetState() const { return m_nState.load(); }
+    int GetHostFlag() const { return m_nHostFlag.load(); }
+
+    // The local user's two ids. The service's threads change them, so every reader on
+    // another thread goes through these (or copies the record with CopyLocalUser).
+    std::uint32_t LocalUserId() const;
+    std::uint32_t LocalGroupId() const;
+    void SetLocalGroupId(std::uint32_t groupId);
+    CUserInformation CopyLocalUser() const;
+
+private:
+    peer::Result OnEvent(std::uint32_t eventId, void* event);
+    void OnCreatePlayer(const peer::CreatePlayerEvent& event);
+    peer::Result OnIndicateConnect(peer::IndicateConnectEvent& event);
+    void OnReceive(const peer::ReceiveEvent& event);
+    void ResetLocalIds();
+
+    std::unique_ptr<peer::CPeerService> m_pPeer;
+    std::atomic<int> m_nState {Closed};
+    std::atomic<HWND> m_hWnd {0};
+    std::atomic<int> m_nHostFlag {0};
+    CUserInformation* m_pLocalUser = nullptr;
+    std::uint16_t m_nPort = peer::kDefaultPort;
+    peer::ServiceOptions m_options;
+};
