@@ -1,6 +1,7 @@
 #include "session/DirectPlayPeerWraper.h"
 
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
 #include <string>
 
@@ -13,6 +14,7 @@ namespace {
 // Guards the two ids of every wrapper's local user record: written on the service's
 // threads, read on the window thread.
 std::mutex g_localIdsMutex;
+std::condition_variable g_localIdsChanged;
 
 void DropRecord(UINT, WPARAM, LPARAM lParam)
 {
@@ -92,6 +94,11 @@ int CDirectPlayPeerWraper::Host()
     const peer::Result result = m_pPeer->Host(application, m_nPort);
     if (result != peer::DPN_OK) return result;
     m_nState = Hosting;
+    // Callers rely on the local ids once Host returns; the service announces the local
+    // player on its own thread at once, so this wait is short.
+    std::unique_lock lock(g_localIdsMutex);
+    g_localIdsChanged.wait_for(lock, std::chrono::seconds(10),
+                               [&] { return m_pLocalUser == nullptr || m_pLocalUser->GetUserId() != 0; });
     return 0;
 }
 
@@ -243,6 +250,7 @@ void CDirectPlayPeerWraper::OnCreatePlayer(const peer::CreatePlayerEvent& event)
             if (m_nHostFlag == 1 && m_pLocalUser->GetUserId() == 0) {
                 m_pLocalUser->SetUserId(event.player);
                 m_pLocalUser->SetGroupId(event.player);
+                g_localIdsChanged.notify_all();
             }
             groupId = m_pLocalUser->GetGroupId();
         }

@@ -1,0 +1,278 @@
+#include "session/HalvoHub.h"
+
+#include "app/HalvoApp.h"
+#include "app/Log.h"
+#include "session/WindowMessages.h"
+
+CHalvoHub::CHalvoHub(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, IHubUi& ui)
+    : m_app(app), m_ui(ui), m_pHostRecord(hostRecord), m_pClientRecord(clientRecord)
+{
+}
+
+CHalvoHub::~CHalvoHub()
+{
+    DetachMessages();
+    Shutdown();
+}
+
+void CHalvoHub::Start(std::uint16_t port, const peer::ServiceOptions& options)
+{
+    m_pView = std::make_unique<CPlayBoiceView>(m_app, m_pHostRecord, m_pClientRecord, *this);
+    m_pView->SetServiceOptions(options);
+    m_pView->Start(port);
+}
+
+void CHalvoHub::Shutdown()
+{
+    m_pView.reset();
+    m_pOwnWindow = nullptr;
+    m_userWindows.clear();
+}
+
+IUserWindow* CHalvoHub::FindUserWindow(std::uint32_t userId, std::uint32_t groupId)
+{
+    const auto it = m_userWindows.find({userId, groupId});
+    return it == m_userWindows.end() ? nullptr : it->second.get();
+}
+
+void CHalvoHub::CreateUser(const CUserInformation& record)
+{
+    const unsigned userId = record.GetUserId();
+    const unsigned groupId = record.GetGroupId();
+    MORVIKA_LOG("LOG   CHalvoDlg::CreateUser() ユーザの作成 UserID=%x GrupID=%x IP=%s\n", userId, groupId,
+                record.GetAddress().c_str());
+    if (FindUserWindow(userId, groupId) != nullptr) {
+        MORVIKA_LOG("ERROR CHalvoDlg::CreateUser() ユーザの作成できない\n");
+        return;
+    }
+    auto window = m_ui.CreateUserWindow(record);
+    IUserWindow* created = window.get();
+    m_userWindows[{userId, groupId}] = std::move(window);
+    PostMessage(Handle(), WM_STILL_IMAGE_RESEND, userId, groupId);
+    PostMessage(Handle(), WM_SHARES_ANNOUNCE, 0, 0);
+
+    if (m_pOwnWindow == nullptr) {
+        const CUserInformation self = m_pView ? m_pView->HostRecord() : CUserInformation();
+        if (record.GetAddress() != m_app.IPAddress() || !record.IsUser(self.GetUserId(), self.GetGroupId())) {
+            MORVIKA_LOG("LOG   CHalvoDlg::CreateUser() 自身のウインドウではない \n");
+            m_ui.EnableShareButton(true);
+        } else {
+            m_pOwnWindow = created;
+            MORVIKA_LOG("LOG   CHalvoDlg::CreateUser() 自身のウインドウ\n");
+        }
+    }
+
+    if (m_pView) {
+        const std::uint32_t zero = 0;
+        CPeerMessage start;
+        start.Set(KIND_VOICE_START, groupId, userId, &zero, sizeof zero);
+        m_pView->VoiceQueue().Push(start);
+        PostMessage(Handle(), WM_VOICE_QUEUED, 0, 0);
+    }
+}
+
+void CHalvoHub::DeleteUser(std::uint32_t userId, std::uint32_t groupId)
+{
+    MORVIKA_LOG("LOG   CHalvoDlg::DeleteUser() ユーザの削除 UserID=%x GrupID=%x\n", static_cast<unsigned>(userId),
+                static_cast<unsigned>(groupId));
+    m_ui.OnUiMessage(WM_SHARE_VIEW_HIDE, userId, groupId);
+    const auto it = m_userWindows.find({userId, groupId});
+    if (it != m_userWindows.end()) {
+        if (it->second.get() == m_pOwnWindow) m_pOwnWindow = nullptr;
+        m_userWindows.erase(it);
+    }
+    if (m_pView == nullptr || m_pView->UserCount() <= 1) m_ui.EnableShareButton(false);
+}
+
+void CHalvoHub::KillUser(std::uint32_t userId, std::uint32_t groupId)
+{
+    MORVIKA_LOG("LOG   CHalvoDlg::KillUser() ユーザの切断 UserID=%x GrupID=%x\n", static_cast<unsigned>(userId),
+                static_cast<unsigned>(groupId));
+    if (m_pView) m_pView->Kick(userId, groupId);
+}
+
+void CHalvoHub::QueueLocal(std::uint32_t kind, const std::uint8_t* bytes, std::uint32_t count)
+{
+    const std::uint32_t userId = m_pView ? m_pView->HostUserId() : 0;
+    const std::uint32_t groupId = m_pView ? m_pView->HostGroupId() : 0;
+    CPeerMessage message;
+    message.Set(kind, groupId, userId, bytes, count);
+    m_sendQueue.Push(message);
+    PostMessage(Handle(), WM_DRAIN_QUEUE, 0, 0);
+}
+
+void CHalvoHub::SendLocalFrame(const SendBlock& block)
+{
+    QueueLocal(KIND_PICTURE_FRAME, block.bytes, block.count);
+    if (m_pOwnWindow != nullptr) m_pOwnWindow->ReceivePicture(block.bytes, block.count);
+}
+
+void CHalvoHub::SendChat(const SendBlock& block)
+{
+    QueueLocal(KIND_CHAT_TEXT, block.bytes, block.count);
+}
+
+void CHalvoHub::SendSharesList(const SendBlock& block)
+{
+    QueueLocal(KIND_SHARES_LIST, block.bytes, block.count);
+}
+
+void CHalvoHub::OnDrainQueue()
+{
+    if (m_sendQueue.IsEmpty() || m_pView == nullptr) return;
+    CPeerMessage message = m_sendQueue.Pop();
+    switch (message.Kind()) {
+    case KIND_PICTURE_FRAME:
+        m_ui.OnUiMessage(WM_JPEG_FRAME, 1, reinterpret_cast<LPARAM>(&message));  // the share preview, if sharing
+        break;
+    case KIND_CHAT_TEXT:
+    case KIND_SHARES_LIST:
+    case KIND_VOICE_DATA:
+    case KIND_WINDOW_SHARE_ON:
+    case KIND_WINDOW_SHARE_OFF:
+        break;
+    case KIND_SHARES_REQUEST:
+    case KIND_SHARES_DATA:
+        // Directed: the header names the addressee until it is sent.
+        m_pView->SendMesseage(message.UserId(), message.GroupId(), message);
+        return;
+    default:
+        return;
+    }
+    if (m_pView->UserCount() >= 2) m_pView->Broadcast(message);
+}
+
+void CHalvoHub::OnVoiceQueued()
+{
+    if (m_pView == nullptr || m_pView->VoiceQueue().IsEmpty()) return;
+    CPeerMessage message = m_pView->VoiceQueue().Pop();
+    if (m_pView->UserCount() < 2) {
+        // Alone: the user hears the own voice.
+        if (m_pOwnWindow != nullptr && message.Kind() == KIND_VOICE_DATA) m_pOwnWindow->ReceiveVoice(message);
+        return;
+    }
+    if (message.Kind() == KIND_VOICE_DATA) {
+        m_pView->Broadcast(message);
+    } else if (message.Kind() == KIND_VOICE_START) {
+        m_pView->SendMesseage(message.UserId(), message.GroupId(), message);
+    }
+    if (m_pOwnWindow != nullptr) m_pOwnWindow->StopPlayback();
+}
+
+void CHalvoHub::OnPeerMessage(const CPeerMessage& message)
+{
+    const std::uint32_t userId = message.UserId();
+    const std::uint32_t groupId = message.GroupId();
+    switch (message.Kind()) {
+    case KIND_PICTURE_FRAME:
+        if (IUserWindow* window = FindUserWindow(userId, groupId)) {
+            window->ReceivePicture(message.Payload(), message.PayloadLength());
+        }
+        break;
+    case KIND_CHAT_TEXT:
+        m_ui.ChatReceive(reinterpret_cast<const char*>(message.Payload()));
+        break;
+    case KIND_VOICE_DATA:
+        if (IUserWindow* window = FindUserWindow(userId, groupId)) window->ReceiveVoice(message);
+        break;
+    case KIND_WINDOW_SHARE_ON:
+        PostMessage(Handle(), WM_SHARE_VIEW_SHOW, userId, groupId);
+        break;
+    case KIND_WINDOW_SHARE_OFF:
+        PostMessage(Handle(), WM_SHARE_VIEW_HIDE, userId, groupId);
+        break;
+    case KIND_SHARES_LIST:
+    case KIND_SHARES_REQUEST:
+    case KIND_SHARES_DATA:
+        m_ui.OnUiMessage(WM_PEER_MESSAGE, 0, reinterpret_cast<LPARAM>(&message));
+        break;
+    default:
+        break;
+    }
+}
+
+void CHalvoHub::ShowMessageBox(const std::string& text, const std::string& caption)
+{
+    m_ui.ShowMessageBox(text, caption);
+}
+
+int CHalvoHub::AskApproval(const std::string& userName, const std::string& message)
+{
+    return m_ui.AskApproval(userName, message);
+}
+
+bool CHalvoHub::IsMainHidden() const
+{
+    return m_ui.IsMainHidden();
+}
+
+void CHalvoHub::ShowMain()
+{
+    m_ui.ShowMain(1);
+}
+
+LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SHOW_MAIN:
+        m_ui.ShowMain(1);
+        return 0;
+    case WM_DRAIN_QUEUE:
+        OnDrainQueue();
+        return 0;
+    case WM_VOICE_QUEUED:
+        OnVoiceQueued();
+        return 0;
+    case WM_PEER_MESSAGE:
+        if (lParam != 0) OnPeerMessage(*reinterpret_cast<const CPeerMessage*>(lParam));
+        return 0;
+    case WM_CREATE_USER:
+        if (lParam != 0) CreateUser(*reinterpret_cast<const CUserInformation*>(lParam));
+        return 0;
+    case WM_DELETE_USER:
+        DeleteUser(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_KILL_USER:
+        KillUser(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_LEAVE_SESSION:
+        if (m_pView) m_pView->Leave();
+        return 0;
+    case WM_STILL_IMAGE:
+        if (lParam != 0) {
+            const auto& block = *reinterpret_cast<const SendBlock*>(lParam);
+            m_keptStill.Set(KIND_PICTURE_FRAME, m_pView ? m_pView->HostGroupId() : 0,
+                            m_pView ? m_pView->HostUserId() : 0, block.bytes, block.count);
+            SendLocalFrame(block);
+        }
+        return 0;
+    case WM_STILL_IMAGE_RESEND:
+        if (!m_keptStill.IsEmpty()) {
+            const SendBlock block {0, m_keptStill.PayloadLength(), m_keptStill.Payload()};
+            SendLocalFrame(block);
+        }
+        return 0;
+    case WM_CHAT_SEND:
+        if (lParam != 0) SendChat(*reinterpret_cast<const SendBlock*>(lParam));
+        return 0;
+    case WM_SHARES_LIST_SEND:
+        if (lParam != 0) SendSharesList(*reinterpret_cast<const SendBlock*>(lParam));
+        return 0;
+    case WM_SHARES_REQUEST_SEND:
+    case WM_SHARES_DATA_SEND:
+        if (lParam != 0) {
+            m_sendQueue.Push(*reinterpret_cast<const CPeerMessage*>(lParam));
+            PostMessage(Handle(), WM_DRAIN_QUEUE, 0, 0);
+        }
+        return 0;
+    case WM_JPEG_FRAME:
+        if (lParam != 0) SendLocalFrame(*reinterpret_cast<const SendBlock*>(lParam));
+        return 0;
+    case WM_USER_WND_NOTIFY:
+    case 0x8104:
+    case 0x8105:
+        return 0;
+    default:
+        return m_ui.OnUiMessage(message, wParam, lParam);
+    }
+}

@@ -1,0 +1,99 @@
+#pragma once
+// The main window's message hub: it owns the session view and the user windows, runs the
+// send pump and the voice pump, dispatches every received message by kind and creates and
+// destroys user windows as users come and go. Free of widgets: the main window (CHalvoDlg)
+// supplies what is drawn through IHubUi.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/winmsg/WinMsg.h"
+#include "session/PeerMessage.h"
+#include "session/PeerMessageQueue.h"
+#include "session/PlayBoiceView.h"
+#include "session/WindowMessages.h"
+
+class CHalvoApp;
+
+// A user window as the hub sees it.
+class IUserWindow {
+public:
+    virtual ~IUserWindow() = default;
+    // A picture for this user's window (a copy-data block with identifier 0).
+    virtual void ReceivePicture(const std::uint8_t* data, std::uint32_t size) = 0;
+    // A voice message for this user's playback.
+    virtual void ReceiveVoice(const CPeerMessage& message) = 0;
+    virtual void StopPlayback() = 0;
+};
+
+// What the hub needs from the widgets.
+class IHubUi {
+public:
+    virtual ~IHubUi() = default;
+    virtual std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation& record) = 0;
+    virtual void ChatReceive(const char* text) = 0;
+    virtual void EnableShareButton(bool enable) = 0;
+    virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+    virtual int AskApproval(const std::string& userName, const std::string& message) = 0;
+    virtual bool IsMainHidden() const = 0;
+    virtual void ShowMain(int show) = 0;
+    // Messages of the hub's table that only the widgets handle (tray, camera, sharing).
+    virtual LRESULT OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+class CHalvoHub : public CMsgTarget, public ISessionViewHost {
+public:
+    using UserKey = std::pair<std::uint32_t, std::uint32_t>;  // (user id, group id)
+
+    CHalvoHub(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, IHubUi& ui);
+    ~CHalvoHub() override;
+
+    // Hosts the own session on the port and creates the own user window.
+    void Start(std::uint16_t port, const peer::ServiceOptions& options = {});
+    // Destroys the session view (closing both sessions) and every user window.
+    void Shutdown();
+
+    void CreateUser(const CUserInformation& record);
+    void DeleteUser(std::uint32_t userId, std::uint32_t groupId);
+    void KillUser(std::uint32_t userId, std::uint32_t groupId);
+    void SendLocalFrame(const SendBlock& block);
+    void SendChat(const SendBlock& block);
+    void SendSharesList(const SendBlock& block);
+    void OnDrainQueue();
+    void OnVoiceQueued();
+    void OnPeerMessage(const CPeerMessage& message);
+
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // ISessionViewHost
+    HWND MainWindow() const override { return Handle(); }
+    void ShowMessageBox(const std::string& text, const std::string& caption) override;
+    int AskApproval(const std::string& userName, const std::string& message) override;
+    bool IsMainHidden() const override;
+    void ShowMain() override;
+
+    CPlayBoiceView* View() { return m_pView.get(); }
+    CPeerMessageQueue& SendQueue() { return m_sendQueue; }
+    IUserWindow* FindUserWindow(std::uint32_t userId, std::uint32_t groupId);
+    IUserWindow* OwnWindow() { return m_pOwnWindow; }
+    std::size_t UserWindowCount() const { return m_userWindows.size(); }
+    const std::map<UserKey, std::unique_ptr<IUserWindow>>& UserWindows() const { return m_userWindows; }
+    const CPeerMessage& KeptStillImage() const { return m_keptStill; }
+
+private:
+    // Wraps bytes as a message of `kind` with the local ids and queues it for the send pump.
+    void QueueLocal(std::uint32_t kind, const std::uint8_t* bytes, std::uint32_t count);
+
+    CHalvoApp& m_app;
+    IHubUi& m_ui;
+    CUserInformation* m_pHostRecord;
+    CUserInformation* m_pClientRecord;
+    std::unique_ptr<CPlayBoiceView> m_pView;
+    std::map<UserKey, std::unique_ptr<IUserWindow>> m_userWindows;
+    IUserWindow* m_pOwnWindow = nullptr;
+    CPeerMessageQueue m_sendQueue;
+    CPeerMessage m_keptStill;
+};

@@ -1,0 +1,331 @@
+#include "session/PlayBoiceView.h"
+
+#include <memory>
+
+#include "app/HalvoApp.h"
+#include "app/Log.h"
+#include "session/WindowMessages.h"
+
+namespace {
+
+// Refusal and result texts of a connect attempt.
+const char* ConnectCompleteText(std::uint32_t reply)
+{
+    switch (reply) {
+    case 1000: return "現在会話不可能";
+    case 1001: return "後でこちらから連絡します";
+    case 1002: return "ただいま多忙";
+    case 2: return "相手が不在のようです";
+    case 3: return "パスワードが違います";
+    // Any other reason, a reason no dialog gives included, reads as a plain refusal.
+    default: return "相手が接続を拒否しました";
+    }
+}
+
+}  // namespace
+
+std::recursive_mutex& SessionEventLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+CPlayBoiceView::CPlayBoiceView(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord,
+                               ISessionViewHost& host)
+    : m_app(app), m_host(host), m_pHostRecord(hostRecord), m_pClientRecord(clientRecord)
+{
+}
+
+CPlayBoiceView::~CPlayBoiceView()
+{
+    // No event may reach a half-destroyed view; a service thread waiting on a connect
+    // request is released before the transports close.
+    DetachMessages();
+    m_peerList.Clear();
+    m_pendingList.Clear();
+    // Members are destroyed in reverse order: the client wrapper, then the host wrapper.
+}
+
+void CPlayBoiceView::SetServiceOptions(const peer::ServiceOptions& options)
+{
+    m_hostWrapper.SetServiceOptions(options);
+    m_clientWrapper.SetServiceOptions(options);
+}
+
+void CPlayBoiceView::Start(std::uint16_t port)
+{
+    m_pHostRecord->SetOwnSession(1);
+    m_hostWrapper.SetLocalUser(m_pHostRecord);
+    m_clientWrapper.SetLocalUser(m_pClientRecord);
+    m_hostWrapper.SetPort(port);
+    m_clientWrapper.SetPort(port);
+    m_app.GetVoiceConfig(m_voiceConfig);
+    m_nViewState = NotJoined;
+
+    m_hostWrapper.Create(Handle());
+    m_hostWrapper.SetPlayerInfo(m_pHostRecord->GetUserName().c_str());
+    m_hostWrapper.Host();
+
+    CUserInformation self = m_hostWrapper.CopyLocalUser();
+    AddUser(self);
+}
+
+void CPlayBoiceView::AddUser(CUserInformation& record)
+{
+    m_peerList.PushBack(record);
+    SendMessage(m_host.MainWindow(), WM_CREATE_USER, 0, reinterpret_cast<LPARAM>(&record));
+    record.MarkActive();
+    m_peerList.SetActive(record);
+}
+
+void CPlayBoiceView::ConnectTo(const std::string& address, const std::string& password, const std::string& message)
+{
+    m_clientWrapper.Close();
+    m_pendingList.Clear();
+    m_nViewState = NotJoined;
+    OnConnect(address, password, message);
+}
+
+void CPlayBoiceView::OnConnect(const std::string& address, const std::string& password, const std::string& message)
+{
+    CUserInformation request = m_clientWrapper.CopyLocalUser();
+    if (address == request.GetAddress()) {
+        m_host.ShowMessageBox("自身への接続はできません", "接続");
+        MORVIKA_LOG("ERROR CPlayBoiceView::OnConnect() ログイン失敗 ERROR=%x %s \n", 0u, address.c_str());
+        return;
+    }
+
+    int result = m_clientWrapper.Create(Handle());
+    if (result == 0) {
+        result = m_clientWrapper.SetPlayerInfo(request.GetUserName().c_str());
+        if (result >= 0) {
+            request.SetPassword(password);
+            request.SetMessage(message);
+            CTransBlock block;
+            request.Serialize(block);
+            result = m_clientWrapper.Connect(address.c_str(), block.Data(), static_cast<std::uint32_t>(block.Size()));
+            if (result == 0) {
+                MORVIKA_LOG("LOG   CPlayBoiceView::OnConnect()　ログイン成功 \n");
+                m_nViewState = Joining;
+                return;
+            }
+        }
+    }
+    MORVIKA_LOG("ERROR CPlayBoiceView::OnConnect() ログイン失敗 ERROR=%x %s \n", static_cast<unsigned>(result),
+                address.c_str());
+}
+
+LRESULT CPlayBoiceView::OnIndicate(WPARAM, LPARAM lParam)
+{
+    std::lock_guard lock(SessionEventLock());
+    auto* block = reinterpret_cast<CTransBlock*>(lParam);
+    if (block == nullptr || block->IsNull()) return 1;
+    auto decoded = CHalvoTransData::CreateFromBlock(*block);
+    auto* request = dynamic_cast<CUserInformation*>(decoded.get());
+    if (request == nullptr) return 1;
+
+    MORVIKA_LOG("LOG   CPlayBoiceView::OnIndicate() Name= %s APP=%x  ID = %d , %d %s \n",
+                request->GetUserName().c_str(), request->GetVersion(), static_cast<int>(request->GetGroupId()),
+                static_cast<int>(request->GetUserId()), request->GetAddress().c_str());
+
+    if (m_app.GetPassword() != request->GetPassword()) return 3;
+
+    const int approval = m_app.GetConnectCheck();
+    if (approval == 1 || (approval == 2 && m_host.IsMainHidden())) {
+        const int answer = m_host.AskApproval(request->GetUserName(), request->GetMessage());
+        if (m_host.IsMainHidden()) m_host.ShowMain();
+        return answer == 1 ? 0 : answer;
+    }
+    return 0;
+}
+
+void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
+{
+    std::lock_guard lock(SessionEventLock());
+    const auto result = static_cast<std::uint32_t>(wParam);
+    const auto reply = static_cast<std::uint32_t>(lParam);
+    if (result != 0) {
+        const char* text = ConnectCompleteText(reply);
+        m_host.ShowMessageBox(text, "ログイン");
+        MORVIKA_LOG("LOG   CPlayBoiceView::OnConnectComplete() %s GrupID=%x \n", text, reply);
+        m_clientWrapper.Close();
+        m_pendingList.Clear();
+        m_nViewState = NotJoined;
+        return;
+    }
+
+    m_clientWrapper.SetLocalGroupId(reply);
+    const std::uint32_t ownJoinedId = m_clientWrapper.LocalUserId();
+    CUserInformation entry;
+    while (m_pendingList.PopFront(entry)) {
+        entry.SetGroupId(reply);
+        entry.MarkActive();
+        m_peerList.PushBack(entry);
+        if (entry.GetUserId() != ownJoinedId) {
+            SendMessage(m_host.MainWindow(), WM_CREATE_USER, 0, reinterpret_cast<LPARAM>(&entry));
+        }
+    }
+    MORVIKA_LOG("LOG   CPlayBoiceView::OnConnectComplete() %s GrupID=%x \n", "ログイン完了", reply);
+    m_nViewState = Joined;
+}
+
+void CPlayBoiceView::OnAddPlayer(WPARAM, LPARAM lParam)
+{
+    std::unique_ptr<CUserInformation> posted(reinterpret_cast<CUserInformation*>(lParam));
+    CUserInformation record = *posted;
+    posted.reset();
+    if (record.GetUserId() == HostUserId()) return;  // the local player itself
+    record.SetOwnSession(1);
+    AddUser(record);
+}
+
+void CPlayBoiceView::OnAddPlayerClient(WPARAM, LPARAM lParam)
+{
+    std::unique_ptr<CUserInformation> posted(reinterpret_cast<CUserInformation*>(lParam));
+    CUserInformation record = *posted;
+    posted.reset();
+    const unsigned userId = record.GetUserId();
+    const unsigned groupId = record.GetGroupId();
+    switch (m_nViewState) {
+    case NotStarted:
+        MORVIKA_LOG("ERROR CPlayBoiceView::OnAddPlayerClient() UserID=%x GrupID=%x Stat=%d 初期化が出来ていない\n",
+                    userId, groupId, m_nViewState);
+        break;
+    case NotJoined:
+        MORVIKA_LOG("ERROR CPlayBoiceView::OnAddPlayerClient() UserID=%x GrupID=%x Stat=%d 接続が出来ていない\n",
+                    userId, groupId, m_nViewState);
+        break;
+    case Joining:
+        m_pendingList.PushBack(record);
+        MORVIKA_LOG("LOG   CPlayBoiceView::OnAddPlayerClient() UserID=%x GrupID=%x Stat=%d \n", userId, groupId,
+                    m_nViewState);
+        break;
+    default:
+        AddUser(record);
+        MORVIKA_LOG("LOG   CPlayBoiceView::OnAddPlayerClient() UserID=%x GrupID=%x  Stat=%d \n", userId, groupId,
+                    m_nViewState);
+        break;
+    }
+}
+
+void CPlayBoiceView::OnRemovePlayer(WPARAM wParam, LPARAM lParam)
+{
+    const auto userId = static_cast<std::uint32_t>(wParam);
+    const auto groupId = static_cast<std::uint32_t>(lParam);
+    m_peerList.Remove(userId, groupId);
+    SendMessage(m_host.MainWindow(), WM_DELETE_USER, wParam, lParam);
+}
+
+void CPlayBoiceView::HandleReceived(const char* handlerName, LPARAM lParam, WPARAM wParam)
+{
+    std::lock_guard lock(SessionEventLock());
+    std::unique_ptr<CPeerMessage> message(reinterpret_cast<CPeerMessage*>(lParam));
+    if (!message) return;
+    if (message->Kind() == KIND_VOICE_START) {
+        MORVIKA_LOG("LOG   CPlayBoiceView::%s() UserID=%x GrupID=%x 引数=%x \n", handlerName, message->UserId(),
+                    message->GroupId(), static_cast<unsigned>(wParam));
+        m_peerList.MarkVoiceStarted(message->UserId(), message->GroupId());
+        return;
+    }
+    SendMessage(m_host.MainWindow(), WM_PEER_MESSAGE, 0, reinterpret_cast<LPARAM>(message.get()));
+}
+
+void CPlayBoiceView::OnComeMsg(WPARAM wParam, LPARAM lParam)
+{
+    HandleReceived("OnComeMsg", lParam, wParam);
+}
+
+void CPlayBoiceView::OnComeMsgClient(WPARAM wParam, LPARAM lParam)
+{
+    HandleReceived("OnComeMsgClient", lParam, wParam);
+}
+
+CDirectPlayPeerWraper& CPlayBoiceView::Route(std::uint32_t groupId, CPeerMessage& message)
+{
+    if (groupId == m_hostWrapper.LocalGroupId()) {
+        message.SetUserId(m_hostWrapper.LocalUserId());
+        message.SetGroupId(m_hostWrapper.LocalGroupId());
+        return m_hostWrapper;
+    }
+    message.SetUserId(m_clientWrapper.LocalUserId());
+    message.SetGroupId(m_clientWrapper.LocalGroupId());
+    return m_clientWrapper;
+}
+
+void CPlayBoiceView::SendMesseage(std::uint32_t userId, std::uint32_t groupId, CPeerMessage& message)
+{
+    if (message.IsEmpty()) return;
+    CDirectPlayPeerWraper& transport = Route(groupId, message);
+    transport.Send(message.Block(), static_cast<std::uint32_t>(message.BlockSize()), userId);
+    if (message.Kind() == KIND_VOICE_START) {
+        MORVIKA_LOG("LOG   CPlayBoiceView::SendMesseage() 音声開始メッセージを送信した UserID = %x GrupID= %x \n",
+                    message.UserId(), message.GroupId());
+    }
+}
+
+void CPlayBoiceView::Broadcast(CPeerMessage& message)
+{
+    if (message.IsEmpty()) return;
+    CUserInformationList copy(m_peerList);
+    CUserInformation entry;
+    while (copy.PopFront(entry)) {
+        if (!entry.IsActive()) continue;
+        CDirectPlayPeerWraper& transport = Route(entry.GetGroupId(), message);
+        transport.Send(message.Block(), static_cast<std::uint32_t>(message.BlockSize()), entry.GetUserId());
+    }
+}
+
+void CPlayBoiceView::Kick(std::uint32_t userId, std::uint32_t groupId)
+{
+    const std::uint32_t hostUserId = m_hostWrapper.LocalUserId();
+    if (groupId != m_hostWrapper.LocalGroupId()) {
+        Leave();
+        return;
+    }
+    peer::CPeerService* service = m_hostWrapper.Peer();
+    if (service == nullptr) return;
+    if (userId != hostUserId) {
+        service->DestroyPeer(userId);
+        return;
+    }
+    CUserInformationList copy(m_peerList);
+    CUserInformation entry;
+    while (copy.PopFront(entry)) {
+        if (entry.GetUserId() != hostUserId) service->DestroyPeer(entry.GetUserId());
+    }
+}
+
+void CPlayBoiceView::Leave()
+{
+    m_clientWrapper.Close();
+    m_pendingList.Clear();
+    m_nViewState = NotJoined;
+    PostMessage(Handle(), WM_SESSION_TERMINATED, 0, 0);
+}
+
+void CPlayBoiceView::CloseAll()
+{
+    m_hostWrapper.Close();
+    m_clientWrapper.Close();
+}
+
+std::size_t CPlayBoiceView::UserCount() const
+{
+    return m_peerList.Count() + m_pendingList.Count();
+}
+
+LRESULT CPlayBoiceView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_HOST_PLAYER_ADDED: OnAddPlayer(wParam, lParam); return 0;
+    case WM_CLIENT_PLAYER_ADDED: OnAddPlayerClient(wParam, lParam); return 0;
+    case WM_HOST_PLAYER_REMOVED:
+    case WM_CLIENT_PLAYER_REMOVED: OnRemovePlayer(wParam, lParam); return 0;
+    case WM_HOST_MESSAGE: OnComeMsg(wParam, lParam); return 0;
+    case WM_CLIENT_MESSAGE: OnComeMsgClient(wParam, lParam); return 0;
+    case WM_CONNECT_REQUEST: return OnIndicate(wParam, lParam);
+    case WM_CONNECT_COMPLETE: OnConnectComplete(wParam, lParam); return 0;
+    case WM_SESSION_TERMINATED: return 0;
+    default: return 0;
+    }
+}

@@ -1,0 +1,101 @@
+#pragma once
+// The session view: owns both transports and the peer lists, turns transport events into
+// changes of the peer list and into requests to the main window, and sends messages to
+// one user or to every active user. Everything here runs on the window thread.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "app/VoiceClientConfig.h"
+#include "platform/winmsg/WinMsg.h"
+#include "session/DirectPlayPeerWraper.h"
+#include "session/PeerMessage.h"
+#include "session/PeerMessageQueue.h"
+#include "session/UserInformationList.h"
+
+class CHalvoApp;
+
+// What the session view needs from the windows around it.
+class ISessionViewHost {
+public:
+    virtual ~ISessionViewHost() = default;
+    // Receives WM_PEER_MESSAGE, WM_CREATE_USER and WM_DELETE_USER (sent, not posted).
+    virtual HWND MainWindow() const = 0;
+    // A message box with the exclamation icon.
+    virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+    // The approval dialog, modal: 1 accepted, 2 no answer, 1000 + i refused with reason i.
+    virtual int AskApproval(const std::string& userName, const std::string& message) = 0;
+    virtual bool IsMainHidden() const = 0;
+    virtual void ShowMain() = 0;
+};
+
+// The session event lock: held by the handlers of received messages, connect requests and
+// connect completions. Recursive, because the approval dialog runs a nested event loop on
+// the same thread while the lock is held.
+std::recursive_mutex& SessionEventLock();
+
+class CPlayBoiceView : public CMsgTarget {
+public:
+    enum ViewState : int { NotStarted = 0, NotJoined = 1, Joining = 2, Joined = 3 };
+
+    CPlayBoiceView(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord,
+                   ISessionViewHost& host);
+    ~CPlayBoiceView() override;
+
+    // Hosts the own session on the given port and adds the local user.
+    void Start(std::uint16_t port = peer::kDefaultPort);
+    void AddUser(CUserInformation& record);
+    void ConnectTo(const std::string& address, const std::string& password, const std::string& message);
+    void OnConnect(const std::string& address, const std::string& password, const std::string& message);
+    void Kick(std::uint32_t userId, std::uint32_t groupId);
+    void Leave();
+    void SendMesseage(std::uint32_t userId, std::uint32_t groupId, CPeerMessage& message);
+    void Broadcast(CPeerMessage& message);
+    void CloseAll();
+    std::size_t UserCount() const;
+
+    // Handlers of the transport's events.
+    void OnAddPlayer(WPARAM wParam, LPARAM lParam);
+    void OnAddPlayerClient(WPARAM wParam, LPARAM lParam);
+    void OnRemovePlayer(WPARAM wParam, LPARAM lParam);
+    void OnComeMsg(WPARAM wParam, LPARAM lParam);
+    void OnComeMsgClient(WPARAM wParam, LPARAM lParam);
+    LRESULT OnIndicate(WPARAM wParam, LPARAM lParam);
+    void OnConnectComplete(WPARAM wParam, LPARAM lParam);
+
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    int GetViewState() const { return m_nViewState; }
+    CUserInformationList& PeerList() { return m_peerList; }
+    CUserInformationList& PendingList() { return m_pendingList; }
+    CPeerMessageQueue& VoiceQueue() { return m_voiceQueue; }
+    CVoiceClientConfig& VoiceConfig() { return m_voiceConfig; }
+    CDirectPlayPeerWraper& HostWrapper() { return m_hostWrapper; }
+    CDirectPlayPeerWraper& ClientWrapper() { return m_clientWrapper; }
+
+    // The local user's ids in the own session and in the joined one.
+    std::uint32_t HostUserId() const { return m_hostWrapper.LocalUserId(); }
+    std::uint32_t HostGroupId() const { return m_hostWrapper.LocalGroupId(); }
+    CUserInformation HostRecord() const { return m_hostWrapper.CopyLocalUser(); }
+
+    // Session service settings (tests shorten the keep-alive).
+    void SetServiceOptions(const peer::ServiceOptions& options);
+
+private:
+    void HandleReceived(const char* handlerName, LPARAM lParam, WPARAM wParam);
+    // Writes the sender ids of the session that reaches (groupId) and picks its transport.
+    CDirectPlayPeerWraper& Route(std::uint32_t groupId, CPeerMessage& message);
+
+    CHalvoApp& m_app;
+    ISessionViewHost& m_host;
+    CUserInformation* m_pHostRecord;
+    CUserInformation* m_pClientRecord;
+    CDirectPlayPeerWraper m_hostWrapper;
+    CDirectPlayPeerWraper m_clientWrapper;
+    CUserInformationList m_peerList;
+    CUserInformationList m_pendingList;
+    CPeerMessageQueue m_voiceQueue;
+    CVoiceClientConfig m_voiceConfig;
+    int m_nViewState = NotStarted;
+};
