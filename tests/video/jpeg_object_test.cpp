@@ -39,26 +39,6 @@ bool Bluish(const unsigned char* bgr) { return bgr[0] > 180 && bgr[2] < 90; }
 
 }  // namespace
 
-TEST(OskelJpegControlData, DefaultsAndCopiesCarryOnlyTheSettings)
-{
-    OskelJpegControlData defaults;
-    EXPECT_EQ(defaults.m_nQuality, 39);
-    EXPECT_EQ(defaults.m_nDctMethod, 1);
-    EXPECT_EQ(defaults.m_nFrameRate, 4);
-    EXPECT_STREQ(defaults.name(), "OskelJpegControlData");
-    EXPECT_EQ(defaults.version(), 1001);
-
-    OskelJpegControlData changed(7);
-    changed.m_nQuality = 80;
-    changed.m_nDctMethod = 2;
-    changed.m_nFrameRate = 0;
-    const OskelJpegControlData copy(changed);
-    EXPECT_EQ(copy.m_nQuality, 80);
-    EXPECT_EQ(copy.m_nDctMethod, 2);
-    EXPECT_EQ(copy.m_nFrameRate, 0);
-    EXPECT_EQ(copy.traceFlag(), 0) << "a copy is a fresh object with the process trace switch";
-}
-
 TEST(OskelJpegEncode, Baseline320x240AtDefaultsHasTheLastMemoryRowOnTop)
 {
     const TestBitmap bitmap = MakeBandedBitmap(320, 240);
