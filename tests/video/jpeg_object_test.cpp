@@ -117,6 +117,20 @@ TEST(OskelJpegEncode, RefusesWhatItCannotCompressAndKeepsEarlierOutput)
     EXPECT_EQ(encoder.DecodeState(), 0);
 }
 
+TEST(OskelJpegEncode, EncodingOnAnObjectWithAnOpenDecodeEndsThatDecode)
+{
+    const TestBitmap bitmap = MakeBandedBitmap(32, 16);
+    const std::vector<unsigned char> jpeg = EncodeDefault(bitmap);
+    OskelJpegObject object;
+    object.BeginDecode(jpeg.data(), static_cast<std::uint32_t>(jpeg.size()), 1, 1);
+    ASSERT_EQ(object.DecodeState(), 1);
+    const BitmapInfoHeader header = bitmap.Header();
+    EXPECT_EQ(object.Encode(&header, bitmap.pixels.data(), static_cast<std::uint32_t>(bitmap.pixels.size())), 0);
+    EXPECT_EQ(object.DecodeState(), 0);
+    EXPECT_EQ(object.OutputWidth(), 0u);
+    EXPECT_EQ(std::vector<unsigned char>(object.OutputData(), object.OutputData() + object.OutputLength()), jpeg);
+}
+
 TEST(JpegMemoryDestination, GrowsInWholeStepsAndAddsNothingForAnEmptyTail)
 {
     for (const std::uint32_t tail : {0u, 1u, 100u, 4095u}) {
