@@ -21,6 +21,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ namespace {
 constexpr std::int32_t kEPointer = static_cast<std::int32_t>(0x80004003u);
 constexpr std::int32_t kEFail = static_cast<std::int32_t>(0x80004005u);
 constexpr std::int32_t kEInvalidArg = static_cast<std::int32_t>(0x80070057u);
+constexpr std::int32_t kEOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);
 
 constexpr std::size_t kLogPathBytes = 261;  // including the terminator
 
@@ -102,6 +104,7 @@ static void gst_oskel_jpeg_dump_set_property(GObject* object, guint id, const GV
 static void gst_oskel_jpeg_dump_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec);
 static gboolean gst_oskel_jpeg_dump_query(GstBaseSink* sink, GstQuery* query);
 static gboolean gst_oskel_jpeg_dump_set_caps(GstBaseSink* sink, GstCaps* caps);
+static gboolean gst_oskel_jpeg_dump_start(GstBaseSink* sink);
 static gboolean gst_oskel_jpeg_dump_stop(GstBaseSink* sink);
 static gboolean gst_oskel_jpeg_dump_event(GstBaseSink* sink, GstEvent* event);
 static GstFlowReturn gst_oskel_jpeg_dump_render(GstBaseSink* sink, GstBuffer* buffer);
@@ -157,6 +160,7 @@ static void gst_oskel_jpeg_dump_class_init(GstOskelJpegDumpClass* klass)
 
     sinkClass->query = GST_DEBUG_FUNCPTR(gst_oskel_jpeg_dump_query);
     sinkClass->set_caps = GST_DEBUG_FUNCPTR(gst_oskel_jpeg_dump_set_caps);
+    sinkClass->start = GST_DEBUG_FUNCPTR(gst_oskel_jpeg_dump_start);
     sinkClass->stop = GST_DEBUG_FUNCPTR(gst_oskel_jpeg_dump_stop);
     sinkClass->event = GST_DEBUG_FUNCPTR(gst_oskel_jpeg_dump_event);
     sinkClass->render = GST_DEBUG_FUNCPTR(gst_oskel_jpeg_dump_render);
@@ -168,7 +172,14 @@ static void gst_oskel_jpeg_dump_class_init(GstOskelJpegDumpClass* klass)
 
 static void gst_oskel_jpeg_dump_init(GstOskelJpegDump* self)
 {
-    self->state = new GstOskelJpegDumpState;
+    try {
+        self->state = new GstOskelJpegDumpState;
+    } catch (const std::bad_alloc&) {
+        // The element stays inert and refuses to start.
+        self->state = nullptr;
+        MORVIKA_LOG("ERROR %s ERROR = %d \n", "COskelJpegDump::COskelJpegDump()", kEOutOfMemory);
+        return;
+    }
     // Frames are not kept after their hand-off.
     gst_base_sink_set_last_sample_enabled(GST_BASE_SINK(self), FALSE);
 }
@@ -224,8 +235,21 @@ static gboolean gst_oskel_jpeg_dump_set_caps(GstBaseSink* sink, GstCaps* caps)
     return TRUE;
 }
 
+static gboolean gst_oskel_jpeg_dump_start(GstBaseSink* sink)
+{
+    if (GST_OSKEL_JPEG_DUMP(sink)->state == nullptr) {
+        GST_ELEMENT_ERROR(sink, RESOURCE, NO_SPACE_LEFT, ("Not enough memory for the JPEG frame dump."),
+                          ("the element's state could not be allocated"));
+        return FALSE;
+    }
+    return TRUE;
+}
+
 static gboolean gst_oskel_jpeg_dump_stop(GstBaseSink* sink)
 {
+    if (GST_OSKEL_JPEG_DUMP(sink)->state == nullptr) {
+        return TRUE;
+    }
     auto& state = *GST_OSKEL_JPEG_DUMP(sink)->state;
     state.haveInfo = false;
     state.bitmap.clear();
@@ -311,12 +335,18 @@ static GstFlowReturn gst_oskel_jpeg_dump_render(GstBaseSink* sink, GstBuffer* bu
         OskelJpegObject jpeg(TraceSwitch());
         if (window != nullptr) {
             jpeg.SetControlData(controlData);
-            CopyBottomUp(frame, state.bitmap);
-            BitmapInfoHeader header;
-            header.biWidth = GST_VIDEO_FRAME_WIDTH(&frame);
-            header.biHeight = GST_VIDEO_FRAME_HEIGHT(&frame);
             // A failed compression still reaches the target, as an empty block.
-            jpeg.Encode(&header, state.bitmap.data(), static_cast<std::uint32_t>(state.bitmap.size()));
+            try {
+                CopyBottomUp(frame, state.bitmap);
+                BitmapInfoHeader header;
+                header.biWidth = GST_VIDEO_FRAME_WIDTH(&frame);
+                header.biHeight = GST_VIDEO_FRAME_HEIGHT(&frame);
+                if (state.bitmap.size() <= UINT32_MAX) {
+                    jpeg.Encode(&header, state.bitmap.data(), static_cast<std::uint32_t>(state.bitmap.size()));
+                }
+            } catch (const std::bad_alloc&) {
+                state.bitmap.clear();
+            }
             g_signal_emit(self, g_signals[SIGNAL_JPEG_FRAME], 0, window,
                           const_cast<unsigned char*>(jpeg.OutputData()), jpeg.OutputLength(), cancellable);
             jpeg.ReleaseEncoder();
@@ -332,6 +362,9 @@ static GstFlowReturn gst_oskel_jpeg_dump_render(GstBaseSink* sink, GstBuffer* bu
 static gboolean gst_oskel_jpeg_dump_unlock(GstBaseSink* sink)
 {
     auto* self = GST_OSKEL_JPEG_DUMP(sink);
+    if (self->state == nullptr) {
+        return TRUE;
+    }
     GST_OBJECT_LOCK(self);
     GCancellable* cancellable = G_CANCELLABLE(g_object_ref(self->state->cancellable));
     GST_OBJECT_UNLOCK(self);
@@ -343,6 +376,9 @@ static gboolean gst_oskel_jpeg_dump_unlock(GstBaseSink* sink)
 static gboolean gst_oskel_jpeg_dump_unlock_stop(GstBaseSink* sink)
 {
     auto* self = GST_OSKEL_JPEG_DUMP(sink);
+    if (self->state == nullptr) {
+        return TRUE;
+    }
     GCancellable* fresh = g_cancellable_new();
     GST_OBJECT_LOCK(self);
     GCancellable* old = self->state->cancellable;
@@ -376,10 +412,10 @@ static gpointer control_get_window(OskelJpegDumpControl* control)
 
 static void control_set_control_data(OskelJpegDumpControl* control, const OskelJpegDumpControlData* data)
 {
-    if (data == nullptr) {
+    auto* self = GST_OSKEL_JPEG_DUMP(control);
+    if (data == nullptr || self->state == nullptr) {
         return;
     }
-    auto* self = GST_OSKEL_JPEG_DUMP(control);
     GST_OBJECT_LOCK(self);
     self->state->controlData.m_nQuality = data->quality;
     self->state->controlData.m_nDctMethod = data->dct_method;
@@ -409,11 +445,14 @@ static void gst_oskel_jpeg_dump_control_init(OskelJpegDumpControlInterface* ifac
 static void gst_oskel_jpeg_dump_set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec)
 {
     auto* self = GST_OSKEL_JPEG_DUMP(object);
-    auto& state = *self->state;
     if (id == PROP_LOG_FILE) {
         SetPluginLogFile(g_value_get_string(value));
         return;
     }
+    if (self->state == nullptr) {
+        return;
+    }
+    auto& state = *self->state;
     GST_OBJECT_LOCK(self);
     switch (id) {
     case PROP_QUALITY:
@@ -438,11 +477,14 @@ static void gst_oskel_jpeg_dump_set_property(GObject* object, guint id, const GV
 static void gst_oskel_jpeg_dump_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec)
 {
     auto* self = GST_OSKEL_JPEG_DUMP(object);
-    auto& state = *self->state;
     if (id == PROP_LOG_FILE) {
         g_value_set_string(value, LogFilePath().c_str());
         return;
     }
+    if (self->state == nullptr) {
+        return;
+    }
+    auto& state = *self->state;
     GST_OBJECT_LOCK(self);
     switch (id) {
     case PROP_QUALITY:

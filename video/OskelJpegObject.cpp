@@ -88,6 +88,10 @@ int OskelJpegObject::Encode(const BitmapInfoHeader* header, const unsigned char*
 int OskelJpegObject::EncodeRows(std::uint32_t width, std::uint32_t height, std::uint32_t stride,
                                 const unsigned char* pixels)
 {
+    // Encoding ends any decode still open on this object, so it is not leaked.
+    if (m_nDecodeState == 1) {
+        DestroyDecoder();
+    }
     if (m_Compress.mem != nullptr) {
         jpeg_destroy_compress(&m_Compress);
     }
@@ -139,6 +143,9 @@ void OskelJpegObject::ReleaseEncoder()
 {
     if (m_Compress.mem != nullptr) {
         jpeg_destroy_compress(&m_Compress);
+    }
+    if (m_nDecodeState == 1) {
+        DestroyDecoder();
     }
     m_nDecodeState = 0;
 }

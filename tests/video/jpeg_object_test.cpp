@@ -39,26 +39,6 @@ bool Bluish(const unsigned char* bgr) { return bgr[0] > 180 && bgr[2] < 90; }
 
 }  // namespace
 
-TEST(OskelJpegControlData, DefaultsAndCopiesCarryOnlyTheSettings)
-{
-    OskelJpegControlData defaults;
-    EXPECT_EQ(defaults.m_nQuality, 39);
-    EXPECT_EQ(defaults.m_nDctMethod, 1);
-    EXPECT_EQ(defaults.m_nFrameRate, 4);
-    EXPECT_STREQ(defaults.name(), "OskelJpegControlData");
-    EXPECT_EQ(defaults.version(), 1001);
-
-    OskelJpegControlData changed(7);
-    changed.m_nQuality = 80;
-    changed.m_nDctMethod = 2;
-    changed.m_nFrameRate = 0;
-    const OskelJpegControlData copy(changed);
-    EXPECT_EQ(copy.m_nQuality, 80);
-    EXPECT_EQ(copy.m_nDctMethod, 2);
-    EXPECT_EQ(copy.m_nFrameRate, 0);
-    EXPECT_EQ(copy.traceFlag(), 0) << "a copy is a fresh object with the process trace switch";
-}
-
 TEST(OskelJpegEncode, Baseline320x240AtDefaultsHasTheLastMemoryRowOnTop)
 {
     const TestBitmap bitmap = MakeBandedBitmap(320, 240);
@@ -135,6 +115,20 @@ TEST(OskelJpegEncode, RefusesWhatItCannotCompressAndKeepsEarlierOutput)
               EncodeDefault(other));
     encoder.ReleaseEncoder();
     EXPECT_EQ(encoder.DecodeState(), 0);
+}
+
+TEST(OskelJpegEncode, EncodingOnAnObjectWithAnOpenDecodeEndsThatDecode)
+{
+    const TestBitmap bitmap = MakeBandedBitmap(32, 16);
+    const std::vector<unsigned char> jpeg = EncodeDefault(bitmap);
+    OskelJpegObject object;
+    object.BeginDecode(jpeg.data(), static_cast<std::uint32_t>(jpeg.size()), 1, 1);
+    ASSERT_EQ(object.DecodeState(), 1);
+    const BitmapInfoHeader header = bitmap.Header();
+    EXPECT_EQ(object.Encode(&header, bitmap.pixels.data(), static_cast<std::uint32_t>(bitmap.pixels.size())), 0);
+    EXPECT_EQ(object.DecodeState(), 0);
+    EXPECT_EQ(object.OutputWidth(), 0u);
+    EXPECT_EQ(std::vector<unsigned char>(object.OutputData(), object.OutputData() + object.OutputLength()), jpeg);
 }
 
 TEST(JpegMemoryDestination, GrowsInWholeStepsAndAddsNothingForAnEmptyTail)
