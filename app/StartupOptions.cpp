@@ -27,6 +27,7 @@ const char* StartupUsage()
            "  --password TEXT     password presented with --connect\n"
            "  --message TEXT      greeting presented with --connect\n"
            "  --minimized         start hidden in the tray\n"
+           "  --control           read commands on standard input (docs/control.md)\n"
            "  --help              show this text\n"
            "  --version           show the program version\n";
 }
@@ -51,6 +52,8 @@ std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>
             options.version = true;
         } else if (arg == "--minimized") {
             options.minimized = true;
+        } else if (arg == "--control") {
+            options.control = true;
         } else if (arg == "--profile") {
             if (!value(options.profileDir)) return std::nullopt;
             if (options.profileDir.empty()) {

@@ -14,6 +14,7 @@ struct StartupOptions {
     std::string password;            // --password
     std::string message;             // --message
     bool minimized = false;          // --minimized: start hidden in the tray
+    bool control = false;            // --control: commands on stdin, answers on stdout
     bool help = false;
     bool version = false;
 };

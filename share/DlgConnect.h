@@ -28,13 +28,13 @@ public:
 
     void accept() override;
     void reject() override;
+    // Nobody answered in time: result 2.
+    void OnTimer();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void OnTimer();
-
     int m_nResult = kAccepted;
     QLabel* m_pLine1;
     QLabel* m_pLine2;

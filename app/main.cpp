@@ -1,0 +1,124 @@
+// Morvika: start-up and shut-down of the program.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QTimer>
+
+#include "app/AppPaths.h"
+#include "app/HalvoApp.h"
+#include "app/InstanceLock.h"
+#include "app/Log.h"
+#include "app/StartupOptions.h"
+#include "app/Version.h"
+#include "session/HalvoControl.h"
+#include "session/HalvoDlg.h"
+
+namespace {
+
+std::string WithSlash(std::string folder)
+{
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+// Where the single-instance lock lives: the profile, else the user's runtime folder.
+std::string LockFolder(const StartupOptions& options, const std::string& workingFolder)
+{
+    if (!options.profileDir.empty()) return options.profileDir;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return runtime.isEmpty() ? workingFolder : runtime.toStdString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    const auto options = ParseStartupOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "morvika: %s\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(StartupUsage(), stdout);
+        return 0;
+    }
+    if (options->version) {
+        const std::uint32_t v = GetFileVersion(false);
+        std::printf("morvika %u.%u.%u.%u\n", v >> 24, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+        return 0;
+    }
+    // A closed control pipe must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("Morvika"));
+    QApplication::setOrganizationName(QStringLiteral("OSKEL"));
+
+    const bool profile = !options->profileDir.empty();
+    const std::string workingFolder =
+        WithSlash(profile ? QDir(QString::fromStdString(options->profileDir)).absolutePath().toStdString()
+                          : AppPaths::DefaultWorkingFolder());
+    QDir().mkpath(QString::fromStdString(workingFolder));
+
+    CInstanceLock lock;
+    if (!lock.Acquire(LockFolder(*options, workingFolder))) return 0;  // another copy runs
+
+    CHalvoApp app(profile ? AppPaths::ProfileSettingsFile(workingFolder) : AppPaths::DefaultSettingsFile());
+    app.SetWorkingFolder(workingFolder);
+    app.SetWorkAreaProvider([] {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen == nullptr) return CHalvoApp::kFallbackWorkArea;
+        const QRect r = screen->availableGeometry();
+        return WindowRect {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+    });
+
+    const std::string logPath = workingFolder + "HalvoLogFile.txt";
+    if (std::FILE* empty = std::fopen(logPath.c_str(), "w")) std::fclose(empty);
+    SetLogFilePath(logPath);
+
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance() Start\n");
+    GetVersion(true);
+    GetFileVersion(true);
+    app.DiscoverAddresses();
+    MORVIKA_LOG("LOG   CHalvoApp::init()  Init Ok \n");
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance() Main Start \n");
+
+    CUserInformation hostRecord;
+    hostRecord.SetUserName(app.GetUserName());
+    hostRecord.SetVersion(GetFileVersion(false));
+    hostRecord.SetAddress(app.IPAddress());
+    CUserInformation clientRecord = hostRecord;
+
+    int result = 0;
+    {
+        MainWindowOptions windowOptions;
+        windowOptions.port = options->port;
+        windowOptions.startMinimized = options->minimized;
+        CHalvoDlg dialog(app, &hostRecord, &clientRecord, windowOptions);
+        std::unique_ptr<CHalvoControl> control;
+        if (options->control) control = std::make_unique<CHalvoControl>(dialog, 0, stdout);
+        QObject::connect(&dialog, &CHalvoDlg::exitRequested, &application, &QApplication::quit,
+                         Qt::QueuedConnection);
+        dialog.OnInitDialog();
+        if (!options->connectHost.empty()) {
+            std::string target = options->connectHost;
+            if (options->connectPort != 0) target += ":" + std::to_string(options->connectPort);
+            dialog.Hub().View()->ConnectTo(target, options->password, options->message);
+        }
+        result = application.exec();
+        control.reset();
+    }
+
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance() End \n");
+    MORVIKA_LOG("LOG   CHalvoApp::ExitInstance() End\n");
+    lock.Release();
+    return result;
+}

@@ -1,0 +1,194 @@
+#include "session/HalvoControl.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "app/HalvoApp.h"
+#include "session/HalvoDlg.h"
+#include "share/ChatDlg.h"
+#include "share/DlgConnect.h"
+#include "video/UserWndObject.h"
+
+namespace {
+
+QString Hex(std::uint32_t value)
+{
+    return QString::number(value, 16);
+}
+
+QString Arg(const QStringList& parts, int index)
+{
+    if (index >= parts.size() || parts[index] == QStringLiteral("-")) return QString();
+    return parts[index];
+}
+
+}  // namespace
+
+CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
+    : m_dialog(dialog), m_fd(inputFd), m_output(output)
+{
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    m_pNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_pNotifier, &QSocketNotifier::activated, this, &CHalvoControl::OnReadable);
+    m_dialog.SetEventSink([this](const QString& line) { Write(line); });
+}
+
+void CHalvoControl::Write(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), m_output);
+    std::fflush(m_output);
+}
+
+void CHalvoControl::OnReadable()
+{
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+        if (n > 0) {
+            m_buffer.append(chunk, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n == 0) m_pNotifier->setEnabled(false);  // the driver went away: stop listening
+        break;
+    }
+    std::size_t end;
+    while ((end = m_buffer.find('\n')) != std::string::npos) {
+        const QString line = QString::fromUtf8(m_buffer.data(), static_cast<int>(end)).trimmed();
+        m_buffer.erase(0, end + 1);
+        if (line.isEmpty()) continue;
+        for (const QString& answer : Execute(line)) Write(answer);
+    }
+}
+
+QStringList CHalvoControl::Execute(const QString& line)
+{
+    const QStringList parts = line.split(QLatin1Char(' '));
+    const QString command = parts.value(0);
+    CHalvoHub& hub = m_dialog.Hub();
+    CPlayBoiceView* view = hub.View();
+    auto rest = [&](int from) { return parts.mid(from).join(QLatin1Char(' ')); };
+
+    if (command == QStringLiteral("ping")) return {QStringLiteral("ok pong")};
+    if (command == QStringLiteral("state")) {
+        const CUserInformation self = view ? view->HostRecord() : CUserInformation();
+        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7")
+                    .arg(view ? view->GetViewState() : 0)
+                    .arg(view ? view->UserCount() : 0)
+                    .arg(hub.UserWindowCount())
+                    .arg(m_dialog.IsMainHidden() ? 1 : 0)
+                    .arg(QString::fromStdString(m_dialog.Hub().View() ? self.GetAddress() : std::string()))
+                    .arg(Hex(self.GetUserId()))
+                    .arg(Hex(self.GetGroupId()))};
+    }
+    if (command == QStringLiteral("windows")) {
+        QStringList out;
+        for (auto* window :
+             m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (!window->isVisible()) continue;
+            out << QStringLiteral("window %1 %2 %3").arg(Hex(window->UserId()), Hex(window->GroupId()), window->UserName());
+        }
+        out << QStringLiteral("end");
+        return out;
+    }
+    if (command == QStringLiteral("peers")) {
+        QStringList out;
+        if (view) {
+            CUserInformationList copy(view->PeerList());
+            CUserInformation entry;
+            while (copy.PopFront(entry)) {
+                out << QStringLiteral("peer %1 %2 %3 %4 %5 %6")
+                           .arg(Hex(entry.GetUserId()), Hex(entry.GetGroupId()))
+                           .arg(entry.GetActive())
+                           .arg(entry.GetOwnSession())
+                           .arg(entry.IsVoiceStarted() ? 1 : 0)
+                           .arg(QString::fromUtf8(entry.GetUserName().c_str()));
+            }
+        }
+        out << QStringLiteral("end");
+        return out;
+    }
+    if (command == QStringLiteral("connect")) {
+        if (parts.size() < 2 || view == nullptr) return {QStringLiteral("error connect needs an address")};
+        view->ConnectTo(Arg(parts, 1).toStdString(), Arg(parts, 2).toStdString(), rest(3).toStdString());
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("chat")) {
+        m_dialog.Chat()->Input()->setText(rest(1));
+        m_dialog.Chat()->Send();
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("history")) {
+        QStringList out;
+        const QString text = m_dialog.Chat()->HistoryText();
+        for (const QString& l : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) out << QStringLiteral("line ") + l;
+        out << QStringLiteral("end");
+        return out;
+    }
+    if (command == QStringLiteral("chatvisible")) {
+        return {QStringLiteral("ok %1").arg(m_dialog.Chat()->isVisible() ? 1 : 0)};
+    }
+    if (command == QStringLiteral("kick")) {
+        bool okUser = false;
+        bool okGroup = false;
+        const std::uint32_t userId = Arg(parts, 1).toUInt(&okUser, 16);
+        const std::uint32_t groupId = Arg(parts, 2).toUInt(&okGroup, 16);
+        if (!okUser || !okGroup) return {QStringLiteral("error kick needs two hexadecimal ids")};
+        if (hub.FindUserWindow(userId, groupId) == nullptr) return {QStringLiteral("error no such window")};
+        PostMessage(hub.Handle(), WM_KILL_USER, userId, groupId);
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("leave")) {
+        PostMessage(hub.Handle(), WM_LEAVE_SESSION, 0, 0);
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("approve")) {
+        CDlgConnect* dialog = m_dialog.OpenApproval();
+        if (dialog == nullptr) return {QStringLiteral("error no approval dialog")};
+        const QString answer = Arg(parts, 1);
+        if (answer == QStringLiteral("accept")) {
+            dialog->accept();
+        } else if (answer == QStringLiteral("refuse")) {
+            dialog->ReasonList()->setCurrentIndex(Arg(parts, 2).toInt());
+            dialog->reject();
+        } else if (answer == QStringLiteral("timeout")) {
+            dialog->OnTimer();
+        } else {
+            return {QStringLiteral("error approve needs accept, refuse N or timeout")};
+        }
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("hide")) {
+        m_dialog.ShowMain(0);
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("show")) {
+        m_dialog.ShowMain(1);
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("screenshot")) {
+        const QString which = Arg(parts, 1);
+        const QString file = rest(2);
+        QWidget* widget = which == QStringLiteral("main")       ? static_cast<QWidget*>(&m_dialog)
+                          : which == QStringLiteral("chat")     ? static_cast<QWidget*>(m_dialog.Chat())
+                          : which == QStringLiteral("approval") ? static_cast<QWidget*>(m_dialog.OpenApproval())
+                                                                : nullptr;
+        if (widget == nullptr || file.isEmpty()) return {QStringLiteral("error no such window or no file")};
+        if (!widget->grab().save(file)) return {QStringLiteral("error cannot write ") + file};
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("quit")) {
+        QTimer::singleShot(0, &m_dialog, [this] { m_dialog.ExitWithoutAsking(); });
+        return {QStringLiteral("ok")};
+    }
+    return {QStringLiteral("error unknown command ") + command};
+}

@@ -1,0 +1,413 @@
+#include "session/HalvoDlg.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWhatsThis>
+
+#include "app/HalvoApp.h"
+#include "app/Log.h"
+#include "app/Version.h"
+#include "share/ChatDlg.h"
+#include "share/DlgConnect.h"
+#include "video/UserWndObject.h"
+
+namespace {
+
+QString FromUtf8(const std::string& text)
+{
+    return QString::fromUtf8(text.c_str());
+}
+
+QRect ToQRect(const WindowRect& r)
+{
+    return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+}
+
+WindowRect ToWindowRect(const QRect& r)
+{
+    return WindowRect {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+}
+
+// The four looks of a button strip (disabled, pressed, normal, hot) as one icon.
+QIcon StripIcon(const QString& path)
+{
+    QImage strip(path);
+    QIcon icon;
+    if (strip.isNull() || strip.width() < 4) return icon;
+    const int w = strip.width() / 4;
+    auto frame = [&](int look) {
+        QPixmap pixmap = QPixmap::fromImage(strip.copy(look * w, 0, w, strip.height()));
+        pixmap.setMask(pixmap.createMaskFromColor(QColor(198, 218, 135)));
+        return pixmap;
+    };
+    icon.addPixmap(frame(2), QIcon::Normal);
+    icon.addPixmap(frame(3), QIcon::Active);
+    icon.addPixmap(frame(1), QIcon::Selected);
+    icon.addPixmap(frame(0), QIcon::Disabled);
+    return icon;
+}
+
+// A user window as the hub owns it; destroying it removes the widget.
+class UserWindowHandle : public IUserWindow {
+public:
+    UserWindowHandle(CUserWndObject* window, CHalvoDlg& owner) : m_window(window), m_owner(owner) {}
+    ~UserWindowHandle() override
+    {
+        if (m_window) {
+            m_owner.Event(QStringLiteral("event user-removed %1 %2")
+                              .arg(m_window->UserId(), 0, 16)
+                              .arg(m_window->GroupId(), 0, 16));
+            m_window->hide();
+            m_window->deleteLater();
+        }
+    }
+    void ReceivePicture(const std::uint8_t* data, std::uint32_t size) override
+    {
+        if (m_window) m_window->ReceivePicture(data, size);
+    }
+    void ReceiveVoice(const CPeerMessage& message) override
+    {
+        if (m_window && m_window->onVoice) m_window->onVoice(message);
+    }
+    void StopPlayback() override
+    {
+        if (m_window && m_window->onStopPlayback) m_window->onStopPlayback();
+    }
+
+private:
+    QPointer<CUserWndObject> m_window;
+    CHalvoDlg& m_owner;
+};
+
+}  // namespace
+
+CHalvoDlg::CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord,
+                     MainWindowOptions options)
+    : m_app(app), m_pHostRecord(hostRecord), m_pClientRecord(clientRecord), m_options(std::move(options))
+{
+    setObjectName(QStringLiteral("CHalvoDlg"));
+    m_bShowAsHide = m_options.startMinimized;
+}
+
+CHalvoDlg::~CHalvoDlg()
+{
+    if (m_pTray) m_pTray->hide();
+    m_app.SetMainPosition(ToWindowRect(geometry()));
+    // The session view goes first: it closes both sessions while the windows still exist.
+    m_pHub.reset();
+    delete m_pChat;
+    m_pChat = nullptr;
+}
+
+void CHalvoDlg::OnInitDialog()
+{
+    const QString assets = FromUtf8(m_app.GetAssetsFolder());
+    setWindowIcon(QIcon(assets + QStringLiteral("Pictures/Standard/Icon/Morvika.ico")));
+
+    QRect rect = ToQRect(m_app.GetMainPosition());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect work = screen->availableGeometry();
+        if (rect.height() > work.height()) rect.setHeight(work.height());
+    }
+    setGeometry(rect);
+    setWindowTitle(QString::fromUtf8(kProductName) + QStringLiteral(" ") + FromUtf8(m_app.IPAddress()) +
+                   QStringLiteral(" "));
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(0xC6, 0xDA, 0x87));  // 8903366 as a colour reference
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    m_pClient = new QWidget(this);
+    m_pClient->setObjectName(QStringLiteral("userArea"));
+
+    auto* tools = new QHBoxLayout;
+    tools->setContentsMargins(4, 2, 4, 4);
+    tools->setSpacing(2);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_pClient, 1);
+    layout->addLayout(tools);
+
+    m_pHub = std::make_unique<CHalvoHub>(m_app, m_pHostRecord, m_pClientRecord, *this);
+
+    // Buttons, tray and the owned windows exist before the session starts, so that every
+    // event the session brings finds them.
+    struct ButtonDef {
+        int id;
+        const char* picture;
+        const char* help;
+    };
+    const ButtonDef defs[] = {
+        {1031, "ButtonExit.bmp", "メインウインドウを隠してタスクトレイに入れます"},
+        {1032, "ButtonLogin.bmp", "ほかのソラネムに接続します"},
+        {1036, "ButtonChat.bmp", "文字チャットのウインドウを開閉します"},
+        {1037, "ButtonFtp.bmp", "共有ファイルのウインドウを開閉します"},
+        {1062, "ButtonWinSh.bmp", "自分のウインドウを相手に見せます"},
+        {1035, "ButtonHelp.bmp", "ボタンをクリックするとその説明を表示します"},
+    };
+    for (const auto& def : defs) {
+        QToolButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
+        tools->addWidget(button);
+        switch (def.id) {
+        case 1031: connect(button, &QToolButton::clicked, this, [this] { ShowMain(0); }); break;
+        case 1032: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
+        case 1036: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnChatButton); break;
+        case 1037: button->setEnabled(false); break;  // the shared files window joins later
+        case 1062: m_pShareButton = button; break;
+        case 1035: connect(button, &QToolButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); }); break;
+        default: break;
+        }
+    }
+    tools->addStretch();
+    m_pShareButton->setEnabled(false);
+
+    CreateTrayIcon();
+
+    ChatHost chatHost;
+    chatHost.userName = [this] { return FromUtf8(m_pHub->View() ? m_pHub->View()->HostRecord().GetUserName() : ""); };
+    chatHost.loadRect = [this] { return ToQRect(m_app.GetChatPosition()); };
+    chatHost.saveRect = [this](const QRect& r) { m_app.SetChatPosition(ToWindowRect(r)); };
+    chatHost.playSound = [this] { m_app.PlayChatSound(); };
+    m_pChat = new CChatDlg(chatHost, m_pHub->Handle(), this);
+    m_pChat->setWindowFlag(Qt::Window, true);
+
+    if (m_app.GetTopmost() != 0) setWindowFlag(Qt::WindowStaysOnTopHint, true);
+
+    if (m_bShowAsHide) {
+        m_bHidden = true;
+    } else {
+        show();
+    }
+    m_pHub->Start(m_options.port, m_options.service);
+    const auto* service = m_pHub->View()->HostWrapper().Peer();
+    Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
+}
+
+QToolButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
+{
+    auto* button = new QToolButton(this);
+    button->setObjectName(QStringLiteral("button%1").arg(id));
+    button->setAutoRaise(true);
+    button->setIcon(StripIcon(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Button/") +
+                              QString::fromLatin1(picture)));
+    button->setIconSize(QSize(32, 32));
+    button->setToolTip(help);
+    button->setWhatsThis(help);
+    return button;
+}
+
+void CHalvoDlg::CreateTrayIcon()
+{
+    const QString assets = FromUtf8(m_app.GetAssetsFolder());
+    m_pTray = new QSystemTrayIcon(QIcon(assets + QStringLiteral("Pictures/Standard/Icon/Icon_Task.ico")), this);
+    m_pTray->setToolTip(QString::fromUtf8(kProductName));
+    m_pTrayMenu = new QMenu(this);
+    m_pTrayMenu->addAction(QStringLiteral("開く"), this, [this] { ShowMain(1); });
+    m_pTrayMenu->addAction(QStringLiteral("常駐を解除し終了"), this, [this] { ConfirmExit(); });
+    m_pTray->setContextMenu(m_pTrayMenu);
+    connect(m_pTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) ShowMain(1);
+    });
+    if (QSystemTrayIcon::isSystemTrayAvailable()) m_pTray->show();
+}
+
+void CHalvoDlg::ShowMain(int show)
+{
+    if (show != 0) {
+        m_bShowAsHide = false;
+        m_bHidden = false;
+        this->show();
+        raise();
+        activateWindow();
+        PostMessage(m_pHub->Handle(), WM_CAMERA_REFRESH, 0, 0);
+    } else {
+        m_bHidden = true;
+        hide();
+    }
+}
+
+bool CHalvoDlg::ConfirmExit()
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("ソラネムを終了"), QStringLiteral("常駐を解除し、終了します。"),
+                    QMessageBox::Ok | QMessageBox::Cancel, isVisible() ? this : nullptr);
+    box.setDefaultButton(QMessageBox::Cancel);
+    if (box.exec() != QMessageBox::Ok) return false;
+    ExitWithoutAsking();
+    return true;
+}
+
+void CHalvoDlg::ExitWithoutAsking()
+{
+    m_bClosing = true;
+    emit exitRequested();
+}
+
+void CHalvoDlg::closeEvent(QCloseEvent* event)
+{
+    if (m_bClosing) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    ConfirmExit();
+}
+
+void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("ウインドウをタイル状に整列"), this, &CHalvoDlg::ArrangeUserWindows);
+    menu.addAction(QStringLiteral("バージョン情報"), this, &CHalvoDlg::ShowAbout);
+    QAction* properties = menu.addAction(QStringLiteral("プロパティ"));
+    properties->setEnabled(false);  // the settings sheet joins later
+    menu.addAction(QStringLiteral("ソラネムについて"), this, &CHalvoDlg::OpenHelpPage);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("終了"), this, [this] { ConfirmExit(); });
+    menu.exec(event->globalPos());
+}
+
+void CHalvoDlg::ShowAbout()
+{
+    const std::uint32_t v = GetFileVersion(false);
+    QMessageBox::about(this, QStringLiteral("バージョン情報"),
+                       QStringLiteral("%1 (Morvika) %2.%3.%4.%5")
+                           .arg(QString::fromUtf8(kProductName))
+                           .arg(v >> 24)
+                           .arg((v >> 16) & 0xFF)
+                           .arg((v >> 8) & 0xFF)
+                           .arg(v & 0xFF));
+}
+
+void CHalvoDlg::OpenHelpPage()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Help/index.html")));
+}
+
+void CHalvoDlg::ArrangeUserWindows()
+{
+    const int gap = 4;
+    int x = gap;
+    int y = gap;
+    int rowHeight = 0;
+    for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!window->isVisible()) continue;
+        if (x > gap && x + window->width() > m_pClient->width()) {
+            x = gap;
+            y += rowHeight + gap;
+            rowHeight = 0;
+        }
+        window->move(x, y);
+        x += window->width() + gap;
+        rowHeight = std::max(rowHeight, window->height());
+    }
+}
+
+void CHalvoDlg::OnLoginButton()
+{
+    // A plain connect dialog until the address book's login dialog exists.
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("ログイン"));
+    auto* address = new QLineEdit(&dialog);
+    auto* password = new QLineEdit(&dialog);
+    password->setEchoMode(QLineEdit::Password);
+    auto* comment = new QLineEdit(&dialog);
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(QStringLiteral("アドレス"), address);
+    form->addRow(QStringLiteral("パスワード"), password);
+    form->addRow(QStringLiteral("コメント"), comment);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    buttons->addButton(QStringLiteral("接続"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const std::string target = address->text().trimmed().toStdString();
+    if (target.empty()) return;
+    m_pHub->View()->ConnectTo(target, password->text().toStdString(), comment->text().toStdString());
+}
+
+void CHalvoDlg::OnChatButton()
+{
+    m_pChat->Toggle();
+}
+
+void CHalvoDlg::Event(const QString& line)
+{
+    if (m_eventSink) m_eventSink(line);
+}
+
+std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation& record)
+{
+    auto* window = new CUserWndObject(record, m_pHub->Handle(), m_pClient);
+    window->show();
+    ArrangeUserWindows();
+    Event(QStringLiteral("event user-added %1 %2 %3")
+              .arg(record.GetUserId(), 0, 16)
+              .arg(record.GetGroupId(), 0, 16)
+              .arg(FromUtf8(record.GetUserName())));
+    return std::make_unique<UserWindowHandle>(window, *this);
+}
+
+void CHalvoDlg::ChatReceive(const char* text)
+{
+    m_pChat->ReceiveText(text);
+    Event(QStringLiteral("event chat ") + QString::fromUtf8(text));
+}
+
+void CHalvoDlg::EnableShareButton(bool enable)
+{
+    if (m_pShareButton) m_pShareButton->setEnabled(enable);
+}
+
+void CHalvoDlg::ShowMessageBox(const std::string& text, const std::string& caption)
+{
+    // Not modal to the session: traffic keeps flowing while the user reads it.
+    auto* box = new QMessageBox(QMessageBox::Warning, FromUtf8(caption), FromUtf8(text), QMessageBox::Ok,
+                                isVisible() ? this : nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    Event(QStringLiteral("event messagebox ") + FromUtf8(caption) + QStringLiteral(" ") + FromUtf8(text));
+}
+
+int CHalvoDlg::AskApproval(const std::string& userName, const std::string& message)
+{
+    CDlgConnect dialog(FromUtf8(userName), FromUtf8(message), [this] { m_app.PlayConnectSound(); },
+                       isVisible() ? this : nullptr);
+    m_pApproval = &dialog;
+    Event(QStringLiteral("event approval ") + FromUtf8(userName) + QStringLiteral(" ") + FromUtf8(message));
+    dialog.exec();
+    m_pApproval = nullptr;
+    return dialog.ResultCode();
+}
+
+LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM, LPARAM)
+{
+    switch (message) {
+    case WM_TRAY_NOTIFY:
+    case WM_CAMERA_REFRESH:
+    case WM_SHARE_VIEW_SHOW:
+    case WM_SHARE_VIEW_HIDE:
+    case WM_JPEG_FRAME:
+    case WM_SHARES_ANNOUNCE:
+    case WM_PEER_MESSAGE:
+    case WM_GRAPH_EVENT:
+    default:
+        return 0;
+    }
+}

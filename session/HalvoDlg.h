@@ -1,0 +1,97 @@
+#pragma once
+// The main window: the user windows on its client area, the six tool buttons, the menus
+// and the tray icon. The message hub it owns does the work; this class draws and asks.
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+#include "session/HalvoHub.h"
+#include "share/DlgConnect.h"
+
+class CChatDlg;
+
+class CHalvoApp;
+class QMenu;
+class QSystemTrayIcon;
+class QToolButton;
+
+struct MainWindowOptions {
+    std::uint16_t port = 7066;
+    bool startMinimized = false;
+    peer::ServiceOptions service;
+};
+
+class CHalvoDlg : public QWidget, public IHubUi {
+    Q_OBJECT
+public:
+    static constexpr const char* kProductName = "ソラネム";
+
+    CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord,
+              MainWindowOptions options);
+    ~CHalvoDlg() override;
+
+    // Creates everything, hosts the own session and shows the window (or keeps it in the
+    // tray when started minimised).
+    void OnInitDialog();
+
+    // Show (1) or hide into the tray (0).
+    void ShowMain(int show) override;
+    // Asks before leaving; true when the user agreed and the window is closing.
+    bool ConfirmExit();
+    // Leaves without asking (the control channel's quit).
+    void ExitWithoutAsking();
+    void ArrangeUserWindows();
+
+    CHalvoHub& Hub() { return *m_pHub; }
+    CChatDlg* Chat() { return m_pChat; }
+    CDlgConnect* OpenApproval() { return m_pApproval; }
+    QWidget* ClientArea() { return m_pClient; }
+    QToolButton* ShareButton() { return m_pShareButton; }
+
+    // Receives one line per notable event for the control channel.
+    void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
+    void Event(const QString& line);
+
+    // IHubUi
+    std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation& record) override;
+    void ChatReceive(const char* text) override;
+    void EnableShareButton(bool enable) override;
+    void ShowMessageBox(const std::string& text, const std::string& caption) override;
+    int AskApproval(const std::string& userName, const std::string& message) override;
+    bool IsMainHidden() const override { return m_bHidden; }
+    LRESULT OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+signals:
+    void exitRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    QToolButton* AddButton(int id, const char* picture, const QString& help);
+    void OnLoginButton();
+    void OnChatButton();
+    void CreateTrayIcon();
+    void ShowAbout();
+    void OpenHelpPage();
+
+    CHalvoApp& m_app;
+    CUserInformation* m_pHostRecord;
+    CUserInformation* m_pClientRecord;
+    MainWindowOptions m_options;
+    std::unique_ptr<CHalvoHub> m_pHub;
+    QWidget* m_pClient = nullptr;
+    QToolButton* m_pShareButton = nullptr;
+    CChatDlg* m_pChat = nullptr;
+    QPointer<CDlgConnect> m_pApproval;
+    QSystemTrayIcon* m_pTray = nullptr;
+    QMenu* m_pTrayMenu = nullptr;
+    bool m_bHidden = false;
+    bool m_bShowAsHide = false;  // started minimised and not shown yet
+    bool m_bClosing = false;
+    std::function<void(const QString&)> m_eventSink;
+};
