@@ -92,8 +92,10 @@ protected:
     static std::string Connect(MorvikaInstance& joiner, const MorvikaInstance& host, const std::string& password,
                                const std::string& message)
     {
-        return joiner.Command("connect " + host.Address() + " " + (password.empty() ? "-" : password) + " " +
-                              (message.empty() ? "-" : message));
+        // The message takes the rest of the line; an empty one is left out.
+        std::string line = "connect " + host.Address() + " " + (password.empty() ? "-" : password);
+        if (!message.empty()) line += " " + message;
+        return joiner.Command(line);
     }
 
     // Waits until the instance's user windows bear exactly these names.

@@ -85,7 +85,7 @@ TEST_F(ConnectTest, EmptyPasswordSettingAcceptsOnlyAnEmptyPassword)
     MorvikaInstance& a = Spawn("Alice");
     MorvikaInstance& b = Spawn("Bob");
 
-    ASSERT_EQ(Connect(b, a, "anything", "-"), "ok");
+    ASSERT_EQ(Connect(b, a, "anything", ""), "ok");
     ExpectRefused(b, "パスワードが違います", "3");
     ASSERT_TRUE(Join(b, a));
     EXPECT_TRUE(HasWindows(a, {"Alice", "Bob"}));
@@ -129,7 +129,7 @@ TEST_P(RefusalTest, JoinerShowsTheReasonAndStaysAlone)
     MorvikaInstance& a = Spawn("Alice", 1);
     MorvikaInstance& b = Spawn("Bob");
 
-    ASSERT_EQ(Connect(b, a, "", "-"), "ok");
+    ASSERT_EQ(Connect(b, a, "", ""), "ok");
     ASSERT_TRUE(a.WaitForEvent("approval Bob").has_value());
     ASSERT_EQ(a.Command(std::string("approve ") + refusal.answer), "ok");
     ExpectRefused(b, refusal.text, refusal.reply);
@@ -138,15 +138,18 @@ TEST_P(RefusalTest, JoinerShowsTheReasonAndStaysAlone)
     EXPECT_EQ(a.State()["users"], "1");
 }
 
+std::string RefusalName(const ::testing::TestParamInfo<Refusal>& info)
+{
+    static const char* const names[] = {"NotNow", "WillCallBack", "Busy", "NoAnswer"};
+    return names[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(Reasons, RefusalTest,
                          ::testing::Values(Refusal{"refuse 0", "現在会話不可能", "3e8", 4},
                                            Refusal{"refuse 1", "後でこちらから連絡します", "3e9", 5},
                                            Refusal{"refuse 2", "ただいま多忙", "3ea", 6},
                                            Refusal{"timeout", "相手が不在のようです", "2", 7}),
-                         [](const ::testing::TestParamInfo<Refusal>& info) {
-                             static const char* names[] = {"NotNow", "WillCallBack", "Busy", "NoAnswer"};
-                             return std::string(names[info.index]);
-                         });
+                         RefusalName);
 
 TEST_F(ConnectTest, ApprovalOnlyWhileHiddenAcceptsAtOnceWhenTheMainWindowIsVisible)
 {
@@ -168,7 +171,7 @@ TEST_F(ConnectTest, ApprovalOnlyWhileHiddenAsksWhenHiddenAndShowsTheMainWindowAf
 
     ASSERT_EQ(a.Command("hide"), "ok");
     EXPECT_EQ(a.State()["hidden"], "1");
-    ASSERT_EQ(Connect(b, a, "", "-"), "ok");
+    ASSERT_EQ(Connect(b, a, "", ""), "ok");
     ASSERT_TRUE(a.WaitForEvent("approval Bob").has_value());
     ASSERT_EQ(a.Command("approve accept"), "ok");
     EXPECT_TRUE(b.WaitForLog(kLoginDone));
@@ -187,7 +190,7 @@ TEST_F(ConnectTest, StartedMinimizedWithApprovalWhileHiddenAsksAndIsShownEvenAft
     MorvikaInstance& b = Spawn("Bob");
 
     EXPECT_EQ(a.State()["hidden"], "1");
-    ASSERT_EQ(Connect(b, a, "", "-"), "ok");
+    ASSERT_EQ(Connect(b, a, "", ""), "ok");
     ASSERT_TRUE(a.WaitForEvent("approval Bob").has_value());
     ASSERT_EQ(a.Command("approve refuse 2"), "ok");
     ExpectRefused(b, "ただいま多忙", "3ea");

@@ -151,9 +151,9 @@ bool MorvikaInstance::Start(const StartOptions& options)
 
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "QT_QPA_PLATFORM=", 16) != 0) env.emplace_back(*entry);
+        if (options.platform.empty() || std::strncmp(*entry, "QT_QPA_PLATFORM=", 16) != 0) env.emplace_back(*entry);
     }
-    env.emplace_back("QT_QPA_PLATFORM=offscreen");
+    if (!options.platform.empty()) env.push_back("QT_QPA_PLATFORM=" + options.platform);
 
     int in[2];
     int out[2];

@@ -53,6 +53,7 @@ struct StartOptions {
     std::string password;           // --password, only with connect
     std::string message;            // --message, only with connect
     bool minimized = false;         // --minimized
+    std::string platform = "offscreen";  // QT_QPA_PLATFORM; empty: the environment's
     std::vector<std::string> extraArgs;
 };
 
