@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t pcmSize = 0;
     const std::uint8_t* pcm = codec.GetData(pcmSize);
     if (pcmSize > kWork || pcm != work1.data()) std::abort();
-    if (pcmSize % 2 != 0) return 0;
+    if (pcmSize % 2 != 0 || pcmSize == 0) return 0;
 
     // Quantising in mode 0 with no offset changes PCM that came out of the plane stage of mode 0
     // only in its low two bits; encoding the decoded PCM must decode again.
