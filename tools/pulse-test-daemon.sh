@@ -26,7 +26,6 @@ start_pulse_test_daemon() {
       -L "module-null-sink sink_name=morvika_test_a sink_properties=device.description=MorvikaTestA" \
       -L "module-null-sink sink_name=morvika_test_b sink_properties=device.description=MorvikaTestB" \
       -L "module-null-sink sink_name=morvika_test_c sink_properties=device.description=MorvikaTestC" \
-      -L "module-always-sink" \
       >"$MORVIKA_PULSE_LOG" 2>&1 &
   MORVIKA_PULSE_PID=$!
   export MORVIKA_PULSE_PID

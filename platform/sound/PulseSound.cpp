@@ -190,11 +190,16 @@ public:
 
     int Restore() override
     {
+        {
+            MainLoopLock lock(m_backend.MainLoop());
+            if (!m_lost) return kSoundOk;
+            DropStream();
+            m_running = false;
+        }
+        // The server may have gone and come back: reconnect first (without the lock, which
+        // Connect takes and waits on itself).
+        if (m_backend.Connect() != kSoundOk) return kSoundErrBufferLost;
         MainLoopLock lock(m_backend.MainLoop());
-        if (!m_lost) return kSoundOk;
-        DropStream();
-        if (pa_context_get_state(m_backend.Context()) != PA_CONTEXT_READY) return kSoundErrBufferLost;
-        m_running = false;
         return CreateStream() == kSoundOk ? kSoundOk : kSoundErrBufferLost;
     }
 
