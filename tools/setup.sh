@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libasio-dev
-  libpulse-dev pulseaudio pulseaudio-utils
+  libpulse-dev pulseaudio pulseaudio-utils espeak-ng libopus-dev
   libcanberra-dev
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
