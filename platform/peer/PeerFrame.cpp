@@ -280,17 +280,17 @@ Bytes EncodeTerminate(const Terminate& terminate) {
 
 Bytes EncodePing() { return MakeFrame(FrameType::Ping, 0, {}); }
 
-std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
-                            std::span<const std::uint8_t> payload, std::size_t offset) {
+std::size_t AppendDataChunkHead(Bytes& out, bool high, const DataEnvelope& envelope,
+                                std::size_t total, std::size_t offset) {
   const bool first = offset == 0;
-  const std::size_t n = std::min(kChunkSize, payload.size() - offset);
-  const bool last = offset + n == payload.size();
+  const std::size_t n = std::min(kChunkSize, total - offset);
+  const bool last = offset + n == total;
   const std::size_t bodySize = n + (first ? kDataEnvelopeSize : 0);
   const std::uint8_t flags = static_cast<std::uint8_t>((high ? kFlagHigh : 0) |
                                                        (first ? kFlagFirst : 0) |
                                                        (last ? kFlagLast : 0));
   const std::size_t start = out.size();
-  out.resize(start + kHeaderSize + bodySize);
+  out.resize(start + kHeaderSize + (first ? kDataEnvelopeSize : 0));
   std::uint8_t* p = out.data() + start;
   EncodeHeader({static_cast<std::uint32_t>(bodySize), FrameType::Data, flags}, p);
   p += kHeaderSize;
@@ -300,7 +300,14 @@ std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
       for (int i = 0; i < 4; ++i) *p++ = static_cast<std::uint8_t>(v >> (8 * i));
     }
   }
-  if (n) std::memcpy(p, payload.data() + offset, n);
+  return n;
+}
+
+std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
+                            std::span<const std::uint8_t> payload, std::size_t offset) {
+  const std::size_t n = AppendDataChunkHead(out, high, envelope, payload.size(), offset);
+  out.insert(out.end(), payload.begin() + static_cast<std::ptrdiff_t>(offset),
+             payload.begin() + static_cast<std::ptrdiff_t>(offset + n));
   return n;
 }
 
@@ -321,6 +328,8 @@ CMessageAssembler::Status CMessageAssembler::Feed(std::uint8_t flags,
     }
     s.active = true;
     s.payload.clear();
+    // Room for most messages at once, without trusting a large announced size.
+    s.payload.reserve(std::min<std::size_t>(s.envelope.total, 1024 * 1024));
     bytes = body.subspan(kDataEnvelopeSize);
   } else if (!s.active) {
     return Status::Malformed;

@@ -180,7 +180,8 @@ void CPeerService::Impl::OnHostLinkClosed(CPeerConnection& link, std::error_code
   }
   if (m_pending.erase(&link)) return;
   auto it = m_members.find(link.m_player);
-  if (it == m_members.end() || it->second.get() != &link) return;
+  if (it == m_members.end() || it->second.get() != &link) return;  // we ended it ourselves
+  if (!clean) Log("link to player " + std::to_string(link.m_player) + " lost: " + ec.message());
   RemoveMember(link.m_player,
                clean ? DPNDESTROYPLAYERREASON_NORMAL : DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
 }
@@ -224,8 +225,9 @@ void CPeerService::Impl::Route(PlayerId from, wire::CMessageAssembler::Message& 
     deadline = Clock::now() + std::chrono::milliseconds(message.envelope.timeoutMs);
   }
   const wire::DataEnvelope envelope{message.envelope.total, from, to, 0};
-  if (!it->second->SendData(std::move(payload), envelope, message.high, deadline)) {
+  if (!it->second->SendData(std::move(payload), envelope, message.high, deadline, true)) {
     Log("link to player " + std::to_string(to) + " stalled");
+    ++m_droppedLinks;
     RemoveMember(to, DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
   }
 }
@@ -237,6 +239,7 @@ void CPeerService::Impl::QueueTo(PlayerId member, Bytes frame) {
     // Removing now would change m_members under a caller's loop.
     asio::post(m_io, [this, member] {
       Log("link to player " + std::to_string(member) + " stalled");
+      ++m_droppedLinks;
       RemoveMember(member, DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
     });
   }
