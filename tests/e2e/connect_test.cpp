@@ -120,6 +120,12 @@ struct Refusal {
     int portBlock;
 };
 
+// Named in test listings by the answer alone.
+void PrintTo(const Refusal& refusal, std::ostream* out)
+{
+    *out << refusal.answer;
+}
+
 class RefusalTest : public E2eTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(RefusalTest, JoinerShowsTheReasonAndStaysAlone)
