@@ -33,6 +33,9 @@ bool Run(const std::string& folder, std::uint16_t firstPort)
     MorvikaInstance jiro("じろう");
     const std::vector<MorvikaInstance*> all{&host, &taro, &hana, &jiro};
 
+    // Wide enough for three user windows side by side (the first-run size shows one and a half).
+    host.SetMainRect(40, 40, 580, 330);
+
     std::uint16_t port = firstPort;
     for (MorvikaInstance* instance : all) {
         StartOptions options;

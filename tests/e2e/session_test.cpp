@@ -199,5 +199,19 @@ TEST_F(SessionTest, QuittingMemberEndsCleanlyAndLeaves)
     EXPECT_EQ(a.Command("ping"), "ok pong");
 }
 
+TEST_F(SessionTest, QuittingHostEndsCleanlyAndItsMembersAreLeftAlone)
+{
+    UsePortBlock(24);
+    ASSERT_NO_FATAL_FAILURE(StartThree());
+    // A line received opens the host's chat window; an open window must not hold up the exit.
+    ASSERT_EQ(m_b->Command("chat bye"), "ok");
+    ASSERT_TRUE(m_a->WaitForEvent("chat Bob>bye").has_value());
+    ASSERT_EQ(m_a->ChatVisible(), true);
+
+    EXPECT_EQ(m_a->Quit(), 0);
+    EXPECT_TRUE(HasWindows(*m_b, {"Bob"}));
+    EXPECT_TRUE(HasWindows(*m_c, {"Carol"}));
+}
+
 }  // namespace
 }  // namespace e2e

@@ -132,6 +132,11 @@ void MorvikaInstance::SetSoundState(int state)
     CHalvoApp(SettingsFile()).SetSoundState(state);
 }
 
+void MorvikaInstance::SetMainRect(int left, int top, int right, int bottom)
+{
+    CHalvoApp(SettingsFile()).SetMainPosition(WindowRect{left, top, right, bottom});
+}
+
 bool MorvikaInstance::Start(const StartOptions& options)
 {
     if (m_pid > 0 || m_rootDir.empty()) return false;

@@ -77,6 +77,7 @@ public:
     void SetPassword(const std::string& password);
     void SetConnectCheck(int check);
     void SetSoundState(int state);
+    void SetMainRect(int left, int top, int right, int bottom);
 
     // Spawns the program and waits for `event ready`; false (with a diagnostic) if it does not come.
     bool Start(const StartOptions& options);
