@@ -100,7 +100,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         QStringList out;
         for (auto* window :
              m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (!window->isVisible()) continue;
+            if (window->isHidden()) continue;
             out << QStringLiteral("window %1 %2 %3").arg(Hex(window->UserId()), Hex(window->GroupId()), window->UserName());
         }
         out << QStringLiteral("end");

@@ -173,6 +173,34 @@ TEST_F(SessionTest, KilledMemberDisappearsFromTheOthers)
     EXPECT_EQ(m_a->State()["users"], "2");
 }
 
+TEST_F(SessionTest, FrozenMemberIsDroppedOnceItsLinkFallsSilent)
+{
+    UsePortBlock(25);
+    ASSERT_NO_FATAL_FAILURE(StartThree());
+
+    // A stopped process keeps its sockets open: only the silence of its link gives it away.
+    m_c->Freeze();
+    EXPECT_TRUE(HasWindows(*m_a, {"Alice", "Bob"}, 30s));
+    EXPECT_TRUE(HasWindows(*m_b, {"Alice", "Bob"}, 30s));
+    m_c->Kill();
+}
+
+TEST_F(SessionTest, UsersJoiningWhileTheMainWindowIsHiddenGetWindows)
+{
+    UsePortBlock(26);
+    MorvikaInstance& a = Spawn("Alice");
+    MorvikaInstance& b = Spawn("Bob");
+    ASSERT_EQ(a.Command("hide"), "ok");
+
+    ASSERT_TRUE(Join(b, a));
+    EXPECT_TRUE(a.Events("approval").empty());
+    EXPECT_TRUE(HasWindows(a, {"Alice", "Bob"}));
+    EXPECT_EQ(a.State()["hidden"], "1");
+    ASSERT_EQ(a.Command("show"), "ok");
+    EXPECT_EQ(a.State()["hidden"], "0");
+    EXPECT_TRUE(HasWindows(a, {"Alice", "Bob"}));
+}
+
 TEST_F(SessionTest, KilledHostLeavesItsMembersAlone)
 {
     UsePortBlock(19);

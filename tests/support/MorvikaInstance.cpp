@@ -482,6 +482,11 @@ void MorvikaInstance::Kill()
     if (m_reader.joinable()) m_reader.join();
 }
 
+void MorvikaInstance::Freeze()
+{
+    if (m_pid > 0) kill(m_pid, SIGSTOP);
+}
+
 std::optional<int> MorvikaInstance::Quit(Duration timeout)
 {
     if (m_pid <= 0) return std::nullopt;

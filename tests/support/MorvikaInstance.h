@@ -118,6 +118,8 @@ public:
 
     // SIGKILL and reap.
     void Kill();
+    // SIGSTOP: the process stays, its sockets stay open, nothing answers.
+    void Freeze();
     // `quit`, then waits for the process to end; its exit status, or nullopt (then killed).
     std::optional<int> Quit(Duration timeout = kCommandTimeout);
 
