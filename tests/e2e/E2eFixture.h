@@ -32,6 +32,11 @@ class E2eTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
+        // The program's own faults count even where the behaviour looked right.
+        for (const auto& instance : m_instances) {
+            const std::string report = instance->SanitizerReport();
+            EXPECT_TRUE(report.empty()) << instance->Label() << " reported:\n" << report;
+        }
         if (HasFailure()) {
             for (const auto& instance : m_instances) std::cerr << instance->Diagnostics();
         }

@@ -3,6 +3,9 @@
 
 #include "tests/e2e/E2eFixture.h"
 
+#include "app/HalvoApp.h"
+#include "app/SettingsValue.h"
+
 namespace e2e {
 namespace {
 
@@ -96,6 +99,22 @@ TEST_F(ChatTest, EmptyAndOverlongInput)
     const std::vector<std::string> expected{"Alice>", "Alice>" + ascii, "Alice>" + kanaKept, "Alice>last"};
     EXPECT_EQ(a.History(), expected);
     EXPECT_EQ(b.History(), expected);
+}
+
+TEST_F(ChatTest, FirstRunChatRectangleIsStoredAtExit)
+{
+    UsePortBlock(27);
+    MorvikaInstance& a = Spawn("Alice");
+    const std::string settings = a.SettingsFile();
+    EXPECT_FALSE(CHalvoApp(settings).ReadSetting("Position/StringChat").isValid());
+
+    ASSERT_EQ(a.Quit(), 0);
+    // Never moved: the default 339 x 142 window around the work area's centre.
+    const auto stored = SettingsValue::DecodeRect(CHalvoApp(settings).ReadSetting("Position/StringChat"));
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->right - stored->left, 339);
+    EXPECT_EQ(stored->bottom - stored->top, 142);
+    EXPECT_TRUE(SettingsValue::DecodeRect(CHalvoApp(settings).ReadSetting("Position/Main")).has_value());
 }
 
 }  // namespace

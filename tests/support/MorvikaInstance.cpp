@@ -518,6 +518,16 @@ std::optional<int> MorvikaInstance::Quit(Duration timeout)
     return result;
 }
 
+std::string MorvikaInstance::SanitizerReport() const
+{
+    const std::string err = ReadFile(m_rootDir + "/stderr.txt");
+    for (const char* marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
+                               "WARNING: ThreadSanitizer"}) {
+        if (err.find(marker) != std::string::npos) return err;
+    }
+    return {};
+}
+
 std::string MorvikaInstance::Diagnostics() const
 {
     std::ostringstream out;

@@ -123,6 +123,9 @@ public:
     // `quit`, then waits for the process to end; its exit status, or nullopt (then killed).
     std::optional<int> Quit(Duration timeout = kCommandTimeout);
 
+    // The standard error output so far when it holds a sanitizer's report, else empty.
+    std::string SanitizerReport() const;
+
     // Log tail, stderr tail and the last lines of stdout, for a failing test's output.
     std::string Diagnostics() const;
 
