@@ -60,15 +60,20 @@ protected:
         return *m_instances.back();
     }
 
-    // Starts the instance on the next free port of the block.
+    // Starts the instance on the next free port of the block. A port taken meanwhile by some
+    // other process leaves the program without a session (it reports port 0): try the next.
     bool Launch(MorvikaInstance& instance, StartOptions options = {})
     {
-        options.port = NextFreePort();
-        if (options.port == 0) {
-            ADD_FAILURE() << "no free port left in the block";
-            return false;
+        for (;;) {
+            options.port = NextFreePort();
+            if (options.port == 0) {
+                ADD_FAILURE() << "no free port left in the block";
+                return false;
+            }
+            if (!instance.Start(options)) return false;
+            if (instance.ReadyPort() == options.port) return true;
+            instance.Kill();
         }
-        return instance.Start(options);
     }
 
     // Creates and starts in one go, the approval setting 0 unless said otherwise.

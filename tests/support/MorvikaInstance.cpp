@@ -208,13 +208,18 @@ bool MorvikaInstance::Start(const StartOptions& options)
     {
         std::lock_guard lock(m_mutex);
         m_eof = false;
+        m_answers.clear();
+        m_events.clear();
+        m_taken.clear();
     }
     m_reader = std::thread([this, fd = out[0]] { ReaderLoop(fd); });
 
-    if (!WaitForEvent("ready", kEventTimeout)) {
+    const auto ready = WaitForEvent("ready ", kEventTimeout);
+    if (!ready) {
         std::cerr << "[" << m_label << "] no 'event ready'\n" << Diagnostics();
         return false;
     }
+    m_readyPort = static_cast<std::uint16_t>(std::atoi(ready->c_str() + 6));
     return true;
 }
 

@@ -79,8 +79,11 @@ public:
     void SetSoundState(int state);
     void SetMainRect(int left, int top, int right, int bottom);
 
-    // Spawns the program and waits for `event ready`; false (with a diagnostic) if it does not come.
+    // Spawns the program and waits for `event ready`; false (with a diagnostic) if it does not
+    // come. May be called again after Kill().
     bool Start(const StartOptions& options);
+    // The port `event ready` reported: 0 when the own session could not be hosted.
+    std::uint16_t ReadyPort() const { return m_readyPort; }
     bool Running() const;
     pid_t Pid() const { return m_pid; }
 
@@ -139,6 +142,7 @@ private:
     std::string m_rootDir;     // temporary directory holding the profile and stderr
     std::string m_profileDir;
     std::uint16_t m_port = 0;
+    std::uint16_t m_readyPort = 0;
 
     pid_t m_pid = -1;
     int m_stdin = -1;
