@@ -157,6 +157,26 @@ INSTANTIATE_TEST_SUITE_P(Reasons, RefusalTest,
                                            Refusal{"timeout", "相手が不在のようです", "2", 7}),
                          RefusalName);
 
+TEST_F(ConnectTest, UnansweredApprovalDialogGivesUpByItselfAfterThirtySeconds)
+{
+    UsePortBlock(28);
+    MorvikaInstance& a = Spawn("Alice", 1);
+    MorvikaInstance& b = Spawn("Bob");
+
+    ASSERT_EQ(Connect(b, a, "", "anyone there?"), "ok");
+    ASSERT_TRUE(a.WaitForEvent("approval Bob").has_value());
+    const auto asked = std::chrono::steady_clock::now();
+    const auto box = b.WaitForEvent("messagebox ", 90s);
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(*box, "messagebox ログイン 相手が不在のようです");
+    EXPECT_TRUE(b.WaitForLog(CompleteLine("相手が不在のようです", "2")));
+    // Not a time limit on the program: a dialog that gave up at once would be a fault.
+    EXPECT_GE(waited, 25s);
+    EXPECT_EQ(a.Command("approve accept"), "error no approval dialog");
+    EXPECT_TRUE(HasWindows(a, {"Alice"}));
+}
+
 TEST_F(ConnectTest, ApprovalOnlyWhileHiddenAcceptsAtOnceWhenTheMainWindowIsVisible)
 {
     UsePortBlock(8);
