@@ -1,7 +1,7 @@
 #include "tests/support/MorvikaInstance.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -170,31 +170,30 @@ bool MorvikaInstance::Start(const StartOptions& options)
     }
     const std::string errPath = m_rootDir + "/stderr.txt";
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Default signal handling in the child, whatever the test process ignores.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     std::vector<char*> envp;
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
+    const pid_t parent = getpid();
 
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    // fork and exec rather than posix_spawn: the child must die with the test process, even
+    // when CTest kills a test that ran out of time, or it would hold its port for good.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here on.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        signal(SIGPIPE, SIG_DFL);
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (err >= 0) dup2(err, STDERR_FILENO);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    const int rc = pid < 0 ? errno : 0;
     close(in[0]);
     close(out[1]);
     if (rc != 0) {
