@@ -65,6 +65,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
 
   // State the service keeps per link.
   wire::CMessageAssembler m_assembler;
+  wire::CMessageAssembler::Message m_received;  // reused for every message delivered here
   PlayerId m_player = 0;
 
  private:

@@ -141,7 +141,7 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
     }
     case wire::FrameType::Data: {
       if (!m_connectDone) return false;
-      wire::CMessageAssembler::Message message;
+      wire::CMessageAssembler::Message& message = link.m_received;
       switch (link.m_assembler.Feed(header.flags, body, message)) {
         case wire::CMessageAssembler::Status::Malformed: return false;
         case wire::CMessageAssembler::Status::Incomplete: return true;
