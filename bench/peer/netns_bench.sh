@@ -5,7 +5,7 @@
 set -euo pipefail
 BENCH=$(realpath "${1:?path to peer_bench}")
 RATE=${2:-10mbit}
-FILTER=${3:-.}
+FILTER=${3:-VoiceStream|Throughput}
 A=peerbench_a
 B=peerbench_b
 cleanup() { ip netns del $A 2>/dev/null || true; ip netns del $B 2>/dev/null || true; }
