@@ -96,6 +96,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: morvika-screenshots OUTPUT_FOLDER [FIRST_PORT]\n");
         return 2;
     }
-    const int firstPort = argc > 2 ? std::atoi(argv[2]) : 27380;
+    const int firstPort = argc > 2 ? std::atoi(argv[2]) : 27390;
     return Run(argv[1], static_cast<std::uint16_t>(firstPort)) ? 0 : 1;
 }
