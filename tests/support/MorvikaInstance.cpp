@@ -524,9 +524,10 @@ std::optional<int> MorvikaInstance::Quit(Duration timeout)
 
 std::string MorvikaInstance::SanitizerReport() const
 {
+    // ThreadSanitizer is left out: the program's Qt is not instrumented, so the hand-over of
+    // posted events through Qt's own locks is invisible to it.
     const std::string err = ReadFile(m_rootDir + "/stderr.txt");
-    for (const char* marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
-                               "WARNING: ThreadSanitizer"}) {
+    for (const char* marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"}) {
         if (err.find(marker) != std::string::npos) return err;
     }
     return {};
