@@ -15,15 +15,30 @@ CHalvoHub::~CHalvoHub()
     Shutdown();
 }
 
+void CHalvoHub::SetSoundBackend(std::shared_ptr<morvika::sound::ISoundBackend> backend)
+{
+    m_voice.SetBackend(std::move(backend));
+}
+
+std::shared_ptr<CUserPlayback> CHalvoHub::CreatePlayback()
+{
+    return m_voice.CreatePlayback(Handle());
+}
+
 void CHalvoHub::Start(std::uint16_t port, const peer::ServiceOptions& options)
 {
+    m_voice.BuildDeviceLists(m_app.GetCaptureDevice(), m_app.GetSoundDevice());
     m_pView = std::make_unique<CPlayBoiceView>(m_app, m_pHostRecord, m_pClientRecord, *this);
     m_pView->SetServiceOptions(options);
     m_pView->Start(port);
+    std::optional<std::int16_t> dcOffset;
+    if (m_app.HasNonVoice()) dcOffset = static_cast<std::int16_t>(m_app.GetNonVoice());
+    m_pView->StartCapture(m_voice.Backend(), Handle(), m_voice.CaptureDevice(), dcOffset);
 }
 
 void CHalvoHub::Shutdown()
 {
+    m_voice.ReleaseDeviceLists();
     m_pView.reset();
     m_pOwnWindow = nullptr;
     m_userWindows.clear();
