@@ -249,13 +249,29 @@ def measure_cpu(args, work, sinks):
             talkers.append(mic)
         for inst in instances:
             inst.wait("event ready")
-        for inst in instances[1:]:
+        for n, inst in enumerate(instances[1:], start=2):
+            # One at a time: the approval dialogs of callers that overlap would nest.
             inst.send(f"connect 127.0.0.1:{args.port + 10} - -")
             instances[0].approve_next()
-        wait_until(lambda: instances[0].users() >= 4, 90, "three joins")
-        loops = []
-        for mic in talkers:
-            loops.append(subprocess.Popen(["bash", "-c", f"while :; do paplay -d {mic} {speech} || exit; done"]))
+            wait_until(lambda: instances[0].users() >= n, 60, f"join {n}")
+        try:
+            wait_until(lambda: instances[0].users() >= 4, 90, "three joins")
+        except RuntimeError:
+            for inst in instances:
+                inst.send("state")
+                print(inst.profile, inst.wait("ok view="), file=sys.stderr)
+                print("\n".join(l for l in inst.log().splitlines() if "Connect" in l or "messagebox" in l or "ERROR" in l)[-2000:], file=sys.stderr)
+            raise
+        # The speech over and over, long enough for the whole measurement.
+        import wave
+        with wave.open(speech, "rb") as w:
+            params, frames = w.getparams(), w.readframes(w.getnframes())
+        repeats = int((args.seconds + 10) * params.framerate / max(1, params.nframes)) + 1
+        long_speech = os.path.join(work, "long-speech.wav")
+        with wave.open(long_speech, "wb") as w:
+            w.setparams(params)
+            w.writeframes(frames * repeats)
+        loops = [subprocess.Popen(["paplay", "-d", mic, long_speech]) for mic in talkers]
         time.sleep(3)
         hz = os.sysconf("SC_CLK_TCK")
         pids = [inst.proc.pid for inst in instances]
