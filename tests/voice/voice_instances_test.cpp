@@ -274,8 +274,8 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
 
     const auto quitA = a.Quit();
     const auto quitB = b.Quit();
-    EXPECT_TRUE(quitA.has_value()) << "A did not end";
-    EXPECT_TRUE(quitB.has_value()) << "B did not end";
+    EXPECT_EQ(quitA, std::optional<int>(0)) << "A did not end cleanly";
+    EXPECT_EQ(quitB, std::optional<int>(0)) << "B did not end cleanly";
     EXPECT_NE(b.Log().find("LOG   CSoundPlay::SaveData() 音声を開始しました"), std::string::npos) << b.Log();
 
     // What B's speaker should have said: A's microphone quantised in the default mode.
@@ -334,4 +334,31 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     EXPECT_GT(windows, 8);
     EXPECT_GE(found, windows - 1) << "parts of the speech are missing or out of order";
     EXPECT_GT(windowed, 0.6);
+}
+
+TEST(VoiceBetweenInstances, WithoutASoundServerTheProgramRunsOnAndQuits)
+{
+    const fs::path profile = fs::temp_directory_path() / ("mvxi" + std::to_string(::getpid()) + "-silent");
+    fs::remove_all(profile);
+    WriteProfile(profile, "Silent", "Some Microphone", "Some Speaker");
+    struct Cleanup {
+        fs::path path;
+        ~Cleanup() { std::error_code ec; fs::remove_all(path, ec); }
+    } cleanup{profile};
+
+    CTestProcess process;
+    ASSERT_TRUE(process.Start({MORVIKA_BINARY, "--control", "--profile", profile.string(), "--port", "27713"},
+                              {{"QT_QPA_PLATFORM", "offscreen"}, {"PULSE_SERVER", "unix:" + (profile / "no-such-socket").string()}},
+                              true, {}, (profile / "stderr.txt").string()));
+    ASSERT_TRUE(process.WaitPrefix("event ready", 60s));
+    ASSERT_TRUE(process.Send("state"));
+    const auto state = process.WaitPrefix("ok view=", 20s);
+    ASSERT_TRUE(state);
+    EXPECT_NE(state->find("windows=1"), std::string::npos) << *state;
+    EXPECT_TRUE(LogContains(profile, "サウンドサーバに接続できない"));
+    EXPECT_TRUE(LogContains(profile, "サウンドサーバがないため音声なしで動作します"));
+    ASSERT_TRUE(process.Send("quit"));
+    const auto status = process.WaitExit(30s);
+    ASSERT_TRUE(status.has_value()) << "the program hung on the way out";
+    EXPECT_EQ(*status, 0);
 }
