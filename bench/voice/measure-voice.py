@@ -177,14 +177,50 @@ def write_raw(path, samples):
         f.write(array.array("h", samples).tobytes())
 
 
+def summarise(delays, label):
+    print(f"{label}: {len(delays)} bursts; ms: min %.0f p50 %.0f p90 %.0f p95 %.0f max %.0f mean %.0f" % (
+        min(delays), percentile(delays, 50), percentile(delays, 90), percentile(delays, 95), max(delays),
+        sum(delays) / len(delays)))
+
+
 def measure_latency(args, work, sinks):
-    a_mic, a_out, b_mic, b_out = (sinks.load(f"mvxb{os.getpid()}_{p}") for p in ("amic", "aout", "bmic", "bout"))
-    a = Instance(args.binary, os.path.join(work, "a"), args.port, "Alice", source_description(a_mic + ".monitor"), a_out)
-    b = Instance(args.binary, os.path.join(work, "b"), args.port + 1, "Bob", source_description(b_mic + ".monitor"), b_out)
+    """Several sessions: the phase between A's capture blocks and B's playback blocks is set
+    when a session starts, and the delay depends on it."""
+    everything = []
+    for session in range(args.sessions):
+        # Fresh sinks each time: the device lists hold twenty entries.
+        session_sinks = Sinks()
+        try:
+            delays = measure_latency_session(args, os.path.join(work, f"lat{session}"), session_sinks, session)
+        finally:
+            session_sinks.close()
+        if delays:
+            summarise(delays, f"latency session {session + 1}")
+            everything += delays
+    if everything:
+        summarise(everything, "latency all sessions")
+        buckets = {}
+        for d in everything:
+            buckets[int(d // 25) * 25] = buckets.get(int(d // 25) * 25, 0) + 1
+        for lo in sorted(buckets):
+            print(f"  {lo:4d}-{lo + 25:<4d} ms {buckets[lo]:4d} {'#' * min(80, buckets[lo])}")
+
+
+def measure_latency_session(args, work, sinks, session):
+    tag = f"mvxb{os.getpid()}s{session}"
+    a_mic, a_out, b_mic, b_out = (sinks.load(f"{tag}_{p}") for p in ("amic", "aout", "bmic", "bout"))
+    port = args.port + 20 + 2 * session
+    # Silence into A's microphone from the start: an idle null sink renders ahead when a stream
+    # starts, which would hand A's capture a burst of blocks at once and leave B a backlog.
+    keeper = subprocess.Popen(["pacat", "--playback", "-d", a_mic, f"--rate={RATE}", "--channels=1",
+                               "--format=s16le", "--raw", "/dev/zero"])
+    time.sleep(1.0)
+    a = Instance(args.binary, os.path.join(work, "a"), port, "Alice", source_description(a_mic + ".monitor"), a_out)
+    b = Instance(args.binary, os.path.join(work, "b"), port + 1, "Bob", source_description(b_mic + ".monitor"), b_out)
     try:
         a.wait("event ready")
         b.wait("event ready")
-        b.send(f"connect 127.0.0.1:{args.port} - -")
+        b.send(f"connect 127.0.0.1:{port} - -")
         a.approve_next()
         wait_until(lambda: a.users() >= 2 and b.users() >= 2, 60, "the join")
         mouth = TimedRecorder(a_mic + ".monitor")
@@ -213,19 +249,14 @@ def measure_latency(args, work, sinks):
             later = [ear.time_of(h) - t for h in heard if 0 <= ear.time_of(h) - t < 0.9]
             if later:
                 delays.append(later[0] * 1000)
-        print(f"latency: {len(delays)} of {len(spoken)} bursts heard")
-        if delays:
-            print("latency ms: min %.0f p50 %.0f p90 %.0f p95 %.0f max %.0f mean %.0f" % (
-                min(delays), percentile(delays, 50), percentile(delays, 90), percentile(delays, 95), max(delays),
-                sum(delays) / len(delays)))
-            buckets = {}
-            for d in delays:
-                buckets[int(d // 25) * 25] = buckets.get(int(d // 25) * 25, 0) + 1
-            for lo in sorted(buckets):
-                print(f"  {lo:4d}-{lo + 25:<4d} ms {'#' * buckets[lo]}")
+        if len(delays) < len(spoken):
+            print(f"latency: only {len(delays)} of {len(spoken)} bursts heard")
+        return delays
     finally:
         a.quit()
         b.quit()
+        keeper.terminate()
+        keeper.wait()
 
 
 def cpu_ticks(pid):
@@ -303,7 +334,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--binary", required=True, help="the morvika program")
     parser.add_argument("--port", type=int, default=27800)
-    parser.add_argument("--bursts", type=int, default=60)
+    parser.add_argument("--bursts", type=int, default=20, help="bursts per latency session")
+    parser.add_argument("--sessions", type=int, default=6, help="latency sessions")
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("what", nargs="*", default=["latency", "cpu"])
     args = parser.parse_args()
