@@ -42,6 +42,12 @@ CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
     m_dialog.SetEventSink([this](const QString& line) { Write(line); });
 }
 
+CHalvoControl::~CHalvoControl()
+{
+    // The main window outlives the channel and still reports the user windows it destroys.
+    m_dialog.SetEventSink({});
+}
+
 void CHalvoControl::Write(const QString& line)
 {
     const QByteArray bytes = line.toUtf8() + '\n';
@@ -94,7 +100,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         QStringList out;
         for (auto* window :
              m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (!window->isVisible()) continue;
+            if (window->isHidden()) continue;
             out << QStringLiteral("window %1 %2 %3").arg(Hex(window->UserId()), Hex(window->GroupId()), window->UserName());
         }
         out << QStringLiteral("end");
@@ -125,6 +131,8 @@ QStringList CHalvoControl::Execute(const QString& line)
     if (command == QStringLiteral("chat")) {
         m_dialog.Chat()->Input()->setText(rest(1));
         m_dialog.Chat()->Send();
+        // The own line joins the history as well; received lines are reported by the main window.
+        Write(QStringLiteral("event chat ") + m_dialog.Chat()->LastText());
         return {QStringLiteral("ok")};
     }
     if (command == QStringLiteral("history")) {

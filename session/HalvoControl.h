@@ -14,6 +14,7 @@ class CHalvoControl : public QObject {
     Q_OBJECT
 public:
     CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output);
+    ~CHalvoControl() override;
 
     // Runs one command line and returns the answer lines (for tests of the channel itself).
     QStringList Execute(const QString& line);

@@ -13,7 +13,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sched.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -33,6 +38,39 @@ const peer::Guid kApp = *peer::GuidFromString("{5D1E0C77-2B3A-4F10-8E6D-0A9B8C7D
 std::int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
+
+// With PEER_BENCH_FAR_NETNS (see netns_bench.sh) member B and the plain TCP reader live in
+// another network namespace behind a real link shaped by tc; otherwise everything runs
+// over loopback and the 10 Mbit/s link is emulated inside the service.
+const char* FarNetns() { return std::getenv("PEER_BENCH_FAR_NETNS"); }
+std::string NearAddress() {
+  const char* a = std::getenv("PEER_BENCH_NEAR_ADDR");
+  return a ? a : "127.0.0.1";
+}
+std::string FarAddress() {
+  const char* a = std::getenv("PEER_BENCH_FAR_ADDR");
+  return a ? a : "127.0.0.1";
+}
+
+// While alive, the calling thread (and threads it starts) is in the far namespace.
+class FarScope {
+ public:
+  FarScope() {
+    if (!FarNetns()) return;
+    m_home = ::open("/proc/thread-self/ns/net", O_RDONLY);
+    const int far = ::open(FarNetns(), O_RDONLY);
+    if (far < 0 || ::setns(far, CLONE_NEWNET) != 0) std::abort();
+    ::close(far);
+  }
+  ~FarScope() {
+    if (m_home < 0) return;
+    if (::setns(m_home, CLONE_NEWNET) != 0) std::abort();
+    ::close(m_home);
+  }
+
+ private:
+  int m_home = -1;
+};
 
 // Records arrivals: small messages carry their send time in their first 8 bytes.
 struct Sink {
@@ -76,14 +114,21 @@ struct Node {
   explicit Node(peer::ServiceOptions options) { service.Initialize(&sink, &Sink::Handler, options); }
 };
 
-// A host and two members A and B.
+// A host and two members A and B; B is the far one.
 struct Session {
-  Node host, a, b;
-  explicit Session(peer::ServiceOptions options = {}) : host(options), a(options), b(options) {
+  Node host, a;
+  std::unique_ptr<Node> far;
+  Node& b;
+  static std::unique_ptr<Node> MakeFar(peer::ServiceOptions options) {
+    FarScope scope;
+    return std::make_unique<Node>(options);
+  }
+  explicit Session(peer::ServiceOptions options = {})
+      : host(options), a(options), far(MakeFar(options)), b(*far) {
     host.service.Host({kApp, "VoiceSession"}, 0);
     const std::uint16_t port = host.service.BoundPort();
     for (Node* n : {&a, &b}) {
-      n->service.Connect(kApp, "127.0.0.1", port, "x", 1);
+      n->service.Connect(kApp, n == &b ? NearAddress() : "127.0.0.1", port, "x", 1);
       n->sink.Wait([&] { return n->sink.joined == 1; });
     }
     a.sink.Wait([&] { return a.sink.players == 3; });
@@ -107,11 +152,15 @@ double Percentile(std::vector<double> v, double p) {
 struct TcpPair {
   int writer = -1, reader = -1;
   TcpPair() {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::inet_pton(AF_INET, FarAddress().c_str(), &address.sin_addr);
+    int listener;
+    {
+      FarScope scope;  // the reading end is the far one
+      listener = ::socket(AF_INET, SOCK_STREAM, 0);
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
     socklen_t length = sizeof address;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
     ::listen(listener, 1);
@@ -193,7 +242,7 @@ BENCHMARK(BM_LatencyPlainTcp)->Iterations(1)->Unit(benchmark::kMillisecond);
 // Two voice packets every 62.5 ms over 10 Mbit/s links, with or without 2 MiB files in flight.
 void RunVoiceStream(benchmark::State& state, bool withFile) {
   peer::ServiceOptions options;
-  options.linkBitsPerSecond = 10'000'000;
+  if (!FarNetns()) options.linkBitsPerSecond = 10'000'000;
   Session session(options);
   const Bytes file(2 * 1024 * 1024, 0x22);
   const int files = 2;
@@ -228,7 +277,7 @@ void BM_VoiceStreamAt10MbitWith2MiBInFlight(benchmark::State& state) { RunVoiceS
 BENCHMARK(BM_VoiceStreamAt10MbitIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VoiceStreamAt10MbitWith2MiBInFlight)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-constexpr int kFiles = 40;
+const int kFiles = FarNetns() ? 10 : 40;
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
 
 void RunThroughput(benchmark::State& state, bool viaHost) {
@@ -241,7 +290,7 @@ void RunThroughput(benchmark::State& state, bool viaHost) {
       from.service.SendTo(session.b.service.LocalPlayer(), file.data(), static_cast<std::uint32_t>(file.size()),
                           0ms, peer::DPNSEND_PRIORITY_LOW | peer::DPNSEND_NOCOMPLETE);
     }
-    session.b.sink.Wait([&] { return session.b.sink.bigMessages == kFiles; });
+    session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(kFiles); });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     state.SetIterationTime(seconds);
     state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;

@@ -1,5 +1,7 @@
 #include "platform/peer/PeerConnection.h"
 
+#include "platform/peer/PeerLinkInfo.h"
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
@@ -12,6 +14,11 @@ namespace {
 // than megabytes already handed to the kernel.
 constexpr int kNotSentLowWater = 32 * 1024;
 constexpr auto kFlushGrace = std::chrono::seconds(2);
+// Bytes we let the kernel hold beyond one round trip's worth: at the link's rate, the most a
+// high-priority frame may have to wait behind them.
+constexpr auto kKernelQueueTime = std::chrono::milliseconds(10);
+constexpr std::uint64_t kMinKernelBytes = 32 * 1024;
+constexpr auto kRoomPoll = std::chrono::milliseconds(2);
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
 }  // namespace
 
@@ -156,8 +163,30 @@ bool CPeerConnection::FillOne() {
   return false;
 }
 
+// On a slow link the kernel would otherwise queue far more than the link carries in a few
+// milliseconds, and a high-priority frame written now would wait behind all of it.
+bool CPeerConnection::RoomInKernel() {
+  LinkInfo info;
+  if (!ReadLinkInfo(m_socket.native_handle(), info)) return true;
+  const double seconds =
+      std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
+  const auto budget = std::max<std::uint64_t>(
+      kMinKernelBytes, static_cast<std::uint64_t>(static_cast<double>(info.deliveryRate) * seconds));
+  return info.bytesInKernel < budget;
+}
+
 void CPeerConnection::PumpWrites() {
-  if (m_writing || m_closed) return;
+  if (m_writing || m_closed || m_waitingForRoom) return;
+  if (!m_limits.linkBitsPerSecond && (!m_control.empty() || !m_queues[0].empty() || !m_queues[1].empty()) &&
+      !RoomInKernel()) {
+    m_waitingForRoom = true;
+    m_linkTimer.expires_after(kRoomPoll);
+    m_linkTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
+      self->m_waitingForRoom = false;
+      if (!ec && !self->m_closed) self->PumpWrites();
+    });
+    return;
+  }
   m_writeBuffer.clear();
   m_segments.clear();
   m_inFlight.clear();

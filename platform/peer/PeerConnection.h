@@ -65,6 +65,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
 
   // State the service keeps per link.
   wire::CMessageAssembler m_assembler;
+  wire::CMessageAssembler::Message m_received;  // reused for every message delivered here
   PlayerId m_player = 0;
 
  private:
@@ -84,6 +85,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   void StartWrite();
   void OnWritten(const std::error_code& ec);
   void FinishFlush();
+  bool RoomInKernel();
 
   asio::ip::tcp::socket m_socket;
   asio::steady_timer m_linkTimer;
@@ -115,6 +117,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   std::vector<std::shared_ptr<const Bytes>> m_inFlight;
   std::size_t m_batchBytes = 0;
   bool m_writing = false;
+  bool m_waitingForRoom = false;
   Clock::time_point m_linkFree{};
 
   bool m_closed = false;

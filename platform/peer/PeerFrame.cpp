@@ -315,45 +315,46 @@ CMessageAssembler::Status CMessageAssembler::Feed(std::uint8_t flags,
                                                   std::span<const std::uint8_t> body,
                                                   Message& out) {
   Stream& s = m_streams[(flags & kFlagHigh) ? 1 : 0];
+  auto fail = [&s] {
+    s.active = false;
+    Bytes().swap(s.payload);
+    return Status::Malformed;
+  };
   std::span<const std::uint8_t> bytes = body;
   if (flags & kFlagFirst) {
-    if (s.active) return Status::Malformed;
+    if (s.active) return fail();
     Reader r(body);
     s.envelope.total = r.U32();
     s.envelope.from = r.U32();
     s.envelope.to = r.U32();
     s.envelope.timeoutMs = r.U32();
-    if (!r.Ok() || s.envelope.total == 0 || s.envelope.total > kMaxMessageSize) {
-      return Status::Malformed;
-    }
+    if (!r.Ok() || s.envelope.total == 0 || s.envelope.total > kMaxMessageSize) return fail();
     s.active = true;
     s.payload.clear();
     // Room for most messages at once, without trusting a large announced size.
     s.payload.reserve(std::min<std::size_t>(s.envelope.total, 1024 * 1024));
     bytes = body.subspan(kDataEnvelopeSize);
   } else if (!s.active) {
-    return Status::Malformed;
+    return fail();
   }
-  if (bytes.empty() || bytes.size() > s.envelope.total - s.payload.size()) {
-    s = Stream{};
-    return Status::Malformed;
-  }
+  if (bytes.empty() || bytes.size() > s.envelope.total - s.payload.size()) return fail();
   s.payload.insert(s.payload.end(), bytes.begin(), bytes.end());
   const bool complete = s.payload.size() == s.envelope.total;
-  if (complete != ((flags & kFlagLast) != 0)) {
-    s = Stream{};
-    return Status::Malformed;
-  }
+  if (complete != ((flags & kFlagLast) != 0)) return fail();
   if (!complete) return Status::Incomplete;
   out.envelope = s.envelope;
   out.high = (flags & kFlagHigh) != 0;
-  out.payload = std::move(s.payload);
-  s = Stream{};
+  // The buffers change places, so that a caller that keeps its Message reuses the memory
+  // for the next message instead of allocating it anew.
+  out.payload.swap(s.payload);
+  s.active = false;
+  s.payload.clear();
+  if (s.payload.capacity() > kKeptCapacity) Bytes().swap(s.payload);
   return Status::Complete;
 }
 
 std::size_t CMessageAssembler::BufferedBytes() const {
-  return m_streams[0].payload.size() + m_streams[1].payload.size();
+  return m_streams[0].payload.capacity() + m_streams[1].payload.capacity();
 }
 
 }  // namespace wire

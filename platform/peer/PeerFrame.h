@@ -151,11 +151,13 @@ class CMessageAssembler {
   };
   enum class Status { Incomplete, Complete, Malformed };
 
-  // On Complete, `out` holds the message.
+  // On Complete, `out` holds the message; its previous buffer is kept for the next one.
   Status Feed(std::uint8_t flags, std::span<const std::uint8_t> body, Message& out);
+  // Memory held, in-progress messages and kept buffers together.
   std::size_t BufferedBytes() const;
 
  private:
+  static constexpr std::size_t kKeptCapacity = 2 * 1024 * 1024 + 64 * 1024;
   struct Stream {
     bool active = false;
     DataEnvelope envelope;

@@ -53,11 +53,10 @@ bool CPeerService::Impl::OnHostFrame(CPeerConnection& link, const wire::FrameHea
       return true;
     }
     case wire::FrameType::Data: {
-      wire::CMessageAssembler::Message message;
-      switch (link.m_assembler.Feed(header.flags, body, message)) {
+      switch (link.m_assembler.Feed(header.flags, body, link.m_received)) {
         case wire::CMessageAssembler::Status::Malformed: return false;
         case wire::CMessageAssembler::Status::Incomplete: return true;
-        case wire::CMessageAssembler::Status::Complete: Route(link.m_player, message); return true;
+        case wire::CMessageAssembler::Status::Complete: Route(link.m_player, link.m_received); return true;
       }
       return false;
     }
@@ -205,16 +204,18 @@ void CPeerService::Impl::RemoveMember(PlayerId id, std::uint32_t reason, bool te
 
 void CPeerService::Impl::Route(PlayerId from, wire::CMessageAssembler::Message& message) {
   const PlayerId to = message.envelope.to;
-  auto payload = std::make_shared<const Bytes>(std::move(message.payload));
   PlayerId local;
   {
     std::lock_guard lock(m_mutex);
     local = m_localPlayer;
   }
   if (to == local) {
-    DeliverLocal(from, std::move(payload));
+    ReceiveEvent event{from, message.payload.data(), static_cast<std::uint32_t>(message.payload.size())};
+    Emit(DPN_MSGID_RECEIVE, &event);
     return;
   }
+  // A relayed message waits in a queue: it takes the buffer along.
+  auto payload = std::make_shared<const Bytes>(std::move(message.payload));
   auto it = m_members.find(to);
   if (it == m_members.end()) {
     ++m_droppedMessages;  // the target left meanwhile
