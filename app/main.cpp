@@ -117,9 +117,6 @@ int main(int argc, char** argv)
             dialog.Hub().View()->ConnectTo(target, options->password, options->message);
         }
         result = application.exec();
-        // The windows still report events while they close; they must not reach the
-        // control channel once it is gone.
-        dialog.SetEventSink({});
         control.reset();
     }
 
