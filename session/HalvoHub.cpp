@@ -1,5 +1,7 @@
 #include "session/HalvoHub.h"
 
+#include <algorithm>
+
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "session/WindowMessages.h"
@@ -32,7 +34,8 @@ void CHalvoHub::Start(std::uint16_t port, const peer::ServiceOptions& options)
     m_pView->SetServiceOptions(options);
     m_pView->Start(port);
     std::optional<std::int16_t> dcOffset;
-    if (m_app.HasNonVoice()) dcOffset = static_cast<std::int16_t>(m_app.GetNonVoice());
+    // A hand-edited value outside the sample range must not wrap round to the other sign.
+    if (m_app.HasNonVoice()) dcOffset = static_cast<std::int16_t>(std::clamp(m_app.GetNonVoice(), -32768, 32767));
     m_pView->StartCapture(m_voice.Backend(), Handle(), m_voice.CaptureDevice(), dcOffset);
 }
 

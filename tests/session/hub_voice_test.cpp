@@ -196,6 +196,14 @@ TEST_F(HubVoice, AStoredMicrophoneOffsetIsTheCapturesOffset)
     EXPECT_EQ(hub->View()->Capture()->BlockCount(), 8);
 }
 
+TEST_F(HubVoice, AnOffsetBeyondTheSampleRangeIsHeldAtItsEdge)
+{
+    m_app.SetNonVoice(70000);
+    Start(backend);
+    ASSERT_NE(hub->View()->Capture(), nullptr);
+    EXPECT_EQ(hub->View()->Capture()->DcOffset(), 32767);
+}
+
 TEST_F(HubVoice, WithoutAStoredOffsetTheFirstSecondCalibratesAndUnknownNamesTakeTheDefaultDevices)
 {
     m_app.SetCaptureDevice("No Such Microphone");
