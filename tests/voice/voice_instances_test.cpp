@@ -210,6 +210,12 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     ASSERT_FALSE(aMic.empty());
     ASSERT_FALSE(bMic.empty());
 
+    // A's microphone sink runs from before the speech: a null sink that starts from idle renders
+    // ahead, which would hand A's capture a burst of blocks at once.
+    CTestProcess keeper;
+    ASSERT_TRUE(keeper.Start({"pacat", "--playback", "-d", tag + "_amic", "--rate=11025", "--channels=1",
+                              "--format=s16le", "--raw", "/dev/zero"},
+                             {}, false));
     const fs::path work = fs::temp_directory_path() / (tag + "-work");
     fs::remove_all(work);
     fs::create_directories(work);
@@ -271,6 +277,7 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     const auto sizeAtEnd = fs::file_size(recordFile);
     EXPECT_TRUE(WaitFor([&] { return fs::file_size(recordFile) >= sizeAtEnd + 2 * 2 * kRate; }, 30s));
     recorder.Terminate();
+    keeper.Terminate();
 
     const auto quitA = a.Quit();
     const auto quitB = b.Quit();
