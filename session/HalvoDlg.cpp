@@ -94,6 +94,16 @@ private:
     CHalvoDlg& m_owner;
 };
 
+// The window's playback object plays what the hub gives the window; the window's hooks own it.
+void PlugInPlayback(std::shared_ptr<CUserPlayback> playback, CUserWndObject& window)
+{
+    if (!playback) return;
+    window.onVoice = [playback](const CPeerMessage& message) {
+        playback->SaveData(message.UserId(), message.Payload(), message.PayloadLength());
+    };
+    window.onStopPlayback = [playback] { playback->Stop(); };
+}
+
 }  // namespace
 
 CHalvoDlg::CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord,
@@ -194,6 +204,7 @@ void CHalvoDlg::OnInitDialog()
     } else {
         show();
     }
+    m_pHub->SetSoundBackend(CHalvoVoice::ConnectSoundServer());
     m_pHub->Start(m_options.port, m_options.service);
     const auto* service = m_pHub->View()->HostWrapper().Peer();
     Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
@@ -355,6 +366,7 @@ void CHalvoDlg::Event(const QString& line)
 std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation& record)
 {
     auto* window = new CUserWndObject(record, m_pHub->Handle(), m_pClient);
+    PlugInPlayback(m_pHub->CreatePlayback(), *window);
     window->show();
     ArrangeUserWindows();
     Event(QStringLiteral("event user-added %1 %2 %3")

@@ -1,5 +1,7 @@
 #include "session/HalvoHub.h"
 
+#include <algorithm>
+
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "session/WindowMessages.h"
@@ -15,15 +17,31 @@ CHalvoHub::~CHalvoHub()
     Shutdown();
 }
 
+void CHalvoHub::SetSoundBackend(std::shared_ptr<morvika::sound::ISoundBackend> backend)
+{
+    m_voice.SetBackend(std::move(backend));
+}
+
+std::shared_ptr<CUserPlayback> CHalvoHub::CreatePlayback()
+{
+    return m_voice.CreatePlayback(Handle());
+}
+
 void CHalvoHub::Start(std::uint16_t port, const peer::ServiceOptions& options)
 {
+    m_voice.BuildDeviceLists(m_app.GetCaptureDevice(), m_app.GetSoundDevice());
     m_pView = std::make_unique<CPlayBoiceView>(m_app, m_pHostRecord, m_pClientRecord, *this);
     m_pView->SetServiceOptions(options);
     m_pView->Start(port);
+    std::optional<std::int16_t> dcOffset;
+    // A hand-edited value outside the sample range must not wrap round to the other sign.
+    if (m_app.HasNonVoice()) dcOffset = static_cast<std::int16_t>(std::clamp(m_app.GetNonVoice(), -32768, 32767));
+    m_pView->StartCapture(m_voice.Backend(), Handle(), m_voice.CaptureDevice(), dcOffset);
 }
 
 void CHalvoHub::Shutdown()
 {
+    m_voice.ReleaseDeviceLists();
     m_pView.reset();
     m_pOwnWindow = nullptr;
     m_userWindows.clear();

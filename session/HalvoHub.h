@@ -13,6 +13,7 @@
 #include "platform/winmsg/WinMsg.h"
 #include "session/PeerMessage.h"
 #include "session/PeerMessageQueue.h"
+#include "session/HalvoVoice.h"
 #include "session/PlayBoiceView.h"
 #include "session/WindowMessages.h"
 
@@ -51,7 +52,14 @@ public:
     CHalvoHub(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, IHubUi& ui);
     ~CHalvoHub() override;
 
-    // Hosts the own session on the port and creates the own user window.
+    // The sound server to use (null: none); given before Start.
+    void SetSoundBackend(std::shared_ptr<morvika::sound::ISoundBackend> backend);
+    // A user window's playback on the settings' playback device; null without sound.
+    std::shared_ptr<CUserPlayback> CreatePlayback();
+    CHalvoVoice& Voice() { return m_voice; }
+
+    // Builds the device lists, hosts the own session on the port, creates the own user
+    // window and starts the capture.
     void Start(std::uint16_t port, const peer::ServiceOptions& options = {});
     // Destroys the session view (closing both sessions) and every user window.
     void Shutdown();
@@ -89,6 +97,7 @@ private:
 
     CHalvoApp& m_app;
     IHubUi& m_ui;
+    CHalvoVoice m_voice;
     CUserInformation* m_pHostRecord;
     CUserInformation* m_pClientRecord;
     std::unique_ptr<CPlayBoiceView> m_pView;

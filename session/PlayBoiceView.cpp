@@ -41,6 +41,8 @@ CPlayBoiceView::~CPlayBoiceView()
     // No event may reach a half-destroyed view; a service thread waiting on a connect
     // request is released before the transports close.
     DetachMessages();
+    // The capture goes first: its thread pushes onto the voice queue and posts to the main window.
+    m_pCapture.reset();
     m_peerList.Clear();
     m_pendingList.Clear();
     // Members are destroyed in reverse order: the client wrapper, then the host wrapper.
@@ -68,6 +70,22 @@ void CPlayBoiceView::Start(std::uint16_t port)
 
     CUserInformation self = m_hostWrapper.CopyLocalUser();
     AddUser(self);
+}
+
+int CPlayBoiceView::StartCapture(morvika::sound::ISoundBackend* backend, HWND mainWindow,
+                                 const morvika::sound::SoundDeviceId* device, std::optional<std::int16_t> dcOffset)
+{
+    if (backend == nullptr) {
+        MORVIKA_LOG("ERROR CPlayBoiceView::StartCapture() サウンドサーバがないため音声なしで動作します\n");
+        return 1;
+    }
+    m_pCapture = std::make_unique<CSoundCapture>(*backend, &CWinMsgPoster::Instance(), &m_voiceSink);
+    m_pCapture->SetSettings(&m_voiceConfig);
+    if (dcOffset) m_pCapture->SetDcOffset(*dcOffset);
+    // Failures are logged by the capture object, which then stays idle: the program runs on
+    // without a microphone.
+    if (m_pCapture->Init(static_cast<WindowHandle>(mainWindow), device, nullptr) != 0) return 1;
+    return m_pCapture->Start();
 }
 
 void CPlayBoiceView::AddUser(CUserInformation& record)

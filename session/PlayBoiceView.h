@@ -4,15 +4,19 @@
 // one user or to every active user. Everything here runs on the window thread.
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/VoiceClientConfig.h"
 #include "platform/winmsg/WinMsg.h"
 #include "session/DirectPlayPeerWraper.h"
+#include "session/HalvoVoice.h"
 #include "session/PeerMessage.h"
 #include "session/PeerMessageQueue.h"
 #include "session/UserInformationList.h"
+#include "voice/SoundCapture.h"
 
 class CHalvoApp;
 
@@ -46,6 +50,12 @@ public:
     // Hosts the own session on the given port and adds the local user.
     void Start(std::uint16_t port = peer::kDefaultPort);
     void AddUser(CUserInformation& record);
+    // Creates the capture object on the device (null: the default one) for the main window,
+    // with the stored microphone offset when there is one, and starts it. Without a sound
+    // server nothing is created. 0 when capturing.
+    int StartCapture(morvika::sound::ISoundBackend* backend, HWND mainWindow,
+                     const morvika::sound::SoundDeviceId* device, std::optional<std::int16_t> dcOffset);
+    CSoundCapture* Capture() { return m_pCapture.get(); }
     void ConnectTo(const std::string& address, const std::string& password, const std::string& message);
     void OnConnect(const std::string& address, const std::string& password, const std::string& message);
     void Kick(std::uint32_t userId, std::uint32_t groupId);
@@ -97,5 +107,8 @@ private:
     CUserInformationList m_pendingList;
     CPeerMessageQueue m_voiceQueue;
     CVoiceClientConfig m_voiceConfig;
+    CVoiceQueueSink m_voiceSink{m_voiceQueue};
+    // Declared after the queue and the settings it uses; the destructor ends it first.
+    std::unique_ptr<CSoundCapture> m_pCapture;
     int m_nViewState = NotStarted;
 };

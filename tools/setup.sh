@@ -17,6 +17,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   xvfb xauth fonts-noto-cjk
   iproute2 desktop-file-utils xdg-utils
+  python3
 )
 
 missing=()

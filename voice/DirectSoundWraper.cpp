@@ -107,14 +107,14 @@ int CDirectSoundWraper::WaitEndThred()
 void CDirectSoundWraper::CopySettings(const VoiceSettingsRecord& settings)
 {
     if (m_pSettings == nullptr) return;
-    WriteSettingWord(m_pSettings->size, settings.size);
-    WriteSettingWord(m_pSettings->Flags, settings.Flags);
-    WriteSettingWord(m_pSettings->RecordVolume, settings.RecordVolume);
-    WriteSettingWord(m_pSettings->PlaybackVolume, settings.PlaybackVolume);
-    WriteSettingWord(m_pSettings->Threshold, settings.Threshold);
-    WriteSettingWord(m_pSettings->BufferQuality, settings.BufferQuality);
-    WriteSettingWord(m_pSettings->BufferAggressiveness, settings.BufferAggressiveness);
-    WriteSettingWord(m_pSettings->NotifyPeriod, settings.NotifyPeriod);
+    WriteSettingWord(m_pSettings->m_dwSize, settings.m_dwSize);
+    WriteSettingWord(m_pSettings->m_dwFlags, settings.m_dwFlags);
+    WriteSettingWord(m_pSettings->m_lRecordVolume, settings.m_lRecordVolume);
+    WriteSettingWord(m_pSettings->m_lPlaybackVolume, settings.m_lPlaybackVolume);
+    WriteSettingWord(m_pSettings->m_dwThreshold, settings.m_dwThreshold);
+    WriteSettingWord(m_pSettings->m_dwBufferQuality, settings.m_dwBufferQuality);
+    WriteSettingWord(m_pSettings->m_dwBufferAggressiveness, settings.m_dwBufferAggressiveness);
+    WriteSettingWord(m_pSettings->m_dwNotifyPeriod, settings.m_dwNotifyPeriod);
 }
 
 void CDirectSoundWraper::CopyWithGain(std::uint8_t* destination, const std::uint8_t* source, std::uint32_t bytes) const

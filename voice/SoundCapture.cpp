@@ -175,7 +175,7 @@ int CSoundCapture::BufferDataProc()
     if (second.data) std::memcpy(block.data() + first.size, second.data, second.size);
     m_pBuffer->Unlock(first, second);
 
-    const std::uint32_t flags = m_pSettings ? ReadSettingWord(m_pSettings->Flags) : 0;
+    const std::uint32_t flags = m_pSettings ? ReadSettingWord(m_pSettings->m_dwFlags) : 0;
     if ((flags & kVoiceFlagMicMuted) == 0) ProcessBlock(block.data(), static_cast<std::uint32_t>(block.size()));
     return 0;
 }
@@ -208,7 +208,7 @@ int CSoundCapture::ProcessBlock(const std::uint8_t* block, std::uint32_t length)
     if (const WindowHandle level = m_hLevelWnd.load(); level != 0) {
         PostWindowMessage(level, WM_VOICE_LEVEL, 0, mean);
     }
-    const int mode = m_pSettings ? ReadSettingWord(m_pSettings->Threshold) : 7;
+    const int mode = m_pSettings ? static_cast<int>(ReadSettingWord(m_pSettings->m_dwThreshold)) : 7;
     const std::int16_t dc = m_sDcOffset.load();
     CVoiceCodec codec;
     // The second half follows the first: starting it at its own length would read past the

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/VoiceClientConfig.h"
 #include "session/WindowMessages.h"  // WM_VOICE_QUEUED, WM_VOICE_LEVEL
 
 // Opaque window identity; 0 means none.
@@ -36,21 +37,12 @@ public:
     virtual void PushVoicePacket(std::uint32_t kind, const std::uint8_t* data, std::size_t size) = 0;
 };
 
-// The voice settings record: eight 32-bit fields. Flags bit 0 mutes the microphone,
-// Threshold is the codec's quality mode.
-struct VoiceSettingsRecord {
-    std::uint32_t size = 32;
-    std::uint32_t Flags = 0x0C;
-    std::int32_t RecordVolume = 1;
-    std::int32_t PlaybackVolume = 0;
-    std::int32_t Threshold = 7;
-    std::int32_t BufferQuality = 0;
-    std::int32_t BufferAggressiveness = 0;
-    std::int32_t NotifyPeriod = 20;
-};
+// The voice settings record is the settings store's own record type: one definition for the
+// store, the session view and the capture object.
+using VoiceSettingsRecord = CVoiceClientConfig;
 static_assert(sizeof(VoiceSettingsRecord) == 32);
 
-inline constexpr std::uint32_t kVoiceFlagMicMuted = 0x01;
+inline constexpr std::uint32_t kVoiceFlagMicMuted = CVoiceClientConfig::kFlagMute;
 
 // The GUI thread writes single words of the record while a sound thread reads them.
 template <typename T>

@@ -94,7 +94,7 @@ TEST_F(CaptureTest, FirstEightBlocksCalibrateAndTheNinthSendsTwoMessages)
 
 TEST_F(CaptureTest, MutedMicrophoneSendsNothingAndDoesNotCalibrate)
 {
-    settings.Flags |= kVoiceFlagMicMuted;
+    settings.m_dwFlags |= kVoiceFlagMicMuted;
     capture.SetLevelWindow(kLevelWindow);
     for (int i = 0; i < 10; ++i) {
         buffer->Feed(Block(50));
@@ -109,7 +109,7 @@ TEST_F(CaptureTest, MutedMicrophoneSendsNothingAndDoesNotCalibrate)
 TEST_F(CaptureTest, WrappedReadIsJoinedInRingOrder)
 {
     capture.SetDcOffset(0);
-    settings.Threshold = 0;
+    settings.m_dwThreshold = 0;
     // A ramp in steps of 4 survives mode 0 unchanged.
     std::vector<std::int16_t> ramp(11024 + 1378);
     for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::int16_t>(4 * i - 20000);
@@ -150,7 +150,7 @@ TEST_F(CaptureTest, LevelIsTheRawMeanNotTheCorrectedOne)
 TEST_F(CaptureTest, BlocksOfAnyLengthSplitIntoAdjacentHalves)
 {
     capture.SetDcOffset(0);
-    settings.Threshold = 0;
+    settings.m_dwThreshold = 0;
     // 6 bytes: halves of 2 and 4 bytes, the second starting right behind the first.
     capture.ProcessBlock(PcmBytes({400, 800, 1200}).data(), 6);
     const auto packets = sink.Packets();

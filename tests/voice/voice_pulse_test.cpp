@@ -87,7 +87,7 @@ TEST(VoiceOnPulseAudio, PlayedVoiceComesBackThroughTheMonitorCompleteAndInOrder)
 
     RecordingSink sink;
     VoiceSettingsRecord settings;
-    settings.Threshold = 7;
+    settings.m_dwThreshold = 7;
     CSoundCapture capture(backend, nullptr, &sink);
     capture.SetSettings(&settings);
     ASSERT_EQ(capture.Init(0, &monitorId, nullptr), 0);

@@ -1,0 +1,357 @@
+#!/usr/bin/env python3
+"""Mouth-to-ear latency and CPU of whole Morvika instances on the real sound server.
+
+latency: instance A's microphone is a null sink into which tone bursts are played; instance B
+(joined to A) plays A's voice into another null sink. Both sinks' monitors are recorded; each
+recording's samples are put on this process's clock from the arrival times of its chunks, so
+the delay of every burst from A's microphone to B's speaker is measured on one clock.
+
+cpu: four instances (B, C, D joined to A), each microphone fed with speech in a loop, all
+talking at once; the CPU time of every process (and of the sound server) over a stretch.
+
+Needs PULSE_SERVER (bench/voice/measure-voice.sh starts a private daemon) and espeak-ng.
+"""
+import argparse
+import array
+import math
+import os
+import queue
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+RATE = 11025
+
+
+def pactl(*args):
+    return subprocess.run(["pactl", *args], check=True, capture_output=True, text=True).stdout.strip()
+
+
+class Sinks:
+    def __init__(self):
+        self.modules = []
+
+    def load(self, name):
+        self.modules.append(pactl("load-module", "module-null-sink", f"sink_name={name}",
+                                  f"sink_properties=device.description={name}"))
+        return name
+
+    def close(self):
+        for module in self.modules:
+            subprocess.run(["pactl", "unload-module", module], capture_output=True)
+
+
+class Instance:
+    def __init__(self, binary, profile, port, user, capture, sound):
+        os.makedirs(profile, exist_ok=True)
+        # The devices in the settings file (texts are plain strings there); callers are
+        # approved through the control channel.
+        with open(os.path.join(profile, "Morvika.conf"), "w", encoding="utf-8") as conf:
+            conf.write(f"[Device]\nCapture={capture}\nSound={sound}\nNonVoice=0\n")
+        self.profile = profile
+        self.lines = queue.Queue()
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        self.proc = subprocess.Popen([binary, "--control", "--profile", profile, "--port", str(port)],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=open(os.path.join(profile, "stderr.txt"), "w"), text=True, env=env)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.put(line.rstrip("\n"))
+
+    def send(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+
+    def wait(self, prefix, timeout=60):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            try:
+                line = self.lines.get(timeout=max(0.01, end - time.monotonic()))
+            except queue.Empty:
+                break
+            if line.startswith(prefix):
+                return line
+        raise RuntimeError(f"{self.profile}: no '{prefix}' within {timeout} s")
+
+    def approve_next(self):
+        self.wait("event approval")
+        self.send("approve accept")
+
+    def users(self):
+        self.send("state")
+        line = self.wait("ok view=")
+        return int(line.split("users=")[1].split()[0])
+
+    def log(self):
+        with open(os.path.join(self.profile, "HalvoLogFile.txt"), encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def quit(self):
+        try:
+            self.send("quit")
+            self.proc.wait(timeout=30)
+        except Exception:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def wait_until(cond, timeout, what):
+    end = time.monotonic() + timeout
+    while not cond():
+        if time.monotonic() > end:
+            raise RuntimeError(f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+def source_description(monitor):
+    out = pactl("list", "sources")
+    name = None
+    for line in out.splitlines():
+        line = line.strip()
+        if line.startswith("Name:"):
+            name = line.split(":", 1)[1].strip()
+        elif line.startswith("Description:") and name == monitor:
+            return line.split(":", 1)[1].strip()
+    raise RuntimeError(f"no source {monitor}")
+
+
+class TimedRecorder:
+    """parec of one source; every sample index is mapped to this process's clock."""
+
+    def __init__(self, source):
+        self.proc = subprocess.Popen(["parec", "-d", source, f"--rate={RATE}", "--channels=1", "--format=s16le",
+                                      "--raw", "--latency-msec=5"], stdout=subprocess.PIPE)
+        self.samples = array.array("h")
+        self.offset = None  # min over chunks of (arrival time - time of the chunk's last sample)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        pending = b""
+        while True:
+            chunk = self.proc.stdout.read1(4096)
+            if not chunk:
+                return
+            now = time.monotonic()
+            pending += chunk
+            whole = len(pending) // 2 * 2
+            self.samples.frombytes(pending[:whole])
+            pending = pending[whole:]
+            offset = now - len(self.samples) / RATE
+            self.offset = offset if self.offset is None else min(self.offset, offset)
+
+    def time_of(self, index):
+        return self.offset + index / RATE
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+        self.thread.join(timeout=5)
+
+
+def onsets(samples, threshold, quiet):
+    """Indices where the level first exceeds threshold after at least `quiet` samples below it."""
+    out, last_loud = [], -quiet
+    for i, s in enumerate(samples):
+        if abs(s) > threshold:
+            if i - last_loud >= quiet:
+                out.append(i)
+            last_loud = i
+    return out
+
+
+def percentile(values, p):
+    v = sorted(values)
+    k = (len(v) - 1) * p / 100
+    lo, hi = math.floor(k), math.ceil(k)
+    return v[lo] + (v[hi] - v[lo]) * (k - lo)
+
+
+def write_raw(path, samples):
+    with open(path, "wb") as f:
+        f.write(array.array("h", samples).tobytes())
+
+
+def summarise(delays, label):
+    print(f"{label}: {len(delays)} bursts; ms: min %.0f p50 %.0f p90 %.0f p95 %.0f max %.0f mean %.0f" % (
+        min(delays), percentile(delays, 50), percentile(delays, 90), percentile(delays, 95), max(delays),
+        sum(delays) / len(delays)))
+
+
+def measure_latency(args, work, sinks):
+    """Several sessions: the phase between A's capture blocks and B's playback blocks is set
+    when a session starts, and the delay depends on it."""
+    everything = []
+    for session in range(args.sessions):
+        # Fresh sinks each time: the device lists hold twenty entries.
+        session_sinks = Sinks()
+        try:
+            delays = measure_latency_session(args, os.path.join(work, f"lat{session}"), session_sinks, session)
+        finally:
+            session_sinks.close()
+        if delays:
+            summarise(delays, f"latency session {session + 1}")
+            everything += delays
+    if everything:
+        summarise(everything, "latency all sessions")
+        buckets = {}
+        for d in everything:
+            buckets[int(d // 25) * 25] = buckets.get(int(d // 25) * 25, 0) + 1
+        for lo in sorted(buckets):
+            print(f"  {lo:4d}-{lo + 25:<4d} ms {buckets[lo]:4d} {'#' * min(80, buckets[lo])}")
+
+
+def measure_latency_session(args, work, sinks, session):
+    tag = f"mvxb{os.getpid()}s{session}"
+    a_mic, a_out, b_mic, b_out = (sinks.load(f"{tag}_{p}") for p in ("amic", "aout", "bmic", "bout"))
+    port = args.port + 20 + 2 * session
+    # Silence into A's microphone from the start: an idle null sink renders ahead when a stream
+    # starts, which would hand A's capture a burst of blocks at once and leave B a backlog.
+    keeper = subprocess.Popen(["pacat", "--playback", "-d", a_mic, f"--rate={RATE}", "--channels=1",
+                               "--format=s16le", "--raw", "/dev/zero"])
+    time.sleep(1.0)
+    a = Instance(args.binary, os.path.join(work, "a"), port, "Alice", source_description(a_mic + ".monitor"), a_out)
+    b = Instance(args.binary, os.path.join(work, "b"), port + 1, "Bob", source_description(b_mic + ".monitor"), b_out)
+    try:
+        a.wait("event ready")
+        b.wait("event ready")
+        b.send(f"connect 127.0.0.1:{port} - -")
+        a.approve_next()
+        wait_until(lambda: a.users() >= 2 and b.users() >= 2, 60, "the join")
+        mouth = TimedRecorder(a_mic + ".monitor")
+        ear = TimedRecorder(b_out + ".monitor")
+        time.sleep(1.0)
+        # Bursts of 80 ms at 700 Hz, one per second at an uneven phase, so that the block
+        # grid of the capture is sampled all round.
+        period, bursts = RATE, args.bursts
+        signal = []
+        for n in range(bursts):
+            gap = period + (n * 397) % (RATE // 4)
+            burst = [int(12000 * math.sin(2 * math.pi * 700 * i / RATE)) for i in range(RATE * 80 // 1000)]
+            signal += burst + [0] * (gap - len(burst))
+        path = os.path.join(work, "bursts.raw")
+        write_raw(path, signal)
+        subprocess.run(["pacat", "--playback", "-d", a_mic, f"--rate={RATE}", "--channels=1", "--format=s16le",
+                        "--raw", "--latency-msec=10", path], check=True, timeout=len(signal) / RATE + 60)
+        time.sleep(1.5)
+        mouth.stop()
+        ear.stop()
+        spoken = onsets(mouth.samples, 6000, RATE // 2)
+        heard = onsets(ear.samples, 3000, RATE // 2)
+        delays = []
+        for s in spoken:
+            t = mouth.time_of(s)
+            later = [ear.time_of(h) - t for h in heard if 0 <= ear.time_of(h) - t < 0.9]
+            if later:
+                delays.append(later[0] * 1000)
+        if len(delays) < len(spoken):
+            print(f"latency: only {len(delays)} of {len(spoken)} bursts heard")
+        return delays
+    finally:
+        a.quit()
+        b.quit()
+        keeper.terminate()
+        keeper.wait()
+
+
+def cpu_ticks(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime + stime
+
+
+def measure_cpu(args, work, sinks):
+    speech = os.path.join(work, "speech.wav")
+    subprocess.run(["espeak-ng", "-v", "en", "-s", "150", "-w", speech,
+                    "Every peer talks at once in this measurement, and keeps talking for a while. " * 3], check=True)
+    names = ["A", "B", "C", "D"]
+    instances, talkers = [], []
+    try:
+        for i, name in enumerate(names):
+            mic = sinks.load(f"mvxc{os.getpid()}_{name.lower()}mic")
+            out = sinks.load(f"mvxc{os.getpid()}_{name.lower()}out")
+            instances.append(Instance(args.binary, os.path.join(work, name), args.port + 10 + i, name,
+                                      source_description(mic + ".monitor"), out))
+            talkers.append(mic)
+        for inst in instances:
+            inst.wait("event ready")
+        for n, inst in enumerate(instances[1:], start=2):
+            # One at a time: the approval dialogs of callers that overlap would nest.
+            inst.send(f"connect 127.0.0.1:{args.port + 10} - -")
+            instances[0].approve_next()
+            wait_until(lambda: instances[0].users() >= n, 60, f"join {n}")
+        try:
+            wait_until(lambda: instances[0].users() >= 4, 90, "three joins")
+        except RuntimeError:
+            for inst in instances:
+                inst.send("state")
+                print(inst.profile, inst.wait("ok view="), file=sys.stderr)
+                print("\n".join(l for l in inst.log().splitlines() if "Connect" in l or "messagebox" in l or "ERROR" in l)[-2000:], file=sys.stderr)
+            raise
+        # The speech over and over, long enough for the whole measurement.
+        import wave
+        with wave.open(speech, "rb") as w:
+            params, frames = w.getparams(), w.readframes(w.getnframes())
+        repeats = int((args.seconds + 10) * params.framerate / max(1, params.nframes)) + 1
+        long_speech = os.path.join(work, "long-speech.wav")
+        with wave.open(long_speech, "wb") as w:
+            w.setparams(params)
+            w.writeframes(frames * repeats)
+        loops = [subprocess.Popen(["paplay", "-d", mic, long_speech]) for mic in talkers]
+        time.sleep(3)
+        hz = os.sysconf("SC_CLK_TCK")
+        pids = [inst.proc.pid for inst in instances]
+        server = int(os.environ.get("MORVIKA_PULSE_PID", "0"))
+        watched = pids + ([server] if server else [])
+        start = {pid: cpu_ticks(pid) for pid in watched}
+        t0 = time.monotonic()
+        time.sleep(args.seconds)
+        elapsed = time.monotonic() - t0
+        used = {pid: (cpu_ticks(pid) - start[pid]) / hz for pid in watched}
+        for loop in loops:
+            loop.terminate()
+            loop.wait()
+        total = 0.0
+        for name, pid in zip(names, pids):
+            share = 100 * used[pid] / elapsed
+            total += share
+            print(f"cpu: instance {name} {share:.1f} % of one core")
+        print(f"cpu: four instances together {total:.1f} % of one core over {elapsed:.0f} s")
+        if server:
+            print(f"cpu: sound server {100 * used[server] / elapsed:.1f} % of one core")
+        print(f"cpu: voice messages played on A: {instances[0].log().count('音声を開始しました')} talk spurt starts")
+    finally:
+        for inst in instances:
+            inst.quit()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--binary", required=True, help="the morvika program")
+    parser.add_argument("--port", type=int, default=27800)
+    parser.add_argument("--bursts", type=int, default=20, help="bursts per latency session")
+    parser.add_argument("--sessions", type=int, default=6, help="latency sessions")
+    parser.add_argument("--seconds", type=float, default=20)
+    parser.add_argument("what", nargs="*", default=["latency", "cpu"])
+    args = parser.parse_args()
+    if not os.environ.get("PULSE_SERVER") and shutil.which("pactl") is None:
+        sys.exit("measure-voice: no sound server")
+    work = tempfile.mkdtemp(prefix="morvika-voice-bench-")
+    sinks = Sinks()
+    try:
+        if "latency" in args.what:
+            measure_latency(args, work, sinks)
+        if "cpu" in args.what:
+            measure_cpu(args, work, sinks)
+    finally:
+        sinks.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,80 @@
+#include "session/HalvoVoice.h"
+
+#include "app/Log.h"
+#include "platform/sound/PulseSound.h"
+#include "session/PeerMessage.h"
+
+using morvika::sound::ISoundBackend;
+using morvika::sound::PulseSoundBackend;
+using morvika::sound::SoundDeviceId;
+
+void CWinMsgPoster::PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                      std::intptr_t lParam)
+{
+    PostMessage(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+std::intptr_t CWinMsgPoster::SendWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                               std::intptr_t lParam)
+{
+    return SendMessage(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+CWinMsgPoster& CWinMsgPoster::Instance()
+{
+    static CWinMsgPoster poster;
+    return poster;
+}
+
+void CVoiceQueueSink::PushVoicePacket(std::uint32_t kind, const std::uint8_t* data, std::size_t size)
+{
+    CPeerMessage message;
+    message.Set(kind, 0, 0, data, static_cast<std::uint32_t>(size));
+    m_queue.Push(message);
+}
+
+std::shared_ptr<ISoundBackend> CHalvoVoice::ConnectSoundServer()
+{
+    auto backend = std::make_shared<PulseSoundBackend>();
+    if (const int rc = backend->Connect(); rc != 0) {
+        MORVIKA_LOG("ERROR CHalvoDlg::OnInitDialog() サウンドサーバに接続できない 音声なしで動作します %x\n",
+                    static_cast<unsigned>(rc));
+        return nullptr;
+    }
+    return backend;
+}
+
+namespace {
+
+std::optional<SoundDeviceId> Resolve(CDirectSoundDriverData& list, const std::string& name)
+{
+    const SoundDriverEntry* entry = list.GetSoundDriverGUID(name.empty() ? nullptr : name.c_str());
+    if (entry == nullptr) return std::nullopt;
+    return entry->guid;
+}
+
+}  // namespace
+
+void CHalvoVoice::BuildDeviceLists(const std::string& captureName, const std::string& soundName)
+{
+    if (!m_backend) return;
+    m_pCaptureDevices = std::make_unique<CDirectSoundDriverData>(*m_backend, 1);
+    m_pSoundDevices = std::make_unique<CDirectSoundDriverData>(*m_backend, 0);
+    m_captureId = Resolve(*m_pCaptureDevices, captureName);
+    m_soundId = Resolve(*m_pSoundDevices, soundName);
+}
+
+void CHalvoVoice::ReleaseDeviceLists()
+{
+    m_pCaptureDevices.reset();
+    m_pSoundDevices.reset();
+}
+
+std::shared_ptr<CUserPlayback> CHalvoVoice::CreatePlayback(HWND window)
+{
+    if (!m_backend) return nullptr;
+    auto playback = std::make_shared<CUserPlayback>(m_backend, &CWinMsgPoster::Instance());
+    // A failure is logged by the playback object; it then ignores what it is given.
+    playback->Play().Init(static_cast<WindowHandle>(window), SoundDevice(), nullptr);
+    return playback;
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The sound side of the main window, free of widgets: the connection to the sound server,
+// the capture and playback device lists built from the device settings, and one playback
+// object per user window. Without a sound server the program runs on without sound.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/sound/SoundService.h"
+#include "platform/winmsg/WinMsg.h"
+#include "session/PeerMessageQueue.h"
+#include "voice/DirectSoundDriverData.h"
+#include "voice/SoundPlay.h"
+#include "voice/VoiceBindings.h"
+
+// Window messages of the sound objects go through the program's message layer.
+class CWinMsgPoster : public IWindowPoster {
+public:
+    void PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) override;
+    std::intptr_t SendWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                    std::intptr_t lParam) override;
+    static CWinMsgPoster& Instance();
+};
+
+// The capture's packets as voice messages (user and group 0) on a message queue.
+class CVoiceQueueSink : public IVoicePacketSink {
+public:
+    explicit CVoiceQueueSink(CPeerMessageQueue& queue) : m_queue(queue) {}
+    void PushVoicePacket(std::uint32_t kind, const std::uint8_t* data, std::size_t size) override;
+
+private:
+    CPeerMessageQueue& m_queue;
+};
+
+// A user window's playback. Keeps the sound server connection alive for as long as the
+// window holds it, which may be past the main window's own clean-up.
+class CUserPlayback {
+public:
+    CUserPlayback(std::shared_ptr<morvika::sound::ISoundBackend> backend, IWindowPoster* poster)
+        : m_backend(std::move(backend)), m_play(*m_backend, poster)
+    {
+    }
+    CSoundPlay& Play() { return m_play; }
+    // GUI thread: a received (or the own) voice message.
+    int SaveData(std::uint32_t userId, const std::uint8_t* packet, std::size_t size)
+    {
+        return m_play.SaveData({userId, packet, size});
+    }
+    int Stop() { return m_play.Stop(); }
+
+private:
+    std::shared_ptr<morvika::sound::ISoundBackend> m_backend;  // destroyed after m_play
+    CSoundPlay m_play;
+};
+
+class CHalvoVoice {
+public:
+    // The sound server of the session (PULSE_SERVER or the desktop's); null when there is none,
+    // which is logged.
+    static std::shared_ptr<morvika::sound::ISoundBackend> ConnectSoundServer();
+
+    void SetBackend(std::shared_ptr<morvika::sound::ISoundBackend> backend) { m_backend = std::move(backend); }
+    morvika::sound::ISoundBackend* Backend() const { return m_backend.get(); }
+    bool HasSound() const { return m_backend != nullptr; }
+
+    // Lists both kinds of devices and picks the ones the settings name; a name that matches
+    // no device, or none at all, selects the server's default device.
+    void BuildDeviceLists(const std::string& captureName, const std::string& soundName);
+    void ReleaseDeviceLists();
+    // Null selects the default device.
+    const morvika::sound::SoundDeviceId* CaptureDevice() const { return m_captureId ? &*m_captureId : nullptr; }
+    const morvika::sound::SoundDeviceId* SoundDevice() const { return m_soundId ? &*m_soundId : nullptr; }
+
+    // A started playback object on the settings' playback device; null without sound.
+    std::shared_ptr<CUserPlayback> CreatePlayback(HWND window);
+
+private:
+    std::shared_ptr<morvika::sound::ISoundBackend> m_backend;
+    std::unique_ptr<CDirectSoundDriverData> m_pCaptureDevices;
+    std::unique_ptr<CDirectSoundDriverData> m_pSoundDevices;
+    std::optional<morvika::sound::SoundDeviceId> m_captureId;
+    std::optional<morvika::sound::SoundDeviceId> m_soundId;
+};

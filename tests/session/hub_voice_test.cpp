@@ -1,0 +1,243 @@
+// The main window's voice wiring without widgets: the devices named in the settings, the
+// capture started by the session view, its packets through the voice pump to the own
+// window's playback while alone, and a program without sound that runs on.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/HalvoApp.h"
+#include "app/Log.h"
+#include "platform/sound/VirtualSound.h"
+#include "session/HalvoHub.h"
+
+namespace fs = std::filesystem;
+using namespace morvika::sound;
+
+namespace {
+
+bool SpinUntil(const std::function<bool()>& cond, std::chrono::seconds limit = std::chrono::seconds(20))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+SoundDeviceId Id(std::uint8_t n)
+{
+    SoundDeviceId id{};
+    id.fill(n);
+    return id;
+}
+
+// The virtual server, remembering which devices were opened.
+class RecordingBackend : public ISoundBackend {
+public:
+    int EnumerateDevices(SoundDirection direction, const std::function<bool(const SoundDeviceInfo&)>& visit) override
+    {
+        return inner.EnumerateDevices(direction, visit);
+    }
+    int OpenDevice(SoundDirection direction, const SoundDeviceId* id, std::unique_ptr<ISoundDevice>* out) override
+    {
+        (direction == SoundDirection::Capture ? captureOpened : playbackOpened).push_back(id ? *id : SoundDeviceId{});
+        return inner.OpenDevice(direction, id, out);
+    }
+    VirtualSoundBackend inner;
+    std::vector<SoundDeviceId> captureOpened;
+    std::vector<SoundDeviceId> playbackOpened;
+};
+
+// A user window as the main window builds it: its playback object plays what it is given.
+class PlayingWindow : public IUserWindow {
+public:
+    explicit PlayingWindow(std::shared_ptr<CUserPlayback> playback) : m_playback(std::move(playback)) {}
+    void ReceivePicture(const std::uint8_t*, std::uint32_t) override {}
+    void ReceiveVoice(const CPeerMessage& message) override
+    {
+        ++voices;
+        if (m_playback) m_playback->SaveData(message.UserId(), message.Payload(), message.PayloadLength());
+    }
+    void StopPlayback() override
+    {
+        if (m_playback) m_playback->Stop();
+    }
+    int voices = 0;
+
+private:
+    std::shared_ptr<CUserPlayback> m_playback;
+};
+
+class PlayingUi : public IHubUi {
+public:
+    std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation&) override
+    {
+        auto window = std::make_unique<PlayingWindow>(hub->CreatePlayback());
+        windows.push_back(window.get());
+        return window;
+    }
+    void ChatReceive(const char*) override {}
+    void EnableShareButton(bool) override {}
+    void ShowMessageBox(const std::string&, const std::string&) override {}
+    int AskApproval(const std::string&, const std::string&) override { return 1; }
+    bool IsMainHidden() const override { return false; }
+    void ShowMain(int) override {}
+    LRESULT OnUiMessage(UINT, WPARAM, LPARAM) override { return 0; }
+
+    CHalvoHub* hub = nullptr;
+    std::vector<PlayingWindow*> windows;
+};
+
+class HubVoice : public ::testing::Test {
+protected:
+    HubVoice()
+        : m_dir(fs::temp_directory_path() / ("morvika-hubvoice-" + std::to_string(::getpid()))),
+          m_app((fs::create_directories(m_dir), (m_dir / "Morvika.conf").string()))
+    {
+        SetLogFilePath((m_dir / "HalvoLogFile.txt").string());
+        backend->inner.AddDevice(SoundDirection::Capture, Id(1), "Mic One");
+        backend->inner.AddDevice(SoundDirection::Capture, Id(2), "Mic Two");
+        backend->inner.AddDevice(SoundDirection::Playback, Id(3), "Speaker One");
+        backend->inner.AddDevice(SoundDirection::Playback, Id(4), "Speaker Two");
+        m_host.SetUserName("alone");
+        m_client = m_host;
+    }
+    ~HubVoice() override
+    {
+        hub.reset();
+        SetLogFilePath("");
+        fs::remove_all(m_dir);
+    }
+    void Start(std::shared_ptr<ISoundBackend> sound)
+    {
+        hub = std::make_unique<CHalvoHub>(m_app, &m_host, &m_client, ui);
+        ui.hub = hub.get();
+        hub->SetSoundBackend(std::move(sound));
+        hub->Start(0, {});
+    }
+    std::string Log() const
+    {
+        std::ifstream in(m_dir / "HalvoLogFile.txt");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::shared_ptr<RecordingBackend> backend = std::make_shared<RecordingBackend>();
+    PlayingUi ui;
+    fs::path m_dir;
+    CHalvoApp m_app;
+    CUserInformation m_host;
+    CUserInformation m_client;
+    std::unique_ptr<CHalvoHub> hub;
+};
+
+std::vector<std::uint8_t> Tone(std::size_t samples, std::int16_t offset)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < samples; ++i) {
+        const auto s = static_cast<std::int16_t>(offset + 8000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 11025.0));
+        bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>((static_cast<std::uint16_t>(s) >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(HubVoice, TheSettingsNameTheDevicesAndAloneTheUserHearsHimself)
+{
+    m_app.SetCaptureDevice("Mic Two");
+    m_app.SetSoundDevice("Speaker Two");
+    m_app.SetNonVoice(0);  // stored: the capture sends from its first block
+    Start(backend);
+
+    ASSERT_EQ(backend->captureOpened.size(), 1u);
+    EXPECT_EQ(backend->captureOpened[0], Id(2));
+    ASSERT_EQ(backend->playbackOpened.size(), 1u);  // the own window's playback
+    EXPECT_EQ(backend->playbackOpened[0], Id(4));
+    ASSERT_NE(hub->View()->Capture(), nullptr);
+    EXPECT_EQ(hub->View()->Capture()->BlockCount(), 8);
+
+    VirtualSoundBuffer* mic = backend->inner.LastBuffer(SoundDirection::Capture);
+    ASSERT_NE(mic, nullptr);
+    ASSERT_TRUE(mic->IsRunning());
+    mic->Feed(Tone(11025, 0));
+    // Two blocks: four packets, which the voice pump hands to the own window's playback.
+    for (int block = 0; block < 2; ++block) {
+        mic->Advance(2756);
+        ASSERT_TRUE(SpinUntil([&] { return ui.windows.at(0)->voices >= 2 * (block + 1); })) << Log();
+    }
+    VirtualSoundBuffer* speaker = backend->inner.LastBuffer(SoundDirection::Playback);
+    ASSERT_NE(speaker, nullptr);
+    EXPECT_TRUE(speaker->IsRunning()) << "the second packet starts the own window's playback";
+    EXPECT_TRUE(hub->View()->VoiceQueue().IsEmpty());
+}
+
+TEST_F(HubVoice, AStoredMicrophoneOffsetIsTheCapturesOffset)
+{
+    m_app.SetNonVoice(-321);
+    Start(backend);
+    ASSERT_NE(hub->View()->Capture(), nullptr);
+    EXPECT_EQ(hub->View()->Capture()->DcOffset(), -321);
+    EXPECT_EQ(hub->View()->Capture()->BlockCount(), 8);
+}
+
+TEST_F(HubVoice, AnOffsetBeyondTheSampleRangeIsHeldAtItsEdge)
+{
+    m_app.SetNonVoice(70000);
+    Start(backend);
+    ASSERT_NE(hub->View()->Capture(), nullptr);
+    EXPECT_EQ(hub->View()->Capture()->DcOffset(), 32767);
+}
+
+TEST_F(HubVoice, WithoutAStoredOffsetTheFirstSecondCalibratesAndUnknownNamesTakeTheDefaultDevices)
+{
+    m_app.SetCaptureDevice("No Such Microphone");
+    Start(backend);
+    ASSERT_NE(hub->View()->Capture(), nullptr);
+    EXPECT_EQ(hub->View()->Capture()->BlockCount(), 0);
+    ASSERT_EQ(backend->captureOpened.size(), 1u);
+    EXPECT_EQ(backend->captureOpened[0], SoundDeviceId{});  // null: the server's default source
+    EXPECT_NE(Log().find("ERROR CDirectSoundDriverData::GetDriverGUID() デバイスドライバの取得エラー"), std::string::npos);
+}
+
+TEST_F(HubVoice, WithoutASoundServerTheSessionRunsOnSilently)
+{
+    Start(nullptr);
+    EXPECT_EQ(hub->View()->Capture(), nullptr);
+    ASSERT_EQ(ui.windows.size(), 1u);
+    EXPECT_EQ(hub->CreatePlayback(), nullptr);
+    EXPECT_NE(Log().find("サウンドサーバがないため音声なしで動作します"), std::string::npos);
+
+    // The voice pump still works: the own window gets its loopback, which plays nowhere.
+    CPeerMessage voice;
+    voice.Set(KIND_VOICE_DATA, 0, 0, "pcm", 3);
+    hub->View()->VoiceQueue().Push(voice);
+    PostMessage(hub->Handle(), WM_VOICE_QUEUED, 0, 0);
+    ASSERT_TRUE(SpinUntil([&] { return ui.windows.at(0)->voices == 1; }));
+}
+
+TEST_F(HubVoice, AMicrophoneThatCannotBeOpenedIsLoggedAndTheSessionRunsOn)
+{
+    backend->inner.FailOpen(kSoundErrNoDriver);
+    Start(backend);
+    EXPECT_NE(Log().find("ERROR CSoundCapture::Init() 指定された GUID が有効な DirectSound デバイス ID ではない"),
+              std::string::npos);
+    ASSERT_EQ(ui.windows.size(), 1u);
+    EXPECT_NE(hub->OwnWindow(), nullptr);
+    hub.reset();  // and it shuts down cleanly
+}

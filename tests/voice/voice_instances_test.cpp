@@ -1,0 +1,371 @@
+// Two whole Morvika processes on the real sound server, driven through their control
+// channels: speech played into instance A's microphone comes out of instance B's speaker as
+// the quantised speech, complete and in order. Needs the private PulseAudio daemon that
+// tools/test.sh starts, and espeak-ng.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ProcessHarness.h"
+#include "SpeechAlignment.h"
+#include "app/AppPaths.h"
+#include "app/HalvoApp.h"
+#include "platform/sound/PulseSound.h"
+#include "voice/VoiceCodec.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using morvika::sound::PulseSoundBackend;
+using morvika::sound::SoundDeviceInfo;
+using morvika::sound::SoundDirection;
+
+namespace {
+
+constexpr int kRate = 11025;
+constexpr std::uint16_t kPortA = 27711;
+constexpr std::uint16_t kPortB = 27712;
+
+// Null sinks of this test only, so that other sound tests running at the same time do not mix in.
+class TestSinks {
+public:
+    ~TestSinks()
+    {
+        for (const std::string& module : m_modules) RunCommand({"pactl", "unload-module", module});
+    }
+    // The sink's description, or empty when it could not be loaded.
+    bool Load(const std::string& name, const std::string& description)
+    {
+        const auto out = RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=" + name,
+                                     "sink_properties=device.description=" + description});
+        if (!out || out->empty()) return false;
+        m_modules.push_back(out->substr(0, out->find('\n')));
+        return true;
+    }
+
+private:
+    std::vector<std::string> m_modules;
+};
+
+std::string DescriptionOf(SoundDirection direction, const std::string& deviceName)
+{
+    PulseSoundBackend backend;
+    if (backend.Connect() != 0) return {};
+    const auto id = PulseSoundBackend::IdForName(deviceName);
+    std::string found;
+    backend.EnumerateDevices(direction, [&](const SoundDeviceInfo& info) {
+        if (info.hasId && info.id == id) found = info.description;
+        return true;
+    });
+    return found;
+}
+
+std::vector<std::uint8_t> ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Mono 16-bit samples of a wave file and its rate; empty when it is not one.
+std::vector<std::int16_t> ReadWave(const fs::path& path, std::uint32_t& rate)
+{
+    const auto bytes = ReadFile(path);
+    std::vector<std::int16_t> samples;
+    if (bytes.size() < 12 || std::string(bytes.begin(), bytes.begin() + 4) != "RIFF") return samples;
+    std::size_t pos = 12;
+    while (pos + 8 <= bytes.size()) {
+        const std::string id(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(pos + 4));
+        std::size_t size = Le32(&bytes[pos + 4]);
+        pos += 8;
+        if (id == "fmt " && pos + 16 <= bytes.size()) {
+            rate = Le32(&bytes[pos + 4]);
+            if (bytes[pos + 2] != 1 || bytes[pos + 14] != 16) return samples;  // mono, 16 bits
+        } else if (id == "data") {
+            size = std::min(size, bytes.size() - pos);  // a streamed file may not know its size
+            for (std::size_t i = 0; i + 1 < size; i += 2) {
+                samples.push_back(static_cast<std::int16_t>(bytes[pos + i] | (bytes[pos + i + 1] << 8)));
+            }
+            return samples;
+        }
+        pos += size + (size & 1);
+    }
+    return samples;
+}
+
+void WriteWave(const fs::path& path, const std::vector<std::int16_t>& samples, std::uint32_t rate)
+{
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) out.put(static_cast<char>(v >> (8 * i))); };
+    auto u16 = [&](std::uint16_t v) { out.put(static_cast<char>(v & 0xFF)); out.put(static_cast<char>(v >> 8)); };
+    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
+    out.write("RIFF", 4); u32(36 + dataBytes); out.write("WAVEfmt ", 8);
+    u32(16); u16(1); u16(1); u32(rate); u32(rate * 2); u16(2); u16(16);
+    out.write("data", 4); u32(dataBytes);
+    for (std::int16_t s : samples) u16(static_cast<std::uint16_t>(s));
+}
+
+// Halves the rate behind a windowed-sinc low-pass at a quarter of the input rate.
+std::vector<std::int16_t> Decimate(const std::vector<std::int16_t>& in)
+{
+    constexpr int kTaps = 31, kMid = kTaps / 2;
+    double h[kTaps], sum = 0;
+    for (int n = 0; n < kTaps; ++n) {
+        const double x = (n - kMid) / 2.0;
+        const double sinc = x == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+        h[n] = sinc * (0.54 - 0.46 * std::cos(2 * M_PI * n / (kTaps - 1)));
+        sum += h[n];
+    }
+    std::vector<std::int16_t> out;
+    for (std::size_t i = 0; i < in.size(); i += 2) {
+        double acc = 0;
+        for (int n = 0; n < kTaps; ++n) {
+            const long j = static_cast<long>(i) + n - kMid;
+            if (j >= 0 && j < static_cast<long>(in.size())) acc += h[n] / sum * in[static_cast<std::size_t>(j)];
+        }
+        out.push_back(static_cast<std::int16_t>(std::clamp(acc, -32768.0, 32767.0)));
+    }
+    return out;
+}
+
+bool LogContains(const fs::path& profile, const std::string& text)
+{
+    const auto bytes = ReadFile(profile / "HalvoLogFile.txt");
+    return std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
+}
+
+class Instance {
+public:
+    Instance(std::string name, fs::path profile, std::uint16_t port)
+        : m_name(std::move(name)), m_profile(std::move(profile)), m_port(port)
+    {
+    }
+    bool Start()
+    {
+        return m_process.Start({MORVIKA_BINARY, "--control", "--profile", m_profile.string(), "--port",
+                                std::to_string(m_port)},
+                               {{"QT_QPA_PLATFORM", "offscreen"}}, true, {}, (m_profile / "stderr.txt").string()) &&
+               m_process.WaitPrefix("event ready", 60s).has_value();
+    }
+    CTestProcess& Process() { return m_process; }
+    const fs::path& Profile() const { return m_profile; }
+    std::string Log() const
+    {
+        const auto bytes = ReadFile(m_profile / "HalvoLogFile.txt");
+        return std::string(bytes.begin(), bytes.end());
+    }
+    // Quits through the control channel; the exit status, or nullopt when it hung.
+    std::optional<int> Quit()
+    {
+        m_process.Send("quit");
+        return m_process.WaitExit(30s);
+    }
+
+private:
+    std::string m_name;
+    fs::path m_profile;
+    std::uint16_t m_port;
+    CTestProcess m_process;
+};
+
+void WriteProfile(const fs::path& profile, const std::string& user, const std::string& capture,
+                  const std::string& sound)
+{
+    fs::create_directories(profile);
+    CHalvoApp app(AppPaths::ProfileSettingsFile(profile.string() + "/"));
+    app.SetUserName(user);
+    app.SetConnectCheck(0);  // accept callers without asking
+    app.SetPassword("");
+    app.SetCaptureDevice(capture);
+    app.SetSoundDevice(sound);
+    app.SetNonVoice(0);  // a stored offset: no calibration second, no microphone test
+}
+
+}  // namespace
+
+TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAndInOrder)
+{
+    if (!RunCommand({"pactl", "info"})) GTEST_SKIP() << "no PulseAudio server reachable; tools/test.sh starts one";
+    if (!RunCommand({"espeak-ng", "--version"})) GTEST_SKIP() << "espeak-ng is not installed";
+
+    const std::string tag = "mvxi" + std::to_string(::getpid());
+    TestSinks sinks;
+    for (const char* part : {"amic", "aout", "bmic", "bout"}) {
+        ASSERT_TRUE(sinks.Load(tag + "_" + part, tag + "-" + part)) << "cannot load a null sink";
+    }
+    const std::string aMic = DescriptionOf(SoundDirection::Capture, tag + "_amic.monitor");
+    const std::string bMic = DescriptionOf(SoundDirection::Capture, tag + "_bmic.monitor");
+    ASSERT_FALSE(aMic.empty());
+    ASSERT_FALSE(bMic.empty());
+
+    // A's microphone sink runs from before the speech: a null sink that starts from idle renders
+    // ahead, which would hand A's capture a burst of blocks at once.
+    CTestProcess keeper;
+    ASSERT_TRUE(keeper.Start({"pacat", "--playback", "-d", tag + "_amic", "--rate=11025", "--channels=1",
+                              "--format=s16le", "--raw", "/dev/zero"},
+                             {}, false));
+    const fs::path work = fs::temp_directory_path() / (tag + "-work");
+    fs::remove_all(work);
+    fs::create_directories(work);
+    struct Cleanup {
+        fs::path path;
+        ~Cleanup() { std::error_code ec; fs::remove_all(path, ec); }
+    } cleanup{work};
+
+    // The speech: espeak-ng at 22050 Hz, brought to the voice path's rate.
+    const fs::path spoken = work / "spoken.wav";
+    ASSERT_TRUE(RunCommand({"espeak-ng", "-v", "en", "-s", "150", "-w", spoken.string(),
+                            "The quick brown fox jumps over the lazy dog. Seven friends talk across the city tonight."}));
+    std::uint32_t rate = 0;
+    const auto raw = ReadWave(spoken, rate);
+    ASSERT_EQ(rate, 22050u);
+    ASSERT_GT(raw.size(), 22050u);
+    const std::vector<std::int16_t> speech = Decimate(raw);
+    std::vector<std::int16_t> played(kRate / 2, 0);  // half a second of lead-in and tail
+    played.insert(played.end(), speech.begin(), speech.end());
+    played.insert(played.end(), kRate / 2, 0);
+    const fs::path playedFile = work / "played.wav";
+    WriteWave(playedFile, played, kRate);
+
+    WriteProfile(work / "a", "Alice", aMic, tag + "-aout");
+    WriteProfile(work / "b", "Bob", bMic, tag + "-bout");
+    Instance a("A", work / "a", kPortA);
+    Instance b("B", work / "b", kPortB);
+    ASSERT_TRUE(a.Start()) << a.Log();
+    ASSERT_TRUE(b.Start()) << b.Log();
+    ASSERT_TRUE(WaitFor([&] { return LogContains(a.Profile(), "音声キャプチャ開始"); }, 30s)) << a.Log();
+    ASSERT_TRUE(WaitFor([&] { return LogContains(b.Profile(), "音声キャプチャ開始"); }, 30s)) << b.Log();
+
+    ASSERT_TRUE(b.Process().Send("connect 127.0.0.1:" + std::to_string(kPortA) + " - -"));
+    ASSERT_TRUE(a.Process().WaitPrefix("event user-added", 60s)) << a.Log();
+    ASSERT_TRUE(b.Process().WaitPrefix("event user-added", 60s)) << b.Log();
+    // Both have the other's window (with its playback) once each counts two users or more.
+    for (Instance* instance : {&a, &b}) {
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                instance->Process().Send("state");
+                const auto line = instance->Process().WaitPrefix("ok view=", 10s);
+                return line && line->find("users=1 ") == std::string::npos;
+            },
+            60s));
+    }
+
+    // Record B's speaker, then speak into A's microphone.
+    const fs::path recordFile = work / "heard.raw";
+    CTestProcess recorder;
+    ASSERT_TRUE(recorder.Start({"parec", "-d", tag + "_bout.monitor", "--rate=11025", "--channels=1",
+                                "--format=s16le", "--raw", "--latency-msec=20"},
+                               {}, false, recordFile.string()));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(recordFile) && fs::file_size(recordFile) > 4000; }, 20s));
+    CTestProcess mouth;
+    ASSERT_TRUE(mouth.Start({"paplay", "-d", tag + "_amic", playedFile.string()}, {}, false));
+    const auto played_ok = mouth.WaitExit(60s);
+    ASSERT_TRUE(played_ok.has_value() && *played_ok == 0) << "paplay failed or hung";
+    // Another two seconds of B's speaker after the speech ended.
+    const auto sizeAtEnd = fs::file_size(recordFile);
+    EXPECT_TRUE(WaitFor([&] { return fs::file_size(recordFile) >= sizeAtEnd + 2 * 2 * kRate; }, 30s));
+    recorder.Terminate();
+    keeper.Terminate();
+
+    const auto quitA = a.Quit();
+    const auto quitB = b.Quit();
+    EXPECT_EQ(quitA, std::optional<int>(0)) << "A did not end cleanly";
+    EXPECT_EQ(quitB, std::optional<int>(0)) << "B did not end cleanly";
+    EXPECT_NE(b.Log().find("LOG   CSoundPlay::SaveData() 音声を開始しました"), std::string::npos) << b.Log();
+
+    // What B's speaker should have said: A's microphone quantised in the default mode.
+    std::vector<double> reference;
+    for (std::int16_t s : speech) reference.push_back(CVoiceCodec::Quantise(s, 7, 0));
+    const auto heardBytes = ReadFile(recordFile);
+    std::vector<double> heard;
+    for (std::size_t i = 0; i + 1 < heardBytes.size(); i += 2) {
+        heard.push_back(static_cast<std::int16_t>(heardBytes[i] | (heardBytes[i + 1] << 8)));
+    }
+    ASSERT_GT(heard.size(), reference.size());
+
+    // One lag for the whole speech: the server's resampling lets it slip by a few samples over
+    // the seconds, so this figure is only indicative; the windows below carry the checks.
+    const SpeechWindowMatch whole = AlignWhole(reference, heard);
+    std::printf("speech through two instances: correlation %.3f at one lag, %.0f ms into the recording (%zu samples)\n",
+                whole.correlation, whole.lag * 1000.0 / kRate, reference.size());
+    RecordProperty("correlation_one_lag", std::to_string(whole.correlation));
+
+    // Window by window (a quarter second each): every part is heard, near the lag of the whole
+    // and in order; the windows together give the correlation of the speech as heard.
+    constexpr std::size_t kWindow = kRate / 4;
+    constexpr long kSlack = kRate / 8;
+    double peak = 0;
+    for (double v : reference) peak = std::max(peak, std::fabs(v));
+    int windows = 0, found = 0;
+    long previousLag = whole.lag - kSlack;
+    double worst = 1, dot = 0, energyRef = 0, energyHeard = 0;
+    for (std::size_t start = 0; start + kWindow <= reference.size(); start += kWindow) {
+        double level = 0;
+        for (std::size_t i = 0; i < kWindow; ++i) level = std::max(level, std::fabs(reference[start + i]));
+        const SpeechWindowMatch m = BestLag(reference, heard, start, kWindow, whole.lag - kSlack, whole.lag + kSlack);
+        for (std::size_t i = 0; i < kWindow; ++i) {
+            const double r = reference[start + i];
+            const double h = heard[static_cast<std::size_t>(static_cast<long>(start + i) + m.lag)];
+            dot += r * h;
+            energyRef += r * r;
+            energyHeard += h * h;
+        }
+        if (level < peak / 4) continue;  // pauses say nothing about order
+        ++windows;
+        worst = std::min(worst, m.correlation);
+        std::printf("  window at %5.2f s: lag %.1f ms, correlation %.3f\n", static_cast<double>(start) / kRate,
+                    m.lag * 1000.0 / kRate, m.correlation);
+        if (m.correlation > 0.4 && m.lag >= previousLag - kRate / 50) {
+            ++found;
+            previousLag = m.lag;
+        }
+    }
+    const double windowed = dot / std::sqrt(energyRef * energyHeard);
+    std::printf("speech windows heard in order: %d of %d (weakest correlation %.3f); correlation of the speech "
+                "window by window %.3f\n",
+                found, windows, worst, windowed);
+    RecordProperty("windows", std::to_string(found) + "/" + std::to_string(windows));
+    RecordProperty("correlation", std::to_string(windowed));
+    EXPECT_GT(windows, 8);
+    EXPECT_GE(found, windows - 1) << "parts of the speech are missing or out of order";
+    EXPECT_GT(windowed, 0.6);
+}
+
+TEST(VoiceBetweenInstances, WithoutASoundServerTheProgramRunsOnAndQuits)
+{
+    const fs::path profile = fs::temp_directory_path() / ("mvxi" + std::to_string(::getpid()) + "-silent");
+    fs::remove_all(profile);
+    WriteProfile(profile, "Silent", "Some Microphone", "Some Speaker");
+    struct Cleanup {
+        fs::path path;
+        ~Cleanup() { std::error_code ec; fs::remove_all(path, ec); }
+    } cleanup{profile};
+
+    CTestProcess process;
+    ASSERT_TRUE(process.Start({MORVIKA_BINARY, "--control", "--profile", profile.string(), "--port", "27713"},
+                              {{"QT_QPA_PLATFORM", "offscreen"}, {"PULSE_SERVER", "unix:" + (profile / "no-such-socket").string()}},
+                              true, {}, (profile / "stderr.txt").string()));
+    ASSERT_TRUE(process.WaitPrefix("event ready", 60s));
+    ASSERT_TRUE(process.Send("state"));
+    const auto state = process.WaitPrefix("ok view=", 20s);
+    ASSERT_TRUE(state);
+    EXPECT_NE(state->find("windows=1"), std::string::npos) << *state;
+    EXPECT_TRUE(LogContains(profile, "サウンドサーバに接続できない"));
+    EXPECT_TRUE(LogContains(profile, "サウンドサーバがないため音声なしで動作します"));
+    ASSERT_TRUE(process.Send("quit"));
+    const auto status = process.WaitExit(30s);
+    ASSERT_TRUE(status.has_value()) << "the program hung on the way out";
+    EXPECT_EQ(*status, 0);
+}
