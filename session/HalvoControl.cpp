@@ -52,6 +52,11 @@ CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
     m_dialog.SetEventSink([this](const QString& line) { Write(line); });
 }
 
+CHalvoControl::~CHalvoControl()
+{
+    m_dialog.SetEventSink(nullptr);
+}
+
 void CHalvoControl::Write(const QString& line)
 {
     const QByteArray bytes = line.toUtf8() + '\n';

@@ -56,6 +56,10 @@ QString Join(MorvikaProcess& a, MorvikaProcess& b)
 {
     const QString ids = OwnIds(a);
     EXPECT_EQ(b.Command(QStringLiteral("connect 127.0.0.1:%1 - -").arg(a.Port())), QStringLiteral("ok"));
+    // A asks its user whether B may join.
+    if (!a.WaitEvent(QStringLiteral("event approval"), 60s).isEmpty()) {
+        EXPECT_EQ(a.Command(QStringLiteral("approve accept")), QStringLiteral("ok"));
+    }
     const QString added = b.WaitEvent(QStringLiteral("event user-added ") + ids, 60s);
     EXPECT_FALSE(added.isEmpty()) << "B never made a window for A (" << ids.toStdString() << ")";
     return ids;
