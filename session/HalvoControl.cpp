@@ -222,6 +222,10 @@ QStringList CHalvoControl::Execute(const QString& line)
         }
         return {QStringLiteral("error no such window")};
     }
+    if (command == QStringLiteral("arrange")) {
+        m_dialog.ArrangeUserWindows();
+        return {QStringLiteral("ok")};
+    }
     if (command == QStringLiteral("camera") || command == QStringLiteral("live")) {
         CCameraView* camera = m_dialog.Camera();
         if (camera == nullptr) return {QStringLiteral("error no camera view")};

@@ -317,7 +317,7 @@ void CHalvoDlg::ArrangeUserWindows()
             y += rowHeight + gap;
             rowHeight = 0;
         }
-        window->move(x, y);
+        window->MoveTo(x, y);  // kept for the window's current view
         x += window->width() + gap;
         rowHeight = std::max(rowHeight, window->height());
     }

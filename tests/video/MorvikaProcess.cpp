@@ -7,12 +7,16 @@
 #include "app/HalvoApp.h"
 
 MorvikaProcess::MorvikaProcess(const QString& userName, const QString& cameraName, int port,
-                               const QStringList& extraEnvironment)
+                               const QStringList& extraEnvironment, const QRect& mainWindow)
     : m_nPort(port)
 {
     CHalvoApp settings(m_dir.filePath(QStringLiteral("Morvika.conf")).toStdString());
     settings.SetUserName(userName.toStdString());
     if (!cameraName.isEmpty()) settings.SetCameraName(cameraName.toStdString());
+    if (mainWindow.isValid()) {
+        settings.SetMainPosition(WindowRect {mainWindow.left(), mainWindow.top(), mainWindow.right() + 1,
+                                             mainWindow.bottom() + 1});
+    }
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

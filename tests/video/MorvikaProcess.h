@@ -4,6 +4,7 @@
 // the build tree.
 
 #include <QProcess>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -15,7 +16,7 @@ class MorvikaProcess {
 public:
     // cameraName empty: no camera set.
     MorvikaProcess(const QString& userName, const QString& cameraName, int port,
-                   const QStringList& extraEnvironment = {});
+                   const QStringList& extraEnvironment = {}, const QRect& mainWindow = QRect());
     ~MorvikaProcess();
 
     bool Start();

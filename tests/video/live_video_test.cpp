@@ -133,7 +133,7 @@ TEST(LiveVideo, Screenshots)
     const QString platform = qEnvironmentVariable("MORVIKA_SCREENSHOT_QPA", QStringLiteral("xcb"));
     const QStringList environment {QStringLiteral("QT_QPA_PLATFORM=") + platform};
     MorvikaProcess a(QStringLiteral("えー"), QStringLiteral("videotestsrc"), 27420, environment);
-    MorvikaProcess b(QStringLiteral("びー"), QString(), 27421, environment);
+    MorvikaProcess b(QStringLiteral("びー"), QString(), 27421, environment, QRect(40, 40, 560, 400));
     ASSERT_TRUE(a.Start());
     ASSERT_TRUE(b.Start());
     const QString ids = Join(a, b);
@@ -144,6 +144,7 @@ TEST(LiveVideo, Screenshots)
     } shots[] = {{3, "video_large.png"}, {2, "video_medium.png"}, {1, "video_small.png"}};
     for (const auto& shot : shots) {
         ASSERT_TRUE(b.Command(QStringLiteral("view %1 %2").arg(ids).arg(shot.view)).startsWith(QStringLiteral("ok")));
+        EXPECT_EQ(b.Command(QStringLiteral("arrange")), QStringLiteral("ok"));
         Pause(800);
         const QString path = QDir(folder).absoluteFilePath(QString::fromLatin1(shot.file));
         EXPECT_EQ(b.Command(QStringLiteral("screenshot main ") + path), QStringLiteral("ok"));
