@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QProcessEnvironment>
 
+#include <unistd.h>
+
 #include "app/HalvoApp.h"
 
 MorvikaProcess::MorvikaProcess(const QString& userName, const QString& cameraName, int port,
@@ -107,6 +109,18 @@ void MorvikaProcess::Quit()
         m_process.kill();
         m_process.waitForFinished(5000);
     }
+}
+
+double MorvikaProcess::CpuSeconds() const
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray stat = file.readAll();
+    // Fields after the command name, which ends with the last ')'.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) return -1;
+    const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
 }
 
 QString MorvikaProcess::Log() const

@@ -29,6 +29,8 @@ public:
     void Quit();
 
     int Port() const { return m_nPort; }
+    // CPU time used by the process so far (user + system), in seconds; -1 when unknown.
+    double CpuSeconds() const;
     QString ProfileDir() const { return m_dir.path(); }
     QString Log() const;
 

@@ -150,3 +150,37 @@ TEST(LiveVideo, Screenshots)
         EXPECT_EQ(b.Command(QStringLiteral("screenshot main ") + path), QStringLiteral("ok"));
     }
 }
+
+// CPU per video stream at the sender and the receiver: each instance's CPU time over 20 s
+// with live video on, minus the same with live video off. Run by bench/video/live_video_cpu.sh.
+TEST(LiveVideo, CpuFigures)
+{
+    if (qEnvironmentVariableIsEmpty("MORVIKA_CPU_FIGURES")) GTEST_SKIP() << "MORVIKA_CPU_FIGURES not set";
+    MorvikaProcess a(QStringLiteral("えー"), QStringLiteral("videotestsrc"), 27430);
+    MorvikaProcess b(QStringLiteral("びー"), QString(), 27431);
+    ASSERT_TRUE(a.Start());
+    ASSERT_TRUE(b.Start());
+    const QString ids = Join(a, b);
+    ASSERT_TRUE(WaitForPictures(b, ids, 4, 60s));
+    auto measure = [&](double& sender, double& receiver, long& pictures) {
+        const double a0 = a.CpuSeconds();
+        const double b0 = b.CpuSeconds();
+        const long p0 = ReadPictures(b, ids).count;
+        Pause(20000);
+        sender = (a.CpuSeconds() - a0) / 20.0 * 100.0;
+        receiver = (b.CpuSeconds() - b0) / 20.0 * 100.0;
+        pictures = ReadPictures(b, ids).count - p0;
+    };
+    double senderOn = 0, receiverOn = 0, senderOff = 0, receiverOff = 0;
+    long picturesOn = 0, picturesOff = 0;
+    measure(senderOn, receiverOn, picturesOn);
+    ASSERT_TRUE(a.Command(QStringLiteral("live")).startsWith(QStringLiteral("ok state=2 rate=0")));
+    Pause(1000);
+    measure(senderOff, receiverOff, picturesOff);
+    std::printf("[ figures ] live on : sender %.2f %% CPU, receiver %.2f %% CPU, %.2f frames/s received\n", senderOn,
+                receiverOn, picturesOn / 20.0);
+    std::printf("[ figures ] live off: sender %.2f %% CPU, receiver %.2f %% CPU, %.2f frames/s received\n",
+                senderOff, receiverOff, picturesOff / 20.0);
+    std::printf("[ figures ] per stream: sender %.2f %% CPU, receiver %.2f %% CPU\n", senderOn - senderOff,
+                receiverOn - receiverOff);
+}
