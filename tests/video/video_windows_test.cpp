@@ -15,6 +15,7 @@
 #include "session/WindowMessages.h"
 #include "video/CameraView.h"
 #include "video/CapterDlg.h"
+#include "video/FullWindow.h"
 #include "video/PageClientCapter.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
@@ -427,4 +428,34 @@ TEST(CameraView, LockedLargeIconThatTogglesLiveVideo)
     // Without a device name the window object's name is the camera name.
     EXPECT_EQ(camera.Run(), 1);
     EXPECT_EQ(camera.Pipeline().CameraName(), "CCameraDevice");
+}
+
+TEST(FullWindow, BorrowsThePictureAndGivesItBack)
+{
+    MainArea area;
+    CUserWndObject window(Record(1, 1, "u"), area.hub.Handle(), &area.widget);
+    CPictureWnd* picture = window.Picture();
+    {
+        CFullWindow full(window);
+        EXPECT_EQ(picture->parentWidget(), &full);
+        full.show();
+        Settle();
+        EXPECT_EQ(picture->geometry(), full.rect());
+    }
+    EXPECT_EQ(picture->parentWidget(), &window);
+    EXPECT_EQ(picture->geometry(), QRect(1, 1, 160, 120));
+    EXPECT_TRUE(picture->isVisible());
+}
+
+TEST(WndObject, NameKeepsAtMost127Characters)
+{
+    MainArea area;
+    CCameraView camera(area.hub.Handle(), &area.widget);
+    const std::string longName(300, 'n');
+    camera.SetDeviceName(longName);
+    EXPECT_EQ(std::string(camera.Name()), std::string(127, 'n'));
+    camera.SetName("short");
+    EXPECT_STREQ(camera.Name(), "short");
+    // The camera keeps the whole device name.
+    EXPECT_EQ(camera.Pipeline().CameraName(), longName);
 }
