@@ -1,5 +1,7 @@
 // CHalvoApp's address book store: "AddressBook/Indexs" entries in numbered sections.
+#include <QSet>
 #include <QSettings>
+#include <QStringList>
 #include <QString>
 
 #include <algorithm>
@@ -38,11 +40,19 @@ void CHalvoApp::LoadAddressBook(CAddressDataList& list) const
     // A damaged count must not make the load run for ever.
     const int count = std::min(SettingsValue::DecodeInt(settings.value(QStringLiteral("AddressBook/Indexs"))).value_or(0),
                                kMaxEntries);
+    settings.beginGroup(QStringLiteral("AddressBook"));
+    const QStringList stored = settings.childGroups();
+    settings.endGroup();
+    const QSet<QString> present(stored.begin(), stored.end());
     list.Clear();
     for (int index = 1; index <= count; ++index) {
         const QString section = EntrySection(index);
         CAddressData entry;
         entry.m_nId = index;
+        if (!present.contains(section.mid(section.indexOf(QLatin1Char('/')) + 1))) {
+            list.PushBack(entry);  // a missing section reads as an entry of empty strings
+            continue;
+        }
         for (const StoredField& field : kFields) {
             const QVariant value = settings.value(section + QLatin1Char('/') + QLatin1String(field.name));
             entry.*field.member = SettingsValue::DecodeText(value).value_or(std::string());

@@ -105,8 +105,11 @@ int main(int argc, char** argv)
         CHalvoDlg dialog(app, &hostRecord, &clientRecord, windowOptions);
         std::unique_ptr<CHalvoControl> control;
         if (options->control) control = std::make_unique<CHalvoControl>(dialog, 0, stdout);
-        QObject::connect(&dialog, &CHalvoDlg::exitRequested, &application, &QApplication::quit,
-                         Qt::QueuedConnection);
+        // exit(), not quit(): quit() first asks every window to close, and the chat window only
+        // hides when asked, so an open chat window would cancel the exit.
+        QObject::connect(
+            &dialog, &CHalvoDlg::exitRequested, &application, [] { QCoreApplication::exit(0); },
+            Qt::QueuedConnection);
         dialog.OnInitDialog();
         if (!options->connectHost.empty()) {
             std::string target = options->connectHost;

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t pcmSize = 0;
     const std::uint8_t* pcm = codec.GetData(pcmSize);
     if (pcmSize > kWork || pcm != work1.data()) std::abort();
-    if (pcmSize % 2 != 0) return 0;
+    if (pcmSize % 2 != 0 || pcmSize == 0) return 0;
 
     // Quantising in mode 0 with no offset changes PCM that came out of the plane stage of mode 0
     // only in its low two bits; encoding the decoded PCM must decode again.
@@ -34,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto again = encoder.MakePacket(packetSize);
     CVoiceCodec decoder;
     if (decoder.Decode(again.get(), packetSize, work1.data(), work2.data(), kWork) != 0) std::abort();
-    std::size_t size = 0;
-    const std::uint8_t* round = decoder.GetData(size);
-    if (size != copy.size()) std::abort();
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
+    std::size_t roundSize = 0;
+    const std::uint8_t* round = decoder.GetData(roundSize);
+    if (roundSize != copy.size()) std::abort();
+    for (std::size_t i = 0; i + 1 < roundSize; i += 2) {
         const auto a = static_cast<std::int16_t>(copy[i] | (copy[i + 1] << 8));
         const auto b = static_cast<std::int16_t>(round[i] | (round[i + 1] << 8));
         if (CVoiceCodec::Quantise(a, 0, 0) != b) std::abort();

@@ -54,7 +54,8 @@ CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
 
 CHalvoControl::~CHalvoControl()
 {
-    m_dialog.SetEventSink(nullptr);
+    // The main window outlives the channel and still reports the user windows it destroys.
+    m_dialog.SetEventSink({});
 }
 
 void CHalvoControl::Write(const QString& line)
@@ -109,7 +110,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         QStringList out;
         for (auto* window :
              m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (!window->isVisible()) continue;
+            if (window->isHidden()) continue;
             out << QStringLiteral("window %1 %2 %3").arg(Hex(window->UserId()), Hex(window->GroupId()), window->UserName());
         }
         out << QStringLiteral("end");
@@ -140,6 +141,8 @@ QStringList CHalvoControl::Execute(const QString& line)
     if (command == QStringLiteral("chat")) {
         m_dialog.Chat()->Input()->setText(rest(1));
         m_dialog.Chat()->Send();
+        // The own line joins the history as well; received lines are reported by the main window.
+        Write(QStringLiteral("event chat ") + m_dialog.Chat()->LastText());
         return {QStringLiteral("ok")};
     }
     if (command == QStringLiteral("history")) {
@@ -209,7 +212,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         if (!okUser || !okGroup) return {QStringLiteral("error %1 needs two hexadecimal ids").arg(command)};
         for (auto* window :
              m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (window->UserId() != userId || window->GroupId() != groupId || !window->isVisible()) continue;
+            if (window->UserId() != userId || window->GroupId() != groupId || window->isHidden()) continue;
             if (command == QStringLiteral("view")) {
                 window->SetViewMode(Arg(parts, 3).toInt());
                 return {QStringLiteral("ok %1x%2").arg(window->width()).arg(window->height())};

@@ -14,7 +14,6 @@ class CHalvoControl : public QObject {
     Q_OBJECT
 public:
     CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output);
-    // The main window outlives the channel: it must stop reporting to it.
     ~CHalvoControl() override;
 
     // Runs one command line and returns the answer lines (for tests of the channel itself).

@@ -311,7 +311,7 @@ void CHalvoDlg::ArrangeUserWindows()
     int y = 32;  // below the camera icon's strip
     int rowHeight = 0;
     for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (!window->isVisible()) continue;
+        if (window->isHidden()) continue;  // on its way out; a hidden main window hides none
         if (x > gap && x + window->width() > m_pClient->width()) {
             x = gap;
             y += rowHeight + gap;

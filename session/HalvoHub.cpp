@@ -51,16 +51,19 @@ void CHalvoHub::CreateUser(const CUserInformation& record)
     PostMessage(Handle(), WM_STILL_IMAGE_RESEND, userId, groupId);
     PostMessage(Handle(), WM_SHARES_ANNOUNCE, 0, 0);
 
+    const CUserInformation self = m_pView ? m_pView->HostRecord() : CUserInformation();
+    const bool isSelf = record.GetAddress() == m_app.IPAddress() && record.IsUser(self.GetUserId(), self.GetGroupId());
     if (m_pOwnWindow == nullptr) {
-        const CUserInformation self = m_pView ? m_pView->HostRecord() : CUserInformation();
-        if (record.GetAddress() != m_app.IPAddress() || !record.IsUser(self.GetUserId(), self.GetGroupId())) {
-            MORVIKA_LOG("LOG   CHalvoDlg::CreateUser() 自身のウインドウではない \n");
-            m_ui.EnableShareButton(true);
-        } else {
+        if (isSelf) {
             m_pOwnWindow = created;
             MORVIKA_LOG("LOG   CHalvoDlg::CreateUser() 自身のウインドウ\n");
+        } else {
+            MORVIKA_LOG("LOG   CHalvoDlg::CreateUser() 自身のウインドウではない \n");
         }
     }
+    // The own window always comes first, so every later window is a second user's: sharing
+    // becomes possible as soon as one exists.
+    if (!isSelf) m_ui.EnableShareButton(true);
 
     if (m_pView) {
         const std::uint32_t zero = 0;

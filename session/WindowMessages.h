@@ -36,6 +36,7 @@ constexpr UINT WM_SHARES_ANNOUNCE = 0x80F5;
 constexpr UINT WM_SHARES_REQUEST_SEND = 0x80F6;
 constexpr UINT WM_SHARES_DATA_SEND = 0x80F7;
 constexpr UINT WM_VOICE_QUEUED = 0x8106;
+constexpr UINT WM_VOICE_LEVEL = 0x8107;  // capture level, to the level window
 constexpr UINT WM_SHARE_START = 0x810E;
 constexpr UINT WM_SHARE_STOP = 0x810F;
 constexpr UINT WM_SHARE_VIEW_SHOW = 0x8110;

@@ -4,7 +4,8 @@
 #
 #   start_pulse_test_daemon   exports PULSE_SERVER and MORVIKA_PULSE_PID, fails loudly when
 #                             the daemon does not answer within 20 seconds
-#   stop_pulse_test_daemon    ends that daemon (by its process id) and removes its files
+#   stop_pulse_test_daemon    ends that daemon (by its process id); its files go with
+#                             the private runtime folder
 
 start_pulse_test_daemon() {
   if ! command -v pulseaudio >/dev/null || ! command -v pactl >/dev/null; then
@@ -26,7 +27,6 @@ start_pulse_test_daemon() {
       -L "module-null-sink sink_name=morvika_test_a sink_properties=device.description=MorvikaTestA" \
       -L "module-null-sink sink_name=morvika_test_b sink_properties=device.description=MorvikaTestB" \
       -L "module-null-sink sink_name=morvika_test_c sink_properties=device.description=MorvikaTestC" \
-      -L "module-always-sink" \
       >"$MORVIKA_PULSE_LOG" 2>&1 &
   MORVIKA_PULSE_PID=$!
   export MORVIKA_PULSE_PID

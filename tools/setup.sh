@@ -10,8 +10,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libasio-dev
-  libpulse-dev pulseaudio pulseaudio-utils
-  libcanberra-dev
+  libpulse-dev pulseaudio pulseaudio-utils espeak-ng libopus-dev
+  libcanberra-dev libcanberra-pulse
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools

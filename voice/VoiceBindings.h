@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "session/WindowMessages.h"  // WM_VOICE_QUEUED, WM_VOICE_LEVEL
+
 // Opaque window identity; 0 means none.
 using WindowHandle = std::uintptr_t;
 
-inline constexpr std::uint32_t WM_VOICE_QUEUED = 0x8106;
-inline constexpr std::uint32_t WM_VOICE_LEVEL = 0x8107;
 
 // Message kind of a voice packet.
 inline constexpr std::uint32_t kVoicePacketKind = 128;

@@ -1,7 +1,11 @@
 #include "platform/peer/PeerConnection.h"
 
+#include "platform/peer/PeerLinkInfo.h"
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+
+#include <cstring>
 
 namespace peer {
 
@@ -10,6 +14,12 @@ namespace {
 // than megabytes already handed to the kernel.
 constexpr int kNotSentLowWater = 32 * 1024;
 constexpr auto kFlushGrace = std::chrono::seconds(2);
+// Bytes we let the kernel hold beyond one round trip's worth: at the link's rate, the most a
+// high-priority frame may have to wait behind them.
+constexpr auto kKernelQueueTime = std::chrono::milliseconds(10);
+constexpr std::uint64_t kMinKernelBytes = 32 * 1024;
+constexpr auto kRoomPoll = std::chrono::milliseconds(2);
+constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
 }  // namespace
 
 CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits)
@@ -32,74 +42,77 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
 void CPeerConnection::Start(FrameHandler onFrame, CloseHandler onClose) {
   m_onFrame = std::move(onFrame);
   m_onClose = std::move(onClose);
-  ReadHeader();
+  m_readBuffer.resize(kReadBufferSize);
+  ReadMore();
 }
 
-void CPeerConnection::ReadHeader() {
-  asio::async_read(m_socket, asio::buffer(m_headerBytes),
-                   [self = shared_from_this()](const std::error_code& ec, std::size_t) {
-                     self->OnHeader(ec);
-                   });
+void CPeerConnection::ReadMore() {
+  if (m_readStart == m_readEnd) {
+    m_readStart = m_readEnd = 0;
+  } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
+    // Make room for the largest frame behind what is still unread.
+    std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
+    m_readEnd -= m_readStart;
+    m_readStart = 0;
+  }
+  m_socket.async_read_some(
+      asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd),
+      [self = shared_from_this()](const std::error_code& ec, std::size_t n) { self->OnRead(ec, n); });
 }
 
-void CPeerConnection::OnHeader(const std::error_code& ec) {
+void CPeerConnection::OnRead(const std::error_code& ec, std::size_t n) {
   if (m_closed) return;
   if (ec) {
     Close(ec, ec == asio::error::eof);
     return;
   }
   m_lastReceived = Clock::now();
-  if (!wire::DecodeHeader(m_headerBytes, m_header)) {
-    Close(std::make_error_code(std::errc::protocol_error));
-    return;
-  }
-  if (m_header.bodySize == 0) {
-    m_body.clear();
-    Dispatch();
-    return;
-  }
-  m_body.resize(m_header.bodySize);
-  asio::async_read(m_socket, asio::buffer(m_body),
-                   [self = shared_from_this()](const std::error_code& ec2, std::size_t) {
-                     self->OnBody(ec2);
-                   });
+  m_readEnd += n;
+  if (DispatchBuffered()) ReadMore();
 }
 
-void CPeerConnection::OnBody(const std::error_code& ec) {
-  if (m_closed) return;
-  if (ec) {
-    Close(ec, false);
-    return;
+// Hands every complete frame in the buffer to the owner; false once the link is closed.
+bool CPeerConnection::DispatchBuffered() {
+  while (m_readEnd - m_readStart >= wire::kHeaderSize) {
+    wire::FrameHeader header;
+    const std::span<const std::uint8_t, wire::kHeaderSize> raw(m_readBuffer.data() + m_readStart,
+                                                               wire::kHeaderSize);
+    if (!wire::DecodeHeader(raw, header)) {
+      Close(std::make_error_code(std::errc::protocol_error));
+      return false;
+    }
+    if (m_readEnd - m_readStart - wire::kHeaderSize < header.bodySize) break;
+    const std::span<const std::uint8_t> body(m_readBuffer.data() + m_readStart + wire::kHeaderSize,
+                                             header.bodySize);
+    m_readStart += wire::kHeaderSize + header.bodySize;
+    // While flushing before a close, whatever the peer still sends is read and ignored.
+    if (!m_closeAfterFlush && !m_onFrame(*this, header, body)) {
+      Close(std::make_error_code(std::errc::protocol_error));
+      return false;
+    }
+    if (m_closed) return false;
   }
-  m_lastReceived = Clock::now();
-  Dispatch();
-}
-
-void CPeerConnection::Dispatch() {
-  // While flushing before a close, whatever the peer still sends is read and ignored.
-  if (!m_closeAfterFlush && !m_onFrame(*this, m_header, m_body)) {
-    Close(std::make_error_code(std::errc::protocol_error));
-    return;
-  }
-  if (!m_closed) ReadHeader();
+  return true;
 }
 
 bool CPeerConnection::SendControl(Bytes frame) {
   if (m_closed || m_closeAfterFlush) return true;
   m_queuedBytes += frame.size();
+  m_boundedBytes += frame.size();
   m_control.push_back(std::move(frame));
-  if (m_queuedBytes > m_limits.maxQueuedBytes) return false;
+  if (m_boundedBytes > m_limits.maxQueuedBytes) return false;
   PumpWrites();
   return true;
 }
 
 bool CPeerConnection::SendData(std::shared_ptr<const Bytes> payload,
                                const wire::DataEnvelope& envelope, bool high,
-                               std::optional<Clock::time_point> deadline) {
+                               std::optional<Clock::time_point> deadline, bool relayed) {
   if (m_closed || m_closeAfterFlush) return true;
   m_queuedBytes += payload->size();
-  m_queues[high ? 1 : 0].push_back(OutMessage{std::move(payload), envelope, 0, deadline});
-  if (m_queuedBytes > m_limits.maxQueuedBytes) return false;
+  if (relayed) m_boundedBytes += payload->size();
+  m_queues[high ? 1 : 0].push_back(OutMessage{std::move(payload), envelope, 0, deadline, relayed});
+  if (m_boundedBytes > m_limits.maxQueuedBytes) return false;
   PumpWrites();
   return true;
 }
@@ -107,8 +120,11 @@ bool CPeerConnection::SendData(std::shared_ptr<const Bytes> payload,
 bool CPeerConnection::FillOne() {
   if (!m_control.empty()) {
     Bytes& frame = m_control.front();
+    m_segments.push_back({nullptr, m_writeBuffer.size(), frame.size()});
     m_writeBuffer.insert(m_writeBuffer.end(), frame.begin(), frame.end());
     m_queuedBytes -= frame.size();
+    m_boundedBytes -= frame.size();
+    m_batchBytes += frame.size();
     m_control.pop_front();
     return true;
   }
@@ -120,6 +136,7 @@ bool CPeerConnection::FillOne() {
       if (m.offset == 0 && m.deadline && now > *m.deadline) {
         // Its time ran out before it started: drop it unsent.
         m_queuedBytes -= m.payload->size();
+        if (m.bounded) m_boundedBytes -= m.payload->size();
         if (m_limits.droppedMessages) ++*m_limits.droppedMessages;
         queue.pop_front();
         continue;
@@ -129,10 +146,16 @@ bool CPeerConnection::FillOne() {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*m.deadline - now);
         envelope.timeoutMs = static_cast<std::uint32_t>(std::max<long long>(1, left.count()));
       }
-      const std::size_t n =
-          wire::AppendDataChunk(m_writeBuffer, priority == 1, envelope, *m.payload, m.offset);
+      const std::size_t headStart = m_writeBuffer.size();
+      const std::size_t n = wire::AppendDataChunkHead(m_writeBuffer, priority == 1, envelope,
+                                                      m.payload->size(), m.offset);
+      m_segments.push_back({nullptr, headStart, m_writeBuffer.size() - headStart});
+      m_segments.push_back({m.payload->data() + m.offset, 0, n});
+      m_batchBytes += m_writeBuffer.size() - headStart + n;
+      if (m_inFlight.empty() || m_inFlight.back() != m.payload) m_inFlight.push_back(m.payload);
       m.offset += n;
       m_queuedBytes -= n;
+      if (m.bounded) m_boundedBytes -= n;
       if (m.offset == m.payload->size()) queue.pop_front();
       return true;
     }
@@ -140,17 +163,47 @@ bool CPeerConnection::FillOne() {
   return false;
 }
 
+// On a slow link the kernel would otherwise queue far more than the link carries in a few
+// milliseconds, and a high-priority frame written now would wait behind all of it.
+bool CPeerConnection::RoomInKernel() {
+  LinkInfo info;
+  if (!ReadLinkInfo(m_socket.native_handle(), info)) return true;
+  const double seconds =
+      std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
+  const auto budget = std::max<std::uint64_t>(
+      kMinKernelBytes, static_cast<std::uint64_t>(static_cast<double>(info.deliveryRate) * seconds));
+  return info.bytesInKernel < budget;
+}
+
 void CPeerConnection::PumpWrites() {
-  if (m_writing || m_closed) return;
+  if (m_writing || m_closed || m_waitingForRoom) return;
+  if (!m_limits.linkBitsPerSecond && (!m_control.empty() || !m_queues[0].empty() || !m_queues[1].empty()) &&
+      !RoomInKernel()) {
+    m_waitingForRoom = true;
+    m_linkTimer.expires_after(kRoomPoll);
+    m_linkTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
+      self->m_waitingForRoom = false;
+      if (!ec && !self->m_closed) self->PumpWrites();
+    });
+    return;
+  }
   m_writeBuffer.clear();
+  m_segments.clear();
+  m_inFlight.clear();
+  m_batchBytes = 0;
   // With an emulated slow link, one frame per write keeps the wait of a high-priority frame
   // down to one chunk.
   const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
-  while (m_writeBuffer.size() < batch && FillOne()) {
+  while (m_batchBytes < batch && FillOne()) {
   }
-  if (m_writeBuffer.empty()) {
+  if (m_segments.empty()) {
     if (m_closeAfterFlush) FinishFlush();
     return;
+  }
+  m_buffers.clear();
+  for (const Segment& segment : m_segments) {
+    const std::uint8_t* p = segment.external ? segment.external : m_writeBuffer.data() + segment.offset;
+    m_buffers.emplace_back(p, segment.size);
   }
   m_writing = true;
   if (m_limits.linkBitsPerSecond) {
@@ -158,7 +211,7 @@ void CPeerConnection::PumpWrites() {
     const auto now = Clock::now();
     const auto start = std::max(now, m_linkFree);
     const auto duration = std::chrono::nanoseconds(
-        static_cast<long long>(m_writeBuffer.size() * 8ull * 1'000'000'000ull / m_limits.linkBitsPerSecond));
+        static_cast<long long>(m_batchBytes * 8ull * 1'000'000'000ull / m_limits.linkBitsPerSecond));
     m_linkFree = start + duration;
     m_linkTimer.expires_at(m_linkFree);
     m_linkTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
@@ -171,7 +224,7 @@ void CPeerConnection::PumpWrites() {
 }
 
 void CPeerConnection::StartWrite() {
-  asio::async_write(m_socket, asio::buffer(m_writeBuffer),
+  asio::async_write(m_socket, m_buffers,
                     [self = shared_from_this()](const std::error_code& ec, std::size_t) {
                       self->OnWritten(ec);
                     });
@@ -220,6 +273,7 @@ void CPeerConnection::Close(std::error_code reason, bool clean) {
   m_queues[0].clear();
   m_queues[1].clear();
   m_queuedBytes = 0;
+  m_boundedBytes = 0;
   if (auto handler = std::move(m_onClose)) {
     m_onClose = nullptr;
     handler(*this, reason, clean);

@@ -44,11 +44,13 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
 
   void Start(FrameHandler onFrame, CloseHandler onClose);
 
-  // Queue a control frame or a data message. False when the queue bound is exceeded;
-  // the caller then drops the link, whose reader has stopped keeping up.
+  // Queue a control frame or a data message. False when the bound on what others made us
+  // queue (control frames and relayed messages) is exceeded; the caller then drops the
+  // link, whose reader has stopped keeping up. The local application's own messages are
+  // not bounded here: a burst of them is no sign of a stalled reader.
   bool SendControl(Bytes frame);
   bool SendData(std::shared_ptr<const Bytes> payload, const wire::DataEnvelope& envelope, bool high,
-                std::optional<Clock::time_point> deadline);
+                std::optional<Clock::time_point> deadline, bool relayed);
 
   // Sends what is queued, then ends the link (used after a refusal or a termination).
   void CloseAfterFlush();
@@ -63,6 +65,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
 
   // State the service keeps per link.
   wire::CMessageAssembler m_assembler;
+  wire::CMessageAssembler::Message m_received;  // reused for every message delivered here
   PlayerId m_player = 0;
 
  private:
@@ -71,17 +74,18 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
     wire::DataEnvelope envelope;
     std::size_t offset = 0;
     std::optional<Clock::time_point> deadline;
+    bool bounded = false;
   };
 
-  void ReadHeader();
-  void OnHeader(const std::error_code& ec);
-  void OnBody(const std::error_code& ec);
-  void Dispatch();
+  void ReadMore();
+  void OnRead(const std::error_code& ec, std::size_t n);
+  bool DispatchBuffered();
   void PumpWrites();
   bool FillOne();
   void StartWrite();
   void OnWritten(const std::error_code& ec);
   void FinishFlush();
+  bool RoomInKernel();
 
   asio::ip::tcp::socket m_socket;
   asio::steady_timer m_linkTimer;
@@ -91,15 +95,29 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   CloseHandler m_onClose;
   std::string m_remote;
 
-  std::array<std::uint8_t, wire::kHeaderSize> m_headerBytes{};
-  wire::FrameHeader m_header;
-  Bytes m_body;
+  // Incoming bytes; frames are taken out of it in place, so many frames cost one read.
+  Bytes m_readBuffer;
+  std::size_t m_readStart = 0;
+  std::size_t m_readEnd = 0;
 
   std::deque<Bytes> m_control;
   std::deque<OutMessage> m_queues[2];  // [0] low, [1] high
   std::size_t m_queuedBytes = 0;
+  std::size_t m_boundedBytes = 0;  // the part of m_queuedBytes that counts against the bound
+  // The write in flight: frame heads and control frames in m_writeBuffer, payload slices
+  // straight from the queued messages, kept alive in m_inFlight until the write completes.
+  struct Segment {
+    const std::uint8_t* external = nullptr;  // null: bytes of m_writeBuffer at `offset`
+    std::size_t offset = 0;
+    std::size_t size = 0;
+  };
   Bytes m_writeBuffer;
+  std::vector<Segment> m_segments;
+  std::vector<asio::const_buffer> m_buffers;
+  std::vector<std::shared_ptr<const Bytes>> m_inFlight;
+  std::size_t m_batchBytes = 0;
   bool m_writing = false;
+  bool m_waitingForRoom = false;
   Clock::time_point m_linkFree{};
 
   bool m_closed = false;

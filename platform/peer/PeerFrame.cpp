@@ -280,17 +280,17 @@ Bytes EncodeTerminate(const Terminate& terminate) {
 
 Bytes EncodePing() { return MakeFrame(FrameType::Ping, 0, {}); }
 
-std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
-                            std::span<const std::uint8_t> payload, std::size_t offset) {
+std::size_t AppendDataChunkHead(Bytes& out, bool high, const DataEnvelope& envelope,
+                                std::size_t total, std::size_t offset) {
   const bool first = offset == 0;
-  const std::size_t n = std::min(kChunkSize, payload.size() - offset);
-  const bool last = offset + n == payload.size();
+  const std::size_t n = std::min(kChunkSize, total - offset);
+  const bool last = offset + n == total;
   const std::size_t bodySize = n + (first ? kDataEnvelopeSize : 0);
   const std::uint8_t flags = static_cast<std::uint8_t>((high ? kFlagHigh : 0) |
                                                        (first ? kFlagFirst : 0) |
                                                        (last ? kFlagLast : 0));
   const std::size_t start = out.size();
-  out.resize(start + kHeaderSize + bodySize);
+  out.resize(start + kHeaderSize + (first ? kDataEnvelopeSize : 0));
   std::uint8_t* p = out.data() + start;
   EncodeHeader({static_cast<std::uint32_t>(bodySize), FrameType::Data, flags}, p);
   p += kHeaderSize;
@@ -300,7 +300,14 @@ std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
       for (int i = 0; i < 4; ++i) *p++ = static_cast<std::uint8_t>(v >> (8 * i));
     }
   }
-  if (n) std::memcpy(p, payload.data() + offset, n);
+  return n;
+}
+
+std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
+                            std::span<const std::uint8_t> payload, std::size_t offset) {
+  const std::size_t n = AppendDataChunkHead(out, high, envelope, payload.size(), offset);
+  out.insert(out.end(), payload.begin() + static_cast<std::ptrdiff_t>(offset),
+             payload.begin() + static_cast<std::ptrdiff_t>(offset + n));
   return n;
 }
 
@@ -308,43 +315,46 @@ CMessageAssembler::Status CMessageAssembler::Feed(std::uint8_t flags,
                                                   std::span<const std::uint8_t> body,
                                                   Message& out) {
   Stream& s = m_streams[(flags & kFlagHigh) ? 1 : 0];
+  auto fail = [&s] {
+    s.active = false;
+    Bytes().swap(s.payload);
+    return Status::Malformed;
+  };
   std::span<const std::uint8_t> bytes = body;
   if (flags & kFlagFirst) {
-    if (s.active) return Status::Malformed;
+    if (s.active) return fail();
     Reader r(body);
     s.envelope.total = r.U32();
     s.envelope.from = r.U32();
     s.envelope.to = r.U32();
     s.envelope.timeoutMs = r.U32();
-    if (!r.Ok() || s.envelope.total == 0 || s.envelope.total > kMaxMessageSize) {
-      return Status::Malformed;
-    }
+    if (!r.Ok() || s.envelope.total == 0 || s.envelope.total > kMaxMessageSize) return fail();
     s.active = true;
     s.payload.clear();
+    // Room for most messages at once, without trusting a large announced size.
+    s.payload.reserve(std::min<std::size_t>(s.envelope.total, 1024 * 1024));
     bytes = body.subspan(kDataEnvelopeSize);
   } else if (!s.active) {
-    return Status::Malformed;
+    return fail();
   }
-  if (bytes.empty() || bytes.size() > s.envelope.total - s.payload.size()) {
-    s = Stream{};
-    return Status::Malformed;
-  }
+  if (bytes.empty() || bytes.size() > s.envelope.total - s.payload.size()) return fail();
   s.payload.insert(s.payload.end(), bytes.begin(), bytes.end());
   const bool complete = s.payload.size() == s.envelope.total;
-  if (complete != ((flags & kFlagLast) != 0)) {
-    s = Stream{};
-    return Status::Malformed;
-  }
+  if (complete != ((flags & kFlagLast) != 0)) return fail();
   if (!complete) return Status::Incomplete;
   out.envelope = s.envelope;
   out.high = (flags & kFlagHigh) != 0;
-  out.payload = std::move(s.payload);
-  s = Stream{};
+  // The buffers change places, so that a caller that keeps its Message reuses the memory
+  // for the next message instead of allocating it anew.
+  out.payload.swap(s.payload);
+  s.active = false;
+  s.payload.clear();
+  if (s.payload.capacity() > kKeptCapacity) Bytes().swap(s.payload);
   return Status::Complete;
 }
 
 std::size_t CMessageAssembler::BufferedBytes() const {
-  return m_streams[0].payload.size() + m_streams[1].payload.size();
+  return m_streams[0].payload.capacity() + m_streams[1].payload.capacity();
 }
 
 }  // namespace wire

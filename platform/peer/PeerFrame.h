@@ -129,6 +129,11 @@ Bytes EncodeSetInfo(const SetInfo& info);
 Bytes EncodeTerminate(const Terminate& terminate);
 Bytes EncodePing();
 
+// Appends the header (and on the first chunk the envelope) of the Data frame that carries
+// payload bytes [offset, offset + n) of a `total`-byte message; returns n (at most kChunkSize).
+std::size_t AppendDataChunkHead(Bytes& out, bool high, const DataEnvelope& envelope,
+                                std::size_t total, std::size_t offset);
+
 // Appends one Data frame to `out`: the chunk of `payload` starting at `offset`, at most
 // kChunkSize bytes; the first chunk carries the envelope. Returns the bytes of payload used.
 std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
@@ -146,11 +151,13 @@ class CMessageAssembler {
   };
   enum class Status { Incomplete, Complete, Malformed };
 
-  // On Complete, `out` holds the message.
+  // On Complete, `out` holds the message; its previous buffer is kept for the next one.
   Status Feed(std::uint8_t flags, std::span<const std::uint8_t> body, Message& out);
+  // Memory held, in-progress messages and kept buffers together.
   std::size_t BufferedBytes() const;
 
  private:
+  static constexpr std::size_t kKeptCapacity = 2 * 1024 * 1024 + 64 * 1024;
   struct Stream {
     bool active = false;
     DataEnvelope envelope;

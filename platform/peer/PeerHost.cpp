@@ -53,11 +53,10 @@ bool CPeerService::Impl::OnHostFrame(CPeerConnection& link, const wire::FrameHea
       return true;
     }
     case wire::FrameType::Data: {
-      wire::CMessageAssembler::Message message;
-      switch (link.m_assembler.Feed(header.flags, body, message)) {
+      switch (link.m_assembler.Feed(header.flags, body, link.m_received)) {
         case wire::CMessageAssembler::Status::Malformed: return false;
         case wire::CMessageAssembler::Status::Incomplete: return true;
-        case wire::CMessageAssembler::Status::Complete: Route(link.m_player, message); return true;
+        case wire::CMessageAssembler::Status::Complete: Route(link.m_player, link.m_received); return true;
       }
       return false;
     }
@@ -180,7 +179,8 @@ void CPeerService::Impl::OnHostLinkClosed(CPeerConnection& link, std::error_code
   }
   if (m_pending.erase(&link)) return;
   auto it = m_members.find(link.m_player);
-  if (it == m_members.end() || it->second.get() != &link) return;
+  if (it == m_members.end() || it->second.get() != &link) return;  // we ended it ourselves
+  if (!clean) Log("link to player " + std::to_string(link.m_player) + " lost: " + ec.message());
   RemoveMember(link.m_player,
                clean ? DPNDESTROYPLAYERREASON_NORMAL : DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
 }
@@ -204,16 +204,18 @@ void CPeerService::Impl::RemoveMember(PlayerId id, std::uint32_t reason, bool te
 
 void CPeerService::Impl::Route(PlayerId from, wire::CMessageAssembler::Message& message) {
   const PlayerId to = message.envelope.to;
-  auto payload = std::make_shared<const Bytes>(std::move(message.payload));
   PlayerId local;
   {
     std::lock_guard lock(m_mutex);
     local = m_localPlayer;
   }
   if (to == local) {
-    DeliverLocal(from, std::move(payload));
+    ReceiveEvent event{from, message.payload.data(), static_cast<std::uint32_t>(message.payload.size())};
+    Emit(DPN_MSGID_RECEIVE, &event);
     return;
   }
+  // A relayed message waits in a queue: it takes the buffer along.
+  auto payload = std::make_shared<const Bytes>(std::move(message.payload));
   auto it = m_members.find(to);
   if (it == m_members.end()) {
     ++m_droppedMessages;  // the target left meanwhile
@@ -224,8 +226,9 @@ void CPeerService::Impl::Route(PlayerId from, wire::CMessageAssembler::Message& 
     deadline = Clock::now() + std::chrono::milliseconds(message.envelope.timeoutMs);
   }
   const wire::DataEnvelope envelope{message.envelope.total, from, to, 0};
-  if (!it->second->SendData(std::move(payload), envelope, message.high, deadline)) {
+  if (!it->second->SendData(std::move(payload), envelope, message.high, deadline, true)) {
     Log("link to player " + std::to_string(to) + " stalled");
+    ++m_droppedLinks;
     RemoveMember(to, DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
   }
 }
@@ -237,6 +240,7 @@ void CPeerService::Impl::QueueTo(PlayerId member, Bytes frame) {
     // Removing now would change m_members under a caller's loop.
     asio::post(m_io, [this, member] {
       Log("link to player " + std::to_string(member) + " stalled");
+      ++m_droppedLinks;
       RemoveMember(member, DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
     });
   }

@@ -4,17 +4,19 @@
 
 namespace peer {
 
+bool CPeerService::Impl::StillConnecting() const {
+  std::lock_guard lock(m_mutex);
+  return m_mode == Mode::Connecting;
+}
+
 void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire::Hello hello) {
-  {
-    std::lock_guard lock(m_mutex);
-    if (m_mode != Mode::Connecting) return;
-  }
+  if (!StillConnecting()) return;
   m_connectDeadline = Clock::now() + m_options.connectTimeout;
   m_resolver.async_resolve(
       host, std::to_string(port),
       [this, hello = std::move(hello)](const std::error_code& ec,
                                        asio::ip::tcp::resolver::results_type results) mutable {
-        if (ec == asio::error::operation_aborted || m_connectDone) return;
+        if (ec == asio::error::operation_aborted || m_connectDone || !StillConnecting()) return;
         if (ec) {
           Log("cannot resolve the host: " + ec.message());
           FailConnect(DPNERR_NOCONNECTION, {});
@@ -25,7 +27,8 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
             *m_connecting, results,
             [this, socket = m_connecting, hello = std::move(hello)](const std::error_code& ec2,
                                                                      const asio::ip::tcp::endpoint&) {
-              if (ec2 == asio::error::operation_aborted || m_connectDone || socket != m_connecting) {
+              if (ec2 == asio::error::operation_aborted || m_connectDone || socket != m_connecting ||
+                  !StillConnecting()) {
                 return;
               }
               m_connecting.reset();
@@ -141,7 +144,7 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
     }
     case wire::FrameType::Data: {
       if (!m_connectDone) return false;
-      wire::CMessageAssembler::Message message;
+      wire::CMessageAssembler::Message& message = link.m_received;
       switch (link.m_assembler.Feed(header.flags, body, message)) {
         case wire::CMessageAssembler::Status::Malformed: return false;
         case wire::CMessageAssembler::Status::Incomplete: return true;

@@ -251,13 +251,15 @@ void CPeerService::Impl::SendOut(PlayerId to, std::shared_ptr<const Bytes> paylo
       ++m_droppedMessages;
       return;
     }
-    if (!it->second->SendData(std::move(payload), envelope, high, deadline)) {
+    if (!it->second->SendData(std::move(payload), envelope, high, deadline, false)) {
       Log("link to player " + std::to_string(to) + " stalled");
+      ++m_droppedLinks;
       RemoveMember(to, DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
     }
   } else if (mode == Mode::Connected && m_hostLink) {
-    if (!m_hostLink->SendData(std::move(payload), envelope, high, deadline)) {
+    if (!m_hostLink->SendData(std::move(payload), envelope, high, deadline, false)) {
       Log("link to the host stalled");
+      ++m_droppedLinks;
       EndSession(DPNERR_CONNECTIONLOST, DPNDESTROYPLAYERREASON_CONNECTIONLOST);
     }
   } else {

@@ -84,6 +84,7 @@ class CPeerService::Impl {
 
   // Member side (PeerMember.cpp).
   void StartConnect(std::string host, std::uint16_t port, wire::Hello hello);
+  bool StillConnecting() const;
   bool OnMemberFrame(CPeerConnection& link, const wire::FrameHeader& header,
                      std::span<const std::uint8_t> body);
   void OnMemberLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);

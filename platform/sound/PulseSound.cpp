@@ -66,19 +66,19 @@ public:
     // Caller's thread, main loop lock held.
     int CreateStream()
     {
-        pa_sample_spec spec{};
-        spec.format = m_format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-        spec.rate = m_format.samplesPerSec;
-        spec.channels = static_cast<std::uint8_t>(m_format.channels);
+        pa_sample_spec sampleSpec{};
+        sampleSpec.format = m_format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        sampleSpec.rate = m_format.samplesPerSec;
+        sampleSpec.channels = static_cast<std::uint8_t>(m_format.channels);
         if (m_format.formatTag != 1 || (m_format.bitsPerSample != 8 && m_format.bitsPerSample != 16) ||
-            !pa_sample_spec_valid(&spec)) {
+            !pa_sample_spec_valid(&sampleSpec)) {
             return kSoundErrInvalidArg;
         }
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, kMediaRole);
         pa_proplist_sets(props, PA_PROP_MEDIA_NAME, kStreamName);
-        m_stream = pa_stream_new_with_proplist(m_backend.Context(), kStreamName, &spec, nullptr, props);
+        m_stream = pa_stream_new_with_proplist(m_backend.Context(), kStreamName, &sampleSpec, nullptr, props);
         pa_proplist_free(props);
         if (m_stream == nullptr) return kSoundErrGeneric;
         pa_stream_set_state_callback(m_stream, &PulseSoundBuffer::OnState, this);
@@ -190,11 +190,16 @@ public:
 
     int Restore() override
     {
+        {
+            MainLoopLock lock(m_backend.MainLoop());
+            if (!m_lost) return kSoundOk;
+            DropStream();
+            m_running = false;
+        }
+        // The server may have gone and come back: reconnect first (without the lock, which
+        // Connect takes and waits on itself).
+        if (m_backend.Connect() != kSoundOk) return kSoundErrBufferLost;
         MainLoopLock lock(m_backend.MainLoop());
-        if (!m_lost) return kSoundOk;
-        DropStream();
-        if (pa_context_get_state(m_backend.Context()) != PA_CONTEXT_READY) return kSoundErrBufferLost;
-        m_running = false;
         return CreateStream() == kSoundOk ? kSoundOk : kSoundErrBufferLost;
     }
 

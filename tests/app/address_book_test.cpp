@@ -143,12 +143,9 @@ TEST(AddressDataListTest, IndexTabsAndTheSymbolsTab)
     EXPECT_TRUE(second.Select("か").IsEmpty());
 }
 
-TEST(AddressDataListTest, ListOperations)
+TEST(AddressDataListTest, FindEditsInPlaceAndRemoveTakesOnlyTheFirst)
 {
     CAddressDataList list;
-    EXPECT_TRUE(list.IsEmpty());
-    CAddressData out;
-    EXPECT_FALSE(list.PopFront(out));
     for (int id : {1, 2, 2, 3}) {
         CAddressData entry = Entry("よみ", "n" + std::to_string(id));
         entry.m_nId = id;
@@ -157,23 +154,15 @@ TEST(AddressDataListTest, ListOperations)
     ASSERT_NE(list.Find(2), nullptr);
     list.Find(2)->m_strComment = "edited in place";
     EXPECT_EQ(list.Entries()[1].m_strComment, "edited in place");
-    EXPECT_EQ(list.Find(9), nullptr);
-
-    list.Remove(2);  // only the first with that id
+    list.Remove(2);
     list.Remove(9);
-    ASSERT_EQ(list.Count(), 3u);
-    EXPECT_EQ(list.Entries()[1].m_nId, 2);
-
-    CAddressDataList copy(list);
-    list.Clear();
-    EXPECT_EQ(copy.Count(), 3u);
-    list = copy;
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"n1", "n2", "n3"}));
     CAddressDataList& alias = list;
     list = alias;  // self-assignment keeps the entries
-    EXPECT_EQ(list.Count(), 3u);
-    ASSERT_TRUE(copy.PopFront(out));
-    EXPECT_EQ(out.m_nId, 1);
-    EXPECT_EQ(copy.Count(), 2u);
+    CAddressData first;
+    ASSERT_TRUE(list.PopFront(first));
+    EXPECT_EQ(first.m_nId, 1);
+    EXPECT_EQ(list.Count(), 2u);
 }
 
 TEST(AddressDataListTest, ConcurrentCopiesAndChangesStayConsistent)

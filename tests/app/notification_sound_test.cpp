@@ -5,6 +5,7 @@
 
 #include "AppTestSupport.h"
 #include "app/HalvoApp.h"
+#include "app/MailCommand.h"
 #include "app/NotificationSound.h"
 
 namespace {
@@ -89,6 +90,10 @@ TEST_F(NotificationSoundTest, RealSoundsThroughTheAppNeverFailLoudly)
     app.PlayChatSound();
     ASSERT_TRUE(player->WaitIdle(std::chrono::seconds(60)));
     EXPECT_EQ(player->Started() + player->Failed(), 2);
+    std::string info;
+    if (MailCommand::RunWithTimeout({"pactl", "info"}, std::chrono::seconds(10), info)) {
+        EXPECT_EQ(player->Started(), 2) << "a sound server runs, yet the sounds did not start";
+    }
     for (int i = 0; i < 20; ++i) app.PlaySharesSound();
     app.SetSoundPlayer(nullptr);
     player.reset();  // joins the worker with requests possibly pending

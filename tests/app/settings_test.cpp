@@ -241,12 +241,6 @@ TEST_F(SettingsTest, SettingsAndAssetLocations)
         EXPECT_EQ(CHalvoApp::DefaultSettingsFile(), "/cfg/home/OSKEL/Morvika.conf");
         EXPECT_EQ(AppPaths::DefaultWorkingFolder(), "/data/home/OSKEL/Morvika/");
     }
-    {
-        apptest::ScopedEnv config("XDG_CONFIG_HOME", nullptr);
-        apptest::ScopedEnv home("HOME", "/home/someone");
-        EXPECT_EQ(CHalvoApp::DefaultSettingsFile(), "/home/someone/.config/OSKEL/Morvika.conf");
-    }
-    EXPECT_EQ(AppPaths::ProfileSettingsFile("/tmp/p1"), "/tmp/p1/Morvika.conf");
     EXPECT_EQ(AppPaths::ProfileSettingsFile("/tmp/p1/"), "/tmp/p1/Morvika.conf");
 
     // <prefix>/bin finds <prefix>/share/morvika; a folder without one finds nothing.

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -21,6 +23,9 @@ inline ServiceOptions FastOptions() {
   ServiceOptions options;
   options.keepAliveInterval = std::chrono::milliseconds(200);
   options.keepAliveTimeout = std::chrono::milliseconds(1500);
+  if (std::getenv("PEER_TEST_LOG")) {
+    options.log = [](const std::string& line) { std::fprintf(stderr, "peer: %s\n", line.c_str()); };
+  }
   return options;
 }
 

@@ -230,15 +230,18 @@ TEST(PeerRobustness, MemberThatStopsReadingIsDroppedNotBuffered) {
   CRawSocket raw(session.port);
   const PlayerId rawId = RawJoin(raw);
   ASSERT_NE(rawId, 0u);
+  ASSERT_TRUE(session.member.recorder.WaitForCount(DPN_MSGID_CREATE_PLAYER, 3));
   const Bytes chunk(512 * 1024, 0x5A);
   bool destroyed = false;
   for (int i = 0; i < 400 && !destroyed; ++i) {
-    const Result r = session.host.service.SendTo(rawId, chunk.data(), static_cast<std::uint32_t>(chunk.size()),
-                                                 0ms, DPNSEND_PRIORITY_LOW);
+    // Traffic relayed from another member is what the host must not pile up.
+    const Result r = session.member.service.SendTo(rawId, chunk.data(), static_cast<std::uint32_t>(chunk.size()),
+                                                   0ms, DPNSEND_PRIORITY_LOW);
     destroyed = r != DPNSUCCESS_PENDING ||
                 session.host.recorder.WaitFor([&] { return session.host.recorder.HasDestroyed(rawId); }, 20ms);
   }
   EXPECT_TRUE(session.host.recorder.WaitFor([&] { return session.host.recorder.HasDestroyed(rawId); }));
+  EXPECT_GE(session.host.service.GetStats().droppedLinks, 1u);
   EXPECT_TRUE(session.member.recorder.WaitFor([&] { return session.member.recorder.HasDestroyed(rawId); }));
   EXPECT_TRUE(session.StillWorks(4));
 }

@@ -1,0 +1,17 @@
+#pragma once
+// What the kernel knows about a TCP connection, for keeping our bytes out of its queues.
+
+#include <cstdint>
+
+namespace peer {
+
+struct LinkInfo {
+  std::uint64_t bytesInKernel = 0;  // sent but unacknowledged, plus not yet sent
+  std::uint64_t deliveryRate = 0;   // bytes per second, the kernel's latest estimate
+  std::uint32_t minRttUs = 0;
+};
+
+// False when the kernel cannot tell (then nothing is held back).
+bool ReadLinkInfo(int socket, LinkInfo& out);
+
+}  // namespace peer

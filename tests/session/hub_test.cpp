@@ -1,0 +1,276 @@
+// The session view and the message hub in one process, over real sessions on loopback,
+// with the widgets replaced by a recorder.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/HalvoApp.h"
+#include "session/HalvoHub.h"
+#include "session/WindowMessages.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool SpinUntil(const std::function<bool()>& cond, std::chrono::seconds limit = std::chrono::seconds(30))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+struct WindowRecord {
+    std::vector<std::string> pictures;
+    int voices = 0;
+    int stops = 0;
+    bool alive = true;
+};
+
+class RecordingWindow : public IUserWindow {
+public:
+    explicit RecordingWindow(std::shared_ptr<WindowRecord> record) : m_record(std::move(record)) {}
+    ~RecordingWindow() override { m_record->alive = false; }
+    void ReceivePicture(const std::uint8_t* data, std::uint32_t size) override
+    {
+        m_record->pictures.emplace_back(reinterpret_cast<const char*>(data), size);
+    }
+    void ReceiveVoice(const CPeerMessage&) override { ++m_record->voices; }
+    void StopPlayback() override { ++m_record->stops; }
+
+private:
+    std::shared_ptr<WindowRecord> m_record;
+};
+
+class FakeUi : public IHubUi {
+public:
+    std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation& record) override
+    {
+        auto entry = std::make_shared<WindowRecord>();
+        windows[{record.GetUserId(), record.GetGroupId()}] = entry;
+        return std::make_unique<RecordingWindow>(entry);
+    }
+    void ChatReceive(const char* text) override { chat.emplace_back(text); }
+    void EnableShareButton(bool enable) override { shareEnabled = enable; }
+    void ShowMessageBox(const std::string& text, const std::string&) override { boxes.push_back(text); }
+    int AskApproval(const std::string&, const std::string&) override
+    {
+        ++approvals;
+        return approvalAnswer;
+    }
+    bool IsMainHidden() const override { return hidden; }
+    void ShowMain(int show) override { hidden = show == 0; }
+    LRESULT OnUiMessage(UINT message, WPARAM, LPARAM lParam) override
+    {
+        if (message == WM_PEER_MESSAGE) received.push_back(reinterpret_cast<const CPeerMessage*>(lParam)->Kind());
+        return 0;
+    }
+
+    std::size_t AliveWindows() const
+    {
+        std::size_t n = 0;
+        for (const auto& [key, w] : windows) n += w->alive;
+        return n;
+    }
+
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::shared_ptr<WindowRecord>> windows;
+    std::vector<std::string> chat;
+    std::vector<std::string> boxes;
+    std::vector<std::uint32_t> received;
+    bool shareEnabled = false;
+    bool hidden = false;
+    int approvals = 0;
+    int approvalAnswer = 1;
+};
+
+// One instance: settings in a temp file, its own records, a hub hosting on a free port.
+class Instance {
+public:
+    explicit Instance(const std::string& name, int approval = 0, const std::string& password = "")
+        : m_dir(fs::temp_directory_path() / ("morvika-hub-" + name + "-" + std::to_string(::getpid()))),
+          m_app((fs::create_directories(m_dir), (m_dir / "Morvika.conf").string()))
+    {
+        m_app.SetConnectCheck(approval);
+        m_app.SetPassword(password);
+        m_app.DiscoverAddresses();  // every instance has this machine's address, as in real use
+        m_host.SetUserName(name);
+        m_host.SetAddress(m_app.IPAddress());
+        m_client = m_host;
+        peer::ServiceOptions options;
+        hub = std::make_unique<CHalvoHub>(m_app, &m_host, &m_client, ui);
+        hub->Start(0, options);
+    }
+    ~Instance()
+    {
+        hub.reset();
+        fs::remove_all(m_dir);
+    }
+
+    std::uint16_t Port() { return hub->View()->HostWrapper().Peer()->BoundPort(); }
+    CPlayBoiceView& View() { return *hub->View(); }
+    void Join(Instance& other, const std::string& password = "")
+    {
+        View().ConnectTo("127.0.0.1:" + std::to_string(other.Port()), password, "hello");
+    }
+
+    FakeUi ui;
+    std::unique_ptr<CHalvoHub> hub;
+
+private:
+    fs::path m_dir;
+    CHalvoApp m_app;
+    CUserInformation m_host;
+    CUserInformation m_client;
+};
+
+void Post(Instance& at, UINT message, const std::string& bytes)
+{
+    SendBlock block {0, static_cast<std::uint32_t>(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.data())};
+    SendMessage(at.hub->Handle(), message, 0, reinterpret_cast<LPARAM>(&block));
+}
+
+TEST(HubTest, AloneTheOwnWindowExistsChatIsKeptAndVoiceLoopsBack)
+{
+    Instance a("a");
+    ASSERT_EQ(a.ui.windows.size(), 1u);
+    ASSERT_NE(a.hub->OwnWindow(), nullptr);
+    EXPECT_FALSE(a.ui.shareEnabled);
+
+    Post(a, WM_CHAT_SEND, "a>alone");
+    ASSERT_TRUE(SpinUntil([&] { return a.hub->SendQueue().IsEmpty(); }));
+
+    CPeerMessage voice;
+    voice.Set(KIND_VOICE_DATA, a.View().HostGroupId(), a.View().HostUserId(), "pcm", 3);
+    a.View().VoiceQueue().Push(voice);
+    PostMessage(a.hub->Handle(), WM_VOICE_QUEUED, 0, 0);
+    auto own = a.ui.windows.begin()->second;
+    ASSERT_TRUE(SpinUntil([&] { return own->voices == 1; }));
+    EXPECT_EQ(own->stops, 0);
+}
+
+TEST(HubTest, JoiningBuildsBothPeerListsAndChatReachesTheOtherOnce)
+{
+    Instance a("a");
+    Instance b("b");
+    b.Join(a);
+    ASSERT_TRUE(SpinUntil([&] { return b.View().GetViewState() == CPlayBoiceView::Joined && a.ui.windows.size() == 2; }));
+    ASSERT_TRUE(SpinUntil([&] { return b.ui.windows.size() == 2; }));
+
+    // A: itself and B in its own session; B: itself, and A and itself as members of A's session.
+    EXPECT_EQ(a.View().PeerList().Count(), 2u);
+    EXPECT_EQ(b.View().PeerList().Count(), 3u);
+    const auto guest = a.View().PeerList().Get(b.View().ClientWrapper().LocalUserId(), a.View().HostUserId());
+    EXPECT_EQ(guest.GetOwnSession(), 1u);
+    EXPECT_EQ(guest.GetUserName(), "b");
+    EXPECT_EQ(b.View().ClientWrapper().LocalGroupId(), a.View().HostUserId());
+    EXPECT_TRUE(a.ui.shareEnabled);
+
+    Post(b, WM_CHAT_SEND, "b>hello");
+    ASSERT_TRUE(SpinUntil([&] { return a.ui.chat.size() == 1; }));
+    EXPECT_EQ(a.ui.chat[0], "b>hello");
+    EXPECT_TRUE(b.ui.chat.empty());  // own lines are not received back
+
+    // Voice start messages reached both sides: flags set, nothing went to the windows.
+    ASSERT_TRUE(SpinUntil([&] {
+        return a.View().PeerList().Get(b.View().ClientWrapper().LocalUserId(), a.View().HostUserId()).IsVoiceStarted();
+    }));
+    EXPECT_TRUE(a.ui.received.empty());
+}
+
+TEST(HubTest, StillImageKeptBeforeAnyoneJoinsReachesTheNewcomer)
+{
+    Instance a("a");
+    Post(a, WM_STILL_IMAGE, "JPEGBYTES");
+    EXPECT_EQ(a.ui.windows.begin()->second->pictures.size(), 1u);  // the own window shows it
+
+    Instance b("b");
+    b.Join(a);
+    ASSERT_TRUE(SpinUntil([&] {
+        const auto it = b.ui.windows.find({a.View().HostUserId(), a.View().HostUserId()});
+        return it != b.ui.windows.end() && !it->second->pictures.empty();
+    }));
+    const auto key = std::make_pair(a.View().HostUserId(), a.View().HostUserId());
+    EXPECT_EQ(b.ui.windows[key]->pictures[0], "JPEGBYTES");
+}
+
+TEST(HubTest, DirectedSharesMessagesAreSentToTheAddressee)
+{
+    Instance a("a");
+    Instance b("b");
+    b.Join(a);
+    ASSERT_TRUE(SpinUntil([&] { return a.ui.windows.size() == 2; }));
+    const std::uint32_t bId = b.View().ClientWrapper().LocalUserId();
+    CPeerMessage request;
+    request.Set(KIND_SHARES_REQUEST, a.View().HostGroupId(), bId, "req", 3);
+    SendMessage(a.hub->Handle(), WM_SHARES_REQUEST_SEND, 0, reinterpret_cast<LPARAM>(&request));
+    ASSERT_TRUE(SpinUntil([&] { return !b.ui.received.empty(); }));
+    EXPECT_EQ(b.ui.received[0], KIND_SHARES_REQUEST);
+}
+
+TEST(HubTest, PasswordAndApprovalRules)
+{
+    Instance a("a", /*approval*/ 2, /*password*/ "");
+    Instance b("b");
+    b.Join(a, "wrong");
+    ASSERT_TRUE(SpinUntil([&] { return !b.ui.boxes.empty(); }));
+    EXPECT_EQ(b.ui.boxes[0], "パスワードが違います");
+    EXPECT_EQ(b.View().GetViewState(), CPlayBoiceView::NotJoined);
+
+    // Approval 2 with the main window visible: no question.
+    b.Join(a, "");
+    ASSERT_TRUE(SpinUntil([&] { return b.View().GetViewState() == CPlayBoiceView::Joined; }));
+    EXPECT_EQ(a.ui.approvals, 0);
+
+    // Hidden: the user is asked; a refusal with reason 1001 reaches the caller as its text,
+    // and the hidden window is shown afterwards.
+    Instance c("c");
+    a.ui.hidden = true;
+    a.ui.approvalAnswer = 1001;
+    c.Join(a, "");
+    ASSERT_TRUE(SpinUntil([&] { return !c.ui.boxes.empty(); }));
+    EXPECT_EQ(c.ui.boxes[0], "後でこちらから連絡します");
+    EXPECT_EQ(a.ui.approvals, 1);
+    EXPECT_FALSE(a.ui.hidden);
+}
+
+TEST(HubTest, ConnectingToTheOwnAddressIsRefusedLocally)
+{
+    Instance a("a");
+    a.View().ConnectTo(a.View().HostRecord().GetAddress(), "", "");
+    ASSERT_EQ(a.ui.boxes.size(), 1u);
+    EXPECT_EQ(a.ui.boxes[0], "自身への接続はできません");
+    EXPECT_EQ(a.View().GetViewState(), CPlayBoiceView::NotJoined);
+}
+
+TEST(HubTest, KickingTheOwnWindowDestroysEveryGuestAndLeavingEndsTheJoinedSession)
+{
+    Instance a("a");
+    Instance b("b");
+    Instance c("c");
+    b.Join(a);
+    ASSERT_TRUE(SpinUntil([&] { return b.View().GetViewState() == CPlayBoiceView::Joined; }));
+    c.Join(a);
+    ASSERT_TRUE(SpinUntil([&] { return a.ui.AliveWindows() == 3 && b.ui.AliveWindows() == 3; }));
+
+    // C leaves: its windows of A's session go, and A and B forget C.
+    PostMessage(c.hub->Handle(), WM_LEAVE_SESSION, 0, 0);
+    ASSERT_TRUE(SpinUntil([&] { return c.ui.AliveWindows() == 1 && a.ui.AliveWindows() == 2 && b.ui.AliveWindows() == 2; }));
+    EXPECT_EQ(c.View().GetViewState(), CPlayBoiceView::NotJoined);
+
+    // A kicks its own window: every guest is destroyed.
+    PostMessage(a.hub->Handle(), WM_KILL_USER, a.View().HostUserId(), a.View().HostGroupId());
+    ASSERT_TRUE(SpinUntil([&] { return a.ui.AliveWindows() == 1 && b.ui.AliveWindows() == 1; }));
+    EXPECT_EQ(a.View().UserCount(), 1u);
+}
+
+}  // namespace
