@@ -16,6 +16,8 @@
 #include "session/HalvoDlg.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
+#include "video/CameraView.h"
+#include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
 
 namespace {
@@ -29,6 +31,14 @@ QString Arg(const QStringList& parts, int index)
 {
     if (index >= parts.size() || parts[index] == QStringLiteral("-")) return QString();
     return parts[index];
+}
+
+// FNV-1a of the bytes: tells whether a picture changed.
+QString Digest(const std::vector<unsigned char>& bytes)
+{
+    std::uint32_t hash = 2166136261u;
+    for (const unsigned char b : bytes) hash = (hash ^ b) * 16777619u;
+    return QString::number(hash, 16);
 }
 
 }  // namespace
@@ -193,6 +203,43 @@ QStringList CHalvoControl::Execute(const QString& line)
         if (widget == nullptr || file.isEmpty()) return {QStringLiteral("error no such window or no file")};
         if (!widget->grab().save(file)) return {QStringLiteral("error cannot write ") + file};
         return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("pictures") || command == QStringLiteral("view")) {
+        bool okUser = false;
+        bool okGroup = false;
+        const std::uint32_t userId = Arg(parts, 1).toUInt(&okUser, 16);
+        const std::uint32_t groupId = Arg(parts, 2).toUInt(&okGroup, 16);
+        if (!okUser || !okGroup) return {QStringLiteral("error %1 needs two hexadecimal ids").arg(command)};
+        for (auto* window :
+             m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->UserId() != userId || window->GroupId() != groupId || window->isHidden()) continue;
+            if (command == QStringLiteral("view")) {
+                window->SetViewMode(Arg(parts, 3).toInt());
+                return {QStringLiteral("ok %1x%2").arg(window->width()).arg(window->height())};
+            }
+            CPictureWnd* picture = window->Picture();
+            return {QStringLiteral("ok %1 %2 %3")
+                        .arg(window->PictureCount())
+                        .arg(Digest(picture->Core().CurrentJpeg()))
+                        .arg(picture->Core().DecodeCount())};
+        }
+        return {QStringLiteral("error no such window")};
+    }
+    if (command == QStringLiteral("arrange")) {
+        m_dialog.ArrangeUserWindows();
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("camera") || command == QStringLiteral("live")) {
+        CCameraView* camera = m_dialog.Camera();
+        if (camera == nullptr) return {QStringLiteral("error no camera view")};
+        if (command == QStringLiteral("live")) camera->ToggleLive();
+        const CCameraPipeline& pipeline = camera->Pipeline();
+        return {QStringLiteral("ok state=%1 rate=%2 frames=%3 view=%4 name=%5")
+                    .arg(pipeline.State())
+                    .arg(pipeline.ControlData().m_nFrameRate)
+                    .arg(pipeline.FramesHandedOff())
+                    .arg(camera->Information().GetViewType())
+                    .arg(QString::fromStdString(pipeline.CameraName()))};
     }
     if (command == QStringLiteral("quit")) {
         QTimer::singleShot(0, &m_dialog, [this] { m_dialog.ExitWithoutAsking(); });

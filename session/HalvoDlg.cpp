@@ -24,6 +24,7 @@
 #include "app/Version.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
+#include "video/CameraView.h"
 #include "video/UserWndObject.h"
 
 namespace {
@@ -118,6 +119,9 @@ CHalvoDlg::~CHalvoDlg()
 {
     if (m_pTray) m_pTray->hide();
     m_app.SetMainPosition(ToWindowRect(geometry()));
+    // The camera goes before the hub its frames are handed to.
+    delete m_pCamera;
+    m_pCamera = nullptr;
     // The session view goes first: it closes both sessions while the windows still exist.
     m_pHub.reset();
     delete m_pChat;
@@ -206,6 +210,7 @@ void CHalvoDlg::OnInitDialog()
     }
     m_pHub->SetSoundBackend(CHalvoVoice::ConnectSoundServer());
     m_pHub->Start(m_options.port, m_options.service);
+    CreateCameraView();
     const auto* service = m_pHub->View()->HostWrapper().Peer();
     Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
 }
@@ -265,6 +270,7 @@ bool CHalvoDlg::ConfirmExit()
 
 void CHalvoDlg::ExitWithoutAsking()
 {
+    if (m_pCamera) m_pCamera->Stop();
     m_bClosing = true;
     emit exitRequested();
 }
@@ -313,7 +319,7 @@ void CHalvoDlg::ArrangeUserWindows()
 {
     const int gap = 4;
     int x = gap;
-    int y = gap;
+    int y = 32;  // below the camera icon's strip
     int rowHeight = 0;
     for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (window->isHidden()) continue;  // on its way out; a hidden main window hides none
@@ -322,7 +328,7 @@ void CHalvoDlg::ArrangeUserWindows()
             y += rowHeight + gap;
             rowHeight = 0;
         }
-        window->move(x, y);
+        window->MoveTo(x, y);  // kept for the window's current view
         x += window->width() + gap;
         rowHeight = std::max(rowHeight, window->height());
     }
@@ -408,17 +414,45 @@ int CHalvoDlg::AskApproval(const std::string& userName, const std::string& messa
     return dialog.ResultCode();
 }
 
+void CHalvoDlg::CreateCameraView()
+{
+    const QString icons = FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Icon/");
+    m_pCamera = new CCameraView(m_pHub->Handle(), m_pClient);
+    m_pCamera->Create(QPoint(4, 0));
+    m_pCamera->SetIcon((icons + QStringLiteral("Icon_CameraN.ico")).toStdString(), true);
+    m_pCamera->SetIcon((icons + QStringLiteral("Icon_CameraD.ico")).toStdString(), false);
+    m_pCamera->ToggleIconView();
+    m_pCamera->SetLocked(true);
+    m_pCamera->setWhatsThis(QStringLiteral("クリックするとカメラ映像の送信を止めたり再開したりします"));
+    m_pCamera->setToolTip(m_pCamera->whatsThis());
+    m_pCamera->SetDeviceName(m_app.GetCameraName());
+    m_pCamera->show();
+    m_pCamera->Run();
+}
+
 LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM, LPARAM)
 {
     switch (message) {
-    case WM_TRAY_NOTIFY:
+    case WM_GRAPH_EVENT:
+        if (m_pCamera) {
+            const int result = m_pCamera->OnGraphNotify();
+            if (result == 3) {
+                m_pCamera->Stop();
+            } else if (result == 31) {
+                m_pCamera->Teardown();
+                m_pCamera->Run();
+            }
+        }
+        return 0;
     case WM_CAMERA_REFRESH:
+        if (m_pCamera) m_pCamera->Restart();
+        return 0;
+    case WM_TRAY_NOTIFY:
     case WM_SHARE_VIEW_SHOW:
     case WM_SHARE_VIEW_HIDE:
     case WM_JPEG_FRAME:
     case WM_SHARES_ANNOUNCE:
     case WM_PEER_MESSAGE:
-    case WM_GRAPH_EVENT:
     default:
         return 0;
     }

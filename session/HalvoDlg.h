@@ -12,6 +12,7 @@
 #include "share/DlgConnect.h"
 
 class CChatDlg;
+class CCameraView;
 
 class CHalvoApp;
 class QMenu;
@@ -50,6 +51,7 @@ public:
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
     QToolButton* ShareButton() { return m_pShareButton; }
+    CCameraView* Camera() { return m_pCamera; }
 
     // Receives one line per notable event for the control channel.
     void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
@@ -78,6 +80,7 @@ private:
     void CreateTrayIcon();
     void ShowAbout();
     void OpenHelpPage();
+    void CreateCameraView();
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
@@ -86,6 +89,7 @@ private:
     std::unique_ptr<CHalvoHub> m_pHub;
     QWidget* m_pClient = nullptr;
     QToolButton* m_pShareButton = nullptr;
+    CCameraView* m_pCamera = nullptr;
     CChatDlg* m_pChat = nullptr;
     QPointer<CDlgConnect> m_pApproval;
     QSystemTrayIcon* m_pTray = nullptr;

@@ -1,94 +1,228 @@
 #include "video/UserWndObject.h"
 
-#include <QImage>
-#include <QLabel>
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QMenu>
 #include <QMouseEvent>
-#include <QPixmap>
+#include <QPainter>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <new>
+
+#include "app/Log.h"
 #include "session/WindowMessages.h"
+#include "video/FullWindow.h"
+#include "video/PageClientCapter.h"
+#include "video/PictureWnd.h"
+
+namespace {
+
+QToolButton* MakeButton(QWidget* parent, const char* name, const char* text, const char* help)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setText(QString::fromUtf8(text));
+    button->setToolTip(QString::fromUtf8(help));
+    button->setWhatsThis(QString::fromUtf8(help));
+    button->setAutoRaise(true);
+    button->setFixedSize(16, 16);
+    return button;
+}
+
+}  // namespace
 
 CUserWndObject::CUserWndObject(const CUserInformation& record, HWND mainWindow, QWidget* parent)
-    : QFrame(parent), m_dwUserId(record.GetUserId()), m_dwGroupId(record.GetGroupId()), m_hMain(mainWindow)
+    : CWndObject(parent),
+      m_dwUserId(record.GetUserId()),
+      m_dwGroupId(record.GetGroupId()),
+      m_bOwnSession(record.GetOwnSession() != 0),
+      m_strUserName(QString::fromUtf8(record.GetUserName().c_str())),
+      m_hMain(mainWindow)
 {
-    setObjectName(QStringLiteral("CUserWndObject"));
-    setFrameShape(QFrame::StyledPanel);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(250, 250, 236));
-    setPalette(palette);
+    SetNotifyTarget(mainWindow);
+    SetName(record.GetUserName().c_str());
+    setToolTip(QString::fromUtf8(record.GetAddress().c_str()));
 
-    m_pPicture = new QLabel(this);
-    m_pPicture->setFixedSize(kPictureWidth, kPictureHeight);
-    m_pPicture->setAlignment(Qt::AlignCenter);
-    m_pPicture->setStyleSheet(QStringLiteral("background: black; color: #ddd;"));
-    m_pPicture->setText(QString::fromUtf8(record.GetUserName().c_str()));
+    m_pPicture = new CPictureWnd(QRect(0, 0, 160, 120), this, kPictureId);
+    m_pPicture->SetFitMode(true);
+    m_pPicture->SetForwardMouse(true);
 
-    m_pName = new QLabel(QString::fromUtf8(record.GetUserName().c_str()), this);
-    m_pName->setTextFormat(Qt::PlainText);
-    m_pName->setToolTip(QString::fromUtf8(record.GetAddress().c_str()));
-
-    m_pDisconnect = new QToolButton(this);
-    m_pDisconnect->setObjectName(QStringLiteral("disconnect"));
-    m_pDisconnect->setText(QStringLiteral("切断"));
-    m_pDisconnect->setToolTip(QStringLiteral("このユーザとの接続を切ります"));
+    m_pDisconnect = MakeButton(this, "disconnect", "×", "このユーザとの接続を切ります");
     connect(m_pDisconnect, &QToolButton::clicked, this,
             [this] { PostMessage(m_hMain, WM_KILL_USER, m_dwUserId, m_dwGroupId); });
+    m_pViewButton = MakeButton(this, "viewstep", "□", "ウインドウの大きさを切り替えます");
+    connect(m_pViewButton, &QToolButton::clicked, this, &CUserWndObject::StepView);
 
-    auto* bottom = new QHBoxLayout;
-    bottom->setContentsMargins(0, 0, 0, 0);
-    bottom->addWidget(m_pName, 1);
-    bottom->addWidget(m_pDisconnect);
+    Create("CUserWndObject", QRect(0, 32, 339, 262), 0);
+    auto frame = std::make_unique<CWndFramePart>();
+    frame->m_strText = record.GetUserName();
+    frame->m_Size = Oskel2DSize(339, 262);
+    frame->m_Position = Oskel2DPoint(0, 32);
+    Information().AttachPart(std::move(frame), true);
+    SetViewMode(kViewMediumWindow);
+    MoveTo(0, 32);
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(3, 3, 3, 3);
-    layout->setSpacing(2);
-    layout->addWidget(m_pPicture);
-    layout->addLayout(bottom);
-    adjustSize();
+CUserWndObject::~CUserWndObject()
+{
+    // An open property sheet unlinks its preview from this window while it still exists.
+    qDeleteAll(findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly));
 }
 
 QString CUserWndObject::UserName() const
 {
-    return m_pName->text();
+    return m_strUserName;
 }
 
-void CUserWndObject::ReceivePicture(const std::uint8_t* data, std::uint32_t size)
+QColor CUserWndObject::FrameColor() const
+{
+    // 10615295 / 8511999 as colour references.
+    return m_bOwnSession ? QColor(0xFF, 0xE1, 0x81) : QColor(0xFF, 0xF9, 0xA1);
+}
+
+void CUserWndObject::LayoutChildren()
+{
+    const int w = width();
+    const int h = height();
+    if (m_pPicture->parentWidget() == this) m_pPicture->setGeometry(1, 1, std::max(0, w - 19), std::max(0, h - 22));
+    const int y = h - 2 - m_pDisconnect->height();
+    const int right = w - 24;
+    m_pDisconnect->move(right - m_pDisconnect->width(), y);
+    m_pViewButton->move(right - m_pDisconnect->width() - 2 - m_pViewButton->width(), y);
+    const bool icon = IsIconView(Information().GetViewType());
+    m_pPicture->setVisible(!icon);
+    m_pDisconnect->setVisible(!icon);
+    m_pViewButton->setVisible(!icon);
+}
+
+QRect CUserWndObject::VolumeBarRect() const
+{
+    return QRect(width() - kVolumeBarWidth, 0, kVolumeBarWidth, height());
+}
+
+void CUserWndObject::StepView()
+{
+    switch (Information().GetViewType()) {
+    case kViewLargeWindow: SetViewMode(kViewSmallWindow); break;
+    case kViewSmallWindow: SetViewMode(kViewMediumWindow); break;
+    default: SetViewMode(kViewLargeWindow); break;
+    }
+}
+
+void CUserWndObject::ReceivePicture(const std::uint8_t* data, std::uint32_t size, std::uintptr_t type)
 {
     ++m_nPictures;
-    QImage image;
-    if (data != nullptr && size > 0 && image.loadFromData(data, static_cast<int>(size), "JPG")) {
-        m_pPicture->setPixmap(QPixmap::fromImage(
-            image.scaled(kPictureWidth, kPictureHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    const COPYDATASTRUCT copy {type, data != nullptr ? size : 0, data};
+    CPictureWnd* target = m_pViewer ? m_pViewer.data() : m_pPicture;
+    SendMessage(target->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+    target->update();
+}
+
+void CUserWndObject::LinkViewer(CPictureWnd* viewer)
+{
+    if (m_pViewer) return;
+    m_pViewer = viewer;
+}
+
+void CUserWndObject::UnlinkViewer(CPictureWnd* viewer)
+{
+    if (m_pViewer == viewer) m_pViewer = nullptr;
+}
+
+void CUserWndObject::ReclaimPicture()
+{
+    m_pPicture->setParent(this);
+    m_pPicture->show();
+    LayoutChildren();
+}
+
+void CUserWndObject::OnCommand(int command)
+{
+    switch (command) {
+    case ID_FULL_SCREEN: FullScreen(); return;
+    case ID_CHOOSE_STILL:
+        if (onChooseStill) onChooseStill();
+        return;
+    case ID_BACK_TO_CAMERA:
+        if (onBackToCamera) onBackToCamera();
+        return;
+    default: CWndObject::OnCommand(command); return;
     }
 }
 
-// Dragging moves the window inside its parent, never outside it.
-void CUserWndObject::mousePressEvent(QMouseEvent* event)
+void CUserWndObject::BuildContextMenu(QMenu& menu)
 {
-    if (event->button() == Qt::LeftButton) {
-        m_bDragging = true;
-        m_dragOffset = event->position().toPoint();
-        raise();
-    }
-    QFrame::mousePressEvent(event);
+    auto add = [&](const char* text, int command, bool enabled) {
+        QAction* action = menu.addAction(QString::fromUtf8(text), this, [this, command] { OnCommand(command); });
+        action->setData(command);
+        action->setEnabled(enabled);
+    };
+    add("ウインドウ 大", ID_VIEW_LARGE_WINDOW, true);
+    add("ウインドウ 中", ID_VIEW_MEDIUM_WINDOW, true);
+    add("ウインドウ 小", ID_VIEW_SMALL_WINDOW, true);
+    add("フルスクリーン", ID_FULL_SCREEN, false);
+    add("アイコン 大", ID_VIEW_LARGE_ICON, false);
+    add("アイコン 小", ID_VIEW_SMALL_ICON, false);
+    menu.addSeparator();
+    add("コピー", ID_EDIT_COPY, true);
+    add("貼り付け", ID_EDIT_PASTE, canPasteStill && canPasteStill());
+    menu.addSeparator();
+    add("静止画の選択", ID_CHOOSE_STILL, true);
+    add("カメラ画像に戻す", ID_BACK_TO_CAMERA, canBackToCamera && canBackToCamera());
+    menu.addSeparator();
+    add("プロパティ", ID_PROPERTIES, true);
 }
 
-void CUserWndObject::mouseMoveEvent(QMouseEvent* event)
+void CUserWndObject::OnCopy()
 {
-    if (m_bDragging && parentWidget() != nullptr) {
-        QPoint target = mapToParent(event->position().toPoint()) - m_dragOffset;
-        const QRect area = parentWidget()->rect();
-        target.setX(std::clamp(target.x(), 0, std::max(0, area.width() - width())));
-        target.setY(std::clamp(target.y(), 0, std::max(0, area.height() - height())));
-        move(target);
+    QImage image(m_pPicture->size(), QImage::Format_RGB888);
+    image.fill(Qt::black);
+    const QImage picture = m_pPicture->CurrentImage();
+    if (!picture.isNull()) {
+        QPainter painter(&image);
+        painter.drawImage(0, 0, picture);
     }
-    QFrame::mouseMoveEvent(event);
+    QApplication::clipboard()->setImage(image);
 }
 
-void CUserWndObject::mouseReleaseEvent(QMouseEvent* event)
+void CUserWndObject::OnPaste()
 {
-    m_bDragging = false;
-    QFrame::mouseReleaseEvent(event);
+    if (onPasteStill) onPasteStill();
+}
+
+void CUserWndObject::FullScreen()
+{
+    {
+        CFullWindow full(*this);
+        full.exec();
+    }
+    SetViewMode(Information().GetViewType());
+}
+
+void CUserWndObject::ShowProperties()
+{
+    QDialog* sheet = new (std::nothrow) QDialog(this);
+    if (sheet == nullptr) {
+        MORVIKA_LOG("ERROR CUserWndObject::OnComProperty() メモリ確保できない \n");
+        return;
+    }
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowTitle(QStringLiteral("プロパティ"));
+    auto* tabs = new QTabWidget(sheet);
+    auto* page = new CPageClientCapter(*this, tabs);
+    tabs->addTab(page, QStringLiteral("画像"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, sheet);
+    connect(buttons, &QDialogButtonBox::accepted, sheet, [sheet, page] {
+        page->OnOK();
+        sheet->accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
+    auto* layout = new QVBoxLayout(sheet);
+    layout->addWidget(tabs);
+    layout->addWidget(buttons);
+    sheet->open();
 }

@@ -1,0 +1,111 @@
+#pragma once
+// The camera pipeline: a GStreamer pipeline from the camera (or the test source) through
+// the converters into the frame dump element, its states, and its events. Frames go to
+// the main window as WM_JPEG_FRAME, handed over synchronously from the streaming thread;
+// events reach the main window as WM_GRAPH_EVENT and are drained by OnGraphNotify.
+// Free of widgets; every operation runs on the thread that created the object.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "platform/winmsg/WinMsg.h"
+#include "video/OskelJpegControlData.h"
+
+typedef struct _GstElement GstElement;
+typedef struct _GstBus GstBus;
+typedef struct _GstMessage GstMessage;
+typedef struct _GstDeviceMonitor GstDeviceMonitor;
+
+class CFrameRelay;
+
+// Result codes as the log shows them.
+constexpr std::uint32_t kHrFail = 0x80004005u;
+constexpr std::uint32_t kHrPointer = 0x80004003u;
+constexpr std::uint32_t kHrNoInterface = 0x80004002u;
+constexpr std::uint32_t kHrClassNotRegistered = 0x80040154u;
+
+// Pipeline event codes (as the media event queue numbers them).
+constexpr long kEventComplete = 1;
+constexpr long kEventUserAbort = 2;
+constexpr long kEventErrorAbort = 3;
+constexpr long kEventDeviceLost = 0x1F;
+
+class CCameraPipeline {
+public:
+    // The camera name that selects GStreamer's test picture instead of a device.
+    static constexpr const char* kTestSourceName = "videotestsrc";
+
+    // mainWindow receives WM_GRAPH_EVENT and WM_JPEG_FRAME.
+    explicit CCameraPipeline(HWND mainWindow);
+    ~CCameraPipeline();
+    CCameraPipeline(const CCameraPipeline&) = delete;
+    CCameraPipeline& operator=(const CCameraPipeline&) = delete;
+
+    void SetCameraName(const std::string& name)
+    {
+        std::lock_guard guard(m_eventLock);  // the device monitor's thread reads it
+        m_strCameraName = name;
+    }
+    const std::string& CameraName() const { return m_strCameraName; }
+
+    // 0 when running (or in a state the pipeline accepts), 1 on failure.
+    int Run();
+    void Stop();
+    void Teardown();
+    void Restart();
+    // 0: nothing to do, 3: stop, 31: the camera came back (rebuild).
+    int OnGraphNotify();
+
+    void ApplyControlData(const OskelJpegControlData& data);
+    void SetFrameRate(std::int32_t rate);
+    void ToggleLive();
+    const OskelJpegControlData& ControlData() const { return m_ControlData; }
+    // Called after new settings were applied (the icon view follows the frame rate).
+    std::function<void()> onControlDataApplied;
+
+    // 0 no pipeline, 1 built and not running, 2 running.
+    std::int32_t State() const { return m_nState; }
+
+    // Queues a pipeline event and tells the main window, as the pipeline's bus does.
+    void QueueEvent(long code, long param);
+    std::size_t QueuedEvents() const;
+
+    std::uint64_t FramesHandedOff() const;
+    GstElement* Pipeline() const { return m_pPipeline; }
+    GstElement* DumpElement() const { return m_pDump; }
+
+    // Makes GStreamer ready and the frame dump element findable (the build tree's plug-in
+    // folder is scanned when the installed registry does not know the element). False when
+    // GStreamer cannot start.
+    static bool InitGstreamer();
+
+private:
+    std::uint32_t GetInterfaces();
+    std::uint32_t SetUpGraph();
+    std::uint32_t FindCaptureSource(GstElement** source);
+    // The settled state; false on failure.
+    bool ReadState(int* state);
+    void ReleaseAll();
+    void PushControlData();
+
+    static int OnBusMessage(GstBus* bus, GstMessage* message, void* self);
+
+    HWND m_hMain;
+    std::string m_strCameraName;
+    OskelJpegControlData m_ControlData;
+    std::int32_t m_nState = 0;
+
+    GstElement* m_pPipeline = nullptr;
+    GstElement* m_pDump = nullptr;
+    GstDeviceMonitor* m_pMonitor = nullptr;
+    std::unique_ptr<CFrameRelay> m_pRelay;
+
+    mutable std::mutex m_eventLock;
+    std::deque<std::pair<long, long>> m_events;
+};

@@ -1,0 +1,107 @@
+#include "video/PictureWnd.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cstring>
+
+#include "session/WindowMessages.h"
+
+QImage ToImage(const PictureBitmap& bitmap)
+{
+    QImage image(bitmap.width, bitmap.height, QImage::Format_BGR888);
+    if (image.isNull()) return image;
+    const std::size_t rowBytes = static_cast<std::size_t>(bitmap.width) * 3;
+    for (std::int32_t y = 0; y < bitmap.height; ++y) {
+        const unsigned char* row = bitmap.bits.data() + static_cast<std::size_t>(bitmap.stride) * (bitmap.height - 1 - y);
+        std::memcpy(image.scanLine(y), row, rowBytes);
+    }
+    return image;
+}
+
+CPictureWnd::CPictureWnd(const QRect& rect, QWidget* parent, int id) : QWidget(parent), m_nId(id)
+{
+    setObjectName(QStringLiteral("picture%1").arg(id));
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setGeometry(rect);
+    show();
+}
+
+CPictureWnd::~CPictureWnd()
+{
+    DetachMessages();
+}
+
+void CPictureWnd::SetBrightness(std::int32_t value)
+{
+    m_core.SetBrightness(value);
+    m_core.DiscardBitmap();
+    update();
+}
+
+LRESULT CPictureWnd::WindowProc(UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COPYDATA: {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (data == nullptr) return 0;
+        ++m_nReceived;
+        m_core.Push(data->dwData, data->lpData, data->cbData);
+        PostMessage(Handle(), WM_DRAIN_QUEUE, 0, 0);
+        return 1;
+    }
+    case WM_DRAIN_QUEUE:
+        if (m_core.Drain()) update();
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+const PictureBitmap* CPictureWnd::CurrentBitmap()
+{
+    const PictureBitmap* bitmap = m_core.Bitmap(width());
+    if (bitmap != nullptr && !m_core.FitMode() && (width() != bitmap->width || height() != bitmap->height)) {
+        resize(bitmap->width, bitmap->height);
+        PostMessage(m_hNotify, WM_PICTURE_SIZE, static_cast<WPARAM>(bitmap->width), bitmap->height);
+    }
+    return bitmap;
+}
+
+QImage CPictureWnd::CurrentImage()
+{
+    const PictureBitmap* bitmap = CurrentBitmap();
+    return bitmap != nullptr ? ToImage(*bitmap) : QImage();
+}
+
+void CPictureWnd::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const PictureBitmap* bitmap = CurrentBitmap();
+    if (bitmap == nullptr) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    if (m_image.isNull() || m_nImageDecode != m_core.DecodeCount()) {
+        m_image = ToImage(*bitmap);
+        m_nImageDecode = m_core.DecodeCount();
+    }
+    painter.drawImage(rect(), m_image);
+}
+
+// Forwarded clicks reach the parent as if it had been clicked.
+void CPictureWnd::mousePressEvent(QMouseEvent* event)
+{
+    if (m_bForwardMouse) event->ignore();
+}
+
+void CPictureWnd::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (m_bForwardMouse) event->ignore();
+}
+
+void CPictureWnd::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_bForwardMouse) event->ignore();
+}
