@@ -208,7 +208,7 @@ TEST(HubTest, DirectedSharesMessagesAreSentToTheAddressee)
     Instance a("a");
     Instance b("b");
     b.Join(a);
-    ASSERT_TRUE(SpinUntil([&] { return a.ui.windows.size() == 2; }));
+    ASSERT_TRUE(SpinUntil([&] { return a.ui.windows.size() == 2 && b.View().GetViewState() == CPlayBoiceView::Joined; }));
     const std::uint32_t bId = b.View().ClientWrapper().LocalUserId();
     CPeerMessage request;
     request.Set(KIND_SHARES_REQUEST, a.View().HostGroupId(), bId, "req", 3);
