@@ -160,6 +160,9 @@ LRESULT CPlayBoiceView::OnIndicate(WPARAM, LPARAM lParam)
 void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
 {
     std::lock_guard lock(SessionEventLock());
+    // A completion that was already queued when the user left, or started another attempt,
+    // belongs to a transport that is closed: it must not revive the old session.
+    if (m_nViewState != Joining) return;
     const auto result = static_cast<std::uint32_t>(wParam);
     const auto reply = static_cast<std::uint32_t>(lParam);
     if (result != 0) {

@@ -260,7 +260,9 @@ TEST(HubTest, KickingTheOwnWindowDestroysEveryGuestAndLeavingEndsTheJoinedSessio
     b.Join(a);
     ASSERT_TRUE(SpinUntil([&] { return b.View().GetViewState() == CPlayBoiceView::Joined; }));
     c.Join(a);
-    ASSERT_TRUE(SpinUntil([&] { return a.ui.AliveWindows() == 3 && b.ui.AliveWindows() == 3; }));
+    ASSERT_TRUE(SpinUntil([&] {
+        return a.ui.AliveWindows() == 3 && b.ui.AliveWindows() == 3 && c.View().GetViewState() == CPlayBoiceView::Joined;
+    }));
 
     // C leaves: its windows of A's session go, and A and B forget C.
     PostMessage(c.hub->Handle(), WM_LEAVE_SESSION, 0, 0);
