@@ -2,9 +2,7 @@
 
 #include <charconv>
 
-namespace {
-
-bool ParsePort(const std::string& text, std::uint16_t& port)
+bool ParsePortNumber(const std::string& text, std::uint16_t& port)
 {
     unsigned value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -15,8 +13,6 @@ bool ParsePort(const std::string& text, std::uint16_t& port)
     port = static_cast<std::uint16_t>(value);
     return true;
 }
-
-}  // namespace
 
 const char* StartupUsage()
 {
@@ -62,7 +58,7 @@ std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>
             }
         } else if (arg == "--port") {
             if (!value(text)) return std::nullopt;
-            if (!ParsePort(text, options.port)) {
+            if (!ParsePortNumber(text, options.port)) {
                 error = "--port needs a number from 1 to 65535, not '" + text + "'";
                 return std::nullopt;
             }
@@ -71,7 +67,7 @@ std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>
             const auto colon = text.rfind(':');
             if (colon != std::string::npos) {
                 const std::string port = text.substr(colon + 1);
-                if (!ParsePort(port, options.connectPort)) {
+                if (!ParsePortNumber(port, options.connectPort)) {
                     error = "--connect needs HOST or HOST:PORT, not '" + text + "'";
                     return std::nullopt;
                 }

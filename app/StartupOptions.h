@@ -23,5 +23,8 @@ struct StartupOptions {
 // one-line explanation for the user.
 std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>& args, std::string& error);
 
+// A TCP port number 1..65535 written in decimal, nothing else.
+bool ParsePortNumber(const std::string& text, std::uint16_t& port);
+
 // The --help text.
 const char* StartupUsage();

@@ -1,11 +1,11 @@
 #include "session/DirectPlayPeerWraper.h"
 
-#include <charconv>
 #include <condition_variable>
 #include <cstring>
 #include <string>
 
 #include "app/Log.h"
+#include "app/StartupOptions.h"
 #include "session/PeerMessage.h"
 #include "session/WindowMessages.h"
 
@@ -26,18 +26,6 @@ void DropMessage(UINT, WPARAM, LPARAM lParam)
     delete reinterpret_cast<CPeerMessage*>(lParam);
 }
 
-bool ParsePort(const std::string& text, std::uint16_t& port)
-{
-    unsigned value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value == 0 ||
-        value > 65535) {
-        return false;
-    }
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
 // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address has no port.
 bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host, std::uint16_t& port)
 {
@@ -48,10 +36,10 @@ bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::stri
         if (close == std::string::npos) return false;
         host = text.substr(1, close - 1);
         const std::string rest = text.substr(close + 1);
-        if (!rest.empty() && (rest.front() != ':' || !ParsePort(rest.substr(1), port))) return false;
+        if (!rest.empty() && (rest.front() != ':' || !ParsePortNumber(rest.substr(1), port))) return false;
     } else if (const auto colon = text.find(':'); colon != std::string::npos && text.rfind(':') == colon) {
         host = text.substr(0, colon);
-        if (!ParsePort(text.substr(colon + 1), port)) return false;
+        if (!ParsePortNumber(text.substr(colon + 1), port)) return false;
     }
     return !host.empty();
 }
