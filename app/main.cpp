@@ -54,6 +54,14 @@ int main(int argc, char** argv)
         std::printf("morvika %u.%u.%u.%u\n", v >> 24, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
         return 0;
     }
+    // Without a display Qt aborts with a long platform-plugin text; say plainly what to do.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs("morvika: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); run it in a desktop "
+                   "session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
+                   stderr);
+        return 1;
+    }
     // A closed control pipe must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -113,7 +121,7 @@ int main(int argc, char** argv)
         dialog.OnInitDialog();
         if (!options->connectHost.empty()) {
             std::string target = options->connectHost;
-            if (options->connectPort != 0) target += ":" + std::to_string(options->connectPort);
+            if (options->connectPort != 0) target.append(":").append(std::to_string(options->connectPort));
             dialog.Hub().View()->ConnectTo(target, options->password, options->message);
         }
         result = application.exec();

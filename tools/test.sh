@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every Morvika test: a normal build and an
+# Sets up, builds and runs every Morvika test: first the README's run command in its
+# Release configuration (it must build and print the version), then a normal build and an
 # AddressSanitizer + UndefinedBehaviorSanitizer build (clang), both running the whole
 # suite, the second also running every fuzz target briefly on its seed corpus.
 set -euo pipefail
@@ -14,6 +15,14 @@ start_test_services
 trap stop_test_services EXIT
 
 JOBS=${MORVIKA_JOBS:-$(nproc)}
+
+echo "== what users build: the README's run command, in its Release configuration =="
+bash tools/run.sh --version | tee "$MORVIKA_TEST_RUNTIME/run-version.txt"
+version=$(tail -n 1 "$MORVIKA_TEST_RUNTIME/run-version.txt")
+case "$version" in
+  "morvika "[0-9]*) ;;
+  *) echo "test.sh: 'bash tools/run.sh --version' printed '$version'" >&2; exit 1 ;;
+esac
 
 echo "== normal build =="
 cmake -S . -B build/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
