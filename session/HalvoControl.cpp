@@ -43,6 +43,29 @@ QString Digest(const std::vector<unsigned char>& bytes)
 
 }  // namespace
 
+QString EscapeControlLine(const QString& line)
+{
+    QString out;
+    out.reserve(line.size());
+    for (const QChar c : line) {
+        const char16_t u = c.unicode();
+        switch (u) {
+        case u'\\': out += QStringLiteral("\\\\"); break;
+        case u'\n': out += QStringLiteral("\\n"); break;
+        case u'\r': out += QStringLiteral("\\r"); break;
+        case u'\t': out += QStringLiteral("\\t"); break;
+        default:
+            // C0, DEL, C1 and the Unicode line and paragraph separators.
+            if (u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x2028 || u == 0x2029) {
+                out += QStringLiteral("\\u%1").arg(static_cast<unsigned>(u), 4, 16, QLatin1Char('0'));
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
+
 CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
     : m_dialog(dialog), m_fd(inputFd), m_output(output)
 {
@@ -60,7 +83,7 @@ CHalvoControl::~CHalvoControl()
 
 void CHalvoControl::Write(const QString& line)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray bytes = EscapeControlLine(line).toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), m_output);
     std::fflush(m_output);
 }

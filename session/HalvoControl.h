@@ -10,6 +10,10 @@
 class CHalvoDlg;
 class QSocketNotifier;
 
+// One answer or event line as it is written: backslashes and control characters (texts from
+// peers may carry line breaks) become escapes, so no text can start a line of its own.
+QString EscapeControlLine(const QString& line);
+
 class CHalvoControl : public QObject {
     Q_OBJECT
 public:

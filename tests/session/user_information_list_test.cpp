@@ -140,7 +140,7 @@ TEST(UserInformationList, ACopyTakenForIterationIsUnaffectedByTheSource)
 {
     CUserInformationList list;
     for (std::uint32_t id = 1; id <= 4; ++id)
-        list.PushBack(User(id, 100, "u" + std::to_string(id)));
+        list.PushBack(User(id, 100, std::string("u").append(std::to_string(id))));
 
     CUserInformationList copy;
     copy = list;
