@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sound/SoundRing.h"
+#include "platform/sound/SoundThreadPriority.h"
 
 namespace morvika::sound {
 
@@ -17,9 +18,11 @@ namespace {
 constexpr const char* kApplicationName = "Morvika";
 constexpr const char* kStreamName = "Morvika";
 constexpr const char* kMediaRole = "phone";
-// Small server-side buffers keep the cursors fine-grained: a notification position is passed
-// within about one request (10 ms) of the sound reaching it.
-constexpr std::uint32_t kRequestMs = 10;
+// Small server-side requests keep the cursors fine-grained: a notification position is passed
+// within about one request (5 ms) of the sound reaching it, and a block of the capture is read
+// within one of its end. Coarser steps make the blocks arrive unevenly at the peer, whose
+// playback then runs late and has to jump.
+constexpr std::uint32_t kRequestMs = 5;
 constexpr std::uint32_t kTargetMs = 40;
 
 // Holds the main loop lock for a scope; never used on the main loop's own thread.
@@ -85,7 +88,10 @@ public:
 
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.prebuf = static_cast<std::uint32_t>(-1);
+        // No prebuffering: when a request is answered late the server plays on by its own
+        // clock instead of stopping until it has a full buffer again, so the ring keeps its
+        // time and a late answer costs a dropout, not a shift of everything after it.
+        attr.prebuf = 0;
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
         const char* device = m_device.empty() ? nullptr : m_device.c_str();
         int rc = 0;
@@ -382,6 +388,13 @@ PulseSoundBackend::PulseSoundBackend()
         pa_threaded_mainloop_free(m_mainloop);
         m_mainloop = nullptr;
     }
+    if (m_mainloop == nullptr) return;
+    // The main loop's thread hands every stream its sound when the server asks; late, the
+    // server runs dry. It asks for the sound threads' scheduling from its own thread.
+    MainLoopLock lock(m_mainloop);
+    pa_mainloop_api_once(
+        pa_threaded_mainloop_get_api(m_mainloop), [](pa_mainloop_api*, void*) { RequestRealtimeForThisThread(); },
+        nullptr);
 }
 
 PulseSoundBackend::~PulseSoundBackend()
