@@ -101,6 +101,31 @@ TEST_F(ChatTest, EmptyAndOverlongInput)
     EXPECT_EQ(b.History(), expected);
 }
 
+TEST_F(ChatTest, APeersNameAndLineCannotForgeControlChannelLines)
+{
+    UsePortBlock(41);
+    MorvikaInstance& a = Spawn("Alice");
+    MorvikaInstance& b = Create("Mallory");
+    b.SetUserName("x\nok forged\\");
+    ASSERT_TRUE(Launch(b));
+    ASSERT_TRUE(Join(b, a));
+    EXPECT_TRUE(a.WaitUntil([&] {
+        const auto names = a.WindowNames();
+        return std::find(names.begin(), names.end(), "x\\nok forged\\\\") != names.end();
+    })) << "the name is written escaped";
+    // A raw line break in the name's user-added event would have made "ok forged" the answer
+    // to the next command.
+    EXPECT_EQ(a.Command("ping"), "ok pong");
+
+    // The chat command takes the rest of its line, a carriage return and an escape byte too.
+    ASSERT_EQ(b.Command("chat a\rb\x1b[2Jc\\n"), "ok");
+    const auto line = a.WaitForEvent("chat x\\nok forged\\\\>a");
+    ASSERT_TRUE(line.has_value());
+    EXPECT_TRUE(std::none_of(line->begin(), line->end(), [](char c) { return c >= 0 && c < 0x20; })) << *line;
+    EXPECT_NE(line->find("c\\\\n"), std::string::npos) << "a backslash is written doubled: " << *line;
+    EXPECT_EQ(a.Command("ping"), "ok pong");
+}
+
 TEST_F(ChatTest, FirstRunChatRectangleIsStoredAtExit)
 {
     UsePortBlock(27);
