@@ -9,14 +9,17 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 
 #include "app/HalvoApp.h"
 #include "session/HalvoDlg.h"
+#include "share/AppShare.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
 #include "video/CameraView.h"
+#include "video/CapterDlg.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
 
@@ -240,6 +243,42 @@ QStringList CHalvoControl::Execute(const QString& line)
                     .arg(pipeline.FramesHandedOff())
                     .arg(camera->Information().GetViewType())
                     .arg(QString::fromStdString(pipeline.CameraName()))};
+    }
+    if (command == QStringLiteral("share")) {
+        CAppShare* share = m_dialog.ShareEngine();
+        const QString want = Arg(parts, 1);
+        if (share == nullptr) return {QStringLiteral("error no sharing engine")};
+        if (want != QStringLiteral("on") && want != QStringLiteral("off")) return {QStringLiteral("error share needs on or off")};
+        const bool on = want == QStringLiteral("on");
+        if (on == share->IsSharing()) return {QStringLiteral("ok")};
+        if (!m_dialog.ShareButton()->isEnabled()) return {QStringLiteral("error the share button is disabled")};
+        if (!m_dialog.OnShareButton()) return {QStringLiteral("error window sharing needs an X11 session")};
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("viewer") || command == QStringLiteral("save-viewer") ||
+        command == QStringLiteral("save-picture")) {
+        bool okUser = false;
+        bool okGroup = false;
+        const std::uint32_t userId = Arg(parts, 1).toUInt(&okUser, 16);
+        const std::uint32_t groupId = Arg(parts, 2).toUInt(&okGroup, 16);
+        if (!okUser || !okGroup) return {QStringLiteral("error %1 needs two hexadecimal ids").arg(command)};
+        CUserWndObject* window = m_dialog.FindUserWnd(userId, groupId);
+        if (window == nullptr) return {QStringLiteral("error no such window")};
+        CPictureWnd* viewer = m_dialog.ShareViewer()->Picture();
+        const bool linked = window->LinkedViewer() == viewer;
+        if (command == QStringLiteral("viewer")) {
+            return {QStringLiteral("ok %1 %2 %3")
+                        .arg(linked && m_dialog.ShareViewer()->isVisible() ? 1 : 0)
+                        .arg(linked ? viewer->ReceivedCount() : 0)
+                        .arg(linked ? Digest(viewer->Core().CurrentJpeg()) : QStringLiteral("0"))};
+        }
+        const QString file = rest(3);
+        if (file.isEmpty()) return {QStringLiteral("error %1 needs a file").arg(command)};
+        if (command == QStringLiteral("save-viewer") && !linked) return {QStringLiteral("error no viewer linked")};
+        const QImage image = (command == QStringLiteral("save-viewer") ? viewer : window->Picture())->CurrentImage();
+        if (image.isNull()) return {QStringLiteral("error no picture")};
+        if (!image.save(file)) return {QStringLiteral("error cannot write ") + file};
+        return {QStringLiteral("ok %1x%2").arg(image.width()).arg(image.height())};
     }
     if (command == QStringLiteral("quit")) {
         QTimer::singleShot(0, &m_dialog, [this] { m_dialog.ExitWithoutAsking(); });

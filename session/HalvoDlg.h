@@ -11,8 +11,11 @@
 #include "session/HalvoHub.h"
 #include "share/DlgConnect.h"
 
+class CAppShare;
+class CCapterDlg;
 class CChatDlg;
 class CCameraView;
+class CUserWndObject;
 
 class CHalvoApp;
 class QMenu;
@@ -52,6 +55,14 @@ public:
     QWidget* ClientArea() { return m_pClient; }
     QToolButton* ShareButton() { return m_pShareButton; }
     CCameraView* Camera() { return m_pCamera; }
+    CAppShare* ShareEngine() { return m_pShare.get(); }
+    CCapterDlg* SharePreview() { return m_pSharePreview; }
+    CCapterDlg* ShareViewer() { return m_pShareViewer; }
+    // The user window of (user id, group id), or null.
+    CUserWndObject* FindUserWnd(std::uint32_t userId, std::uint32_t groupId) const;
+    // The share button: starts sharing, or stops it while sharing. False (after telling the
+    // user) when windows cannot be captured on this desktop.
+    bool OnShareButton();
 
     // Receives one line per notable event for the control channel.
     void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
@@ -81,6 +92,11 @@ private:
     void ShowAbout();
     void OpenHelpPage();
     void CreateCameraView();
+    void CreateShareWindows();
+    void OnShareStart();
+    void OnShareStop();
+    void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId);
+    void HideShareViewer(std::uint32_t userId, std::uint32_t groupId);
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
@@ -90,6 +106,10 @@ private:
     QWidget* m_pClient = nullptr;
     QToolButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
+    std::unique_ptr<CAppShare> m_pShare;
+    std::string m_strShareUnavailable;  // why windows cannot be captured here; empty when they can
+    CCapterDlg* m_pSharePreview = nullptr;
+    CCapterDlg* m_pShareViewer = nullptr;
     CChatDlg* m_pChat = nullptr;
     QPointer<CDlgConnect> m_pApproval;
     QSystemTrayIcon* m_pTray = nullptr;
