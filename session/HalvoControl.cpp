@@ -3,7 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QImage>
+#include <QRadioButton>
+#include <QSlider>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -20,6 +25,8 @@
 #include "share/DlgConnect.h"
 #include "video/CameraView.h"
 #include "video/CapterDlg.h"
+#include "video/JpegControl.h"
+#include "video/StillImage.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
 
@@ -279,6 +286,42 @@ QStringList CHalvoControl::Execute(const QString& line)
         if (image.isNull()) return {QStringLiteral("error no picture")};
         if (!image.save(file)) return {QStringLiteral("error cannot write ") + file};
         return {QStringLiteral("ok %1x%2").arg(image.width()).arg(image.height())};
+    }
+    if (command == QStringLiteral("still") || command == QStringLiteral("paste-image")) {
+        CStillImage* still = m_dialog.Still();
+        const QString file = rest(1);
+        if (still == nullptr || file.isEmpty()) return {QStringLiteral("error %1 needs a file").arg(command)};
+        if (command == QStringLiteral("still")) {
+            // 静止画の選択 with the chooser answered.
+            still->PrepareCamera();
+            if (!still->UseFile(file)) return {QStringLiteral("error cannot use ") + file};
+            return {QStringLiteral("ok")};
+        }
+        const QImage image(file);
+        if (image.isNull()) return {QStringLiteral("error not a picture: ") + file};
+        QApplication::clipboard()->setImage(image);
+        if (!still->Paste(QApplication::clipboard()->mimeData())) return {QStringLiteral("error nothing pasted")};
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("camera-page")) {
+        bool okDct = false;
+        bool okRate = false;
+        bool okQuality = false;
+        const int dct = Arg(parts, 1).toInt(&okDct);
+        const int rateIndex = Arg(parts, 2).toInt(&okRate);
+        const int quality = Arg(parts, 3).toInt(&okQuality);
+        if (!okDct || !okRate || !okQuality || dct < 0 || dct > 2 || quality < 0 || quality > 99) {
+            return {QStringLiteral("error camera-page needs <dct 0-2> <rate index> <quality 0-99>")};
+        }
+        if (m_dialog.Camera() == nullptr) return {QStringLiteral("error no camera view")};
+        m_dialog.ShowCameraPage([&](CJpegControl& page) {
+            page.DctRadio(dct)->setChecked(true);
+            page.RateList()->setCurrentIndex(rateIndex);
+            page.QualitySlider()->setValue(quality + 1);
+            page.OnOK();
+        });
+        const OskelJpegControlData& now = m_dialog.Camera()->Pipeline().ControlData();
+        return {QStringLiteral("ok quality=%1 dct=%2 rate=%3").arg(now.m_nQuality).arg(now.m_nDctMethod).arg(now.m_nFrameRate)};
     }
     if (command == QStringLiteral("quit")) {
         QTimer::singleShot(0, &m_dialog, [this] { m_dialog.ExitWithoutAsking(); });

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QBitmap>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -28,6 +29,8 @@
 #include "share/X11ShareSource.h"
 #include "video/CameraView.h"
 #include "video/CapterDlg.h"
+#include "video/JpegControl.h"
+#include "video/StillImage.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
 
@@ -220,6 +223,8 @@ void CHalvoDlg::OnInitDialog()
     CreateShareWindows();
     m_pHub->Start(m_options.port, m_options.service);
     CreateCameraView();
+    m_pStill = std::make_unique<CStillImage>(m_pHub->Handle(), m_app.GetWorkingFolder(), m_pCamera);
+    m_pStill->InstallSamples(m_app.GetAssetsFolder());
     // The sharing engine: its frames go to the hub like the camera's.
     std::unique_ptr<CX11ShareSource> source = CX11ShareSource::Open(&m_strShareUnavailable);
     m_pShare = std::make_unique<CAppShare>(std::move(source));
@@ -390,6 +395,23 @@ std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation&
 {
     auto* window = new CUserWndObject(record, m_pHub->Handle(), m_pClient);
     PlugInPlayback(m_pHub->CreatePlayback(), *window);
+    if (m_pHub->IsOwnRecord(record)) {
+        // What peers see of this user: still images and back to the camera.
+        QPointer<CUserWndObject> own(window);
+        window->onChooseStill = [this, own] {
+            if (m_pStill) m_pStill->Select(own);
+            if (own) own->Picture()->update();
+        };
+        window->onPasteStill = [this, own] {
+            if (m_pStill) m_pStill->Paste(QApplication::clipboard()->mimeData());
+            if (own) own->Picture()->update();
+        };
+        window->canPasteStill = [this] { return m_pStill && m_pStill->CanPaste(QApplication::clipboard()->mimeData()); };
+        window->onBackToCamera = [this] {
+            if (m_pStill) m_pStill->BackToCamera();
+        };
+        window->canBackToCamera = [this] { return m_pStill && m_pStill->CanBackToCamera(); };
+    }
     window->show();
     ArrangeUserWindows();
     Event(QStringLiteral("event user-added %1 %2 %3")
@@ -443,8 +465,25 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->setWhatsThis(QStringLiteral("クリックするとカメラ映像の送信を止めたり再開したりします"));
     m_pCamera->setToolTip(m_pCamera->whatsThis());
     m_pCamera->SetDeviceName(m_app.GetCameraName());
+    m_pCamera->onShowProperties = [this](OskelJpegControlData& settings) {
+        CCameraPipeline& pipeline = m_pCamera->Pipeline();
+        CJpegControl page(settings, [&pipeline](const OskelJpegControlData& data) { pipeline.SetFilterControlData(data); },
+                          m_app.GetWorkingFolder() + CStillImage::kStillFileName, m_pHub->Handle(), this);
+        if (m_cameraPagePrepare) m_cameraPagePrepare(page);
+        if (page.result() != QDialog::Accepted && page.exec() != QDialog::Accepted) return false;
+        settings = page.Settings();
+        return true;
+    };
     m_pCamera->show();
     m_pCamera->Run();
+}
+
+void CHalvoDlg::ShowCameraPage(const std::function<void(CJpegControl&)>& prepare)
+{
+    if (m_pCamera == nullptr) return;
+    m_cameraPagePrepare = prepare;
+    m_pCamera->ShowProperties();
+    m_cameraPagePrepare = nullptr;
 }
 
 void CHalvoDlg::CreateShareWindows()

@@ -12,6 +12,8 @@
 #include "share/DlgConnect.h"
 
 class CAppShare;
+class CJpegControl;
+class CStillImage;
 class CCapterDlg;
 class CChatDlg;
 class CCameraView;
@@ -56,6 +58,10 @@ public:
     QToolButton* ShareButton() { return m_pShareButton; }
     CCameraView* Camera() { return m_pCamera; }
     CAppShare* ShareEngine() { return m_pShare.get(); }
+    CStillImage* Still() { return m_pStill.get(); }
+    // The camera icon's プロパティ: the camera image page, modal. With `prepare`, the page is
+    // handed over before it is shown (the control channel sets its controls and presses OK).
+    void ShowCameraPage(const std::function<void(CJpegControl&)>& prepare = {});
     CCapterDlg* SharePreview() { return m_pSharePreview; }
     CCapterDlg* ShareViewer() { return m_pShareViewer; }
     // The user window of (user id, group id), or null.
@@ -108,6 +114,8 @@ private:
     CCameraView* m_pCamera = nullptr;
     std::unique_ptr<CAppShare> m_pShare;
     std::string m_strShareUnavailable;  // why windows cannot be captured here; empty when they can
+    std::unique_ptr<CStillImage> m_pStill;
+    std::function<void(CJpegControl&)> m_cameraPagePrepare;
     CCapterDlg* m_pSharePreview = nullptr;
     CCapterDlg* m_pShareViewer = nullptr;
     CChatDlg* m_pChat = nullptr;

@@ -51,7 +51,7 @@ RgbPicture LoadPng(const std::string& path)
 }
 
 // The digest the control channel shows for a picture's bytes.
-[[maybe_unused]] std::string Digest(const std::string& bytes)
+std::string Digest(const std::string& bytes)
 {
     std::uint32_t hash = 2166136261u;
     for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
@@ -61,7 +61,7 @@ RgbPicture LoadPng(const std::string& path)
 }
 
 // A JPEG of noise, so large that only a file chosen from the own window carries it whole.
-[[maybe_unused]] std::string WriteLargeJpeg(const std::string& path)
+std::string WriteLargeJpeg(const std::string& path)
 {
     const int width = 1100;
     const int height = 800;
@@ -156,6 +156,34 @@ TEST_F(ShareTest, ASharedWindowReachesThePeersViewerUntilSharingStops)
     ASSERT_EQ(alice.Command("share off"), "ok");
     ASSERT_TRUE(bob.WaitForEvent("share-view " + ids + " 0")) << "Bob's viewer never closed";
     EXPECT_EQ(Answer(bob, "viewer " + ids).at(0), "0");
+}
+
+TEST_F(ShareTest, AStillImageReachesEveryPeerAndLaterNewcomers)
+{
+    UsePorts(kSharePorts + 5, 5);
+    MorvikaInstance& alice = Spawn("Alice");
+    MorvikaInstance& bob = Spawn("Bob");
+    ASSERT_TRUE(Join(bob, alice));
+    ASSERT_TRUE(HasWindows(bob, {"Alice", "Bob"}));
+    const auto state = alice.State();
+    const std::string ids = Field(state, "uid") + " " + Field(state, "gid");
+
+    const std::string file = alice.ProfileDir() + "/large.jpg";
+    const std::string bytes = WriteLargeJpeg(file);
+    ASSERT_GT(bytes.size(), 1024u * 1024u) << "the picture should be larger than the camera page loads";
+    ASSERT_EQ(alice.Command("still " + file), "ok");
+    auto shows = [&](MorvikaInstance& instance) {
+        return instance.WaitUntil([&] {
+            const auto pictures = Answer(instance, "pictures " + ids);
+            return pictures.size() == 3 && pictures[1] == Digest(bytes);
+        });
+    };
+    EXPECT_TRUE(shows(bob)) << "Bob never got the whole still image";
+    EXPECT_TRUE(shows(alice)) << "Alice's own window does not show it";
+
+    MorvikaInstance& carol = Spawn("Carol");
+    ASSERT_TRUE(Join(carol, alice));
+    EXPECT_TRUE(shows(carol)) << "the kept still image was not sent to the newcomer";
 }
 
 }  // namespace
