@@ -16,6 +16,7 @@ class CJpegControl;
 class CStillImage;
 class CCapterDlg;
 class CChatDlg;
+class CSharesListDlg;
 class CCameraView;
 class CUserWndObject;
 
@@ -53,6 +54,7 @@ public:
 
     CHalvoHub& Hub() { return *m_pHub; }
     CChatDlg* Chat() { return m_pChat; }
+    CSharesListDlg* Shares() { return m_pShares; }
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
     QToolButton* ShareButton() { return m_pShareButton; }
@@ -103,6 +105,7 @@ private:
     void OnShareStop();
     void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId);
     void HideShareViewer(std::uint32_t userId, std::uint32_t groupId);
+    void CreateSharesWindow();
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
@@ -119,6 +122,7 @@ private:
     CCapterDlg* m_pSharePreview = nullptr;
     CCapterDlg* m_pShareViewer = nullptr;
     CChatDlg* m_pChat = nullptr;
+    CSharesListDlg* m_pShares = nullptr;
     QPointer<CDlgConnect> m_pApproval;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;

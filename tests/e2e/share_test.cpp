@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <thread>
+
+#include <unistd.h>
 
 #include "E2eFixture.h"
 #include "XTestDisplay.h"
@@ -156,6 +159,54 @@ TEST_F(ShareTest, ASharedWindowReachesThePeersViewerUntilSharingStops)
     ASSERT_EQ(alice.Command("share off"), "ok");
     ASSERT_TRUE(bob.WaitForEvent("share-view " + ids + " 0")) << "Bob's viewer never closed";
     EXPECT_EQ(Answer(bob, "viewer " + ids).at(0), "0");
+}
+
+// CPU seconds the process has used (user and system).
+double CpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t end = text.rfind(')');
+    if (end == std::string::npos) return -1;
+    std::vector<std::string> fields = SplitWords(text.substr(end + 2));
+    if (fields.size() < 13) return -1;
+    return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The sender's CPU share with sharing on (the window changing every second) against off.
+TEST_F(ShareTest, CpuFigures)
+{
+    if (std::getenv("MORVIKA_CPU_FIGURES") == nullptr) GTEST_SKIP() << "MORVIKA_CPU_FIGURES not set";
+    XTestDisplay x;
+    std::string why;
+    ASSERT_TRUE(x.Start(why)) << why;
+    setenv("DISPLAY", x.Name().c_str(), 1);
+    UsePorts(kSharePorts + 10, 5);
+    MorvikaInstance& alice = Create("Alice");
+    alice.SetConnectCheck(0);
+    StartOptions onDisplay;
+    onDisplay.platform = "xcb";
+    ASSERT_TRUE(Launch(alice, onDisplay));
+    MorvikaInstance& bob = Spawn("Bob");
+    ASSERT_TRUE(Join(bob, alice));
+    ASSERT_TRUE(HasWindows(alice, {"Alice", "Bob"}));
+    XTestWindow window(x, 800, 600);
+    ASSERT_TRUE(window.Activate());
+    auto measure = [&](int seconds, bool change) {
+        const double before = CpuSeconds(alice.Pid());
+        for (int i = 0; i < seconds; ++i) {
+            if (change) window.Paint(i + 3);
+            std::this_thread::sleep_for(1s);
+        }
+        return (CpuSeconds(alice.Pid()) - before) / seconds * 100.0;
+    };
+    const double idle = measure(20, true);
+    ASSERT_EQ(alice.Command("share on"), "ok");
+    ASSERT_TRUE(window.Activate());
+    const double sharing = measure(20, true);
+    ASSERT_EQ(alice.Command("share off"), "ok");
+    std::printf("[ figures ] sender CPU: %.2f %% idle, %.2f %% sharing a changing 800x600 window, %.2f %% for sharing\n",
+                idle, sharing, sharing - idle);
 }
 
 TEST_F(ShareTest, AStillImageReachesEveryPeerAndLaterNewcomers)
