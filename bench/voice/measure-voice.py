@@ -298,15 +298,16 @@ def compare(args, work, mouth, ear):
 
 def stall_delays(args, work, mouth, ear, resumed, stall):
     """Delay of each loud 31 ms stretch spoken in the second after A resumed: its own best lag
-    in B's recording, looked for up to stall + 1.5 s."""
+    in B's recording, looked for up to stall + 0.8 s beyond the whole's."""
     start = int((resumed - mouth.offset) * RATE)
     out = subprocess.run([args.compare, os.path.join(work, "mouth.raw"), os.path.join(work, "ear.raw"), "7",
-                          str(start), str(RATE), str(int((stall + 1.5) * RATE))],
+                          str(start), str(RATE), str(int((stall + 0.8) * RATE))],
                          capture_output=True, text=True).stdout
     delays = []
     for line in out.splitlines():
         _, _, lag, corr = line.split()
-        if float(corr) > 0.8:
+        # Speech repeats its sounds: only a close match is taken for the same stretch.
+        if float(corr) > 0.9:
             delays.append((ear.offset - mouth.offset + int(lag) / RATE) * 1000)
     return delays
 
