@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <string>
 
 class CHalvoDlg;
@@ -22,6 +23,7 @@ public:
 
 private:
     void OnReadable();
+    std::optional<QStringList> ExecuteDialogCommand(const QStringList& parts);
 
     CHalvoDlg& m_dialog;
     int m_fd;
