@@ -13,6 +13,7 @@
 #include "share/MainPropertySeet.h"
 
 class CChatDlg;
+class CSharesListDlg;
 class CCameraView;
 
 class CHalvoApp;
@@ -57,6 +58,7 @@ public:
     // Whether OnInitDialog has built the window (the control channel starts before it).
     bool IsReady() const { return m_pHub != nullptr; }
     CChatDlg* Chat() { return m_pChat; }
+    CSharesListDlg* Shares() { return m_pShares; }
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
     CBmpButton* ShareButton() { return m_pShareButton; }
@@ -90,6 +92,7 @@ private:
     void ShowAbout();
     void OpenHelpPage();
     void CreateCameraView();
+    void CreateSharesWindow();
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
@@ -100,6 +103,7 @@ private:
     CBmpButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
     CChatDlg* m_pChat = nullptr;
+    CSharesListDlg* m_pShares = nullptr;
     QPointer<CDlgConnect> m_pApproval;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;

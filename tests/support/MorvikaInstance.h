@@ -57,6 +57,9 @@ struct StartOptions {
     std::vector<std::string> extraArgs;
     std::vector<std::string> extraEnv;  // NAME=VALUE
     bool waitReady = true;          // false: return once spawned (a first-start wizard is up)
+    // Runs the program through this command (e.g. {"/usr/sbin/ip", "netns", "exec", "ns"}),
+    // which must end by executing it in the same process.
+    std::vector<std::string> commandPrefix;
 };
 
 class MorvikaInstance {
