@@ -161,6 +161,8 @@ std::optional<QStringList> CHalvoControl::Shares(const QString& command, const Q
         const QString name = Arg(parts, 1);
         const QString destination = rest(2);
         if (name.isEmpty() || (save && destination.isEmpty())) return QStringList {QStringLiteral("error %1 needs a name").arg(command)};
+        if (shares->WaitDialog() != nullptr && shares->WaitDialog()->IsWaiting())
+            return QStringList {QStringLiteral("error busy")};
         if (!shares->SelectByName(name)) return QStringList {QStringLiteral("error no such file")};
         // Run from the event loop, not from inside this read: the wait dialog's loop must
         // still read commands (share-cancel). The answer comes when the item is done.
