@@ -12,6 +12,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "app/Log.h"
@@ -227,6 +228,20 @@ TEST_F(AppShareTest, TheThreadCapturesOnItsOwnAndEndsOnStop)
     std::stringstream text;
     text << in.rdbuf();
     EXPECT_NE(text.str().find("LOG   CAppShare::WaitEndThred() スレッドの終了を待つ\n"), std::string::npos);
+}
+
+TEST_F(AppShareTest, StoppingNeverWaitsForAFrameTheWindowThreadCannotTake)
+{
+    // The thread hands a frame to this (the window) thread, which is busy stopping the engine
+    // and handles no messages meanwhile: the stop must still end the thread.
+    share.SetPeriod(10);
+    ASSERT_EQ(share.Init(sink.Handle(), 0), 0);
+    share.SetSharing(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    share.Stop();
+    EXPECT_FALSE(share.ThreadRunning());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sink.Count(), 0u) << "an abandoned frame must not be delivered late";
 }
 
 }  // namespace
