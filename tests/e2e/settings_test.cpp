@@ -120,5 +120,29 @@ TEST_F(SettingsTest, SettingsSheetRenamesTheUserForPeersAndSwitchesTheCameraOnly
     EXPECT_TRUE(HasWindows(alice, {"Alice", "Bobby"}));
 }
 
+TEST_F(SettingsTest, HelpModeShowsAButtonsTextAndTheGripResizesTheMainWindow)
+{
+    UsePortBlock(6);
+    MorvikaInstance& alice = Create("Alice");
+    alice.SetMainRect(40, 30, 400, 400);
+    StartOptions options;
+    options.port = 27165;
+    ASSERT_TRUE(alice.Start(options));
+
+    EXPECT_EQ(alice.Command("help 1032"), "ok");
+    ASSERT_TRUE(alice.WaitForEvent("dialog CHelpDlg"));
+    EXPECT_EQ(alice.Command("get CHelpDlg 1058"), "ok 1 ほかのソラネムに接続します");
+
+    // A tiny drag gives the smallest frame: 320 x 309 from the window's corner.
+    const auto before = SplitWords(alice.Command("geometry"));
+    ASSERT_EQ(before.size(), 5u);
+    const int left = std::stoi(before[1]);
+    const int top = std::stoi(before[2]);
+    EXPECT_EQ(alice.Command("resize " + std::to_string(left + 5) + " " + std::to_string(top + 5)), "ok");
+    EXPECT_TRUE(alice.WaitUntil([&] {
+        return alice.Command("geometry") == "ok " + std::to_string(left) + " " + std::to_string(top) + " 320 309";
+    })) << alice.Command("geometry");
+}
+
 }  // namespace
 }  // namespace e2e
