@@ -398,6 +398,14 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
         out << QStringLiteral("end");
         return out;
     }
+    if (command == QStringLiteral("screenshot") && DialogRegistry::Find(Arg(parts, 1)) != nullptr) {
+        const QString file = parts.mid(2).join(QLatin1Char(' '));
+        if (file.isEmpty()) return QStringList {QStringLiteral("error no file")};
+        if (!DialogRegistry::Find(Arg(parts, 1))->grab().save(file)) {
+            return QStringList {QStringLiteral("error cannot write ") + file};
+        }
+        return QStringList {QStringLiteral("ok")};
+    }
     static const QStringList kCommands {QStringLiteral("type"), QStringLiteral("check"), QStringLiteral("select"),
                                         QStringLiteral("press"), QStringLiteral("click-row"), QStringLiteral("get")};
     if (!kCommands.contains(command)) return std::nullopt;
