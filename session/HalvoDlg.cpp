@@ -293,12 +293,17 @@ void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
 namespace {
 
 // The names of the sound devices of one kind (0 playback, 1 capture), up to the first empty one.
-std::vector<std::string> SoundDeviceNames(int kind)
+std::vector<std::string> SoundDeviceNames(morvika::sound::ISoundBackend* running, int kind)
 {
     std::vector<std::string> names;
-    const auto backend = CHalvoVoice::ConnectSoundServer();
-    if (!backend) return names;
-    CDirectSoundDriverData list(*backend, kind);
+    // The main window's connection when there is one; before it, a connection of our own.
+    std::shared_ptr<morvika::sound::ISoundBackend> own;
+    if (running == nullptr) {
+        own = CHalvoVoice::ConnectSoundServer();
+        running = own.get();
+    }
+    if (running == nullptr) return names;
+    CDirectSoundDriverData list(*running, kind);
     list.GetSoundDriverGUID(nullptr);
     const SoundDriverEntry* table = list.GetTable();
     for (int i = 0; i < list.Count(); ++i) {
@@ -319,10 +324,15 @@ PropertyHost CHalvoDlg::MakePropertyHost(CHalvoApp& app, CHalvoDlg* main)
         for (const CameraRecord& record : EnumerateCameras()) entries.push_back({record.index, record.name});
         return entries;
     };
-    host.captureDevices = [] { return SoundDeviceNames(1); };
-    host.playbackDevices = [] { return SoundDeviceNames(0); };
+    host.captureDevices = [] { return SoundDeviceNames(nullptr, 1); };
+    host.playbackDevices = [] { return SoundDeviceNames(nullptr, 0); };
     if (main != nullptr) {
         QPointer<CHalvoDlg> window(main);
+        auto backend = [window]() -> morvika::sound::ISoundBackend* {
+            return window && window->m_pHub ? window->m_pHub->Voice().Backend() : nullptr;
+        };
+        host.captureDevices = [backend] { return SoundDeviceNames(backend(), 1); };
+        host.playbackDevices = [backend] { return SoundDeviceNames(backend(), 0); };
         host.switchCamera = [window](const std::string& name) {
             if (!window || window->m_pCamera == nullptr) return;
             window->m_pCamera->Stop();
