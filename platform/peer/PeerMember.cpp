@@ -41,6 +41,9 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
               m_hostLink->Start(
                   [this](CPeerConnection& l, const wire::FrameHeader& h,
                          std::span<const std::uint8_t> b) { return OnMemberFrame(l, h, b); },
+                  [this](CPeerConnection& l, wire::CMessageAssembler::Message* complete) {
+                    return OnMemberMessage(l, complete);
+                  },
                   [this](CPeerConnection& l, std::error_code e, bool clean) {
                     OnMemberLinkClosed(l, e, clean);
                   });
@@ -142,19 +145,6 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
       }
       return true;
     }
-    case wire::FrameType::Data: {
-      if (!m_connectDone) return false;
-      wire::CMessageAssembler::Message& message = link.m_received;
-      switch (link.m_assembler.Feed(header.flags, body, message)) {
-        case wire::CMessageAssembler::Status::Malformed: return false;
-        case wire::CMessageAssembler::Status::Incomplete: return true;
-        case wire::CMessageAssembler::Status::Complete: break;
-      }
-      ReceiveEvent event{message.envelope.from, message.payload.data(),
-                         static_cast<std::uint32_t>(message.payload.size())};
-      Emit(DPN_MSGID_RECEIVE, &event);
-      return true;
-    }
     case wire::FrameType::Terminate: {
       wire::Terminate terminate;
       if (!wire::DecodeTerminate(body, terminate)) return false;
@@ -170,6 +160,17 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
     default:
       return false;
   }
+}
+
+bool CPeerService::Impl::OnMemberMessage(CPeerConnection& link,
+                                         wire::CMessageAssembler::Message* complete) {
+  if (&link != m_hostLink.get() || !m_connectDone) return false;
+  if (complete) {
+    ReceiveEvent event{complete->envelope.from, complete->payload.data(),
+                       static_cast<std::uint32_t>(complete->payload.size())};
+    Emit(DPN_MSGID_RECEIVE, &event);
+  }
+  return true;
 }
 
 void CPeerService::Impl::OnMemberLinkClosed(CPeerConnection& link, std::error_code ec, bool) {

@@ -1,5 +1,7 @@
 #include "platform/peer/PeerServiceImpl.h"
 
+#include "platform/peer/PeerBuffers.h"
+
 #include <future>
 #include <random>
 
@@ -53,6 +55,7 @@ void CPeerService::Impl::Log(const std::string& line) {
 CPeerConnection::Limits CPeerService::Impl::LinkLimits() {
   CPeerConnection::Limits limits;
   limits.maxQueuedBytes = m_options.maxQueuedBytesPerLink;
+  limits.relayPauseBytes = std::min<std::size_t>(limits.maxQueuedBytes / 4, 4 * 1024 * 1024);
   limits.linkBitsPerSecond = m_options.linkBitsPerSecond;
   limits.droppedMessages = &m_droppedMessages;
   return limits;
@@ -221,7 +224,9 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
     if (!known) return DPNERR_INVALIDPLAYER;
   }
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  auto payload = std::make_shared<const Bytes>(bytes, bytes + size);
+  Bytes copy = TakeBuffer(size);
+  copy.assign(bytes, bytes + size);
+  auto payload = ShareBuffer(std::move(copy));
   std::optional<Clock::time_point> deadline;
   if (timeout.count() > 0) deadline = Clock::now() + timeout;
   const bool high = (flags & DPNSEND_PRIORITY_HIGH) != 0;

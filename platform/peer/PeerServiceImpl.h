@@ -77,7 +77,7 @@ class CPeerService::Impl {
   void Refuse(CPeerConnection& link, Result result, Bytes reply = {});
   void OnHostLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
   void RemoveMember(PlayerId id, std::uint32_t reason, bool terminate);
-  void Route(PlayerId from, wire::CMessageAssembler::Message& message);
+  void Route(CPeerConnection& source, wire::CMessageAssembler::Message& message);
   void QueueTo(PlayerId member, Bytes frame);
   void QueueToAllBut(PlayerId except, const Bytes& frame);
   void HostTick(Clock::time_point now);
@@ -87,6 +87,7 @@ class CPeerService::Impl {
   bool StillConnecting() const;
   bool OnMemberFrame(CPeerConnection& link, const wire::FrameHeader& header,
                      std::span<const std::uint8_t> body);
+  bool OnMemberMessage(CPeerConnection& link, wire::CMessageAssembler::Message* complete);
   void OnMemberLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
   void FailConnect(Result result, const Bytes& reply);
   void EndSession(Result result, std::uint32_t reason);
