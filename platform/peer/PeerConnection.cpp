@@ -18,9 +18,15 @@ namespace {
 constexpr int kNotSentLowWater = 32 * 1024;
 constexpr auto kFlushGrace = std::chrono::seconds(2);
 // Bulk bytes we let the kernel hold beyond one round trip's worth: at the link's rate, about
-// what a high-priority frame may have to wait behind them.
+// what a high-priority frame may have to wait behind them. Room is topped up every
+// kRoomPoll, so this must stay well above it for the link never to run dry.
 constexpr auto kKernelQueueTime = std::chrono::milliseconds(8);
 constexpr std::uint64_t kMinKernelBytes = 8 * 1024;
+// Until the link's rate is known.
+constexpr std::uint64_t kStartKernelBytes = 16 * 1024;
+// The rate is measured over spans of at least this long, so that a burst through a
+// shaper's bucket weighs little.
+constexpr auto kRateWindow = std::chrono::milliseconds(50);
 // Never fewer than this many full segments: a receiver acknowledges at once only after more
 // than one, so with less in flight every write would wait for a delayed acknowledgement
 // (40 ms or more), the rate the kernel measures would fall with it and never recover.
@@ -269,18 +275,33 @@ bool CPeerConnection::FillOne(std::size_t lowRoom) {
 
 // How many more bulk bytes the kernel may take now. On a slow link it would otherwise queue
 // far more than the link carries in a few milliseconds, and a high-priority frame written
-// next would wait behind all of it.
+// next would wait behind all of it (and behind what a shaper drops and the kernel resends).
 std::size_t CPeerConnection::BulkRoom() {
   LinkInfo info;
   if (!ReadLinkInfo(m_socket.native_handle(), info)) return SIZE_MAX;
-  const double rate = static_cast<double>(info.deliveryRate);
-  const double seconds = std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
-  const std::uint64_t budget =
-      std::max({kMinKernelBytes, kMinKernelSegments * info.mss, static_cast<std::uint64_t>(rate * seconds)});
-  const double chunk = rate * std::chrono::duration<double>(kChunkTime).count();
-  m_chunkSize = info.deliveryRate == 0
-                    ? wire::kChunkSize
-                    : std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
+  // The link's rate, measured from what it acknowledges while bulk waits here. The kernel's
+  // own estimate is no help: one burst through a shaper's bucket reads as gigabits.
+  const auto now = Clock::now();
+  if (!m_rateWindowOpen) {
+    m_rateWindowOpen = true;
+    m_rateWindowStart = now;
+    m_rateWindowAcked = info.bytesAcked;
+  } else if (now - m_rateWindowStart >= kRateWindow) {
+    const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
+    const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
+    if (sample > 0) m_bytesPerSecond = sample;
+    m_rateWindowStart = now;
+    m_rateWindowAcked = info.bytesAcked;
+  }
+  std::uint64_t budget = kStartKernelBytes;
+  m_chunkSize = wire::kChunkSize;
+  if (m_bytesPerSecond > 0) {
+    const double seconds = std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
+    budget = static_cast<std::uint64_t>(m_bytesPerSecond * seconds);
+    const double chunk = m_bytesPerSecond * std::chrono::duration<double>(kChunkTime).count();
+    m_chunkSize = std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
+  }
+  budget = std::max({budget, kMinKernelBytes, kMinKernelSegments * info.mss});
   return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
 }
 
@@ -288,6 +309,7 @@ void CPeerConnection::PumpWrites() {
   if (m_writing || m_closed) return;
   const bool urgent = !m_control.empty() || !m_queues[1].empty();
   const bool bulk = !m_queues[0].empty();
+  if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
   if (!urgent && !bulk) {
     if (m_closeAfterFlush) FinishFlush();
     return;

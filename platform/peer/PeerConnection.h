@@ -150,6 +150,10 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   bool m_writing = false;
   bool m_waitingForRoom = false;
   std::size_t m_chunkSize = wire::kChunkSize;  // for bulk, smaller on slow links
+  double m_bytesPerSecond = 0;                 // measured; 0 until known
+  bool m_rateWindowOpen = false;
+  Clock::time_point m_rateWindowStart{};
+  std::uint64_t m_rateWindowAcked = 0;
   Clock::time_point m_linkFree{};
 
   bool m_closed = false;
