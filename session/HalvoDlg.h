@@ -12,6 +12,7 @@
 #include "share/DlgConnect.h"
 
 class CChatDlg;
+class CSharesListDlg;
 class CCameraView;
 
 class CHalvoApp;
@@ -48,6 +49,7 @@ public:
 
     CHalvoHub& Hub() { return *m_pHub; }
     CChatDlg* Chat() { return m_pChat; }
+    CSharesListDlg* Shares() { return m_pShares; }
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
     QToolButton* ShareButton() { return m_pShareButton; }
@@ -81,6 +83,7 @@ private:
     void ShowAbout();
     void OpenHelpPage();
     void CreateCameraView();
+    void CreateSharesWindow();
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
@@ -91,6 +94,7 @@ private:
     QToolButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
     CChatDlg* m_pChat = nullptr;
+    CSharesListDlg* m_pShares = nullptr;
     QPointer<CDlgConnect> m_pApproval;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;

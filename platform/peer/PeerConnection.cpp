@@ -126,10 +126,12 @@ bool CPeerConnection::DispatchBuffered() {
       m_payloadLeft -= n;
       if (m_payloadLeft > 0) return true;
       m_payloadAt = nullptr;
-      if (m_assembler.End(m_payloadFlags, m_received) == wire::CMessageAssembler::Status::Complete &&
-          !m_closeAfterFlush && !m_onMessage(*this, &m_received)) {
-        return violation();
+      DataEvent event{DataStep::Chunk, m_payloadFlags, m_payloadSize, nullptr};
+      if (m_assembler.End(m_payloadFlags, m_received) == wire::CMessageAssembler::Status::Complete) {
+        event.step = DataStep::Complete;
+        event.message = &m_received;
       }
+      if (!m_closeAfterFlush && !m_onMessage(*this, event)) return violation();
       if (m_closed) return false;
       continue;
     }
@@ -144,7 +146,7 @@ bool CPeerConnection::DispatchBuffered() {
       const std::size_t envelopeSize = (header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0;
       const std::size_t head = std::min<std::size_t>(envelopeSize, header.bodySize);
       if (available < head) break;
-      if (!m_onMessage(*this, nullptr)) return violation();
+      if (!m_onMessage(*this, DataEvent{DataStep::Begin, header.flags, 0, nullptr})) return violation();
       if (m_closed) return false;
       std::span<std::uint8_t> payload;
       const std::span<const std::uint8_t> envelope(m_readBuffer.data() + m_readStart + wire::kHeaderSize, head);
@@ -154,7 +156,7 @@ bool CPeerConnection::DispatchBuffered() {
       }
       m_readStart += wire::kHeaderSize + head;
       m_payloadAt = payload.data();
-      m_payloadLeft = payload.size();
+      m_payloadLeft = m_payloadSize = payload.size();
       m_payloadFlags = header.flags;
       continue;
     }

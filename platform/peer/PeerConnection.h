@@ -40,10 +40,19 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   // Returns false when the frame breaks the protocol; the connection is then closed.
   using FrameHandler =
       std::function<bool(CPeerConnection&, const wire::FrameHeader&, std::span<const std::uint8_t>)>;
-  // Data frames are reassembled here, their payload read straight into the message. Called
-  // with null when a Data frame begins (false refuses it: Data may not come now), then with
-  // each complete message, which the handler may take the payload of.
-  using MessageHandler = std::function<bool(CPeerConnection&, wire::CMessageAssembler::Message*)>;
+  // Data frames are reassembled here, their payload read straight into the message. The
+  // handler hears of each Data frame three ways: Begin before it is read (false refuses it:
+  // Data may not come now), Chunk after a chunk that leaves its message incomplete (with
+  // the chunk's flags and payload size; for progress), Complete with each whole message,
+  // whose payload it may take.
+  enum class DataStep { Begin, Chunk, Complete };
+  struct DataEvent {
+    DataStep step = DataStep::Begin;
+    std::uint8_t flags = 0;
+    std::size_t chunkBytes = 0;
+    wire::CMessageAssembler::Message* message = nullptr;  // Complete only
+  };
+  using MessageHandler = std::function<bool(CPeerConnection&, const DataEvent&)>;
   // Called once when the link ends for any reason; `clean` for an orderly close by the peer.
   using CloseHandler = std::function<void(CPeerConnection&, std::error_code, bool clean)>;
 
@@ -127,6 +136,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   // The payload of the Data frame being read, in place in its message.
   std::uint8_t* m_payloadAt = nullptr;
   std::size_t m_payloadLeft = 0;
+  std::size_t m_payloadSize = 0;
   std::uint8_t m_payloadFlags = 0;
   bool m_scatterRead = false;
   std::array<asio::mutable_buffer, 2> m_readBuffers;

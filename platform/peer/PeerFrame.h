@@ -164,12 +164,12 @@ class CMessageAssembler {
   Status Begin(std::uint8_t flags, std::size_t bodySize, std::span<const std::uint8_t> envelope,
                std::span<std::uint8_t>& payload);
   Status End(std::uint8_t flags, Message& out);
-  // Bytes received so far of the message in progress at this priority, and its size.
-  std::size_t Received(bool high) const { return m_streams[high ? 1 : 0].payload.size(); }
-  std::size_t Expected(bool high) const { return m_streams[high ? 1 : 0].envelope.total; }
 
   // Memory held, in-progress messages and kept buffers together.
   std::size_t BufferedBytes() const;
+  // After Incomplete: the message that the frame with `flags` belongs to, so far.
+  const DataEnvelope& PartialEnvelope(std::uint8_t flags) const { return Of(flags).envelope; }
+  std::span<const std::uint8_t> PartialPayload(std::uint8_t flags) const { return Of(flags).payload; }
 
  private:
   static constexpr std::size_t kKeptCapacity = 2 * 1024 * 1024 + 64 * 1024;
@@ -179,6 +179,7 @@ class CMessageAssembler {
     Bytes payload;
   };
   Status Fail(Stream& s);
+  const Stream& Of(std::uint8_t flags) const { return m_streams[(flags & kFlagHigh) ? 1 : 0]; }
   Stream m_streams[2];
 };
 

@@ -22,12 +22,7 @@ void CPeerService::Impl::Accept() {
             [this](CPeerConnection& l, const wire::FrameHeader& h, std::span<const std::uint8_t> b) {
               return OnHostFrame(l, h, b);
             },
-            [this](CPeerConnection& l, wire::CMessageAssembler::Message* complete) {
-              // Data only from members; a joiner must wait until it has joined.
-              if (l.m_player == 0) return false;
-              if (complete) Route(l, *complete);
-              return true;
-            },
+            [this](CPeerConnection& l, const CPeerConnection::DataEvent& e) { return OnHostData(l, e); },
             [this](CPeerConnection& l, std::error_code e, bool clean) { OnHostLinkClosed(l, e, clean); });
       }
     }
@@ -118,6 +113,21 @@ void CPeerService::Impl::Decide(std::shared_ptr<CPeerConnection> link, wire::Hel
                     reply = std::move(reply)]() mutable {
     OnDecided(std::move(link), std::move(hello), result, std::move(reply));
   });
+}
+
+bool CPeerService::Impl::OnHostData(CPeerConnection& link, const CPeerConnection::DataEvent& e) {
+  if (link.m_player == 0) return false;  // a joiner must wait until it has joined
+  if (e.step == CPeerConnection::DataStep::Complete) {
+    if (e.message->envelope.to == LocalPlayer()) {
+      ReportProgress(link.m_player, e.message->payload, e.message->envelope.total, e.chunkBytes);
+    }
+    Route(link, *e.message);
+  } else if (e.step == CPeerConnection::DataStep::Chunk &&
+             link.m_assembler.PartialEnvelope(e.flags).to == LocalPlayer()) {
+    ReportProgress(link.m_player, link.m_assembler.PartialPayload(e.flags),
+                   link.m_assembler.PartialEnvelope(e.flags).total, e.chunkBytes);
+  }
+  return true;
 }
 
 void CPeerService::Impl::OnDecided(std::shared_ptr<CPeerConnection> link, wire::Hello hello,

@@ -41,8 +41,8 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
               m_hostLink->Start(
                   [this](CPeerConnection& l, const wire::FrameHeader& h,
                          std::span<const std::uint8_t> b) { return OnMemberFrame(l, h, b); },
-                  [this](CPeerConnection& l, wire::CMessageAssembler::Message* complete) {
-                    return OnMemberMessage(l, complete);
+                  [this](CPeerConnection& l, const CPeerConnection::DataEvent& e) {
+                    return OnMemberData(l, e);
                   },
                   [this](CPeerConnection& l, std::error_code e, bool clean) {
                     OnMemberLinkClosed(l, e, clean);
@@ -162,13 +162,16 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
   }
 }
 
-bool CPeerService::Impl::OnMemberMessage(CPeerConnection& link,
-                                         wire::CMessageAssembler::Message* complete) {
+bool CPeerService::Impl::OnMemberData(CPeerConnection& link, const CPeerConnection::DataEvent& e) {
   if (&link != m_hostLink.get() || !m_connectDone) return false;
-  if (complete) {
-    ReceiveEvent event{complete->envelope.from, complete->payload.data(),
-                       static_cast<std::uint32_t>(complete->payload.size())};
+  if (e.step == CPeerConnection::DataStep::Complete) {
+    const wire::CMessageAssembler::Message& m = *e.message;
+    ReportProgress(m.envelope.from, m.payload, m.envelope.total, e.chunkBytes);
+    ReceiveEvent event{m.envelope.from, m.payload.data(), static_cast<std::uint32_t>(m.payload.size())};
     Emit(DPN_MSGID_RECEIVE, &event);
+  } else if (e.step == CPeerConnection::DataStep::Chunk) {
+    ReportProgress(link.m_assembler.PartialEnvelope(e.flags).from, link.m_assembler.PartialPayload(e.flags),
+                   link.m_assembler.PartialEnvelope(e.flags).total, e.chunkBytes);
   }
   return true;
 }

@@ -272,6 +272,14 @@ void CPeerService::Impl::SendOut(PlayerId to, std::shared_ptr<const Bytes> paylo
   }
 }
 
+void CPeerService::Impl::ReportProgress(PlayerId from, std::span<const std::uint8_t> got,
+                                        std::uint32_t total, std::size_t added) {
+  constexpr std::size_t step = ReceiveProgressEvent::kProgressStep;
+  if (total <= step || added > got.size() || got.size() / step == (got.size() - added) / step) return;
+  ReceiveProgressEvent event{from, got.data(), static_cast<std::uint32_t>(got.size()), total};
+  Emit(DPN_MSGID_RECEIVE_PROGRESS, &event);
+}
+
 void CPeerService::Impl::DeliverLocal(PlayerId from, std::shared_ptr<const Bytes> payload) {
   ReceiveEvent event{from, payload->data(), static_cast<std::uint32_t>(payload->size())};
   Emit(DPN_MSGID_RECEIVE, &event);
