@@ -1,30 +1,36 @@
 #include "session/HalvoDlg.h"
 
 #include <QApplication>
+#include <cstring>
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSystemTrayIcon>
-#include <QToolButton>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QWhatsThis>
+#include <QMouseEvent>
+#include <QPainter>
 
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "app/Version.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
+#include "share/DiskTop.h"
+#include "share/HelpDlg.h"
+#include "share/LoginDlg.h"
 #include "share/SharesListDlg.h"
+#include "ui/BmpButton.h"
+#include "ui/DialogRegistry.h"
+#include "ui/DlgMorvika.h"
+#include "video/CameraDevices.h"
 #include "video/CameraView.h"
 #include "video/UserWndObject.h"
 
@@ -43,25 +49,6 @@ QRect ToQRect(const WindowRect& r)
 WindowRect ToWindowRect(const QRect& r)
 {
     return WindowRect {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
-}
-
-// The four looks of a button strip (disabled, pressed, normal, hot) as one icon.
-QIcon StripIcon(const QString& path)
-{
-    QImage strip(path);
-    QIcon icon;
-    if (strip.isNull() || strip.width() < 4) return icon;
-    const int w = strip.width() / 4;
-    auto frame = [&](int look) {
-        QPixmap pixmap = QPixmap::fromImage(strip.copy(look * w, 0, w, strip.height()));
-        pixmap.setMask(pixmap.createMaskFromColor(QColor(198, 218, 135)));
-        return pixmap;
-    };
-    icon.addPixmap(frame(2), QIcon::Normal);
-    icon.addPixmap(frame(3), QIcon::Active);
-    icon.addPixmap(frame(1), QIcon::Selected);
-    icon.addPixmap(frame(0), QIcon::Disabled);
-    return icon;
 }
 
 // A user window as the hub owns it; destroying it removes the widget.
@@ -135,6 +122,7 @@ CHalvoDlg::~CHalvoDlg()
 void CHalvoDlg::OnInitDialog()
 {
     const QString assets = FromUtf8(m_app.GetAssetsFolder());
+    CDlgMorvika::SetDefaultAssetsFolder(assets);
     setWindowIcon(QIcon(assets + QStringLiteral("Pictures/Standard/Icon/Morvika.ico")));
 
     QRect rect = ToQRect(m_app.GetMainPosition());
@@ -149,6 +137,7 @@ void CHalvoDlg::OnInitDialog()
     palette.setColor(QPalette::Window, QColor(0xC6, 0xDA, 0x87));  // 8903366 as a colour reference
     setPalette(palette);
     setAutoFillBackground(true);
+    m_grip = QPixmap(assets + QStringLiteral("Pictures/Standard/Frame/Resize.bmp"));
 
     m_pClient = new QWidget(this);
     m_pClient->setObjectName(QStringLiteral("userArea"));
@@ -180,15 +169,15 @@ void CHalvoDlg::OnInitDialog()
         {1035, "ButtonHelp.bmp", "ボタンをクリックするとその説明を表示します"},
     };
     for (const auto& def : defs) {
-        QToolButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
+        CBmpButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
         tools->addWidget(button);
         switch (def.id) {
-        case 1031: connect(button, &QToolButton::clicked, this, [this] { ShowMain(0); }); break;
-        case 1032: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
-        case 1036: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnChatButton); break;
-        case 1037: connect(button, &QToolButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
+        case 1031: connect(button, &CBmpButton::clicked, this, [this] { ShowMain(0); }); break;
+        case 1032: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
+        case 1036: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnChatButton); break;
+        case 1037: connect(button, &CBmpButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
         case 1062: m_pShareButton = button; break;
-        case 1035: connect(button, &QToolButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); }); break;
+        case 1035: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::EnterHelpMode); break;
         default: break;
         }
     }
@@ -220,14 +209,13 @@ void CHalvoDlg::OnInitDialog()
     Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
 }
 
-QToolButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
+CBmpButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
 {
-    auto* button = new QToolButton(this);
-    button->setObjectName(QStringLiteral("button%1").arg(id));
-    button->setAutoRaise(true);
-    button->setIcon(StripIcon(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Button/") +
-                              QString::fromLatin1(picture)));
-    button->setIconSize(QSize(32, 32));
+    auto* button = new CBmpButton(this);
+    button->LoadBitmapFile(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Button/") +
+                           QString::fromLatin1(picture));
+    button->Create(this, id, 0, 0, -1);
+    button->setFixedSize(button->FrameSize());
     button->setToolTip(help);
     button->setWhatsThis(help);
     return button;
@@ -295,12 +283,162 @@ void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     menu.addAction(QStringLiteral("ウインドウをタイル状に整列"), this, &CHalvoDlg::ArrangeUserWindows);
     menu.addAction(QStringLiteral("バージョン情報"), this, &CHalvoDlg::ShowAbout);
-    QAction* properties = menu.addAction(QStringLiteral("プロパティ"));
-    properties->setEnabled(false);  // the settings sheet joins later
+    menu.addAction(QStringLiteral("プロパティ"), this, &CHalvoDlg::OpenSettings);
     menu.addAction(QStringLiteral("ソラネムについて"), this, &CHalvoDlg::OpenHelpPage);
     menu.addSeparator();
     menu.addAction(QStringLiteral("終了"), this, [this] { ConfirmExit(); });
     menu.exec(event->globalPos());
+}
+
+namespace {
+
+// The names of the sound devices of one kind (0 playback, 1 capture), up to the first empty one.
+std::vector<std::string> SoundDeviceNames(morvika::sound::ISoundBackend* running, int kind)
+{
+    std::vector<std::string> names;
+    // The main window's connection when there is one; before it, a connection of our own.
+    std::shared_ptr<morvika::sound::ISoundBackend> own;
+    if (running == nullptr) {
+        own = CHalvoVoice::ConnectSoundServer();
+        running = own.get();
+    }
+    if (running == nullptr) return names;
+    CDirectSoundDriverData list(*running, kind);
+    list.GetSoundDriverGUID(nullptr);
+    const SoundDriverEntry* table = list.GetTable();
+    for (int i = 0; i < list.Count(); ++i) {
+        const char* description = table[i].description;
+        names.emplace_back(description, strnlen(description, sizeof table[i].description));
+    }
+    return names;
+}
+
+}  // namespace
+
+PropertyHost CHalvoDlg::MakePropertyHost(CHalvoApp& app, CHalvoDlg* main)
+{
+    PropertyHost host;
+    host.app = &app;
+    host.cameras = [] {
+        std::vector<CameraEntry> entries;
+        for (const CameraRecord& record : EnumerateCameras()) entries.push_back({record.index, record.name});
+        return entries;
+    };
+    host.captureDevices = [] { return SoundDeviceNames(nullptr, 1); };
+    host.playbackDevices = [] { return SoundDeviceNames(nullptr, 0); };
+    if (main != nullptr) {
+        QPointer<CHalvoDlg> window(main);
+        auto backend = [window]() -> morvika::sound::ISoundBackend* {
+            return window && window->m_pHub ? window->m_pHub->Voice().Backend() : nullptr;
+        };
+        host.captureDevices = [backend] { return SoundDeviceNames(backend(), 1); };
+        host.playbackDevices = [backend] { return SoundDeviceNames(backend(), 0); };
+        host.switchCamera = [window](const std::string& name) {
+            if (!window || window->m_pCamera == nullptr) return;
+            window->m_pCamera->Stop();
+            window->m_pCamera->Teardown();
+            window->m_pCamera->SetDeviceName(name);
+            window->m_pCamera->Run();
+        };
+        host.userNameChanged = [window](const std::string& name) {
+            if (window && window->m_pHub && window->m_pHub->View()) window->m_pHub->View()->SetUserName(name);
+        };
+        host.applyTopmost = [window](bool topmost) {
+            if (!window) return;
+            const bool visible = window->isVisible();
+            window->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+            if (visible) window->show();  // changing the flags hides a window
+        };
+    }
+    return host;
+}
+
+void CHalvoDlg::RunSetupWizard(CHalvoApp& app)
+{
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance()  MainProperty Start \n");
+    {
+        CMainPropertySeet wizard(MakePropertyHost(app, nullptr), true, FromUtf8(app.GetAssetsFolder()));
+        wizard.exec();
+    }
+    // Once per user, finished or cancelled.
+    app.SetInitState(1);
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance()  MainProperty End \n");
+}
+
+void CHalvoDlg::OpenSettings()
+{
+    CMainPropertySeet sheet(MakePropertyHost(m_app, this), false, FromUtf8(m_app.GetAssetsFolder()), this);
+    sheet.exec();
+}
+
+QRect CHalvoDlg::GripRect() const
+{
+    return QRect(width() - 12, height() - 12, 12, 12);
+}
+
+void CHalvoDlg::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!m_grip.isNull()) painter.drawPixmap(GripRect().topLeft(), m_grip);
+}
+
+void CHalvoDlg::EnterHelpMode()
+{
+    m_bHelpMode = true;
+    grabMouse(Qt::WhatsThisCursor);
+}
+
+QWidget* CHalvoDlg::ShowHelp(QWidget* control, const QPoint& globalPos)
+{
+    m_bHelpMode = false;
+    releaseMouse();
+    for (QWidget* w = control; w != nullptr && w != this; w = w->parentWidget()) {
+        if (w->whatsThis().isEmpty()) continue;
+        auto* help = new CHelpDlg(w->whatsThis(), this);
+        help->move(globalPos + QPoint(8, 8));
+        help->show();
+        return help;
+    }
+    return nullptr;
+}
+
+void CHalvoDlg::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint global = event->globalPosition().toPoint();
+    if (m_bHelpMode) {
+        QWidget* target = childAt(mapFromGlobal(global));
+        ShowHelp(target, global);
+        return;
+    }
+    if (event->button() == Qt::LeftButton && GripRect().contains(event->position().toPoint())) {
+        RunResizeTool();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CHalvoDlg::RunResizeTool(const QPoint* dragTo)
+{
+    const QPoint topLeft = frameGeometry().topLeft();
+    auto peers = [this] {
+        std::vector<WindowRect> rects;
+        for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->isHidden()) continue;
+            const QRect r(window->mapToGlobal(QPoint(0, 0)), window->size());
+            rects.push_back({r.left(), r.top(), r.right() + 1, r.bottom() + 1});
+        }
+        return rects;
+    };
+    CDiskTop tool(topLeft, peers, this);
+    if (dragTo != nullptr) {
+        const QPoint to = *dragTo;
+        QTimer::singleShot(0, &tool, [&tool, to] { tool.Drag(to); });
+    }
+    if (tool.exec() != QDialog::Accepted) return;
+    const QPoint bottomRight = tool.BottomRight();
+    // The frame's size becomes the window's outer size.
+    const QSize frameExtra = frameGeometry().size() - size();
+    resize(bottomRight.x() - topLeft.x() - frameExtra.width(), bottomRight.y() - topLeft.y() - frameExtra.height());
 }
 
 void CHalvoDlg::ShowAbout()
@@ -341,27 +479,10 @@ void CHalvoDlg::ArrangeUserWindows()
 
 void CHalvoDlg::OnLoginButton()
 {
-    // A plain connect dialog until the address book's login dialog exists.
-    QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("ログイン"));
-    auto* address = new QLineEdit(&dialog);
-    auto* password = new QLineEdit(&dialog);
-    password->setEchoMode(QLineEdit::Password);
-    auto* comment = new QLineEdit(&dialog);
-    auto* form = new QFormLayout(&dialog);
-    form->addRow(QStringLiteral("アドレス"), address);
-    form->addRow(QStringLiteral("パスワード"), password);
-    form->addRow(QStringLiteral("コメント"), comment);
-    auto* buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QStringLiteral("接続"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
-    form->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    CLoginDlg dialog(m_app, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    const std::string target = address->text().trimmed().toStdString();
-    if (target.empty()) return;
-    m_pHub->View()->ConnectTo(target, password->text().toStdString(), comment->text().toStdString());
+    if (dialog.Address().empty()) return;  // nothing to connect to
+    m_pHub->View()->ConnectTo(dialog.Address(), dialog.Password(), dialog.Comment());
 }
 
 void CHalvoDlg::OnChatButton()
@@ -451,6 +572,7 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->SetLocked(true);
     m_pCamera->setWhatsThis(QStringLiteral("クリックするとカメラ映像の送信を止めたり再開したりします"));
     m_pCamera->setToolTip(m_pCamera->whatsThis());
+    DialogRegistry::SetControlId(m_pCamera, CCameraView::kControlId);
     m_pCamera->SetDeviceName(m_app.GetCameraName());
     m_pCamera->show();
     m_pCamera->Run();

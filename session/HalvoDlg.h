@@ -10,6 +10,7 @@
 
 #include "session/HalvoHub.h"
 #include "share/DlgConnect.h"
+#include "share/MainPropertySeet.h"
 
 class CChatDlg;
 class CSharesListDlg;
@@ -18,7 +19,7 @@ class CCameraView;
 class CHalvoApp;
 class QMenu;
 class QSystemTrayIcon;
-class QToolButton;
+class CBmpButton;
 
 struct MainWindowOptions {
     std::uint16_t port = 7066;
@@ -46,13 +47,28 @@ public:
     // Leaves without asking (the control channel's quit).
     void ExitWithoutAsking();
     void ArrangeUserWindows();
+    // Help mode: the next click on a control shows its help text.
+    void EnterHelpMode();
+    // The help pop-up of a control (or of the nearest parent that has a text); null when none.
+    QWidget* ShowHelp(QWidget* control, const QPoint& globalPos);
+    // The resize tool from the grip; with a point, the drag ends there at once.
+    void RunResizeTool(const QPoint* dragTo = nullptr);
+    QRect GripRect() const;
+    // The main menu's プロパティ: the two-page settings sheet.
+    void OpenSettings();
+    // The first-start wizard, run before the main window exists.
+    static void RunSetupWizard(CHalvoApp& app);
+    // What the settings pages need; main is null before the main window exists.
+    static PropertyHost MakePropertyHost(CHalvoApp& app, CHalvoDlg* main);
 
     CHalvoHub& Hub() { return *m_pHub; }
+    // Whether OnInitDialog has built the window (the control channel starts before it).
+    bool IsReady() const { return m_pHub != nullptr; }
     CChatDlg* Chat() { return m_pChat; }
     CSharesListDlg* Shares() { return m_pShares; }
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
-    QToolButton* ShareButton() { return m_pShareButton; }
+    CBmpButton* ShareButton() { return m_pShareButton; }
     CCameraView* Camera() { return m_pCamera; }
 
     // Receives one line per notable event for the control channel.
@@ -74,9 +90,11 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-    QToolButton* AddButton(int id, const char* picture, const QString& help);
+    CBmpButton* AddButton(int id, const char* picture, const QString& help);
     void OnLoginButton();
     void OnChatButton();
     void CreateTrayIcon();
@@ -91,7 +109,7 @@ private:
     MainWindowOptions m_options;
     std::unique_ptr<CHalvoHub> m_pHub;
     QWidget* m_pClient = nullptr;
-    QToolButton* m_pShareButton = nullptr;
+    CBmpButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
     CChatDlg* m_pChat = nullptr;
     CSharesListDlg* m_pShares = nullptr;
@@ -101,5 +119,7 @@ private:
     bool m_bHidden = false;
     bool m_bShowAsHide = false;  // started minimised and not shown yet
     bool m_bClosing = false;
+    bool m_bHelpMode = false;
+    QPixmap m_grip;
     std::function<void(const QString&)> m_eventSink;
 };
