@@ -59,7 +59,7 @@ class Instance:
         # The devices in the settings file (texts are plain strings there); callers are
         # approved through the control channel.
         with open(os.path.join(profile, "Morvika.conf"), "w", encoding="utf-8") as conf:
-            conf.write(f"[Device]\nCapture={capture}\nSound={sound}\nNonVoice=0\n")
+            conf.write(f"[Device]\nCapture={capture}\nSound={sound}\nNonVoice=0\n\n[MAIN]\nINIT=1\n")
         self.profile = profile
         self.lines = queue.Queue()
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")

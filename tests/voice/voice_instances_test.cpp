@@ -190,6 +190,7 @@ void WriteProfile(const fs::path& profile, const std::string& user, const std::s
     fs::create_directories(profile);
     CHalvoApp app(AppPaths::ProfileSettingsFile(profile.string() + "/"));
     app.SetUserName(user);
+    app.SetInitState(1);  // no first-start wizard
     app.SetConnectCheck(0);  // accept callers without asking
     app.SetPassword("");
     app.SetCaptureDevice(capture);
