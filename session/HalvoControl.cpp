@@ -304,6 +304,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         QWidget* widget = which == QStringLiteral("main")       ? static_cast<QWidget*>(&m_dialog)
                           : which == QStringLiteral("chat")     ? static_cast<QWidget*>(m_dialog.Chat())
                           : which == QStringLiteral("approval") ? static_cast<QWidget*>(m_dialog.OpenApproval())
+                          : which == QStringLiteral("shares")   ? static_cast<QWidget*>(m_dialog.Shares())
                                                                 : DialogRegistry::Find(which);
         if (widget == nullptr || file.isEmpty()) return {QStringLiteral("error no such window or no file")};
         if (!widget->grab().save(file)) return {QStringLiteral("error cannot write ") + file};
