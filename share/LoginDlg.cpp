@@ -189,7 +189,11 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
             QPalette palette = tab->palette();
             palette.setColor(QPalette::Window, kBackground);
             tab->setPalette(palette);
-            connect(tab, &CTabWnd::activated, this, [this, row](int index) { m_activeTab[row] = index; });
+            // A click on a tab shows that tab's entries at once.
+            connect(tab, &CTabWnd::activated, this, [this, row](int index) {
+                m_activeTab[row] = index;
+                FillList();
+            });
             m_tabs[row][i] = tab;
         }
     }

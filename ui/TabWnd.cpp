@@ -103,7 +103,15 @@ void CTabWnd::paintEvent(QPaintEvent*)
 
 void CTabWnd::mousePressEvent(QMouseEvent* event)
 {
-    if (TabRect().contains(event->position().toPoint())) setFocus(Qt::MouseFocusReason);
+    if (TabRect().contains(event->position().toPoint())) {
+        setFocus(Qt::MouseFocusReason);
+        // An inactive window takes the focus later; the click brings the tab up now.
+        if (!hasFocus()) {
+            HostHere();
+            update();
+            emit activated(m_nIndex);
+        }
+    }
     QWidget::mousePressEvent(event);
 }
 
