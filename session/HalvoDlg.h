@@ -13,6 +13,8 @@
 
 class CChatDlg;
 class CCameraView;
+class CDlgMicTest;
+class CMicIconWnd;
 
 class CHalvoApp;
 class QMenu;
@@ -47,11 +49,26 @@ public:
     void ArrangeUserWindows();
 
     CHalvoHub& Hub() { return *m_pHub; }
+    CHalvoApp& App() { return m_app; }
     CChatDlg* Chat() { return m_pChat; }
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
     QToolButton* ShareButton() { return m_pShareButton; }
     CCameraView* Camera() { return m_pCamera; }
+
+    // The microphone icon: a left click toggles the mute bit of the voice settings, a right
+    // click opens the microphone settings on a copy and stores them on OK.
+    CMicIconWnd* MicIcon() { return m_pMicIcon; }
+    void OnMicIconLeftClick();
+    void OnMicIconRightClick();
+    bool IsMicMuted();
+    // The microphone settings dialog on a copy of the voice settings; on OK the copy becomes
+    // the session view's record and is stored. configure runs before the dialog is shown and
+    // may close it (the control channel drives it so); true when OK closed it.
+    bool RunMicControl(const std::function<void(class CMicControl&)>& configure);
+    // The microphone test, modal; the open one (or null) while it runs.
+    void RunMicTest();
+    CDlgMicTest* OpenMicTest();
 
     // Receives one line per notable event for the control channel.
     void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
@@ -81,6 +98,7 @@ private:
     void ShowAbout();
     void OpenHelpPage();
     void CreateCameraView();
+    void UpdateMicIcon();
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
@@ -92,6 +110,8 @@ private:
     CCameraView* m_pCamera = nullptr;
     CChatDlg* m_pChat = nullptr;
     QPointer<CDlgConnect> m_pApproval;
+    CMicIconWnd* m_pMicIcon = nullptr;
+    QPointer<CDlgMicTest> m_pMicTest;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;
     bool m_bHidden = false;
