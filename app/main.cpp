@@ -16,10 +16,14 @@
 #include "app/Log.h"
 #include "app/StartupOptions.h"
 #include "app/Version.h"
+#include "platform/sound/SoundThreadPriority.h"
 #include "session/HalvoControl.h"
 #include "session/HalvoDlg.h"
 
 namespace {
+
+// Ahead of ordinary programs, behind the system's own.
+constexpr int kRaisedNice = -10;
 
 std::string WithSlash(std::string folder)
 {
@@ -71,6 +75,10 @@ int main(int argc, char** argv)
     CInstanceLock lock;
     if (!lock.Acquire(LockFolder(*options, workingFolder))) return 0;  // another copy runs
 
+    // A higher priority for the whole program, as far as the system allows; the sound threads
+    // ask for more on their own.
+    const int priorityRefused = morvika::sound::RaiseProcessPriority(kRaisedNice);
+
     CHalvoApp app(profile ? AppPaths::ProfileSettingsFile(workingFolder) : AppPaths::DefaultSettingsFile());
     app.SetWorkingFolder(workingFolder);
     app.SetWorkAreaProvider([] {
@@ -85,6 +93,9 @@ int main(int argc, char** argv)
     SetLogFilePath(logPath);
 
     MORVIKA_LOG("LOG   CHalvoApp::InitInstance() Start\n");
+    if (priorityRefused != 0) {
+        MORVIKA_LOG("LOG   CHalvoApp::InitInstance() プロセスの優先度を上げられない %d\n", priorityRefused);
+    }
     GetVersion(true);
     GetFileVersion(true);
     app.DiscoverAddresses();

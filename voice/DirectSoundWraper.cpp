@@ -4,10 +4,22 @@
 #include <cstring>
 
 #include "app/Log.h"
+#include "platform/sound/SoundThreadPriority.h"
 
 namespace {
 constexpr std::uint32_t kMinBlockSize = 1024;
 constexpr std::uint32_t kNotifyPerSecond = 8;
+
+// A sound thread that wakes late leaves a gap or shifts the voice; one refusal is logged for
+// the whole program.
+void AskForRealtime()
+{
+    static std::atomic<bool> s_logged{false};
+    if (morvika::sound::RequestRealtimeForThisThread() == morvika::sound::RealtimeResult::Refused &&
+        !s_logged.exchange(true)) {
+        MORVIKA_LOG("LOG   CDirectSoundWraper::ThreadProc() リアルタイム優先度を得られないため通常の優先度で動作します\n");
+    }
+}
 }  // namespace
 
 CDirectSoundWraper::CDirectSoundWraper(ISoundBackend& backend, IWindowPoster* poster)
@@ -75,6 +87,7 @@ int CDirectSoundWraper::CreateThredProc()
 
 void CDirectSoundWraper::ThreadMain()
 {
+    AskForRealtime();
     AutoResetEvent* const events[3] = {m_hEvents[0].get(), m_hEvents[1].get(), m_hEvents[2].get()};
     for (bool running = true; running;) {
         switch (AutoResetEvent::WaitAny(events)) {

@@ -134,8 +134,24 @@ int CSoundPlay::SaveData(const VoiceMessageView& message)
         ++m_nPlayState;
     } else {
         m_PlayQueue.Push(CVoicePcmQueue::Entry(pcm, pcm + size));
+        WakeNearPlayCursor();
     }
     return 0;
+}
+
+void CSoundPlay::WakeNearPlayCursor()
+{
+    // A packet that arrives while less than a block of written sound is left need not wait for
+    // the next block's notification: the sound thread handles the wake-up like one, so every rule
+    // of the write still applies there. Further ahead, the notifications keep the pace, and a
+    // burst after a stalled link piles up for the overload rule.
+    std::uint32_t play = 0, write = 0;
+    if (m_pBuffer->GetCurrentPosition(&play, &write) != kSoundOk) return;
+    const std::uint32_t ring = m_dwBufferSize;
+    const std::uint32_t lastPlay = m_dwLastPlay.load();
+    const std::uint32_t dPlay = (play + ring - lastPlay) % ring;
+    const std::uint32_t dNext = (m_dwNextOffset.load() + ring - lastPlay) % ring;
+    if (dNext <= dPlay || dNext - dPlay < m_dwBlockSize) GetDataEvent()->Set();
 }
 
 int CSoundPlay::LockRing(std::uint32_t offset, std::uint32_t bytes, SoundRegion* first, SoundRegion* second)

@@ -59,6 +59,10 @@ private:
     int LockRing(std::uint32_t offset, std::uint32_t bytes, morvika::sound::SoundRegion* first,
                  morvika::sound::SoundRegion* second);
 
+    // GUI thread: wakes the sound thread when the write position is less than one block ahead
+    // of the play cursor (or behind it).
+    void WakeNearPlayCursor();
+
     CVoicePcmQueue m_PlayQueue;
     CVoiceJoinBuffer m_JoinBuffer;
     std::atomic<int> m_nPlayState{0};

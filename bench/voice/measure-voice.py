@@ -6,6 +6,14 @@ latency: instance A's microphone is a null sink into which tone bursts are playe
 recording's samples are put on this process's clock from the arrival times of its chunks, so
 the delay of every burst from A's microphone to B's speaker is measured on one clock.
 
+speech: speech (espeak-ng) is played into A's microphone; A's microphone and B's speaker (or,
+with --alone, A's own speaker: the loopback of a lone user) are recorded. voice_compare aligns
+B's recording once with A's microphone quantised as the codec does and reports the global
+correlation, the voiced 31 ms windows below 0.9 and the worst one, the slips and gaps with their
+times, and the mouth-to-ear delay. --busy N runs N busy processes alongside; --stall S stops A
+for S seconds in the middle of the speech (a stalled link followed by a burst) and reports the
+worst delay of the second after it.
+
 cpu: four instances (B, C, D joined to A), each microphone fed with speech in a loop, all
 talking at once; the CPU time of every process (and of the sound server) over a stretch.
 
@@ -16,6 +24,7 @@ import array
 import math
 import os
 import queue
+import signal
 import shutil
 import subprocess
 import sys
@@ -259,6 +268,130 @@ def measure_latency_session(args, work, sinks, session):
         keeper.wait()
 
 
+SPEECH = ("The quick brown fox jumps over the lazy dog. Seven friends talk across the city tonight, "
+          "and every word should arrive whole.")
+
+
+def busy_processes(count):
+    return [subprocess.Popen(["yes"], stdout=subprocess.DEVNULL) for _ in range(count)]
+
+
+def compare(args, work, mouth, ear):
+    """voice_compare's figures as a dict, its lines printed."""
+    mouth_raw, ear_raw = os.path.join(work, "mouth.raw"), os.path.join(work, "ear.raw")
+    write_raw(mouth_raw, mouth.samples)
+    write_raw(ear_raw, ear.samples)
+    out = subprocess.run([args.compare, mouth_raw, ear_raw], capture_output=True, text=True).stdout
+    figures = {}
+    for line in out.splitlines():
+        key, _, value = line.partition(" ")
+        figures.setdefault(key, value)
+        if key in ("slip", "gap"):
+            print("  " + line)
+    return figures
+
+
+def stall_delays(args, work, mouth, ear, resumed, stall):
+    """Delay of each loud 31 ms stretch spoken in the second after A resumed: its own best lag
+    in B's recording, looked for up to stall + 1.5 s."""
+    start = int((resumed - mouth.offset) * RATE)
+    out = subprocess.run([args.compare, os.path.join(work, "mouth.raw"), os.path.join(work, "ear.raw"), "7",
+                          str(start), str(RATE), str(int((stall + 1.5) * RATE))],
+                         capture_output=True, text=True).stdout
+    delays = []
+    for line in out.splitlines():
+        _, _, lag, corr = line.split()
+        if float(corr) > 0.8:
+            delays.append((ear.offset - mouth.offset + int(lag) / RATE) * 1000)
+    return delays
+
+
+def measure_speech(args, work):
+    results = []
+    for session in range(args.sessions):
+        session_sinks = Sinks()
+        busy = busy_processes(args.busy)
+        try:
+            results.append(measure_speech_session(args, os.path.join(work, f"sp{session}"), session_sinks, session))
+        finally:
+            for proc in busy:
+                proc.terminate()
+                proc.wait()
+            session_sinks.close()
+    delays = [r["mouth_to_ear_ms"] for r in results if "mouth_to_ear_ms" in r]
+    if delays:
+        summarise(delays, "speech mouth-to-ear")
+    worst_stall = [max(r["stall_delays"]) for r in results if r.get("stall_delays")]
+    if worst_stall:
+        print("stall: worst delay in the second after the stall %.0f ms (max over sessions)" % max(worst_stall))
+
+
+def measure_speech_session(args, work, sinks, session):
+    os.makedirs(work, exist_ok=True)
+    tag = f"mvxs{os.getpid()}s{session}"
+    a_mic, a_out, b_mic, b_out = (sinks.load(f"{tag}_{p}") for p in ("amic", "aout", "bmic", "bout"))
+    port = args.port + 40 + 2 * session
+    # Silence into A's microphone and into the speakers from the start: a null sink that starts
+    # from idle renders ahead, which a sound card does not.
+    keepers = [subprocess.Popen(["pacat", "--playback", "-d", sink, f"--rate={RATE}", "--channels=1",
+                                 "--format=s16le", "--raw", "/dev/zero"]) for sink in (a_mic, a_out, b_out)]
+    time.sleep(1.0)
+    spoken = os.path.join(work, "speech.wav")
+    subprocess.run(["espeak-ng", "-v", "en", "-s", "150", "-w", spoken, SPEECH], check=True)
+    a = Instance(args.binary, os.path.join(work, "a"), port, "Alice", source_description(a_mic + ".monitor"), a_out)
+    b = None if args.alone else Instance(args.binary, os.path.join(work, "b"), port + 1, "Bob",
+                                         source_description(b_mic + ".monitor"), b_out)
+    try:
+        a.wait("event ready")
+        if b:
+            b.wait("event ready")
+            b.send(f"connect 127.0.0.1:{port} - -")
+            a.approve_next()
+            wait_until(lambda: a.users() >= 2 and b.users() >= 2, 60, "the join")
+        mouth = TimedRecorder(a_mic + ".monitor")
+        ear = TimedRecorder((b_out if b else a_out) + ".monitor")
+        time.sleep(1.5)
+        player = subprocess.Popen(["paplay", "-d", a_mic, spoken])
+        resumed = None
+        if args.stall:
+            time.sleep(1.5)
+            os.kill(a.proc.pid, signal.SIGSTOP)
+            time.sleep(args.stall)
+            os.kill(a.proc.pid, signal.SIGCONT)
+            resumed = time.monotonic()
+        player.wait(timeout=120)
+        time.sleep(2.0)
+        mouth.stop()
+        ear.stop()
+        figures = compare(args, work, mouth, ear)
+        if "lag_samples" not in figures:
+            print(f"speech session {session + 1}: {figures.get('error', 'no comparison')}")
+            return {}
+        lag = int(figures["lag_samples"])
+        delay = (ear.offset - mouth.offset + lag / RATE) * 1000
+        print(f"speech session {session + 1}: correlation {float(figures['correlation']):.3f}, "
+              f"voiced windows below 0.9: {figures['windows_below_0.9']} of {figures['voiced_windows']}, "
+              f"worst window {figures['worst_window']}, slips {figures['slips']}, gaps {figures['gaps']}, "
+              f"mouth-to-ear {delay:.0f} ms")
+        if args.keep:
+            start = mouth.offset + int(figures["speech_start_samples"]) / RATE
+            print(f"  the speech starts at {start * 1000:.0f} ms of the monotonic clock (mouth), "
+                  f"times above count from there")
+        result = {"mouth_to_ear_ms": delay}
+        if resumed is not None:
+            result["stall_delays"] = stall_delays(args, work, mouth, ear, resumed, args.stall)
+            if result["stall_delays"]:
+                print("  after the stall: delays %s ms" % " ".join("%.0f" % d for d in result["stall_delays"]))
+        return result
+    finally:
+        a.quit()
+        if b:
+            b.quit()
+        for keeper in keepers:
+            keeper.terminate()
+            keeper.wait()
+
+
 def cpu_ticks(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
@@ -337,6 +470,11 @@ def main():
     parser.add_argument("--bursts", type=int, default=20, help="bursts per latency session")
     parser.add_argument("--sessions", type=int, default=6, help="latency sessions")
     parser.add_argument("--seconds", type=float, default=20)
+    parser.add_argument("--compare", help="the voice_compare program (default: next to the binary's build)")
+    parser.add_argument("--busy", type=int, default=0, help="busy processes alongside (speech)")
+    parser.add_argument("--alone", action="store_true", help="speech: A alone, its own loopback")
+    parser.add_argument("--stall", type=float, default=0, help="speech: stop A this many seconds mid-speech")
+    parser.add_argument("--keep", action="store_true", help="keep the recordings and profiles (path printed)")
     parser.add_argument("what", nargs="*", default=["latency", "cpu"])
     args = parser.parse_args()
     if not os.environ.get("PULSE_SERVER") and shutil.which("pactl") is None:
@@ -346,11 +484,19 @@ def main():
     try:
         if "latency" in args.what:
             measure_latency(args, work, sinks)
+        if "speech" in args.what:
+            if not args.compare:
+                args.compare = os.path.join(os.path.dirname(os.path.dirname(args.binary)), "bench", "voice",
+                                            "voice_compare")
+            measure_speech(args, work)
         if "cpu" in args.what:
             measure_cpu(args, work, sinks)
     finally:
         sinks.close()
-        shutil.rmtree(work, ignore_errors=True)
+        if args.keep:
+            print(f"kept: {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

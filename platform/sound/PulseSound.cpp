@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sound/SoundRing.h"
+#include "platform/sound/SoundThreadPriority.h"
 
 namespace morvika::sound {
 
@@ -85,7 +86,10 @@ public:
 
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.prebuf = static_cast<std::uint32_t>(-1);
+        // No prebuffering: when a request is answered late the server plays on by its own
+        // clock instead of stopping until it has a full buffer again, so the ring keeps its
+        // time and a late answer costs a dropout, not a shift of everything after it.
+        attr.prebuf = 0;
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
         const char* device = m_device.empty() ? nullptr : m_device.c_str();
         int rc = 0;
@@ -382,6 +386,13 @@ PulseSoundBackend::PulseSoundBackend()
         pa_threaded_mainloop_free(m_mainloop);
         m_mainloop = nullptr;
     }
+    if (m_mainloop == nullptr) return;
+    // The main loop's thread hands every stream its sound when the server asks; late, the
+    // server runs dry. It asks for the sound threads' scheduling from its own thread.
+    MainLoopLock lock(m_mainloop);
+    pa_mainloop_api_once(
+        pa_threaded_mainloop_get_api(m_mainloop), [](pa_mainloop_api*, void*) { RequestRealtimeForThisThread(); },
+        nullptr);
 }
 
 PulseSoundBackend::~PulseSoundBackend()

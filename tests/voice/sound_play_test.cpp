@@ -163,6 +163,42 @@ TEST_F(PlayTest, LateWritePositionJumpsToTheWriteCursor)
     EXPECT_EQ(RingSamples(13780, 2)[0], 300);
 }
 
+TEST_F(PlayTest, ArrivalNearThePlayCursorIsWrittenAtOnceAndABurstMeetsTheOverloadRule)
+{
+    StartSpurt();
+    AdvanceAndWait(*buffer, play, 3);  // the first notification: nothing queued, silence
+    ASSERT_EQ(play.NextOffset(), kBlock);
+
+    // Less than a block of sound left: the packet is written without waiting for a notification.
+    std::uint64_t handled = play.HandledEvents();
+    ASSERT_EQ(Save(300), 0);
+    ASSERT_TRUE(play.WaitHandledEvents(handled + 1, std::chrono::seconds(10)));
+    EXPECT_EQ(play.NextOffset(), kBlock + 1378);
+    EXPECT_EQ(RingSamples(kBlock, 2)[0], 300);
+
+    // More than a block ahead: the next one waits for the notification.
+    handled = play.HandledEvents();
+    ASSERT_EQ(Save(500), 0);
+    EXPECT_FALSE(play.WaitHandledEvents(handled + 1, std::chrono::milliseconds(200)));
+    EXPECT_EQ(play.QueuedCount(), 1u);
+    AdvanceAndWait(*buffer, play, kBlock);
+    EXPECT_EQ(play.NextOffset(), kBlock + 2 * 1378);
+    EXPECT_EQ(RingSamples(kBlock + 1378, 2)[0], 500);
+
+    // A stalled link: the cursor runs on to the end of the written sound, then twelve packets
+    // come at once. The first is written at once; the rest pile up, and the next notification
+    // plays only the newest, so the delay stays within a few blocks.
+    AdvanceAndWait(*buffer, play, 2 * 1378);
+    handled = play.HandledEvents();
+    for (int i = 1; i <= 12; ++i) ASSERT_EQ(Save(static_cast<std::int16_t>(100 * i)), 0);
+    ASSERT_TRUE(play.WaitHandledEvents(handled + 1, std::chrono::seconds(10)));
+    AdvanceAndWait(*buffer, play, kBlock);
+    EXPECT_EQ(play.QueuedCount(), 0u);
+    const std::uint32_t next = play.NextOffset();
+    EXPECT_EQ(RingSamples(next - 1378, 2)[0], 1200);
+    EXPECT_LE(next - (kBlock + 2 * 1378 + 3), 3 * kBlock) << "the burst was written in full";
+}
+
 TEST_F(PlayTest, VolumeAndSoftwareGain)
 {
     std::int32_t level = 1;

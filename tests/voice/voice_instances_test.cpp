@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "ProcessHarness.h"
-#include "SpeechAlignment.h"
+#include "bench/voice/SpeechAlignment.h"
 #include "app/AppPaths.h"
 #include "app/HalvoApp.h"
 #include "platform/sound/PulseSound.h"
