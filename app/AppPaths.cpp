@@ -53,6 +53,11 @@ std::string ProfileSettingsFile(const std::string& profileDir)
     return WithSlash(profileDir) + "Morvika.conf";
 }
 
+std::string DefaultTempFolder()
+{
+    return WithSlash(XdgDir("XDG_CACHE_HOME", ".cache"));
+}
+
 std::string DefaultWorkingFolder()
 {
     return XdgDir("XDG_DATA_HOME", ".local/share") + "/OSKEL/Morvika/";

@@ -14,6 +14,10 @@ std::string ProfileSettingsFile(const std::string& profileDir);
 // $XDG_DATA_HOME/OSKEL/Morvika/ with a trailing "/"; not created here.
 std::string DefaultWorkingFolder();
 
+// The per-user temporary folder with a trailing "/": $XDG_CACHE_HOME (~/.cache), which no
+// other user can write; not created here.
+std::string DefaultTempFolder();
+
 // The installed assets folder with a trailing "/": $MORVIKA_ASSETS_DIR when set, otherwise the
 // first "share/morvika/" found beside the executable or above it (an installed prefix, or the
 // build tree, which copies the assets to <build>/share/morvika/). Empty when none is found.

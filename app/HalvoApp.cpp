@@ -22,7 +22,8 @@ std::string WithSlash(std::string folder)
 CHalvoApp::CHalvoApp(std::string settingsFile)
     : m_strSettingsFile(std::move(settingsFile)),
       m_strWorkingFolder(AppPaths::DefaultWorkingFolder()),
-      m_strAssetsFolder(AppPaths::AssetsFolder())
+      m_strAssetsFolder(AppPaths::AssetsFolder()),
+      m_strTempFolder(AppPaths::DefaultTempFolder())
 {
 }
 

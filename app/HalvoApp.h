@@ -35,6 +35,10 @@ public:
     const std::string& GetWorkingFolder() const { return m_strWorkingFolder; }
     void SetWorkingFolder(const std::string& folder);
 
+    // The per-user temporary folder (local copies of shared files), with a trailing "/".
+    const std::string& GetTempFolder() const { return m_strTempFolder; }
+    void SetTempFolder(const std::string& folder) { m_strTempFolder = folder; }
+
     // The read-only assets (pictures, sounds, help), with a trailing "/".
     const std::string& GetAssetsFolder() const { return m_strAssetsFolder; }
     void SetAssetsFolder(const std::string& folder);
@@ -118,6 +122,7 @@ private:
     std::string m_strSettingsFile;
     std::string m_strWorkingFolder;
     std::string m_strAssetsFolder;
+    std::string m_strTempFolder;
     std::string m_strHostName;
     std::string m_strIPAddress;
     std::string m_strGatewayAddress;

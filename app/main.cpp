@@ -81,6 +81,7 @@ int main(int argc, char** argv)
 
     CHalvoApp app(profile ? AppPaths::ProfileSettingsFile(workingFolder) : AppPaths::DefaultSettingsFile());
     app.SetWorkingFolder(workingFolder);
+    app.SetTempFolder(profile ? workingFolder + "cache/" : AppPaths::DefaultTempFolder());
     app.SetWorkAreaProvider([] {
         const QScreen* screen = QGuiApplication::primaryScreen();
         if (screen == nullptr) return CHalvoApp::kFallbackWorkArea;

@@ -6,6 +6,7 @@
 
 #include "app/Log.h"
 #include "app/StartupOptions.h"
+#include "session/ByteOrder.h"
 #include "session/PeerMessage.h"
 #include "session/WindowMessages.h"
 
@@ -214,6 +215,14 @@ peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
     case peer::DPN_MSGID_RECEIVE:
         OnReceive(*static_cast<const peer::ReceiveEvent*>(event));
         return 0;
+    case peer::DPN_MSGID_RECEIVE_PROGRESS: {
+        const auto& progress = *static_cast<const peer::ReceiveProgressEvent*>(event);
+        std::uint32_t kind = 0;
+        if (progress.received >= 8) kind = morvika::wire::LoadU32(static_cast<const std::uint8_t*>(progress.data) + 4);
+        PostMessage(m_hWnd, WM_RECEIVE_PROGRESS, kind,
+                    static_cast<LPARAM>(std::uint64_t{progress.received} | std::uint64_t{progress.total} << 32));
+        return 0;
+    }
     case peer::DPN_MSGID_RETURN_BUFFER: {
         const auto& returned = *static_cast<const peer::ReturnBufferEvent*>(event);
         delete static_cast<std::uint32_t*>(returned.buffer);

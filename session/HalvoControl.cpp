@@ -18,6 +18,8 @@
 #include "session/HalvoDlg.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
+#include "share/FtpStat.h"
+#include "share/SharesListDlg.h"
 #include "video/CameraView.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
@@ -90,6 +92,76 @@ void CHalvoControl::OnReadable()
         if (line.isEmpty()) continue;
         for (const QString& answer : Execute(line)) Write(answer);
     }
+}
+
+std::optional<QStringList> CHalvoControl::Shares(const QString& command, const QStringList& parts)
+{
+    CSharesListDlg* shares = m_dialog.Shares();
+    if (shares == nullptr) return QStringList {QStringLiteral("error no shared files window")};
+    auto rest = [&](int from) { return parts.mid(from).join(QLatin1Char(' ')); };
+    if (command == QStringLiteral("shares")) {
+        QStringList out;
+        CSharesDataList copy(shares->Exchange().List());
+        CSharesData r;
+        while (copy.PopFront(r)) {
+            const std::string& virtualPath = r.GetFileVirtualPath();
+            out << QStringLiteral("share %1 %2 %3 %4 %5 %6 %7")
+                       .arg(Hex(r.GetUserId()), Hex(r.GetGroupId()))
+                       .arg(r.GetAvailable())
+                       .arg(r.GetFileSize())
+                       .arg(QString::fromUtf8(r.GetUserName().c_str()), QString::fromUtf8(r.GetFileName().c_str()),
+                            virtualPath.empty() ? QStringLiteral("-") : QString::fromUtf8(virtualPath.c_str()));
+        }
+        out << QStringLiteral("end");
+        return out;
+    }
+    if (command == QStringLiteral("share-add")) {
+        const QString path = rest(1);
+        // The window skips what cannot be offered without a word; the channel tells.
+        CSharesData probe;
+        const bool offerable = probe.Init(path.toStdString(), CUserInformation()) == 0 && probe.GetAvailable() == 1;
+        shares->AddFiles({path});  // as a drop of that one file
+        return QStringList {offerable ? QStringLiteral("ok") : QStringLiteral("error not offered")};
+    }
+    if (command == QStringLiteral("share-delete")) {
+        if (!shares->SelectByName(rest(1))) return QStringList {QStringLiteral("error no such file")};
+        shares->OnDelete();
+        return QStringList {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("share-cancel")) {
+        CFtpStat* wait = shares->WaitDialog();
+        if (wait == nullptr || !wait->IsWaiting()) return QStringList {QStringLiteral("error no download")};
+        wait->reject();
+        return QStringList {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("share-save") || command == QStringLiteral("share-open")) {
+        const bool save = command == QStringLiteral("share-save");
+        const QString name = Arg(parts, 1);
+        const QString destination = rest(2);
+        if (name.isEmpty() || (save && destination.isEmpty())) return QStringList {QStringLiteral("error %1 needs a name").arg(command)};
+        if (!shares->SelectByName(name)) return QStringList {QStringLiteral("error no such file")};
+        // Run from the event loop, not from inside this read: the wait dialog's loop must
+        // still read commands (share-cancel). The answer comes when the item is done.
+        QTimer::singleShot(0, shares, [this, shares, save, destination] {
+            QString answer = QStringLiteral("error nothing done");
+            shares->onItemDone = [&answer](const QString&, const QString& path, bool cancelled) {
+                answer = cancelled ? QStringLiteral("error cancel")
+                         : path.isEmpty() ? QStringLiteral("error no copy")
+                                          : QStringLiteral("ok ") + path;
+            };
+            if (save) {
+                shares->AnswerNextSave(destination);
+                shares->OnSave();
+            } else {
+                shares->OnOpen();
+            }
+            shares->AnswerNextSave(std::nullopt);
+            shares->onItemDone = nullptr;
+            Write(answer);
+        });
+        return QStringList {};
+    }
+    return std::nullopt;
 }
 
 QStringList CHalvoControl::Execute(const QString& line)
@@ -316,6 +388,9 @@ QStringList CHalvoControl::Execute(const QString& line)
         };
         test->OnSilenceButton();
         return {};  // answered when the measurement ends
+    }
+    if (command.startsWith(QStringLiteral("share"))) {
+        if (auto answer = Shares(command, parts)) return *answer;
     }
     if (command == QStringLiteral("quit")) {
         QTimer::singleShot(0, &m_dialog, [this] { m_dialog.ExitWithoutAsking(); });

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <string>
 
 class CHalvoDlg;
@@ -22,6 +23,8 @@ public:
 
 private:
     void OnReadable();
+    // The shared files commands; nullopt for a command that is not one of them.
+    std::optional<QStringList> Shares(const QString& command, const QStringList& parts);
 
     CHalvoDlg& m_dialog;
     int m_fd;

@@ -26,6 +26,7 @@
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
 #include "session/MicIconWnd.h"
+#include "share/SharesListDlg.h"
 #include "video/CameraView.h"
 #include "video/UserWndObject.h"
 #include "voice/DlgMicTest.h"
@@ -127,10 +128,13 @@ CHalvoDlg::~CHalvoDlg()
     // The camera goes before the hub its frames are handed to.
     delete m_pCamera;
     m_pCamera = nullptr;
+    if (m_pShares) m_pShares->CloseTransfers();
     // The session view goes first: it closes both sessions while the windows still exist.
     m_pHub.reset();
     delete m_pChat;
     m_pChat = nullptr;
+    delete m_pShares;
+    m_pShares = nullptr;
 }
 
 void CHalvoDlg::OnInitDialog()
@@ -195,7 +199,7 @@ void CHalvoDlg::OnInitDialog()
         case 1031: connect(button, &QToolButton::clicked, this, [this] { ShowMain(0); }); break;
         case 1032: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
         case 1036: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnChatButton); break;
-        case 1037: button->setEnabled(false); break;  // the shared files window joins later
+        case 1037: connect(button, &QToolButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
         case 1062: m_pShareButton = button; break;
         case 1035: connect(button, &QToolButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); }); break;
         default: break;
@@ -213,6 +217,7 @@ void CHalvoDlg::OnInitDialog()
     chatHost.playSound = [this] { m_app.PlayChatSound(); };
     m_pChat = new CChatDlg(chatHost, m_pHub->Handle(), this);
     m_pChat->setWindowFlag(Qt::Window, true);
+    CreateSharesWindow();
 
     if (m_app.GetTopmost() != 0) setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
@@ -500,6 +505,27 @@ int CHalvoDlg::AskApproval(const std::string& userName, const std::string& messa
     return dialog.ResultCode();
 }
 
+void CHalvoDlg::CreateSharesWindow()
+{
+    SharesDlgHost host;
+    host.core.mainWindow = m_pHub->Handle();
+    host.core.localUser = [this] { return m_pHub->View() ? m_pHub->View()->HostRecord() : CUserInformation(); };
+    host.core.isLocal = [this](std::uint32_t userId, std::uint32_t groupId) {
+        CPlayBoiceView* view = m_pHub->View();
+        if (view == nullptr) return false;
+        const bool host = userId == view->HostUserId() && groupId == view->HostGroupId();
+        const bool joined = view->ClientWrapper().LocalUserId() != 0 && userId == view->ClientWrapper().LocalUserId() &&
+                            groupId == view->ClientWrapper().LocalGroupId();
+        return host || joined;
+    };
+    host.core.tempFolder = m_app.GetTempFolder();
+    host.assetsFolder = m_app.GetAssetsFolder();
+    host.playSound = [this] { m_app.PlaySharesSound(); };
+    host.event = [this](const QString& line) { Event(line); };
+    m_pShares = new CSharesListDlg(std::move(host), this);
+    m_pShares->Create();
+}
+
 void CHalvoDlg::CreateCameraView()
 {
     const QString icons = FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Icon/");
@@ -516,9 +542,25 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->Run();
 }
 
-LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM, LPARAM)
+LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_PEER_MESSAGE:
+        if (m_pShares && lParam != 0) m_pShares->OnPeerMessage(*reinterpret_cast<const CPeerMessage*>(lParam));
+        return 0;
+    case WM_SHARES_ANNOUNCE:
+        if (m_pShares) m_pShares->AnnounceShares();
+        return 0;
+    case WM_DELETE_USER:
+        if (m_pShares) m_pShares->OnPeerRemoved(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_RECEIVE_PROGRESS:
+        if (m_pShares) {
+            const auto progress = static_cast<std::uint64_t>(lParam);
+            m_pShares->OnReceiveProgress(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(progress),
+                                         static_cast<std::uint32_t>(progress >> 32));
+        }
+        return 0;
     case WM_GRAPH_EVENT:
         if (m_pCamera) {
             const int result = m_pCamera->OnGraphNotify();
@@ -537,8 +579,6 @@ LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM, LPARAM)
     case WM_SHARE_VIEW_SHOW:
     case WM_SHARE_VIEW_HIDE:
     case WM_JPEG_FRAME:
-    case WM_SHARES_ANNOUNCE:
-    case WM_PEER_MESSAGE:
     default:
         return 0;
     }

@@ -12,6 +12,7 @@
 #include "share/DlgConnect.h"
 
 class CChatDlg;
+class CSharesListDlg;
 class CCameraView;
 class CDlgMicTest;
 class CMicIconWnd;
@@ -51,6 +52,7 @@ public:
     CHalvoHub& Hub() { return *m_pHub; }
     CHalvoApp& App() { return m_app; }
     CChatDlg* Chat() { return m_pChat; }
+    CSharesListDlg* Shares() { return m_pShares; }
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
     QToolButton* ShareButton() { return m_pShareButton; }
@@ -99,6 +101,7 @@ private:
     void OpenHelpPage();
     void CreateCameraView();
     void UpdateMicIcon();
+    void CreateSharesWindow();
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
@@ -109,6 +112,7 @@ private:
     QToolButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
     CChatDlg* m_pChat = nullptr;
+    CSharesListDlg* m_pShares = nullptr;
     QPointer<CDlgConnect> m_pApproval;
     CMicIconWnd* m_pMicIcon = nullptr;
     QPointer<CDlgMicTest> m_pMicTest;

@@ -103,6 +103,7 @@ void CHalvoHub::DeleteUser(std::uint32_t userId, std::uint32_t groupId)
         if (it->second.get() == m_pOwnWindow) m_pOwnWindow = nullptr;
         m_userWindows.erase(it);
     }
+    m_ui.OnUiMessage(WM_DELETE_USER, userId, groupId);  // the shared files window drops the user's offers
     if (m_pView == nullptr || m_pView->UserCount() <= 1) m_ui.EnableShareButton(false);
 }
 

@@ -347,6 +347,7 @@ LRESULT CPlayBoiceView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CONNECT_REQUEST: return OnIndicate(wParam, lParam);
     case WM_CONNECT_COMPLETE: OnConnectComplete(wParam, lParam); return 0;
     case WM_SESSION_TERMINATED: return 0;
+    case WM_RECEIVE_PROGRESS: SendMessage(m_host.MainWindow(), WM_RECEIVE_PROGRESS, wParam, lParam); return 0;
     default: return 0;
     }
 }

@@ -16,6 +16,9 @@ constexpr UINT WM_CONNECT_COMPLETE = 0x8204;
 constexpr UINT WM_CLIENT_PLAYER_ADDED = 0x8205;
 constexpr UINT WM_CLIENT_PLAYER_REMOVED = 0x8206;
 constexpr UINT WM_CLIENT_MESSAGE = 0x8207;
+// Part of a large incoming message has arrived: wParam = its kind (0 while unknown),
+// lParam = bytes so far (low 32 bits) and total (high 32 bits). Forwarded to the main window.
+constexpr UINT WM_RECEIVE_PROGRESS = 0x8208;
 
 // Main window.
 constexpr UINT WM_GRAPH_EVENT = 0x8065;

@@ -19,6 +19,8 @@ inline constexpr std::uint32_t DPN_MSGID_PEER_INFO = 0xFFFF0010;
 inline constexpr std::uint32_t DPN_MSGID_RECEIVE = 0xFFFF0011;
 inline constexpr std::uint32_t DPN_MSGID_RETURN_BUFFER = 0xFFFF0013;
 inline constexpr std::uint32_t DPN_MSGID_TERMINATE_SESSION = 0xFFFF0016;
+// Ours: part of a large message for the local player has arrived (ReceiveProgressEvent).
+inline constexpr std::uint32_t DPN_MSGID_RECEIVE_PROGRESS = 0xFFFF0100;
 
 constexpr Result MakeCode(std::uint32_t value) { return static_cast<Result>(value); }
 

@@ -56,6 +56,17 @@ struct ReceiveEvent {
   std::uint32_t size = 0;
 };
 
+// DPN_MSGID_RECEIVE_PROGRESS: a message for the local player larger than one progress step
+// is on its way; sent each time another kProgressStep bytes of it have arrived (the
+// DPN_MSGID_RECEIVE of the whole message follows). `data` holds the bytes so far.
+struct ReceiveProgressEvent {
+  static constexpr std::uint32_t kProgressStep = 64 * 1024;
+  PlayerId sender = 0;
+  const void* data = nullptr;
+  std::uint32_t received = 0;
+  std::uint32_t total = 0;
+};
+
 // DPN_MSGID_PEER_INFO: a player's name or data changed.
 struct PeerInfoEvent {
   PlayerId player = 0;

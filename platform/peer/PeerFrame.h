@@ -155,6 +155,9 @@ class CMessageAssembler {
   Status Feed(std::uint8_t flags, std::span<const std::uint8_t> body, Message& out);
   // Memory held, in-progress messages and kept buffers together.
   std::size_t BufferedBytes() const;
+  // After Incomplete: the message that the frame with `flags` belongs to, so far.
+  const DataEnvelope& PartialEnvelope(std::uint8_t flags) const { return Of(flags).envelope; }
+  std::span<const std::uint8_t> PartialPayload(std::uint8_t flags) const { return Of(flags).payload; }
 
  private:
   static constexpr std::size_t kKeptCapacity = 2 * 1024 * 1024 + 64 * 1024;
@@ -163,6 +166,7 @@ class CMessageAssembler {
     DataEnvelope envelope;
     Bytes payload;
   };
+  const Stream& Of(std::uint8_t flags) const { return m_streams[(flags & kFlagHigh) ? 1 : 0]; }
   Stream m_streams[2];
 };
 

@@ -55,7 +55,11 @@ bool CPeerService::Impl::OnHostFrame(CPeerConnection& link, const wire::FrameHea
     case wire::FrameType::Data: {
       switch (link.m_assembler.Feed(header.flags, body, link.m_received)) {
         case wire::CMessageAssembler::Status::Malformed: return false;
-        case wire::CMessageAssembler::Status::Incomplete: return true;
+        case wire::CMessageAssembler::Status::Incomplete:
+          if (link.m_assembler.PartialEnvelope(header.flags).to == LocalPlayer()) {
+            ReportProgress(link.m_player, link.m_assembler, header);
+          }
+          return true;
         case wire::CMessageAssembler::Status::Complete: Route(link.m_player, link.m_received); return true;
       }
       return false;

@@ -147,7 +147,9 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
       wire::CMessageAssembler::Message& message = link.m_received;
       switch (link.m_assembler.Feed(header.flags, body, message)) {
         case wire::CMessageAssembler::Status::Malformed: return false;
-        case wire::CMessageAssembler::Status::Incomplete: return true;
+        case wire::CMessageAssembler::Status::Incomplete:
+          ReportProgress(link.m_assembler.PartialEnvelope(header.flags).from, link.m_assembler, header);
+          return true;
         case wire::CMessageAssembler::Status::Complete: break;
       }
       ReceiveEvent event{message.envelope.from, message.payload.data(),

@@ -267,6 +267,18 @@ void CPeerService::Impl::SendOut(PlayerId to, std::shared_ptr<const Bytes> paylo
   }
 }
 
+void CPeerService::Impl::ReportProgress(PlayerId from, const wire::CMessageAssembler& assembler,
+                                        const wire::FrameHeader& header) {
+  const std::span<const std::uint8_t> got = assembler.PartialPayload(header.flags);
+  const std::size_t added =
+      header.bodySize - ((header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0);
+  constexpr std::size_t step = ReceiveProgressEvent::kProgressStep;
+  if (added > got.size() || got.size() / step == (got.size() - added) / step) return;
+  ReceiveProgressEvent event{from, got.data(), static_cast<std::uint32_t>(got.size()),
+                             assembler.PartialEnvelope(header.flags).total};
+  Emit(DPN_MSGID_RECEIVE_PROGRESS, &event);
+}
+
 void CPeerService::Impl::DeliverLocal(PlayerId from, std::shared_ptr<const Bytes> payload) {
   ReceiveEvent event{from, payload->data(), static_cast<std::uint32_t>(payload->size())};
   Emit(DPN_MSGID_RECEIVE, &event);

@@ -59,6 +59,9 @@ class CPeerService::Impl {
   void OnTick();
   void Log(const std::string& line);
   void DeliverLocal(PlayerId from, std::shared_ptr<const Bytes> payload);
+  // After an incomplete Data frame for the local player: a progress event whenever the
+  // message has crossed another progress step.
+  void ReportProgress(PlayerId from, const wire::CMessageAssembler& assembler, const wire::FrameHeader& header);
   void SendOut(PlayerId to, std::shared_ptr<const Bytes> payload, bool high,
                std::optional<Clock::time_point> deadline);
   void PublishOwnInfo();

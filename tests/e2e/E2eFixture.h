@@ -17,11 +17,12 @@
 
 namespace e2e {
 
-// The test ports of this suite: 27100-27399, thirty blocks of ten; the last one belongs to
-// the screenshot driver.
+// The test ports of this suite: 27100-27399, thirty blocks of ten, the last one belonging to
+// the screenshot driver; 27400-27439 belong to the video tests; the shared files tests take
+// blocks 42 to 44 (27520-27549).
 inline constexpr int kFirstPort = 27100;
 inline constexpr int kBlockSize = 10;
-inline constexpr int kBlocks = 29;
+inline constexpr int kBlocks = 45;
 
 // The log line of a finished connect attempt, as the joiner writes it.
 inline std::string CompleteLine(const std::string& text, const std::string& hexReply)

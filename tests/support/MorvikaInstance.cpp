@@ -155,6 +155,7 @@ bool MorvikaInstance::Start(const StartOptions& options)
     }
     if (options.minimized) args.push_back("--minimized");
     args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
+    args.insert(args.begin(), options.commandPrefix.begin(), options.commandPrefix.end());
 
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {

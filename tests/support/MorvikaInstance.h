@@ -55,6 +55,9 @@ struct StartOptions {
     bool minimized = false;         // --minimized
     std::string platform = "offscreen";  // QT_QPA_PLATFORM; empty: the environment's
     std::vector<std::string> extraArgs;
+    // Runs the program through this command (e.g. {"/usr/sbin/ip", "netns", "exec", "ns"}),
+    // which must end by executing it in the same process.
+    std::vector<std::string> commandPrefix;
 };
 
 class MorvikaInstance {

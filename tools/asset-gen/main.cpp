@@ -20,6 +20,7 @@ const QColor kInk(52, 74, 58);
 const QColor kAccent(230, 126, 34);
 const QColor kButtonMask(198, 218, 135);   // transparent colour of the button strips
 const QColor kDialogMask(255, 247, 140);   // transparent colour of the dialog close button
+const QColor kSharesMask(0, 128, 128);     // transparent colour of the shared files icons
 
 void MicGlyph(QPainter& p, const QRectF& r, const QColor& ink)
 {
@@ -269,6 +270,39 @@ QImage Icon(const Glyph& glyph, const QColor& back, const QColor& ink, bool cros
     return image;
 }
 
+// A sheet of paper with a folded corner, drawn for image 0 (unavailable, grey and crossed)
+// and image 1 (available) side by side.
+QImage FileIcons(int size)
+{
+    QImage image(size * 2, size, QImage::Format_RGB32);
+    image.fill(kSharesMask);
+    QPainter p(&image);
+    for (int i = 0; i < 2; ++i) {
+        const qreal x = i * size;
+        const qreal fold = size * 0.28;
+        QPainterPath sheet;
+        sheet.moveTo(x + size * 0.2, size * 0.06);
+        sheet.lineTo(x + size * 0.8 - fold, size * 0.06);
+        sheet.lineTo(x + size * 0.8, size * 0.06 + fold);
+        sheet.lineTo(x + size * 0.8, size * 0.94);
+        sheet.lineTo(x + size * 0.2, size * 0.94);
+        sheet.closeSubpath();
+        p.setPen(QPen(i == 0 ? QColor(128, 128, 128) : kInk, 1));
+        p.setBrush(i == 0 ? QColor(210, 210, 210) : QColor(250, 250, 236));
+        p.drawPath(sheet);
+        p.setPen(QPen(i == 0 ? QColor(160, 160, 160) : kAccent, qMax(1, size / 16)));
+        for (int line = 1; line <= 3; ++line) {
+            const qreal y = size * (0.3 + 0.16 * line);
+            p.drawLine(QPointF(x + size * 0.3, y), QPointF(x + size * 0.7, y));
+        }
+        if (i == 0) {
+            p.setPen(QPen(QColor(200, 40, 40), qMax(1, size / 10)));
+            p.drawLine(QPointF(x + size * 0.15, size * 0.85), QPointF(x + size * 0.85, size * 0.15));
+        }
+    }
+    return image;
+}
+
 QImage Gradient(int w, int h, const QColor& top, const QColor& bottom)
 {
     QImage image(w, h, QImage::Format_RGB32);
@@ -301,6 +335,9 @@ int main(int argc, char** argv)
     ok &= Save(ButtonStrip(WindowGlyph, 32, kButtonMask), root + "Button/ButtonWinSh.bmp");
     ok &= Save(ButtonStrip(HelpGlyph, 32, kButtonMask), root + "Button/ButtonHelp.bmp");
     ok &= Save(ButtonStrip(CloseGlyph, 16, kDialogMask), root + "Button/ButtonExitDlg.bmp");
+
+    ok &= Save(FileIcons(32), root + "SharesFile/BigIcon.bmp");
+    ok &= Save(FileIcons(16), root + "SharesFile/SmallIcon.bmp");
 
     ok &= Save(Icon(MicGlyph, iconBack, kInk), root + "Icon/Icon_MicN.ico");
     ok &= Save(Icon(MicGlyph, QColor(220, 220, 220), QColor(120, 120, 120), true), root + "Icon/Icon_MicD.ico");

@@ -36,6 +36,7 @@ struct Event {
   Result result = 0;
   std::uint32_t reason = 0;
   Bytes data;  // received data, connect reply
+  std::uint32_t received = 0, total = 0;  // receive progress
 };
 
 class CRecorder {
@@ -161,6 +162,13 @@ class CRecorder {
         e.player = ev->sender;
         const auto* b = static_cast<const std::uint8_t*>(ev->data);
         e.data.assign(b, b + ev->size);
+        break;
+      }
+      case DPN_MSGID_RECEIVE_PROGRESS: {
+        auto* ev = static_cast<ReceiveProgressEvent*>(data);
+        e.player = ev->sender;
+        e.received = ev->received;
+        e.total = ev->total;
         break;
       }
       case DPN_MSGID_PEER_INFO:

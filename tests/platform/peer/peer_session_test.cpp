@@ -179,6 +179,19 @@ TEST(PeerSession, UnicastBetweenMembersTravelsThroughTheHost) {
   EXPECT_EQ(host.recorder.Count(DPN_MSGID_RECEIVE), 1u) << "relayed traffic is not the host's";
   EXPECT_EQ(b.recorder.Count(DPN_MSGID_RECEIVE), 2u);
 
+  // The large message reports its progress at every 64 KiB it crosses, relayed ones not at all.
+  for (CNode* node : {&a, &b}) {
+    const auto progress = node->recorder.Events(DPN_MSGID_RECEIVE_PROGRESS);
+    ASSERT_EQ(progress.size(), file.size() / ReceiveProgressEvent::kProgressStep);
+    for (std::size_t i = 0; i < progress.size(); ++i) {
+      EXPECT_EQ(progress[i].player, node == &a ? idHost : idA);
+      EXPECT_EQ(progress[i].total, file.size());
+      EXPECT_GE(progress[i].received, (i + 1) * ReceiveProgressEvent::kProgressStep);
+      EXPECT_LT(progress[i].received, (i + 1) * ReceiveProgressEvent::kProgressStep + wire::kChunkSize);
+    }
+  }
+  EXPECT_EQ(host.recorder.Count(DPN_MSGID_RECEIVE_PROGRESS), 0u);
+
   // Refused sends.
   EXPECT_EQ(Send(a, 0x7777, voice, 0), DPNERR_INVALIDPLAYER);
   EXPECT_EQ(Send(a, idB, {}, 0), DPNERR_INVALIDPARAM);

@@ -1,0 +1,309 @@
+// A 2 MiB shared file between two real instances across a shaped link, measured the way a
+// user meets it (see shares_netns.sh, which builds the link and runs this in the near
+// namespace):
+//  - time of `share-save` of a 2 MiB file (request, transfer, store, copy) against writing
+//    the same bytes through one plain TCP connection across the same link;
+//  - one-way delay of a voice-like stream (400 bytes at high priority every 62.5 ms) that the
+//    owner relays to a listener on the far side, idle and during the transfers: the p99
+//    added by the transfer;
+//  - peak resident memory (VmHWM) of both instances before and after the transfers;
+//  - the download progress events the saving instance reported.
+// Environment: SHARES_FAR_NETNS (path of the far namespace), SHARES_NEAR_ADDR, SHARES_FAR_ADDR.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <utility>
+
+#include "platform/peer/PeerService.h"
+#include "session/DirectPlayPeerWraper.h"
+#include "session/PeerMessage.h"
+#include "session/UserInformation.h"
+#include "tests/support/MorvikaInstance.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+constexpr std::uint16_t kPort = 27590;
+constexpr std::uint16_t kTcpPort = 27591;
+constexpr std::size_t kFileSize = 2 * 1024 * 1024;
+constexpr int kRuns = 3;
+
+std::string Env(const char* name, const char* fallback)
+{
+    const char* value = std::getenv(name);
+    return value ? value : fallback;
+}
+
+std::int64_t NowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// Runs f with the calling thread in the far namespace; threads f starts stay there.
+template <class F>
+void InFarNamespace(F f)
+{
+    std::thread([&] {
+        const std::string far = Env("SHARES_FAR_NETNS", "");
+        if (!far.empty()) {
+            const int fd = ::open(far.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) std::perror("setns");
+            if (fd >= 0) ::close(fd);
+        }
+        f();
+    }).join();
+}
+
+// A member of the owner's session outside the program: sends or receives the voice stream.
+class Probe {
+public:
+    ~Probe() { m_service.Close(); }
+
+    bool Join(const std::string& host)
+    {
+        m_service.Initialize(this, [](void* self, std::uint32_t id, void* event) {
+            return static_cast<Probe*>(self)->OnEvent(id, event);
+        });
+        CUserInformation me;
+        me.SetUserName("probe");
+        CTransBlock block;
+        me.Serialize(block);
+        m_service.SetPeerInfo("probe", block.Data(), static_cast<std::uint32_t>(block.Size()));
+        m_service.Connect(*peer::GuidFromString(CDirectPlayPeerWraper::kApplicationId), host, kPort, block.Data(),
+                          static_cast<std::uint32_t>(block.Size()));
+        for (int i = 0; i < 200 && !m_connected; ++i) std::this_thread::sleep_for(50ms);
+        return m_connected;
+    }
+
+    void SendStamp(peer::PlayerId to)
+    {
+        std::uint8_t payload[400] = {};
+        const std::int64_t now = NowUs();
+        std::memcpy(payload, &now, sizeof now);
+        m_service.SendTo(to, payload, sizeof payload, {}, peer::DPNSEND_PRIORITY_HIGH);
+    }
+
+    std::vector<std::int64_t> TakeDelays()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_delays, {});
+    }
+
+    peer::CPeerService& Service() { return m_service; }
+
+private:
+    peer::Result OnEvent(std::uint32_t id, void* event)
+    {
+        if (id == peer::DPN_MSGID_CONNECT_COMPLETE) {
+            m_connected = static_cast<peer::ConnectCompleteEvent*>(event)->result == peer::DPN_OK;
+        } else if (id == peer::DPN_MSGID_RECEIVE) {
+            const auto& received = *static_cast<peer::ReceiveEvent*>(event);
+            std::int64_t sent = 0;
+            if (received.size == 400) {
+                std::memcpy(&sent, received.data, sizeof sent);
+                std::lock_guard lock(m_mutex);
+                m_delays.push_back(NowUs() - sent);
+            }
+        }
+        return peer::DPN_OK;
+    }
+
+    peer::CPeerService m_service;
+    std::atomic<bool> m_connected{false};
+    std::mutex m_mutex;
+    std::vector<std::int64_t> m_delays;
+};
+
+double Percentile(std::vector<std::int64_t> values, double p)
+{
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
+    return static_cast<double>(values[index]) / 1000.0;
+}
+
+long PeakKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+// Seconds to move the file's bytes through one plain TCP connection to the far side.
+double PlainTcpSeconds(const std::string& farAddress)
+{
+    std::atomic<int> listening{-1};
+    std::atomic<bool> done{false};
+    Clock::time_point finished;
+    std::thread reader([&] {
+        InFarNamespace([&] {
+            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const int yes = 1;
+            ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(kTcpPort);
+            ::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            ::listen(server, 1);
+            listening = server;
+            const int connection = ::accept(server, nullptr, nullptr);
+            std::vector<char> buffer(65536);
+            std::size_t got = 0;
+            while (got < kFileSize) {
+                const ssize_t n = ::read(connection, buffer.data(), buffer.size());
+                if (n <= 0) break;
+                got += static_cast<std::size_t>(n);
+            }
+            finished = Clock::now();
+            done = true;
+            ::close(connection);
+            ::close(server);
+        });
+    });
+    while (listening < 0) std::this_thread::sleep_for(1ms);
+    const std::vector<char> bytes(kFileSize, 'x');
+    const auto start = Clock::now();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kTcpPort);
+    ::inet_pton(AF_INET, farAddress.c_str(), &address.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        std::size_t sent = 0;
+        while (sent < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + sent, bytes.size() - sent);
+            if (n <= 0) break;
+            sent += static_cast<std::size_t>(n);
+        }
+    }
+    reader.join();
+    ::close(fd);
+    return done ? std::chrono::duration<double>(finished - start).count() : -1;
+}
+
+}  // namespace
+
+int main()
+{
+    const std::string nearAddress = Env("SHARES_NEAR_ADDR", "127.0.0.1");
+    const std::string farAddress = Env("SHARES_FAR_ADDR", "127.0.0.1");
+    const std::string farNetns = Env("SHARES_FAR_NETNS", "");
+
+    e2e::MorvikaInstance a("Alice");
+    e2e::MorvikaInstance b("Bob");
+    a.SetConnectCheck(0);
+    e2e::StartOptions nearOptions;
+    nearOptions.port = kPort;
+    e2e::StartOptions farOptions;
+    farOptions.port = kPort;
+    if (!farNetns.empty()) {
+        const std::string name = farNetns.substr(farNetns.rfind('/') + 1);
+        farOptions.commandPrefix = {"/usr/sbin/ip", "netns", "exec", name};
+    }
+    if (!a.Start(nearOptions) || !b.Start(farOptions)) return 1;
+    if (b.Command("connect " + nearAddress + ":" + std::to_string(kPort) + " -") != "ok") return 1;
+    if (!b.WaitForWindowCount(2) || !a.WaitForWindowCount(2)) {
+        std::fprintf(stderr, "join failed\n%s%s", a.Diagnostics().c_str(), b.Diagnostics().c_str());
+        return 1;
+    }
+
+    Probe talker;
+    Probe listener;
+    if (!talker.Join("127.0.0.1")) return 1;
+    bool listenerJoined = false;
+    InFarNamespace([&] { listenerJoined = listener.Join(nearAddress); });
+    if (!listenerJoined) return 1;
+    const peer::PlayerId listenerId = listener.Service().LocalPlayer();
+
+    std::atomic<bool> talking{true};
+    std::thread voice([&] {
+        auto next = Clock::now();
+        while (talking) {
+            talker.SendStamp(listenerId);
+            next += 62500us;
+            std::this_thread::sleep_until(next);
+        }
+    });
+
+    std::this_thread::sleep_for(10s);
+    const auto idle = listener.TakeDelays();
+    const long peakBeforeA = PeakKb(a.Pid());
+    const long peakBeforeB = PeakKb(b.Pid());
+
+    const std::string file = a.ProfileDir() + "/random.bin";
+    {
+        std::mt19937 rng(1);
+        std::string bytes(kFileSize, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng());
+        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::vector<double> shareSeconds;
+    std::vector<std::int64_t> during;
+    std::size_t progressEvents = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        // A fresh offer clears the stored copy's path at the peer, so the file travels again.
+        a.Command("share-delete random.bin");
+        if (a.Command("share-add " + file) != "ok") return 1;
+        b.WaitUntil([&] {
+            const auto shares = b.List("shares");
+            return shares && shares->size() == 1 && shares->front().ends_with(" -");
+        });
+        const std::size_t eventsBefore = b.Events("download random.bin ").size();
+        listener.TakeDelays();
+        const auto start = Clock::now();
+        const std::string answer = b.Command("share-save random.bin " + b.ProfileDir() + "/saved.bin", 300s);
+        shareSeconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        const auto delays = listener.TakeDelays();
+        during.insert(during.end(), delays.begin(), delays.end());
+        progressEvents += b.Events("download random.bin ").size() - eventsBefore;
+        if (answer.rfind("ok", 0) != 0) {
+            std::fprintf(stderr, "save failed: %s\n%s", answer.c_str(), b.Diagnostics().c_str());
+            return 1;
+        }
+    }
+    talking = false;
+    voice.join();
+    const long peakAfterA = PeakKb(a.Pid());
+    const long peakAfterB = PeakKb(b.Pid());
+
+    std::vector<double> tcpSeconds;
+    for (int run = 0; run < kRuns; ++run) tcpSeconds.push_back(PlainTcpSeconds(farAddress));
+
+    std::sort(shareSeconds.begin(), shareSeconds.end());
+    std::sort(tcpSeconds.begin(), tcpSeconds.end());
+    const double share = shareSeconds[kRuns / 2];
+    const double tcp = tcpSeconds[kRuns / 2];
+    std::printf("2 MiB share-save   median %.3f s  (runs:", share);
+    for (double s : shareSeconds) std::printf(" %.3f", s);
+    std::printf(")\n2 MiB plain TCP    median %.3f s  (runs:", tcp);
+    for (double s : tcpSeconds) std::printf(" %.3f", s);
+    std::printf(")\nspeed against plain TCP: %.2fx\n", tcp / share);
+    std::printf("voice one-way delay idle:   p50 %.1f ms  p99 %.1f ms  (%zu messages)\n", Percentile(idle, 0.5),
+                Percentile(idle, 0.99), idle.size());
+    std::printf("voice one-way delay during: p50 %.1f ms  p99 %.1f ms  (%zu messages)\n", Percentile(during, 0.5),
+                Percentile(during, 0.99), during.size());
+    std::printf("added p99 voice delay: %.1f ms\n", Percentile(during, 0.99) - Percentile(idle, 0.99));
+    std::printf("progress events per download: %.1f\n", static_cast<double>(progressEvents) / kRuns);
+    std::printf("peak memory (VmHWM) owner: %ld kB before, %ld kB after; saver: %ld kB before, %ld kB after\n",
+                peakBeforeA, peakAfterA, peakBeforeB, peakAfterB);
+    a.Quit();
+    b.Quit();
+    return 0;
+}

@@ -1,0 +1,159 @@
+#include "share/SharesExchange.h"
+
+#include <memory>
+
+#include "app/Log.h"
+#include "session/PeerMessage.h"
+#include "session/WindowMessages.h"
+#include "share/SharesStore.h"
+
+namespace {
+
+// Decodes a payload as the record type its kind carries; null (and a log line) otherwise.
+template <class Record>
+std::unique_ptr<Record> Decode(const std::uint8_t* payload, std::size_t size, std::uint32_t type, const char* what)
+{
+    std::unique_ptr<CHalvoTransData> decoded = CHalvoTransData::CreateFromBlock(payload, size);
+    if (decoded && decoded->GetType() == type) {
+        if (auto* record = dynamic_cast<Record*>(decoded.get())) {
+            decoded.release();
+            return std::unique_ptr<Record>(record);
+        }
+    }
+    MORVIKA_LOG("ERROR CSharesListDlg::%s() 不正なデータを破棄した 種別=%u サイズ=%u \n", what,
+                static_cast<unsigned>(size >= 4 ? payload[0] | payload[1] << 8 | payload[2] << 16 | payload[3] << 24 : 0),
+                static_cast<unsigned>(size));
+    return nullptr;
+}
+
+}  // namespace
+
+CSharesExchange::CSharesExchange(SharesHost host) : m_host(std::move(host)) {}
+
+bool CSharesExchange::IsOwn(const CSharesData& record) const
+{
+    return m_host.isLocal && m_host.isLocal(record.GetUserId(), record.GetGroupId());
+}
+
+bool CSharesExchange::AddFile(const std::string& path)
+{
+    CSharesData record;
+    const CUserInformation self = m_host.localUser ? m_host.localUser() : CUserInformation();
+    if (record.Init(path, self) != 0 || record.GetAvailable() != 1) return false;
+    m_list.AddUnique(record);
+    return true;
+}
+
+bool CSharesExchange::DeleteOwn(const std::string& fileName)
+{
+    const CUserInformation self = m_host.localUser ? m_host.localUser() : CUserInformation();
+    CSharesData record;
+    if (m_list.FindRecord(fileName, self.GetUserId(), self.GetGroupId(), record) == 0) return false;
+    m_list.RemoveRecord(record);
+    return true;
+}
+
+void CSharesExchange::AnnounceShares()
+{
+    const CUserInformation self = m_host.localUser ? m_host.localUser() : CUserInformation();
+    CSharesDataList own(m_list);
+    own.KeepOwner(self.GetUserId(), self.GetGroupId());
+    CTransBlock block;
+    own.Serialize(block);
+    const SendBlock send {0, static_cast<std::uint32_t>(block.Size()), block.Data()};
+    if (m_host.mainWindow != 0) SendMessage(m_host.mainWindow, WM_SHARES_LIST_SEND, 0, reinterpret_cast<LPARAM>(&send));
+}
+
+void CSharesExchange::RequestFile(const CSharesData& record)
+{
+    CTransBlock block;
+    record.Serialize(block);
+    CPeerMessage message;
+    // Addressed to the owner until the transport stamps the sender's ids.
+    message.Set(KIND_SHARES_REQUEST, record.GetGroupId(), record.GetUserId(), block.Data(),
+                static_cast<std::int32_t>(block.Size()));
+    if (m_host.mainWindow != 0)
+        SendMessage(m_host.mainWindow, WM_SHARES_REQUEST_SEND, 0, reinterpret_cast<LPARAM>(&message));
+}
+
+bool CSharesExchange::OnSharesList(const std::uint8_t* payload, std::size_t size, std::uint32_t userId,
+                                   std::uint32_t groupId)
+{
+    auto list = Decode<CSharesDataList>(payload, size, CSharesData::TYPE_SHARES_LIST, "OnSharesList");
+    if (!list) return false;
+    m_list.RemoveOwner(userId, groupId);
+    CSharesData record;
+    while (list->PopFront(record)) {
+        // Whatever a record claims, it is the sender's offer.
+        record.SetUserId(userId);
+        record.SetGroupId(groupId);
+        m_list.AddUnique(record);
+    }
+    return true;
+}
+
+bool CSharesExchange::OnFileRequest(const std::uint8_t* payload, std::size_t size, std::uint32_t userId,
+                                    std::uint32_t groupId)
+{
+    auto requested = Decode<CSharesData>(payload, size, CSharesData::TYPE_SHARES_DATA, "OnFileRequest");
+    if (!requested) return false;
+    CSharesFileObject file(*requested);
+    // Only what is offered now is read: same name, same folder, an own offer.
+    const bool isOffered = IsOwn(*requested) && IsOffered(*requested);
+    if (isOffered) {
+        file.ReadFileData();
+    } else {
+        file.SetFileSize(0);
+        MORVIKA_LOG("LOG   CSharesListDlg::OnFileRequest() 共有していないファイルの要求 %s UserID=%x GrupID=%x \n",
+                    requested->GetFullPath().c_str(), static_cast<unsigned>(userId), static_cast<unsigned>(groupId));
+    }
+    CTransBlock block;
+    file.Serialize(block);
+    CPeerMessage message;
+    message.Set(KIND_SHARES_DATA, groupId, userId, block.Data(), static_cast<std::int32_t>(block.Size()));
+    if (m_host.mainWindow != 0)
+        SendMessage(m_host.mainWindow, WM_SHARES_DATA_SEND, 0, reinterpret_cast<LPARAM>(&message));
+    return true;
+}
+
+std::optional<CSharesFileObject> CSharesExchange::OnFileData(const std::uint8_t* payload, std::size_t size,
+                                                             std::uint32_t userId, std::uint32_t groupId)
+{
+    auto file = Decode<CSharesFileObject>(payload, size, CSharesData::TYPE_SHARES_FILE, "OnFileData");
+    if (!file) return std::nullopt;
+    if (file->HasFileData() && file->GetFileData().size() < file->GetFileSize()) {
+        MORVIKA_LOG("ERROR CSharesListDlg::OnFileData() 内容がサイズより短い %u < %u \n",
+                    static_cast<unsigned>(file->GetFileData().size()), static_cast<unsigned>(file->GetFileSize()));
+        return std::nullopt;
+    }
+    file->SetUserId(userId);
+    file->SetGroupId(groupId);
+    // No virtual path from the sender: only a copy stored here sets one.
+    file->SetFileVirtualPath("");
+    if (file->GetFileSize() > 0) file->StoreLocalCopy(m_host.tempFolder);
+    m_list.UpdateVirtualPath(*file);
+    return std::optional<CSharesFileObject>(std::move(*file));
+}
+
+bool CSharesExchange::IsOffered(const CSharesData& requested) const
+{
+    CSharesDataList copy(m_list);
+    CSharesData offer;
+    while (copy.PopFront(offer)) {
+        if (IsOwn(offer) && offer.GetFileName() == requested.GetFileName() &&
+            offer.GetFilePath() == requested.GetFilePath())
+            return true;
+    }
+    return false;
+}
+
+void CSharesExchange::RemoveOwner(std::uint32_t userId, std::uint32_t groupId)
+{
+    m_list.RemoveOwner(userId, groupId);
+}
+
+std::string CSharesExchange::LocalCopyPath(const CSharesData& record) const
+{
+    if (record.GetFileVirtualPath().empty()) return {};
+    return record.GetFileVirtualPath() + morvika::shares::PlainName(record.GetFileName());
+}

@@ -1,0 +1,281 @@
+// Shared files between real instances: a file offered by one is saved by the others intact,
+// and a peer that speaks the protocol with bad intent reads nothing that is not offered and
+// writes nothing outside the temporary folder's "OSKEL/".
+
+#include "tests/e2e/E2eFixture.h"
+
+#include <QCryptographicHash>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+
+#include "platform/peer/PeerService.h"
+#include "session/DirectPlayPeerWraper.h"
+#include "session/PeerMessage.h"
+#include "share/SharesDataList.h"
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+namespace {
+
+constexpr std::uint32_t kTwoMiB = 2 * 1024 * 1024;
+constexpr Duration kTransferTimeout = 120s;
+
+std::string WriteRandomFile(const std::string& path, std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string bytes(size, '\0');
+    for (char& b : bytes) b = static_cast<char>(rng());
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+std::string Sha256Of(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+// The `shares` listing as (owner, file name, virtual path) triples.
+std::vector<std::vector<std::string>> Shares(MorvikaInstance& instance)
+{
+    std::vector<std::vector<std::string>> out;
+    for (const auto& line : instance.List("shares").value_or(std::vector<std::string>{})) out.push_back(SplitWords(line));
+    return out;
+}
+
+bool Offers(MorvikaInstance& instance, const std::string& fileName)
+{
+    return instance.WaitUntil([&] {
+        for (const auto& share : Shares(instance)) {
+            if (share.size() >= 7 && share[6] == fileName) return true;
+        }
+        return false;
+    });
+}
+
+class SharesTest : public E2eTest {};
+
+TEST_F(SharesTest, RandomFileOfferedByOneIsSavedByBothOthersIntact)
+{
+    UsePortBlock(42);
+    MorvikaInstance* a = nullptr;
+    MorvikaInstance* b = nullptr;
+    MorvikaInstance* c = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartThree(a, b, c));
+
+    const std::string file = a->ProfileDir() + "/random.bin";
+    const std::string hash = WriteRandomFile(file, kTwoMiB, 14);
+    ASSERT_EQ(a->Command("share-add " + file), "ok");
+    // One byte over the limit is not offered.
+    WriteRandomFile(a->ProfileDir() + "/over.bin", kTwoMiB + 1, 15);
+    EXPECT_EQ(a->Command("share-add " + a->ProfileDir() + "/over.bin"), "error not offered");
+
+    for (MorvikaInstance* guest : {b, c}) {
+        ASSERT_TRUE(Offers(*guest, "random.bin")) << guest->Label();
+        const std::string destination = guest->ProfileDir() + "/saved.bin";
+        EXPECT_EQ(guest->Command("share-save random.bin " + destination, kTransferTimeout), "ok " + destination);
+        EXPECT_EQ(Sha256Of(destination), hash) << guest->Label();
+        // The copy stays in the temporary folder under the owner's name.
+        EXPECT_EQ(Sha256Of(guest->ProfileDir() + "/cache/OSKEL/Alice/random.bin"), hash);
+
+        // Progress came while the file was on its way, rising to the whole file.
+        std::uint64_t last = 0;
+        const auto progress = guest->Events("download random.bin ");
+        ASSERT_GE(progress.size(), 2u) << guest->Label();
+        for (const auto& event : progress) {
+            const auto words = SplitWords(event);
+            ASSERT_EQ(words.size(), 4u);
+            const std::uint64_t bytes = std::stoull(words[2]);
+            EXPECT_GT(bytes, last);
+            EXPECT_EQ(words[3], std::to_string(kTwoMiB));
+            last = bytes;
+        }
+        EXPECT_EQ(last, kTwoMiB);
+        EXPECT_TRUE(guest->WaitForEvent("download-done random.bin ok").has_value());
+    }
+    const auto own = Shares(*a);
+    ASSERT_EQ(own.size(), 1u);
+    EXPECT_EQ(own[0][6], "random.bin");
+    EXPECT_EQ(own[0][7], "-") << "the owner's own record has no local copy";
+
+    // A second save uses the stored copy: no new request, no new wait.
+    EXPECT_EQ(b->Command("share-save random.bin " + b->ProfileDir() + "/again.bin"), "ok " + b->ProfileDir() + "/again.bin");
+    EXPECT_EQ(b->Events("download-done").size(), 1u);
+
+    // Withdrawn offers disappear at the peers.
+    EXPECT_EQ(a->Command("share-delete random.bin"), "ok");
+    EXPECT_TRUE(b->WaitUntil([&] { return Shares(*b).empty(); }));
+}
+
+// A client of the peer protocol of its own, joining like any instance does.
+class RawPeer {
+public:
+    ~RawPeer() { m_service.Close(); }
+
+    bool Join(std::uint16_t port)
+    {
+        m_service.Initialize(this, [](void* self, std::uint32_t id, void* event) {
+            return static_cast<RawPeer*>(self)->OnEvent(id, event);
+        });
+        CUserInformation me;
+        me.SetUserName("Mallory");
+        CTransBlock block;
+        me.Serialize(block);
+        m_service.SetPeerInfo("Mallory", block.Data(), static_cast<std::uint32_t>(block.Size()));
+        const auto guid = peer::GuidFromString(CDirectPlayPeerWraper::kApplicationId);
+        m_service.Connect(*guid, "127.0.0.1", port, block.Data(), static_cast<std::uint32_t>(block.Size()));
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kEventTimeout, [&] { return m_connected; }) && m_host != 0;
+    }
+
+    // A message of this kind with this record, addressed to `to`, stamped with our ids.
+    void Send(peer::PlayerId to, std::uint32_t kind, const CHalvoTransData& record)
+    {
+        CTransBlock block;
+        record.Serialize(block);
+        CPeerMessage message;
+        message.Set(kind, m_host, m_service.LocalPlayer(), block.Data(), static_cast<std::int64_t>(block.Size()));
+        m_service.SendTo(to, message.Block(), static_cast<std::uint32_t>(message.BlockSize()), {}, peer::DPNSEND_PRIORITY_LOW);
+    }
+
+    std::optional<CPeerMessage> WaitForKind(std::uint32_t kind)
+    {
+        std::unique_lock lock(m_mutex);
+        std::optional<CPeerMessage> found;
+        m_changed.wait_for(lock, kEventTimeout, [&] {
+            for (auto it = m_received.begin(); it != m_received.end(); ++it) {
+                if (it->Kind() == kind) {
+                    found = *it;
+                    m_received.erase(it);
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
+    // Answers every file request with this file object.
+    void ServeWith(CSharesFileObject file)
+    {
+        std::lock_guard lock(m_mutex);
+        m_serve = std::move(file);
+    }
+
+    peer::PlayerId Host() const { return m_host; }
+    peer::PlayerId Other() const
+    {
+        for (const peer::PlayerId id : m_service.Players()) {
+            if (id != m_host && id != m_service.LocalPlayer()) return id;
+        }
+        return 0;
+    }
+
+private:
+    peer::Result OnEvent(std::uint32_t id, void* event)
+    {
+        std::unique_lock lock(m_mutex);
+        if (id == peer::DPN_MSGID_CONNECT_COMPLETE) {
+            const auto& done = *static_cast<peer::ConnectCompleteEvent*>(event);
+            if (done.result == peer::DPN_OK && done.replySize == 4) std::memcpy(&m_host, done.replyData, 4);
+            m_connected = true;
+        } else if (id == peer::DPN_MSGID_RECEIVE) {
+            const auto& received = *static_cast<peer::ReceiveEvent*>(event);
+            CPeerMessage message;
+            message.FromReceived(received.data, received.size);
+            if (message.Kind() == KIND_SHARES_REQUEST && m_serve) {
+                const CSharesFileObject file = *m_serve;
+                lock.unlock();
+                Send(received.sender, KIND_SHARES_DATA, file);
+                lock.lock();
+            }
+            m_received.push_back(message);
+        }
+        lock.unlock();
+        m_changed.notify_all();
+        return peer::DPN_OK;
+    }
+
+    peer::CPeerService m_service;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_connected = false;
+    peer::PlayerId m_host = 0;
+    std::vector<CPeerMessage> m_received;
+    std::optional<CSharesFileObject> m_serve;
+};
+
+TEST_F(SharesTest, HostilePeerReadsNothingUnofferedAndWritesOnlyInsideOskel)
+{
+    UsePortBlock(43);
+    MorvikaInstance& a = Spawn("Alice");
+    MorvikaInstance& b = Spawn("Bob");
+    ASSERT_TRUE(Join(b, a));
+    RawPeer mallory;
+    ASSERT_TRUE(mallory.Join(a.Port()));
+    ASSERT_TRUE(HasWindows(a, {"Alice", "Bob", "Mallory"}));
+
+    // Alice offers one file; Mallory asks for the settings file and /etc/passwd instead.
+    const std::string offered = a.ProfileDir() + "/offered.txt";
+    WriteRandomFile(offered, 100, 1);
+    ASSERT_EQ(a.Command("share-add " + offered), "ok");
+    for (const auto& [folder, name] : {std::pair {a.ProfileDir(), std::string("Morvika.conf")},
+                                       std::pair {std::string("/etc"), std::string("passwd")}}) {
+        CSharesData forged;
+        forged.SetUserId(mallory.Host());
+        forged.SetGroupId(mallory.Host());
+        forged.SetFilePath(folder);
+        forged.SetFileName(name);
+        forged.SetUserName("Alice");
+        mallory.Send(mallory.Host(), KIND_SHARES_REQUEST, forged);
+        const auto answer = mallory.WaitForKind(KIND_SHARES_DATA);
+        ASSERT_TRUE(answer.has_value()) << name;
+        auto decoded = CHalvoTransData::CreateFromBlock(answer->Payload(), answer->PayloadLength());
+        auto* file = dynamic_cast<CSharesFileObject*>(decoded.get());
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(file->GetFileSize(), 0u) << name;
+        EXPECT_TRUE(file->GetFileData().empty()) << name;
+    }
+    EXPECT_TRUE(a.WaitForLog("LOG   CSharesListDlg::OnFileRequest() 共有していないファイルの要求 /etc/passwd"));
+
+    // Mallory offers Bob a file whose owner and name climb out of every folder.
+    CSharesData offer;
+    offer.SetUserName("../../x");
+    offer.SetFileName("../../../evil");
+    offer.SetFilePath("/tmp");
+    offer.SetFileSize(5);
+    offer.SetAvailable(1);
+    CSharesDataList list;
+    list.PushBack(offer);
+    const peer::PlayerId bob = mallory.Other();
+    ASSERT_NE(bob, 0u);
+    CSharesFileObject payload(offer);
+    const std::uint8_t evil[5] = {'e', 'v', 'i', 'l', '\n'};
+    payload.SetFileData(evil, sizeof evil);
+    mallory.ServeWith(payload);
+    mallory.Send(bob, KIND_SHARES_LIST, list);
+    ASSERT_TRUE(Offers(b, "../../../evil"));
+    const std::string destination = b.ProfileDir() + "/saved-evil";
+    EXPECT_EQ(b.Command("share-save ../../../evil " + destination, kTransferTimeout), "ok " + destination);
+
+    const fs::path oskel = fs::path(b.ProfileDir()) / "cache" / "OSKEL";
+    EXPECT_TRUE(fs::is_regular_file(oskel / ".._.._x" / ".._.._.._evil"));
+    // Nothing else was written anywhere in Bob's profile but that copy and the saved file.
+    for (const auto& entry : fs::recursive_directory_iterator(b.ProfileDir())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.find("evil") != std::string::npos && entry.path() != destination &&
+                      entry.path().parent_path() != oskel / ".._.._x",
+                  false)
+            << entry.path();
+    }
+    EXPECT_FALSE(fs::exists(fs::path(b.ProfileDir()) / "x"));
+}
+
+}  // namespace
+}  // namespace e2e
