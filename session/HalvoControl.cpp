@@ -4,7 +4,12 @@
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QLabel>
+#include <QCoreApplication>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -27,6 +32,9 @@
 #include "voice/MicControl.h"
 #include "voice/SoundPlay.h"
 #include "voice/VolumeControl.h"
+#include "ui/BmpButton.h"
+#include "ui/DialogRegistry.h"
+#include "ui/TabWnd.h"
 
 namespace {
 
@@ -49,6 +57,24 @@ QString Digest(const std::vector<unsigned char>& bytes)
     return QString::number(hash, 16);
 }
 
+// A left click at a point of a widget, as the mouse makes it.
+void ClickAt(QWidget* widget, const QPoint& at)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), QPointF(widget->mapToGlobal(at)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), QPointF(widget->mapToGlobal(at)), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &press);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+// Runs a user action after the answer is out: the action may open a modal dialog, whose
+// own commands must be answered while it runs.
+void Later(QObject* context, std::function<void()> action)
+{
+    QTimer::singleShot(0, context, std::move(action));
+}
+
 }  // namespace
 
 CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
@@ -58,12 +84,14 @@ CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
     m_pNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_pNotifier, &QSocketNotifier::activated, this, &CHalvoControl::OnReadable);
     m_dialog.SetEventSink([this](const QString& line) { Write(line); });
+    DialogRegistry::SetEventSink([this](const QString& line) { Write(line); });
 }
 
 CHalvoControl::~CHalvoControl()
 {
     // The main window outlives the channel and still reports the user windows it destroys.
     m_dialog.SetEventSink({});
+    DialogRegistry::SetEventSink({});
 }
 
 void CHalvoControl::Write(const QString& line)
@@ -139,6 +167,8 @@ std::optional<QStringList> CHalvoControl::Shares(const QString& command, const Q
         const QString name = Arg(parts, 1);
         const QString destination = rest(2);
         if (name.isEmpty() || (save && destination.isEmpty())) return QStringList {QStringLiteral("error %1 needs a name").arg(command)};
+        if (shares->WaitDialog() != nullptr && shares->WaitDialog()->IsWaiting())
+            return QStringList {QStringLiteral("error busy")};
         if (!shares->SelectByName(name)) return QStringList {QStringLiteral("error no such file")};
         // Run from the event loop, not from inside this read: the wait dialog's loop must
         // still read commands (share-cancel). The answer comes when the item is done.
@@ -168,11 +198,14 @@ QStringList CHalvoControl::Execute(const QString& line)
 {
     const QStringList parts = line.split(QLatin1Char(' '));
     const QString command = parts.value(0);
+    if (command == QStringLiteral("ping")) return {QStringLiteral("ok pong")};
+    if (auto answer = ExecuteDialogCommand(parts)) return *answer;
+    // Before the main window is up (the first-start wizard runs) only dialogs answer.
+    if (!m_dialog.IsReady()) return {QStringLiteral("error the main window is not up yet")};
     CHalvoHub& hub = m_dialog.Hub();
     CPlayBoiceView* view = hub.View();
     auto rest = [&](int from) { return parts.mid(from).join(QLatin1Char(' ')); };
 
-    if (command == QStringLiteral("ping")) return {QStringLiteral("ok pong")};
     if (command == QStringLiteral("state")) {
         const CUserInformation self = view ? view->HostRecord() : CUserInformation();
         return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7 mute=%8")
@@ -278,7 +311,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         QWidget* widget = which == QStringLiteral("main")       ? static_cast<QWidget*>(&m_dialog)
                           : which == QStringLiteral("chat")     ? static_cast<QWidget*>(m_dialog.Chat())
                           : which == QStringLiteral("approval") ? static_cast<QWidget*>(m_dialog.OpenApproval())
-                                                                : nullptr;
+                                                                : DialogRegistry::Find(which);
         if (widget == nullptr || file.isEmpty()) return {QStringLiteral("error no such window or no file")};
         if (!widget->grab().save(file)) return {QStringLiteral("error cannot write ") + file};
         return {QStringLiteral("ok")};
@@ -303,6 +336,18 @@ QStringList CHalvoControl::Execute(const QString& line)
                         .arg(picture->Core().DecodeCount())};
         }
         return {QStringLiteral("error no such window")};
+    }
+    if (command == QStringLiteral("menu")) {
+        // An item of the main window's own menu, chosen after the answer is out.
+        const int item = Arg(parts, 1).toInt();
+        if (item == 32780) {
+            Later(&m_dialog, [this] { m_dialog.OpenSettings(); });
+        } else if (item == 32792) {
+            m_dialog.ArrangeUserWindows();
+        } else {
+            return {QStringLiteral("error no menu item ") + Arg(parts, 1)};
+        }
+        return {QStringLiteral("ok")};
     }
     if (command == QStringLiteral("arrange")) {
         m_dialog.ArrangeUserWindows();
@@ -397,4 +442,116 @@ QStringList CHalvoControl::Execute(const QString& line)
         return {QStringLiteral("ok")};
     }
     return {QStringLiteral("error unknown command ") + command};
+}
+
+// Commands that act on the controls of an open dialog; nullopt for any other command.
+std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList& parts)
+{
+    const QString command = parts.value(0);
+    if (command == QStringLiteral("dialogs")) {
+        QStringList out;
+        for (const QString& name : DialogRegistry::OpenNames()) out << QStringLiteral("dialog ") + name;
+        out << QStringLiteral("end");
+        return out;
+    }
+    static const QStringList kCommands {QStringLiteral("type"), QStringLiteral("check"), QStringLiteral("select"),
+                                        QStringLiteral("press"), QStringLiteral("click-row"), QStringLiteral("get")};
+    if (!kCommands.contains(command)) return std::nullopt;
+    // "main" is the main window with its buttons.
+    QWidget* dialog = Arg(parts, 1) == QStringLiteral("main") && m_dialog.IsReady()
+                          ? static_cast<QWidget*>(&m_dialog)
+                          : DialogRegistry::Find(Arg(parts, 1));
+    if (dialog == nullptr) return QStringList {QStringLiteral("error no open dialog ") + Arg(parts, 1)};
+
+    if (command == QStringLiteral("click-row")) {
+        auto* view = dialog->findChild<QAbstractItemView*>();
+        bool ok = false;
+        const int row = Arg(parts, 2).toInt(&ok);
+        if (view == nullptr || !ok || row < 0 || row >= view->model()->rowCount()) {
+            return QStringList {QStringLiteral("error no such row")};
+        }
+        QPointer<QAbstractItemView> target(view);
+        Later(this, [target, row] {
+            if (!target) return;
+            const QModelIndex index = target->model()->index(row, 0);
+            target->scrollTo(index);
+            ClickAt(target->viewport(), target->visualRect(index).center());
+        });
+        return QStringList {QStringLiteral("ok")};
+    }
+
+    bool okId = false;
+    const int id = Arg(parts, 2).toInt(&okId);
+    QWidget* control = okId ? DialogRegistry::FindControl(dialog, id) : nullptr;
+    if (control == nullptr) return QStringList {QStringLiteral("error no control %1").arg(Arg(parts, 2))};
+    if (command == QStringLiteral("get")) {
+        QString value;
+        if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+            value = edit->text();
+        } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+            QStringList items;
+            for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+            value = QString::number(combo->currentIndex()) + QLatin1Char(' ') + items.join(QLatin1Char('|'));
+        } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            value = QString::number(button->isChecked() ? 1 : 0);
+        } else if (auto* label = qobject_cast<QLabel*>(control)) {
+            value = label->text();
+        }
+        return QStringList {QStringLiteral("ok %1 %2").arg(control->isEnabled() ? 1 : 0).arg(value)};
+    }
+    if (!control->isEnabled()) return QStringList {QStringLiteral("error control %1 is disabled").arg(id)};
+    if (control->isHidden()) return QStringList {QStringLiteral("error control %1 is hidden").arg(id)};
+    QPointer<QWidget> target(control);
+
+    if (command == QStringLiteral("type")) {
+        auto* edit = qobject_cast<QLineEdit*>(control);
+        if (edit == nullptr) return QStringList {QStringLiteral("error control %1 is no edit").arg(id)};
+        const QString text = parts.mid(3).join(QLatin1Char(' '));
+        edit->setFocus();
+        edit->selectAll();
+        edit->insert(text);  // as typed: the edit reports an edit
+        if (text.isEmpty()) edit->del();
+        return QStringList {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("check")) {
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        if (button == nullptr || !button->isCheckable()) {
+            return QStringList {QStringLiteral("error control %1 cannot be checked").arg(id)};
+        }
+        const bool wanted = Arg(parts, 3) == QStringLiteral("1");
+        if (button->isChecked() != wanted) {
+            Later(this, [target] {
+                if (auto* b = qobject_cast<QAbstractButton*>(target.data())) b->click();
+            });
+        }
+        return QStringList {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("select")) {
+        bool ok = false;
+        const int index = Arg(parts, 3).toInt(&ok);
+        auto* combo = qobject_cast<QComboBox*>(control);
+        if (combo == nullptr || !ok || index < -1 || index >= combo->count()) {
+            return QStringList {QStringLiteral("error no item %1 in control %2").arg(Arg(parts, 3)).arg(id)};
+        }
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+        return QStringList {QStringLiteral("ok")};
+    }
+    // press
+    if (qobject_cast<CTabWnd*>(control) != nullptr) {
+        Later(this, [target] {
+            if (auto* t = qobject_cast<CTabWnd*>(target.data())) ClickAt(t, t->TabRect().center());
+        });
+    } else if (qobject_cast<CBmpButton*>(control) != nullptr) {
+        Later(this, [target] {
+            if (auto* b = qobject_cast<CBmpButton*>(target.data())) b->Click();
+        });
+    } else if (qobject_cast<QAbstractButton*>(control) != nullptr) {
+        Later(this, [target] {
+            if (auto* b = qobject_cast<QAbstractButton*>(target.data())) b->click();
+        });
+    } else {
+        return QStringList {QStringLiteral("error control %1 cannot be pressed").arg(id)};
+    }
+    return QStringList {QStringLiteral("ok")};
 }

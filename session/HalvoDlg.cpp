@@ -1,21 +1,18 @@
 #include "session/HalvoDlg.h"
 
 #include <QApplication>
+#include <cstring>
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWhatsThis>
@@ -26,7 +23,11 @@
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
 #include "session/MicIconWnd.h"
+#include "share/LoginDlg.h"
 #include "share/SharesListDlg.h"
+#include "ui/BmpButton.h"
+#include "ui/DlgMorvika.h"
+#include "video/CameraDevices.h"
 #include "video/CameraView.h"
 #include "video/UserWndObject.h"
 #include "voice/DlgMicTest.h"
@@ -48,25 +49,6 @@ QRect ToQRect(const WindowRect& r)
 WindowRect ToWindowRect(const QRect& r)
 {
     return WindowRect {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
-}
-
-// The four looks of a button strip (disabled, pressed, normal, hot) as one icon.
-QIcon StripIcon(const QString& path)
-{
-    QImage strip(path);
-    QIcon icon;
-    if (strip.isNull() || strip.width() < 4) return icon;
-    const int w = strip.width() / 4;
-    auto frame = [&](int look) {
-        QPixmap pixmap = QPixmap::fromImage(strip.copy(look * w, 0, w, strip.height()));
-        pixmap.setMask(pixmap.createMaskFromColor(QColor(198, 218, 135)));
-        return pixmap;
-    };
-    icon.addPixmap(frame(2), QIcon::Normal);
-    icon.addPixmap(frame(3), QIcon::Active);
-    icon.addPixmap(frame(1), QIcon::Selected);
-    icon.addPixmap(frame(0), QIcon::Disabled);
-    return icon;
 }
 
 // A user window as the hub owns it; destroying it removes the widget.
@@ -140,6 +122,7 @@ CHalvoDlg::~CHalvoDlg()
 void CHalvoDlg::OnInitDialog()
 {
     const QString assets = FromUtf8(m_app.GetAssetsFolder());
+    CDlgMorvika::SetDefaultAssetsFolder(assets);
     setWindowIcon(QIcon(assets + QStringLiteral("Pictures/Standard/Icon/Morvika.ico")));
 
     QRect rect = ToQRect(m_app.GetMainPosition());
@@ -193,15 +176,15 @@ void CHalvoDlg::OnInitDialog()
         {1035, "ButtonHelp.bmp", "ボタンをクリックするとその説明を表示します"},
     };
     for (const auto& def : defs) {
-        QToolButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
+        CBmpButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
         tools->addWidget(button);
         switch (def.id) {
-        case 1031: connect(button, &QToolButton::clicked, this, [this] { ShowMain(0); }); break;
-        case 1032: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
-        case 1036: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnChatButton); break;
-        case 1037: connect(button, &QToolButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
+        case 1031: connect(button, &CBmpButton::clicked, this, [this] { ShowMain(0); }); break;
+        case 1032: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
+        case 1036: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnChatButton); break;
+        case 1037: connect(button, &CBmpButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
         case 1062: m_pShareButton = button; break;
-        case 1035: connect(button, &QToolButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); }); break;
+        case 1035: connect(button, &CBmpButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); }); break;
         default: break;
         }
     }
@@ -303,14 +286,13 @@ void CHalvoDlg::RunMicTest()
     m_pMicTest = nullptr;
 }
 
-QToolButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
+CBmpButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
 {
-    auto* button = new QToolButton(this);
-    button->setObjectName(QStringLiteral("button%1").arg(id));
-    button->setAutoRaise(true);
-    button->setIcon(StripIcon(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Button/") +
-                              QString::fromLatin1(picture)));
-    button->setIconSize(QSize(32, 32));
+    auto* button = new CBmpButton(this);
+    button->LoadBitmapFile(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Button/") +
+                           QString::fromLatin1(picture));
+    button->Create(this, id, 0, 0, -1);
+    button->setFixedSize(button->FrameSize());
     button->setToolTip(help);
     button->setWhatsThis(help);
     return button;
@@ -378,12 +360,82 @@ void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     menu.addAction(QStringLiteral("ウインドウをタイル状に整列"), this, &CHalvoDlg::ArrangeUserWindows);
     menu.addAction(QStringLiteral("バージョン情報"), this, &CHalvoDlg::ShowAbout);
-    QAction* properties = menu.addAction(QStringLiteral("プロパティ"));
-    properties->setEnabled(false);  // the settings sheet joins later
+    menu.addAction(QStringLiteral("プロパティ"), this, &CHalvoDlg::OpenSettings);
     menu.addAction(QStringLiteral("ソラネムについて"), this, &CHalvoDlg::OpenHelpPage);
     menu.addSeparator();
     menu.addAction(QStringLiteral("終了"), this, [this] { ConfirmExit(); });
     menu.exec(event->globalPos());
+}
+
+namespace {
+
+// The names of the sound devices of one kind (0 playback, 1 capture), up to the first empty one.
+std::vector<std::string> SoundDeviceNames(int kind)
+{
+    std::vector<std::string> names;
+    const auto backend = CHalvoVoice::ConnectSoundServer();
+    if (!backend) return names;
+    CDirectSoundDriverData list(*backend, kind);
+    list.GetSoundDriverGUID(nullptr);
+    const SoundDriverEntry* table = list.GetTable();
+    for (int i = 0; i < list.Count(); ++i) {
+        const char* description = table[i].description;
+        names.emplace_back(description, strnlen(description, sizeof table[i].description));
+    }
+    return names;
+}
+
+}  // namespace
+
+PropertyHost CHalvoDlg::MakePropertyHost(CHalvoApp& app, CHalvoDlg* main)
+{
+    PropertyHost host;
+    host.app = &app;
+    host.cameras = [] {
+        std::vector<CameraEntry> entries;
+        for (const CameraRecord& record : EnumerateCameras()) entries.push_back({record.index, record.name});
+        return entries;
+    };
+    host.captureDevices = [] { return SoundDeviceNames(1); };
+    host.playbackDevices = [] { return SoundDeviceNames(0); };
+    if (main != nullptr) {
+        QPointer<CHalvoDlg> window(main);
+        host.switchCamera = [window](const std::string& name) {
+            if (!window || window->m_pCamera == nullptr) return;
+            window->m_pCamera->Stop();
+            window->m_pCamera->Teardown();
+            window->m_pCamera->SetDeviceName(name);
+            window->m_pCamera->Run();
+        };
+        host.userNameChanged = [window](const std::string& name) {
+            if (window && window->m_pHub && window->m_pHub->View()) window->m_pHub->View()->SetUserName(name);
+        };
+        host.applyTopmost = [window](bool topmost) {
+            if (!window) return;
+            const bool visible = window->isVisible();
+            window->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+            if (visible) window->show();  // changing the flags hides a window
+        };
+    }
+    return host;
+}
+
+void CHalvoDlg::RunSetupWizard(CHalvoApp& app)
+{
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance()  MainProperty Start \n");
+    {
+        CMainPropertySeet wizard(MakePropertyHost(app, nullptr), true, FromUtf8(app.GetAssetsFolder()));
+        wizard.exec();
+    }
+    // Once per user, finished or cancelled.
+    app.SetInitState(1);
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance()  MainProperty End \n");
+}
+
+void CHalvoDlg::OpenSettings()
+{
+    CMainPropertySeet sheet(MakePropertyHost(m_app, this), false, FromUtf8(m_app.GetAssetsFolder()), this);
+    sheet.exec();
 }
 
 void CHalvoDlg::ShowAbout()
@@ -424,27 +476,10 @@ void CHalvoDlg::ArrangeUserWindows()
 
 void CHalvoDlg::OnLoginButton()
 {
-    // A plain connect dialog until the address book's login dialog exists.
-    QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("ログイン"));
-    auto* address = new QLineEdit(&dialog);
-    auto* password = new QLineEdit(&dialog);
-    password->setEchoMode(QLineEdit::Password);
-    auto* comment = new QLineEdit(&dialog);
-    auto* form = new QFormLayout(&dialog);
-    form->addRow(QStringLiteral("アドレス"), address);
-    form->addRow(QStringLiteral("パスワード"), password);
-    form->addRow(QStringLiteral("コメント"), comment);
-    auto* buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QStringLiteral("接続"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
-    form->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    CLoginDlg dialog(m_app, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    const std::string target = address->text().trimmed().toStdString();
-    if (target.empty()) return;
-    m_pHub->View()->ConnectTo(target, password->text().toStdString(), comment->text().toStdString());
+    if (dialog.Address().empty()) return;  // nothing to connect to
+    m_pHub->View()->ConnectTo(dialog.Address(), dialog.Password(), dialog.Comment());
 }
 
 void CHalvoDlg::OnChatButton()

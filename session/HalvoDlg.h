@@ -10,6 +10,7 @@
 
 #include "session/HalvoHub.h"
 #include "share/DlgConnect.h"
+#include "share/MainPropertySeet.h"
 
 class CChatDlg;
 class CSharesListDlg;
@@ -20,7 +21,7 @@ class CMicIconWnd;
 class CHalvoApp;
 class QMenu;
 class QSystemTrayIcon;
-class QToolButton;
+class CBmpButton;
 
 struct MainWindowOptions {
     std::uint16_t port = 7066;
@@ -48,14 +49,22 @@ public:
     // Leaves without asking (the control channel's quit).
     void ExitWithoutAsking();
     void ArrangeUserWindows();
+    // The main menu's プロパティ: the two-page settings sheet.
+    void OpenSettings();
+    // The first-start wizard, run before the main window exists.
+    static void RunSetupWizard(CHalvoApp& app);
+    // What the settings pages need; main is null before the main window exists.
+    static PropertyHost MakePropertyHost(CHalvoApp& app, CHalvoDlg* main);
 
     CHalvoHub& Hub() { return *m_pHub; }
     CHalvoApp& App() { return m_app; }
+    // Whether OnInitDialog has built the window (the control channel starts before it).
+    bool IsReady() const { return m_pHub != nullptr; }
     CChatDlg* Chat() { return m_pChat; }
     CSharesListDlg* Shares() { return m_pShares; }
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
-    QToolButton* ShareButton() { return m_pShareButton; }
+    CBmpButton* ShareButton() { return m_pShareButton; }
     CCameraView* Camera() { return m_pCamera; }
 
     // The microphone icon: a left click toggles the mute bit of the voice settings, a right
@@ -93,7 +102,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    QToolButton* AddButton(int id, const char* picture, const QString& help);
+    CBmpButton* AddButton(int id, const char* picture, const QString& help);
     void OnLoginButton();
     void OnChatButton();
     void CreateTrayIcon();
@@ -109,7 +118,7 @@ private:
     MainWindowOptions m_options;
     std::unique_ptr<CHalvoHub> m_pHub;
     QWidget* m_pClient = nullptr;
-    QToolButton* m_pShareButton = nullptr;
+    CBmpButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
     CChatDlg* m_pChat = nullptr;
     CSharesListDlg* m_pShares = nullptr;

@@ -7,7 +7,9 @@
 //    owner relays to a listener on the far side, idle and during the transfers: the p99
 //    added by the transfer;
 //  - peak resident memory (VmHWM) of both instances before and after the transfers;
-//  - the download progress events the saving instance reported.
+//  - the download progress events the saving instances reported, and whether every saved
+//    copy is the owner's file byte for byte.
+// Two savers on the far side (Bob and Carol) save in turn.
 // Environment: SHARES_FAR_NETNS (path of the far namespace), SHARES_NEAR_ADDR, SHARES_FAR_ADDR.
 
 #include <arpa/inet.h>
@@ -40,7 +42,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint16_t kPort = 27590;
 constexpr std::uint16_t kTcpPort = 27591;
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
-constexpr int kRuns = 3;
+constexpr int kRuns = 4;
 
 std::string Env(const char* name, const char* fallback)
 {
@@ -208,6 +210,7 @@ int main()
 
     e2e::MorvikaInstance a("Alice");
     e2e::MorvikaInstance b("Bob");
+    e2e::MorvikaInstance c("Carol");
     a.SetConnectCheck(0);
     e2e::StartOptions nearOptions;
     nearOptions.port = kPort;
@@ -217,9 +220,13 @@ int main()
         const std::string name = farNetns.substr(farNetns.rfind('/') + 1);
         farOptions.commandPrefix = {"/usr/sbin/ip", "netns", "exec", name};
     }
-    if (!a.Start(nearOptions) || !b.Start(farOptions)) return 1;
-    if (b.Command("connect " + nearAddress + ":" + std::to_string(kPort) + " -") != "ok") return 1;
-    if (!b.WaitForWindowCount(2) || !a.WaitForWindowCount(2)) {
+    e2e::StartOptions farOptionsC = farOptions;
+    farOptionsC.port = kPort + 2;
+    if (!a.Start(nearOptions) || !b.Start(farOptions) || !c.Start(farOptionsC)) return 1;
+    for (e2e::MorvikaInstance* saver : {&b, &c}) {
+        if (saver->Command("connect " + nearAddress + ":" + std::to_string(kPort) + " -") != "ok") return 1;
+    }
+    if (!b.WaitForWindowCount(3) || !c.WaitForWindowCount(3) || !a.WaitForWindowCount(3)) {
         std::fprintf(stderr, "join failed\n%s%s", a.Diagnostics().c_str(), b.Diagnostics().c_str());
         return 1;
     }
@@ -242,55 +249,74 @@ int main()
         }
     });
 
-    std::this_thread::sleep_for(10s);
+    std::this_thread::sleep_for(20s);
     const auto idle = listener.TakeDelays();
     const long peakBeforeA = PeakKb(a.Pid());
     const long peakBeforeB = PeakKb(b.Pid());
+    const long peakBeforeC = PeakKb(c.Pid());
 
     const std::string file = a.ProfileDir() + "/random.bin";
+    std::string original(kFileSize, '\0');
     {
         std::mt19937 rng(1);
-        std::string bytes(kFileSize, '\0');
-        for (char& c : bytes) c = static_cast<char>(rng());
-        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        for (char& ch : original) ch = static_cast<char>(rng());
+        std::ofstream(file, std::ios::binary).write(original.data(), static_cast<std::streamsize>(original.size()));
     }
     std::vector<double> shareSeconds;
     std::vector<std::int64_t> during;
     std::size_t progressEvents = 0;
+    std::size_t downloads = 0;
+    bool identical = true;
+    bool rising = true;
     for (int run = 0; run < kRuns; ++run) {
-        // A fresh offer clears the stored copy's path at the peer, so the file travels again.
-        a.Command("share-delete random.bin");
-        if (a.Command("share-add " + file) != "ok") return 1;
-        b.WaitUntil([&] {
-            const auto shares = b.List("shares");
-            return shares && shares->size() == 1 && shares->front().ends_with(" -");
-        });
-        const std::size_t eventsBefore = b.Events("download random.bin ").size();
-        listener.TakeDelays();
-        const auto start = Clock::now();
-        const std::string answer = b.Command("share-save random.bin " + b.ProfileDir() + "/saved.bin", 300s);
-        shareSeconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-        const auto delays = listener.TakeDelays();
-        during.insert(during.end(), delays.begin(), delays.end());
-        progressEvents += b.Events("download random.bin ").size() - eventsBefore;
-        if (answer.rfind("ok", 0) != 0) {
-            std::fprintf(stderr, "save failed: %s\n%s", answer.c_str(), b.Diagnostics().c_str());
-            return 1;
+        for (e2e::MorvikaInstance* saver : {&b, &c}) {
+            e2e::MorvikaInstance& to = *saver;
+            // A fresh offer clears the stored copy's path at the peer, so the file travels again.
+            a.Command("share-delete random.bin");
+            if (a.Command("share-add " + file) != "ok") return 1;
+            to.WaitUntil([&] {
+                const auto shares = to.List("shares");
+                return shares && shares->size() == 1 && shares->front().ends_with(" -");
+            });
+            const std::size_t eventsBefore = to.Events("download random.bin ").size();
+            listener.TakeDelays();
+            const auto start = Clock::now();
+            const std::string answer = to.Command("share-save random.bin " + to.ProfileDir() + "/saved.bin", 300s);
+            shareSeconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+            const auto delays = listener.TakeDelays();
+            during.insert(during.end(), delays.begin(), delays.end());
+            const auto progress = to.Events("download random.bin ");
+            progressEvents += progress.size() - eventsBefore;
+            ++downloads;
+            std::uint64_t last = 0;
+            for (std::size_t i = eventsBefore; i < progress.size(); ++i) {
+                const std::uint64_t bytes = std::stoull(e2e::SplitWords(progress[i])[2]);
+                rising = rising && bytes > last;
+                last = bytes;
+            }
+            rising = rising && last == kFileSize;
+            if (answer.rfind("ok", 0) != 0) {
+                std::fprintf(stderr, "save failed: %s\n%s", answer.c_str(), to.Diagnostics().c_str());
+                return 1;
+            }
+            std::ifstream saved(to.ProfileDir() + "/saved.bin", std::ios::binary);
+            identical = identical && std::string(std::istreambuf_iterator<char>(saved), {}) == original;
         }
     }
     talking = false;
     voice.join();
     const long peakAfterA = PeakKb(a.Pid());
     const long peakAfterB = PeakKb(b.Pid());
+    const long peakAfterC = PeakKb(c.Pid());
 
     std::vector<double> tcpSeconds;
     for (int run = 0; run < kRuns; ++run) tcpSeconds.push_back(PlainTcpSeconds(farAddress));
 
     std::sort(shareSeconds.begin(), shareSeconds.end());
     std::sort(tcpSeconds.begin(), tcpSeconds.end());
-    const double share = shareSeconds[kRuns / 2];
+    const double share = shareSeconds[shareSeconds.size() / 2];
     const double tcp = tcpSeconds[kRuns / 2];
-    std::printf("2 MiB share-save   median %.3f s  (runs:", share);
+    std::printf("2 MiB share-save   median %.3f s  (saves, Bob and Carol in turn:", share);
     for (double s : shareSeconds) std::printf(" %.3f", s);
     std::printf(")\n2 MiB plain TCP    median %.3f s  (runs:", tcp);
     for (double s : tcpSeconds) std::printf(" %.3f", s);
@@ -300,10 +326,13 @@ int main()
     std::printf("voice one-way delay during: p50 %.1f ms  p99 %.1f ms  (%zu messages)\n", Percentile(during, 0.5),
                 Percentile(during, 0.99), during.size());
     std::printf("added p99 voice delay: %.1f ms\n", Percentile(during, 0.99) - Percentile(idle, 0.99));
-    std::printf("progress events per download: %.1f\n", static_cast<double>(progressEvents) / kRuns);
-    std::printf("peak memory (VmHWM) owner: %ld kB before, %ld kB after; saver: %ld kB before, %ld kB after\n",
-                peakBeforeA, peakAfterA, peakBeforeB, peakAfterB);
+    std::printf("progress events per download: %.1f, always rising to the whole file: %s\n",
+                static_cast<double>(progressEvents) / static_cast<double>(downloads), rising ? "yes" : "no");
+    std::printf("every saved copy identical to the owner's file: %s\n", identical ? "yes" : "no");
+    std::printf("peak memory (VmHWM) owner: %ld kB before, %ld kB after; savers: %ld / %ld kB before, %ld / %ld kB after\n",
+                peakBeforeA, peakAfterA, peakBeforeB, peakBeforeC, peakAfterB, peakAfterC);
     a.Quit();
     b.Quit();
-    return 0;
+    c.Quit();
+    return identical && rising ? 0 : 1;
 }

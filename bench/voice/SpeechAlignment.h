@@ -105,26 +105,70 @@ struct SpeechComparison {
 };
 
 // The recording against its source after one global alignment. Windows of 31 ms whose level is
-// within 18 dB of the loudest count as voiced; each is correlated at the global lag, and a
-// voiced window that matches clearly better at another lag (up to 30 ms away) marks a slip.
+// within 18 dB of the loudest and that cross zero seldom count as voiced; each is correlated at
+// the global lag, and a voiced window that falls below the threshold there but reaches it at
+// another lag (up to 30 ms away) marks a slip.
 // A gap is a run of at least 2 ms of near-silence in the recording where the source speaks.
-inline SpeechComparison CompareSpeech(const std::vector<double>& reference, const std::vector<double>& recording,
+// The recording read a fraction of a sample later (-1 < fraction < 1), through a windowed sinc.
+inline std::vector<double> ShiftedByFraction(const std::vector<double>& x, double fraction)
+{
+    constexpr int kHalfTaps = 16;
+    double taps[2 * kHalfTaps];
+    for (int k = -kHalfTaps; k < kHalfTaps; ++k) {
+        const double t = k - fraction;
+        const double sinc = t == 0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t);
+        const double hann = 0.5 + 0.5 * std::cos(M_PI * t / (kHalfTaps + 1));
+        taps[k + kHalfTaps] = sinc * hann;
+    }
+    std::vector<double> out(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        double acc = 0;
+        for (int k = -kHalfTaps; k < kHalfTaps; ++k) {
+            const long j = static_cast<long>(i) + k;
+            if (j >= 0 && static_cast<std::size_t>(j) < x.size()) acc += taps[k + kHalfTaps] * x[static_cast<std::size_t>(j)];
+        }
+        out[i] = acc;
+    }
+    return out;
+}
+
+inline SpeechComparison CompareSpeech(const std::vector<double>& reference, const std::vector<double>& heard,
                                       unsigned rate, double windowThreshold = 0.9)
 {
     SpeechComparison out;
-    const SpeechWindowMatch whole = AlignWhole(reference, recording);
+    const SpeechWindowMatch whole = AlignWhole(reference, heard);
     if (whole.correlation < -1) return out;
     out.lag = whole.lag;
     out.correlation = whole.correlation;
+    // The sound server resamples on its own sample grid, so the recording may sit a fraction of
+    // a sample off the source; the one alignment includes that fraction.
+    std::vector<double> recording = heard;
+    for (int eighth = -4; eighth <= 4; ++eighth) {
+        if (eighth == 0) continue;
+        std::vector<double> shifted = ShiftedByFraction(heard, eighth / 8.0);
+        const double c = CorrelationAt(reference, shifted, 0, reference.size(), out.lag);
+        if (c > out.correlation) {
+            out.correlation = c;
+            recording = std::move(shifted);
+        }
+    }
 
     const std::size_t window = rate * 31 / 1000;
     const long search = static_cast<long>(rate) * 30 / 1000;
     std::vector<double> level;
+    std::vector<bool> periodic;
     double loudest = 0;
     for (std::size_t start = 0; start + window <= reference.size(); start += window) {
         double energy = 0;
-        for (std::size_t i = 0; i < window; ++i) energy += reference[start + i] * reference[start + i];
+        std::size_t crossings = 0;
+        for (std::size_t i = 0; i < window; ++i) {
+            energy += reference[start + i] * reference[start + i];
+            if (i > 0 && (reference[start + i - 1] < 0) != (reference[start + i] < 0)) ++crossings;
+        }
         level.push_back(std::sqrt(energy / static_cast<double>(window)));
+        // Voiced sound crosses zero seldom; hiss (s, f, sh) crosses it at most samples, lives
+        // near the top of the band, and there the server's resamplers rightly take their share.
+        periodic.push_back(static_cast<double>(crossings) < 0.3 * static_cast<double>(window));
         loudest = std::max(loudest, level.back());
     }
     const double voiced = loudest / 8;
@@ -135,7 +179,7 @@ inline SpeechComparison CompareSpeech(const std::vector<double>& reference, cons
         inSlip = false;
     };
     for (std::size_t w = 0; w < level.size(); ++w) {
-        if (level[w] < voiced) continue;
+        if (level[w] < voiced || !periodic[w]) continue;
         const std::size_t start = w * window;
         const double at = static_cast<double>(start) / rate;
         const double c = CorrelationAt(reference, recording, start, window, out.lag);
@@ -147,7 +191,9 @@ inline SpeechComparison CompareSpeech(const std::vector<double>& reference, cons
         }
         const SpeechWindowMatch local = BestLag(reference, recording, start, window, out.lag - search, out.lag + search);
         const long shift = local.lag - out.lag;
-        const bool slipped = std::labs(shift) >= 3 && local.correlation >= 0.8 && local.correlation > c + 0.05;
+        // A voiced window also matches itself one pitch period away, sometimes a little better
+        // than where it belongs; only a window that does not match where it belongs has slipped.
+        const bool slipped = std::labs(shift) >= 3 && c < windowThreshold && local.correlation >= windowThreshold;
         if (!slipped) {
             endSlip();
             continue;

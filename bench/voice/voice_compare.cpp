@@ -3,7 +3,8 @@
 // measure-voice.py; prints one "key value" line per figure.
 //   voice_compare MOUTH.raw EAR.raw [MODE [FROM COUNT MAXLAG]]   (16-bit mono at 11025 Hz)
 // With FROM, COUNT and MAXLAG it prints, for each loud 31 ms window of the mouth recording
-// from sample FROM on (COUNT samples), its own best lag (0 to MAXLAG) in the ear recording.
+// from sample FROM on (COUNT samples), its own best lag in the ear recording, from a tenth of a
+// second before the whole's lag to MAXLAG samples after it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,20 +42,6 @@ int main(int argc, char** argv)
     const std::vector<double> mouth = ReadRaw(argv[1]);
     const std::vector<double> ear = ReadRaw(argv[2]);
     const int mode = argc > 3 ? std::atoi(argv[3]) : 7;
-    if (argc > 6) {
-        const long from = std::atol(argv[4]), count = std::atol(argv[5]), maxLag = std::atol(argv[6]);
-        constexpr long kWindow = kRate * 31 / 1000;
-        for (long w = std::max(0L, from); w + kWindow <= std::min<long>(from + count, static_cast<long>(mouth.size()));
-             w += kWindow) {
-            double loud = 0;
-            for (long i = 0; i < kWindow; ++i) loud = std::max(loud, std::fabs(mouth[static_cast<std::size_t>(w + i)]));
-            if (loud < 2000) continue;
-            const auto m = BestLag(mouth, ear, static_cast<std::size_t>(w), kWindow, -kRate / 10, maxLag);
-            std::printf("window_lag %ld %ld %.3f\n", w, m.lag, m.correlation);
-        }
-        return 0;
-    }
-
     // The speech is the stretch of the mouth recording from its first to its last loud part,
     // with a fifth of a second around it, quantised as the sender's codec does.
     double peak = 0;
@@ -81,9 +68,25 @@ int main(int argc, char** argv)
         return 1;
     }
     const SpeechComparison c = CompareSpeech(reference, ear, kRate);
+    const long lag = c.lag - static_cast<long>(first);
+    if (argc > 6) {
+        const long from = std::atol(argv[4]), count = std::atol(argv[5]), maxLag = std::atol(argv[6]);
+        constexpr long kWindow = kRate * 31 / 1000;
+        for (long w = std::max(0L, from); w + kWindow <= std::min<long>(from + count, static_cast<long>(mouth.size()));
+             w += kWindow) {
+            double loud = 0;
+            for (long i = 0; i < kWindow; ++i) loud = std::max(loud, std::fabs(mouth[static_cast<std::size_t>(w + i)]));
+            if (loud < 2000) continue;
+            const auto m = BestLag(mouth, ear, static_cast<std::size_t>(w), kWindow, lag - static_cast<long>(kRate) / 10,
+                                   lag + maxLag);
+            std::printf("window_lag %ld %ld %.3f\n", w, m.lag, m.correlation);
+        }
+        return 0;
+    }
+
     std::printf("speech_start_samples %zu\n", first);
     std::printf("speech_seconds %.2f\n", static_cast<double>(reference.size()) / kRate);
-    std::printf("lag_samples %ld\n", c.lag - static_cast<long>(first));
+    std::printf("lag_samples %ld\n", lag);
     std::printf("correlation %.4f\n", c.correlation);
     std::printf("voiced_windows %d\n", c.voicedWindows);
     std::printf("windows_below_0.9 %d\n", c.windowsBelow);

@@ -18,9 +18,11 @@ namespace {
 constexpr const char* kApplicationName = "Morvika";
 constexpr const char* kStreamName = "Morvika";
 constexpr const char* kMediaRole = "phone";
-// Small server-side buffers keep the cursors fine-grained: a notification position is passed
-// within about one request (10 ms) of the sound reaching it.
-constexpr std::uint32_t kRequestMs = 10;
+// Small server-side requests keep the cursors fine-grained: a notification position is passed
+// within about one request (5 ms) of the sound reaching it, and a block of the capture is read
+// within one of its end. Coarser steps make the blocks arrive unevenly at the peer, whose
+// playback then runs late and has to jump.
+constexpr std::uint32_t kRequestMs = 5;
 constexpr std::uint32_t kTargetMs = 40;
 
 // Holds the main loop lock for a scope; never used on the main loop's own thread.

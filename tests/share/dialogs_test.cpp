@@ -15,6 +15,11 @@
 #include "session/WindowMessages.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
+#include "share/FtpStat.h"
+#include "share/SharesListDlg.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -169,6 +174,88 @@ TEST(ChatDlgTest, PositionIsRestoredAndSavedAndHasAMinimum)
         chat.move(30, 40);
     }
     EXPECT_EQ(saved.topLeft(), QPoint(30, 40));
+}
+
+// The shared files window's waits: Cancel ends the wait at once, a file arriving later is
+// still stored and then saved without a new request, and any arriving file ends a wait.
+class SharesMain : public CMsgTarget {
+public:
+    ~SharesMain() override { DetachMessages(); }
+    LRESULT WindowProc(UINT message, WPARAM, LPARAM) override
+    {
+        if (message == WM_SHARES_REQUEST_SEND) ++requests;
+        return 0;
+    }
+    int requests = 0;
+};
+
+CPeerMessage FileData(const char* name, const QByteArray& bytes)
+{
+    CSharesData record;
+    record.SetFileName(name);
+    record.SetUserName("Taro");
+    record.SetFileSize(static_cast<std::uint32_t>(bytes.size()));
+    CSharesFileObject file(record);
+    file.SetFileData(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
+    CTransBlock block;
+    file.Serialize(block);
+    CPeerMessage message;
+    message.Set(KIND_SHARES_DATA, 9, 9, block.Data(), static_cast<std::int64_t>(block.Size()));
+    return message;
+}
+
+TEST(SharesListDlgTest, WaitsEndByCancelOrByAnyArrivingFile)
+{
+    QTemporaryDir temp;
+    SharesMain main;
+    SharesDlgHost host;
+    host.core.mainWindow = main.Handle();
+    host.core.localUser = [] { return CUserInformation(); };
+    host.core.isLocal = [](std::uint32_t u, std::uint32_t g) { return u == 1 && g == 1; };
+    host.core.tempFolder = temp.path().toStdString();
+    CSharesListDlg dialog(host);
+    dialog.Create();
+    for (const char* name : {"a.txt", "b.txt"}) {
+        CSharesData record;
+        record.SetFileName(name);
+        record.SetUserName("Taro");
+        record.SetUserId(9);
+        record.SetGroupId(9);
+        record.SetFileSize(3);
+        record.SetAvailable(1);
+        dialog.Exchange().List().PushBack(record);
+    }
+    dialog.Refresh();
+    std::vector<std::pair<QString, bool>> done;
+    dialog.onItemDone = [&](const QString&, const QString& path, bool cancelled) { done.emplace_back(path, cancelled); };
+
+    ASSERT_TRUE(dialog.SelectByName("a.txt"));
+    QTimer::singleShot(0, &dialog, [&] { dialog.WaitDialog()->reject(); });
+    dialog.OnSave();
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_TRUE(done[0].second) << "cancelled";
+    EXPECT_EQ(main.requests, 1);
+
+    // The answer arrives after the cancel: stored, and the next save needs no request.
+    dialog.OnPeerMessage(FileData("a.txt", "abc"));
+    const QString destination = temp.path() + "/saved.txt";
+    dialog.AnswerNextSave(destination);
+    dialog.OnSave();
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(done[1].first, destination);
+    EXPECT_EQ(main.requests, 1);
+    QFile saved(destination);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), QByteArray("abc"));
+
+    // Waiting for b.txt, another file's data ends the wait; b.txt still has no copy.
+    ASSERT_TRUE(dialog.SelectByName("b.txt"));
+    QTimer::singleShot(0, &dialog, [&] { dialog.OnPeerMessage(FileData("a.txt", "xyz")); });
+    dialog.OnOpen();
+    ASSERT_EQ(done.size(), 3u);
+    EXPECT_FALSE(done[2].second);
+    EXPECT_TRUE(done[2].first.isEmpty()) << "nothing to open";
+    EXPECT_EQ(main.requests, 2);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ namespace {
 constexpr int kRate = 11025;
 constexpr std::uint16_t kPortA = 27711;
 constexpr std::uint16_t kPortB = 27712;
+constexpr std::uint16_t kPortLoopback = 27714;
+constexpr std::uint16_t kPortStrictA = 27715;
+constexpr std::uint16_t kPortStrictB = 27716;
 
 // Null sinks of this test only, so that other sound tests running at the same time do not mix in.
 class TestSinks {
@@ -186,6 +190,7 @@ void WriteProfile(const fs::path& profile, const std::string& user, const std::s
     fs::create_directories(profile);
     CHalvoApp app(AppPaths::ProfileSettingsFile(profile.string() + "/"));
     app.SetUserName(user);
+    app.SetInitState(1);  // no first-start wizard
     app.SetConnectCheck(0);  // accept callers without asking
     app.SetPassword("");
     app.SetCaptureDevice(capture);
@@ -193,14 +198,16 @@ void WriteProfile(const fs::path& profile, const std::string& user, const std::s
     app.SetNonVoice(0);  // a stored offset: no calibration second, no microphone test
 }
 
-}  // namespace
-
-TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAndInOrder)
+// Speech played into A's microphone, recorded from the speaker of B (joined to A) or, alone,
+// from A's own speaker (a lone user hears himself); reference is the speech quantised as the
+// codec does. Fails the test (fatally) when the set-up does not work.
+void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::vector<double>& reference,
+                    std::vector<double>& heard)
 {
     if (!RunCommand({"pactl", "info"})) GTEST_SKIP() << "no PulseAudio server reachable; tools/test.sh starts one";
     if (!RunCommand({"espeak-ng", "--version"})) GTEST_SKIP() << "espeak-ng is not installed";
 
-    const std::string tag = "mvxi" + std::to_string(::getpid());
+    const std::string tag = "mvxi" + std::to_string(::getpid()) + (alone ? "l" : "p");
     TestSinks sinks;
     for (const char* part : {"amic", "aout", "bmic", "bout"}) {
         ASSERT_TRUE(sinks.Load(tag + "_" + part, tag + "-" + part)) << "cannot load a null sink";
@@ -210,12 +217,16 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     ASSERT_FALSE(aMic.empty());
     ASSERT_FALSE(bMic.empty());
 
-    // A's microphone sink runs from before the speech: a null sink that starts from idle renders
-    // ahead, which would hand A's capture a burst of blocks at once.
-    CTestProcess keeper;
-    ASSERT_TRUE(keeper.Start({"pacat", "--playback", "-d", tag + "_amic", "--rate=11025", "--channels=1",
-                              "--format=s16le", "--raw", "/dev/zero"},
-                             {}, false));
+    // The sinks run from before the speech, as a sound card does: a null sink that starts from
+    // idle renders ahead, which would hand A's capture a burst of blocks at once and shift the
+    // first playback.
+    std::vector<std::unique_ptr<CTestProcess>> keepers;
+    for (const char* part : {"amic", "aout", "bout"}) {
+        keepers.push_back(std::make_unique<CTestProcess>());
+        ASSERT_TRUE(keepers.back()->Start({"pacat", "--playback", "-d", tag + "_" + part, "--rate=11025",
+                                           "--channels=1", "--format=s16le", "--raw", "/dev/zero"},
+                                          {}, false));
+    }
     const fs::path work = fs::temp_directory_path() / (tag + "-work");
     fs::remove_all(work);
     fs::create_directories(work);
@@ -241,66 +252,98 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
 
     WriteProfile(work / "a", "Alice", aMic, tag + "-aout");
     WriteProfile(work / "b", "Bob", bMic, tag + "-bout");
-    Instance a("A", work / "a", kPortA);
-    Instance b("B", work / "b", kPortB);
+    Instance a("A", work / "a", portA);
+    Instance b("B", work / "b", portB);
     ASSERT_TRUE(a.Start()) << a.Log();
-    ASSERT_TRUE(b.Start()) << b.Log();
     ASSERT_TRUE(WaitFor([&] { return LogContains(a.Profile(), "音声キャプチャ開始"); }, 30s)) << a.Log();
-    ASSERT_TRUE(WaitFor([&] { return LogContains(b.Profile(), "音声キャプチャ開始"); }, 30s)) << b.Log();
-
-    ASSERT_TRUE(b.Process().Send("connect 127.0.0.1:" + std::to_string(kPortA) + " - -"));
-    ASSERT_TRUE(a.Process().WaitPrefix("event user-added", 60s)) << a.Log();
-    ASSERT_TRUE(b.Process().WaitPrefix("event user-added", 60s)) << b.Log();
-    // Both have the other's window (with its playback) once each counts two users or more.
-    for (Instance* instance : {&a, &b}) {
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                instance->Process().Send("state");
-                const auto line = instance->Process().WaitPrefix("ok view=", 10s);
-                return line && line->find("users=1 ") == std::string::npos;
-            },
-            60s));
+    if (!alone) {
+        ASSERT_TRUE(b.Start()) << b.Log();
+        ASSERT_TRUE(WaitFor([&] { return LogContains(b.Profile(), "音声キャプチャ開始"); }, 30s)) << b.Log();
+        ASSERT_TRUE(b.Process().Send("connect 127.0.0.1:" + std::to_string(portA) + " - -"));
+        ASSERT_TRUE(a.Process().WaitPrefix("event user-added", 60s)) << a.Log();
+        ASSERT_TRUE(b.Process().WaitPrefix("event user-added", 60s)) << b.Log();
+        // Both have the other's window (with its playback) once each counts two users or more.
+        for (Instance* instance : {&a, &b}) {
+            ASSERT_TRUE(WaitFor(
+                [&] {
+                    instance->Process().Send("state");
+                    const auto line = instance->Process().WaitPrefix("ok view=", 10s);
+                    return line && line->find("users=1 ") == std::string::npos;
+                },
+                60s));
+        }
     }
 
-    // Record B's speaker, then speak into A's microphone.
+    // Record the listener's speaker, then speak into A's microphone.
     const fs::path recordFile = work / "heard.raw";
     CTestProcess recorder;
-    ASSERT_TRUE(recorder.Start({"parec", "-d", tag + "_bout.monitor", "--rate=11025", "--channels=1",
-                                "--format=s16le", "--raw", "--latency-msec=20"},
+    ASSERT_TRUE(recorder.Start({"parec", "-d", tag + (alone ? "_aout" : "_bout") + ".monitor", "--rate=11025",
+                                "--channels=1", "--format=s16le", "--raw", "--latency-msec=20"},
                                {}, false, recordFile.string()));
     ASSERT_TRUE(WaitFor([&] { return fs::exists(recordFile) && fs::file_size(recordFile) > 4000; }, 20s));
     CTestProcess mouth;
     ASSERT_TRUE(mouth.Start({"paplay", "-d", tag + "_amic", playedFile.string()}, {}, false));
     const auto played_ok = mouth.WaitExit(60s);
     ASSERT_TRUE(played_ok.has_value() && *played_ok == 0) << "paplay failed or hung";
-    // Another two seconds of B's speaker after the speech ended.
+    // Another two seconds of the speaker after the speech ended.
     const auto sizeAtEnd = fs::file_size(recordFile);
     EXPECT_TRUE(WaitFor([&] { return fs::file_size(recordFile) >= sizeAtEnd + 2 * 2 * kRate; }, 30s));
     recorder.Terminate();
-    keeper.Terminate();
+    for (auto& keeper : keepers) keeper->Terminate();
 
-    const auto quitA = a.Quit();
-    const auto quitB = b.Quit();
-    EXPECT_EQ(quitA, std::optional<int>(0)) << "A did not end cleanly";
-    EXPECT_EQ(quitB, std::optional<int>(0)) << "B did not end cleanly";
-    EXPECT_NE(b.Log().find("LOG   CSoundPlay::SaveData() 音声を開始しました"), std::string::npos) << b.Log();
+    Instance& listener = alone ? a : b;
+    const std::string listenerLog = listener.Log();
+    EXPECT_EQ(a.Quit(), std::optional<int>(0)) << "A did not end cleanly";
+    if (!alone) {
+        EXPECT_EQ(b.Quit(), std::optional<int>(0)) << "B did not end cleanly";
+    }
+    EXPECT_NE(listenerLog.find("LOG   CSoundPlay::SaveData() 音声を開始しました"), std::string::npos) << listenerLog;
 
-    // What B's speaker should have said: A's microphone quantised in the default mode.
-    std::vector<double> reference;
     for (std::int16_t s : speech) reference.push_back(CVoiceCodec::Quantise(s, 7, 0));
     const auto heardBytes = ReadFile(recordFile);
-    std::vector<double> heard;
     for (std::size_t i = 0; i + 1 < heardBytes.size(); i += 2) {
         heard.push_back(static_cast<std::int16_t>(heardBytes[i] | (heardBytes[i + 1] << 8)));
     }
     ASSERT_GT(heard.size(), reference.size());
+}
 
+// As a listener hears it: one global alignment, then the whole correlates, every voiced 31 ms
+// window carries the voice, and nothing slipped or dropped out.
+void ExpectHeardWithoutSlipsOrGaps(const std::vector<double>& reference, const std::vector<double>& heard,
+                                   const char* what)
+{
+
+    const SpeechComparison c = CompareSpeech(reference, heard, kRate);
+    std::string slips, gaps;
+    for (const auto& slip : c.slips) {
+        slips += " at " + std::to_string(slip.atSeconds) + " s by " + std::to_string(slip.samples) + " samples;";
+    }
+    for (const auto& gap : c.gaps) {
+        gaps += " at " + std::to_string(gap.atSeconds) + " s of " + std::to_string(gap.milliseconds) + " ms;";
+    }
+    std::printf("speech %s: correlation %.4f, %d voiced windows, %d below 0.9, worst %.3f at %.2f s, %zu slips, "
+                "%zu gaps\n",
+                what, c.correlation, c.voicedWindows, c.windowsBelow,
+                c.worstWindow, c.worstWindowAt, c.slips.size(), c.gaps.size());
+    ::testing::Test::RecordProperty("correlation", std::to_string(c.correlation));
+    ::testing::Test::RecordProperty("worst_window", std::to_string(c.worstWindow));
+    EXPECT_GT(c.voicedWindows, 50) << "the speech was not found in the recording";
+    EXPECT_GE(c.correlation, 0.97);
+    EXPECT_EQ(c.windowsBelow, 0) << "worst voiced window " << c.worstWindow << " at " << c.worstWindowAt << " s";
+    EXPECT_TRUE(c.slips.empty()) << "slips:" << slips;
+    EXPECT_TRUE(c.gaps.empty()) << "gaps:" << gaps;
+}
+
+// Every part of the speech is heard, in order: each quarter second is found near the lag of the
+// whole (re-aligned on its own, so a small slip between them passes).
+void ExpectHeardInOrder(const std::vector<double>& reference, const std::vector<double>& heard)
+{
     // One lag for the whole speech: the server's resampling lets it slip by a few samples over
     // the seconds, so this figure is only indicative; the windows below carry the checks.
     const SpeechWindowMatch whole = AlignWhole(reference, heard);
     std::printf("speech through two instances: correlation %.3f at one lag, %.0f ms into the recording (%zu samples)\n",
                 whole.correlation, whole.lag * 1000.0 / kRate, reference.size());
-    RecordProperty("correlation_one_lag", std::to_string(whole.correlation));
+    ::testing::Test::RecordProperty("correlation_one_lag", std::to_string(whole.correlation));
 
     // Window by window (a quarter second each): every part is heard, near the lag of the whole
     // and in order; the windows together give the correlation of the speech as heard.
@@ -336,11 +379,40 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     std::printf("speech windows heard in order: %d of %d (weakest correlation %.3f); correlation of the speech "
                 "window by window %.3f\n",
                 found, windows, worst, windowed);
-    RecordProperty("windows", std::to_string(found) + "/" + std::to_string(windows));
-    RecordProperty("correlation", std::to_string(windowed));
+    ::testing::Test::RecordProperty("windows", std::to_string(found) + "/" + std::to_string(windows));
+    ::testing::Test::RecordProperty("correlation", std::to_string(windowed));
     EXPECT_GT(windows, 8);
     EXPECT_GE(found, windows - 1) << "parts of the speech are missing or out of order";
     EXPECT_GT(windowed, 0.6);
+}
+
+}  // namespace
+
+TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAndInOrder)
+{
+    std::vector<double> reference, heard;
+    SpeakAndRecord(false, kPortA, kPortB, reference, heard);
+    if (HasFatalFailure() || IsSkipped()) return;
+    ExpectHeardInOrder(reference, heard);
+}
+
+// What a listener should hear. Not yet part of the test command: on a loaded machine a block
+// that reaches the playback late still makes it jump (the lateness rule), which shifts all that
+// follows by a few samples. bench/voice/measure-voice.py speech measures the same.
+TEST(VoiceBetweenInstances, DISABLED_SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
+{
+    std::vector<double> reference, heard;
+    SpeakAndRecord(false, kPortStrictA, kPortStrictB, reference, heard);
+    if (HasFatalFailure() || IsSkipped()) return;
+    ExpectHeardWithoutSlipsOrGaps(reference, heard, "from A to B");
+}
+
+TEST(VoiceBetweenInstances, DISABLED_ALoneUserHearsHimselfWithoutSlipsOrGaps)
+{
+    std::vector<double> reference, heard;
+    SpeakAndRecord(true, kPortLoopback, 0, reference, heard);
+    if (HasFatalFailure() || IsSkipped()) return;
+    ExpectHeardWithoutSlipsOrGaps(reference, heard, "through the own loopback");
 }
 
 TEST(VoiceBetweenInstances, WithoutASoundServerTheProgramRunsOnAndQuits)

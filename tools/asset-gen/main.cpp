@@ -223,6 +223,47 @@ QImage MicPicture()
     return image;
 }
 
+QImage Gradient(int w, int h, const QColor& top, const QColor& bottom);
+
+// The address book's row icon: a card with a person, on the list's transparent teal.
+QImage ListIcon(int size)
+{
+    QImage image(size, size, QImage::Format_RGB32);
+    image.fill(QColor(0, 128, 128));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double s = size;
+    p.setPen(QPen(kInk, s / 16.0));
+    p.setBrush(QColor(255, 247, 140));
+    p.drawRoundedRect(QRectF(s * 0.08, s * 0.18, s * 0.84, s * 0.64), s * 0.08, s * 0.08);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kInk);
+    p.drawEllipse(QPointF(s * 0.34, s * 0.42), s * 0.1, s * 0.1);
+    p.drawPie(QRectF(s * 0.18, s * 0.52, s * 0.32, s * 0.36), 0, 180 * 16);
+    p.setBrush(kAccent);
+    p.drawRect(QRectF(s * 0.56, s * 0.36, s * 0.26, s * 0.07));
+    p.drawRect(QRectF(s * 0.56, s * 0.52, s * 0.2, s * 0.07));
+    return image;
+}
+
+// The wizard's side picture: a tall band with the program's mark and soft circles.
+QImage WizardSide(int w, int h)
+{
+    QImage image = Gradient(w, h, QColor(255, 247, 140), QColor(198, 218, 135));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 6; ++i) {
+        p.setBrush(QColor(255, 255, 255, 40 + 12 * i));
+        const double r = w * (0.18 + 0.05 * i);
+        p.drawEllipse(QPointF(w * (0.2 + 0.13 * i), h * (0.55 + 0.06 * (i % 3))), r, r);
+    }
+    p.setBrush(QColor(255, 247, 140));
+    p.drawEllipse(QRectF(w * 0.2, h * 0.12, w * 0.6, w * 0.6));
+    LoginGlyph(p, QRectF(w * 0.28, h * 0.12 + w * 0.08, w * 0.44, w * 0.44), kInk);
+    return image;
+}
+
 bool Save(const QImage& image, const QString& path)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -362,6 +403,9 @@ int main(int argc, char** argv)
         for (int i = 3; i < 12; i += 3) p.drawLine(i, 11, 11, i);
     }
     ok &= Save(grip, root + "Frame/Resize.bmp");
+    ok &= Save(ListIcon(32), root + "Control/ListCtrlIconB.bmp");
+    ok &= Save(ListIcon(16), root + "Control/ListCtrlIconS.bmp");
+    ok &= Save(WizardSide(120, 300), root + "Propertys/MainPropertyPage.bmp");
     if (argc == 3) {
         // A contact sheet of every picture, enlarged, for looking at them.
         QImage sheet(560, 420, QImage::Format_RGB32);
