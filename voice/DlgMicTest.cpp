@@ -13,7 +13,7 @@
 #include "voice/SoundCapture.h"
 
 CDlgMicTest::CDlgMicTest(CHalvoApp& app, CSoundCapture* capture, QWidget* parent)
-    : QDialog(parent), m_app(app), m_pCapture(capture)
+    : CDlgMorvika(parent), m_app(app), m_pCapture(capture)
 {
     setObjectName(QStringLiteral("CDlgMicTest"));
     setWindowTitle(QStringLiteral("マイクのテスト"));

@@ -1,13 +1,13 @@
 #pragma once
 // The microphone test: shows the microphone's live level and measures its silence (DC
 // offset) over 15 seconds, stores it as "NonVoice" and hands it to the capture object.
-
-#include <QDialog>
+// A skinned dialog: its own caption bar and close button.
 
 #include <cstdint>
 #include <functional>
 
 #include "platform/winmsg/WinMsg.h"
+#include "ui/DlgMorvika.h"
 
 class CHalvoApp;
 class CSoundCapture;
@@ -17,7 +17,7 @@ class QPushButton;
 class QSlider;
 class QTimer;
 
-class CDlgMicTest : public QDialog, public CMsgTarget {
+class CDlgMicTest : public CDlgMorvika, public CMsgTarget {
     Q_OBJECT
 public:
     static constexpr int kMeasureMs = 15000;
