@@ -311,6 +311,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         QWidget* widget = which == QStringLiteral("main")       ? static_cast<QWidget*>(&m_dialog)
                           : which == QStringLiteral("chat")     ? static_cast<QWidget*>(m_dialog.Chat())
                           : which == QStringLiteral("approval") ? static_cast<QWidget*>(m_dialog.OpenApproval())
+                          : which == QStringLiteral("shares")   ? static_cast<QWidget*>(m_dialog.Shares())
                                                                 : DialogRegistry::Find(which);
         if (widget == nullptr || file.isEmpty()) return {QStringLiteral("error no such window or no file")};
         if (!widget->grab().save(file)) return {QStringLiteral("error cannot write ") + file};
@@ -348,6 +349,26 @@ QStringList CHalvoControl::Execute(const QString& line)
             return {QStringLiteral("error no menu item ") + Arg(parts, 1)};
         }
         return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("help")) {
+        // Help mode, then a click on that control of the main window.
+        QWidget* control = DialogRegistry::FindControl(&m_dialog, Arg(parts, 1).toInt());
+        if (control == nullptr) return {QStringLiteral("error no control ") + Arg(parts, 1)};
+        m_dialog.EnterHelpMode();
+        if (m_dialog.ShowHelp(control, control->mapToGlobal(QPoint(0, 0))) == nullptr) {
+            return {QStringLiteral("error no help for control ") + Arg(parts, 1)};
+        }
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("resize")) {
+        // A drag from the grip to that screen point.
+        const QPoint to(Arg(parts, 1).toInt(), Arg(parts, 2).toInt());
+        Later(&m_dialog, [this, to] { m_dialog.RunResizeTool(&to); });
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("geometry")) {
+        const QRect r = m_dialog.frameGeometry();
+        return {QStringLiteral("ok %1 %2 %3 %4").arg(r.left()).arg(r.top()).arg(r.width()).arg(r.height())};
     }
     if (command == QStringLiteral("arrange")) {
         m_dialog.ArrangeUserWindows();
@@ -453,6 +474,14 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
         for (const QString& name : DialogRegistry::OpenNames()) out << QStringLiteral("dialog ") + name;
         out << QStringLiteral("end");
         return out;
+    }
+    if (command == QStringLiteral("screenshot") && DialogRegistry::Find(Arg(parts, 1)) != nullptr) {
+        const QString file = parts.mid(2).join(QLatin1Char(' '));
+        if (file.isEmpty()) return QStringList {QStringLiteral("error no file")};
+        if (!DialogRegistry::Find(Arg(parts, 1))->grab().save(file)) {
+            return QStringList {QStringLiteral("error cannot write ") + file};
+        }
+        return QStringList {QStringLiteral("ok")};
     }
     static const QStringList kCommands {QStringLiteral("type"), QStringLiteral("check"), QStringLiteral("select"),
                                         QStringLiteral("press"), QStringLiteral("click-row"), QStringLiteral("get")};

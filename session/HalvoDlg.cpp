@@ -15,7 +15,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QWhatsThis>
+#include <QMouseEvent>
+#include <QPainter>
 
 #include "app/HalvoApp.h"
 #include "app/Log.h"
@@ -23,9 +24,12 @@
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
 #include "session/MicIconWnd.h"
+#include "share/DiskTop.h"
+#include "share/HelpDlg.h"
 #include "share/LoginDlg.h"
 #include "share/SharesListDlg.h"
 #include "ui/BmpButton.h"
+#include "ui/DialogRegistry.h"
 #include "ui/DlgMorvika.h"
 #include "video/CameraDevices.h"
 #include "video/CameraView.h"
@@ -137,6 +141,7 @@ void CHalvoDlg::OnInitDialog()
     palette.setColor(QPalette::Window, QColor(0xC6, 0xDA, 0x87));  // 8903366 as a colour reference
     setPalette(palette);
     setAutoFillBackground(true);
+    m_grip = QPixmap(assets + QStringLiteral("Pictures/Standard/Frame/Resize.bmp"));
 
     m_pClient = new QWidget(this);
     m_pClient->setObjectName(QStringLiteral("userArea"));
@@ -158,6 +163,7 @@ void CHalvoDlg::OnInitDialog()
     m_pMicIcon->setToolTip(m_pMicIcon->whatsThis());
     m_pMicIcon->onLeftClick = [this] { OnMicIconLeftClick(); };
     m_pMicIcon->onRightClick = [this] { OnMicIconRightClick(); };
+    DialogRegistry::SetControlId(m_pMicIcon, CMicIconWnd::kControlId);
     tools->addWidget(m_pMicIcon);
 
     // Buttons, tray and the owned windows exist before the session starts, so that every
@@ -184,7 +190,7 @@ void CHalvoDlg::OnInitDialog()
         case 1036: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnChatButton); break;
         case 1037: connect(button, &CBmpButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
         case 1062: m_pShareButton = button; break;
-        case 1035: connect(button, &CBmpButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); }); break;
+        case 1035: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::EnterHelpMode); break;
         default: break;
         }
     }
@@ -370,12 +376,17 @@ void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
 namespace {
 
 // The names of the sound devices of one kind (0 playback, 1 capture), up to the first empty one.
-std::vector<std::string> SoundDeviceNames(int kind)
+std::vector<std::string> SoundDeviceNames(morvika::sound::ISoundBackend* running, int kind)
 {
     std::vector<std::string> names;
-    const auto backend = CHalvoVoice::ConnectSoundServer();
-    if (!backend) return names;
-    CDirectSoundDriverData list(*backend, kind);
+    // The main window's connection when there is one; before it, a connection of our own.
+    std::shared_ptr<morvika::sound::ISoundBackend> own;
+    if (running == nullptr) {
+        own = CHalvoVoice::ConnectSoundServer();
+        running = own.get();
+    }
+    if (running == nullptr) return names;
+    CDirectSoundDriverData list(*running, kind);
     list.GetSoundDriverGUID(nullptr);
     const SoundDriverEntry* table = list.GetTable();
     for (int i = 0; i < list.Count(); ++i) {
@@ -396,10 +407,15 @@ PropertyHost CHalvoDlg::MakePropertyHost(CHalvoApp& app, CHalvoDlg* main)
         for (const CameraRecord& record : EnumerateCameras()) entries.push_back({record.index, record.name});
         return entries;
     };
-    host.captureDevices = [] { return SoundDeviceNames(1); };
-    host.playbackDevices = [] { return SoundDeviceNames(0); };
+    host.captureDevices = [] { return SoundDeviceNames(nullptr, 1); };
+    host.playbackDevices = [] { return SoundDeviceNames(nullptr, 0); };
     if (main != nullptr) {
         QPointer<CHalvoDlg> window(main);
+        auto backend = [window]() -> morvika::sound::ISoundBackend* {
+            return window && window->m_pHub ? window->m_pHub->Voice().Backend() : nullptr;
+        };
+        host.captureDevices = [backend] { return SoundDeviceNames(backend(), 1); };
+        host.playbackDevices = [backend] { return SoundDeviceNames(backend(), 0); };
         host.switchCamera = [window](const std::string& name) {
             if (!window || window->m_pCamera == nullptr) return;
             window->m_pCamera->Stop();
@@ -436,6 +452,76 @@ void CHalvoDlg::OpenSettings()
 {
     CMainPropertySeet sheet(MakePropertyHost(m_app, this), false, FromUtf8(m_app.GetAssetsFolder()), this);
     sheet.exec();
+}
+
+QRect CHalvoDlg::GripRect() const
+{
+    return QRect(width() - 12, height() - 12, 12, 12);
+}
+
+void CHalvoDlg::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!m_grip.isNull()) painter.drawPixmap(GripRect().topLeft(), m_grip);
+}
+
+void CHalvoDlg::EnterHelpMode()
+{
+    m_bHelpMode = true;
+    grabMouse(Qt::WhatsThisCursor);
+}
+
+QWidget* CHalvoDlg::ShowHelp(QWidget* control, const QPoint& globalPos)
+{
+    m_bHelpMode = false;
+    releaseMouse();
+    for (QWidget* w = control; w != nullptr && w != this; w = w->parentWidget()) {
+        if (w->whatsThis().isEmpty()) continue;
+        auto* help = new CHelpDlg(w->whatsThis(), this);
+        help->move(globalPos + QPoint(8, 8));
+        help->show();
+        return help;
+    }
+    return nullptr;
+}
+
+void CHalvoDlg::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint global = event->globalPosition().toPoint();
+    if (m_bHelpMode) {
+        QWidget* target = childAt(mapFromGlobal(global));
+        ShowHelp(target, global);
+        return;
+    }
+    if (event->button() == Qt::LeftButton && GripRect().contains(event->position().toPoint())) {
+        RunResizeTool();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CHalvoDlg::RunResizeTool(const QPoint* dragTo)
+{
+    const QPoint topLeft = frameGeometry().topLeft();
+    auto peers = [this] {
+        std::vector<WindowRect> rects;
+        for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->isHidden()) continue;
+            const QRect r(window->mapToGlobal(QPoint(0, 0)), window->size());
+            rects.push_back({r.left(), r.top(), r.right() + 1, r.bottom() + 1});
+        }
+        return rects;
+    };
+    CDiskTop tool(topLeft, peers, this);
+    if (dragTo != nullptr) {
+        const QPoint to = *dragTo;
+        QTimer::singleShot(0, &tool, [&tool, to] { tool.Drag(to); });
+    }
+    if (tool.exec() != QDialog::Accepted) return;
+    const QPoint bottomRight = tool.BottomRight();
+    // The frame's size becomes the window's outer size.
+    const QSize frameExtra = frameGeometry().size() - size();
+    resize(bottomRight.x() - topLeft.x() - frameExtra.width(), bottomRight.y() - topLeft.y() - frameExtra.height());
 }
 
 void CHalvoDlg::ShowAbout()
@@ -572,6 +658,7 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->SetLocked(true);
     m_pCamera->setWhatsThis(QStringLiteral("クリックするとカメラ映像の送信を止めたり再開したりします"));
     m_pCamera->setToolTip(m_pCamera->whatsThis());
+    DialogRegistry::SetControlId(m_pCamera, CCameraView::kControlId);
     m_pCamera->SetDeviceName(m_app.GetCameraName());
     m_pCamera->show();
     m_pCamera->Run();

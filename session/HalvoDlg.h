@@ -49,6 +49,13 @@ public:
     // Leaves without asking (the control channel's quit).
     void ExitWithoutAsking();
     void ArrangeUserWindows();
+    // Help mode: the next click on a control shows its help text.
+    void EnterHelpMode();
+    // The help pop-up of a control (or of the nearest parent that has a text); null when none.
+    QWidget* ShowHelp(QWidget* control, const QPoint& globalPos);
+    // The resize tool from the grip; with a point, the drag ends there at once.
+    void RunResizeTool(const QPoint* dragTo = nullptr);
+    QRect GripRect() const;
     // The main menu's プロパティ: the two-page settings sheet.
     void OpenSettings();
     // The first-start wizard, run before the main window exists.
@@ -100,6 +107,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     CBmpButton* AddButton(int id, const char* picture, const QString& help);
@@ -130,5 +139,7 @@ private:
     bool m_bHidden = false;
     bool m_bShowAsHide = false;  // started minimised and not shown yet
     bool m_bClosing = false;
+    bool m_bHelpMode = false;
+    QPixmap m_grip;
     std::function<void(const QString&)> m_eventSink;
 };

@@ -186,6 +186,7 @@ void CSharesListDlg::SetView(View view)
         m_pList->setWrapping(true);
         m_pList->setResizeMode(QListView::Adjust);
         m_pList->setMovement(QListView::Static);
+        m_pList->setGridSize(view == IconView ? QSize(96, 64) : QSize());
         m_pStack->setCurrentWidget(m_pList);
     }
     m_pDetails->setIconSize(QSize(16, 16));
