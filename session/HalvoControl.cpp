@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSlider>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QToolButton>
@@ -36,6 +38,10 @@
 #include "video/StillImage.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
+#include "voice/DlgMicTest.h"
+#include "voice/MicControl.h"
+#include "voice/SoundPlay.h"
+#include "voice/VolumeControl.h"
 #include "ui/BmpButton.h"
 #include "ui/DialogRegistry.h"
 #include "ui/TabWnd.h"
@@ -212,14 +218,15 @@ QStringList CHalvoControl::Execute(const QString& line)
 
     if (command == QStringLiteral("state")) {
         const CUserInformation self = view ? view->HostRecord() : CUserInformation();
-        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7")
+        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7 mute=%8")
                     .arg(view ? view->GetViewState() : 0)
                     .arg(view ? view->UserCount() : 0)
                     .arg(hub.UserWindowCount())
                     .arg(m_dialog.IsMainHidden() ? 1 : 0)
                     .arg(QString::fromStdString(m_dialog.Hub().View() ? self.GetAddress() : std::string()))
                     .arg(Hex(self.GetUserId()))
-                    .arg(Hex(self.GetGroupId()))};
+                    .arg(Hex(self.GetGroupId()))
+                    .arg(m_dialog.IsMicMuted() ? 1 : 0)};
     }
     if (command == QStringLiteral("windows")) {
         QStringList out;
@@ -460,6 +467,75 @@ QStringList CHalvoControl::Execute(const QString& line)
         });
         const OskelJpegControlData& now = m_dialog.Camera()->Pipeline().ControlData();
         return {QStringLiteral("ok quality=%1 dct=%2 rate=%3").arg(now.m_nQuality).arg(now.m_nDctMethod).arg(now.m_nFrameRate)};
+    }
+    if (command == QStringLiteral("mic-mute")) {
+        const QString value = Arg(parts, 1);
+        if (value != QStringLiteral("0") && value != QStringLiteral("1")) return {QStringLiteral("error mic-mute needs 0 or 1")};
+        if (m_dialog.IsMicMuted() != (value == QStringLiteral("1"))) m_dialog.OnMicIconLeftClick();
+        return {QStringLiteral("ok %1").arg(m_dialog.IsMicMuted() ? 1 : 0)};
+    }
+    if (command == QStringLiteral("mic-level")) {
+        bool ok = false;
+        const int level = Arg(parts, 1).toInt(&ok);
+        if (!ok || level < -1000 || level > 0) return {QStringLiteral("error mic-level needs a level from -1000 to 0")};
+        const bool stored = m_dialog.RunMicControl([level](CMicControl& dialog) {
+            dialog.AutoGain()->setChecked(false);
+            dialog.OnAutoGainClicked();
+            dialog.Slider()->setValue(-level);
+            dialog.OnOK();
+        });
+        if (!stored || view == nullptr) return {QStringLiteral("error no microphone settings")};
+        CMixerControl* mixer = hub.Voice().Mixer();
+        if (mixer == nullptr || !mixer->IsOpen()) return {QStringLiteral("error no mixer")};
+        try {
+            return {QStringLiteral("ok %1").arg(mixer->GetRecordingMicVolume())};
+        } catch (const OskelClassLib::OskelExcept& e) {
+            return {QStringLiteral("error ") + QString::fromUtf8(e.what()).trimmed()};
+        }
+    }
+    if (command == QStringLiteral("volume") || command == QStringLiteral("peer-mute")) {
+        bool okUser = false;
+        bool okGroup = false;
+        bool okValue = false;
+        const std::uint32_t userId = Arg(parts, 1).toUInt(&okUser, 16);
+        const std::uint32_t groupId = Arg(parts, 2).toUInt(&okGroup, 16);
+        const int value = Arg(parts, 3).toInt(&okValue);
+        const int top = command == QStringLiteral("volume") ? 200 : 1;
+        if (!okUser || !okGroup || !okValue || value < 0 || value > top) {
+            return {QStringLiteral("error %1 needs two hexadecimal ids and a value from 0 to %2").arg(command).arg(top)};
+        }
+        for (auto* window :
+             m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->UserId() != userId || window->GroupId() != groupId || window->isHidden()) continue;
+            CVolumeControl* knob = window->VolumeControl();
+            if (knob == nullptr || window->Playback() == nullptr) return {QStringLiteral("error no sound for that window")};
+            if (command == QStringLiteral("volume")) {
+                knob->MoveKnobTo(value);
+            } else if (knob->IsMuted() != (value == 1)) {
+                knob->SetMute(value == 1);  // the speaker's click
+                if (knob->onCommand) knob->onCommand(knob->ControlId());
+            }
+            long volume = 0;
+            window->Playback()->GetVolume(&volume);
+            return {QStringLiteral("ok %1 %2").arg(volume).arg(window->Playback()->IsMuted())};
+        }
+        return {QStringLiteral("error no such window")};
+    }
+    if (command == QStringLiteral("mictest")) {
+        CDlgMicTest* test = m_dialog.OpenMicTest();
+        if (test == nullptr) {
+            CPlayBoiceView* current = hub.View();
+            test = new CDlgMicTest(m_dialog.App(), current ? current->Capture() : nullptr, &m_dialog);
+            test->setAttribute(Qt::WA_DeleteOnClose);
+            test->show();
+        }
+        if (test->IsMeasuring()) return {QStringLiteral("error already measuring")};
+        test->onFinished = [this, test](bool stored, int nonVoice) {
+            Write(stored ? QStringLiteral("ok %1").arg(nonVoice) : QStringLiteral("error no sound"));
+            QTimer::singleShot(0, test, [test] { test->close(); });
+        };
+        test->OnSilenceButton();
+        return {};  // answered when the measurement ends
     }
     if (command.startsWith(QStringLiteral("share"))) {
         if (auto answer = Shares(command, parts)) return *answer;

@@ -25,6 +25,7 @@
 #include "share/ChatDlg.h"
 #include "share/AppShare.h"
 #include "share/DlgConnect.h"
+#include "session/MicIconWnd.h"
 #include "share/DiskTop.h"
 #include "share/HelpDlg.h"
 #include "share/LoginDlg.h"
@@ -40,6 +41,9 @@
 #include "video/StillImage.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
+#include "voice/DlgMicTest.h"
+#include "voice/MicControl.h"
+#include "voice/VoiceBindings.h"
 
 namespace {
 
@@ -161,6 +165,15 @@ void CHalvoDlg::OnInitDialog()
 
     m_pHub = std::make_unique<CHalvoHub>(m_app, m_pHostRecord, m_pClientRecord, *this);
 
+    const QString icons = assets + QStringLiteral("Pictures/Standard/Icon/");
+    m_pMicIcon = new CMicIconWnd(icons + QStringLiteral("Icon_MicN.ico"), icons + QStringLiteral("Icon_MicD.ico"), this);
+    m_pMicIcon->setWhatsThis(QStringLiteral("クリックするとマイクをミュートしたり戻したりします。右クリックでマイクの設定を開きます"));
+    m_pMicIcon->setToolTip(m_pMicIcon->whatsThis());
+    m_pMicIcon->onLeftClick = [this] { OnMicIconLeftClick(); };
+    m_pMicIcon->onRightClick = [this] { OnMicIconRightClick(); };
+    DialogRegistry::SetControlId(m_pMicIcon, CMicIconWnd::kControlId);
+    tools->addWidget(m_pMicIcon);
+
     // Buttons, tray and the owned windows exist before the session starts, so that every
     // event the session brings finds them.
     struct ButtonDef {
@@ -217,6 +230,7 @@ void CHalvoDlg::OnInitDialog()
     CreateShareWindows();
     m_pHub->Start(m_options.port, m_options.service);
     CreateCameraView();
+    UpdateMicIcon();
     m_pStill = std::make_unique<CStillImage>(m_pHub->Handle(), m_app.GetWorkingFolder(), m_pCamera);
     m_pStill->InstallSamples(m_app.GetAssetsFolder());
     // The sharing engine: its frames go to the hub like the camera's.
@@ -229,6 +243,75 @@ void CHalvoDlg::OnInitDialog()
     m_pShareButton->setEnabled(m_pHub->UserWindowCount() >= 2);
     const auto* service = m_pHub->View()->HostWrapper().Peer();
     Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
+    // First use: the microphone's silence is measured before anything else is asked. It runs
+    // from the event loop, so that quitting while it is open ends the program.
+    if (!m_app.HasNonVoice()) QTimer::singleShot(0, this, [this] { RunMicTest(); });
+}
+
+void CHalvoDlg::UpdateMicIcon()
+{
+    if (m_pMicIcon != nullptr) m_pMicIcon->SetMuted(IsMicMuted());
+}
+
+bool CHalvoDlg::IsMicMuted()
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    return view != nullptr && (ReadSettingWord(view->VoiceConfig().m_dwFlags) & CVoiceClientConfig::kFlagMute) != 0;
+}
+
+void CHalvoDlg::OnMicIconLeftClick()
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    if (view == nullptr) return;
+    std::uint32_t& flags = view->VoiceConfig().m_dwFlags;
+    WriteSettingWord(flags, ReadSettingWord(flags) ^ CVoiceClientConfig::kFlagMute);
+    UpdateMicIcon();
+}
+
+void CHalvoDlg::OnMicIconRightClick()
+{
+    RunMicControl({});
+}
+
+bool CHalvoDlg::RunMicControl(const std::function<void(CMicControl&)>& configure)
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    if (view == nullptr) return false;
+    CVoiceClientConfig copy = view->VoiceConfig();
+    CMicControl dialog(copy, m_app.GetCaptureDevice(), m_pHub->Voice().SourceMixer(), view->Capture(), m_app,
+                       view->UserCount(), FromUtf8(m_app.GetAssetsFolder()), isVisible() ? this : nullptr);
+    bool accepted = false;
+    if (configure) {
+        configure(dialog);
+        accepted = dialog.result() == QDialog::Accepted;
+    } else {
+        accepted = dialog.exec() == QDialog::Accepted;
+    }
+    if (!accepted) return false;
+    CVoiceClientConfig& record = view->VoiceConfig();
+    WriteSettingWord(record.m_dwFlags, copy.m_dwFlags);
+    WriteSettingWord(record.m_lRecordVolume, copy.m_lRecordVolume);
+    WriteSettingWord(record.m_dwThreshold, copy.m_dwThreshold);
+    WriteSettingWord(record.m_dwBufferQuality, copy.m_dwBufferQuality);
+    m_app.SetVoiceConfig(copy);
+    UpdateMicIcon();
+    return true;
+}
+
+CDlgMicTest* CHalvoDlg::OpenMicTest()
+{
+    return m_pMicTest.data();
+}
+
+void CHalvoDlg::RunMicTest()
+{
+    if (m_pMicTest) return;
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    CDlgMicTest dialog(m_app, view ? view->Capture() : nullptr, isVisible() ? this : nullptr);
+    m_pMicTest = &dialog;
+    Event(QStringLiteral("event mictest"));
+    dialog.exec();
+    m_pMicTest = nullptr;
 }
 
 CBmpButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
@@ -520,7 +603,10 @@ void CHalvoDlg::Event(const QString& line)
 std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation& record)
 {
     auto* window = new CUserWndObject(record, m_pHub->Handle(), m_pClient);
-    PlugInPlayback(m_pHub->CreatePlayback(), *window);
+    window->CreateVolumeControl(FromUtf8(m_app.GetAssetsFolder()));
+    const std::shared_ptr<CUserPlayback> playback = m_pHub->CreatePlayback();
+    PlugInPlayback(playback, *window);
+    window->BindPlayback(playback ? &playback->Play() : nullptr);
     if (m_pHub->IsOwnRecord(record)) {
         // What peers see of this user: still images and back to the camera.
         QPointer<CUserWndObject> own(window);

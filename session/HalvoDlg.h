@@ -20,6 +20,8 @@ class CChatDlg;
 class CSharesListDlg;
 class CCameraView;
 class CUserWndObject;
+class CDlgMicTest;
+class CMicIconWnd;
 
 class CHalvoApp;
 class QMenu;
@@ -67,6 +69,7 @@ public:
     static PropertyHost MakePropertyHost(CHalvoApp& app, CHalvoDlg* main);
 
     CHalvoHub& Hub() { return *m_pHub; }
+    CHalvoApp& App() { return m_app; }
     // Whether OnInitDialog has built the window (the control channel starts before it).
     bool IsReady() const { return m_pHub != nullptr; }
     CChatDlg* Chat() { return m_pChat; }
@@ -87,6 +90,20 @@ public:
     // The share button: starts sharing, or stops it while sharing. False (after telling the
     // user) when windows cannot be captured on this desktop.
     bool OnShareButton();
+
+    // The microphone icon: a left click toggles the mute bit of the voice settings, a right
+    // click opens the microphone settings on a copy and stores them on OK.
+    CMicIconWnd* MicIcon() { return m_pMicIcon; }
+    void OnMicIconLeftClick();
+    void OnMicIconRightClick();
+    bool IsMicMuted();
+    // The microphone settings dialog on a copy of the voice settings; on OK the copy becomes
+    // the session view's record and is stored. configure runs before the dialog is shown and
+    // may close it (the control channel drives it so); true when OK closed it.
+    bool RunMicControl(const std::function<void(class CMicControl&)>& configure);
+    // The microphone test, modal; the open one (or null) while it runs.
+    void RunMicTest();
+    CDlgMicTest* OpenMicTest();
 
     // Receives one line per notable event for the control channel.
     void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
@@ -123,6 +140,7 @@ private:
     void OnShareStop();
     void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId);
     void HideShareViewer(std::uint32_t userId, std::uint32_t groupId);
+    void UpdateMicIcon();
     void CreateSharesWindow();
 
     CHalvoApp& m_app;
@@ -142,6 +160,8 @@ private:
     CChatDlg* m_pChat = nullptr;
     CSharesListDlg* m_pShares = nullptr;
     QPointer<CDlgConnect> m_pApproval;
+    CMicIconWnd* m_pMicIcon = nullptr;
+    QPointer<CDlgMicTest> m_pMicTest;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;
     bool m_bHidden = false;
