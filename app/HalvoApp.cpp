@@ -73,6 +73,13 @@ void CHalvoApp::WriteSetting(const std::string& key, const QVariant& value)
     settings.sync();
 }
 
+void CHalvoApp::RemoveSetting(const std::string& key)
+{
+    QSettings settings(QString::fromStdString(m_strSettingsFile), QSettings::NativeFormat);
+    settings.remove(QString::fromStdString(key));
+    settings.sync();
+}
+
 // --- sounds ---
 
 void CHalvoApp::PlaySound(const char* relativePath)

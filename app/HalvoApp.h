@@ -111,6 +111,7 @@ public:
     // Raw access for the few callers that keep values of their own; key is "Section/Value".
     QVariant ReadSetting(const std::string& key) const;
     void WriteSetting(const std::string& key, const QVariant& value);
+    void RemoveSetting(const std::string& key);
 
 private:
     std::string ReadText(const char* key, const std::string& fallback) const;

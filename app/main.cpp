@@ -109,22 +109,27 @@ int main(int argc, char** argv)
     GetFileVersion(true);
     app.DiscoverAddresses();
     MORVIKA_LOG("LOG   CHalvoApp::init()  Init Ok \n");
-    MORVIKA_LOG("LOG   CHalvoApp::InitInstance() Main Start \n");
 
     CUserInformation hostRecord;
-    hostRecord.SetUserName(app.GetUserName());
-    hostRecord.SetVersion(GetFileVersion(false));
-    hostRecord.SetAddress(app.IPAddress());
-    CUserInformation clientRecord = hostRecord;
-
+    CUserInformation clientRecord;
     int result = 0;
     {
         MainWindowOptions windowOptions;
         windowOptions.port = options->port;
         windowOptions.startMinimized = options->minimized;
         CHalvoDlg dialog(app, &hostRecord, &clientRecord, windowOptions);
+        // The control channel comes first, so that it can drive the first-start wizard too.
         std::unique_ptr<CHalvoControl> control;
         if (options->control) control = std::make_unique<CHalvoControl>(dialog, 0, stdout);
+
+        if (app.GetInitState() == 0) CHalvoDlg::RunSetupWizard(app);
+        MORVIKA_LOG("LOG   CHalvoApp::InitInstance() Main Start \n");
+
+        // The records take the user name the wizard may just have set.
+        hostRecord.SetUserName(app.GetUserName());
+        hostRecord.SetVersion(GetFileVersion(false));
+        hostRecord.SetAddress(app.IPAddress());
+        clientRecord = hostRecord;
         // exit(), not quit(): quit() first asks every window to close, and the chat window only
         // hides when asked, so an open chat window would cancel the exit.
         QObject::connect(

@@ -177,6 +177,12 @@ CUserInformation CDirectPlayPeerWraper::CopyLocalUser() const
     return m_pLocalUser ? *m_pLocalUser : CUserInformation();
 }
 
+void CDirectPlayPeerWraper::SetLocalUserName(const std::string& name)
+{
+    std::lock_guard lock(g_localIdsMutex);
+    if (m_pLocalUser) m_pLocalUser->SetUserName(name);
+}
+
 peer::Result CDirectPlayPeerWraper::CallBackHandler(void* context, std::uint32_t eventId, void* event)
 {
     if (context == nullptr) return 0;

@@ -64,6 +64,8 @@ public:
     std::uint32_t LocalGroupId() const;
     void SetLocalGroupId(std::uint32_t groupId);
     CUserInformation CopyLocalUser() const;
+    // A new user name for the local record (the settings changed it).
+    void SetLocalUserName(const std::string& name);
 
 private:
     peer::Result OnEvent(std::uint32_t eventId, void* event);

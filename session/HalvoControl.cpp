@@ -3,24 +3,48 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QCheckBox>
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QSlider>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSlider>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 
 #include "app/HalvoApp.h"
 #include "session/HalvoDlg.h"
+#include "share/AppShare.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
 #include "share/FtpStat.h"
 #include "share/SharesListDlg.h"
 #include "video/CameraView.h"
+#include "video/CapterDlg.h"
+#include "video/JpegControl.h"
+#include "video/StillImage.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
+#include "voice/DlgMicTest.h"
+#include "voice/MicControl.h"
+#include "voice/SoundPlay.h"
+#include "voice/VolumeControl.h"
+#include "ui/BmpButton.h"
+#include "ui/DialogRegistry.h"
+#include "ui/TabWnd.h"
 
 namespace {
 
@@ -41,6 +65,24 @@ QString Digest(const std::vector<unsigned char>& bytes)
     std::uint32_t hash = 2166136261u;
     for (const unsigned char b : bytes) hash = (hash ^ b) * 16777619u;
     return QString::number(hash, 16);
+}
+
+// A left click at a point of a widget, as the mouse makes it.
+void ClickAt(QWidget* widget, const QPoint& at)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), QPointF(widget->mapToGlobal(at)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), QPointF(widget->mapToGlobal(at)), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &press);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+// Runs a user action after the answer is out: the action may open a modal dialog, whose
+// own commands must be answered while it runs.
+void Later(QObject* context, std::function<void()> action)
+{
+    QTimer::singleShot(0, context, std::move(action));
 }
 
 }  // namespace
@@ -75,12 +117,14 @@ CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
     m_pNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_pNotifier, &QSocketNotifier::activated, this, &CHalvoControl::OnReadable);
     m_dialog.SetEventSink([this](const QString& line) { Write(line); });
+    DialogRegistry::SetEventSink([this](const QString& line) { Write(line); });
 }
 
 CHalvoControl::~CHalvoControl()
 {
     // The main window outlives the channel and still reports the user windows it destroys.
     m_dialog.SetEventSink({});
+    DialogRegistry::SetEventSink({});
 }
 
 void CHalvoControl::Write(const QString& line)
@@ -187,21 +231,25 @@ QStringList CHalvoControl::Execute(const QString& line)
 {
     const QStringList parts = line.split(QLatin1Char(' '));
     const QString command = parts.value(0);
+    if (command == QStringLiteral("ping")) return {QStringLiteral("ok pong")};
+    if (auto answer = ExecuteDialogCommand(parts)) return *answer;
+    // Before the main window is up (the first-start wizard runs) only dialogs answer.
+    if (!m_dialog.IsReady()) return {QStringLiteral("error the main window is not up yet")};
     CHalvoHub& hub = m_dialog.Hub();
     CPlayBoiceView* view = hub.View();
     auto rest = [&](int from) { return parts.mid(from).join(QLatin1Char(' ')); };
 
-    if (command == QStringLiteral("ping")) return {QStringLiteral("ok pong")};
     if (command == QStringLiteral("state")) {
         const CUserInformation self = view ? view->HostRecord() : CUserInformation();
-        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7")
+        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7 mute=%8")
                     .arg(view ? view->GetViewState() : 0)
                     .arg(view ? view->UserCount() : 0)
                     .arg(hub.UserWindowCount())
                     .arg(m_dialog.IsMainHidden() ? 1 : 0)
                     .arg(QString::fromStdString(m_dialog.Hub().View() ? self.GetAddress() : std::string()))
                     .arg(Hex(self.GetUserId()))
-                    .arg(Hex(self.GetGroupId()))};
+                    .arg(Hex(self.GetGroupId()))
+                    .arg(m_dialog.IsMicMuted() ? 1 : 0)};
     }
     if (command == QStringLiteral("windows")) {
         QStringList out;
@@ -296,7 +344,8 @@ QStringList CHalvoControl::Execute(const QString& line)
         QWidget* widget = which == QStringLiteral("main")       ? static_cast<QWidget*>(&m_dialog)
                           : which == QStringLiteral("chat")     ? static_cast<QWidget*>(m_dialog.Chat())
                           : which == QStringLiteral("approval") ? static_cast<QWidget*>(m_dialog.OpenApproval())
-                                                                : nullptr;
+                          : which == QStringLiteral("shares")   ? static_cast<QWidget*>(m_dialog.Shares())
+                                                                : DialogRegistry::Find(which);
         if (widget == nullptr || file.isEmpty()) return {QStringLiteral("error no such window or no file")};
         if (!widget->grab().save(file)) return {QStringLiteral("error cannot write ") + file};
         return {QStringLiteral("ok")};
@@ -322,6 +371,38 @@ QStringList CHalvoControl::Execute(const QString& line)
         }
         return {QStringLiteral("error no such window")};
     }
+    if (command == QStringLiteral("menu")) {
+        // An item of the main window's own menu, chosen after the answer is out.
+        const int item = Arg(parts, 1).toInt();
+        if (item == 32780) {
+            Later(&m_dialog, [this] { m_dialog.OpenSettings(); });
+        } else if (item == 32792) {
+            m_dialog.ArrangeUserWindows();
+        } else {
+            return {QStringLiteral("error no menu item ") + Arg(parts, 1)};
+        }
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("help")) {
+        // Help mode, then a click on that control of the main window.
+        QWidget* control = DialogRegistry::FindControl(&m_dialog, Arg(parts, 1).toInt());
+        if (control == nullptr) return {QStringLiteral("error no control ") + Arg(parts, 1)};
+        m_dialog.EnterHelpMode();
+        if (m_dialog.ShowHelp(control, control->mapToGlobal(QPoint(0, 0))) == nullptr) {
+            return {QStringLiteral("error no help for control ") + Arg(parts, 1)};
+        }
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("resize")) {
+        // A drag from the grip to that screen point.
+        const QPoint to(Arg(parts, 1).toInt(), Arg(parts, 2).toInt());
+        Later(&m_dialog, [this, to] { m_dialog.RunResizeTool(&to); });
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("geometry")) {
+        const QRect r = m_dialog.frameGeometry();
+        return {QStringLiteral("ok %1 %2 %3 %4").arg(r.left()).arg(r.top()).arg(r.width()).arg(r.height())};
+    }
     if (command == QStringLiteral("arrange")) {
         m_dialog.ArrangeUserWindows();
         return {QStringLiteral("ok")};
@@ -338,6 +419,147 @@ QStringList CHalvoControl::Execute(const QString& line)
                     .arg(camera->Information().GetViewType())
                     .arg(QString::fromStdString(pipeline.CameraName()))};
     }
+    if (command == QStringLiteral("share")) {
+        CAppShare* share = m_dialog.ShareEngine();
+        const QString want = Arg(parts, 1);
+        if (share == nullptr) return {QStringLiteral("error no sharing engine")};
+        if (want != QStringLiteral("on") && want != QStringLiteral("off")) return {QStringLiteral("error share needs on or off")};
+        const bool on = want == QStringLiteral("on");
+        if (on == share->IsSharing()) return {QStringLiteral("ok")};
+        if (!m_dialog.ShareButton()->isEnabled()) return {QStringLiteral("error the share button is disabled")};
+        if (!m_dialog.OnShareButton()) return {QStringLiteral("error window sharing needs an X11 session")};
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("viewer") || command == QStringLiteral("save-viewer") ||
+        command == QStringLiteral("save-picture")) {
+        bool okUser = false;
+        bool okGroup = false;
+        const std::uint32_t userId = Arg(parts, 1).toUInt(&okUser, 16);
+        const std::uint32_t groupId = Arg(parts, 2).toUInt(&okGroup, 16);
+        if (!okUser || !okGroup) return {QStringLiteral("error %1 needs two hexadecimal ids").arg(command)};
+        CUserWndObject* window = m_dialog.FindUserWnd(userId, groupId);
+        if (window == nullptr) return {QStringLiteral("error no such window")};
+        CPictureWnd* viewer = m_dialog.ShareViewer()->Picture();
+        const bool linked = window->LinkedViewer() == viewer;
+        if (command == QStringLiteral("viewer")) {
+            return {QStringLiteral("ok %1 %2 %3")
+                        .arg(linked && m_dialog.ShareViewer()->isVisible() ? 1 : 0)
+                        .arg(linked ? viewer->ReceivedCount() : 0)
+                        .arg(linked ? Digest(viewer->Core().CurrentJpeg()) : QStringLiteral("0"))};
+        }
+        const QString file = rest(3);
+        if (file.isEmpty()) return {QStringLiteral("error %1 needs a file").arg(command)};
+        if (command == QStringLiteral("save-viewer") && !linked) return {QStringLiteral("error no viewer linked")};
+        const QImage image = (command == QStringLiteral("save-viewer") ? viewer : window->Picture())->CurrentImage();
+        if (image.isNull()) return {QStringLiteral("error no picture")};
+        if (!image.save(file)) return {QStringLiteral("error cannot write ") + file};
+        return {QStringLiteral("ok %1x%2").arg(image.width()).arg(image.height())};
+    }
+    if (command == QStringLiteral("still") || command == QStringLiteral("paste-image")) {
+        CStillImage* still = m_dialog.Still();
+        const QString file = rest(1);
+        if (still == nullptr || file.isEmpty()) return {QStringLiteral("error %1 needs a file").arg(command)};
+        if (command == QStringLiteral("still")) {
+            // 静止画の選択 with the chooser answered.
+            still->PrepareCamera();
+            if (!still->UseFile(file)) return {QStringLiteral("error cannot use ") + file};
+            return {QStringLiteral("ok")};
+        }
+        const QImage image(file);
+        if (image.isNull()) return {QStringLiteral("error not a picture: ") + file};
+        QApplication::clipboard()->setImage(image);
+        if (!still->Paste(QApplication::clipboard()->mimeData())) return {QStringLiteral("error nothing pasted")};
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("camera-page")) {
+        bool okDct = false;
+        bool okRate = false;
+        bool okQuality = false;
+        const int dct = Arg(parts, 1).toInt(&okDct);
+        const int rateIndex = Arg(parts, 2).toInt(&okRate);
+        const int quality = Arg(parts, 3).toInt(&okQuality);
+        if (!okDct || !okRate || !okQuality || dct < 0 || dct > 2 || quality < 0 || quality > 99) {
+            return {QStringLiteral("error camera-page needs <dct 0-2> <rate index> <quality 0-99>")};
+        }
+        if (m_dialog.Camera() == nullptr) return {QStringLiteral("error no camera view")};
+        m_dialog.ShowCameraPage([&](CJpegControl& page) {
+            page.DctRadio(dct)->setChecked(true);
+            page.RateList()->setCurrentIndex(rateIndex);
+            page.QualitySlider()->setValue(quality + 1);
+            page.OnOK();
+        });
+        const OskelJpegControlData& now = m_dialog.Camera()->Pipeline().ControlData();
+        return {QStringLiteral("ok quality=%1 dct=%2 rate=%3").arg(now.m_nQuality).arg(now.m_nDctMethod).arg(now.m_nFrameRate)};
+    }
+    if (command == QStringLiteral("mic-mute")) {
+        const QString value = Arg(parts, 1);
+        if (value != QStringLiteral("0") && value != QStringLiteral("1")) return {QStringLiteral("error mic-mute needs 0 or 1")};
+        if (m_dialog.IsMicMuted() != (value == QStringLiteral("1"))) m_dialog.OnMicIconLeftClick();
+        return {QStringLiteral("ok %1").arg(m_dialog.IsMicMuted() ? 1 : 0)};
+    }
+    if (command == QStringLiteral("mic-level")) {
+        bool ok = false;
+        const int level = Arg(parts, 1).toInt(&ok);
+        if (!ok || level < -1000 || level > 0) return {QStringLiteral("error mic-level needs a level from -1000 to 0")};
+        const bool stored = m_dialog.RunMicControl([level](CMicControl& dialog) {
+            dialog.AutoGain()->setChecked(false);
+            dialog.OnAutoGainClicked();
+            dialog.Slider()->setValue(-level);
+            dialog.OnOK();
+        });
+        if (!stored || view == nullptr) return {QStringLiteral("error no microphone settings")};
+        CMixerControl* mixer = hub.Voice().Mixer();
+        if (mixer == nullptr || !mixer->IsOpen()) return {QStringLiteral("error no mixer")};
+        try {
+            return {QStringLiteral("ok %1").arg(mixer->GetRecordingMicVolume())};
+        } catch (const OskelClassLib::OskelExcept& e) {
+            return {QStringLiteral("error ") + QString::fromUtf8(e.what()).trimmed()};
+        }
+    }
+    if (command == QStringLiteral("volume") || command == QStringLiteral("peer-mute")) {
+        bool okUser = false;
+        bool okGroup = false;
+        bool okValue = false;
+        const std::uint32_t userId = Arg(parts, 1).toUInt(&okUser, 16);
+        const std::uint32_t groupId = Arg(parts, 2).toUInt(&okGroup, 16);
+        const int value = Arg(parts, 3).toInt(&okValue);
+        const int top = command == QStringLiteral("volume") ? 200 : 1;
+        if (!okUser || !okGroup || !okValue || value < 0 || value > top) {
+            return {QStringLiteral("error %1 needs two hexadecimal ids and a value from 0 to %2").arg(command).arg(top)};
+        }
+        for (auto* window :
+             m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->UserId() != userId || window->GroupId() != groupId || window->isHidden()) continue;
+            CVolumeControl* knob = window->VolumeControl();
+            if (knob == nullptr || window->Playback() == nullptr) return {QStringLiteral("error no sound for that window")};
+            if (command == QStringLiteral("volume")) {
+                knob->MoveKnobTo(value);
+            } else if (knob->IsMuted() != (value == 1)) {
+                knob->SetMute(value == 1);  // the speaker's click
+                if (knob->onCommand) knob->onCommand(knob->ControlId());
+            }
+            long volume = 0;
+            window->Playback()->GetVolume(&volume);
+            return {QStringLiteral("ok %1 %2").arg(volume).arg(window->Playback()->IsMuted())};
+        }
+        return {QStringLiteral("error no such window")};
+    }
+    if (command == QStringLiteral("mictest")) {
+        CDlgMicTest* test = m_dialog.OpenMicTest();
+        if (test == nullptr) {
+            CPlayBoiceView* current = hub.View();
+            test = new CDlgMicTest(m_dialog.App(), current ? current->Capture() : nullptr, &m_dialog);
+            test->setAttribute(Qt::WA_DeleteOnClose);
+            test->show();
+        }
+        if (test->IsMeasuring()) return {QStringLiteral("error already measuring")};
+        test->onFinished = [this, test](bool stored, int nonVoice) {
+            Write(stored ? QStringLiteral("ok %1").arg(nonVoice) : QStringLiteral("error no sound"));
+            QTimer::singleShot(0, test, [test] { test->close(); });
+        };
+        test->OnSilenceButton();
+        return {};  // answered when the measurement ends
+    }
     if (command.startsWith(QStringLiteral("share"))) {
         if (auto answer = Shares(command, parts)) return *answer;
     }
@@ -346,4 +568,124 @@ QStringList CHalvoControl::Execute(const QString& line)
         return {QStringLiteral("ok")};
     }
     return {QStringLiteral("error unknown command ") + command};
+}
+
+// Commands that act on the controls of an open dialog; nullopt for any other command.
+std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList& parts)
+{
+    const QString command = parts.value(0);
+    if (command == QStringLiteral("dialogs")) {
+        QStringList out;
+        for (const QString& name : DialogRegistry::OpenNames()) out << QStringLiteral("dialog ") + name;
+        out << QStringLiteral("end");
+        return out;
+    }
+    if (command == QStringLiteral("screenshot") && DialogRegistry::Find(Arg(parts, 1)) != nullptr) {
+        const QString file = parts.mid(2).join(QLatin1Char(' '));
+        if (file.isEmpty()) return QStringList {QStringLiteral("error no file")};
+        if (!DialogRegistry::Find(Arg(parts, 1))->grab().save(file)) {
+            return QStringList {QStringLiteral("error cannot write ") + file};
+        }
+        return QStringList {QStringLiteral("ok")};
+    }
+    static const QStringList kCommands {QStringLiteral("type"), QStringLiteral("check"), QStringLiteral("select"),
+                                        QStringLiteral("press"), QStringLiteral("click-row"), QStringLiteral("get")};
+    if (!kCommands.contains(command)) return std::nullopt;
+    // "main" is the main window with its buttons.
+    QWidget* dialog = Arg(parts, 1) == QStringLiteral("main") && m_dialog.IsReady()
+                          ? static_cast<QWidget*>(&m_dialog)
+                          : DialogRegistry::Find(Arg(parts, 1));
+    if (dialog == nullptr) return QStringList {QStringLiteral("error no open dialog ") + Arg(parts, 1)};
+
+    if (command == QStringLiteral("click-row")) {
+        auto* view = dialog->findChild<QAbstractItemView*>();
+        bool ok = false;
+        const int row = Arg(parts, 2).toInt(&ok);
+        if (view == nullptr || !ok || row < 0 || row >= view->model()->rowCount()) {
+            return QStringList {QStringLiteral("error no such row")};
+        }
+        QPointer<QAbstractItemView> target(view);
+        Later(this, [target, row] {
+            if (!target) return;
+            const QModelIndex index = target->model()->index(row, 0);
+            target->scrollTo(index);
+            ClickAt(target->viewport(), target->visualRect(index).center());
+        });
+        return QStringList {QStringLiteral("ok")};
+    }
+
+    bool okId = false;
+    const int id = Arg(parts, 2).toInt(&okId);
+    QWidget* control = okId ? DialogRegistry::FindControl(dialog, id) : nullptr;
+    if (control == nullptr) return QStringList {QStringLiteral("error no control %1").arg(Arg(parts, 2))};
+    if (command == QStringLiteral("get")) {
+        QString value;
+        if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+            value = edit->text();
+        } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+            QStringList items;
+            for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+            value = QString::number(combo->currentIndex()) + QLatin1Char(' ') + items.join(QLatin1Char('|'));
+        } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            value = QString::number(button->isChecked() ? 1 : 0);
+        } else if (auto* label = qobject_cast<QLabel*>(control)) {
+            value = label->text();
+        }
+        return QStringList {QStringLiteral("ok %1 %2").arg(control->isEnabled() ? 1 : 0).arg(value)};
+    }
+    if (!control->isEnabled()) return QStringList {QStringLiteral("error control %1 is disabled").arg(id)};
+    if (control->isHidden()) return QStringList {QStringLiteral("error control %1 is hidden").arg(id)};
+    QPointer<QWidget> target(control);
+
+    if (command == QStringLiteral("type")) {
+        auto* edit = qobject_cast<QLineEdit*>(control);
+        if (edit == nullptr) return QStringList {QStringLiteral("error control %1 is no edit").arg(id)};
+        const QString text = parts.mid(3).join(QLatin1Char(' '));
+        edit->setFocus();
+        edit->selectAll();
+        edit->insert(text);  // as typed: the edit reports an edit
+        if (text.isEmpty()) edit->del();
+        return QStringList {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("check")) {
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        if (button == nullptr || !button->isCheckable()) {
+            return QStringList {QStringLiteral("error control %1 cannot be checked").arg(id)};
+        }
+        const bool wanted = Arg(parts, 3) == QStringLiteral("1");
+        if (button->isChecked() != wanted) {
+            Later(this, [target] {
+                if (auto* b = qobject_cast<QAbstractButton*>(target.data())) b->click();
+            });
+        }
+        return QStringList {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("select")) {
+        bool ok = false;
+        const int index = Arg(parts, 3).toInt(&ok);
+        auto* combo = qobject_cast<QComboBox*>(control);
+        if (combo == nullptr || !ok || index < -1 || index >= combo->count()) {
+            return QStringList {QStringLiteral("error no item %1 in control %2").arg(Arg(parts, 3)).arg(id)};
+        }
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+        return QStringList {QStringLiteral("ok")};
+    }
+    // press
+    if (qobject_cast<CTabWnd*>(control) != nullptr) {
+        Later(this, [target] {
+            if (auto* t = qobject_cast<CTabWnd*>(target.data())) ClickAt(t, t->TabRect().center());
+        });
+    } else if (qobject_cast<CBmpButton*>(control) != nullptr) {
+        Later(this, [target] {
+            if (auto* b = qobject_cast<CBmpButton*>(target.data())) b->Click();
+        });
+    } else if (qobject_cast<QAbstractButton*>(control) != nullptr) {
+        Later(this, [target] {
+            if (auto* b = qobject_cast<QAbstractButton*>(target.data())) b->click();
+        });
+    } else {
+        return QStringList {QStringLiteral("error control %1 cannot be pressed").arg(id)};
+    }
+    return QStringList {QStringLiteral("ok")};
 }

@@ -27,6 +27,7 @@ public:
 
 private:
     void OnReadable();
+    std::optional<QStringList> ExecuteDialogCommand(const QStringList& parts);
     // The shared files commands; nullopt for a command that is not one of them.
     std::optional<QStringList> Shares(const QString& command, const QStringList& parts);
 

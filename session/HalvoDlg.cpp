@@ -1,32 +1,49 @@
 #include "session/HalvoDlg.h"
 
 #include <QApplication>
+#include <cstring>
 #include <QBitmap>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSystemTrayIcon>
-#include <QToolButton>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QWhatsThis>
+#include <QMouseEvent>
+#include <QPainter>
 
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "app/Version.h"
 #include "share/ChatDlg.h"
+#include "share/AppShare.h"
 #include "share/DlgConnect.h"
+#include "session/MicIconWnd.h"
+#include "share/DiskTop.h"
+#include "share/HelpDlg.h"
+#include "share/LoginDlg.h"
 #include "share/SharesListDlg.h"
+#include "share/X11ShareSource.h"
+#include "ui/BmpButton.h"
+#include "ui/DialogRegistry.h"
+#include "ui/DlgMorvika.h"
+#include "video/CameraDevices.h"
 #include "video/CameraView.h"
+#include "video/CapterDlg.h"
+#include "video/JpegControl.h"
+#include "video/StillImage.h"
+#include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
+#include "voice/DlgMicTest.h"
+#include "voice/MicControl.h"
+#include "voice/VoiceBindings.h"
 
 namespace {
 
@@ -43,25 +60,6 @@ QRect ToQRect(const WindowRect& r)
 WindowRect ToWindowRect(const QRect& r)
 {
     return WindowRect {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
-}
-
-// The four looks of a button strip (disabled, pressed, normal, hot) as one icon.
-QIcon StripIcon(const QString& path)
-{
-    QImage strip(path);
-    QIcon icon;
-    if (strip.isNull() || strip.width() < 4) return icon;
-    const int w = strip.width() / 4;
-    auto frame = [&](int look) {
-        QPixmap pixmap = QPixmap::fromImage(strip.copy(look * w, 0, w, strip.height()));
-        pixmap.setMask(pixmap.createMaskFromColor(QColor(198, 218, 135)));
-        return pixmap;
-    };
-    icon.addPixmap(frame(2), QIcon::Normal);
-    icon.addPixmap(frame(3), QIcon::Active);
-    icon.addPixmap(frame(1), QIcon::Selected);
-    icon.addPixmap(frame(0), QIcon::Disabled);
-    return icon;
 }
 
 // A user window as the hub owns it; destroying it removes the widget.
@@ -120,6 +118,7 @@ CHalvoDlg::~CHalvoDlg()
 {
     if (m_pTray) m_pTray->hide();
     m_app.SetMainPosition(ToWindowRect(geometry()));
+    if (m_pShare) m_pShare->Stop();
     // The camera goes before the hub its frames are handed to.
     delete m_pCamera;
     m_pCamera = nullptr;
@@ -135,6 +134,7 @@ CHalvoDlg::~CHalvoDlg()
 void CHalvoDlg::OnInitDialog()
 {
     const QString assets = FromUtf8(m_app.GetAssetsFolder());
+    CDlgMorvika::SetDefaultAssetsFolder(assets);
     setWindowIcon(QIcon(assets + QStringLiteral("Pictures/Standard/Icon/Morvika.ico")));
 
     QRect rect = ToQRect(m_app.GetMainPosition());
@@ -149,6 +149,7 @@ void CHalvoDlg::OnInitDialog()
     palette.setColor(QPalette::Window, QColor(0xC6, 0xDA, 0x87));  // 8903366 as a colour reference
     setPalette(palette);
     setAutoFillBackground(true);
+    m_grip = QPixmap(assets + QStringLiteral("Pictures/Standard/Frame/Resize.bmp"));
 
     m_pClient = new QWidget(this);
     m_pClient->setObjectName(QStringLiteral("userArea"));
@@ -163,6 +164,15 @@ void CHalvoDlg::OnInitDialog()
     layout->addLayout(tools);
 
     m_pHub = std::make_unique<CHalvoHub>(m_app, m_pHostRecord, m_pClientRecord, *this);
+
+    const QString icons = assets + QStringLiteral("Pictures/Standard/Icon/");
+    m_pMicIcon = new CMicIconWnd(icons + QStringLiteral("Icon_MicN.ico"), icons + QStringLiteral("Icon_MicD.ico"), this);
+    m_pMicIcon->setWhatsThis(QStringLiteral("クリックするとマイクをミュートしたり戻したりします。右クリックでマイクの設定を開きます"));
+    m_pMicIcon->setToolTip(m_pMicIcon->whatsThis());
+    m_pMicIcon->onLeftClick = [this] { OnMicIconLeftClick(); };
+    m_pMicIcon->onRightClick = [this] { OnMicIconRightClick(); };
+    DialogRegistry::SetControlId(m_pMicIcon, CMicIconWnd::kControlId);
+    tools->addWidget(m_pMicIcon);
 
     // Buttons, tray and the owned windows exist before the session starts, so that every
     // event the session brings finds them.
@@ -180,15 +190,18 @@ void CHalvoDlg::OnInitDialog()
         {1035, "ButtonHelp.bmp", "ボタンをクリックするとその説明を表示します"},
     };
     for (const auto& def : defs) {
-        QToolButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
+        CBmpButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
         tools->addWidget(button);
         switch (def.id) {
-        case 1031: connect(button, &QToolButton::clicked, this, [this] { ShowMain(0); }); break;
-        case 1032: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
-        case 1036: connect(button, &QToolButton::clicked, this, &CHalvoDlg::OnChatButton); break;
-        case 1037: connect(button, &QToolButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
-        case 1062: m_pShareButton = button; break;
-        case 1035: connect(button, &QToolButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); }); break;
+        case 1031: connect(button, &CBmpButton::clicked, this, [this] { ShowMain(0); }); break;
+        case 1032: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
+        case 1036: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnChatButton); break;
+        case 1037: connect(button, &CBmpButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
+        case 1062:
+            m_pShareButton = button;
+            connect(button, &CBmpButton::clicked, this, [this] { OnShareButton(); });
+            break;
+        case 1035: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::EnterHelpMode); break;
         default: break;
         }
     }
@@ -214,20 +227,100 @@ void CHalvoDlg::OnInitDialog()
         show();
     }
     m_pHub->SetSoundBackend(CHalvoVoice::ConnectSoundServer());
+    CreateShareWindows();
     m_pHub->Start(m_options.port, m_options.service);
     CreateCameraView();
+    UpdateMicIcon();
+    m_pStill = std::make_unique<CStillImage>(m_pHub->Handle(), m_app.GetWorkingFolder(), m_pCamera);
+    m_pStill->InstallSamples(m_app.GetAssetsFolder());
+    // The sharing engine: its frames go to the hub like the camera's.
+    std::unique_ptr<CX11ShareSource> source = CX11ShareSource::Open(&m_strShareUnavailable);
+    m_pShare = std::make_unique<CAppShare>(std::move(source));
+    m_pShare->Init(m_pHub->Handle(), 0);
+    m_pShare->SetMainWindowId(winId());
+    m_pShare->SetExcludeWnd(m_pSharePreview->winId());
+    if (m_pCamera) m_pShare->SetJpegSettings(&m_pCamera->Pipeline().ControlData());
+    m_pShareButton->setEnabled(m_pHub->UserWindowCount() >= 2);
     const auto* service = m_pHub->View()->HostWrapper().Peer();
     Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
+    // First use: the microphone's silence is measured before anything else is asked. It runs
+    // from the event loop, so that quitting while it is open ends the program.
+    if (!m_app.HasNonVoice()) QTimer::singleShot(0, this, [this] { RunMicTest(); });
 }
 
-QToolButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
+void CHalvoDlg::UpdateMicIcon()
 {
-    auto* button = new QToolButton(this);
-    button->setObjectName(QStringLiteral("button%1").arg(id));
-    button->setAutoRaise(true);
-    button->setIcon(StripIcon(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Button/") +
-                              QString::fromLatin1(picture)));
-    button->setIconSize(QSize(32, 32));
+    if (m_pMicIcon != nullptr) m_pMicIcon->SetMuted(IsMicMuted());
+}
+
+bool CHalvoDlg::IsMicMuted()
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    return view != nullptr && (ReadSettingWord(view->VoiceConfig().m_dwFlags) & CVoiceClientConfig::kFlagMute) != 0;
+}
+
+void CHalvoDlg::OnMicIconLeftClick()
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    if (view == nullptr) return;
+    std::uint32_t& flags = view->VoiceConfig().m_dwFlags;
+    WriteSettingWord(flags, ReadSettingWord(flags) ^ CVoiceClientConfig::kFlagMute);
+    UpdateMicIcon();
+}
+
+void CHalvoDlg::OnMicIconRightClick()
+{
+    RunMicControl({});
+}
+
+bool CHalvoDlg::RunMicControl(const std::function<void(CMicControl&)>& configure)
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    if (view == nullptr) return false;
+    CVoiceClientConfig copy = view->VoiceConfig();
+    CMicControl dialog(copy, m_app.GetCaptureDevice(), m_pHub->Voice().SourceMixer(), view->Capture(), m_app,
+                       view->UserCount(), FromUtf8(m_app.GetAssetsFolder()), isVisible() ? this : nullptr);
+    bool accepted = false;
+    if (configure) {
+        configure(dialog);
+        accepted = dialog.result() == QDialog::Accepted;
+    } else {
+        accepted = dialog.exec() == QDialog::Accepted;
+    }
+    if (!accepted) return false;
+    CVoiceClientConfig& record = view->VoiceConfig();
+    WriteSettingWord(record.m_dwFlags, copy.m_dwFlags);
+    WriteSettingWord(record.m_lRecordVolume, copy.m_lRecordVolume);
+    WriteSettingWord(record.m_dwThreshold, copy.m_dwThreshold);
+    WriteSettingWord(record.m_dwBufferQuality, copy.m_dwBufferQuality);
+    m_app.SetVoiceConfig(copy);
+    UpdateMicIcon();
+    return true;
+}
+
+CDlgMicTest* CHalvoDlg::OpenMicTest()
+{
+    return m_pMicTest.data();
+}
+
+void CHalvoDlg::RunMicTest()
+{
+    if (m_pMicTest) return;
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    CDlgMicTest dialog(m_app, view ? view->Capture() : nullptr, isVisible() ? this : nullptr);
+    m_pMicTest = &dialog;
+    Event(QStringLiteral("event mictest"));
+    dialog.exec();
+    m_pMicTest = nullptr;
+}
+
+CBmpButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
+{
+    auto* button = new CBmpButton(this);
+    button->LoadBitmapFile(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Pictures/Standard/Button/") +
+                           QString::fromLatin1(picture));
+    button->Create(this, id, 0, 0, -1);
+    button->setFixedSize(button->FrameSize());
     button->setToolTip(help);
     button->setWhatsThis(help);
     return button;
@@ -295,12 +388,162 @@ void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     menu.addAction(QStringLiteral("ウインドウをタイル状に整列"), this, &CHalvoDlg::ArrangeUserWindows);
     menu.addAction(QStringLiteral("バージョン情報"), this, &CHalvoDlg::ShowAbout);
-    QAction* properties = menu.addAction(QStringLiteral("プロパティ"));
-    properties->setEnabled(false);  // the settings sheet joins later
+    menu.addAction(QStringLiteral("プロパティ"), this, &CHalvoDlg::OpenSettings);
     menu.addAction(QStringLiteral("ソラネムについて"), this, &CHalvoDlg::OpenHelpPage);
     menu.addSeparator();
     menu.addAction(QStringLiteral("終了"), this, [this] { ConfirmExit(); });
     menu.exec(event->globalPos());
+}
+
+namespace {
+
+// The names of the sound devices of one kind (0 playback, 1 capture), up to the first empty one.
+std::vector<std::string> SoundDeviceNames(morvika::sound::ISoundBackend* running, int kind)
+{
+    std::vector<std::string> names;
+    // The main window's connection when there is one; before it, a connection of our own.
+    std::shared_ptr<morvika::sound::ISoundBackend> own;
+    if (running == nullptr) {
+        own = CHalvoVoice::ConnectSoundServer();
+        running = own.get();
+    }
+    if (running == nullptr) return names;
+    CDirectSoundDriverData list(*running, kind);
+    list.GetSoundDriverGUID(nullptr);
+    const SoundDriverEntry* table = list.GetTable();
+    for (int i = 0; i < list.Count(); ++i) {
+        const char* description = table[i].description;
+        names.emplace_back(description, strnlen(description, sizeof table[i].description));
+    }
+    return names;
+}
+
+}  // namespace
+
+PropertyHost CHalvoDlg::MakePropertyHost(CHalvoApp& app, CHalvoDlg* main)
+{
+    PropertyHost host;
+    host.app = &app;
+    host.cameras = [] {
+        std::vector<CameraEntry> entries;
+        for (const CameraRecord& record : EnumerateCameras()) entries.push_back({record.index, record.name});
+        return entries;
+    };
+    host.captureDevices = [] { return SoundDeviceNames(nullptr, 1); };
+    host.playbackDevices = [] { return SoundDeviceNames(nullptr, 0); };
+    if (main != nullptr) {
+        QPointer<CHalvoDlg> window(main);
+        auto backend = [window]() -> morvika::sound::ISoundBackend* {
+            return window && window->m_pHub ? window->m_pHub->Voice().Backend() : nullptr;
+        };
+        host.captureDevices = [backend] { return SoundDeviceNames(backend(), 1); };
+        host.playbackDevices = [backend] { return SoundDeviceNames(backend(), 0); };
+        host.switchCamera = [window](const std::string& name) {
+            if (!window || window->m_pCamera == nullptr) return;
+            window->m_pCamera->Stop();
+            window->m_pCamera->Teardown();
+            window->m_pCamera->SetDeviceName(name);
+            window->m_pCamera->Run();
+        };
+        host.userNameChanged = [window](const std::string& name) {
+            if (window && window->m_pHub && window->m_pHub->View()) window->m_pHub->View()->SetUserName(name);
+        };
+        host.applyTopmost = [window](bool topmost) {
+            if (!window) return;
+            const bool visible = window->isVisible();
+            window->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+            if (visible) window->show();  // changing the flags hides a window
+        };
+    }
+    return host;
+}
+
+void CHalvoDlg::RunSetupWizard(CHalvoApp& app)
+{
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance()  MainProperty Start \n");
+    {
+        CMainPropertySeet wizard(MakePropertyHost(app, nullptr), true, FromUtf8(app.GetAssetsFolder()));
+        wizard.exec();
+    }
+    // Once per user, finished or cancelled.
+    app.SetInitState(1);
+    MORVIKA_LOG("LOG   CHalvoApp::InitInstance()  MainProperty End \n");
+}
+
+void CHalvoDlg::OpenSettings()
+{
+    CMainPropertySeet sheet(MakePropertyHost(m_app, this), false, FromUtf8(m_app.GetAssetsFolder()), this);
+    sheet.exec();
+}
+
+QRect CHalvoDlg::GripRect() const
+{
+    return QRect(width() - 12, height() - 12, 12, 12);
+}
+
+void CHalvoDlg::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!m_grip.isNull()) painter.drawPixmap(GripRect().topLeft(), m_grip);
+}
+
+void CHalvoDlg::EnterHelpMode()
+{
+    m_bHelpMode = true;
+    grabMouse(Qt::WhatsThisCursor);
+}
+
+QWidget* CHalvoDlg::ShowHelp(QWidget* control, const QPoint& globalPos)
+{
+    m_bHelpMode = false;
+    releaseMouse();
+    for (QWidget* w = control; w != nullptr && w != this; w = w->parentWidget()) {
+        if (w->whatsThis().isEmpty()) continue;
+        auto* help = new CHelpDlg(w->whatsThis(), this);
+        help->move(globalPos + QPoint(8, 8));
+        help->show();
+        return help;
+    }
+    return nullptr;
+}
+
+void CHalvoDlg::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint global = event->globalPosition().toPoint();
+    if (m_bHelpMode) {
+        QWidget* target = childAt(mapFromGlobal(global));
+        ShowHelp(target, global);
+        return;
+    }
+    if (event->button() == Qt::LeftButton && GripRect().contains(event->position().toPoint())) {
+        RunResizeTool();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CHalvoDlg::RunResizeTool(const QPoint* dragTo)
+{
+    const QPoint topLeft = frameGeometry().topLeft();
+    auto peers = [this] {
+        std::vector<WindowRect> rects;
+        for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->isHidden()) continue;
+            const QRect r(window->mapToGlobal(QPoint(0, 0)), window->size());
+            rects.push_back({r.left(), r.top(), r.right() + 1, r.bottom() + 1});
+        }
+        return rects;
+    };
+    CDiskTop tool(topLeft, peers, this);
+    if (dragTo != nullptr) {
+        const QPoint to = *dragTo;
+        QTimer::singleShot(0, &tool, [&tool, to] { tool.Drag(to); });
+    }
+    if (tool.exec() != QDialog::Accepted) return;
+    const QPoint bottomRight = tool.BottomRight();
+    // The frame's size becomes the window's outer size.
+    const QSize frameExtra = frameGeometry().size() - size();
+    resize(bottomRight.x() - topLeft.x() - frameExtra.width(), bottomRight.y() - topLeft.y() - frameExtra.height());
 }
 
 void CHalvoDlg::ShowAbout()
@@ -341,27 +584,10 @@ void CHalvoDlg::ArrangeUserWindows()
 
 void CHalvoDlg::OnLoginButton()
 {
-    // A plain connect dialog until the address book's login dialog exists.
-    QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("ログイン"));
-    auto* address = new QLineEdit(&dialog);
-    auto* password = new QLineEdit(&dialog);
-    password->setEchoMode(QLineEdit::Password);
-    auto* comment = new QLineEdit(&dialog);
-    auto* form = new QFormLayout(&dialog);
-    form->addRow(QStringLiteral("アドレス"), address);
-    form->addRow(QStringLiteral("パスワード"), password);
-    form->addRow(QStringLiteral("コメント"), comment);
-    auto* buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QStringLiteral("接続"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
-    form->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    CLoginDlg dialog(m_app, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    const std::string target = address->text().trimmed().toStdString();
-    if (target.empty()) return;
-    m_pHub->View()->ConnectTo(target, password->text().toStdString(), comment->text().toStdString());
+    if (dialog.Address().empty()) return;  // nothing to connect to
+    m_pHub->View()->ConnectTo(dialog.Address(), dialog.Password(), dialog.Comment());
 }
 
 void CHalvoDlg::OnChatButton()
@@ -377,7 +603,27 @@ void CHalvoDlg::Event(const QString& line)
 std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation& record)
 {
     auto* window = new CUserWndObject(record, m_pHub->Handle(), m_pClient);
-    PlugInPlayback(m_pHub->CreatePlayback(), *window);
+    window->CreateVolumeControl(FromUtf8(m_app.GetAssetsFolder()));
+    const std::shared_ptr<CUserPlayback> playback = m_pHub->CreatePlayback();
+    PlugInPlayback(playback, *window);
+    window->BindPlayback(playback ? &playback->Play() : nullptr);
+    if (m_pHub->IsOwnRecord(record)) {
+        // What peers see of this user: still images and back to the camera.
+        QPointer<CUserWndObject> own(window);
+        window->onChooseStill = [this, own] {
+            if (m_pStill) m_pStill->Select(own);
+            if (own) own->Picture()->update();
+        };
+        window->onPasteStill = [this, own] {
+            if (m_pStill) m_pStill->Paste(QApplication::clipboard()->mimeData());
+            if (own) own->Picture()->update();
+        };
+        window->canPasteStill = [this] { return m_pStill && m_pStill->CanPaste(QApplication::clipboard()->mimeData()); };
+        window->onBackToCamera = [this] {
+            if (m_pStill) m_pStill->BackToCamera();
+        };
+        window->canBackToCamera = [this] { return m_pStill && m_pStill->CanBackToCamera(); };
+    }
     window->show();
     ArrangeUserWindows();
     Event(QStringLiteral("event user-added %1 %2 %3")
@@ -451,14 +697,149 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->SetLocked(true);
     m_pCamera->setWhatsThis(QStringLiteral("クリックするとカメラ映像の送信を止めたり再開したりします"));
     m_pCamera->setToolTip(m_pCamera->whatsThis());
+    DialogRegistry::SetControlId(m_pCamera, CCameraView::kControlId);
     m_pCamera->SetDeviceName(m_app.GetCameraName());
+    m_pCamera->onShowProperties = [this](OskelJpegControlData& settings) {
+        CCameraPipeline& pipeline = m_pCamera->Pipeline();
+        CJpegControl page(settings, [&pipeline](const OskelJpegControlData& data) { pipeline.SetFilterControlData(data); },
+                          m_app.GetWorkingFolder() + CStillImage::kStillFileName, m_pHub->Handle(), this);
+        if (m_cameraPagePrepare) m_cameraPagePrepare(page);
+        if (page.result() != QDialog::Accepted && page.exec() != QDialog::Accepted) return false;
+        settings = page.Settings();
+        return true;
+    };
     m_pCamera->show();
     m_pCamera->Run();
+}
+
+void CHalvoDlg::ShowCameraPage(const std::function<void(CJpegControl&)>& prepare)
+{
+    if (m_pCamera == nullptr) return;
+    m_cameraPagePrepare = prepare;
+    m_pCamera->ShowProperties();
+    m_cameraPagePrepare = nullptr;
+}
+
+void CHalvoDlg::CreateShareWindows()
+{
+    auto make = [this](const QString& name) {
+        auto* dialog = new CCapterDlg(this);
+        dialog->setObjectName(name);
+        dialog->loadRect = [this] { return ToQRect(m_app.GetCapturePosition()); };
+        dialog->saveRect = [this](const QRect& r) { m_app.SetCapturePosition(ToWindowRect(r)); };
+        return dialog;
+    };
+    m_pSharePreview = make(QStringLiteral("sharePreview"));
+    m_pSharePreview->setWindowTitle(QStringLiteral("ウインドウ共有 (送信中)"));
+    // The window being shared keeps the focus when the preview appears.
+    m_pSharePreview->setAttribute(Qt::WA_ShowWithoutActivating);
+    // Closing the preview ends the sharing it shows.
+    connect(m_pSharePreview, &QDialog::rejected, this, [this] {
+        if (m_pShare && m_pShare->IsSharing()) PostMessage(m_pHub->Handle(), WM_SHARE_STOP, 0, 0);
+    });
+    m_pShareViewer = make(QStringLiteral("shareViewer"));
+    m_pShareViewer->setAttribute(Qt::WA_ShowWithoutActivating);
+}
+
+CUserWndObject* CHalvoDlg::FindUserWnd(std::uint32_t userId, std::uint32_t groupId) const
+{
+    if (m_pClient == nullptr) return nullptr;
+    for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (window->UserId() == userId && window->GroupId() == groupId && !window->isHidden()) return window;
+    }
+    return nullptr;
+}
+
+bool CHalvoDlg::OnShareButton()
+{
+    if (m_pShare == nullptr) return false;
+    if (m_pShare->IsSharing()) {
+        PostMessage(m_pHub->Handle(), WM_SHARE_STOP, 0, 0);
+        return true;
+    }
+    if (!m_strShareUnavailable.empty()) {
+        MORVIKA_LOG("ERROR CHalvoDlg::OnShareButton() %s\n", m_strShareUnavailable.c_str());
+        ShowMessageBox("ウインドウの共有には X11 のセッションが必要です。X11 のデスクトップでログインし直してください。",
+                       "ウインドウ共有");
+        return false;
+    }
+    PostMessage(m_pHub->Handle(), WM_SHARE_START, 0, 0);
+    return true;
+}
+
+void CHalvoDlg::OnShareStart()
+{
+    if (m_pShare == nullptr || m_pShare->IsSharing()) return;
+    if (m_pCamera) {
+        m_pShare->SetJpegSettings(&m_pCamera->Pipeline().ControlData());
+        m_pCamera->SetFrameRate(0);  // the shared window takes the camera's place
+    }
+    m_pShare->SetSharing(true);
+    m_pSharePreview->show();
+    m_pHub->SendShareState(true);
+    Event(QStringLiteral("event share 1"));
+}
+
+void CHalvoDlg::OnShareStop()
+{
+    if (m_pShare == nullptr || !m_pShare->IsSharing()) return;
+    m_pHub->SendShareState(false);
+    m_pShare->SetSharing(false);
+    m_pSharePreview->hide();
+    if (m_pCamera) m_pCamera->SetFrameRate(OskelJpegControlData::kDefaultFrameRate);
+    Event(QStringLiteral("event share 0"));
+}
+
+void CHalvoDlg::ShowShareViewer(std::uint32_t userId, std::uint32_t groupId)
+{
+    CUserWndObject* window = FindUserWnd(userId, groupId);
+    if (window == nullptr) return;
+    m_app.PlayWindowShareSound();
+    m_pShareViewer->setWindowTitle(QStringLiteral("ウインドウ共有 - ") + window->UserName());
+    m_pShareViewer->show();
+    window->LinkViewer(m_pShareViewer->Picture());
+    Event(QStringLiteral("event share-view %1 %2 1").arg(userId, 0, 16).arg(groupId, 0, 16));
+}
+
+void CHalvoDlg::HideShareViewer(std::uint32_t userId, std::uint32_t groupId)
+{
+    CUserWndObject* window = FindUserWnd(userId, groupId);
+    if (window == nullptr || window->LinkedViewer() != m_pShareViewer->Picture()) return;
+    window->UnlinkViewer(m_pShareViewer->Picture());
+    // Another peer may still be sharing into the same viewer.
+    bool stillLinked = false;
+    for (auto* other : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other != window && other->LinkedViewer() == m_pShareViewer->Picture()) stillLinked = true;
+    }
+    if (!stillLinked) m_pShareViewer->hide();
+    Event(QStringLiteral("event share-view %1 %2 0").arg(userId, 0, 16).arg(groupId, 0, 16));
 }
 
 LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_SHARE_START:
+        OnShareStart();
+        return 0;
+    case WM_SHARE_STOP:
+        OnShareStop();
+        return 0;
+    case WM_SHARE_VIEW_SHOW:
+        ShowShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_SHARE_VIEW_HIDE:
+        HideShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_JPEG_FRAME:
+        // A picture leaving the send queue: while sharing, the preview shows what leaves.
+        if (wParam == 1 && lParam != 0 && m_pShare && m_pShare->IsSharing()) {
+            const auto& picture = *reinterpret_cast<const CPeerMessage*>(lParam);
+            const COPYDATASTRUCT copy {1, picture.PayloadLength(), picture.Payload()};
+            CPictureWnd* preview = m_pSharePreview->Picture();
+            SendMessage(preview->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+            preview->update();
+        }
+        return 0;
     case WM_PEER_MESSAGE:
         if (m_pShares && lParam != 0) m_pShares->OnPeerMessage(*reinterpret_cast<const CPeerMessage*>(lParam));
         return 0;
@@ -490,9 +871,6 @@ LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (m_pCamera) m_pCamera->Restart();
         return 0;
     case WM_TRAY_NOTIFY:
-    case WM_SHARE_VIEW_SHOW:
-    case WM_SHARE_VIEW_HIDE:
-    case WM_JPEG_FRAME:
     default:
         return 0;
     }

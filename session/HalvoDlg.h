@@ -10,15 +10,23 @@
 
 #include "session/HalvoHub.h"
 #include "share/DlgConnect.h"
+#include "share/MainPropertySeet.h"
 
+class CAppShare;
+class CJpegControl;
+class CStillImage;
+class CCapterDlg;
 class CChatDlg;
 class CSharesListDlg;
 class CCameraView;
+class CUserWndObject;
+class CDlgMicTest;
+class CMicIconWnd;
 
 class CHalvoApp;
 class QMenu;
 class QSystemTrayIcon;
-class QToolButton;
+class CBmpButton;
 
 struct MainWindowOptions {
     std::uint16_t port = 7066;
@@ -46,14 +54,56 @@ public:
     // Leaves without asking (the control channel's quit).
     void ExitWithoutAsking();
     void ArrangeUserWindows();
+    // Help mode: the next click on a control shows its help text.
+    void EnterHelpMode();
+    // The help pop-up of a control (or of the nearest parent that has a text); null when none.
+    QWidget* ShowHelp(QWidget* control, const QPoint& globalPos);
+    // The resize tool from the grip; with a point, the drag ends there at once.
+    void RunResizeTool(const QPoint* dragTo = nullptr);
+    QRect GripRect() const;
+    // The main menu's プロパティ: the two-page settings sheet.
+    void OpenSettings();
+    // The first-start wizard, run before the main window exists.
+    static void RunSetupWizard(CHalvoApp& app);
+    // What the settings pages need; main is null before the main window exists.
+    static PropertyHost MakePropertyHost(CHalvoApp& app, CHalvoDlg* main);
 
     CHalvoHub& Hub() { return *m_pHub; }
+    CHalvoApp& App() { return m_app; }
+    // Whether OnInitDialog has built the window (the control channel starts before it).
+    bool IsReady() const { return m_pHub != nullptr; }
     CChatDlg* Chat() { return m_pChat; }
     CSharesListDlg* Shares() { return m_pShares; }
     CDlgConnect* OpenApproval() { return m_pApproval; }
     QWidget* ClientArea() { return m_pClient; }
-    QToolButton* ShareButton() { return m_pShareButton; }
+    CBmpButton* ShareButton() { return m_pShareButton; }
     CCameraView* Camera() { return m_pCamera; }
+    CAppShare* ShareEngine() { return m_pShare.get(); }
+    CStillImage* Still() { return m_pStill.get(); }
+    // The camera icon's プロパティ: the camera image page, modal. With `prepare`, the page is
+    // handed over before it is shown (the control channel sets its controls and presses OK).
+    void ShowCameraPage(const std::function<void(CJpegControl&)>& prepare = {});
+    CCapterDlg* SharePreview() { return m_pSharePreview; }
+    CCapterDlg* ShareViewer() { return m_pShareViewer; }
+    // The user window of (user id, group id), or null.
+    CUserWndObject* FindUserWnd(std::uint32_t userId, std::uint32_t groupId) const;
+    // The share button: starts sharing, or stops it while sharing. False (after telling the
+    // user) when windows cannot be captured on this desktop.
+    bool OnShareButton();
+
+    // The microphone icon: a left click toggles the mute bit of the voice settings, a right
+    // click opens the microphone settings on a copy and stores them on OK.
+    CMicIconWnd* MicIcon() { return m_pMicIcon; }
+    void OnMicIconLeftClick();
+    void OnMicIconRightClick();
+    bool IsMicMuted();
+    // The microphone settings dialog on a copy of the voice settings; on OK the copy becomes
+    // the session view's record and is stored. configure runs before the dialog is shown and
+    // may close it (the control channel drives it so); true when OK closed it.
+    bool RunMicControl(const std::function<void(class CMicControl&)>& configure);
+    // The microphone test, modal; the open one (or null) while it runs.
+    void RunMicTest();
+    CDlgMicTest* OpenMicTest();
 
     // Receives one line per notable event for the control channel.
     void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
@@ -74,15 +124,23 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-    QToolButton* AddButton(int id, const char* picture, const QString& help);
+    CBmpButton* AddButton(int id, const char* picture, const QString& help);
     void OnLoginButton();
     void OnChatButton();
     void CreateTrayIcon();
     void ShowAbout();
     void OpenHelpPage();
     void CreateCameraView();
+    void CreateShareWindows();
+    void OnShareStart();
+    void OnShareStop();
+    void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId);
+    void HideShareViewer(std::uint32_t userId, std::uint32_t groupId);
+    void UpdateMicIcon();
     void CreateSharesWindow();
 
     CHalvoApp& m_app;
@@ -91,15 +149,25 @@ private:
     MainWindowOptions m_options;
     std::unique_ptr<CHalvoHub> m_pHub;
     QWidget* m_pClient = nullptr;
-    QToolButton* m_pShareButton = nullptr;
+    CBmpButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
+    std::unique_ptr<CAppShare> m_pShare;
+    std::string m_strShareUnavailable;  // why windows cannot be captured here; empty when they can
+    std::unique_ptr<CStillImage> m_pStill;
+    std::function<void(CJpegControl&)> m_cameraPagePrepare;
+    CCapterDlg* m_pSharePreview = nullptr;
+    CCapterDlg* m_pShareViewer = nullptr;
     CChatDlg* m_pChat = nullptr;
     CSharesListDlg* m_pShares = nullptr;
     QPointer<CDlgConnect> m_pApproval;
+    CMicIconWnd* m_pMicIcon = nullptr;
+    QPointer<CDlgMicTest> m_pMicTest;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;
     bool m_bHidden = false;
     bool m_bShowAsHide = false;  // started minimised and not shown yet
     bool m_bClosing = false;
+    bool m_bHelpMode = false;
+    QPixmap m_grip;
     std::function<void(const QString&)> m_eventSink;
 };

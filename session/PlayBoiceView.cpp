@@ -72,6 +72,13 @@ void CPlayBoiceView::Start(std::uint16_t port)
     AddUser(self);
 }
 
+void CPlayBoiceView::SetUserName(const std::string& name)
+{
+    m_hostWrapper.SetLocalUserName(name);
+    m_clientWrapper.SetLocalUserName(name);
+    m_hostWrapper.SetPlayerInfo(name.c_str());
+}
+
 int CPlayBoiceView::StartCapture(morvika::sound::ISoundBackend* backend, HWND mainWindow,
                                  const morvika::sound::SoundDeviceId* device, std::optional<std::int16_t> dcOffset)
 {

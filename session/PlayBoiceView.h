@@ -88,6 +88,9 @@ public:
     std::uint32_t HostUserId() const { return m_hostWrapper.LocalUserId(); }
     std::uint32_t HostGroupId() const { return m_hostWrapper.LocalGroupId(); }
     CUserInformation HostRecord() const { return m_hostWrapper.CopyLocalUser(); }
+    // The user name changed in the settings: sessions joined from now on carry it, and the
+    // own session's player information is published again.
+    void SetUserName(const std::string& name);
 
     // Session service settings (tests shorten the keep-alive).
     void SetServiceOptions(const peer::ServiceOptions& options);

@@ -7,9 +7,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "ui/DialogRegistry.h"
+
 CDlgConnect::CDlgConnect(const QString& userName, const QString& comment, std::function<void()> playSound,
                          QWidget* parent, int timeoutMs)
-    : QDialog(parent), m_playSound(std::move(playSound))
+    : CDlgMorvika(parent), m_playSound(std::move(playSound))
 {
     setWindowTitle(QStringLiteral("接続の承諾"));
     setObjectName(QStringLiteral("CDlgConnect"));
@@ -21,6 +23,8 @@ CDlgConnect::CDlgConnect(const QString& userName, const QString& comment, std::f
     m_pLine2->setWordWrap(true);
     m_pLine2->setTextFormat(Qt::PlainText);
     m_pLine1->setTextFormat(Qt::PlainText);
+    DialogRegistry::SetControlId(m_pLine1, 1075);
+    DialogRegistry::SetControlId(m_pLine2, 1074);
 
     auto* acceptHint = new QLabel(QStringLiteral("接続を承諾するときは　「承諾する」　を押してください"), this);
     auto* refuseHint = new QLabel(QStringLiteral("拒否したいときは、理由を選んで　「断る」　を押してください"), this);
@@ -30,12 +34,15 @@ CDlgConnect::CDlgConnect(const QString& userName, const QString& comment, std::f
     m_pReasons->addItems({QStringLiteral("現在会話不可能"), QStringLiteral("後でこちらから連絡します"),
                           QStringLiteral("ただいま多忙")});
     m_pReasons->setCurrentIndex(0);
+    DialogRegistry::SetControlId(m_pReasons, 1013);
 
     auto* acceptButton = new QPushButton(QStringLiteral("承諾する"), this);
     acceptButton->setObjectName(QStringLiteral("accept"));
     acceptButton->setDefault(true);
     auto* refuseButton = new QPushButton(QStringLiteral("断る"), this);
     refuseButton->setObjectName(QStringLiteral("refuse"));
+    DialogRegistry::SetControlId(acceptButton, 1);
+    DialogRegistry::SetControlId(refuseButton, 2);
     connect(acceptButton, &QPushButton::clicked, this, &CDlgConnect::accept);
     connect(refuseButton, &QPushButton::clicked, this, &CDlgConnect::reject);
 
@@ -61,7 +68,7 @@ CDlgConnect::CDlgConnect(const QString& userName, const QString& comment, std::f
 
 void CDlgConnect::showEvent(QShowEvent* event)
 {
-    QDialog::showEvent(event);
+    CDlgMorvika::showEvent(event);
     if (!m_bSoundPlayed) {
         m_bSoundPlayed = true;
         if (m_playSound) m_playSound();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "ui/DlgMorvika.h"
 
 #include <functional>
 
@@ -10,7 +10,7 @@ class QTimer;
 
 // Asks the user whether a caller may join the own session. Result codes: 1 accepted,
 // 2 no answer in time, 1000 + i refused with reason i.
-class CDlgConnect : public QDialog {
+class CDlgConnect : public CDlgMorvika {
     Q_OBJECT
 public:
     static constexpr int kAccepted = 1;

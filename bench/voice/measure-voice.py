@@ -59,7 +59,7 @@ class Instance:
         # The devices in the settings file (texts are plain strings there); callers are
         # approved through the control channel.
         with open(os.path.join(profile, "Morvika.conf"), "w", encoding="utf-8") as conf:
-            conf.write(f"[Device]\nCapture={capture}\nSound={sound}\nNonVoice=0\n")
+            conf.write(f"[Device]\nCapture={capture}\nSound={sound}\nNonVoice=0\n\n[MAIN]\nINIT=1\n")
         self.profile = profile
         self.lines = queue.Queue()
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
@@ -199,9 +199,13 @@ def measure_latency(args, work, sinks):
     for session in range(args.sessions):
         # Fresh sinks each time: the device lists hold twenty entries.
         session_sinks = Sinks()
+        busy = busy_processes(args.busy)
         try:
             delays = measure_latency_session(args, os.path.join(work, f"lat{session}"), session_sinks, session)
         finally:
+            for proc in busy:
+                proc.terminate()
+                proc.wait()
             session_sinks.close()
         if delays:
             summarise(delays, f"latency session {session + 1}")
@@ -221,8 +225,8 @@ def measure_latency_session(args, work, sinks, session):
     port = args.port + 20 + 2 * session
     # Silence into A's microphone from the start: an idle null sink renders ahead when a stream
     # starts, which would hand A's capture a burst of blocks at once and leave B a backlog.
-    keeper = subprocess.Popen(["pacat", "--playback", "-d", a_mic, f"--rate={RATE}", "--channels=1",
-                               "--format=s16le", "--raw", "/dev/zero"])
+    keepers = [subprocess.Popen(["pacat", "--playback", "-d", sink, f"--rate={RATE}", "--channels=1",
+                                 "--format=s16le", "--raw", "/dev/zero"]) for sink in (a_mic, b_out)]
     time.sleep(1.0)
     a = Instance(args.binary, os.path.join(work, "a"), port, "Alice", source_description(a_mic + ".monitor"), a_out)
     b = Instance(args.binary, os.path.join(work, "b"), port + 1, "Bob", source_description(b_mic + ".monitor"), b_out)
@@ -264,8 +268,9 @@ def measure_latency_session(args, work, sinks, session):
     finally:
         a.quit()
         b.quit()
-        keeper.terminate()
-        keeper.wait()
+        for keeper in keepers:
+            keeper.terminate()
+            keeper.wait()
 
 
 SPEECH = ("The quick brown fox jumps over the lazy dog. Seven friends talk across the city tonight, "
@@ -293,15 +298,16 @@ def compare(args, work, mouth, ear):
 
 def stall_delays(args, work, mouth, ear, resumed, stall):
     """Delay of each loud 31 ms stretch spoken in the second after A resumed: its own best lag
-    in B's recording, looked for up to stall + 1.5 s."""
+    in B's recording, looked for up to stall + 0.8 s beyond the whole's."""
     start = int((resumed - mouth.offset) * RATE)
     out = subprocess.run([args.compare, os.path.join(work, "mouth.raw"), os.path.join(work, "ear.raw"), "7",
-                          str(start), str(RATE), str(int((stall + 1.5) * RATE))],
+                          str(start), str(RATE), str(int((stall + 0.8) * RATE))],
                          capture_output=True, text=True).stdout
     delays = []
     for line in out.splitlines():
         _, _, lag, corr = line.split()
-        if float(corr) > 0.8:
+        # Speech repeats its sounds: only a close match is taken for the same stretch.
+        if float(corr) > 0.9:
             delays.append((ear.offset - mouth.offset + int(lag) / RATE) * 1000)
     return delays
 
@@ -471,7 +477,7 @@ def main():
     parser.add_argument("--sessions", type=int, default=6, help="latency sessions")
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--compare", help="the voice_compare program (default: next to the binary's build)")
-    parser.add_argument("--busy", type=int, default=0, help="busy processes alongside (speech)")
+    parser.add_argument("--busy", type=int, default=0, help="busy processes alongside (speech, latency)")
     parser.add_argument("--alone", action="store_true", help="speech: A alone, its own loopback")
     parser.add_argument("--stall", type=float, default=0, help="speech: stop A this many seconds mid-speech")
     parser.add_argument("--keep", action="store_true", help="keep the recordings and profiles (path printed)")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Mouth-to-ear latency and the CPU of four talking peers, on a private PulseAudio daemon.
-#   bench/voice/measure-voice.sh [BUILD_DIR] [latency] [cpu]
+# How voice sounds (speech), mouth-to-ear latency and the CPU of four talking peers, on a
+# private PulseAudio daemon.
+#   bench/voice/measure-voice.sh [BUILD_DIR] [speech] [latency] [cpu] [options]  (--help)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD=${1:-build}

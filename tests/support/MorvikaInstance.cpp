@@ -94,6 +94,10 @@ MorvikaInstance::MorvikaInstance(std::string label) : m_label(std::move(label))
     m_profileDir = m_rootDir + "/profile";
     std::filesystem::create_directories(m_profileDir);
     SetUserName(m_label);
+    // A measured microphone: no microphone test at start-up.
+    CHalvoApp(SettingsFile()).SetNonVoice(0);
+    // Set up already: tests that want the first-start wizard call ForgetInitState().
+    CHalvoApp(SettingsFile()).SetInitState(1);
 }
 
 MorvikaInstance::~MorvikaInstance()
@@ -132,6 +136,11 @@ void MorvikaInstance::SetSoundState(int state)
     CHalvoApp(SettingsFile()).SetSoundState(state);
 }
 
+void MorvikaInstance::ForgetInitState()
+{
+    CHalvoApp(SettingsFile()).RemoveSetting("MAIN/INIT");
+}
+
 void MorvikaInstance::SetMainRect(int left, int top, int right, int bottom)
 {
     CHalvoApp(SettingsFile()).SetMainPosition(WindowRect{left, top, right, bottom});
@@ -160,6 +169,7 @@ bool MorvikaInstance::Start(const StartOptions& options)
         if (options.platform.empty() || std::strncmp(*entry, "QT_QPA_PLATFORM=", 16) != 0) env.emplace_back(*entry);
     }
     if (!options.platform.empty()) env.push_back("QT_QPA_PLATFORM=" + options.platform);
+    env.insert(env.end(), options.extraEnv.begin(), options.extraEnv.end());
 
     int in[2];
     int out[2];
@@ -213,6 +223,7 @@ bool MorvikaInstance::Start(const StartOptions& options)
         m_taken.clear();
     }
     m_reader = std::thread([this, fd = out[0]] { ReaderLoop(fd); });
+    if (!options.waitReady) return true;
 
     const auto ready = WaitForEvent("ready ", kEventTimeout);
     if (!ready) {

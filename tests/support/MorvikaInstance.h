@@ -55,6 +55,8 @@ struct StartOptions {
     bool minimized = false;         // --minimized
     std::string platform = "offscreen";  // QT_QPA_PLATFORM; empty: the environment's
     std::vector<std::string> extraArgs;
+    std::vector<std::string> extraEnv;  // NAME=VALUE
+    bool waitReady = true;          // false: return once spawned (a first-start wizard is up)
     // Runs the program through this command (e.g. {"/usr/sbin/ip", "netns", "exec", "ns"}),
     // which must end by executing it in the same process.
     std::vector<std::string> commandPrefix;
@@ -81,6 +83,8 @@ public:
     void SetConnectCheck(int check);
     void SetSoundState(int state);
     void SetMainRect(int left, int top, int right, int bottom);
+    // A profile that has never been set up: the next start runs the first-start wizard.
+    void ForgetInitState();
 
     // Spawns the program and waits for `event ready`; false (with a diagnostic) if it does not
     // come. May be called again after Kill().

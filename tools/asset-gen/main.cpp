@@ -3,6 +3,8 @@
 //   morvika-asset-gen <assets-dir>
 #include <QColor>
 #include <QDir>
+#include <QFileInfo>
+#include <QLinearGradient>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -150,6 +152,120 @@ void CloseGlyph(QPainter& p, const QRectF& r, const QColor& ink)
     p.drawLine(QPointF(r.right() - r.width() * 0.3, r.top() + r.height() * 0.3), QPointF(r.left() + r.width() * 0.3, r.bottom() - r.height() * 0.3));
 }
 
+const QColor kStripBack(255, 249, 161);  // the volume strip's background
+
+// The volume knob: normal, dragging and muted frames side by side.
+QImage KnobStrip()
+{
+    const int w = 15, h = 9;
+    QImage image(w * 3, h, QImage::Format_RGB32);
+    image.fill(kStripBack);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor faces[3] = {QColor(120, 150, 96), kAccent, QColor(170, 170, 170)};
+    for (int i = 0; i < 3; ++i) {
+        const QRectF cell(i * w + 0.5, 0.5, w - 1, h - 1);
+        p.setPen(QPen(faces[i].darker(150), 1));
+        p.setBrush(faces[i]);
+        p.drawRoundedRect(cell, 2, 2);
+        p.setPen(QPen(Qt::white, 1));
+        p.drawLine(QPointF(cell.left() + 3, cell.center().y()), QPointF(cell.right() - 3, cell.center().y()));
+    }
+    return image;
+}
+
+// The speaker under the knob: sound on, and muted.
+QImage SpeakerStrip()
+{
+    const int w = 15, h = 13;
+    QImage image(w * 2, h, QImage::Format_RGB32);
+    image.fill(kStripBack);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 2; ++i) {
+        const double x = i * w;
+        QPainterPath cone;
+        cone.moveTo(x + 1.5, 4.5);
+        cone.lineTo(x + 4.5, 4.5);
+        cone.lineTo(x + 8.5, 1.5);
+        cone.lineTo(x + 8.5, 11.5);
+        cone.lineTo(x + 4.5, 8.5);
+        cone.lineTo(x + 1.5, 8.5);
+        cone.closeSubpath();
+        p.setPen(Qt::NoPen);
+        p.setBrush(i == 0 ? kInk : QColor(130, 130, 130));
+        p.drawPath(cone);
+        if (i == 0) {
+            p.setPen(QPen(kInk, 1.2));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(QRectF(x + 6, 3.5, 5, 6), -60 * 16, 120 * 16);
+            p.drawArc(QRectF(x + 5.5, 1.5, 8, 10), -60 * 16, 120 * 16);
+        } else {
+            p.setPen(QPen(QColor(200, 40, 40), 1.6, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(x + 10, 4), QPointF(x + 14, 9));
+            p.drawLine(QPointF(x + 14, 4), QPointF(x + 10, 9));
+        }
+    }
+    return image;
+}
+
+// The side picture of the microphone settings.
+QImage MicPicture()
+{
+    QImage image(80, 120, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, 0, 120);
+    g.setColorAt(0, QColor(250, 250, 220));
+    g.setColorAt(1, QColor(198, 218, 135));
+    p.fillRect(image.rect(), g);
+    MicGlyph(p, QRectF(8, 16, 64, 72), kInk);
+    p.setPen(QPen(kAccent, 2, Qt::SolidLine, Qt::RoundCap));
+    for (int i = 0; i < 3; ++i) p.drawLine(QPointF(20 + 20 * i, 104), QPointF(20 + 20 * i, 104 - 6 - 4 * i));
+    return image;
+}
+
+QImage Gradient(int w, int h, const QColor& top, const QColor& bottom);
+
+// The address book's row icon: a card with a person, on the list's transparent teal.
+QImage ListIcon(int size)
+{
+    QImage image(size, size, QImage::Format_RGB32);
+    image.fill(QColor(0, 128, 128));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double s = size;
+    p.setPen(QPen(kInk, s / 16.0));
+    p.setBrush(QColor(255, 247, 140));
+    p.drawRoundedRect(QRectF(s * 0.08, s * 0.18, s * 0.84, s * 0.64), s * 0.08, s * 0.08);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kInk);
+    p.drawEllipse(QPointF(s * 0.34, s * 0.42), s * 0.1, s * 0.1);
+    p.drawPie(QRectF(s * 0.18, s * 0.52, s * 0.32, s * 0.36), 0, 180 * 16);
+    p.setBrush(kAccent);
+    p.drawRect(QRectF(s * 0.56, s * 0.36, s * 0.26, s * 0.07));
+    p.drawRect(QRectF(s * 0.56, s * 0.52, s * 0.2, s * 0.07));
+    return image;
+}
+
+// The wizard's side picture: a tall band with the program's mark and soft circles.
+QImage WizardSide(int w, int h)
+{
+    QImage image = Gradient(w, h, QColor(255, 247, 140), QColor(198, 218, 135));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 6; ++i) {
+        p.setBrush(QColor(255, 255, 255, 40 + 12 * i));
+        const double r = w * (0.18 + 0.05 * i);
+        p.drawEllipse(QPointF(w * (0.2 + 0.13 * i), h * (0.55 + 0.06 * (i % 3))), r, r);
+    }
+    p.setBrush(QColor(255, 247, 140));
+    p.drawEllipse(QRectF(w * 0.2, h * 0.12, w * 0.6, w * 0.6));
+    LoginGlyph(p, QRectF(w * 0.28, h * 0.12 + w * 0.08, w * 0.44, w * 0.44), kInk);
+    return image;
+}
+
 bool Save(const QImage& image, const QString& path)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -241,6 +357,48 @@ QImage Gradient(int w, int h, const QColor& top, const QColor& bottom)
     return image;
 }
 
+// The sample pictures offered by the still image chooser: small landscapes.
+QImage Landscape(const QColor& skyTop, const QColor& skyBottom, const QColor& ground, const QColor& sun, bool stars)
+{
+    QImage image(320, 240, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, 170);
+    sky.setColorAt(0, skyTop);
+    sky.setColorAt(1, skyBottom);
+    p.fillRect(image.rect(), sky);
+    if (stars) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(250, 250, 220));
+        for (int i = 0; i < 40; ++i) p.drawEllipse(QPointF((i * 83) % 320, (i * 47) % 150), 1.2, 1.2);
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(sun);
+    p.drawEllipse(QPointF(230, 120), 26, 26);
+    QPainterPath hills;
+    hills.moveTo(0, 240);
+    hills.lineTo(0, 175);
+    hills.cubicTo(60, 140, 120, 190, 180, 165);
+    hills.cubicTo(230, 145, 280, 170, 320, 160);
+    hills.lineTo(320, 240);
+    hills.closeSubpath();
+    p.setBrush(ground);
+    p.drawPath(hills);
+    p.setBrush(ground.darker(130));
+    p.drawRect(QRectF(0, 205, 320, 35));
+    return image;
+}
+
+bool SaveJpeg(const QImage& image, const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!image.save(path, "JPEG", 85)) {
+        std::fprintf(stderr, "cannot write %s\n", path.toLocal8Bit().constData());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -273,6 +431,10 @@ int main(int argc, char** argv)
     ok &= Save(Icon(LoginGlyph, QColor(255, 247, 140), kInk), root + "Icon/Morvika.ico");
     ok &= Save(Icon(LoginGlyph, QColor(255, 247, 140), kInk), root + "Icon/Icon_Task.ico");
 
+    ok &= Save(KnobStrip(), root + "Control/Knob.bmp");
+    ok &= Save(SpeakerStrip(), root + "Control/Speaker.bmp");
+    ok &= Save(MicPicture(), root + "Propertys/MicPropertyImage.bmp");
+
     ok &= Save(Gradient(8, 20, QColor(240, 241, 198), QColor(206, 216, 150)), root + "Frame/StatBar-center.bmp");
     ok &= Save(Gradient(8, 40, QColor(250, 250, 220), QColor(214, 224, 160)), root + "Frame/ToolBar-center.bmp");
     QImage title = Icon(LoginGlyph, QColor(255, 247, 140), kInk).scaled(18, 18, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -285,6 +447,18 @@ int main(int argc, char** argv)
         for (int i = 3; i < 12; i += 3) p.drawLine(i, 11, 11, i);
     }
     ok &= Save(grip, root + "Frame/Resize.bmp");
+    ok &= Save(ListIcon(32), root + "Control/ListCtrlIconB.bmp");
+    ok &= Save(ListIcon(16), root + "Control/ListCtrlIconS.bmp");
+    ok &= Save(WizardSide(120, 300), root + "Propertys/MainPropertyPage.bmp");
+
+    // Copied into the working folder's "サンプル画像" when it does not exist yet.
+    const QString samples = QString::fromLocal8Bit(argv[1]) + "/Pictures/Sample/";
+    ok &= SaveJpeg(Landscape(QColor(255, 140, 80), QColor(255, 210, 150), QColor(90, 70, 80), QColor(255, 240, 200), false),
+                   samples + QString::fromUtf8("夕焼け.jpg"));
+    ok &= SaveJpeg(Landscape(QColor(90, 160, 230), QColor(200, 230, 250), QColor(90, 160, 70), QColor(255, 250, 210), false),
+                   samples + QString::fromUtf8("草原.jpg"));
+    ok &= SaveJpeg(Landscape(QColor(10, 20, 60), QColor(40, 60, 120), QColor(20, 40, 40), QColor(240, 240, 210), true),
+                   samples + QString::fromUtf8("夜空.jpg"));
     if (argc == 3) {
         // A contact sheet of every picture, enlarged, for looking at them.
         QImage sheet(560, 420, QImage::Format_RGB32);
