@@ -123,7 +123,7 @@ TEST_F(SettingsTest, SettingsSheetRenamesTheUserForPeersAndSwitchesTheCameraOnly
 
 TEST_F(SettingsTest, LoginDialogConnectsToTheClickedAddressBookEntry)
 {
-    UsePortBlock(7);
+    UsePortBlock(5);
     MorvikaInstance& alice = Spawn("Alice", 0, "secret");
     MorvikaInstance& bob = Create("Bob");
     {
