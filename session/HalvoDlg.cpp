@@ -200,6 +200,13 @@ void CHalvoDlg::OnInitDialog()
     m_pHub->Start(m_options.port, m_options.service);
     CreateCameraView();
     const auto* service = m_pHub->View()->HostWrapper().Peer();
+    if (const std::string& failure = m_pHub->View()->HostFailure(); !failure.empty()) {
+        // One line: the box's text also travels as a control channel event.
+        ShowMessageBox("ポート " + std::to_string(m_options.port) + " で待ち受けできないため、ほかの人から接続できません（" +
+                           failure + "）",
+                       "ホスト");
+        Event(QStringLiteral("event host-failed %1 ").arg(m_options.port) + FromUtf8(failure));
+    }
     Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
 }
 

@@ -1,6 +1,7 @@
 #include "session/PlayBoiceView.h"
 
 #include <memory>
+#include <string>
 
 #include "app/HalvoApp.h"
 #include "app/Log.h"
@@ -66,7 +67,15 @@ void CPlayBoiceView::Start(std::uint16_t port)
 
     m_hostWrapper.Create(Handle());
     m_hostWrapper.SetPlayerInfo(m_pHostRecord->GetUserName().c_str());
-    m_hostWrapper.Host();
+    m_hostFailure.clear();
+    if (const int result = m_hostWrapper.Host(); result != 0) {
+        // Nobody can reach the user now; the window says so instead of running on silently.
+        const auto* service = m_hostWrapper.Peer();
+        m_hostFailure = service ? service->HostError() : std::string();
+        if (m_hostFailure.empty()) m_hostFailure = "error " + std::to_string(static_cast<unsigned>(result));
+        MORVIKA_LOG("ERROR CPlayBoiceView::Start() ホスト失敗 PORT=%u %s \n", static_cast<unsigned>(port),
+                    m_hostFailure.c_str());
+    }
 
     CUserInformation self = m_hostWrapper.CopyLocalUser();
     AddUser(self);

@@ -49,6 +49,8 @@ public:
 
     // Hosts the own session on the given port and adds the local user.
     void Start(std::uint16_t port = peer::kDefaultPort);
+    // Why hosting the own session failed at Start; empty when it is hosted.
+    const std::string& HostFailure() const { return m_hostFailure; }
     void AddUser(CUserInformation& record);
     // Creates the capture object on the device (null: the default one) for the main window,
     // with the stored microphone offset when there is one, and starts it. Without a sound
@@ -114,4 +116,5 @@ private:
     // Declared after the queue and the settings it uses; the destructor ends it first.
     std::unique_ptr<CSoundCapture> m_pCapture;
     int m_nViewState = NotStarted;
+    std::string m_hostFailure;
 };
