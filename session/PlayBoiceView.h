@@ -60,6 +60,8 @@ public:
     CSoundCapture* Capture() { return m_pCapture.get(); }
     void ConnectTo(const std::string& address, const std::string& password, const std::string& message);
     void OnConnect(const std::string& address, const std::string& password, const std::string& message);
+    // Whether the address, the own port when it names none, leads back to the own session.
+    bool IsOwnSession(const std::string& address);
     void Kick(std::uint32_t userId, std::uint32_t groupId);
     void Leave();
     void SendMesseage(std::uint32_t userId, std::uint32_t groupId, CPeerMessage& message);
@@ -117,4 +119,5 @@ private:
     std::unique_ptr<CSoundCapture> m_pCapture;
     int m_nViewState = NotStarted;
     std::string m_hostFailure;
+    std::uint16_t m_nSessionPort = peer::kDefaultPort;
 };
