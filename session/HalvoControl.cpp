@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSlider>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -26,6 +28,10 @@
 #include "video/CameraView.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
+#include "voice/DlgMicTest.h"
+#include "voice/MicControl.h"
+#include "voice/SoundPlay.h"
+#include "voice/VolumeControl.h"
 #include "ui/BmpButton.h"
 #include "ui/DialogRegistry.h"
 #include "ui/TabWnd.h"
@@ -202,14 +208,15 @@ QStringList CHalvoControl::Execute(const QString& line)
 
     if (command == QStringLiteral("state")) {
         const CUserInformation self = view ? view->HostRecord() : CUserInformation();
-        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7")
+        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7 mute=%8")
                     .arg(view ? view->GetViewState() : 0)
                     .arg(view ? view->UserCount() : 0)
                     .arg(hub.UserWindowCount())
                     .arg(m_dialog.IsMainHidden() ? 1 : 0)
                     .arg(QString::fromStdString(m_dialog.Hub().View() ? self.GetAddress() : std::string()))
                     .arg(Hex(self.GetUserId()))
-                    .arg(Hex(self.GetGroupId()))};
+                    .arg(Hex(self.GetGroupId()))
+                    .arg(m_dialog.IsMicMuted() ? 1 : 0)};
     }
     if (command == QStringLiteral("windows")) {
         QStringList out;
@@ -304,6 +311,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         QWidget* widget = which == QStringLiteral("main")       ? static_cast<QWidget*>(&m_dialog)
                           : which == QStringLiteral("chat")     ? static_cast<QWidget*>(m_dialog.Chat())
                           : which == QStringLiteral("approval") ? static_cast<QWidget*>(m_dialog.OpenApproval())
+                          : which == QStringLiteral("shares")   ? static_cast<QWidget*>(m_dialog.Shares())
                                                                 : DialogRegistry::Find(which);
         if (widget == nullptr || file.isEmpty()) return {QStringLiteral("error no such window or no file")};
         if (!widget->grab().save(file)) return {QStringLiteral("error cannot write ") + file};
@@ -342,6 +350,26 @@ QStringList CHalvoControl::Execute(const QString& line)
         }
         return {QStringLiteral("ok")};
     }
+    if (command == QStringLiteral("help")) {
+        // Help mode, then a click on that control of the main window.
+        QWidget* control = DialogRegistry::FindControl(&m_dialog, Arg(parts, 1).toInt());
+        if (control == nullptr) return {QStringLiteral("error no control ") + Arg(parts, 1)};
+        m_dialog.EnterHelpMode();
+        if (m_dialog.ShowHelp(control, control->mapToGlobal(QPoint(0, 0))) == nullptr) {
+            return {QStringLiteral("error no help for control ") + Arg(parts, 1)};
+        }
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("resize")) {
+        // A drag from the grip to that screen point.
+        const QPoint to(Arg(parts, 1).toInt(), Arg(parts, 2).toInt());
+        Later(&m_dialog, [this, to] { m_dialog.RunResizeTool(&to); });
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("geometry")) {
+        const QRect r = m_dialog.frameGeometry();
+        return {QStringLiteral("ok %1 %2 %3 %4").arg(r.left()).arg(r.top()).arg(r.width()).arg(r.height())};
+    }
     if (command == QStringLiteral("arrange")) {
         m_dialog.ArrangeUserWindows();
         return {QStringLiteral("ok")};
@@ -357,6 +385,75 @@ QStringList CHalvoControl::Execute(const QString& line)
                     .arg(pipeline.FramesHandedOff())
                     .arg(camera->Information().GetViewType())
                     .arg(QString::fromStdString(pipeline.CameraName()))};
+    }
+    if (command == QStringLiteral("mic-mute")) {
+        const QString value = Arg(parts, 1);
+        if (value != QStringLiteral("0") && value != QStringLiteral("1")) return {QStringLiteral("error mic-mute needs 0 or 1")};
+        if (m_dialog.IsMicMuted() != (value == QStringLiteral("1"))) m_dialog.OnMicIconLeftClick();
+        return {QStringLiteral("ok %1").arg(m_dialog.IsMicMuted() ? 1 : 0)};
+    }
+    if (command == QStringLiteral("mic-level")) {
+        bool ok = false;
+        const int level = Arg(parts, 1).toInt(&ok);
+        if (!ok || level < -1000 || level > 0) return {QStringLiteral("error mic-level needs a level from -1000 to 0")};
+        const bool stored = m_dialog.RunMicControl([level](CMicControl& dialog) {
+            dialog.AutoGain()->setChecked(false);
+            dialog.OnAutoGainClicked();
+            dialog.Slider()->setValue(-level);
+            dialog.OnOK();
+        });
+        if (!stored || view == nullptr) return {QStringLiteral("error no microphone settings")};
+        CMixerControl* mixer = hub.Voice().Mixer();
+        if (mixer == nullptr || !mixer->IsOpen()) return {QStringLiteral("error no mixer")};
+        try {
+            return {QStringLiteral("ok %1").arg(mixer->GetRecordingMicVolume())};
+        } catch (const OskelClassLib::OskelExcept& e) {
+            return {QStringLiteral("error ") + QString::fromUtf8(e.what()).trimmed()};
+        }
+    }
+    if (command == QStringLiteral("volume") || command == QStringLiteral("peer-mute")) {
+        bool okUser = false;
+        bool okGroup = false;
+        bool okValue = false;
+        const std::uint32_t userId = Arg(parts, 1).toUInt(&okUser, 16);
+        const std::uint32_t groupId = Arg(parts, 2).toUInt(&okGroup, 16);
+        const int value = Arg(parts, 3).toInt(&okValue);
+        const int top = command == QStringLiteral("volume") ? 200 : 1;
+        if (!okUser || !okGroup || !okValue || value < 0 || value > top) {
+            return {QStringLiteral("error %1 needs two hexadecimal ids and a value from 0 to %2").arg(command).arg(top)};
+        }
+        for (auto* window :
+             m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->UserId() != userId || window->GroupId() != groupId || window->isHidden()) continue;
+            CVolumeControl* knob = window->VolumeControl();
+            if (knob == nullptr || window->Playback() == nullptr) return {QStringLiteral("error no sound for that window")};
+            if (command == QStringLiteral("volume")) {
+                knob->MoveKnobTo(value);
+            } else if (knob->IsMuted() != (value == 1)) {
+                knob->SetMute(value == 1);  // the speaker's click
+                if (knob->onCommand) knob->onCommand(knob->ControlId());
+            }
+            long volume = 0;
+            window->Playback()->GetVolume(&volume);
+            return {QStringLiteral("ok %1 %2").arg(volume).arg(window->Playback()->IsMuted())};
+        }
+        return {QStringLiteral("error no such window")};
+    }
+    if (command == QStringLiteral("mictest")) {
+        CDlgMicTest* test = m_dialog.OpenMicTest();
+        if (test == nullptr) {
+            CPlayBoiceView* current = hub.View();
+            test = new CDlgMicTest(m_dialog.App(), current ? current->Capture() : nullptr, &m_dialog);
+            test->setAttribute(Qt::WA_DeleteOnClose);
+            test->show();
+        }
+        if (test->IsMeasuring()) return {QStringLiteral("error already measuring")};
+        test->onFinished = [this, test](bool stored, int nonVoice) {
+            Write(stored ? QStringLiteral("ok %1").arg(nonVoice) : QStringLiteral("error no sound"));
+            QTimer::singleShot(0, test, [test] { test->close(); });
+        };
+        test->OnSilenceButton();
+        return {};  // answered when the measurement ends
     }
     if (command.startsWith(QStringLiteral("share"))) {
         if (auto answer = Shares(command, parts)) return *answer;
@@ -377,6 +474,14 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
         for (const QString& name : DialogRegistry::OpenNames()) out << QStringLiteral("dialog ") + name;
         out << QStringLiteral("end");
         return out;
+    }
+    if (command == QStringLiteral("screenshot") && DialogRegistry::Find(Arg(parts, 1)) != nullptr) {
+        const QString file = parts.mid(2).join(QLatin1Char(' '));
+        if (file.isEmpty()) return QStringList {QStringLiteral("error no file")};
+        if (!DialogRegistry::Find(Arg(parts, 1))->grab().save(file)) {
+            return QStringList {QStringLiteral("error cannot write ") + file};
+        }
+        return QStringList {QStringLiteral("ok")};
     }
     static const QStringList kCommands {QStringLiteral("type"), QStringLiteral("check"), QStringLiteral("select"),
                                         QStringLiteral("press"), QStringLiteral("click-row"), QStringLiteral("get")};

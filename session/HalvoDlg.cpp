@@ -12,22 +12,31 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QWhatsThis>
+#include <QMouseEvent>
+#include <QPainter>
 
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "app/Version.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
+#include "session/MicIconWnd.h"
+#include "share/DiskTop.h"
+#include "share/HelpDlg.h"
 #include "share/LoginDlg.h"
 #include "share/SharesListDlg.h"
 #include "ui/BmpButton.h"
+#include "ui/DialogRegistry.h"
 #include "ui/DlgMorvika.h"
 #include "video/CameraDevices.h"
 #include "video/CameraView.h"
 #include "video/UserWndObject.h"
+#include "voice/DlgMicTest.h"
+#include "voice/MicControl.h"
+#include "voice/VoiceBindings.h"
 
 namespace {
 
@@ -132,6 +141,7 @@ void CHalvoDlg::OnInitDialog()
     palette.setColor(QPalette::Window, QColor(0xC6, 0xDA, 0x87));  // 8903366 as a colour reference
     setPalette(palette);
     setAutoFillBackground(true);
+    m_grip = QPixmap(assets + QStringLiteral("Pictures/Standard/Frame/Resize.bmp"));
 
     m_pClient = new QWidget(this);
     m_pClient->setObjectName(QStringLiteral("userArea"));
@@ -146,6 +156,15 @@ void CHalvoDlg::OnInitDialog()
     layout->addLayout(tools);
 
     m_pHub = std::make_unique<CHalvoHub>(m_app, m_pHostRecord, m_pClientRecord, *this);
+
+    const QString icons = assets + QStringLiteral("Pictures/Standard/Icon/");
+    m_pMicIcon = new CMicIconWnd(icons + QStringLiteral("Icon_MicN.ico"), icons + QStringLiteral("Icon_MicD.ico"), this);
+    m_pMicIcon->setWhatsThis(QStringLiteral("クリックするとマイクをミュートしたり戻したりします。右クリックでマイクの設定を開きます"));
+    m_pMicIcon->setToolTip(m_pMicIcon->whatsThis());
+    m_pMicIcon->onLeftClick = [this] { OnMicIconLeftClick(); };
+    m_pMicIcon->onRightClick = [this] { OnMicIconRightClick(); };
+    DialogRegistry::SetControlId(m_pMicIcon, CMicIconWnd::kControlId);
+    tools->addWidget(m_pMicIcon);
 
     // Buttons, tray and the owned windows exist before the session starts, so that every
     // event the session brings finds them.
@@ -171,7 +190,7 @@ void CHalvoDlg::OnInitDialog()
         case 1036: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnChatButton); break;
         case 1037: connect(button, &CBmpButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
         case 1062: m_pShareButton = button; break;
-        case 1035: connect(button, &CBmpButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); }); break;
+        case 1035: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::EnterHelpMode); break;
         default: break;
         }
     }
@@ -199,6 +218,7 @@ void CHalvoDlg::OnInitDialog()
     m_pHub->SetSoundBackend(CHalvoVoice::ConnectSoundServer());
     m_pHub->Start(m_options.port, m_options.service);
     CreateCameraView();
+    UpdateMicIcon();
     const auto* service = m_pHub->View()->HostWrapper().Peer();
     if (const std::string& failure = m_pHub->View()->HostFailure(); !failure.empty()) {
         // One line: the box's text also travels as a control channel event.
@@ -208,6 +228,75 @@ void CHalvoDlg::OnInitDialog()
         Event(QStringLiteral("event host-failed %1 ").arg(m_options.port) + FromUtf8(failure));
     }
     Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
+    // First use: the microphone's silence is measured before anything else is asked. It runs
+    // from the event loop, so that quitting while it is open ends the program.
+    if (!m_app.HasNonVoice()) QTimer::singleShot(0, this, [this] { RunMicTest(); });
+}
+
+void CHalvoDlg::UpdateMicIcon()
+{
+    if (m_pMicIcon != nullptr) m_pMicIcon->SetMuted(IsMicMuted());
+}
+
+bool CHalvoDlg::IsMicMuted()
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    return view != nullptr && (ReadSettingWord(view->VoiceConfig().m_dwFlags) & CVoiceClientConfig::kFlagMute) != 0;
+}
+
+void CHalvoDlg::OnMicIconLeftClick()
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    if (view == nullptr) return;
+    std::uint32_t& flags = view->VoiceConfig().m_dwFlags;
+    WriteSettingWord(flags, ReadSettingWord(flags) ^ CVoiceClientConfig::kFlagMute);
+    UpdateMicIcon();
+}
+
+void CHalvoDlg::OnMicIconRightClick()
+{
+    RunMicControl({});
+}
+
+bool CHalvoDlg::RunMicControl(const std::function<void(CMicControl&)>& configure)
+{
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    if (view == nullptr) return false;
+    CVoiceClientConfig copy = view->VoiceConfig();
+    CMicControl dialog(copy, m_app.GetCaptureDevice(), m_pHub->Voice().SourceMixer(), view->Capture(), m_app,
+                       view->UserCount(), FromUtf8(m_app.GetAssetsFolder()), isVisible() ? this : nullptr);
+    bool accepted = false;
+    if (configure) {
+        configure(dialog);
+        accepted = dialog.result() == QDialog::Accepted;
+    } else {
+        accepted = dialog.exec() == QDialog::Accepted;
+    }
+    if (!accepted) return false;
+    CVoiceClientConfig& record = view->VoiceConfig();
+    WriteSettingWord(record.m_dwFlags, copy.m_dwFlags);
+    WriteSettingWord(record.m_lRecordVolume, copy.m_lRecordVolume);
+    WriteSettingWord(record.m_dwThreshold, copy.m_dwThreshold);
+    WriteSettingWord(record.m_dwBufferQuality, copy.m_dwBufferQuality);
+    m_app.SetVoiceConfig(copy);
+    UpdateMicIcon();
+    return true;
+}
+
+CDlgMicTest* CHalvoDlg::OpenMicTest()
+{
+    return m_pMicTest.data();
+}
+
+void CHalvoDlg::RunMicTest()
+{
+    if (m_pMicTest) return;
+    CPlayBoiceView* view = m_pHub ? m_pHub->View() : nullptr;
+    CDlgMicTest dialog(m_app, view ? view->Capture() : nullptr, isVisible() ? this : nullptr);
+    m_pMicTest = &dialog;
+    Event(QStringLiteral("event mictest"));
+    dialog.exec();
+    m_pMicTest = nullptr;
 }
 
 CBmpButton* CHalvoDlg::AddButton(int id, const char* picture, const QString& help)
@@ -294,12 +383,17 @@ void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
 namespace {
 
 // The names of the sound devices of one kind (0 playback, 1 capture), up to the first empty one.
-std::vector<std::string> SoundDeviceNames(int kind)
+std::vector<std::string> SoundDeviceNames(morvika::sound::ISoundBackend* running, int kind)
 {
     std::vector<std::string> names;
-    const auto backend = CHalvoVoice::ConnectSoundServer();
-    if (!backend) return names;
-    CDirectSoundDriverData list(*backend, kind);
+    // The main window's connection when there is one; before it, a connection of our own.
+    std::shared_ptr<morvika::sound::ISoundBackend> own;
+    if (running == nullptr) {
+        own = CHalvoVoice::ConnectSoundServer();
+        running = own.get();
+    }
+    if (running == nullptr) return names;
+    CDirectSoundDriverData list(*running, kind);
     list.GetSoundDriverGUID(nullptr);
     const SoundDriverEntry* table = list.GetTable();
     for (int i = 0; i < list.Count(); ++i) {
@@ -320,10 +414,15 @@ PropertyHost CHalvoDlg::MakePropertyHost(CHalvoApp& app, CHalvoDlg* main)
         for (const CameraRecord& record : EnumerateCameras()) entries.push_back({record.index, record.name});
         return entries;
     };
-    host.captureDevices = [] { return SoundDeviceNames(1); };
-    host.playbackDevices = [] { return SoundDeviceNames(0); };
+    host.captureDevices = [] { return SoundDeviceNames(nullptr, 1); };
+    host.playbackDevices = [] { return SoundDeviceNames(nullptr, 0); };
     if (main != nullptr) {
         QPointer<CHalvoDlg> window(main);
+        auto backend = [window]() -> morvika::sound::ISoundBackend* {
+            return window && window->m_pHub ? window->m_pHub->Voice().Backend() : nullptr;
+        };
+        host.captureDevices = [backend] { return SoundDeviceNames(backend(), 1); };
+        host.playbackDevices = [backend] { return SoundDeviceNames(backend(), 0); };
         host.switchCamera = [window](const std::string& name) {
             if (!window || window->m_pCamera == nullptr) return;
             window->m_pCamera->Stop();
@@ -360,6 +459,76 @@ void CHalvoDlg::OpenSettings()
 {
     CMainPropertySeet sheet(MakePropertyHost(m_app, this), false, FromUtf8(m_app.GetAssetsFolder()), this);
     sheet.exec();
+}
+
+QRect CHalvoDlg::GripRect() const
+{
+    return QRect(width() - 12, height() - 12, 12, 12);
+}
+
+void CHalvoDlg::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!m_grip.isNull()) painter.drawPixmap(GripRect().topLeft(), m_grip);
+}
+
+void CHalvoDlg::EnterHelpMode()
+{
+    m_bHelpMode = true;
+    grabMouse(Qt::WhatsThisCursor);
+}
+
+QWidget* CHalvoDlg::ShowHelp(QWidget* control, const QPoint& globalPos)
+{
+    m_bHelpMode = false;
+    releaseMouse();
+    for (QWidget* w = control; w != nullptr && w != this; w = w->parentWidget()) {
+        if (w->whatsThis().isEmpty()) continue;
+        auto* help = new CHelpDlg(w->whatsThis(), this);
+        help->move(globalPos + QPoint(8, 8));
+        help->show();
+        return help;
+    }
+    return nullptr;
+}
+
+void CHalvoDlg::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint global = event->globalPosition().toPoint();
+    if (m_bHelpMode) {
+        QWidget* target = childAt(mapFromGlobal(global));
+        ShowHelp(target, global);
+        return;
+    }
+    if (event->button() == Qt::LeftButton && GripRect().contains(event->position().toPoint())) {
+        RunResizeTool();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CHalvoDlg::RunResizeTool(const QPoint* dragTo)
+{
+    const QPoint topLeft = frameGeometry().topLeft();
+    auto peers = [this] {
+        std::vector<WindowRect> rects;
+        for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->isHidden()) continue;
+            const QRect r(window->mapToGlobal(QPoint(0, 0)), window->size());
+            rects.push_back({r.left(), r.top(), r.right() + 1, r.bottom() + 1});
+        }
+        return rects;
+    };
+    CDiskTop tool(topLeft, peers, this);
+    if (dragTo != nullptr) {
+        const QPoint to = *dragTo;
+        QTimer::singleShot(0, &tool, [&tool, to] { tool.Drag(to); });
+    }
+    if (tool.exec() != QDialog::Accepted) return;
+    const QPoint bottomRight = tool.BottomRight();
+    // The frame's size becomes the window's outer size.
+    const QSize frameExtra = frameGeometry().size() - size();
+    resize(bottomRight.x() - topLeft.x() - frameExtra.width(), bottomRight.y() - topLeft.y() - frameExtra.height());
 }
 
 void CHalvoDlg::ShowAbout()
@@ -419,7 +588,10 @@ void CHalvoDlg::Event(const QString& line)
 std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation& record)
 {
     auto* window = new CUserWndObject(record, m_pHub->Handle(), m_pClient);
-    PlugInPlayback(m_pHub->CreatePlayback(), *window);
+    window->CreateVolumeControl(FromUtf8(m_app.GetAssetsFolder()));
+    const std::shared_ptr<CUserPlayback> playback = m_pHub->CreatePlayback();
+    PlugInPlayback(playback, *window);
+    window->BindPlayback(playback ? &playback->Play() : nullptr);
     window->show();
     ArrangeUserWindows();
     Event(QStringLiteral("event user-added %1 %2 %3")
@@ -493,6 +665,7 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->SetLocked(true);
     m_pCamera->setWhatsThis(QStringLiteral("クリックするとカメラ映像の送信を止めたり再開したりします"));
     m_pCamera->setToolTip(m_pCamera->whatsThis());
+    DialogRegistry::SetControlId(m_pCamera, CCameraView::kControlId);
     m_pCamera->SetDeviceName(m_app.GetCameraName());
     m_pCamera->show();
     m_pCamera->Run();

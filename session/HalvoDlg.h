@@ -15,6 +15,8 @@
 class CChatDlg;
 class CSharesListDlg;
 class CCameraView;
+class CDlgMicTest;
+class CMicIconWnd;
 
 class CHalvoApp;
 class QMenu;
@@ -47,6 +49,13 @@ public:
     // Leaves without asking (the control channel's quit).
     void ExitWithoutAsking();
     void ArrangeUserWindows();
+    // Help mode: the next click on a control shows its help text.
+    void EnterHelpMode();
+    // The help pop-up of a control (or of the nearest parent that has a text); null when none.
+    QWidget* ShowHelp(QWidget* control, const QPoint& globalPos);
+    // The resize tool from the grip; with a point, the drag ends there at once.
+    void RunResizeTool(const QPoint* dragTo = nullptr);
+    QRect GripRect() const;
     // The main menu's プロパティ: the two-page settings sheet.
     void OpenSettings();
     // The first-start wizard, run before the main window exists.
@@ -55,6 +64,7 @@ public:
     static PropertyHost MakePropertyHost(CHalvoApp& app, CHalvoDlg* main);
 
     CHalvoHub& Hub() { return *m_pHub; }
+    CHalvoApp& App() { return m_app; }
     // Whether OnInitDialog has built the window (the control channel starts before it).
     bool IsReady() const { return m_pHub != nullptr; }
     CChatDlg* Chat() { return m_pChat; }
@@ -63,6 +73,20 @@ public:
     QWidget* ClientArea() { return m_pClient; }
     CBmpButton* ShareButton() { return m_pShareButton; }
     CCameraView* Camera() { return m_pCamera; }
+
+    // The microphone icon: a left click toggles the mute bit of the voice settings, a right
+    // click opens the microphone settings on a copy and stores them on OK.
+    CMicIconWnd* MicIcon() { return m_pMicIcon; }
+    void OnMicIconLeftClick();
+    void OnMicIconRightClick();
+    bool IsMicMuted();
+    // The microphone settings dialog on a copy of the voice settings; on OK the copy becomes
+    // the session view's record and is stored. configure runs before the dialog is shown and
+    // may close it (the control channel drives it so); true when OK closed it.
+    bool RunMicControl(const std::function<void(class CMicControl&)>& configure);
+    // The microphone test, modal; the open one (or null) while it runs.
+    void RunMicTest();
+    CDlgMicTest* OpenMicTest();
 
     // Receives one line per notable event for the control channel.
     void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
@@ -83,6 +107,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     CBmpButton* AddButton(int id, const char* picture, const QString& help);
@@ -92,6 +118,7 @@ private:
     void ShowAbout();
     void OpenHelpPage();
     void CreateCameraView();
+    void UpdateMicIcon();
     void CreateSharesWindow();
 
     CHalvoApp& m_app;
@@ -105,10 +132,14 @@ private:
     CChatDlg* m_pChat = nullptr;
     CSharesListDlg* m_pShares = nullptr;
     QPointer<CDlgConnect> m_pApproval;
+    CMicIconWnd* m_pMicIcon = nullptr;
+    QPointer<CDlgMicTest> m_pMicTest;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;
     bool m_bHidden = false;
     bool m_bShowAsHide = false;  // started minimised and not shown yet
     bool m_bClosing = false;
+    bool m_bHelpMode = false;
+    QPixmap m_grip;
     std::function<void(const QString&)> m_eventSink;
 };

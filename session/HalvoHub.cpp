@@ -30,6 +30,7 @@ std::shared_ptr<CUserPlayback> CHalvoHub::CreatePlayback()
 void CHalvoHub::Start(std::uint16_t port, const peer::ServiceOptions& options)
 {
     m_voice.BuildDeviceLists(m_app.GetCaptureDevice(), m_app.GetSoundDevice());
+    m_voice.OpenMixer(m_app.GetCaptureDevice());
     m_pView = std::make_unique<CPlayBoiceView>(m_app, m_pHostRecord, m_pClientRecord, *this);
     m_pView->SetServiceOptions(options);
     m_pView->Start(port);

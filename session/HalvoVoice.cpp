@@ -44,6 +44,28 @@ std::shared_ptr<ISoundBackend> CHalvoVoice::ConnectSoundServer()
     return backend;
 }
 
+void CHalvoVoice::SetBackend(std::shared_ptr<ISoundBackend> backend)
+{
+    m_pMixer.reset();
+    m_pSourceMixer.reset();
+    m_backend = std::move(backend);
+    if (auto* pulse = dynamic_cast<PulseSoundBackend*>(m_backend.get())) {
+        m_pSourceMixer = std::make_unique<morvika::sound::PulseSourceMixer>(*pulse);
+    }
+}
+
+void CHalvoVoice::OpenMixer(const std::string& captureName)
+{
+    m_pMixer = std::make_unique<CMixerControl>(m_pSourceMixer.get());
+    if (!m_pSourceMixer) return;
+    try {
+        m_pMixer->Open(captureName.c_str());
+        m_pMixer->MuteMicPlayback();
+    } catch (const OskelClassLib::OskelExcept&) {
+        // Logged by the mixer.
+    }
+}
+
 namespace {
 
 std::optional<SoundDeviceId> Resolve(CDirectSoundDriverData& list, const std::string& name)

@@ -9,9 +9,11 @@
 #include <string>
 
 #include "platform/sound/SoundService.h"
+#include "platform/sound/SourceMixer.h"
 #include "platform/winmsg/WinMsg.h"
 #include "session/PeerMessageQueue.h"
 #include "voice/DirectSoundDriverData.h"
+#include "voice/MixerControl.h"
 #include "voice/SoundPlay.h"
 #include "voice/VoiceBindings.h"
 
@@ -62,7 +64,8 @@ public:
     // which is logged.
     static std::shared_ptr<morvika::sound::ISoundBackend> ConnectSoundServer();
 
-    void SetBackend(std::shared_ptr<morvika::sound::ISoundBackend> backend) { m_backend = std::move(backend); }
+    // Also gives the server's source mixer when the backend is the real server's.
+    void SetBackend(std::shared_ptr<morvika::sound::ISoundBackend> backend);
     morvika::sound::ISoundBackend* Backend() const { return m_backend.get(); }
     bool HasSound() const { return m_backend != nullptr; }
 
@@ -77,10 +80,19 @@ public:
     // A started playback object on the settings' playback device; null without sound.
     std::shared_ptr<CUserPlayback> CreatePlayback(HWND window);
 
+    // Opens the microphone mixer of the capture device and takes the microphone out of the
+    // speaker mix. Failures are logged by the mixer; the program runs on without it.
+    void OpenMixer(const std::string& captureName);
+    // The server's capture sources (null without a sound server), for the settings dialog.
+    morvika::sound::ISourceMixer* SourceMixer() const { return m_pSourceMixer.get(); }
+    CMixerControl* Mixer() const { return m_pMixer.get(); }
+
 private:
     std::shared_ptr<morvika::sound::ISoundBackend> m_backend;
     std::unique_ptr<CDirectSoundDriverData> m_pCaptureDevices;
     std::unique_ptr<CDirectSoundDriverData> m_pSoundDevices;
     std::optional<morvika::sound::SoundDeviceId> m_captureId;
     std::optional<morvika::sound::SoundDeviceId> m_soundId;
+    std::unique_ptr<morvika::sound::ISourceMixer> m_pSourceMixer;  // uses m_backend
+    std::unique_ptr<CMixerControl> m_pMixer;
 };

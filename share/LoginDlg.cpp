@@ -189,7 +189,11 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
             QPalette palette = tab->palette();
             palette.setColor(QPalette::Window, kBackground);
             tab->setPalette(palette);
-            connect(tab, &CTabWnd::activated, this, [this, row](int index) { m_activeTab[row] = index; });
+            // A click on a tab shows that tab's entries at once.
+            connect(tab, &CTabWnd::activated, this, [this, row](int index) {
+                m_activeTab[row] = index;
+                FillList();
+            });
             m_tabs[row][i] = tab;
         }
     }
@@ -271,8 +275,9 @@ void CLoginDlg::FillList()
         if (!icon.isNull()) item->setIcon(0, icon);
         // Each row goes in at the top: the list shows the book in reverse.
         m_pList->insertTopLevelItem(0, item);
-        item->setSelected(true);
     }
+    // Every row asks to be selected as it goes in; one selection leaves the last one, on top.
+    if (m_pList->topLevelItemCount() > 0) m_pList->setCurrentItem(m_pList->topLevelItem(0));
 }
 
 void CLoginDlg::OnRowClick(int, std::int32_t id)

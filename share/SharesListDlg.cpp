@@ -186,6 +186,7 @@ void CSharesListDlg::SetView(View view)
         m_pList->setWrapping(true);
         m_pList->setResizeMode(QListView::Adjust);
         m_pList->setMovement(QListView::Static);
+        m_pList->setGridSize(view == IconView ? QSize(96, 64) : QSize());
         m_pStack->setCurrentWidget(m_pList);
     }
     m_pDetails->setIconSize(QSize(16, 16));
@@ -267,7 +268,8 @@ void CSharesListDlg::OnPeerRemoved(std::uint32_t userId, std::uint32_t groupId)
 
 void CSharesListDlg::OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total)
 {
-    if (kind != KIND_SHARES_DATA || !m_awaited || !m_pWait || !m_pWait->IsWaiting() || total == 0) return;
+    // The whole message is reported by its arrival, right after.
+    if (kind != KIND_SHARES_DATA || !m_awaited || !m_pWait || !m_pWait->IsWaiting() || received >= total) return;
     // The message carries the file with a little framing: its share of the message is the file's.
     const std::uint32_t fileSize = m_awaited->GetFileSize();
     const auto bytes = static_cast<std::uint32_t>(std::uint64_t{received} * fileSize / total);

@@ -33,4 +33,4 @@ echo "== ThreadSanitizer build of the peer session service tests =="
 CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVIKA_SANITIZE=thread -DMORVIKA_BENCH=OFF
 cmake --build build/tsan -j "$JOBS" --target peer_frame_test peer_session_test peer_process_test
-(cd build/tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 -R '^Peer(Frame|Session|Robustness|Process)\.')
+(cd build/tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 -R '^Peer(Frame|Session|Robustness|Process|Load)\.')

@@ -60,7 +60,11 @@ void CTabWnd::HostHere()
 {
     raise();
     if (!m_hosted) return;
-    if (m_hosted->parentWidget() != this) m_hosted->setParent(this);
+    if (m_hosted->parentWidget() != this) {
+        QWidget* before = m_hosted->parentWidget();
+        m_hosted->setParent(this);
+        if (before != nullptr) before->update();
+    }
     m_hosted->setGeometry(HostRect());
     m_hosted->show();
 }
@@ -79,14 +83,17 @@ void CTabWnd::paintEvent(QPaintEvent*)
     QPainterPath path;
     path.addRoundedRect(QRectF(tab), 4, 4);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(path, palette().color(QPalette::Window));
-    painter.fillRect(QRect(tab.left() + tab.width() / 2, tab.top(), tab.width() - tab.width() / 2, tab.height()),
-                     palette().color(QPalette::Window));
+    // The tab that holds the hosted window stands out from the others.
+    const bool hosting = m_hosted && m_hosted->parentWidget() == this;
+    const QColor face = hosting ? QColor(255, 255, 244) : palette().color(QPalette::Window).darker(104);
+    painter.fillPath(path, face);
+    painter.fillRect(QRect(tab.left() + tab.width() / 2, tab.top(), tab.width() - tab.width() / 2, tab.height()), face);
     painter.fillRect(PageRect(), palette().color(QPalette::Window));
     painter.setRenderHint(QPainter::Antialiasing, false);
     const QColor frame = hasFocus() ? QColor(64, 64, 64) : m_frameColor;
     painter.setPen(frame);
     painter.drawRect(PageRect().adjusted(0, 0, -1, -1));
+    painter.setPen(hasFocus() ? frame : m_frameColor.darker(140));
     painter.drawPath(path);
     painter.setPen(palette().color(QPalette::WindowText));
     if (parentWidget()) painter.setFont(parentWidget()->font());
@@ -96,7 +103,15 @@ void CTabWnd::paintEvent(QPaintEvent*)
 
 void CTabWnd::mousePressEvent(QMouseEvent* event)
 {
-    if (TabRect().contains(event->position().toPoint())) setFocus(Qt::MouseFocusReason);
+    if (TabRect().contains(event->position().toPoint())) {
+        setFocus(Qt::MouseFocusReason);
+        // An inactive window takes the focus later; the click brings the tab up now.
+        if (!hasFocus()) {
+            HostHere();
+            update();
+            emit activated(m_nIndex);
+        }
+    }
     QWidget::mousePressEvent(event);
 }
 

@@ -18,6 +18,9 @@
 #include "video/FullWindow.h"
 #include "video/PageClientCapter.h"
 #include "video/PictureWnd.h"
+#include "voice/PageClientMicVolume.h"
+#include "voice/SoundPlay.h"
+#include "voice/VolumeControl.h"
 
 namespace {
 
@@ -97,6 +100,37 @@ void CUserWndObject::LayoutChildren()
     m_pPicture->setVisible(!icon);
     m_pDisconnect->setVisible(!icon);
     m_pViewButton->setVisible(!icon);
+    if (m_pVolume != nullptr) {
+        m_pVolume->setGeometry(VolumeBarRect());
+        m_pVolume->setVisible(!icon);
+    }
+}
+
+void CUserWndObject::CreateVolumeControl(const QString& assetsFolder)
+{
+    if (m_pVolume != nullptr) return;
+    const QString pictures = assetsFolder + QStringLiteral("Pictures/Standard/Control/");
+    m_pVolume = new CVolumeControl(this);
+    m_pVolume->Create(VolumeBarRect(), kVolumeId, pictures + QStringLiteral("Knob.bmp"),
+                      pictures + QStringLiteral("Speaker.bmp"));
+    m_pVolume->setToolTip(QStringLiteral("このユーザの声の音量"));
+    LayoutChildren();
+}
+
+void CUserWndObject::BindPlayback(CSoundPlay* play)
+{
+    m_pPlay = play;
+    if (m_pVolume == nullptr || m_pPlay == nullptr) return;
+    long volume = 100;
+    m_pPlay->GetVolume(&volume);
+    m_pVolume->SetRange(0, 200, true);
+    m_pVolume->SetPos(static_cast<int>(volume));
+    m_pVolume->onScroll = [this](int value) {
+        if (m_pPlay) m_pPlay->SetVolume(value);
+    };
+    m_pVolume->onCommand = [this](int) {
+        if (m_pPlay && m_pVolume) m_pPlay->SetMute(m_pVolume->IsMuted() ? 1 : 0);
+    };
 }
 
 QRect CUserWndObject::VolumeBarRect() const
@@ -213,6 +247,7 @@ void CUserWndObject::ShowProperties()
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowTitle(QStringLiteral("プロパティ"));
     auto* tabs = new QTabWidget(sheet);
+    tabs->addTab(new CPageClientMicVolume(m_pVolume, m_pPlay, tabs), QStringLiteral("スピーカー"));
     auto* page = new CPageClientCapter(*this, tabs);
     tabs->addTab(page, QStringLiteral("画像"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, sheet);

@@ -15,6 +15,8 @@
 #include "video/WndObject.h"
 
 class CPictureWnd;
+class CSoundPlay;
+class CVolumeControl;
 class QToolButton;
 
 class CUserWndObject : public CWndObject {
@@ -22,6 +24,7 @@ class CUserWndObject : public CWndObject {
 public:
     static constexpr int kPictureId = 1063;
     static constexpr int kVolumeBarWidth = 17;
+    static constexpr int kVolumeId = 1064;
 
     // mainWindow receives WM_KILL_USER from the disconnect button.
     CUserWndObject(const CUserInformation& record, HWND mainWindow, QWidget* parent);
@@ -46,6 +49,12 @@ public:
     void ReclaimPicture();
     // The right-edge strip where the speaker volume bar sits.
     QRect VolumeBarRect() const;
+    // Creates the knob in the volume strip with the pictures of the assets folder.
+    void CreateVolumeControl(const QString& assetsFolder);
+    // Binds the knob to the user's playback (null: no sound, the knob stays idle).
+    void BindPlayback(CSoundPlay* play);
+    CVolumeControl* VolumeControl() const { return m_pVolume; }
+    CSoundPlay* Playback() const { return m_pPlay; }
 
     void FullScreen();
     // Builds the property sheet; the voice side adds its page through onAddPages.
@@ -87,4 +96,6 @@ private:
     QToolButton* m_pDisconnect;
     QToolButton* m_pViewButton;
     std::uint64_t m_nPictures = 0;
+    CVolumeControl* m_pVolume = nullptr;
+    CSoundPlay* m_pPlay = nullptr;  // owned through onVoice's playback
 };

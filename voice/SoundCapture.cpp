@@ -1,5 +1,6 @@
 #include "voice/SoundCapture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -187,8 +188,11 @@ int CSoundCapture::ProcessBlock(const std::uint8_t* block, std::uint32_t length)
     const std::uint32_t secondLength = half + length % 4;
     const std::uint32_t samples = length / 2;
     std::int64_t sum = 0;
+    int peak = 0;  // loudest sample, for the level window's meter
     for (std::uint32_t i = 0; i < samples; ++i) {
-        sum += static_cast<std::int16_t>(block[2 * i] | (block[2 * i + 1] << 8));
+        const auto sample = static_cast<std::int16_t>(block[2 * i] | (block[2 * i + 1] << 8));
+        sum += sample;
+        peak = std::max(peak, sample < 0 ? -static_cast<int>(sample) : static_cast<int>(sample));
     }
     const auto mean = static_cast<std::int16_t>(samples ? sum / static_cast<std::int64_t>(samples) : 0);
 
@@ -206,7 +210,7 @@ int CSoundCapture::ProcessBlock(const std::uint8_t* block, std::uint32_t length)
     }
 
     if (const WindowHandle level = m_hLevelWnd.load(); level != 0) {
-        PostWindowMessage(level, WM_VOICE_LEVEL, 0, mean);
+        PostWindowMessage(level, WM_VOICE_LEVEL, static_cast<std::uintptr_t>(peak), mean);
     }
     const int mode = m_pSettings ? static_cast<int>(ReadSettingWord(m_pSettings->m_dwThreshold)) : 7;
     const std::int16_t dc = m_sDcOffset.load();

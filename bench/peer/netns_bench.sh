@@ -5,12 +5,13 @@
 set -euo pipefail
 BENCH=$(realpath "${1:?path to peer_bench}")
 RATE=${2:-10mbit}
-FILTER=${3:-VoiceStream|Throughput}
-A=peerbench_a
-B=peerbench_b
+FILTER=${3:-VoiceStream|Throughput|Latency}
+# Namespace names are global to the machine: this run's own, so that runs of others (and
+# other scripts' namespaces) are never touched.
+A=peerbench-$$-a
+B=peerbench-$$-b
 cleanup() { ip netns del $A 2>/dev/null || true; ip netns del $B 2>/dev/null || true; }
 trap cleanup EXIT
-cleanup
 ip netns add $A
 ip netns add $B
 ip link add pb_va netns $A type veth peer name pb_vb netns $B

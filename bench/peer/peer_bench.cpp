@@ -2,7 +2,8 @@
 //  - one-way latency of 400-byte high-priority messages between two members through the host;
 //  - the same stream (two messages every 62.5 ms) while a 2 MiB low-priority message to the
 //    same member is in flight over links shaped to 10 Mbit/s (in-process shaping);
-//  - throughput of back-to-back 2 MiB messages.
+//  - throughput of back-to-back 2 MiB messages;
+// each against plain TCP, one hop and two hops through a minimal relaying thread.
 // Each benchmark runs once and reports its figures as counters.
 
 #include <benchmark/benchmark.h>
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/peer/PeerService.h"
 
@@ -78,6 +80,7 @@ struct Sink {
   std::condition_variable cv;
   std::vector<double> latenciesMs;
   std::size_t bigMessages = 0;
+  std::int64_t lastBigNs = 0;
   std::size_t joined = 0;
   std::size_t players = 0;
 
@@ -92,6 +95,7 @@ struct Sink {
         self->latenciesMs.push_back(static_cast<double>(NowNs() - sent) / 1e6);
       } else {
         ++self->bigMessages;
+        self->lastBigNs = NowNs();
       }
     } else if (id == peer::DPN_MSGID_CONNECT_COMPLETE) {
       ++self->joined;
@@ -148,16 +152,19 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
-// A plain TCP connection over loopback.
+// A plain TCP connection over loopback; its reading end is the far one unless `near`.
 struct TcpPair {
   int writer = -1, reader = -1;
-  TcpPair() {
+  explicit TcpPair(bool near = false) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    ::inet_pton(AF_INET, FarAddress().c_str(), &address.sin_addr);
+    ::inet_pton(AF_INET, near ? "127.0.0.1" : FarAddress().c_str(), &address.sin_addr);
     int listener;
-    {
-      FarScope scope;  // the reading end is the far one
+    if (near) {
+      listener = ::socket(AF_INET, SOCK_STREAM, 0);
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    } else {
+      FarScope scope;
       listener = ::socket(AF_INET, SOCK_STREAM, 0);
       ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
@@ -175,6 +182,8 @@ struct TcpPair {
     ::close(writer);
     ::close(reader);
   }
+  TcpPair(const TcpPair&) = delete;
+  TcpPair& operator=(const TcpPair&) = delete;
   static bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
     while (n) {
       const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
@@ -195,6 +204,29 @@ struct TcpPair {
   }
 };
 
+// The least a relaying host must do: a process that copies whatever arrives on one
+// connection to the next (writer -> relay -> reader), as two plain TCP hops.
+struct TcpRelay {
+  TcpPair in{true};
+  TcpPair out;
+  std::thread relay;
+  int writer = in.writer;
+  int reader = out.reader;
+  TcpRelay() {
+    relay = std::thread([this] {
+      std::vector<std::uint8_t> buffer(256 * 1024);
+      while (true) {
+        const ssize_t n = ::recv(in.reader, buffer.data(), buffer.size(), 0);
+        if (n <= 0 || !TcpPair::WriteAll(out.writer, buffer.data(), static_cast<std::size_t>(n))) break;
+      }
+    });
+  }
+  ~TcpRelay() {
+    ::shutdown(in.writer, SHUT_WR);
+    relay.join();
+  }
+};
+
 constexpr int kLatencySamples = 2000;
 
 void BM_LatencyMemberToMemberViaHost(benchmark::State& state) {
@@ -212,13 +244,12 @@ void BM_LatencyMemberToMemberViaHost(benchmark::State& state) {
 }
 BENCHMARK(BM_LatencyMemberToMemberViaHost)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_LatencyPlainTcp(benchmark::State& state) {
-  TcpPair tcp;
+void RunTcpLatency(benchmark::State& state, int writer, int reader) {
   std::vector<double> latencies;
-  std::thread reader([&] {
+  std::thread reading([&] {
     Bytes m(400);
     for (int i = 0; i < kLatencySamples; ++i) {
-      if (!TcpPair::ReadAll(tcp.reader, m.data(), m.size())) return;
+      if (!TcpPair::ReadAll(reader, m.data(), m.size())) return;
       std::int64_t sent;
       std::memcpy(&sent, m.data(), sizeof sent);
       latencies.push_back(static_cast<double>(NowNs() - sent) / 1e6);
@@ -229,14 +260,24 @@ void BM_LatencyPlainTcp(benchmark::State& state) {
     for (int i = 0; i < kLatencySamples; ++i) {
       const std::int64_t now = NowNs();
       std::memcpy(m.data(), &now, sizeof now);
-      TcpPair::WriteAll(tcp.writer, m.data(), m.size());
+      TcpPair::WriteAll(writer, m.data(), m.size());
       std::this_thread::sleep_for(200us);
     }
   }
-  reader.join();
+  reading.join();
   state.counters["p50_ms"] = Percentile(latencies, 0.50);
   state.counters["p99_ms"] = Percentile(latencies, 0.99);
 }
+
+void BM_LatencyPlainTcp(benchmark::State& state) {
+  TcpPair tcp;
+  RunTcpLatency(state, tcp.writer, tcp.reader);
+}
+void BM_LatencyTwoHopTcpRelay(benchmark::State& state) {
+  TcpRelay tcp;
+  RunTcpLatency(state, tcp.writer, tcp.reader);
+}
+BENCHMARK(BM_LatencyTwoHopTcpRelay)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LatencyPlainTcp)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Two voice packets every 62.5 ms over 10 Mbit/s links, with or without 2 MiB files in flight.
@@ -246,8 +287,10 @@ void RunVoiceStream(benchmark::State& state, bool withFile) {
   Session session(options);
   const Bytes file(2 * 1024 * 1024, 0x22);
   const int files = 2;
+  double fileSeconds = 0;
   for (auto _ : state) {
     for (int f = 0; f < files; ++f) {
+      const std::int64_t fileSent = NowNs();
       if (withFile) {
         session.a.service.SendTo(session.b.service.LocalPlayer(), file.data(),
                                  static_cast<std::uint32_t>(file.size()), 0ms,
@@ -262,10 +305,16 @@ void RunVoiceStream(benchmark::State& state, bool withFile) {
         next += 62500us;
         std::this_thread::sleep_until(next);
       }
-      if (withFile) session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(f + 1); });
+      if (withFile) {
+        session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(f + 1); });
+        std::lock_guard lock(session.b.sink.mutex);
+        fileSeconds += static_cast<double>(session.b.sink.lastBigNs - fileSent) / 1e9;
+      }
     }
   }
   std::lock_guard lock(session.b.sink.mutex);
+  // The files' own pace, to set against plain TCP's MiB_per_s over the same link.
+  if (withFile) state.counters["file_MiB_per_s"] = files * 2.0 / fileSeconds;
   state.counters["messages"] = static_cast<double>(session.b.sink.latenciesMs.size());
   state.counters["p50_ms"] = Percentile(session.b.sink.latenciesMs, 0.50);
   state.counters["p99_ms"] = Percentile(session.b.sink.latenciesMs, 0.99);
@@ -277,7 +326,7 @@ void BM_VoiceStreamAt10MbitWith2MiBInFlight(benchmark::State& state) { RunVoiceS
 BENCHMARK(BM_VoiceStreamAt10MbitIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VoiceStreamAt10MbitWith2MiBInFlight)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-const int kFiles = FarNetns() ? 10 : 40;
+const int kFiles = FarNetns() ? 4 : 40;
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
 
 void RunThroughput(benchmark::State& state, bool viaHost) {
@@ -302,23 +351,32 @@ void BM_Throughput2MiBMemberToMemberViaHost(benchmark::State& state) { RunThroug
 BENCHMARK(BM_Throughput2MiBHostToMember)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput2MiBMemberToMemberViaHost)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void BM_Throughput2MiBPlainTcp(benchmark::State& state) {
-  TcpPair tcp;
+void RunTcpThroughput(benchmark::State& state, int writer, int reader) {
   for (auto _ : state) {
     const auto start = Clock::now();
-    std::thread reader([&] {
+    std::thread reading([&] {
       Bytes m(kFileSize);
       // Each message is copied out whole, as the service hands over whole messages.
-      for (int i = 0; i < kFiles; ++i) TcpPair::ReadAll(tcp.reader, m.data(), m.size());
+      for (int i = 0; i < kFiles; ++i) TcpPair::ReadAll(reader, m.data(), m.size());
     });
     const Bytes file(kFileSize, 0x33);
-    for (int i = 0; i < kFiles; ++i) TcpPair::WriteAll(tcp.writer, file.data(), file.size());
-    reader.join();
+    for (int i = 0; i < kFiles; ++i) TcpPair::WriteAll(writer, file.data(), file.size());
+    reading.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     state.SetIterationTime(seconds);
     state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
   }
 }
+
+void BM_Throughput2MiBPlainTcp(benchmark::State& state) {
+  TcpPair tcp;
+  RunTcpThroughput(state, tcp.writer, tcp.reader);
+}
+void BM_Throughput2MiBTwoHopTcpRelay(benchmark::State& state) {
+  TcpRelay tcp;
+  RunTcpThroughput(state, tcp.writer, tcp.reader);
+}
+BENCHMARK(BM_Throughput2MiBTwoHopTcpRelay)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput2MiBPlainTcp)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include <algorithm>
+#include <utility>
+#include <cstdint>
 #include <cstring>
 
 namespace peer {
@@ -14,10 +17,23 @@ namespace {
 // than megabytes already handed to the kernel.
 constexpr int kNotSentLowWater = 32 * 1024;
 constexpr auto kFlushGrace = std::chrono::seconds(2);
-// Bytes we let the kernel hold beyond one round trip's worth: at the link's rate, the most a
-// high-priority frame may have to wait behind them.
-constexpr auto kKernelQueueTime = std::chrono::milliseconds(10);
-constexpr std::uint64_t kMinKernelBytes = 32 * 1024;
+// Bulk bytes we let the kernel hold beyond one round trip's worth: at the link's rate, about
+// what a high-priority frame may have to wait behind them. Room is topped up every
+// kRoomPoll, so this must stay well above it for the link never to run dry.
+constexpr auto kKernelQueueTime = std::chrono::milliseconds(8);
+constexpr std::uint64_t kMinKernelBytes = 8 * 1024;
+// Until the link's rate is known.
+constexpr std::uint64_t kStartKernelBytes = 16 * 1024;
+// The rate is measured over spans of at least this long, so that a burst through a
+// shaper's bucket weighs little.
+constexpr auto kRateWindow = std::chrono::milliseconds(50);
+// Never fewer than this many full segments: a receiver acknowledges at once only after more
+// than one, so with less in flight every write would wait for a delayed acknowledgement
+// (40 ms or more), the rate the kernel measures would fall with it and never recover.
+constexpr std::uint64_t kMinKernelSegments = 4;
+// On a slow link bulk travels in smaller chunks, each about this long on the wire.
+constexpr auto kChunkTime = std::chrono::milliseconds(2);
+constexpr std::size_t kMinChunk = 2 * 1024;
 constexpr auto kRoomPoll = std::chrono::milliseconds(2);
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
 }  // namespace
@@ -25,10 +41,12 @@ constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrame
 CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits)
     : m_socket(std::move(socket)),
       m_linkTimer(m_socket.get_executor()),
+      m_roomTimer(m_socket.get_executor()),
       m_graceTimer(m_socket.get_executor()),
       m_limits(limits),
       m_lastReceived(Clock::now()),
-      m_lastSent(Clock::now()) {
+      m_lastSent(Clock::now()),
+      m_lastProgress(Clock::now()) {
   std::error_code ec;
   m_socket.set_option(asio::ip::tcp::no_delay(true), ec);
 #ifdef TCP_NOTSENT_LOWAT
@@ -39,14 +57,19 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
   if (!ec) m_remote = endpoint.address().to_string();
 }
 
-void CPeerConnection::Start(FrameHandler onFrame, CloseHandler onClose) {
+void CPeerConnection::Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose) {
   m_onFrame = std::move(onFrame);
+  m_onMessage = std::move(onMessage);
   m_onClose = std::move(onClose);
   m_readBuffer.resize(kReadBufferSize);
   ReadMore();
 }
 
 void CPeerConnection::ReadMore() {
+  if (m_readHolds > 0) {
+    m_readParked = true;
+    return;
+  }
   if (m_readStart == m_readEnd) {
     m_readStart = m_readEnd = 0;
   } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
@@ -55,48 +78,132 @@ void CPeerConnection::ReadMore() {
     m_readEnd -= m_readStart;
     m_readStart = 0;
   }
-  m_socket.async_read_some(
-      asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd),
-      [self = shared_from_this()](const std::error_code& ec, std::size_t n) { self->OnRead(ec, n); });
+  auto done = [self = shared_from_this()](const std::error_code& ec, std::size_t n) { self->OnRead(ec, n); };
+  if (m_payloadLeft > 0) {
+    // The rest of a chunk's payload goes straight into its message; what follows it into
+    // the buffer.
+    m_readBuffers[0] = asio::buffer(m_payloadAt, m_payloadLeft);
+    m_readBuffers[1] = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
+    m_scatterRead = true;
+    m_socket.async_read_some(m_readBuffers, std::move(done));
+    return;
+  }
+  m_socket.async_read_some(asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd),
+                           std::move(done));
 }
 
 void CPeerConnection::OnRead(const std::error_code& ec, std::size_t n) {
+  const bool scattered = std::exchange(m_scatterRead, false);
   if (m_closed) return;
   if (ec) {
     Close(ec, ec == asio::error::eof);
     return;
   }
   m_lastReceived = Clock::now();
+  if (scattered) {
+    const std::size_t direct = std::min(n, m_payloadLeft);
+    m_payloadAt += direct;
+    m_payloadLeft -= direct;
+    n -= direct;
+  }
   m_readEnd += n;
   if (DispatchBuffered()) ReadMore();
 }
 
 // Hands every complete frame in the buffer to the owner; false once the link is closed.
 bool CPeerConnection::DispatchBuffered() {
-  while (m_readEnd - m_readStart >= wire::kHeaderSize) {
+  const auto violation = [this] {
+    Close(std::make_error_code(std::errc::protocol_error));
+    return false;
+  };
+  while (true) {
+    if (m_payloadAt) {
+      // A chunk being filled in place.
+      const std::size_t n = std::min(m_payloadLeft, m_readEnd - m_readStart);
+      if (n) std::memcpy(m_payloadAt, m_readBuffer.data() + m_readStart, n);
+      m_readStart += n;
+      m_payloadAt += n;
+      m_payloadLeft -= n;
+      if (m_payloadLeft > 0) return true;
+      m_payloadAt = nullptr;
+      DataEvent event{DataStep::Chunk, m_payloadFlags, m_payloadSize, nullptr};
+      if (m_assembler.End(m_payloadFlags, m_received) == wire::CMessageAssembler::Status::Complete) {
+        event.step = DataStep::Complete;
+        event.message = &m_received;
+      }
+      if (!m_closeAfterFlush && !m_onMessage(*this, event)) return violation();
+      if (m_closed) return false;
+      continue;
+    }
+    if (m_readEnd - m_readStart < wire::kHeaderSize) break;
     wire::FrameHeader header;
     const std::span<const std::uint8_t, wire::kHeaderSize> raw(m_readBuffer.data() + m_readStart,
                                                                wire::kHeaderSize);
-    if (!wire::DecodeHeader(raw, header)) {
-      Close(std::make_error_code(std::errc::protocol_error));
-      return false;
+    if (!wire::DecodeHeader(raw, header)) return violation();
+    const std::size_t available = m_readEnd - m_readStart - wire::kHeaderSize;
+    if (header.type == wire::FrameType::Data && !m_closeAfterFlush) {
+      // Only the envelope needs to be here; the payload is read into the message.
+      const std::size_t envelopeSize = (header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0;
+      const std::size_t head = std::min<std::size_t>(envelopeSize, header.bodySize);
+      if (available < head) break;
+      if (!m_onMessage(*this, DataEvent{DataStep::Begin, header.flags, 0, nullptr})) return violation();
+      if (m_closed) return false;
+      std::span<std::uint8_t> payload;
+      const std::span<const std::uint8_t> envelope(m_readBuffer.data() + m_readStart + wire::kHeaderSize, head);
+      if (m_assembler.Begin(header.flags, header.bodySize, envelope, payload) ==
+          wire::CMessageAssembler::Status::Malformed) {
+        return violation();
+      }
+      m_readStart += wire::kHeaderSize + head;
+      m_payloadAt = payload.data();
+      m_payloadLeft = m_payloadSize = payload.size();
+      m_payloadFlags = header.flags;
+      continue;
     }
-    if (m_readEnd - m_readStart - wire::kHeaderSize < header.bodySize) break;
+    if (available < header.bodySize) break;
     const std::span<const std::uint8_t> body(m_readBuffer.data() + m_readStart + wire::kHeaderSize,
                                              header.bodySize);
     m_readStart += wire::kHeaderSize + header.bodySize;
     // While flushing before a close, whatever the peer still sends is read and ignored.
-    if (!m_closeAfterFlush && !m_onFrame(*this, header, body)) {
-      Close(std::make_error_code(std::errc::protocol_error));
-      return false;
-    }
+    if (!m_closeAfterFlush && !m_onFrame(*this, header, body)) return violation();
     if (m_closed) return false;
   }
   return true;
 }
 
+void CPeerConnection::HoldReader(const std::shared_ptr<CPeerConnection>& source) {
+  if (source.get() == this || source->m_closed) return;
+  for (const auto& held : m_heldReaders) {
+    if (held.lock() == source) return;
+  }
+  m_heldReaders.push_back(source);
+  ++source->m_readHolds;
+}
+
+void CPeerConnection::ReleaseReader() {
+  if (--m_readHolds > 0 || !m_readParked || m_closed) return;
+  m_readParked = false;
+  m_lastReceived = Clock::now();  // it was not silent, we were not listening
+  ReadMore();
+}
+
+void CPeerConnection::ReleaseHeldReaders() {
+  if (m_heldReaders.empty()) return;
+  if (!m_closed && m_boundedBytes > m_limits.relayPauseBytes / 2) return;
+  auto held = std::move(m_heldReaders);
+  m_heldReaders.clear();
+  for (const auto& weak : held) {
+    if (auto source = weak.lock()) source->ReleaseReader();
+  }
+}
+
+void CPeerConnection::NoteQueued() {
+  if (m_queuedBytes == 0 && !m_writing) m_lastProgress = Clock::now();
+}
+
 bool CPeerConnection::SendControl(Bytes frame) {
   if (m_closed || m_closeAfterFlush) return true;
+  NoteQueued();
   m_queuedBytes += frame.size();
   m_boundedBytes += frame.size();
   m_control.push_back(std::move(frame));
@@ -109,6 +216,7 @@ bool CPeerConnection::SendData(std::shared_ptr<const Bytes> payload,
                                const wire::DataEnvelope& envelope, bool high,
                                std::optional<Clock::time_point> deadline, bool relayed) {
   if (m_closed || m_closeAfterFlush) return true;
+  NoteQueued();
   m_queuedBytes += payload->size();
   if (relayed) m_boundedBytes += payload->size();
   m_queues[high ? 1 : 0].push_back(OutMessage{std::move(payload), envelope, 0, deadline, relayed});
@@ -117,7 +225,9 @@ bool CPeerConnection::SendData(std::shared_ptr<const Bytes> payload,
   return true;
 }
 
-bool CPeerConnection::FillOne() {
+// Adds the next frame to the write batch: control frames first, then high-priority chunks,
+// then low-priority ones while the batch is below `lowRoom`.
+bool CPeerConnection::FillOne(std::size_t lowRoom) {
   if (!m_control.empty()) {
     Bytes& frame = m_control.front();
     m_segments.push_back({nullptr, m_writeBuffer.size(), frame.size()});
@@ -131,6 +241,7 @@ bool CPeerConnection::FillOne() {
   const auto now = Clock::now();
   for (int priority : {1, 0}) {
     auto& queue = m_queues[priority];
+    if (priority == 0 && m_batchBytes >= lowRoom) return false;
     while (!queue.empty()) {
       OutMessage& m = queue.front();
       if (m.offset == 0 && m.deadline && now > *m.deadline) {
@@ -147,8 +258,9 @@ bool CPeerConnection::FillOne() {
         envelope.timeoutMs = static_cast<std::uint32_t>(std::max<long long>(1, left.count()));
       }
       const std::size_t headStart = m_writeBuffer.size();
-      const std::size_t n = wire::AppendDataChunkHead(m_writeBuffer, priority == 1, envelope,
-                                                      m.payload->size(), m.offset);
+      const std::size_t n =
+          wire::AppendDataChunkHead(m_writeBuffer, priority == 1, envelope, m.payload->size(),
+                                    m.offset, priority == 1 ? wire::kChunkSize : m_chunkSize);
       m_segments.push_back({nullptr, headStart, m_writeBuffer.size() - headStart});
       m_segments.push_back({m.payload->data() + m.offset, 0, n});
       m_batchBytes += m_writeBuffer.size() - headStart + n;
@@ -163,30 +275,60 @@ bool CPeerConnection::FillOne() {
   return false;
 }
 
-// On a slow link the kernel would otherwise queue far more than the link carries in a few
-// milliseconds, and a high-priority frame written now would wait behind all of it.
-bool CPeerConnection::RoomInKernel() {
+// How many more bulk bytes the kernel may take now. On a slow link it would otherwise queue
+// far more than the link carries in a few milliseconds, and a high-priority frame written
+// next would wait behind all of it (and behind what a shaper drops and the kernel resends).
+std::size_t CPeerConnection::BulkRoom() {
   LinkInfo info;
-  if (!ReadLinkInfo(m_socket.native_handle(), info)) return true;
-  const double seconds =
-      std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
-  const auto budget = std::max<std::uint64_t>(
-      kMinKernelBytes, static_cast<std::uint64_t>(static_cast<double>(info.deliveryRate) * seconds));
-  return info.bytesInKernel < budget;
+  if (!ReadLinkInfo(m_socket.native_handle(), info)) return SIZE_MAX;
+  // The link's rate, measured from what it acknowledges while bulk waits here. The kernel's
+  // own estimate is no help: one burst through a shaper's bucket reads as gigabits.
+  const auto now = Clock::now();
+  if (!m_rateWindowOpen) {
+    m_rateWindowOpen = true;
+    m_rateWindowStart = now;
+    m_rateWindowAcked = info.bytesAcked;
+  } else if (now - m_rateWindowStart >= kRateWindow) {
+    const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
+    const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
+    if (sample > 0) m_bytesPerSecond = sample;
+    m_rateWindowStart = now;
+    m_rateWindowAcked = info.bytesAcked;
+  }
+  std::uint64_t budget = kStartKernelBytes;
+  m_chunkSize = wire::kChunkSize;
+  if (m_bytesPerSecond > 0) {
+    const double seconds = std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
+    budget = static_cast<std::uint64_t>(m_bytesPerSecond * seconds);
+    const double chunk = m_bytesPerSecond * std::chrono::duration<double>(kChunkTime).count();
+    m_chunkSize = std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
+  }
+  budget = std::max({budget, kMinKernelBytes, kMinKernelSegments * info.mss});
+  return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
 }
 
 void CPeerConnection::PumpWrites() {
-  if (m_writing || m_closed || m_waitingForRoom) return;
-  if (!m_limits.linkBitsPerSecond && (!m_control.empty() || !m_queues[0].empty() || !m_queues[1].empty()) &&
-      !RoomInKernel()) {
+  if (m_writing || m_closed) return;
+  const bool urgent = !m_control.empty() || !m_queues[1].empty();
+  const bool bulk = !m_queues[0].empty();
+  if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
+  if (!urgent && !bulk) {
+    if (m_closeAfterFlush) FinishFlush();
+    return;
+  }
+  // Only bulk waits for room: control frames and high-priority messages are small and are
+  // what the room is kept for.
+  std::size_t room = SIZE_MAX;
+  if (bulk && !m_limits.linkBitsPerSecond) room = BulkRoom();
+  if (room == 0 && !m_waitingForRoom) {
     m_waitingForRoom = true;
-    m_linkTimer.expires_after(kRoomPoll);
-    m_linkTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
+    m_roomTimer.expires_after(kRoomPoll);
+    m_roomTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
       self->m_waitingForRoom = false;
       if (!ec && !self->m_closed) self->PumpWrites();
     });
-    return;
   }
+  if (!urgent && room == 0) return;
   m_writeBuffer.clear();
   m_segments.clear();
   m_inFlight.clear();
@@ -194,10 +336,12 @@ void CPeerConnection::PumpWrites() {
   // With an emulated slow link, one frame per write keeps the wait of a high-priority frame
   // down to one chunk.
   const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
-  while (m_batchBytes < batch && FillOne()) {
+  while (m_batchBytes < batch && FillOne(room)) {
   }
   if (m_segments.empty()) {
-    if (m_closeAfterFlush) FinishFlush();
+    if (m_closeAfterFlush && m_control.empty() && m_queues[0].empty() && m_queues[1].empty()) {
+      FinishFlush();
+    }
     return;
   }
   m_buffers.clear();
@@ -237,7 +381,8 @@ void CPeerConnection::OnWritten(const std::error_code& ec) {
     Close(ec);
     return;
   }
-  m_lastSent = Clock::now();
+  m_lastSent = m_lastProgress = Clock::now();
+  ReleaseHeldReaders();
   PumpWrites();
 }
 
@@ -265,6 +410,7 @@ void CPeerConnection::Close(std::error_code reason, bool clean) {
   if (m_closed) return;
   m_closed = true;
   m_linkTimer.cancel();
+  m_roomTimer.cancel();
   m_graceTimer.cancel();
   std::error_code ignored;
   m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
@@ -274,6 +420,7 @@ void CPeerConnection::Close(std::error_code reason, bool clean) {
   m_queues[1].clear();
   m_queuedBytes = 0;
   m_boundedBytes = 0;
+  ReleaseHeldReaders();
   if (auto handler = std::move(m_onClose)) {
     m_onClose = nullptr;
     handler(*this, reason, clean);

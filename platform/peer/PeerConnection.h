@@ -9,6 +9,7 @@
 #endif
 #include <asio.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -29,6 +30,8 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
 
   struct Limits {
     std::size_t maxQueuedBytes = 64 * 1024 * 1024;
+    // Relayed bytes queued here above which the links they come from stop being read.
+    std::size_t relayPauseBytes = 4 * 1024 * 1024;
     std::size_t writeBatchBytes = 64 * 1024;
     std::uint64_t linkBitsPerSecond = 0;  // 0: no shaping; else emulate a link this fast
     std::atomic<std::uint64_t>* droppedMessages = nullptr;  // counts time-outs, if given
@@ -37,12 +40,25 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   // Returns false when the frame breaks the protocol; the connection is then closed.
   using FrameHandler =
       std::function<bool(CPeerConnection&, const wire::FrameHeader&, std::span<const std::uint8_t>)>;
+  // Data frames are reassembled here, their payload read straight into the message. The
+  // handler hears of each Data frame three ways: Begin before it is read (false refuses it:
+  // Data may not come now), Chunk after a chunk that leaves its message incomplete (with
+  // the chunk's flags and payload size; for progress), Complete with each whole message,
+  // whose payload it may take.
+  enum class DataStep { Begin, Chunk, Complete };
+  struct DataEvent {
+    DataStep step = DataStep::Begin;
+    std::uint8_t flags = 0;
+    std::size_t chunkBytes = 0;
+    wire::CMessageAssembler::Message* message = nullptr;  // Complete only
+  };
+  using MessageHandler = std::function<bool(CPeerConnection&, const DataEvent&)>;
   // Called once when the link ends for any reason; `clean` for an orderly close by the peer.
   using CloseHandler = std::function<void(CPeerConnection&, std::error_code, bool clean)>;
 
   CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits);
 
-  void Start(FrameHandler onFrame, CloseHandler onClose);
+  void Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose);
 
   // Queue a control frame or a data message. False when the bound on what others made us
   // queue (control frames and relayed messages) is exceeded; the caller then drops the
@@ -55,6 +71,19 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   // Sends what is queued, then ends the link (used after a refusal or a termination).
   void CloseAfterFlush();
   void Close(std::error_code reason, bool clean = false);
+
+  // Relay flow control: once more than relayPauseBytes of what others sent wait here, the
+  // link they came from is not read until this queue has drained to half of it (or closed),
+  // so a fast sender slows to the pace of a slow receiver instead of piling up at the host.
+  bool Congested() const { return m_boundedBytes > m_limits.relayPauseBytes; }
+  void HoldReader(const std::shared_ptr<CPeerConnection>& source);
+  // True while reading is held; such a link is not silent, only not listened to.
+  bool ReadingHeld() const { return m_readHolds > 0; }
+  // Something waits to go out and no write has completed for this long: the peer has
+  // stopped reading.
+  bool StalledFor(Clock::duration limit, Clock::time_point now) const {
+    return (m_queuedBytes > 0 || m_writing) && now - m_lastProgress > limit;
+  }
 
   bool IsOpen() const { return !m_closed; }
   bool IsClosing() const { return m_closeAfterFlush || m_closed; }
@@ -78,20 +107,25 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   };
 
   void ReadMore();
+  void ReleaseReader();
+  void ReleaseHeldReaders();
+  void NoteQueued();
   void OnRead(const std::error_code& ec, std::size_t n);
   bool DispatchBuffered();
   void PumpWrites();
-  bool FillOne();
+  bool FillOne(std::size_t lowRoom);
   void StartWrite();
   void OnWritten(const std::error_code& ec);
   void FinishFlush();
-  bool RoomInKernel();
+  std::size_t BulkRoom();
 
   asio::ip::tcp::socket m_socket;
   asio::steady_timer m_linkTimer;
+  asio::steady_timer m_roomTimer;
   asio::steady_timer m_graceTimer;
   Limits m_limits;
   FrameHandler m_onFrame;
+  MessageHandler m_onMessage;
   CloseHandler m_onClose;
   std::string m_remote;
 
@@ -99,6 +133,13 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   Bytes m_readBuffer;
   std::size_t m_readStart = 0;
   std::size_t m_readEnd = 0;
+  // The payload of the Data frame being read, in place in its message.
+  std::uint8_t* m_payloadAt = nullptr;
+  std::size_t m_payloadLeft = 0;
+  std::size_t m_payloadSize = 0;
+  std::uint8_t m_payloadFlags = 0;
+  bool m_scatterRead = false;
+  std::array<asio::mutable_buffer, 2> m_readBuffers;
 
   std::deque<Bytes> m_control;
   std::deque<OutMessage> m_queues[2];  // [0] low, [1] high
@@ -118,6 +159,11 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   std::size_t m_batchBytes = 0;
   bool m_writing = false;
   bool m_waitingForRoom = false;
+  std::size_t m_chunkSize = wire::kChunkSize;  // for bulk, smaller on slow links
+  double m_bytesPerSecond = 0;                 // measured; 0 until known
+  bool m_rateWindowOpen = false;
+  Clock::time_point m_rateWindowStart{};
+  std::uint64_t m_rateWindowAcked = 0;
   Clock::time_point m_linkFree{};
 
   bool m_closed = false;
@@ -125,6 +171,11 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   bool m_shutDownSend = false;
   Clock::time_point m_lastReceived;
   Clock::time_point m_lastSent;
+  Clock::time_point m_lastProgress;
+
+  std::vector<std::weak_ptr<CPeerConnection>> m_heldReaders;  // sources waiting for us
+  int m_readHolds = 0;       // targets holding our reading
+  bool m_readParked = false;  // a read is due once the holds are gone
 };
 
 }  // namespace peer

@@ -1,5 +1,7 @@
 #include "platform/peer/PeerFrame.h"
 
+#include "platform/peer/PeerBuffers.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -281,9 +283,9 @@ Bytes EncodeTerminate(const Terminate& terminate) {
 Bytes EncodePing() { return MakeFrame(FrameType::Ping, 0, {}); }
 
 std::size_t AppendDataChunkHead(Bytes& out, bool high, const DataEnvelope& envelope,
-                                std::size_t total, std::size_t offset) {
+                                std::size_t total, std::size_t offset, std::size_t chunk) {
   const bool first = offset == 0;
-  const std::size_t n = std::min(kChunkSize, total - offset);
+  const std::size_t n = std::min({chunk, kChunkSize, total - offset});
   const bool last = offset + n == total;
   const std::size_t bodySize = n + (first ? kDataEnvelopeSize : 0);
   const std::uint8_t flags = static_cast<std::uint8_t>((high ? kFlagHigh : 0) |
@@ -311,37 +313,65 @@ std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
   return n;
 }
 
+CMessageAssembler::Status CMessageAssembler::Fail(Stream& s) {
+  s.active = false;
+  GiveBuffer(std::move(s.payload));
+  return Status::Malformed;
+}
+
 CMessageAssembler::Status CMessageAssembler::Feed(std::uint8_t flags,
                                                   std::span<const std::uint8_t> body,
                                                   Message& out) {
-  Stream& s = m_streams[(flags & kFlagHigh) ? 1 : 0];
-  auto fail = [&s] {
-    s.active = false;
-    Bytes().swap(s.payload);
+  const std::size_t envelopeSize = (flags & kFlagFirst) ? kDataEnvelopeSize : 0;
+  std::span<std::uint8_t> payload;
+  if (Begin(flags, body.size(), body.first(std::min(body.size(), envelopeSize)), payload) ==
+      Status::Malformed) {
     return Status::Malformed;
-  };
-  std::span<const std::uint8_t> bytes = body;
+  }
+  std::memcpy(payload.data(), body.data() + envelopeSize, payload.size());
+  return End(flags, out);
+}
+
+CMessageAssembler::Status CMessageAssembler::Begin(std::uint8_t flags, std::size_t bodySize,
+                                                   std::span<const std::uint8_t> envelope,
+                                                   std::span<std::uint8_t>& payload) {
+  Stream& s = m_streams[(flags & kFlagHigh) ? 1 : 0];
+  std::size_t n = bodySize;
   if (flags & kFlagFirst) {
-    if (s.active) return fail();
-    Reader r(body);
+    if (s.active || bodySize < kDataEnvelopeSize || envelope.size() != kDataEnvelopeSize) return Fail(s);
+    Reader r(envelope);
     s.envelope.total = r.U32();
     s.envelope.from = r.U32();
     s.envelope.to = r.U32();
     s.envelope.timeoutMs = r.U32();
-    if (!r.Ok() || s.envelope.total == 0 || s.envelope.total > kMaxMessageSize) return fail();
+    if (!r.Ok() || s.envelope.total == 0 || s.envelope.total > kMaxMessageSize) return Fail(s);
     s.active = true;
-    s.payload.clear();
     // Room for most messages at once, without trusting a large announced size.
-    s.payload.reserve(std::min<std::size_t>(s.envelope.total, 1024 * 1024));
-    bytes = body.subspan(kDataEnvelopeSize);
+    const std::size_t room = std::min<std::size_t>(s.envelope.total, 1024 * 1024);
+    if (s.payload.capacity() < room) {
+      GiveBuffer(std::move(s.payload));
+      s.payload = TakeBuffer(room);
+    }
+    s.payload.clear();
+    n -= kDataEnvelopeSize;
   } else if (!s.active) {
-    return fail();
+    return Fail(s);
   }
-  if (bytes.empty() || bytes.size() > s.envelope.total - s.payload.size()) return fail();
-  s.payload.insert(s.payload.end(), bytes.begin(), bytes.end());
-  const bool complete = s.payload.size() == s.envelope.total;
-  if (complete != ((flags & kFlagLast) != 0)) return fail();
-  if (!complete) return Status::Incomplete;
+  const std::size_t have = s.payload.size();
+  if (n == 0 || n > s.envelope.total - have) return Fail(s);
+  if ((have + n == s.envelope.total) != ((flags & kFlagLast) != 0)) return Fail(s);
+  if (have + n > s.payload.capacity()) {
+    // Grows with what arrives, by doubling, but never past the announced size.
+    s.payload.reserve(std::min<std::size_t>(s.envelope.total, std::max(2 * s.payload.capacity(), have + n)));
+  }
+  s.payload.resize(have + n);
+  payload = std::span<std::uint8_t>(s.payload.data() + have, n);
+  return Status::Incomplete;
+}
+
+CMessageAssembler::Status CMessageAssembler::End(std::uint8_t flags, Message& out) {
+  Stream& s = m_streams[(flags & kFlagHigh) ? 1 : 0];
+  if (!s.active || s.payload.size() != s.envelope.total) return Status::Incomplete;
   out.envelope = s.envelope;
   out.high = (flags & kFlagHigh) != 0;
   // The buffers change places, so that a caller that keeps its Message reuses the memory
@@ -349,7 +379,7 @@ CMessageAssembler::Status CMessageAssembler::Feed(std::uint8_t flags,
   out.payload.swap(s.payload);
   s.active = false;
   s.payload.clear();
-  if (s.payload.capacity() > kKeptCapacity) Bytes().swap(s.payload);
+  if (s.payload.capacity() > kKeptCapacity) GiveBuffer(std::move(s.payload));
   return Status::Complete;
 }
 

@@ -130,9 +130,11 @@ Bytes EncodeTerminate(const Terminate& terminate);
 Bytes EncodePing();
 
 // Appends the header (and on the first chunk the envelope) of the Data frame that carries
-// payload bytes [offset, offset + n) of a `total`-byte message; returns n (at most kChunkSize).
+// payload bytes [offset, offset + n) of a `total`-byte message; returns n (at most `chunk`,
+// itself at most kChunkSize).
 std::size_t AppendDataChunkHead(Bytes& out, bool high, const DataEnvelope& envelope,
-                                std::size_t total, std::size_t offset);
+                                std::size_t total, std::size_t offset,
+                                std::size_t chunk = kChunkSize);
 
 // Appends one Data frame to `out`: the chunk of `payload` starting at `offset`, at most
 // kChunkSize bytes; the first chunk carries the envelope. Returns the bytes of payload used.
@@ -153,6 +155,16 @@ class CMessageAssembler {
 
   // On Complete, `out` holds the message; its previous buffer is kept for the next one.
   Status Feed(std::uint8_t flags, std::span<const std::uint8_t> body, Message& out);
+
+  // The same in two steps, so that a link can read a chunk's payload straight into the
+  // message: Begin checks the frame from its flags, its body size and, on a first chunk, the
+  // envelope (the body's first kDataEnvelopeSize bytes), and gives the place for the
+  // chunk's payload bytes; once the caller has filled all of it, End completes the chunk.
+  // Begin returns Malformed or Incomplete; End returns Complete or Incomplete.
+  Status Begin(std::uint8_t flags, std::size_t bodySize, std::span<const std::uint8_t> envelope,
+               std::span<std::uint8_t>& payload);
+  Status End(std::uint8_t flags, Message& out);
+
   // Memory held, in-progress messages and kept buffers together.
   std::size_t BufferedBytes() const;
   // After Incomplete: the message that the frame with `flags` belongs to, so far.
@@ -166,6 +178,7 @@ class CMessageAssembler {
     DataEnvelope envelope;
     Bytes payload;
   };
+  Status Fail(Stream& s);
   const Stream& Of(std::uint8_t flags) const { return m_streams[(flags & kFlagHigh) ? 1 : 0]; }
   Stream m_streams[2];
 };

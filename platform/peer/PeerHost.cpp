@@ -3,6 +3,8 @@
 
 #include "platform/peer/PeerServiceImpl.h"
 
+#include "platform/peer/PeerBuffers.h"
+
 namespace peer {
 
 void CPeerService::Impl::Accept() {
@@ -20,6 +22,7 @@ void CPeerService::Impl::Accept() {
             [this](CPeerConnection& l, const wire::FrameHeader& h, std::span<const std::uint8_t> b) {
               return OnHostFrame(l, h, b);
             },
+            [this](CPeerConnection& l, const CPeerConnection::DataEvent& e) { return OnHostData(l, e); },
             [this](CPeerConnection& l, std::error_code e, bool clean) { OnHostLinkClosed(l, e, clean); });
       }
     }
@@ -51,18 +54,6 @@ bool CPeerService::Impl::OnHostFrame(CPeerConnection& link, const wire::FrameHea
       PeerInfoEvent event{link.m_player};
       Emit(DPN_MSGID_PEER_INFO, &event);
       return true;
-    }
-    case wire::FrameType::Data: {
-      switch (link.m_assembler.Feed(header.flags, body, link.m_received)) {
-        case wire::CMessageAssembler::Status::Malformed: return false;
-        case wire::CMessageAssembler::Status::Incomplete:
-          if (link.m_assembler.PartialEnvelope(header.flags).to == LocalPlayer()) {
-            ReportProgress(link.m_player, link.m_assembler, header);
-          }
-          return true;
-        case wire::CMessageAssembler::Status::Complete: Route(link.m_player, link.m_received); return true;
-      }
-      return false;
     }
     default:
       return false;  // nothing else may come from a member
@@ -122,6 +113,21 @@ void CPeerService::Impl::Decide(std::shared_ptr<CPeerConnection> link, wire::Hel
                     reply = std::move(reply)]() mutable {
     OnDecided(std::move(link), std::move(hello), result, std::move(reply));
   });
+}
+
+bool CPeerService::Impl::OnHostData(CPeerConnection& link, const CPeerConnection::DataEvent& e) {
+  if (link.m_player == 0) return false;  // a joiner must wait until it has joined
+  if (e.step == CPeerConnection::DataStep::Complete) {
+    if (e.message->envelope.to == LocalPlayer()) {
+      ReportProgress(link.m_player, e.message->payload, e.message->envelope.total, e.chunkBytes);
+    }
+    Route(link, *e.message);
+  } else if (e.step == CPeerConnection::DataStep::Chunk &&
+             link.m_assembler.PartialEnvelope(e.flags).to == LocalPlayer()) {
+    ReportProgress(link.m_player, link.m_assembler.PartialPayload(e.flags),
+                   link.m_assembler.PartialEnvelope(e.flags).total, e.chunkBytes);
+  }
+  return true;
 }
 
 void CPeerService::Impl::OnDecided(std::shared_ptr<CPeerConnection> link, wire::Hello hello,
@@ -206,7 +212,8 @@ void CPeerService::Impl::RemoveMember(PlayerId id, std::uint32_t reason, bool te
   Emit(DPN_MSGID_DESTROY_PLAYER, &event);
 }
 
-void CPeerService::Impl::Route(PlayerId from, wire::CMessageAssembler::Message& message) {
+void CPeerService::Impl::Route(CPeerConnection& source, wire::CMessageAssembler::Message& message) {
+  const PlayerId from = source.m_player;
   const PlayerId to = message.envelope.to;
   PlayerId local;
   {
@@ -219,7 +226,7 @@ void CPeerService::Impl::Route(PlayerId from, wire::CMessageAssembler::Message& 
     return;
   }
   // A relayed message waits in a queue: it takes the buffer along.
-  auto payload = std::make_shared<const Bytes>(std::move(message.payload));
+  auto payload = ShareBuffer(std::move(message.payload));
   auto it = m_members.find(to);
   if (it == m_members.end()) {
     ++m_droppedMessages;  // the target left meanwhile
@@ -230,10 +237,13 @@ void CPeerService::Impl::Route(PlayerId from, wire::CMessageAssembler::Message& 
     deadline = Clock::now() + std::chrono::milliseconds(message.envelope.timeoutMs);
   }
   const wire::DataEnvelope envelope{message.envelope.total, from, to, 0};
-  if (!it->second->SendData(std::move(payload), envelope, message.high, deadline, true)) {
+  CPeerConnection& target = *it->second;
+  if (!target.SendData(std::move(payload), envelope, message.high, deadline, true)) {
     Log("link to player " + std::to_string(to) + " stalled");
     ++m_droppedLinks;
     RemoveMember(to, DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
+  } else if (target.Congested()) {
+    target.HoldReader(source.shared_from_this());
   }
 }
 
@@ -272,7 +282,8 @@ void CPeerService::Impl::HostTick(Clock::time_point now) {
   for (auto& link : silent) link->Close(std::make_error_code(std::errc::timed_out));
   std::vector<PlayerId> lost;
   for (auto& [id, link] : m_members) {
-    if (now - link->LastReceived() > m_options.keepAliveTimeout) {
+    if ((!link->ReadingHeld() && now - link->LastReceived() > m_options.keepAliveTimeout) ||
+        link->StalledFor(m_options.keepAliveTimeout, now)) {
       lost.push_back(id);
     } else if (now - link->LastSent() >= m_options.keepAliveInterval && link->QueuedBytes() == 0) {
       link->SendControl(wire::EncodePing());
@@ -280,7 +291,7 @@ void CPeerService::Impl::HostTick(Clock::time_point now) {
   }
   for (PlayerId id : lost) {
     ++m_droppedLinks;
-    Log("player " + std::to_string(id) + " went silent; link dropped");
+    Log("player " + std::to_string(id) + " went silent or stopped reading; link dropped");
     RemoveMember(id, DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);
   }
 }

@@ -41,6 +41,9 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
               m_hostLink->Start(
                   [this](CPeerConnection& l, const wire::FrameHeader& h,
                          std::span<const std::uint8_t> b) { return OnMemberFrame(l, h, b); },
+                  [this](CPeerConnection& l, const CPeerConnection::DataEvent& e) {
+                    return OnMemberData(l, e);
+                  },
                   [this](CPeerConnection& l, std::error_code e, bool clean) {
                     OnMemberLinkClosed(l, e, clean);
                   });
@@ -142,21 +145,6 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
       }
       return true;
     }
-    case wire::FrameType::Data: {
-      if (!m_connectDone) return false;
-      wire::CMessageAssembler::Message& message = link.m_received;
-      switch (link.m_assembler.Feed(header.flags, body, message)) {
-        case wire::CMessageAssembler::Status::Malformed: return false;
-        case wire::CMessageAssembler::Status::Incomplete:
-          ReportProgress(link.m_assembler.PartialEnvelope(header.flags).from, link.m_assembler, header);
-          return true;
-        case wire::CMessageAssembler::Status::Complete: break;
-      }
-      ReceiveEvent event{message.envelope.from, message.payload.data(),
-                         static_cast<std::uint32_t>(message.payload.size())};
-      Emit(DPN_MSGID_RECEIVE, &event);
-      return true;
-    }
     case wire::FrameType::Terminate: {
       wire::Terminate terminate;
       if (!wire::DecodeTerminate(body, terminate)) return false;
@@ -172,6 +160,20 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
     default:
       return false;
   }
+}
+
+bool CPeerService::Impl::OnMemberData(CPeerConnection& link, const CPeerConnection::DataEvent& e) {
+  if (&link != m_hostLink.get() || !m_connectDone) return false;
+  if (e.step == CPeerConnection::DataStep::Complete) {
+    const wire::CMessageAssembler::Message& m = *e.message;
+    ReportProgress(m.envelope.from, m.payload, m.envelope.total, e.chunkBytes);
+    ReceiveEvent event{m.envelope.from, m.payload.data(), static_cast<std::uint32_t>(m.payload.size())};
+    Emit(DPN_MSGID_RECEIVE, &event);
+  } else if (e.step == CPeerConnection::DataStep::Chunk) {
+    ReportProgress(link.m_assembler.PartialEnvelope(e.flags).from, link.m_assembler.PartialPayload(e.flags),
+                   link.m_assembler.PartialEnvelope(e.flags).total, e.chunkBytes);
+  }
+  return true;
 }
 
 void CPeerService::Impl::OnMemberLinkClosed(CPeerConnection& link, std::error_code ec, bool) {

@@ -1,5 +1,7 @@
 #include "platform/peer/PeerServiceImpl.h"
 
+#include "platform/peer/PeerBuffers.h"
+
 #include <future>
 #include <random>
 
@@ -53,6 +55,7 @@ void CPeerService::Impl::Log(const std::string& line) {
 CPeerConnection::Limits CPeerService::Impl::LinkLimits() {
   CPeerConnection::Limits limits;
   limits.maxQueuedBytes = m_options.maxQueuedBytesPerLink;
+  limits.relayPauseBytes = std::min<std::size_t>(limits.maxQueuedBytes / 4, 4 * 1024 * 1024);
   limits.linkBitsPerSecond = m_options.linkBitsPerSecond;
   limits.droppedMessages = &m_droppedMessages;
   return limits;
@@ -229,7 +232,9 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
     if (!known) return DPNERR_INVALIDPLAYER;
   }
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  auto payload = std::make_shared<const Bytes>(bytes, bytes + size);
+  Bytes copy = TakeBuffer(size);
+  copy.assign(bytes, bytes + size);
+  auto payload = ShareBuffer(std::move(copy));
   std::optional<Clock::time_point> deadline;
   if (timeout.count() > 0) deadline = Clock::now() + timeout;
   const bool high = (flags & DPNSEND_PRIORITY_HIGH) != 0;
@@ -275,15 +280,11 @@ void CPeerService::Impl::SendOut(PlayerId to, std::shared_ptr<const Bytes> paylo
   }
 }
 
-void CPeerService::Impl::ReportProgress(PlayerId from, const wire::CMessageAssembler& assembler,
-                                        const wire::FrameHeader& header) {
-  const std::span<const std::uint8_t> got = assembler.PartialPayload(header.flags);
-  const std::size_t added =
-      header.bodySize - ((header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0);
+void CPeerService::Impl::ReportProgress(PlayerId from, std::span<const std::uint8_t> got,
+                                        std::uint32_t total, std::size_t added) {
   constexpr std::size_t step = ReceiveProgressEvent::kProgressStep;
-  if (added > got.size() || got.size() / step == (got.size() - added) / step) return;
-  ReceiveProgressEvent event{from, got.data(), static_cast<std::uint32_t>(got.size()),
-                             assembler.PartialEnvelope(header.flags).total};
+  if (total <= step || added > got.size() || got.size() / step == (got.size() - added) / step) return;
+  ReceiveProgressEvent event{from, got.data(), static_cast<std::uint32_t>(got.size()), total};
   Emit(DPN_MSGID_RECEIVE_PROGRESS, &event);
 }
 

@@ -62,7 +62,10 @@ class CPeerService::Impl {
   void DeliverLocal(PlayerId from, std::shared_ptr<const Bytes> payload);
   // After an incomplete Data frame for the local player: a progress event whenever the
   // message has crossed another progress step.
-  void ReportProgress(PlayerId from, const wire::CMessageAssembler& assembler, const wire::FrameHeader& header);
+  // Chunk sizes vary with the link, so the chunk that completes a message may cross a step
+  // too; it is reported like any other.
+  void ReportProgress(PlayerId from, std::span<const std::uint8_t> got, std::uint32_t total,
+                      std::size_t added);
   void SendOut(PlayerId to, std::shared_ptr<const Bytes> payload, bool high,
                std::optional<Clock::time_point> deadline);
   void PublishOwnInfo();
@@ -76,12 +79,13 @@ class CPeerService::Impl {
                    std::span<const std::uint8_t> body);
   bool OnJoinerFrame(CPeerConnection& link, const wire::FrameHeader& header,
                      std::span<const std::uint8_t> body);
+  bool OnHostData(CPeerConnection& link, const CPeerConnection::DataEvent& e);
   void Decide(std::shared_ptr<CPeerConnection> link, wire::Hello hello);
   void OnDecided(std::shared_ptr<CPeerConnection> link, wire::Hello hello, Result result, Bytes reply);
   void Refuse(CPeerConnection& link, Result result, Bytes reply = {});
   void OnHostLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
   void RemoveMember(PlayerId id, std::uint32_t reason, bool terminate);
-  void Route(PlayerId from, wire::CMessageAssembler::Message& message);
+  void Route(CPeerConnection& source, wire::CMessageAssembler::Message& message);
   void QueueTo(PlayerId member, Bytes frame);
   void QueueToAllBut(PlayerId except, const Bytes& frame);
   void HostTick(Clock::time_point now);
@@ -91,6 +95,7 @@ class CPeerService::Impl {
   bool StillConnecting() const;
   bool OnMemberFrame(CPeerConnection& link, const wire::FrameHeader& header,
                      std::span<const std::uint8_t> body);
+  bool OnMemberData(CPeerConnection& link, const CPeerConnection::DataEvent& e);
   void OnMemberLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
   void FailConnect(Result result, const Bytes& reply);
   void EndSession(Result result, std::uint32_t reason);

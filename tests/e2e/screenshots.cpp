@@ -1,5 +1,6 @@
 // Renders the pictures of docs/screenshots/: a session of three seen by its host, the chat
-// window after a short conversation, and the approval dialog of a fourth caller. Run by
+// window after a short conversation, the approval dialog of a fourth caller, and the settings
+// dialogs of a fresh profile (the wizard's pages, the login dialog, the settings sheet). Run by
 // tools/screenshots.sh under a virtual X server; the instances inherit its display.
 //
 // usage: morvika-screenshots OUTPUT_FOLDER [FIRST_PORT]
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/AddressData.h"
+#include "app/HalvoApp.h"
 #include "tests/support/MorvikaInstance.h"
 
 using namespace e2e;
@@ -88,6 +91,79 @@ bool Run(const std::string& folder, std::uint16_t firstPort)
     return true;
 }
 
+// Sends a command and waits for the deferred click it starts to have run.
+bool Act(MorvikaInstance& instance, const std::string& command)
+{
+    return instance.Command(command) == "ok" && instance.Command("ping") == "ok pong";
+}
+
+bool Shot(MorvikaInstance& instance, const std::string& dialog, const std::string& file)
+{
+    return instance.Command("screenshot " + dialog + " " + file) == "ok";
+}
+
+bool Dialogs(const std::string& folder, std::uint16_t port)
+{
+    MorvikaInstance yuki("ゆき");
+    const std::vector<MorvikaInstance*> all{&yuki};
+    yuki.ForgetInitState();
+    {
+        CAddressDataList book;
+        auto add = [&](const char* reading, const char* name, const char* address, const char* mail,
+                       const char* comment) {
+            CAddressData entry;
+            entry.m_strUserNameSort = reading;
+            entry.m_strUserName = name;
+            entry.m_strMorvikaAddress = address;
+            entry.m_strMailAddress = mail;
+            entry.m_strComment = comment;
+            book.PushBack(entry);
+        };
+        add("あおき", "青木 さくら", "192.168.10.21", "aoki@example.jp", "営業部");
+        add("いとう", "伊藤 たろう", "192.168.10.34", "ito@example.jp", "毎週の定例");
+        add("えんどう", "遠藤 はなこ", "pc-endo.local", "endo@example.jp", "");
+        add("ＡＬＩＣＥ", "Alice", "alice.example.org", "alice@example.org", "London office");
+        add("ＢＯＢ", "Bob", "10.0.0.7", "bob@example.org", "");
+        CHalvoApp(yuki.SettingsFile()).SaveAddressBook(book);
+    }
+    StartOptions options;
+    options.port = port;
+    options.platform.clear();
+    options.waitReady = false;
+    if (!yuki.Start(options) || !yuki.WaitForEvent("dialog CMainPropertySeet")) return Fail("no wizard", all);
+    if (!Shot(yuki, "CMainPropertySeet", folder + "/wizard-1.png")) return Fail("wizard page 1", all);
+    if (!Act(yuki, "press CMainPropertySeet 12324") || !Shot(yuki, "CMainPropertySeet", folder + "/wizard-2.png")) {
+        return Fail("wizard page 2", all);
+    }
+    if (!Act(yuki, "press CMainPropertySeet 12324") || !Shot(yuki, "CMainPropertySeet", folder + "/wizard-3.png")) {
+        return Fail("wizard page 3", all);
+    }
+    if (!Act(yuki, "press CMainPropertySeet 12325") || !yuki.WaitForEvent("ready ")) return Fail("wizard end", all);
+
+    if (!Act(yuki, "press main 1032") || !yuki.WaitForEvent("dialog CLoginDlg")) return Fail("no login dialog", all);
+    if (!Act(yuki, "click-row CLoginDlg 1") || !Shot(yuki, "CLoginDlg", folder + "/login-kana.png")) {
+        return Fail("login dialog", all);
+    }
+    if (!Act(yuki, "press CLoginDlg 1002") || !Shot(yuki, "CLoginDlg", folder + "/login-letters.png")) {
+        return Fail("login dialog letters", all);
+    }
+    if (!Act(yuki, "press CLoginDlg 1021") || !yuki.WaitForEvent("dialog CDlgAddressUpdate")) {
+        return Fail("no address editor", all);
+    }
+    for (const char* field : {"1017 かとう", "1018 加藤 じろう", "1019 192.168.10.52", "1021 kato@example.jp",
+                              "1022 secret", "1023 金曜日の打ち合わせ"}) {
+        if (yuki.Command(std::string("type CDlgAddressUpdate ") + field) != "ok") return Fail("typing", all);
+    }
+    if (!Shot(yuki, "CDlgAddressUpdate", folder + "/address-editor.png")) return Fail("address editor", all);
+    if (!Act(yuki, "press CDlgAddressUpdate 2") || !Act(yuki, "press CLoginDlg 2")) return Fail("closing", all);
+
+    if (!Act(yuki, "menu 32780") || !yuki.WaitForEvent("dialog CMainPropertySeet")) return Fail("no settings", all);
+    if (!Shot(yuki, "CMainPropertySeet", folder + "/settings-sheet.png")) return Fail("settings sheet", all);
+    Act(yuki, "press CMainPropertySeet 2");
+    yuki.Quit();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -97,5 +173,6 @@ int main(int argc, char** argv)
         return 2;
     }
     const int firstPort = argc > 2 ? std::atoi(argv[2]) : 27390;
-    return Run(argv[1], static_cast<std::uint16_t>(firstPort)) ? 0 : 1;
+    if (!Run(argv[1], static_cast<std::uint16_t>(firstPort))) return 1;
+    return Dialogs(argv[1], static_cast<std::uint16_t>(firstPort + 4)) ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 // user clicks them.
 #include "E2eFixture.h"
 
+#include "app/AddressData.h"
 #include "app/HalvoApp.h"
 
 namespace e2e {
@@ -118,6 +119,59 @@ TEST_F(SettingsTest, SettingsSheetRenamesTheUserForPeersAndSwitchesTheCameraOnly
 
     ASSERT_TRUE(Join(bob, alice));
     EXPECT_TRUE(HasWindows(alice, {"Alice", "Bobby"}));
+}
+
+TEST_F(SettingsTest, LoginDialogConnectsToTheClickedAddressBookEntry)
+{
+    UsePortBlock(7);
+    MorvikaInstance& alice = Spawn("Alice", 0, "secret");
+    MorvikaInstance& bob = Create("Bob");
+    {
+        CAddressDataList book;
+        CAddressData entry;
+        entry.m_strUserNameSort = "ありす";  // under the first kana tab
+        entry.m_strUserName = "Alice";
+        entry.m_strMorvikaAddress = alice.Address();
+        entry.m_strPassword = "secret";
+        entry.m_strComment = "こんにちは";
+        book.PushBack(entry);
+        CHalvoApp(bob.SettingsFile()).SaveAddressBook(book);
+    }
+    ASSERT_TRUE(Launch(bob));
+
+    ASSERT_EQ(bob.Command("press main 1032"), "ok");
+    ASSERT_TRUE(bob.WaitForEvent("dialog CLoginDlg"));
+    EXPECT_EQ(bob.Command("get CLoginDlg 1017"), "ok 1 ");
+    ASSERT_EQ(bob.Command("click-row CLoginDlg 0"), "ok");
+    EXPECT_TRUE(bob.WaitUntil([&] { return bob.Command("get CLoginDlg 1017") == "ok 1 " + alice.Address(); }));
+    ASSERT_EQ(bob.Command("press CLoginDlg 1"), "ok");
+    EXPECT_TRUE(HasWindows(alice, {"Alice", "Bob"}));
+    EXPECT_TRUE(HasWindows(bob, {"Alice", "Bob"}));
+    EXPECT_TRUE(bob.List("dialogs") == std::vector<std::string> {});
+}
+
+TEST_F(SettingsTest, HelpModeShowsAButtonsTextAndTheGripResizesTheMainWindow)
+{
+    UsePortBlock(6);
+    MorvikaInstance& alice = Create("Alice");
+    alice.SetMainRect(40, 30, 400, 400);
+    StartOptions options;
+    options.port = 27165;
+    ASSERT_TRUE(alice.Start(options));
+
+    EXPECT_EQ(alice.Command("help 1032"), "ok");
+    ASSERT_TRUE(alice.WaitForEvent("dialog CHelpDlg"));
+    EXPECT_EQ(alice.Command("get CHelpDlg 1058"), "ok 1 ほかのソラネムに接続します");
+
+    // A tiny drag gives the smallest frame: 320 x 309 from the window's corner.
+    const auto before = SplitWords(alice.Command("geometry"));
+    ASSERT_EQ(before.size(), 5u);
+    const int left = std::stoi(before[1]);
+    const int top = std::stoi(before[2]);
+    EXPECT_EQ(alice.Command("resize " + std::to_string(left + 5) + " " + std::to_string(top + 5)), "ok");
+    EXPECT_TRUE(alice.WaitUntil([&] {
+        return alice.Command("geometry") == "ok " + std::to_string(left) + " " + std::to_string(top) + " 320 309";
+    })) << alice.Command("geometry");
 }
 
 }  // namespace

@@ -217,8 +217,8 @@ TEST_F(SharesTest, HostilePeerReadsNothingUnofferedAndWritesOnlyInsideOskel)
     MorvikaInstance& a = Spawn("Alice");
     MorvikaInstance& b = Spawn("Bob");
     ASSERT_TRUE(Join(b, a));
-    RawPeer mallory;
-    ASSERT_TRUE(mallory.Join(a.Port()));
+    auto mallory = std::make_unique<RawPeer>();
+    ASSERT_TRUE(mallory->Join(a.Port()));
     ASSERT_TRUE(HasWindows(a, {"Alice", "Bob", "Mallory"}));
 
     // Alice offers one file; Mallory asks for the settings file and /etc/passwd instead.
@@ -228,13 +228,13 @@ TEST_F(SharesTest, HostilePeerReadsNothingUnofferedAndWritesOnlyInsideOskel)
     for (const auto& [folder, name] : {std::pair {a.ProfileDir(), std::string("Morvika.conf")},
                                        std::pair {std::string("/etc"), std::string("passwd")}}) {
         CSharesData forged;
-        forged.SetUserId(mallory.Host());
-        forged.SetGroupId(mallory.Host());
+        forged.SetUserId(mallory->Host());
+        forged.SetGroupId(mallory->Host());
         forged.SetFilePath(folder);
         forged.SetFileName(name);
         forged.SetUserName("Alice");
-        mallory.Send(mallory.Host(), KIND_SHARES_REQUEST, forged);
-        const auto answer = mallory.WaitForKind(KIND_SHARES_DATA);
+        mallory->Send(mallory->Host(), KIND_SHARES_REQUEST, forged);
+        const auto answer = mallory->WaitForKind(KIND_SHARES_DATA);
         ASSERT_TRUE(answer.has_value()) << name;
         auto decoded = CHalvoTransData::CreateFromBlock(answer->Payload(), answer->PayloadLength());
         auto* file = dynamic_cast<CSharesFileObject*>(decoded.get());
@@ -253,13 +253,13 @@ TEST_F(SharesTest, HostilePeerReadsNothingUnofferedAndWritesOnlyInsideOskel)
     offer.SetAvailable(1);
     CSharesDataList list;
     list.PushBack(offer);
-    const peer::PlayerId bob = mallory.Other();
+    const peer::PlayerId bob = mallory->Other();
     ASSERT_NE(bob, 0u);
     CSharesFileObject payload(offer);
     const std::uint8_t evil[5] = {'e', 'v', 'i', 'l', '\n'};
     payload.SetFileData(evil, sizeof evil);
-    mallory.ServeWith(payload);
-    mallory.Send(bob, KIND_SHARES_LIST, list);
+    mallory->ServeWith(payload);
+    mallory->Send(bob, KIND_SHARES_LIST, list);
     ASSERT_TRUE(Offers(b, "../../../evil"));
     const std::string destination = b.ProfileDir() + "/saved-evil";
     EXPECT_EQ(b.Command("share-save ../../../evil " + destination, kTransferTimeout), "ok " + destination);
@@ -275,6 +275,10 @@ TEST_F(SharesTest, HostilePeerReadsNothingUnofferedAndWritesOnlyInsideOskel)
             << entry.path();
     }
     EXPECT_FALSE(fs::exists(fs::path(b.ProfileDir()) / "x"));
+
+    // Mallory leaves: her offers go with her.
+    mallory.reset();
+    EXPECT_TRUE(b.WaitUntil([&] { return Shares(b).size() == 1; })) << "only Alice's offer stays";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -62,7 +64,13 @@ TEST(LoginDlgTest, EntriesAreListedUnderTheTabOfTheirReadingsFirstCharacter)
     EXPECT_TRUE(Names(dialog).isEmpty());  // "あ" is up first
     ShowTab(dialog, 2005);                 // は
     EXPECT_EQ(Names(dialog), (QStringList {"Band", "Banana"}));  // reverse book order
-    ShowTab(dialog, 2006);                 // ま
+    // A click on the ま tab brings its entries.
+    auto* ma = qobject_cast<CTabWnd*>(DialogRegistry::FindControl(&dialog, 2006));
+    dialog.show();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(ma->TabRect().center()),
+                      QPointF(ma->mapToGlobal(ma->TabRect().center())), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(ma, &press);
+    EXPECT_EQ(dialog.List()->parentWidget(), ma);
     EXPECT_EQ(Names(dialog), QStringList {"Mado"});
 
     // The letter row: the list moves there and refills.

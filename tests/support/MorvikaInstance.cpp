@@ -94,6 +94,8 @@ MorvikaInstance::MorvikaInstance(std::string label) : m_label(std::move(label))
     m_profileDir = m_rootDir + "/profile";
     std::filesystem::create_directories(m_profileDir);
     SetUserName(m_label);
+    // A measured microphone: no microphone test at start-up.
+    CHalvoApp(SettingsFile()).SetNonVoice(0);
     // Set up already: tests that want the first-start wizard call ForgetInitState().
     CHalvoApp(SettingsFile()).SetInitState(1);
 }

@@ -14,6 +14,7 @@ MorvikaProcess::MorvikaProcess(const QString& userName, const QString& cameraNam
 {
     CHalvoApp settings(m_dir.filePath(QStringLiteral("Morvika.conf")).toStdString());
     settings.SetUserName(userName.toStdString());
+    settings.SetNonVoice(0);  // a measured microphone: no microphone test at start-up
     settings.SetInitState(1);  // no first-start wizard
     if (!cameraName.isEmpty()) settings.SetCameraName(cameraName.toStdString());
     if (mainWindow.isValid()) {

@@ -441,3 +441,141 @@ TEST(VoiceBetweenInstances, WithoutASoundServerTheProgramRunsOnAndQuits)
     ASSERT_TRUE(status.has_value()) << "the program hung on the way out";
     EXPECT_EQ(*status, 0);
 }
+
+namespace {
+
+// RMS of the 16-bit samples between two byte offsets of a raw recording.
+double Rms(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to, int* peak)
+{
+    double sum = 0;
+    std::size_t n = 0;
+    *peak = 0;
+    for (std::size_t i = from & ~std::size_t{1}; i + 1 < std::min(to, bytes.size()); i += 2, ++n) {
+        const auto s = static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8));
+        sum += static_cast<double>(s) * s;
+        *peak = std::max(*peak, std::abs(static_cast<int>(s)));
+    }
+    return n ? std::sqrt(sum / static_cast<double>(n)) : 0;
+}
+
+// The ids of the user window named `name`, as "uid gid".
+std::string WindowIds(CTestProcess& process, const std::string& name)
+{
+    process.Send("windows");
+    std::string ids;
+    while (const auto line = process.WaitPrefix("", 10s)) {
+        if (*line == "end") break;
+        if (line->rfind("window ", 0) == 0 && line->size() > name.size() &&
+            line->compare(line->size() - name.size(), name.size(), name) == 0) {
+            ids = line->substr(7, line->size() - 8 - name.size());
+        }
+    }
+    return ids;
+}
+
+}  // namespace
+
+// B turns A down, mutes A, and A mutes the own microphone: what reaches B's speaker follows,
+// measured on B's sink. A's microphone level reaches the sound server's source.
+TEST(VoiceBetweenInstances, VolumeKnobPeerMuteAndMicrophoneMuteActOnWhatIsHeard)
+{
+    if (!RunCommand({"pactl", "info"})) GTEST_SKIP() << "no PulseAudio server reachable; tools/test.sh starts one";
+    if (!RunCommand({"espeak-ng", "--version"})) GTEST_SKIP() << "espeak-ng is not installed";
+
+    const std::string tag = "mvvc" + std::to_string(::getpid());
+    TestSinks sinks;
+    for (const char* part : {"amic", "aout", "bmic", "bout"}) {
+        ASSERT_TRUE(sinks.Load(tag + "_" + part, tag + "-" + part)) << "cannot load a null sink";
+    }
+    const std::string aMic = DescriptionOf(SoundDirection::Capture, tag + "_amic.monitor");
+    const std::string bMic = DescriptionOf(SoundDirection::Capture, tag + "_bmic.monitor");
+    ASSERT_FALSE(aMic.empty());
+    CTestProcess keeper;
+    ASSERT_TRUE(keeper.Start({"pacat", "--playback", "-d", tag + "_amic", "--rate=11025", "--channels=1",
+                              "--format=s16le", "--raw", "/dev/zero"},
+                             {}, false));
+    const fs::path work = fs::temp_directory_path() / (tag + "-work");
+    fs::remove_all(work);
+    fs::create_directories(work);
+    struct Cleanup {
+        fs::path path;
+        ~Cleanup() { std::error_code ec; fs::remove_all(path, ec); }
+    } cleanup{work};
+    const fs::path spoken = work / "spoken.wav";
+    ASSERT_TRUE(RunCommand({"espeak-ng", "-v", "en", "-s", "160", "-w", spoken.string(),
+                            "The quick brown fox jumps over the lazy dog."}));
+
+    WriteProfile(work / "a", "Alice", aMic, tag + "-aout");
+    WriteProfile(work / "b", "Bob", bMic, tag + "-bout");
+    Instance a("A", work / "a", 27714);
+    Instance b("B", work / "b", 27715);
+    ASSERT_TRUE(a.Start()) << a.Log();
+    ASSERT_TRUE(b.Start()) << b.Log();
+    ASSERT_TRUE(WaitFor([&] { return LogContains(a.Profile(), "音声キャプチャ開始"); }, 30s)) << a.Log();
+    ASSERT_TRUE(b.Process().Send("connect 127.0.0.1:27714 - -"));
+    ASSERT_TRUE(b.Process().WaitPrefix("event user-added", 60s)) << b.Log();
+    ASSERT_TRUE(WaitFor([&] { return !WindowIds(b.Process(), "Alice").empty(); }, 60s)) << b.Log();
+    const std::string alice = WindowIds(b.Process(), "Alice");
+
+    const fs::path recordFile = work / "heard.raw";
+    CTestProcess recorder;
+    ASSERT_TRUE(recorder.Start({"parec", "-d", tag + "_bout.monitor", "--rate=11025", "--channels=1",
+                                "--format=s16le", "--raw", "--latency-msec=20"},
+                               {}, false, recordFile.string()));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(recordFile) && fs::file_size(recordFile) > 4000; }, 20s));
+    // One utterance into A's microphone; the byte range of B's speaker that holds it, with
+    // a second and a half after it for the voice path's delay.
+    auto speak = [&]() -> std::pair<std::size_t, std::size_t> {
+        const std::size_t from = fs::file_size(recordFile);
+        CTestProcess mouth;
+        if (!mouth.Start({"paplay", "-d", tag + "_amic", spoken.string()}, {}, false)) return {0, 0};
+        if (mouth.WaitExit(60s) != std::optional<int>(0)) return {0, 0};
+        const std::size_t end = fs::file_size(recordFile);
+        WaitFor([&] { return fs::file_size(recordFile) >= end + 3 * kRate; }, 30s);
+        return {from, fs::file_size(recordFile)};
+    };
+    auto command = [](Instance& instance, const std::string& line) {
+        instance.Process().Send(line);
+        const auto answer = instance.Process().WaitLine(
+            [](const std::string& l) { return l.rfind("ok", 0) == 0 || l.rfind("error", 0) == 0; }, 20s);
+        return answer.value_or("(no answer)");
+    };
+
+    const auto loud = speak();
+    EXPECT_EQ(command(b, "volume " + alice + " 50").rfind("ok ", 0), 0u);
+    const auto half = speak();
+    EXPECT_EQ(command(b, "peer-mute " + alice + " 1"), "ok 49 1");
+    const auto peerMuted = speak();
+    EXPECT_EQ(command(b, "peer-mute " + alice + " 0").rfind("ok ", 0), 0u);
+    EXPECT_EQ(command(b, "volume " + alice + " 100"), "ok 100 0");
+    EXPECT_EQ(command(a, "mic-mute 1"), "ok 1");
+    EXPECT_NE(command(a, "state").find(" mute=1"), std::string::npos);
+    const auto micMuted = speak();
+    EXPECT_EQ(command(a, "mic-mute 0"), "ok 0");
+    recorder.Terminate();
+
+    // The level moves the source of A's microphone: -300 is 700 steps of 65 above silence.
+    EXPECT_EQ(command(a, "mic-level -300"), "ok -300");
+    const auto volume = RunCommand({"pactl", "get-source-volume", tag + "_amic.monitor"});
+    ASSERT_TRUE(volume);
+    EXPECT_NE(volume->find(" 45500 "), std::string::npos) << *volume;
+    keeper.Terminate();
+    EXPECT_EQ(a.Quit(), std::optional<int>(0));
+    EXPECT_EQ(b.Quit(), std::optional<int>(0));
+
+    const auto heard = ReadFile(recordFile);
+    int peakLoud = 0, peakHalf = 0, peakPeerMuted = 0, peakMicMuted = 0;
+    const double rmsLoud = Rms(heard, loud.first, loud.second, &peakLoud);
+    const double rmsHalf = Rms(heard, half.first, half.second, &peakHalf);
+    Rms(heard, peerMuted.first, peerMuted.second, &peakPeerMuted);
+    Rms(heard, micMuted.first, micMuted.second, &peakMicMuted);
+    // Volume 50 plays at -(100 - 10 x sqrt(50)) dB: 29.29 dB below volume 100.
+    const double drop = 20 * std::log10(rmsLoud / std::max(rmsHalf, 1e-9));
+    std::printf("A's voice at B: rms %.1f at volume 100, %.1f at 50 (%.2f dB lower, 29.29 expected); "
+                "peaks muted %d and %d\n",
+                rmsLoud, rmsHalf, drop, peakPeerMuted, peakMicMuted);
+    ASSERT_GT(peakLoud, 2000) << "A's voice did not reach B";
+    EXPECT_NEAR(drop, 29.29, 1.5);
+    EXPECT_LE(peakPeerMuted, 2) << "a muted peer is heard";
+    EXPECT_LE(peakMicMuted, 2) << "a muted microphone is heard";
+}

@@ -150,6 +150,79 @@ void CloseGlyph(QPainter& p, const QRectF& r, const QColor& ink)
     p.drawLine(QPointF(r.right() - r.width() * 0.3, r.top() + r.height() * 0.3), QPointF(r.left() + r.width() * 0.3, r.bottom() - r.height() * 0.3));
 }
 
+const QColor kStripBack(255, 249, 161);  // the volume strip's background
+
+// The volume knob: normal, dragging and muted frames side by side.
+QImage KnobStrip()
+{
+    const int w = 15, h = 9;
+    QImage image(w * 3, h, QImage::Format_RGB32);
+    image.fill(kStripBack);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor faces[3] = {QColor(120, 150, 96), kAccent, QColor(170, 170, 170)};
+    for (int i = 0; i < 3; ++i) {
+        const QRectF cell(i * w + 0.5, 0.5, w - 1, h - 1);
+        p.setPen(QPen(faces[i].darker(150), 1));
+        p.setBrush(faces[i]);
+        p.drawRoundedRect(cell, 2, 2);
+        p.setPen(QPen(Qt::white, 1));
+        p.drawLine(QPointF(cell.left() + 3, cell.center().y()), QPointF(cell.right() - 3, cell.center().y()));
+    }
+    return image;
+}
+
+// The speaker under the knob: sound on, and muted.
+QImage SpeakerStrip()
+{
+    const int w = 15, h = 13;
+    QImage image(w * 2, h, QImage::Format_RGB32);
+    image.fill(kStripBack);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 2; ++i) {
+        const double x = i * w;
+        QPainterPath cone;
+        cone.moveTo(x + 1.5, 4.5);
+        cone.lineTo(x + 4.5, 4.5);
+        cone.lineTo(x + 8.5, 1.5);
+        cone.lineTo(x + 8.5, 11.5);
+        cone.lineTo(x + 4.5, 8.5);
+        cone.lineTo(x + 1.5, 8.5);
+        cone.closeSubpath();
+        p.setPen(Qt::NoPen);
+        p.setBrush(i == 0 ? kInk : QColor(130, 130, 130));
+        p.drawPath(cone);
+        if (i == 0) {
+            p.setPen(QPen(kInk, 1.2));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(QRectF(x + 6, 3.5, 5, 6), -60 * 16, 120 * 16);
+            p.drawArc(QRectF(x + 5.5, 1.5, 8, 10), -60 * 16, 120 * 16);
+        } else {
+            p.setPen(QPen(QColor(200, 40, 40), 1.6, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(x + 10, 4), QPointF(x + 14, 9));
+            p.drawLine(QPointF(x + 14, 4), QPointF(x + 10, 9));
+        }
+    }
+    return image;
+}
+
+// The side picture of the microphone settings.
+QImage MicPicture()
+{
+    QImage image(80, 120, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, 0, 120);
+    g.setColorAt(0, QColor(250, 250, 220));
+    g.setColorAt(1, QColor(198, 218, 135));
+    p.fillRect(image.rect(), g);
+    MicGlyph(p, QRectF(8, 16, 64, 72), kInk);
+    p.setPen(QPen(kAccent, 2, Qt::SolidLine, Qt::RoundCap));
+    for (int i = 0; i < 3; ++i) p.drawLine(QPointF(20 + 20 * i, 104), QPointF(20 + 20 * i, 104 - 6 - 4 * i));
+    return image;
+}
+
 QImage Gradient(int w, int h, const QColor& top, const QColor& bottom);
 
 // The address book's row icon: a card with a person, on the list's transparent teal.
@@ -313,6 +386,10 @@ int main(int argc, char** argv)
     ok &= Save(Icon(CameraGlyph, QColor(220, 220, 220), QColor(120, 120, 120), true), root + "Icon/Icon_CameraD.ico");
     ok &= Save(Icon(LoginGlyph, QColor(255, 247, 140), kInk), root + "Icon/Morvika.ico");
     ok &= Save(Icon(LoginGlyph, QColor(255, 247, 140), kInk), root + "Icon/Icon_Task.ico");
+
+    ok &= Save(KnobStrip(), root + "Control/Knob.bmp");
+    ok &= Save(SpeakerStrip(), root + "Control/Speaker.bmp");
+    ok &= Save(MicPicture(), root + "Propertys/MicPropertyImage.bmp");
 
     ok &= Save(Gradient(8, 20, QColor(240, 241, 198), QColor(206, 216, 150)), root + "Frame/StatBar-center.bmp");
     ok &= Save(Gradient(8, 40, QColor(250, 250, 220), QColor(214, 224, 160)), root + "Frame/ToolBar-center.bmp");

@@ -225,7 +225,7 @@ TEST(PeerRobustness, SilentStrangerIsDroppedAfterTheHelloTimeout) {
 TEST(PeerRobustness, MemberThatStopsReadingIsDroppedNotBuffered) {
   ServiceOptions options = FastOptions();
   options.maxQueuedBytesPerLink = 1024 * 1024;
-  options.keepAliveTimeout = 60s;  // only the queue bound may end it
+  options.keepAliveTimeout = 2s;
   SessionWithMember session(options);
   CRawSocket raw(session.port);
   const PlayerId rawId = RawJoin(raw);
@@ -234,7 +234,9 @@ TEST(PeerRobustness, MemberThatStopsReadingIsDroppedNotBuffered) {
   const Bytes chunk(512 * 1024, 0x5A);
   bool destroyed = false;
   for (int i = 0; i < 400 && !destroyed; ++i) {
-    // Traffic relayed from another member is what the host must not pile up.
+    // Traffic relayed from another member is what the host must not pile up. The stranger
+    // keeps talking, so only its not reading can end it.
+    ASSERT_TRUE(raw.Write(wire::EncodePing()));
     const Result r = session.member.service.SendTo(rawId, chunk.data(), static_cast<std::uint32_t>(chunk.size()),
                                                    0ms, DPNSEND_PRIORITY_LOW);
     destroyed = r != DPNSUCCESS_PENDING ||
@@ -243,6 +245,8 @@ TEST(PeerRobustness, MemberThatStopsReadingIsDroppedNotBuffered) {
   EXPECT_TRUE(session.host.recorder.WaitFor([&] { return session.host.recorder.HasDestroyed(rawId); }));
   EXPECT_GE(session.host.service.GetStats().droppedLinks, 1u);
   EXPECT_TRUE(session.member.recorder.WaitFor([&] { return session.member.recorder.HasDestroyed(rawId); }));
+  // The member whose traffic was held back is still in the session and heard again.
+  EXPECT_FALSE(session.host.recorder.HasDestroyed(session.member.service.LocalPlayer()));
   EXPECT_TRUE(session.StillWorks(4));
 }
 

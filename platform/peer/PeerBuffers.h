@@ -1,0 +1,19 @@
+#pragma once
+// Large message buffers are reused across messages and links: a fresh 2 MiB buffer costs
+// hundreds of page faults, more than the copy into it.
+
+#include <cstddef>
+#include <memory>
+
+#include "platform/peer/PeerFrame.h"
+
+namespace peer {
+
+// An empty buffer with room for at least `capacity` bytes.
+Bytes TakeBuffer(std::size_t capacity);
+// Hands a buffer back for reuse (small or surplus ones are simply freed).
+void GiveBuffer(Bytes&& buffer);
+// Shares a buffer between queues; it goes back for reuse when the last owner lets go.
+std::shared_ptr<const Bytes> ShareBuffer(Bytes&& buffer);
+
+}  // namespace peer
