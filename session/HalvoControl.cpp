@@ -6,26 +6,36 @@
 #include <QCheckBox>
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
-#include <QLabel>
 #include <QCoreApplication>
+#include <QImage>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QRadioButton>
+#include <QSlider>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSlider>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 
 #include "app/HalvoApp.h"
 #include "session/HalvoDlg.h"
+#include "share/AppShare.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
 #include "share/FtpStat.h"
 #include "share/SharesListDlg.h"
 #include "video/CameraView.h"
+#include "video/CapterDlg.h"
+#include "video/JpegControl.h"
+#include "video/StillImage.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
 #include "voice/DlgMicTest.h"
@@ -385,6 +395,78 @@ QStringList CHalvoControl::Execute(const QString& line)
                     .arg(pipeline.FramesHandedOff())
                     .arg(camera->Information().GetViewType())
                     .arg(QString::fromStdString(pipeline.CameraName()))};
+    }
+    if (command == QStringLiteral("share")) {
+        CAppShare* share = m_dialog.ShareEngine();
+        const QString want = Arg(parts, 1);
+        if (share == nullptr) return {QStringLiteral("error no sharing engine")};
+        if (want != QStringLiteral("on") && want != QStringLiteral("off")) return {QStringLiteral("error share needs on or off")};
+        const bool on = want == QStringLiteral("on");
+        if (on == share->IsSharing()) return {QStringLiteral("ok")};
+        if (!m_dialog.ShareButton()->isEnabled()) return {QStringLiteral("error the share button is disabled")};
+        if (!m_dialog.OnShareButton()) return {QStringLiteral("error window sharing needs an X11 session")};
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("viewer") || command == QStringLiteral("save-viewer") ||
+        command == QStringLiteral("save-picture")) {
+        bool okUser = false;
+        bool okGroup = false;
+        const std::uint32_t userId = Arg(parts, 1).toUInt(&okUser, 16);
+        const std::uint32_t groupId = Arg(parts, 2).toUInt(&okGroup, 16);
+        if (!okUser || !okGroup) return {QStringLiteral("error %1 needs two hexadecimal ids").arg(command)};
+        CUserWndObject* window = m_dialog.FindUserWnd(userId, groupId);
+        if (window == nullptr) return {QStringLiteral("error no such window")};
+        CPictureWnd* viewer = m_dialog.ShareViewer()->Picture();
+        const bool linked = window->LinkedViewer() == viewer;
+        if (command == QStringLiteral("viewer")) {
+            return {QStringLiteral("ok %1 %2 %3")
+                        .arg(linked && m_dialog.ShareViewer()->isVisible() ? 1 : 0)
+                        .arg(linked ? viewer->ReceivedCount() : 0)
+                        .arg(linked ? Digest(viewer->Core().CurrentJpeg()) : QStringLiteral("0"))};
+        }
+        const QString file = rest(3);
+        if (file.isEmpty()) return {QStringLiteral("error %1 needs a file").arg(command)};
+        if (command == QStringLiteral("save-viewer") && !linked) return {QStringLiteral("error no viewer linked")};
+        const QImage image = (command == QStringLiteral("save-viewer") ? viewer : window->Picture())->CurrentImage();
+        if (image.isNull()) return {QStringLiteral("error no picture")};
+        if (!image.save(file)) return {QStringLiteral("error cannot write ") + file};
+        return {QStringLiteral("ok %1x%2").arg(image.width()).arg(image.height())};
+    }
+    if (command == QStringLiteral("still") || command == QStringLiteral("paste-image")) {
+        CStillImage* still = m_dialog.Still();
+        const QString file = rest(1);
+        if (still == nullptr || file.isEmpty()) return {QStringLiteral("error %1 needs a file").arg(command)};
+        if (command == QStringLiteral("still")) {
+            // 静止画の選択 with the chooser answered.
+            still->PrepareCamera();
+            if (!still->UseFile(file)) return {QStringLiteral("error cannot use ") + file};
+            return {QStringLiteral("ok")};
+        }
+        const QImage image(file);
+        if (image.isNull()) return {QStringLiteral("error not a picture: ") + file};
+        QApplication::clipboard()->setImage(image);
+        if (!still->Paste(QApplication::clipboard()->mimeData())) return {QStringLiteral("error nothing pasted")};
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("camera-page")) {
+        bool okDct = false;
+        bool okRate = false;
+        bool okQuality = false;
+        const int dct = Arg(parts, 1).toInt(&okDct);
+        const int rateIndex = Arg(parts, 2).toInt(&okRate);
+        const int quality = Arg(parts, 3).toInt(&okQuality);
+        if (!okDct || !okRate || !okQuality || dct < 0 || dct > 2 || quality < 0 || quality > 99) {
+            return {QStringLiteral("error camera-page needs <dct 0-2> <rate index> <quality 0-99>")};
+        }
+        if (m_dialog.Camera() == nullptr) return {QStringLiteral("error no camera view")};
+        m_dialog.ShowCameraPage([&](CJpegControl& page) {
+            page.DctRadio(dct)->setChecked(true);
+            page.RateList()->setCurrentIndex(rateIndex);
+            page.QualitySlider()->setValue(quality + 1);
+            page.OnOK();
+        });
+        const OskelJpegControlData& now = m_dialog.Camera()->Pipeline().ControlData();
+        return {QStringLiteral("ok quality=%1 dct=%2 rate=%3").arg(now.m_nQuality).arg(now.m_nDctMethod).arg(now.m_nFrameRate)};
     }
     if (command == QStringLiteral("mic-mute")) {
         const QString value = Arg(parts, 1);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cstring>
 #include <QBitmap>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -22,17 +23,23 @@
 #include "app/Log.h"
 #include "app/Version.h"
 #include "share/ChatDlg.h"
+#include "share/AppShare.h"
 #include "share/DlgConnect.h"
 #include "session/MicIconWnd.h"
 #include "share/DiskTop.h"
 #include "share/HelpDlg.h"
 #include "share/LoginDlg.h"
 #include "share/SharesListDlg.h"
+#include "share/X11ShareSource.h"
 #include "ui/BmpButton.h"
 #include "ui/DialogRegistry.h"
 #include "ui/DlgMorvika.h"
 #include "video/CameraDevices.h"
 #include "video/CameraView.h"
+#include "video/CapterDlg.h"
+#include "video/JpegControl.h"
+#include "video/StillImage.h"
+#include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
 #include "voice/DlgMicTest.h"
 #include "voice/MicControl.h"
@@ -111,6 +118,7 @@ CHalvoDlg::~CHalvoDlg()
 {
     if (m_pTray) m_pTray->hide();
     m_app.SetMainPosition(ToWindowRect(geometry()));
+    if (m_pShare) m_pShare->Stop();
     // The camera goes before the hub its frames are handed to.
     delete m_pCamera;
     m_pCamera = nullptr;
@@ -189,7 +197,10 @@ void CHalvoDlg::OnInitDialog()
         case 1032: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
         case 1036: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnChatButton); break;
         case 1037: connect(button, &CBmpButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
-        case 1062: m_pShareButton = button; break;
+        case 1062:
+            m_pShareButton = button;
+            connect(button, &CBmpButton::clicked, this, [this] { OnShareButton(); });
+            break;
         case 1035: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::EnterHelpMode); break;
         default: break;
         }
@@ -216,9 +227,20 @@ void CHalvoDlg::OnInitDialog()
         show();
     }
     m_pHub->SetSoundBackend(CHalvoVoice::ConnectSoundServer());
+    CreateShareWindows();
     m_pHub->Start(m_options.port, m_options.service);
     CreateCameraView();
     UpdateMicIcon();
+    m_pStill = std::make_unique<CStillImage>(m_pHub->Handle(), m_app.GetWorkingFolder(), m_pCamera);
+    m_pStill->InstallSamples(m_app.GetAssetsFolder());
+    // The sharing engine: its frames go to the hub like the camera's.
+    std::unique_ptr<CX11ShareSource> source = CX11ShareSource::Open(&m_strShareUnavailable);
+    m_pShare = std::make_unique<CAppShare>(std::move(source));
+    m_pShare->Init(m_pHub->Handle(), 0);
+    m_pShare->SetMainWindowId(winId());
+    m_pShare->SetExcludeWnd(m_pSharePreview->winId());
+    if (m_pCamera) m_pShare->SetJpegSettings(&m_pCamera->Pipeline().ControlData());
+    m_pShareButton->setEnabled(m_pHub->UserWindowCount() >= 2);
     const auto* service = m_pHub->View()->HostWrapper().Peer();
     if (const std::string& failure = m_pHub->View()->HostFailure(); !failure.empty()) {
         // One line: the box's text also travels as a control channel event.
@@ -592,6 +614,23 @@ std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation&
     const std::shared_ptr<CUserPlayback> playback = m_pHub->CreatePlayback();
     PlugInPlayback(playback, *window);
     window->BindPlayback(playback ? &playback->Play() : nullptr);
+    if (m_pHub->IsOwnRecord(record)) {
+        // What peers see of this user: still images and back to the camera.
+        QPointer<CUserWndObject> own(window);
+        window->onChooseStill = [this, own] {
+            if (m_pStill) m_pStill->Select(own);
+            if (own) own->Picture()->update();
+        };
+        window->onPasteStill = [this, own] {
+            if (m_pStill) m_pStill->Paste(QApplication::clipboard()->mimeData());
+            if (own) own->Picture()->update();
+        };
+        window->canPasteStill = [this] { return m_pStill && m_pStill->CanPaste(QApplication::clipboard()->mimeData()); };
+        window->onBackToCamera = [this] {
+            if (m_pStill) m_pStill->BackToCamera();
+        };
+        window->canBackToCamera = [this] { return m_pStill && m_pStill->CanBackToCamera(); };
+    }
     window->show();
     ArrangeUserWindows();
     Event(QStringLiteral("event user-added %1 %2 %3")
@@ -667,13 +706,147 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->setToolTip(m_pCamera->whatsThis());
     DialogRegistry::SetControlId(m_pCamera, CCameraView::kControlId);
     m_pCamera->SetDeviceName(m_app.GetCameraName());
+    m_pCamera->onShowProperties = [this](OskelJpegControlData& settings) {
+        CCameraPipeline& pipeline = m_pCamera->Pipeline();
+        CJpegControl page(settings, [&pipeline](const OskelJpegControlData& data) { pipeline.SetFilterControlData(data); },
+                          m_app.GetWorkingFolder() + CStillImage::kStillFileName, m_pHub->Handle(), this);
+        if (m_cameraPagePrepare) m_cameraPagePrepare(page);
+        if (page.result() != QDialog::Accepted && page.exec() != QDialog::Accepted) return false;
+        settings = page.Settings();
+        return true;
+    };
     m_pCamera->show();
     m_pCamera->Run();
+}
+
+void CHalvoDlg::ShowCameraPage(const std::function<void(CJpegControl&)>& prepare)
+{
+    if (m_pCamera == nullptr) return;
+    m_cameraPagePrepare = prepare;
+    m_pCamera->ShowProperties();
+    m_cameraPagePrepare = nullptr;
+}
+
+void CHalvoDlg::CreateShareWindows()
+{
+    auto make = [this](const QString& name) {
+        auto* dialog = new CCapterDlg(this);
+        dialog->setObjectName(name);
+        dialog->loadRect = [this] { return ToQRect(m_app.GetCapturePosition()); };
+        dialog->saveRect = [this](const QRect& r) { m_app.SetCapturePosition(ToWindowRect(r)); };
+        return dialog;
+    };
+    m_pSharePreview = make(QStringLiteral("sharePreview"));
+    m_pSharePreview->setWindowTitle(QStringLiteral("ウインドウ共有 (送信中)"));
+    // The window being shared keeps the focus when the preview appears.
+    m_pSharePreview->setAttribute(Qt::WA_ShowWithoutActivating);
+    // Closing the preview ends the sharing it shows.
+    connect(m_pSharePreview, &QDialog::rejected, this, [this] {
+        if (m_pShare && m_pShare->IsSharing()) PostMessage(m_pHub->Handle(), WM_SHARE_STOP, 0, 0);
+    });
+    m_pShareViewer = make(QStringLiteral("shareViewer"));
+    m_pShareViewer->setAttribute(Qt::WA_ShowWithoutActivating);
+}
+
+CUserWndObject* CHalvoDlg::FindUserWnd(std::uint32_t userId, std::uint32_t groupId) const
+{
+    if (m_pClient == nullptr) return nullptr;
+    for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (window->UserId() == userId && window->GroupId() == groupId && !window->isHidden()) return window;
+    }
+    return nullptr;
+}
+
+bool CHalvoDlg::OnShareButton()
+{
+    if (m_pShare == nullptr) return false;
+    if (m_pShare->IsSharing()) {
+        PostMessage(m_pHub->Handle(), WM_SHARE_STOP, 0, 0);
+        return true;
+    }
+    if (!m_strShareUnavailable.empty()) {
+        MORVIKA_LOG("ERROR CHalvoDlg::OnShareButton() %s\n", m_strShareUnavailable.c_str());
+        ShowMessageBox("ウインドウの共有には X11 のセッションが必要です。X11 のデスクトップでログインし直してください。",
+                       "ウインドウ共有");
+        return false;
+    }
+    PostMessage(m_pHub->Handle(), WM_SHARE_START, 0, 0);
+    return true;
+}
+
+void CHalvoDlg::OnShareStart()
+{
+    if (m_pShare == nullptr || m_pShare->IsSharing()) return;
+    if (m_pCamera) {
+        m_pShare->SetJpegSettings(&m_pCamera->Pipeline().ControlData());
+        m_pCamera->SetFrameRate(0);  // the shared window takes the camera's place
+    }
+    m_pShare->SetSharing(true);
+    m_pSharePreview->show();
+    m_pHub->SendShareState(true);
+    Event(QStringLiteral("event share 1"));
+}
+
+void CHalvoDlg::OnShareStop()
+{
+    if (m_pShare == nullptr || !m_pShare->IsSharing()) return;
+    m_pHub->SendShareState(false);
+    m_pShare->SetSharing(false);
+    m_pSharePreview->hide();
+    if (m_pCamera) m_pCamera->SetFrameRate(OskelJpegControlData::kDefaultFrameRate);
+    Event(QStringLiteral("event share 0"));
+}
+
+void CHalvoDlg::ShowShareViewer(std::uint32_t userId, std::uint32_t groupId)
+{
+    CUserWndObject* window = FindUserWnd(userId, groupId);
+    if (window == nullptr) return;
+    m_app.PlayWindowShareSound();
+    m_pShareViewer->setWindowTitle(QStringLiteral("ウインドウ共有 - ") + window->UserName());
+    m_pShareViewer->show();
+    window->LinkViewer(m_pShareViewer->Picture());
+    Event(QStringLiteral("event share-view %1 %2 1").arg(userId, 0, 16).arg(groupId, 0, 16));
+}
+
+void CHalvoDlg::HideShareViewer(std::uint32_t userId, std::uint32_t groupId)
+{
+    CUserWndObject* window = FindUserWnd(userId, groupId);
+    if (window == nullptr || window->LinkedViewer() != m_pShareViewer->Picture()) return;
+    window->UnlinkViewer(m_pShareViewer->Picture());
+    // Another peer may still be sharing into the same viewer.
+    bool stillLinked = false;
+    for (auto* other : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other != window && other->LinkedViewer() == m_pShareViewer->Picture()) stillLinked = true;
+    }
+    if (!stillLinked) m_pShareViewer->hide();
+    Event(QStringLiteral("event share-view %1 %2 0").arg(userId, 0, 16).arg(groupId, 0, 16));
 }
 
 LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_SHARE_START:
+        OnShareStart();
+        return 0;
+    case WM_SHARE_STOP:
+        OnShareStop();
+        return 0;
+    case WM_SHARE_VIEW_SHOW:
+        ShowShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_SHARE_VIEW_HIDE:
+        HideShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_JPEG_FRAME:
+        // A picture leaving the send queue: while sharing, the preview shows what leaves.
+        if (wParam == 1 && lParam != 0 && m_pShare && m_pShare->IsSharing()) {
+            const auto& picture = *reinterpret_cast<const CPeerMessage*>(lParam);
+            const COPYDATASTRUCT copy {1, picture.PayloadLength(), picture.Payload()};
+            CPictureWnd* preview = m_pSharePreview->Picture();
+            SendMessage(preview->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+            preview->update();
+        }
+        return 0;
     case WM_PEER_MESSAGE:
         if (m_pShares && lParam != 0) m_pShares->OnPeerMessage(*reinterpret_cast<const CPeerMessage*>(lParam));
         return 0;
@@ -705,9 +878,6 @@ LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (m_pCamera) m_pCamera->Restart();
         return 0;
     case WM_TRAY_NOTIFY:
-    case WM_SHARE_VIEW_SHOW:
-    case WM_SHARE_VIEW_HIDE:
-    case WM_JPEG_FRAME:
     default:
         return 0;
     }

@@ -12,9 +12,14 @@
 #include "share/DlgConnect.h"
 #include "share/MainPropertySeet.h"
 
+class CAppShare;
+class CJpegControl;
+class CStillImage;
+class CCapterDlg;
 class CChatDlg;
 class CSharesListDlg;
 class CCameraView;
+class CUserWndObject;
 class CDlgMicTest;
 class CMicIconWnd;
 
@@ -73,6 +78,18 @@ public:
     QWidget* ClientArea() { return m_pClient; }
     CBmpButton* ShareButton() { return m_pShareButton; }
     CCameraView* Camera() { return m_pCamera; }
+    CAppShare* ShareEngine() { return m_pShare.get(); }
+    CStillImage* Still() { return m_pStill.get(); }
+    // The camera icon's プロパティ: the camera image page, modal. With `prepare`, the page is
+    // handed over before it is shown (the control channel sets its controls and presses OK).
+    void ShowCameraPage(const std::function<void(CJpegControl&)>& prepare = {});
+    CCapterDlg* SharePreview() { return m_pSharePreview; }
+    CCapterDlg* ShareViewer() { return m_pShareViewer; }
+    // The user window of (user id, group id), or null.
+    CUserWndObject* FindUserWnd(std::uint32_t userId, std::uint32_t groupId) const;
+    // The share button: starts sharing, or stops it while sharing. False (after telling the
+    // user) when windows cannot be captured on this desktop.
+    bool OnShareButton();
 
     // The microphone icon: a left click toggles the mute bit of the voice settings, a right
     // click opens the microphone settings on a copy and stores them on OK.
@@ -118,6 +135,11 @@ private:
     void ShowAbout();
     void OpenHelpPage();
     void CreateCameraView();
+    void CreateShareWindows();
+    void OnShareStart();
+    void OnShareStop();
+    void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId);
+    void HideShareViewer(std::uint32_t userId, std::uint32_t groupId);
     void UpdateMicIcon();
     void CreateSharesWindow();
 
@@ -129,6 +151,12 @@ private:
     QWidget* m_pClient = nullptr;
     CBmpButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
+    std::unique_ptr<CAppShare> m_pShare;
+    std::string m_strShareUnavailable;  // why windows cannot be captured here; empty when they can
+    std::unique_ptr<CStillImage> m_pStill;
+    std::function<void(CJpegControl&)> m_cameraPagePrepare;
+    CCapterDlg* m_pSharePreview = nullptr;
+    CCapterDlg* m_pShareViewer = nullptr;
     CChatDlg* m_pChat = nullptr;
     CSharesListDlg* m_pShares = nullptr;
     QPointer<CDlgConnect> m_pApproval;

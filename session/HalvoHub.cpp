@@ -70,8 +70,7 @@ void CHalvoHub::CreateUser(const CUserInformation& record)
     PostMessage(Handle(), WM_STILL_IMAGE_RESEND, userId, groupId);
     PostMessage(Handle(), WM_SHARES_ANNOUNCE, 0, 0);
 
-    const CUserInformation self = m_pView ? m_pView->HostRecord() : CUserInformation();
-    const bool isSelf = record.GetAddress() == m_app.IPAddress() && record.IsUser(self.GetUserId(), self.GetGroupId());
+    const bool isSelf = IsOwnRecord(record);
     if (m_pOwnWindow == nullptr) {
         if (isSelf) {
             m_pOwnWindow = created;
@@ -91,6 +90,12 @@ void CHalvoHub::CreateUser(const CUserInformation& record)
         m_pView->VoiceQueue().Push(start);
         PostMessage(Handle(), WM_VOICE_QUEUED, 0, 0);
     }
+}
+
+bool CHalvoHub::IsOwnRecord(const CUserInformation& record) const
+{
+    const CUserInformation self = m_pView ? m_pView->HostRecord() : CUserInformation();
+    return record.GetAddress() == m_app.IPAddress() && record.IsUser(self.GetUserId(), self.GetGroupId());
 }
 
 void CHalvoHub::DeleteUser(std::uint32_t userId, std::uint32_t groupId)
@@ -138,6 +143,13 @@ void CHalvoHub::SendChat(const SendBlock& block)
 void CHalvoHub::SendSharesList(const SendBlock& block)
 {
     QueueLocal(KIND_SHARES_LIST, block.bytes, block.count);
+}
+
+void CHalvoHub::SendShareState(bool on)
+{
+    const std::uint32_t zero = 0;
+    QueueLocal(on ? KIND_WINDOW_SHARE_ON : KIND_WINDOW_SHARE_OFF, reinterpret_cast<const std::uint8_t*>(&zero),
+               sizeof zero);
 }
 
 void CHalvoHub::OnDrainQueue()

@@ -70,6 +70,10 @@ public:
     void SendLocalFrame(const SendBlock& block);
     void SendChat(const SendBlock& block);
     void SendSharesList(const SendBlock& block);
+    // Tells every peer that window sharing started (true) or ended.
+    void SendShareState(bool on);
+    // Whether the record is the local user of the own session.
+    bool IsOwnRecord(const CUserInformation& record) const;
     void OnDrainQueue();
     void OnVoiceQueued();
     void OnPeerMessage(const CPeerMessage& message);

@@ -255,6 +255,17 @@ failed:
     return result;
 }
 
+bool CCameraPipeline::SetFilterControlData(const OskelJpegControlData& data)
+{
+    OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump);
+    if (control == nullptr) return false;
+    const OskelJpegControlData copy(data);
+    const OskelJpegDumpControlData values {copy.name(), copy.version(), copy.traceFlag(),
+                                           copy.m_nQuality, copy.m_nDctMethod, copy.m_nFrameRate};
+    control->set_control_data(reinterpret_cast<OskelJpegDumpControl*>(m_pDump), &values);
+    return true;
+}
+
 void CCameraPipeline::PushControlData()
 {
     OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump);

@@ -63,6 +63,9 @@ public:
     int OnGraphNotify();
 
     void ApplyControlData(const OskelJpegControlData& data);
+    // Hands settings to the frame dump element only (the camera image page's Apply); false
+    // when there is no element.
+    bool SetFilterControlData(const OskelJpegControlData& data);
     void SetFrameRate(std::int32_t rate);
     void ToggleLive();
     const OskelJpegControlData& ControlData() const { return m_ControlData; }

@@ -55,6 +55,13 @@ protected:
         m_endPort = m_nextPort + kBlockSize;
     }
 
+    // A range of ports outside the shared blocks, for suites that keep their own.
+    void UsePorts(int first, int count)
+    {
+        m_nextPort = first;
+        m_endPort = first + count;
+    }
+
     // A new instance whose settings may still be changed before Launch.
     MorvikaInstance& Create(const std::string& name)
     {

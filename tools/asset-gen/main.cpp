@@ -3,6 +3,8 @@
 //   morvika-asset-gen <assets-dir>
 #include <QColor>
 #include <QDir>
+#include <QFileInfo>
+#include <QLinearGradient>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -355,6 +357,48 @@ QImage Gradient(int w, int h, const QColor& top, const QColor& bottom)
     return image;
 }
 
+// The sample pictures offered by the still image chooser: small landscapes.
+QImage Landscape(const QColor& skyTop, const QColor& skyBottom, const QColor& ground, const QColor& sun, bool stars)
+{
+    QImage image(320, 240, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, 170);
+    sky.setColorAt(0, skyTop);
+    sky.setColorAt(1, skyBottom);
+    p.fillRect(image.rect(), sky);
+    if (stars) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(250, 250, 220));
+        for (int i = 0; i < 40; ++i) p.drawEllipse(QPointF((i * 83) % 320, (i * 47) % 150), 1.2, 1.2);
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(sun);
+    p.drawEllipse(QPointF(230, 120), 26, 26);
+    QPainterPath hills;
+    hills.moveTo(0, 240);
+    hills.lineTo(0, 175);
+    hills.cubicTo(60, 140, 120, 190, 180, 165);
+    hills.cubicTo(230, 145, 280, 170, 320, 160);
+    hills.lineTo(320, 240);
+    hills.closeSubpath();
+    p.setBrush(ground);
+    p.drawPath(hills);
+    p.setBrush(ground.darker(130));
+    p.drawRect(QRectF(0, 205, 320, 35));
+    return image;
+}
+
+bool SaveJpeg(const QImage& image, const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!image.save(path, "JPEG", 85)) {
+        std::fprintf(stderr, "cannot write %s\n", path.toLocal8Bit().constData());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -406,6 +450,15 @@ int main(int argc, char** argv)
     ok &= Save(ListIcon(32), root + "Control/ListCtrlIconB.bmp");
     ok &= Save(ListIcon(16), root + "Control/ListCtrlIconS.bmp");
     ok &= Save(WizardSide(120, 300), root + "Propertys/MainPropertyPage.bmp");
+
+    // Copied into the working folder's "サンプル画像" when it does not exist yet.
+    const QString samples = QString::fromLocal8Bit(argv[1]) + "/Pictures/Sample/";
+    ok &= SaveJpeg(Landscape(QColor(255, 140, 80), QColor(255, 210, 150), QColor(90, 70, 80), QColor(255, 240, 200), false),
+                   samples + QString::fromUtf8("夕焼け.jpg"));
+    ok &= SaveJpeg(Landscape(QColor(90, 160, 230), QColor(200, 230, 250), QColor(90, 160, 70), QColor(255, 250, 210), false),
+                   samples + QString::fromUtf8("草原.jpg"));
+    ok &= SaveJpeg(Landscape(QColor(10, 20, 60), QColor(40, 60, 120), QColor(20, 40, 40), QColor(240, 240, 210), true),
+                   samples + QString::fromUtf8("夜空.jpg"));
     if (argc == 3) {
         // A contact sheet of every picture, enlarged, for looking at them.
         QImage sheet(560, 420, QImage::Format_RGB32);
