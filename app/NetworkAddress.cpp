@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -162,6 +163,99 @@ int QueryAdapterTable(AdapterTable& table)
     routes << in.rdbuf();
     table = BuildAdapterTable(addresses, routes.str());
     return 0;
+}
+
+std::vector<std::string> LocalAddresses()
+{
+    std::vector<std::string> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return addresses;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr) continue;
+        char text[INET6_ADDRSTRLEN] = {};
+        if (entry->ifa_addr->sa_family == AF_INET) {
+            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
+        } else if (entry->ifa_addr->sa_family == AF_INET6) {
+            ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr, text, sizeof text);
+        } else {
+            continue;
+        }
+        addresses.emplace_back(text);
+    }
+    ::freeifaddrs(list);
+    return addresses;
+}
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// The canonical text of a numeric address (v4-mapped IPv6 as IPv4), or nullopt for a name.
+std::optional<std::string> NumericAddress(const std::string& host, bool& local)
+{
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) return std::nullopt;
+    char text[INET6_ADDRSTRLEN] = {};
+    local = false;
+    if (result->ai_family == AF_INET) {
+        const in_addr address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr;
+        const std::uint32_t value = ntohl(address.s_addr);
+        local = (value >> 24) == 127 || value == 0;
+        ::inet_ntop(AF_INET, &address, text, sizeof text);
+    } else if (result->ai_family == AF_INET6) {
+        const in6_addr& address = reinterpret_cast<const sockaddr_in6*>(result->ai_addr)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&address)) {
+            in_addr v4{};
+            std::memcpy(&v4, address.s6_addr + 12, sizeof v4);
+            const std::uint32_t value = ntohl(v4.s_addr);
+            local = (value >> 24) == 127 || value == 0;
+            ::inet_ntop(AF_INET, &v4, text, sizeof text);
+        } else {
+            local = IN6_IS_ADDR_LOOPBACK(&address) || IN6_IS_ADDR_UNSPECIFIED(&address);
+            ::inet_ntop(AF_INET6, &address, text, sizeof text);
+        }
+    }
+    ::freeaddrinfo(result);
+    return std::string(text);
+}
+
+std::string ShortName(const std::string& name)
+{
+    return name.substr(0, name.find('.'));
+}
+
+}  // namespace
+
+bool IsThisMachine(const std::string& host, const std::string& hostName,
+                   const std::vector<std::string>& localAddresses)
+{
+    bool local = false;
+    if (const auto numeric = NumericAddress(host, local)) {
+        if (local) return true;
+        for (const auto& address : localAddresses) {
+            bool ignored = false;
+            if (NumericAddress(address, ignored) == numeric) return true;
+        }
+        return false;
+    }
+    std::string name = Lower(host);
+    if (!name.empty() && name.back() == '.') name.pop_back();  // the root's dot
+    if (name == "localhost" || name.ends_with(".localhost") || name == "localhost.localdomain" ||
+        name == "ip6-localhost" || name == "ip6-loopback") {
+        return true;
+    }
+    const std::string own = Lower(hostName);
+    if (own.empty()) return false;
+    return name == own || name == ShortName(own);
 }
 
 std::string WalkAdapterTable(const AdapterTable& table, const std::string& ipAddress)

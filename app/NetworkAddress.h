@@ -58,6 +58,15 @@ int LookupIPv4(const std::string& hostName, std::vector<std::string>& addresses)
 // failing that the first resolved address.
 std::string ChooseIPAddress(const std::vector<std::string>& resolved, const AdapterTable& adapters);
 
+// Every address of this machine's interfaces, IPv4 and IPv6, loopback included, as text.
+std::vector<std::string> LocalAddresses();
+
+// Whether `host` (an address in any form the resolver takes, or a name) denotes this machine:
+// a loopback or unspecified address, one of `localAddresses`, "localhost" or the host name
+// (names compare without case; the host name also matches without its domain). Asks no name server.
+bool IsThisMachine(const std::string& host, const std::string& hostName,
+                   const std::vector<std::string>& localAddresses);
+
 using HostNameQuery = std::function<bool(std::string& hostName)>;
 using HostLookup = std::function<int(const std::string& hostName, std::vector<std::string>& addresses)>;
 using AdapterQuery = std::function<int(AdapterTable& table)>;

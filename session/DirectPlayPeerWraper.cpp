@@ -91,6 +91,12 @@ int CDirectPlayPeerWraper::Host()
     return 0;
 }
 
+bool CDirectPlayPeerWraper::SplitAddress(const std::string& text, std::uint16_t defaultPort, std::string& host,
+                                         std::uint16_t& port)
+{
+    return SplitHostPort(text, defaultPort, host, port);
+}
+
 int CDirectPlayPeerWraper::Connect(const char* hostName, const void* connectData, std::uint32_t size)
 {
     if (!m_pPeer) return 1;

@@ -37,6 +37,9 @@ public:
     int Host() override;
     // hostName is a host name or address, optionally followed by ":port".
     int Connect(const char* hostName, const void* connectData, std::uint32_t size) override;
+    // Splits such an address as Connect does; false when it cannot be read.
+    static bool SplitAddress(const std::string& text, std::uint16_t defaultPort, std::string& host,
+                             std::uint16_t& port);
     int Close() override;
 
     int SetPlayerInfo(const char* name);

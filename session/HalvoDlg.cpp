@@ -242,6 +242,13 @@ void CHalvoDlg::OnInitDialog()
     if (m_pCamera) m_pShare->SetJpegSettings(&m_pCamera->Pipeline().ControlData());
     m_pShareButton->setEnabled(m_pHub->UserWindowCount() >= 2);
     const auto* service = m_pHub->View()->HostWrapper().Peer();
+    if (const std::string& failure = m_pHub->View()->HostFailure(); !failure.empty()) {
+        // One line: the box's text also travels as a control channel event.
+        ShowMessageBox("ポート " + std::to_string(m_options.port) + " で待ち受けできないため、ほかの人から接続できません（" +
+                           failure + "）",
+                       "ホスト");
+        Event(QStringLiteral("event host-failed %1 ").arg(m_options.port) + FromUtf8(failure));
+    }
     Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
     // First use: the microphone's silence is measured before anything else is asked. It runs
     // from the event loop, so that quitting while it is open ends the program.

@@ -1,9 +1,11 @@
 #include "session/PlayBoiceView.h"
 
 #include <memory>
+#include <string>
 
 #include "app/HalvoApp.h"
 #include "app/Log.h"
+#include "app/NetworkAddress.h"
 #include "session/WindowMessages.h"
 
 namespace {
@@ -60,13 +62,22 @@ void CPlayBoiceView::Start(std::uint16_t port)
     m_hostWrapper.SetLocalUser(m_pHostRecord);
     m_clientWrapper.SetLocalUser(m_pClientRecord);
     m_hostWrapper.SetPort(port);
+    m_nSessionPort = port;
     m_clientWrapper.SetPort(port);
     m_app.GetVoiceConfig(m_voiceConfig);
     m_nViewState = NotJoined;
 
     m_hostWrapper.Create(Handle());
     m_hostWrapper.SetPlayerInfo(m_pHostRecord->GetUserName().c_str());
-    m_hostWrapper.Host();
+    m_hostFailure.clear();
+    if (const int result = m_hostWrapper.Host(); result != 0) {
+        // Nobody can reach the user now; the window says so instead of running on silently.
+        const auto* service = m_hostWrapper.Peer();
+        m_hostFailure = service ? service->HostError() : std::string();
+        if (m_hostFailure.empty()) m_hostFailure = "error " + std::to_string(static_cast<unsigned>(result));
+        MORVIKA_LOG("ERROR CPlayBoiceView::Start() ホスト失敗 PORT=%u %s \n", static_cast<unsigned>(port),
+                    m_hostFailure.c_str());
+    }
 
     CUserInformation self = m_hostWrapper.CopyLocalUser();
     AddUser(self);
@@ -114,7 +125,7 @@ void CPlayBoiceView::ConnectTo(const std::string& address, const std::string& pa
 void CPlayBoiceView::OnConnect(const std::string& address, const std::string& password, const std::string& message)
 {
     CUserInformation request = m_clientWrapper.CopyLocalUser();
-    if (address == request.GetAddress()) {
+    if (address == request.GetAddress() || IsOwnSession(address)) {
         m_host.ShowMessageBox("自身への接続はできません", "接続");
         MORVIKA_LOG("ERROR CPlayBoiceView::OnConnect() ログイン失敗 ERROR=%x %s \n", 0u, address.c_str());
         return;
@@ -138,6 +149,17 @@ void CPlayBoiceView::OnConnect(const std::string& address, const std::string& pa
     }
     MORVIKA_LOG("ERROR CPlayBoiceView::OnConnect() ログイン失敗 ERROR=%x %s \n", static_cast<unsigned>(result),
                 address.c_str());
+}
+
+bool CPlayBoiceView::IsOwnSession(const std::string& address)
+{
+    const auto* service = m_hostWrapper.Peer();
+    const std::uint16_t ownPort = service && service->BoundPort() != 0 ? service->BoundPort() : m_nSessionPort;
+    std::string host;
+    std::uint16_t port = 0;
+    if (!CDirectPlayPeerWraper::SplitAddress(address, m_nSessionPort, host, port) || port != ownPort) return false;
+    // Other instances on this machine listen on other ports and stay reachable.
+    return NetworkAddress::IsThisMachine(host, m_app.HostName(), NetworkAddress::LocalAddresses());
 }
 
 LRESULT CPlayBoiceView::OnIndicate(WPARAM, LPARAM lParam)

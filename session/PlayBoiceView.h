@@ -49,6 +49,8 @@ public:
 
     // Hosts the own session on the given port and adds the local user.
     void Start(std::uint16_t port = peer::kDefaultPort);
+    // Why hosting the own session failed at Start; empty when it is hosted.
+    const std::string& HostFailure() const { return m_hostFailure; }
     void AddUser(CUserInformation& record);
     // Creates the capture object on the device (null: the default one) for the main window,
     // with the stored microphone offset when there is one, and starts it. Without a sound
@@ -58,6 +60,8 @@ public:
     CSoundCapture* Capture() { return m_pCapture.get(); }
     void ConnectTo(const std::string& address, const std::string& password, const std::string& message);
     void OnConnect(const std::string& address, const std::string& password, const std::string& message);
+    // Whether the address, the own port when it names none, leads back to the own session.
+    bool IsOwnSession(const std::string& address);
     void Kick(std::uint32_t userId, std::uint32_t groupId);
     void Leave();
     void SendMesseage(std::uint32_t userId, std::uint32_t groupId, CPeerMessage& message);
@@ -114,4 +118,6 @@ private:
     // Declared after the queue and the settings it uses; the destructor ends it first.
     std::unique_ptr<CSoundCapture> m_pCapture;
     int m_nViewState = NotStarted;
+    std::string m_hostFailure;
+    std::uint16_t m_nSessionPort = peer::kDefaultPort;
 };

@@ -6,6 +6,21 @@
 
 using namespace morvika::sound;
 
+namespace {
+
+// The length of text cut to the entry's description field, never inside a UTF-8 character:
+// half a character would match no name the user ever picked.
+std::size_t StoredLength(const char* text)
+{
+    std::size_t length = strnlen(text, sizeof SoundDriverEntry::description);
+    if (length == sizeof SoundDriverEntry::description && text[length] != '\0') {
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+    }
+    return length;
+}
+
+}  // namespace
+
 CDirectSoundDriverData::CDirectSoundDriverData(ISoundBackend& backend, int kind)
     : m_backend(backend), m_nKind(kind), m_pTable(std::make_unique<SoundDriverEntry[]>(kSoundDriverMax))
 {
@@ -46,7 +61,7 @@ int CDirectSoundDriverData::AddDriver(const SoundDeviceId& guid, const char* des
     entry.guid = guid;
     std::memset(entry.description, 0, sizeof entry.description);
     if (description != nullptr) {
-        std::memcpy(entry.description, description, strnlen(description, sizeof entry.description));
+        std::memcpy(entry.description, description, StoredLength(description));
     }
     return m_nCount++;
 }
@@ -54,7 +69,8 @@ int CDirectSoundDriverData::AddDriver(const SoundDeviceId& guid, const char* des
 const SoundDriverEntry* CDirectSoundDriverData::GetDriverGUID(const char* name) const
 {
     if (name == nullptr) return nullptr;
-    const std::size_t length = std::strlen(name);
+    // A name as long as the device's full description is cut the same way as the entry.
+    const std::size_t length = StoredLength(name);
     for (int i = 0; i < m_nCount; ++i) {
         const SoundDriverEntry& entry = m_pTable[i];
         const std::size_t stored = strnlen(entry.description, sizeof entry.description);

@@ -9,7 +9,8 @@
 
 struct SoundDriverEntry {
     morvika::sound::SoundDeviceId guid{};
-    // The first 64 bytes of the description; a longer one has no terminating zero here.
+    // The description, a longer one cut to its first 64 bytes or fewer so that no character
+    // is split; one that fills all 64 bytes has no terminating zero here.
     char description[64]{};
 };
 

@@ -22,6 +22,7 @@ Result CPeerService::Host(const ApplicationDesc& application, std::uint16_t port
 }
 
 std::uint16_t CPeerService::BoundPort() const { return m_impl ? m_impl->BoundPort() : 0; }
+std::string CPeerService::HostError() const { return m_impl ? m_impl->HostError() : "not initialized"; }
 
 Result CPeerService::Connect(const Guid& application, const std::string& host, std::uint16_t port,
                              const void* connectData, std::uint32_t connectDataSize) {

@@ -60,6 +60,9 @@ class CPeerService {
   // at once (one DPN_MSGID_CREATE_PLAYER with local = true).
   Result Host(const ApplicationDesc& application, std::uint16_t port = kDefaultPort);
   std::uint16_t BoundPort() const;
+  // Why the last Host call failed (the system's words, e.g. "Address already in use");
+  // empty when it succeeded.
+  std::string HostError() const;
 
   // Joins the session at host:port. Returns DPNSUCCESS_PENDING; the outcome arrives as one
   // DPN_MSGID_CONNECT_COMPLETE, preceded on success by a create event for every member.

@@ -101,6 +101,8 @@ Result CPeerService::Impl::Host(const ApplicationDesc& application, std::uint16_
     Log("cannot listen on port " + std::to_string(port) + ": " + ec.message());
     std::error_code ignored;
     m_acceptor.close(ignored);
+    std::lock_guard lock(m_mutex);
+    m_hostError = ec.message();
     return DPNERR_NOCONNECTION;
   }
   PlayerId local = 0;
@@ -108,6 +110,7 @@ Result CPeerService::Impl::Host(const ApplicationDesc& application, std::uint16_
     std::lock_guard lock(m_mutex);
     if (m_mode != Mode::Idle) return DPNERR_NOTREADY;
     m_mode = Mode::Hosting;
+    m_hostError.clear();
     m_application = application;
     m_boundPort = m_acceptor.local_endpoint(ec).port();
     local = m_nextId++;
@@ -125,6 +128,11 @@ Result CPeerService::Impl::Host(const ApplicationDesc& application, std::uint16_
 std::uint16_t CPeerService::Impl::BoundPort() const {
   std::lock_guard lock(m_mutex);
   return m_boundPort;
+}
+
+std::string CPeerService::Impl::HostError() const {
+  std::lock_guard lock(m_mutex);
+  return m_hostError;
 }
 
 Result CPeerService::Impl::Connect(const Guid& application, const std::string& host,

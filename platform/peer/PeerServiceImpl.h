@@ -24,6 +24,7 @@ class CPeerService::Impl {
   void Start();
   Result Host(const ApplicationDesc& application, std::uint16_t port);
   std::uint16_t BoundPort() const;
+  std::string HostError() const;
   Result Connect(const Guid& application, const std::string& host, std::uint16_t port,
                  const void* connectData, std::uint32_t connectDataSize);
   Result SetPeerInfo(const std::string& name, const void* data, std::uint32_t size);
@@ -120,6 +121,7 @@ class CPeerService::Impl {
   Mode m_mode = Mode::Idle;
   ApplicationDesc m_application;
   std::uint16_t m_boundPort = 0;
+  std::string m_hostError;
   PlayerId m_localPlayer = 0;
   PlayerId m_hostPlayer = 0;
   PlayerId m_nextId = 0;

@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "AppTestSupport.h"
@@ -189,6 +190,28 @@ TEST(NetWorkAdaptersInfoListTest, LoadsOnceAndFindsByDescription)
 
     CNetWorkAdaptersInfoList real;
     EXPECT_EQ(real.Load(), 0);
+}
+
+TEST(ThisMachineTest, EveryFormOfALocalAddressOrNameCounts)
+{
+    const std::vector<std::string> local = {"127.0.0.1", "192.0.2.7", "2001:db8::7", "::1"};
+    for (const char* host : {"127.0.0.1", "127.0.1.1", "127.1", "0.0.0.0", "::1", "::", "::ffff:127.0.0.1",
+                             "192.0.2.7", "::ffff:192.0.2.7", "2001:DB8:0::7", "localhost", "LocalHost.",
+                             "a.localhost", "myhost", "MyHost", "myhost.example.org"}) {
+        EXPECT_TRUE(IsThisMachine(host, "myhost.example.org", local)) << host;
+        EXPECT_TRUE(IsThisMachine(host, "MYHOST.example.org", local)) << host;
+    }
+    for (const char* host : {"192.0.2.8", "128.0.0.1", "2001:db8::8", "otherhost", "myhost.example.com",
+                             "myhostx", "example.org", ""}) {
+        EXPECT_FALSE(IsThisMachine(host, "myhost.example.org", local)) << host;
+    }
+    EXPECT_FALSE(IsThisMachine("myhost", "", local));
+}
+
+TEST(ThisMachineTest, TheKernelListsLoopbackAmongTheLocalAddresses)
+{
+    const auto local = LocalAddresses();
+    EXPECT_NE(std::find(local.begin(), local.end(), "127.0.0.1"), local.end());
 }
 
 }  // namespace

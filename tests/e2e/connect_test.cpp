@@ -243,5 +243,30 @@ TEST_F(ConnectTest, JoiningTheOwnAddressIsRefusedLocally)
     EXPECT_TRUE(HasWindows(a, {"Alice"}));
 }
 
+TEST_F(ConnectTest, EveryAddressOfThisMachineWithTheOwnPortIsRefusedButOtherPortsJoin)
+{
+    UsePortBlock(40);
+    MorvikaInstance& a = Spawn("Alice");
+    MorvikaInstance& b = Spawn("Bob");
+    const std::string port = std::to_string(a.ReadyPort());
+    char hostName[256] = {};
+    ASSERT_EQ(gethostname(hostName, sizeof hostName - 1), 0);
+
+    for (const std::string& address : std::vector<std::string>{"127.0.0.1:" + port, "127.0.0.1", "localhost", "[::1]:" + port,
+                                       std::string(hostName) + ":" + port, a.State()["ip"] + ":" + port}) {
+        ASSERT_EQ(a.Command("connect " + address + " - -"), "ok") << address;
+        const auto box = a.WaitForEvent("messagebox ");
+        ASSERT_TRUE(box.has_value()) << address;
+        EXPECT_EQ(*box, "messagebox 接続 自身への接続はできません") << address;
+        EXPECT_EQ(a.State()["view"], "1") << address;
+    }
+    EXPECT_EQ(a.Log().find("ログイン成功"), std::string::npos);
+    EXPECT_TRUE(HasWindows(a, {"Alice"}));
+
+    // Another instance on this machine is another session.
+    ASSERT_TRUE(Join(a, b));
+    EXPECT_TRUE(HasWindows(a, {"Alice", "Bob"}));
+}
+
 }  // namespace
 }  // namespace e2e

@@ -241,5 +241,39 @@ TEST_F(SessionTest, QuittingHostEndsCleanlyAndItsMembersAreLeftAlone)
     EXPECT_TRUE(HasWindows(*m_c, {"Carol"}));
 }
 
+TEST_F(SessionTest, TakenSessionPortIsReportedNotSilentlyIgnored)
+{
+    UsePortBlock(41);
+    const int port = kFirstPort + 41 * kBlockSize;
+    // Some other program already listens on the session port.
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+
+    MorvikaInstance& a = Create("Alice");
+    StartOptions options;
+    options.port = static_cast<std::uint16_t>(port);
+    const bool started = a.Start(options);
+    close(fd);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(a.ReadyPort(), 0);
+    const auto failed = a.Events("host-failed");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0], "host-failed " + std::to_string(port) + " Address already in use");
+    const auto boxes = a.Events("messagebox ホスト ");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find(std::to_string(port)), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("Address already in use"), std::string::npos) << boxes[0];
+    EXPECT_TRUE(a.LogContains("ERROR CPlayBoiceView::Start() ホスト失敗 PORT=" + std::to_string(port) +
+                              " Address already in use \n"));
+    // The program itself runs on: the user may still join others.
+    EXPECT_EQ(a.Command("ping"), "ok pong");
+}
+
 }  // namespace
 }  // namespace e2e

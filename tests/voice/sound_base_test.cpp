@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <string>
 #include <thread>
 
 #include "SoundTestSupport.h"
@@ -72,6 +74,30 @@ TEST(DeviceList, TwentyFirstDeviceIsDroppedAndLongDescriptionsAreCut)
     ASSERT_EQ(other.AddDriver(Id(5), longName.c_str()), 0);
     EXPECT_EQ(std::string(other.GetTable()[0].description, 64), std::string(64, 'x'));
     EXPECT_NE(other.GetDriverGUID(std::string(64, 'x').c_str()), nullptr);
+}
+
+TEST(DeviceList, LongDescriptionsAreCutBetweenCharactersAndStillFound)
+{
+    ScopedTestLog log;
+    VirtualSoundBackend backend;
+    // 22 three-byte characters: byte 64 falls inside the 22nd.
+    std::string longName;
+    for (int i = 0; i < 22; ++i) longName += "音";
+    backend.AddDevice(SoundDirection::Capture, Id(7), longName);
+    CDirectSoundDriverData capture(backend, 1);
+
+    // The name the program was given, in full, and the name as the device list shows it.
+    const SoundDriverEntry* entry = capture.GetSoundDriverGUID(longName.c_str());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->guid, Id(7));
+    const std::string listed(entry->description, strnlen(entry->description, sizeof entry->description));
+    EXPECT_EQ(listed, longName.substr(0, 63));
+    entry = capture.GetSoundDriverGUID(listed.c_str());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->guid, Id(7));
+    // A name that differs only after the cut is the same device; one cut shorter is not.
+    EXPECT_NE(capture.GetSoundDriverGUID((listed + "音音").c_str()), nullptr);
+    EXPECT_EQ(capture.GetSoundDriverGUID(longName.substr(0, 60).c_str()), nullptr);
 }
 
 TEST(SoundBase, FormatIsRecomputedFromChannelsAndBits)
