@@ -261,6 +261,16 @@ QStringList CHalvoControl::Execute(const QString& line)
         out << QStringLiteral("end");
         return out;
     }
+    if (command == QStringLiteral("where")) {
+        for (auto* window :
+             m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (window->isHidden() || Hex(window->UserId()) != Arg(parts, 1) || Hex(window->GroupId()) != Arg(parts, 2)) {
+                continue;
+            }
+            return {QStringLiteral("ok %1 %2").arg(window->x()).arg(window->y())};
+        }
+        return {QStringLiteral("error no such window")};
+    }
     if (command == QStringLiteral("peers")) {
         QStringList out;
         if (view) {

@@ -19,6 +19,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "app/Version.h"
@@ -589,6 +592,35 @@ void CHalvoDlg::ArrangeUserWindows()
     }
 }
 
+void CHalvoDlg::PlaceNewUserWindow(CUserWndObject& window)
+{
+    // The windows the user placed stay put: the newcomer keeps its own place, or takes the
+    // first place of the tiling that no other window covers.
+    std::vector<QRect> taken;
+    for (auto* other : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other != &window && !other->isHidden()) taken.push_back(other->geometry());
+    }
+    const auto isFree = [&](int x, int y) {
+        const QRect place(QPoint(x, y), window.size());
+        return std::none_of(taken.begin(), taken.end(), [&](const QRect& r) { return r.intersects(place); });
+    };
+    if (isFree(window.x(), window.y())) return;
+    const int gap = 4;
+    const int w = std::max(1, window.width());
+    const int h = std::max(1, window.height());
+    // Rows go on below the client area as the tiling's do; one more row than windows always
+    // holds a free place.
+    int y = 32;
+    for (std::size_t row = 0; row <= taken.size(); ++row, y += h + gap) {
+        for (int x = gap; x == gap || x + w <= m_pClient->width(); x += w + gap) {
+            if (isFree(x, y)) {
+                window.MoveTo(x, y);
+                return;
+            }
+        }
+    }
+}
+
 void CHalvoDlg::OnLoginButton()
 {
     CLoginDlg dialog(m_app, this);
@@ -632,7 +664,7 @@ std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation&
         window->canBackToCamera = [this] { return m_pStill && m_pStill->CanBackToCamera(); };
     }
     window->show();
-    ArrangeUserWindows();
+    PlaceNewUserWindow(*window);
     Event(QStringLiteral("event user-added %1 %2 %3")
               .arg(record.GetUserId(), 0, 16)
               .arg(record.GetGroupId(), 0, 16)

@@ -54,6 +54,7 @@ public:
     // Leaves without asking (the control channel's quit).
     void ExitWithoutAsking();
     void ArrangeUserWindows();
+    void PlaceNewUserWindow(CUserWndObject& window);
     // Help mode: the next click on a control shows its help text.
     void EnterHelpMode();
     // The help pop-up of a control (or of the nearest parent that has a text); null when none.

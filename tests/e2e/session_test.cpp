@@ -275,5 +275,28 @@ TEST_F(SessionTest, TakenSessionPortIsReportedNotSilentlyIgnored)
     EXPECT_EQ(a.Command("ping"), "ok pong");
 }
 
+TEST_F(SessionTest, NewUserWindowsLeaveTheOthersWhereTheyAre)
+{
+    UsePortBlock(39);
+    MorvikaInstance& a = Spawn("Alice");
+    MorvikaInstance& b = Spawn("Bob");
+    const auto own = a.State();
+    ASSERT_EQ(a.Command("where " + own.at("uid") + " " + own.at("gid")), "ok 0 32");
+
+    ASSERT_TRUE(Join(b, a));
+    ASSERT_TRUE(HasWindows(a, {"Alice", "Bob"}));
+    EXPECT_EQ(a.Command("where " + own.at("uid") + " " + own.at("gid")), "ok 0 32");
+    for (const auto& window : a.Windows()) {
+        if (window.name != "Bob") continue;
+        // Beside the own window, not on top of it.
+        const std::string place = a.Command("where " + window.uid + " " + window.gid);
+        EXPECT_NE(place, "ok 0 32");
+        EXPECT_EQ(place.rfind("ok ", 0), 0u) << place;
+    }
+    // Tiling is the user's choice.
+    ASSERT_EQ(a.Command("arrange"), "ok");
+    EXPECT_EQ(a.Command("where " + own.at("uid") + " " + own.at("gid")), "ok 4 32");
+}
+
 }  // namespace
 }  // namespace e2e
