@@ -1,11 +1,17 @@
 #include "share/HelpDlg.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
 #include "ui/DialogRegistry.h"
 
-CHelpDlg::CHelpDlg(const QString& text, QWidget* parent) : QDialog(parent, Qt::Popup)
+// A tool-tip window rather than a pop-up: a pop-up also closes when the window system moves
+// the activation (a late activation of the main window right after start, say), before the
+// user saw it. It goes with the next click or key anywhere in the program instead.
+CHelpDlg::CHelpDlg(const QString& text, QWidget* parent)
+    : QDialog(parent, Qt::ToolTip | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("CHelpDlg"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -32,5 +38,20 @@ QString CHelpDlg::Text() const
 void CHelpDlg::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    qApp->installEventFilter(this);
     DialogRegistry::Opened(this);
+}
+
+bool CHelpDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::KeyPress:
+        qApp->removeEventFilter(this);
+        close();
+        return watched == this;  // a click on the note itself only closes it
+    default:
+        return QDialog::eventFilter(watched, event);
+    }
 }

@@ -17,9 +17,10 @@
 
 namespace e2e {
 
-// The test ports of this suite: 27100-27399, thirty blocks of ten, the last one belonging to
-// the screenshot driver; 27400-27439 belong to the video tests; the shared files tests take
-// blocks 42 to 44 (27520-27549), the control channel's escaping block 41.
+// The test ports of this suite: 27100-27549, blocks of ten, one per case (cases run in
+// parallel). Block 29 belongs to the screenshot driver and 30-33 (27400-27439) to the video
+// tests; the settings and dialog cases take 34-37, the control channel's escaping 38, the
+// session faults 39-41 and the shared files tests 42-44.
 inline constexpr int kFirstPort = 27100;
 inline constexpr int kBlockSize = 10;
 inline constexpr int kBlocks = 45;

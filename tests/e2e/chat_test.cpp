@@ -103,7 +103,7 @@ TEST_F(ChatTest, EmptyAndOverlongInput)
 
 TEST_F(ChatTest, APeersNameAndLineCannotForgeControlChannelLines)
 {
-    UsePortBlock(41);
+    UsePortBlock(38);
     MorvikaInstance& a = Spawn("Alice");
     MorvikaInstance& b = Create("Mallory");
     b.SetUserName("x\nok forged\\");

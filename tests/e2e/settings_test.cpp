@@ -39,10 +39,10 @@ protected:
 
 TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
 {
-    UsePortBlock(6);
+    UsePortBlock(34);
     MorvikaInstance& cancelled = Create("Alice");
     cancelled.ForgetInitState();
-    ASSERT_TRUE(StartWithWizard(cancelled, 27160));
+    ASSERT_TRUE(StartWithWizard(cancelled, 27440));
     EXPECT_TRUE(cancelled.LogContains("LOG   CHalvoApp::InitInstance()  MainProperty Start \n"));
     EXPECT_EQ(cancelled.List("dialogs"), std::vector<std::string> {"dialog CMainPropertySeet"});
     // Nothing but dialogs answers before the main window is up.
@@ -58,7 +58,7 @@ TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
 
     // The second start goes straight to the main window.
     StartOptions again;
-    again.port = 27161;
+    again.port = 27441;
     ASSERT_TRUE(cancelled.Start(again));
     EXPECT_FALSE(cancelled.LogContains("MainProperty Start"));
     EXPECT_TRUE(cancelled.Events("dialog").empty());
@@ -66,7 +66,7 @@ TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
     // Finishing stores what the pages hold: the name reaches the own window.
     MorvikaInstance& finished = Create("Bob");
     finished.ForgetInitState();
-    ASSERT_TRUE(StartWithWizard(finished, 27162));
+    ASSERT_TRUE(StartWithWizard(finished, 27442));
     EXPECT_EQ(finished.Command("type CMainPropertySeet 1017 ボブ"), "ok");
     EXPECT_EQ(finished.Command("check CMainPropertySeet 1005 0"), "ok");
     EXPECT_EQ(finished.Command("press CMainPropertySeet 12324"), "ok");
@@ -83,7 +83,7 @@ TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
 
 TEST_F(SettingsTest, SettingsSheetRenamesTheUserForPeersAndSwitchesTheCameraOnlyWhenItChanged)
 {
-    UsePortBlock(7);
+    UsePortBlock(36);
     MorvikaInstance& alice = Spawn("Alice");
     MorvikaInstance& bob = Create("Bob");
     CHalvoApp(bob.SettingsFile()).SetCameraName("videotestsrc");
@@ -123,7 +123,7 @@ TEST_F(SettingsTest, SettingsSheetRenamesTheUserForPeersAndSwitchesTheCameraOnly
 
 TEST_F(SettingsTest, LoginDialogConnectsToTheClickedAddressBookEntry)
 {
-    UsePortBlock(5);
+    UsePortBlock(37);
     MorvikaInstance& alice = Spawn("Alice", 0, "secret");
     MorvikaInstance& bob = Create("Bob");
     {
@@ -152,11 +152,11 @@ TEST_F(SettingsTest, LoginDialogConnectsToTheClickedAddressBookEntry)
 
 TEST_F(SettingsTest, HelpModeShowsAButtonsTextAndTheGripResizesTheMainWindow)
 {
-    UsePortBlock(6);
+    UsePortBlock(35);
     MorvikaInstance& alice = Create("Alice");
     alice.SetMainRect(40, 30, 400, 400);
     StartOptions options;
-    options.port = 27165;
+    options.port = 27450;
     ASSERT_TRUE(alice.Start(options));
 
     EXPECT_EQ(alice.Command("help 1032"), "ok");
