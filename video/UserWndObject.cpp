@@ -205,7 +205,7 @@ void CUserWndObject::BuildContextMenu(QMenu& menu)
     add("コピー", ID_EDIT_COPY, true);
     add("貼り付け", ID_EDIT_PASTE, canPasteStill && canPasteStill());
     menu.addSeparator();
-    add("静止画の選択", ID_CHOOSE_STILL, static_cast<bool>(onChooseStill));  // the own window's only
+    add("静止画の選択", ID_CHOOSE_STILL, true);  // chooses only in the own window
     add("カメラ画像に戻す", ID_BACK_TO_CAMERA, canBackToCamera && canBackToCamera());
     menu.addSeparator();
     add("プロパティ", ID_PROPERTIES, true);

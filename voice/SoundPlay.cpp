@@ -151,7 +151,7 @@ void CSoundPlay::WakeNearPlayCursor()
     const std::uint32_t lastPlay = m_dwLastPlay.load();
     const std::uint32_t dPlay = (play + ring - lastPlay) % ring;
     const std::uint32_t dNext = (m_dwNextOffset.load() + ring - lastPlay) % ring;
-    if (dNext <= dPlay || dNext - dPlay < m_dwBlockSize) GetDataEvent()->Set();
+    if ((dNext <= dPlay || dNext - dPlay < m_dwBlockSize) && !m_bArrivalWake.exchange(true)) GetDataEvent()->Set();
 }
 
 int CSoundPlay::LockRing(std::uint32_t offset, std::uint32_t bytes, SoundRegion* first, SoundRegion* second)
@@ -200,6 +200,11 @@ int CSoundPlay::StartPlay()
 
 int CSoundPlay::BufferDataProc()
 {
+    // Whatever this pass writes, the next arrival judges by the position it leaves.
+    struct ArrivalWakeDone {
+        std::atomic<bool>& flag;
+        ~ArrivalWakeDone() { flag.store(false); }
+    } arrivalWakeDone {m_bArrivalWake};
     if (m_nPlayState.load() == 0) return 0;
     if (!m_pBuffer) {
         MORVIKA_LOG("ERROR CSoundPlay::BufferDataProc() オブジェクトがない\n");

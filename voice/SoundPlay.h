@@ -67,6 +67,9 @@ private:
     CVoiceJoinBuffer m_JoinBuffer;
     std::atomic<int> m_nPlayState{0};
     std::atomic<std::uint32_t> m_dwLastPlay{0};
+    // An arrival wake-up is on its way to the sound thread: further packets wait for it, since
+    // the write position they would judge by is about to move.
+    std::atomic<bool> m_bArrivalWake{false};
     std::atomic<long> m_lSavedVolume{100};
     std::atomic<int> m_bMute{0};
 };
