@@ -198,6 +198,21 @@ void WriteProfile(const fs::path& profile, const std::string& user, const std::s
     app.SetNonVoice(0);  // a stored offset: no calibration second, no microphone test
 }
 
+// A fresh folder under the temporary folder, removed with the test.
+struct ScratchFolder {
+    explicit ScratchFolder(const std::string& name) : path(fs::temp_directory_path() / name)
+    {
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    fs::path path;
+};
+
 // Speech played into A's microphone, recorded from the speaker of B (joined to A) or, alone,
 // from A's own speaker (a lone user hears himself); reference is the speech quantised as the
 // codec does. Fails the test (fatally) when the set-up does not work.
@@ -227,13 +242,8 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
                                            "--channels=1", "--format=s16le", "--raw", "/dev/zero"},
                                           {}, false));
     }
-    const fs::path work = fs::temp_directory_path() / (tag + "-work");
-    fs::remove_all(work);
-    fs::create_directories(work);
-    struct Cleanup {
-        fs::path path;
-        ~Cleanup() { std::error_code ec; fs::remove_all(path, ec); }
-    } cleanup{work};
+    const ScratchFolder scratch(tag + "-work");
+    const fs::path& work = scratch.path;
 
     // The speech: espeak-ng at 22050 Hz, brought to the voice path's rate.
     const fs::path spoken = work / "spoken.wav";
@@ -496,13 +506,8 @@ TEST(VoiceBetweenInstances, DISABLED_VolumeKnobPeerMuteAndMicrophoneMuteActOnWha
     ASSERT_TRUE(keeper.Start({"pacat", "--playback", "-d", tag + "_amic", "--rate=11025", "--channels=1",
                               "--format=s16le", "--raw", "/dev/zero"},
                              {}, false));
-    const fs::path work = fs::temp_directory_path() / (tag + "-work");
-    fs::remove_all(work);
-    fs::create_directories(work);
-    struct Cleanup {
-        fs::path path;
-        ~Cleanup() { std::error_code ec; fs::remove_all(path, ec); }
-    } cleanup{work};
+    const ScratchFolder scratch(tag + "-work");
+    const fs::path& work = scratch.path;
     const fs::path spoken = work / "spoken.wav";
     ASSERT_TRUE(RunCommand({"espeak-ng", "-v", "en", "-s", "160", "-w", spoken.string(),
                             "The quick brown fox jumps over the lazy dog."}));
