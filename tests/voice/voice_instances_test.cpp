@@ -408,10 +408,8 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     ExpectHeardInOrder(reference, heard);
 }
 
-// What a listener should hear. Not yet part of the test command: on a loaded machine a block
-// that reaches the playback late still makes it jump (the lateness rule), which shifts all that
-// follows by a few samples. bench/voice/measure-voice.py speech measures the same.
-TEST(VoiceBetweenInstances, DISABLED_SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
+// What a listener should hear; bench/voice/measure-voice.py speech measures the same.
+TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
 {
     std::vector<double> reference, heard;
     SpeakAndRecord(false, kPortStrictA, kPortStrictB, reference, heard);
@@ -419,7 +417,7 @@ TEST(VoiceBetweenInstances, DISABLED_SpeechIntoAsMicrophoneIsHeardFromBsSpeakerW
     ExpectHeardWithoutSlipsOrGaps(reference, heard, "from A to B");
 }
 
-TEST(VoiceBetweenInstances, DISABLED_ALoneUserHearsHimselfWithoutSlipsOrGaps)
+TEST(VoiceBetweenInstances, ALoneUserHearsHimselfWithoutSlipsOrGaps)
 {
     std::vector<double> reference, heard;
     SpeakAndRecord(true, kPortLoopback, 0, reference, heard);
