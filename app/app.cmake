@@ -14,6 +14,7 @@ morvika_library(morvika_app
     NetworkAddress.cpp
     NotificationSound.cpp
     SettingsValue.cpp
+    WindowRect.h
   LIBS PkgConfig::CANBERRA
   PUBLIC_LIBS morvika_base Qt6::Core)
 
