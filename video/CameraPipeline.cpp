@@ -141,8 +141,8 @@ CCameraPipeline::CCameraPipeline(HWND mainWindow)
 
 CCameraPipeline::~CCameraPipeline()
 {
-    if (m_nState == 2 && m_pPipeline != nullptr) gst_element_set_state(m_pPipeline, GST_STATE_NULL);
-    m_nState = 0;
+    if (m_nState == kPipelineRunning && m_pPipeline != nullptr) gst_element_set_state(m_pPipeline, GST_STATE_NULL);
+    m_nState = kPipelineNone;
     ReleaseAll();
 }
 
@@ -355,7 +355,9 @@ bool CCameraPipeline::ReadState(int* state)
         const GstStateChangeReturn ret = gst_element_get_state(m_pPipeline, &current, nullptr, 10 * GST_MSECOND);
         if (ret == GST_STATE_CHANGE_ASYNC) continue;
         if (ret == GST_STATE_CHANGE_FAILURE) return false;
-        *state = current == GST_STATE_PLAYING ? 2 : current == GST_STATE_VOID_PENDING ? -1 : 1;
+        // -1: no settled state yet.
+        *state = current == GST_STATE_VOID_PENDING ? -1 : static_cast<int>(kPipelineStopped);
+        if (current == GST_STATE_PLAYING) *state = kPipelineRunning;
         return true;
     }
     return false;
@@ -364,9 +366,9 @@ bool CCameraPipeline::ReadState(int* state)
 int CCameraPipeline::Run()
 {
     MORVIKA_LOG("LOG   CCameraView::Run() [%s] %d \n", m_strCameraName.c_str(), static_cast<int>(m_nState));
-    if (m_nState == 2) return 0;
+    if (m_nState == kPipelineRunning) return 0;
     std::uint32_t result = 0;
-    if (m_nState == 0) {
+    if (m_nState == kPipelineNone) {
         {
             std::lock_guard guard(m_eventLock);
             m_events.clear();
@@ -376,19 +378,19 @@ int CCameraPipeline::Run()
     if (result == 0) {
         const GstStateChangeReturn ret = gst_element_set_state(m_pPipeline, GST_STATE_PLAYING);
         if (ret != GST_STATE_CHANGE_FAILURE) {
-            m_nState = 2;
+            m_nState = kPipelineRunning;
             return 0;
         }
         int state = 0;
         if (ReadState(&state)) {
             if (state < 0) return 0;
-            m_nState = state;
+            m_nState = static_cast<PipelineState>(state);
             return 0;
         }
         result = kHrFail;
     }
     MORVIKA_LOG("ERROR CCameraView::Run() %x \n", result);
-    m_nState = 0;
+    m_nState = kPipelineNone;
     ReleaseAll();
     return 1;
 }
@@ -397,10 +399,10 @@ void CCameraPipeline::Stop()
 {
     MORVIKA_LOG("LOG   CCameraView::Stop() [%s] %d \n", m_strCameraName.c_str(), static_cast<int>(m_nState));
     int state = 0;
-    if (m_nState == 2 && ReadState(&state) && state == 2) {
+    if (m_nState == kPipelineRunning && ReadState(&state) && state == kPipelineRunning) {
         MORVIKA_LOG("LOG   CCameraView::Stop() m_pMediaControl->StopWhenReady() Start \n");
         gst_element_set_state(m_pPipeline, GST_STATE_PAUSED);
-        m_nState = 1;
+        m_nState = kPipelineStopped;
         MORVIKA_LOG("LOG   CCameraView::Stop() m_pMediaControl->Stop() Start \n");
         if (gst_element_set_state(m_pPipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
             MORVIKA_LOG("ERROR CCameraView::Stop() %x \n", kHrFail);
@@ -411,13 +413,13 @@ void CCameraPipeline::Stop()
 
 void CCameraPipeline::Teardown()
 {
-    m_nState = 0;
+    m_nState = kPipelineNone;
     ReleaseAll();
 }
 
 void CCameraPipeline::Restart()
 {
-    if (m_nState != 2) {
+    if (m_nState != kPipelineRunning) {
         Teardown();
         Run();
     }
@@ -452,11 +454,11 @@ void CCameraPipeline::ReleaseAll()
     }
 }
 
-int CCameraPipeline::OnGraphNotify()
+GraphAction CCameraPipeline::OnGraphNotify()
 {
     MORVIKA_LOG("LOG   CCameraView::OnGraphNotify() Start \n");
-    if (m_pPipeline == nullptr) return 0;
-    int result = 0;
+    if (m_pPipeline == nullptr) return kGraphNothing;
+    GraphAction result = kGraphNothing;
     for (;;) {
         std::pair<long, long> event;
         {
@@ -468,15 +470,15 @@ int CCameraPipeline::OnGraphNotify()
         const long code = event.first;
         if (code >= kEventComplete && code <= kEventErrorAbort) {
             MORVIKA_LOG("ERROR CCameraView::OnGraphNotify() evCode %x \n", static_cast<unsigned>(code));
-            return 3;
+            return kGraphStop;
         }
         if (code == kEventDeviceLost) {
             if (event.second == 1) {
                 MORVIKA_LOG("LOG   CCameraView::OnGraphNotify() カメラが再接続された \n");
-                result = 31;
+                result = kGraphRebuild;
             } else {
                 MORVIKA_LOG("LOG   CCameraView::OnGraphNotify() カメラが外された \n");
-                result = 3;
+                result = kGraphStop;
             }
         }
     }

@@ -24,6 +24,20 @@ typedef struct _GstDeviceMonitor GstDeviceMonitor;
 
 class CFrameRelay;
 
+// What the main window does after draining the pipeline's events.
+enum GraphAction : int {
+    kGraphNothing = 0,
+    kGraphStop = 3,
+    kGraphRebuild = 31,  // the camera came back
+};
+
+// 0 no pipeline, 1 built and not running, 2 running.
+enum PipelineState : std::int32_t {
+    kPipelineNone = 0,
+    kPipelineStopped = 1,
+    kPipelineRunning = 2,
+};
+
 // Result codes as the log shows them.
 constexpr std::uint32_t kHrFail = 0x80004005u;
 constexpr std::uint32_t kHrPointer = 0x80004003u;
@@ -59,8 +73,7 @@ public:
     void Stop();
     void Teardown();
     void Restart();
-    // 0: nothing to do, 3: stop, 31: the camera came back (rebuild).
-    int OnGraphNotify();
+    GraphAction OnGraphNotify();
 
     void ApplyControlData(const OskelJpegControlData& data);
     // Hands settings to the frame dump element only (the camera image page's Apply); false
@@ -72,8 +85,7 @@ public:
     // Called after new settings were applied (the icon view follows the frame rate).
     std::function<void()> onControlDataApplied;
 
-    // 0 no pipeline, 1 built and not running, 2 running.
-    std::int32_t State() const { return m_nState; }
+    PipelineState State() const { return m_nState; }
 
     // Queues a pipeline event and tells the main window, as the pipeline's bus does.
     void QueueEvent(long code, long param);
@@ -102,7 +114,7 @@ private:
     HWND m_hMain;
     std::string m_strCameraName;
     OskelJpegControlData m_ControlData;
-    std::int32_t m_nState = 0;
+    PipelineState m_nState = kPipelineNone;
 
     GstElement* m_pPipeline = nullptr;
     GstElement* m_pDump = nullptr;
