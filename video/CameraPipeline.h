@@ -24,6 +24,13 @@ typedef struct _GstDeviceMonitor GstDeviceMonitor;
 
 class CFrameRelay;
 
+// Drops one reference of a GStreamer object; GstPtr owns exactly one.
+struct GstUnref {
+    void operator()(void* object) const;
+};
+template <typename T>
+using GstPtr = std::unique_ptr<T, GstUnref>;
+
 // What the main window does after draining the pipeline's events.
 enum GraphAction : int {
     kGraphNothing = 0,
@@ -92,8 +99,8 @@ public:
     std::size_t QueuedEvents() const;
 
     std::uint64_t FramesHandedOff() const;
-    GstElement* Pipeline() const { return m_pPipeline; }
-    GstElement* DumpElement() const { return m_pDump; }
+    GstElement* Pipeline() const { return m_pPipeline.get(); }
+    GstElement* DumpElement() const { return m_pDump.get(); }
 
     // Makes GStreamer ready and the frame dump element findable (the build tree's plug-in
     // folder is scanned when the installed registry does not know the element). False when
@@ -103,7 +110,7 @@ public:
 private:
     std::uint32_t GetInterfaces();
     std::uint32_t SetUpGraph();
-    std::uint32_t FindCaptureSource(GstElement** source);
+    std::uint32_t FindCaptureSource(GstPtr<GstElement>* source);
     // The settled state; false on failure.
     bool ReadState(int* state);
     void ReleaseAll();
@@ -116,9 +123,9 @@ private:
     OskelJpegControlData m_ControlData;
     PipelineState m_nState = kPipelineNone;
 
-    GstElement* m_pPipeline = nullptr;
-    GstElement* m_pDump = nullptr;
-    GstDeviceMonitor* m_pMonitor = nullptr;
+    GstPtr<GstElement> m_pPipeline;
+    GstPtr<GstElement> m_pDump;
+    GstPtr<GstDeviceMonitor> m_pMonitor;
     std::unique_ptr<CFrameRelay> m_pRelay;
 
     mutable std::mutex m_eventLock;

@@ -35,6 +35,8 @@ constexpr std::uint64_t kMinKernelSegments = 4;
 constexpr auto kChunkTime = std::chrono::milliseconds(2);
 constexpr std::size_t kMinChunk = 2 * 1024;
 constexpr auto kRoomPoll = std::chrono::milliseconds(2);
+// Beyond any link we pace for; keeps the budget's arithmetic finite.
+constexpr double kMaxRate = 16e9;
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
 }  // namespace
 
@@ -212,7 +214,7 @@ bool CPeerConnection::SendControl(Bytes frame) {
   return true;
 }
 
-bool CPeerConnection::SendData(std::shared_ptr<const Bytes> payload,
+bool CPeerConnection::SendData(std::shared_ptr<const Buffer> payload,
                                const wire::DataEnvelope& envelope, bool high,
                                std::optional<Clock::time_point> deadline, bool relayed) {
   if (m_closed || m_closeAfterFlush) return true;
@@ -288,12 +290,26 @@ std::size_t CPeerConnection::BulkRoom() {
     m_rateWindowOpen = true;
     m_rateWindowStart = now;
     m_rateWindowAcked = info.bytesAcked;
-  } else if (now - m_rateWindowStart >= kRateWindow) {
-    const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
-    const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
-    if (sample > 0) m_bytesPerSecond = sample;
-    m_rateWindowStart = now;
-    m_rateWindowAcked = info.bytesAcked;
+    m_rateWindowDry = false;
+  } else {
+    if (info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll) {
+      // The kernel ran dry while bulk waited here, though we looked again in time: we, not
+      // the link, set the pace, so what it acknowledged says only that the link takes at
+      // least that much. Grow at once; a fast link would otherwise need many windows to
+      // reach its speed. A late look (a busy machine) proves nothing and counts not.
+      m_rateWindowDry = true;
+      const double floor = static_cast<double>(kStartKernelBytes) /
+                           std::chrono::duration<double>(kKernelQueueTime).count();
+      m_bytesPerSecond = std::min(std::max(2 * m_bytesPerSecond, floor), kMaxRate);
+    }
+    if (now - m_rateWindowStart >= kRateWindow) {
+      const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
+      const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
+      if (sample > 0 && !(m_rateWindowDry && sample < m_bytesPerSecond)) m_bytesPerSecond = sample;
+      m_rateWindowStart = now;
+      m_rateWindowAcked = info.bytesAcked;
+      m_rateWindowDry = false;
+    }
   }
   std::uint64_t budget = kStartKernelBytes;
   m_chunkSize = wire::kChunkSize;
@@ -304,6 +320,8 @@ std::size_t CPeerConnection::BulkRoom() {
     m_chunkSize = std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
   }
   budget = std::max({budget, kMinKernelBytes, kMinKernelSegments * info.mss});
+  m_checkedAt = now;
+  m_kernelAtCheck = info.bytesInKernel;
   return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
 }
 
@@ -338,6 +356,7 @@ void CPeerConnection::PumpWrites() {
   const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
   while (m_batchBytes < batch && FillOne(room)) {
   }
+  if (room != SIZE_MAX) m_kernelAtCheck += m_batchBytes;
   if (m_segments.empty()) {
     if (m_closeAfterFlush && m_control.empty() && m_queues[0].empty() && m_queues[1].empty()) {
       FinishFlush();
