@@ -15,6 +15,7 @@ morvika_library(morvika_app
     NetworkAddress.cpp
     NotificationSound.cpp
     SettingsValue.cpp
+    WindowRect.h
   LIBS PkgConfig::CANBERRA
   PUBLIC_LIBS morvika_base morvika_peer Qt6::Core)
 
@@ -37,12 +38,3 @@ add_custom_target(morvika_assets ALL DEPENDS ${morvika_asset_copies})
 add_dependencies(morvika_app morvika_assets)
 install(DIRECTORY ${MORVIKA_ASSETS_SOURCE}/ DESTINATION share/morvika)
 
-# The generator of the notification sounds; its output is committed in assets/Sound/.
-# `cmake --build build --target morvika-sounds` writes them again.
-add_executable(morvika-make-sounds ${PROJECT_SOURCE_DIR}/tools/sound-generator/make_sounds.cpp)
-target_link_libraries(morvika-make-sounds PRIVATE morvika_warnings)
-add_custom_target(morvika-sounds
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${MORVIKA_ASSETS_SOURCE}/Sound
-  COMMAND morvika-make-sounds ${MORVIKA_ASSETS_SOURCE}/Sound
-  COMMENT "Synthesizing assets/Sound/*.wav"
-  VERBATIM)

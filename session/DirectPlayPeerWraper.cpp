@@ -8,7 +8,7 @@
 #include "app/StartupOptions.h"
 #include "session/ByteOrder.h"
 #include "session/PeerMessage.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "app/HalvoApp.h"
 #include "app/Log.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 CHalvoHub::CHalvoHub(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, IHubUi& ui)
     : m_app(app), m_ui(ui), m_pHostRecord(hostRecord), m_pClientRecord(clientRecord)

@@ -15,7 +15,7 @@
 #include "session/PeerMessageQueue.h"
 #include "session/HalvoVoice.h"
 #include "session/PlayBoiceView.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 class CHalvoApp;
 

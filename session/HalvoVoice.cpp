@@ -35,7 +35,7 @@ void CVoiceQueueSink::PushVoicePacket(std::uint32_t kind, const std::uint8_t* da
 
 std::shared_ptr<ISoundBackend> CHalvoVoice::ConnectSoundServer()
 {
-    auto backend = std::make_shared<PulseSoundBackend>();
+    auto backend = std::make_shared<PulseSoundBackend>("Morvika");
     if (const int rc = backend->Connect(); rc != 0) {
         MORVIKA_LOG("ERROR CHalvoDlg::OnInitDialog() サウンドサーバに接続できない 音声なしで動作します %x\n",
                     static_cast<unsigned>(rc));

@@ -6,7 +6,7 @@
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "app/NetworkAddress.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 namespace {
 

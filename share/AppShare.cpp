@@ -10,7 +10,7 @@
 #include <future>
 
 #include "app/Log.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "video/JpegBuffer.h"
 
 namespace {

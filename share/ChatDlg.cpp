@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/Log.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 CChatDlg::CChatDlg(ChatHost host, HWND mainWindow, QWidget* parent)
     : QDialog(parent), m_host(std::move(host)), m_hMain(mainWindow)

@@ -4,7 +4,7 @@
 
 #include "app/Log.h"
 #include "session/PeerMessage.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "share/SharesStore.h"
 
 namespace {

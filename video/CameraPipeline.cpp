@@ -10,7 +10,7 @@
 
 #include "app/Log.h"
 #include "filter/OskelJpegDumpControl.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 namespace {
 

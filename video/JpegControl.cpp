@@ -21,7 +21,7 @@
 #include <new>
 
 #include "app/Log.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "video/JpegBuffer.h"
 #include "video/OskelJpegObject.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 QImage ToImage(const PictureBitmap& bitmap)
 {

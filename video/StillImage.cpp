@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/Log.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "video/CameraView.h"
 #include "video/JpegBuffer.h"
 #include "video/JpegControl.h"

@@ -14,7 +14,7 @@
 #include <new>
 
 #include "app/Log.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "video/FullWindow.h"
 #include "video/PageClientCapter.h"
 #include "video/PictureWnd.h"

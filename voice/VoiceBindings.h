@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "app/VoiceClientConfig.h"
-#include "session/WindowMessages.h"  // WM_VOICE_QUEUED, WM_VOICE_LEVEL
+#include "app/WindowMessages.h"  // WM_VOICE_QUEUED, WM_VOICE_LEVEL
 
 // Opaque window identity; 0 means none.
 using WindowHandle = std::uintptr_t;

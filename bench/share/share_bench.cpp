@@ -9,7 +9,7 @@
 
 #include "platform/capture/Stretch.h"
 #include "platform/capture/WindowCapture.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "share/AppShare.h"
 #include "video/JpegBuffer.h"
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/sound/SoundRing.h"
@@ -15,8 +16,6 @@ namespace morvika::sound {
 
 namespace {
 
-constexpr const char* kApplicationName = "Morvika";
-constexpr const char* kStreamName = "Morvika";
 constexpr const char* kMediaRole = "phone";
 // Small server-side requests keep the cursors fine-grained: a notification position is passed
 // within about one request (5 ms) of the sound reaching it, and a block of the capture is read
@@ -78,10 +77,11 @@ public:
             return kSoundErrInvalidArg;
         }
         pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
+        const char* name = m_backend.ApplicationName().c_str();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, name);
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, kMediaRole);
-        pa_proplist_sets(props, PA_PROP_MEDIA_NAME, kStreamName);
-        m_stream = pa_stream_new_with_proplist(m_backend.Context(), kStreamName, &sampleSpec, nullptr, props);
+        pa_proplist_sets(props, PA_PROP_MEDIA_NAME, name);
+        m_stream = pa_stream_new_with_proplist(m_backend.Context(), name, &sampleSpec, nullptr, props);
         pa_proplist_free(props);
         if (m_stream == nullptr) return kSoundErrGeneric;
         pa_stream_set_state_callback(m_stream, &PulseSoundBuffer::OnState, this);
@@ -381,7 +381,7 @@ void OnDeviceInfo(pa_context* /*context*/, const Info* info, int eol, void* user
 
 }  // namespace
 
-PulseSoundBackend::PulseSoundBackend()
+PulseSoundBackend::PulseSoundBackend(std::string applicationName) : m_applicationName(std::move(applicationName))
 {
     m_mainloop = pa_threaded_mainloop_new();
     if (m_mainloop != nullptr && pa_threaded_mainloop_start(m_mainloop) < 0) {
@@ -430,9 +430,10 @@ int PulseSoundBackend::Connect()
         m_context = nullptr;
     }
     pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, m_applicationName.c_str());
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, kMediaRole);
-    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_mainloop), kApplicationName, props);
+    m_context =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_mainloop), m_applicationName.c_str(), props);
     pa_proplist_free(props);
     if (m_context == nullptr) return kSoundErrOutOfMemory;
     pa_context_set_state_callback(m_context, &PulseSoundBackend::OnContextState, this);

@@ -21,7 +21,8 @@ namespace morvika::sound {
 
 class PulseSoundBackend : public ISoundBackend {
 public:
-    PulseSoundBackend();
+    // The application name is what the server's mixer shows for the context and its streams.
+    explicit PulseSoundBackend(std::string applicationName);
     ~PulseSoundBackend() override;
     PulseSoundBackend(const PulseSoundBackend&) = delete;
     PulseSoundBackend& operator=(const PulseSoundBackend&) = delete;
@@ -39,10 +40,12 @@ public:
 
     pa_threaded_mainloop* MainLoop() const { return m_mainloop; }
     pa_context* Context() const { return m_context; }
+    const std::string& ApplicationName() const { return m_applicationName; }
 
 private:
     static void OnContextState(pa_context* context, void* self);
 
+    const std::string m_applicationName;
     pa_threaded_mainloop* m_mainloop = nullptr;
     pa_context* m_context = nullptr;
     std::mutex m_namesMutex;

@@ -14,7 +14,7 @@
 
 #include "app/HalvoApp.h"
 #include "session/HalvoHub.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 namespace fs = std::filesystem;
 

@@ -14,7 +14,7 @@
 #include "app/Log.h"
 #include "session/DirectPlayPeerWraper.h"
 #include "session/PeerMessage.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 namespace {
 

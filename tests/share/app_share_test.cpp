@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/Log.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "share/AppShare.h"
 #include "video/OskelJpegObject.h"
 

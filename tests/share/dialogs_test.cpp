@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "share/ChatDlg.h"
 #include "share/DlgConnect.h"
 #include "share/FtpStat.h"

@@ -15,7 +15,7 @@
 
 #include "session/ByteOrder.h"
 #include "session/PeerMessage.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "share/SharesExchange.h"
 #include "share/SharesStore.h"
 

@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "app/Log.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 
 namespace fs = std::filesystem;
 

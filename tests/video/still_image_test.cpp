@@ -14,7 +14,7 @@
 #include <fstream>
 
 #include "JpegTestPictures.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "video/JpegBuffer.h"
 #include "video/JpegControl.h"
 #include "video/StillImage.h"

@@ -12,7 +12,7 @@
 
 #include "JpegTestPictures.h"
 #include "VideoTestEnvironment.h"
-#include "session/WindowMessages.h"
+#include "app/WindowMessages.h"
 #include "video/CameraView.h"
 #include "video/CapterDlg.h"
 #include "video/FullWindow.h"

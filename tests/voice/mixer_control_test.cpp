@@ -145,7 +145,7 @@ TEST(MixerControlOnServer, LevelMovesTheSourceVolumeAndLoopbacksAreMuted)
         }
     } unload{{module->substr(0, module->find('\n'))}};
 
-    morvika::sound::PulseSoundBackend backend;
+    morvika::sound::PulseSoundBackend backend{"Morvika"};
     morvika::sound::PulseSourceMixer pulse(backend);
     CMixerControl control(&pulse);
     const std::string description = "Monitor of " + sink + "-desc";

@@ -61,7 +61,7 @@ private:
 
 std::string DescriptionOf(SoundDirection direction, const std::string& deviceName)
 {
-    PulseSoundBackend backend;
+    PulseSoundBackend backend{"Morvika"};
     if (backend.Connect() != 0) return {};
     const auto id = PulseSoundBackend::IdForName(deviceName);
     std::string found;

@@ -63,7 +63,7 @@ std::pair<double, std::size_t> BestAlignment(const std::vector<double>& a, const
 TEST(VoiceOnPulseAudio, PlayedVoiceComesBackThroughTheMonitorCompleteAndInOrder)
 {
     ScopedTestLog log;
-    PulseSoundBackend backend;
+    PulseSoundBackend backend{"Morvika"};
     if (backend.Connect() != kSoundOk) {
         GTEST_SKIP() << "no PulseAudio server reachable; tools/test.sh starts a private one";
     }

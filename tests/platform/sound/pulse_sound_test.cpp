@@ -180,7 +180,7 @@ protected:
         return all;
     }
 
-    PulseSoundBackend backend;
+    PulseSoundBackend backend{"Morvika"};
     std::unique_ptr<ISoundDevice> playDevice, captureDevice;
     std::unique_ptr<ISoundBuffer> play, capture;
 };
