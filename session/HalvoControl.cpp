@@ -254,7 +254,7 @@ QStringList CHalvoControl::Execute(const QString& line)
     if (command == QStringLiteral("state")) {
         const CUserInformation self = view ? view->HostRecord() : CUserInformation();
         return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7 mute=%8")
-                    .arg(view ? view->GetViewState() : 0)
+                    .arg(view ? static_cast<int>(view->GetViewState()) : 0)
                     .arg(view ? view->UserCount() : 0)
                     .arg(hub.UserWindowCount())
                     .arg(m_dialog.IsMainHidden() ? 1 : 0)

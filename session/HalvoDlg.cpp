@@ -180,33 +180,24 @@ void CHalvoDlg::OnInitDialog()
     // Buttons, tray and the owned windows exist before the session starts, so that every
     // event the session brings finds them.
     struct ButtonDef {
-        int id;
+        MainButton id;
         const char* picture;
         const char* help;
+        void (CHalvoDlg::*onClick)();
     };
-    const ButtonDef defs[] = {
-        {1031, "ButtonExit.bmp", "メインウインドウを隠してタスクトレイに入れます"},
-        {1032, "ButtonLogin.bmp", "ほかのソラネムに接続します"},
-        {1036, "ButtonChat.bmp", "文字チャットのウインドウを開閉します"},
-        {1037, "ButtonFtp.bmp", "共有ファイルのウインドウを開閉します"},
-        {1062, "ButtonWinSh.bmp", "自分のウインドウを相手に見せます"},
-        {1035, "ButtonHelp.bmp", "ボタンをクリックするとその説明を表示します"},
+    static constexpr ButtonDef defs[] = {
+        {kButtonHide, "ButtonExit.bmp", "メインウインドウを隠してタスクトレイに入れます", &CHalvoDlg::OnHideButton},
+        {kButtonLogin, "ButtonLogin.bmp", "ほかのソラネムに接続します", &CHalvoDlg::OnLoginButton},
+        {kButtonChat, "ButtonChat.bmp", "文字チャットのウインドウを開閉します", &CHalvoDlg::OnChatButton},
+        {kButtonShares, "ButtonFtp.bmp", "共有ファイルのウインドウを開閉します", &CHalvoDlg::OnSharesButton},
+        {kButtonShareWindow, "ButtonWinSh.bmp", "自分のウインドウを相手に見せます", &CHalvoDlg::OnShareWindowButton},
+        {kButtonHelp, "ButtonHelp.bmp", "ボタンをクリックするとその説明を表示します", &CHalvoDlg::EnterHelpMode},
     };
     for (const auto& def : defs) {
         CBmpButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
         tools->addWidget(button);
-        switch (def.id) {
-        case 1031: connect(button, &CBmpButton::clicked, this, [this] { ShowMain(0); }); break;
-        case 1032: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnLoginButton); break;
-        case 1036: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::OnChatButton); break;
-        case 1037: connect(button, &CBmpButton::clicked, this, [this] { if (m_pShares) m_pShares->Toggle(); }); break;
-        case 1062:
-            m_pShareButton = button;
-            connect(button, &CBmpButton::clicked, this, [this] { OnShareButton(); });
-            break;
-        case 1035: connect(button, &CBmpButton::clicked, this, &CHalvoDlg::EnterHelpMode); break;
-        default: break;
-        }
+        connect(button, &CBmpButton::clicked, this, def.onClick);
+        if (def.id == kButtonShareWindow) m_pShareButton = button;
     }
     tools->addStretch();
     m_pShareButton->setEnabled(false);
@@ -621,6 +612,21 @@ void CHalvoDlg::PlaceNewUserWindow(CUserWndObject& window)
     }
 }
 
+void CHalvoDlg::OnHideButton()
+{
+    ShowMain(0);
+}
+
+void CHalvoDlg::OnSharesButton()
+{
+    if (m_pShares) m_pShares->Toggle();
+}
+
+void CHalvoDlg::OnShareWindowButton()
+{
+    OnShareButton();
+}
+
 void CHalvoDlg::OnLoginButton()
 {
     CLoginDlg dialog(m_app, this);
@@ -897,10 +903,10 @@ LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_GRAPH_EVENT:
         if (m_pCamera) {
-            const int result = m_pCamera->OnGraphNotify();
-            if (result == 3) {
+            const GraphAction result = m_pCamera->OnGraphNotify();
+            if (result == kGraphStop) {
                 m_pCamera->Stop();
-            } else if (result == 31) {
+            } else if (result == kGraphRebuild) {
                 m_pCamera->Teardown();
                 m_pCamera->Run();
             }

@@ -34,6 +34,16 @@ struct MainWindowOptions {
     peer::ServiceOptions service;
 };
 
+// The main window's buttons by control id (the control channel presses them by number).
+enum MainButton : int {
+    kButtonHide = 1031,
+    kButtonLogin = 1032,
+    kButtonHelp = 1035,
+    kButtonChat = 1036,
+    kButtonShares = 1037,
+    kButtonShareWindow = 1062,
+};
+
 class CHalvoDlg : public QWidget, public IHubUi {
     Q_OBJECT
 public:
@@ -130,8 +140,11 @@ protected:
 
 private:
     CBmpButton* AddButton(int id, const char* picture, const QString& help);
+    void OnHideButton();
     void OnLoginButton();
     void OnChatButton();
+    void OnSharesButton();
+    void OnShareWindowButton();
     void CreateTrayIcon();
     void ShowAbout();
     void OpenHelpPage();

@@ -7,6 +7,7 @@
 #include "app/Log.h"
 #include "app/NetworkAddress.h"
 #include "app/WindowMessages.h"
+#include "session/ConnectReply.h"
 
 namespace {
 
@@ -14,11 +15,11 @@ namespace {
 const char* ConnectCompleteText(std::uint32_t reply)
 {
     switch (reply) {
-    case 1000: return "現在会話不可能";
-    case 1001: return "後でこちらから連絡します";
-    case 1002: return "ただいま多忙";
-    case 2: return "相手が不在のようです";
-    case 3: return "パスワードが違います";
+    case kReplyRefusedBase + 0: return "現在会話不可能";
+    case kReplyRefusedBase + 1: return "後でこちらから連絡します";
+    case kReplyRefusedBase + 2: return "ただいま多忙";
+    case kReplyNoAnswer: return "相手が不在のようです";
+    case kReplyWrongPassword: return "パスワードが違います";
     // Any other reason, a reason no dialog gives included, reads as a plain refusal.
     default: return "相手が接続を拒否しました";
     }
@@ -213,24 +214,24 @@ LRESULT CPlayBoiceView::OnIndicate(WPARAM, LPARAM lParam)
 {
     std::lock_guard lock(SessionEventLock());
     auto* connect = reinterpret_cast<ConnectRequest*>(lParam);
-    if (connect == nullptr || connect->data.IsNull()) return 1;
+    if (connect == nullptr || connect->data.IsNull()) return kReplyMalformed;
     auto decoded = CHalvoTransData::CreateFromBlock(connect->data);
     auto* request = dynamic_cast<CUserInformation*>(decoded.get());
-    if (request == nullptr) return 1;
+    if (request == nullptr) return kReplyMalformed;
 
     MORVIKA_LOG("LOG   CPlayBoiceView::OnIndicate() Name= %s APP=%x  ID = %d , %d %s \n",
                 request->GetUserName().c_str(), request->GetVersion(), static_cast<int>(request->GetGroupId()),
                 static_cast<int>(request->GetUserId()), request->GetAddress().c_str());
 
-    if (!connect->passwordMatches || !connect->passwordMatches(m_app.GetPassword())) return 3;
+    if (!connect->passwordMatches || !connect->passwordMatches(m_app.GetPassword())) return kReplyWrongPassword;
 
     const int approval = m_app.GetConnectCheck();
-    if (approval == 1 || (approval == 2 && m_host.IsMainHidden())) {
+    if (approval == kAskAlways || (approval == kAskWhenHidden && m_host.IsMainHidden())) {
         const int answer = m_host.AskApproval(request->GetUserName(), request->GetMessage());
         if (m_host.IsMainHidden()) m_host.ShowMain();
-        return answer == 1 ? 0 : answer;
+        return answer == kApprovalAccepted ? kReplyAccepted : answer;
     }
-    return 0;
+    return kReplyAccepted;
 }
 
 void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)

@@ -29,7 +29,7 @@ public:
     virtual HWND MainWindow() const = 0;
     // A message box with the exclamation icon.
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
-    // The approval dialog, modal: 1 accepted, 2 no answer, 1000 + i refused with reason i.
+    // The approval dialog, modal: an ApprovalAnswer (session/ConnectReply.h).
     virtual int AskApproval(const std::string& userName, const std::string& message) = 0;
     virtual bool IsMainHidden() const = 0;
     virtual void ShowMain() = 0;
@@ -81,7 +81,7 @@ public:
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    int GetViewState() const { return m_nViewState; }
+    ViewState GetViewState() const { return m_nViewState; }
     CUserInformationList& PeerList() { return m_peerList; }
     CUserInformationList& PendingList() { return m_pendingList; }
     CPeerMessageQueue& VoiceQueue() { return m_voiceQueue; }
@@ -134,7 +134,7 @@ private:
     CVoiceQueueSink m_voiceSink{m_voiceQueue};
     // Declared after the queue and the settings it uses; the destructor ends it first.
     std::unique_ptr<CSoundCapture> m_pCapture;
-    int m_nViewState = NotStarted;
+    ViewState m_nViewState = NotStarted;
     std::string m_hostFailure;
     std::uint16_t m_nSessionPort = peer::kDefaultPort;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/ConnectReply.h"
 #include "ui/DlgMorvika.h"
 
 #include <functional>
@@ -8,14 +9,14 @@ class QComboBox;
 class QLabel;
 class QTimer;
 
-// Asks the user whether a caller may join the own session. Result codes: 1 accepted,
-// 2 no answer in time, 1000 + i refused with reason i.
+// Asks the user whether a caller may join the own session. Result codes: accepted, no
+// answer in time, or refused with reason i (kRefusedBase + i).
 class CDlgConnect : public CDlgMorvika {
     Q_OBJECT
 public:
-    static constexpr int kAccepted = 1;
-    static constexpr int kNoAnswer = 2;
-    static constexpr int kRefusedBase = 1000;
+    static constexpr int kAccepted = kApprovalAccepted;
+    static constexpr int kNoAnswer = kApprovalNoAnswer;
+    static constexpr int kRefusedBase = kApprovalRefusedBase;
     static constexpr int kDefaultTimeoutMs = 30000;
 
     // playSound runs once when the dialog opens (the connect sound, if sounds are on).
@@ -28,7 +29,7 @@ public:
 
     void accept() override;
     void reject() override;
-    // Nobody answered in time: result 2.
+    // Nobody answered in time: kNoAnswer.
     void OnTimer();
 
 protected:

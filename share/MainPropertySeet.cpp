@@ -15,6 +15,7 @@
 
 #include "app/HalvoApp.h"
 #include "app/Version.h"
+#include "session/ConnectReply.h"
 #include "ui/DialogRegistry.h"
 
 namespace {
@@ -102,9 +103,9 @@ void CMainPropertyPageStart::OnInitDialog()
     m_pUserName->setText(FromUtf8(app.GetUserName()));
     m_pPassword->setText(FromUtf8(app.GetPassword()));
     const int check = app.GetConnectCheck();
-    // Any value but 2 is shown, and later stored, as 1.
-    m_pConnectCheck->setChecked(check != 0);
-    (check == 2 ? m_pIconOnly : m_pAlways)->setChecked(true);
+    // Any value but "when hidden" is shown, and later stored, as "always".
+    m_pConnectCheck->setChecked(check != kAskNever);
+    (check == kAskWhenHidden ? m_pIconOnly : m_pAlways)->setChecked(true);
     UpdateRadios();
     m_pSound->setChecked(app.GetSoundState() != 0);
     m_pTopmost->setChecked(app.GetTopmost() != 0);
@@ -122,11 +123,11 @@ void CMainPropertyPageStart::OnApply()
     app.SetUserName(m_pUserName->text().toStdString());
     if (m_host.userNameChanged) m_host.userNameChanged(m_pUserName->text().toStdString());
     app.SetPassword(m_pPassword->text().toStdString());
-    int check = 1;
+    int check = kAskAlways;
     if (!m_pConnectCheck->isChecked()) {
-        check = 0;
+        check = kAskNever;
     } else if (m_pIconOnly->isChecked()) {
-        check = 2;
+        check = kAskWhenHidden;
     }
     app.SetConnectCheck(check);
     app.SetSoundState(m_pSound->isChecked() ? 1 : 0);

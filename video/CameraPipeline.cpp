@@ -47,6 +47,19 @@ void DropHandOff(UINT, WPARAM, LPARAM lParam)
     delete ref;
 }
 
+// Takes over a newly made object: a floating reference becomes the one the pointer owns.
+template <typename T>
+GstPtr<T> Sink(T* floating)
+{
+    if (floating != nullptr) gst_object_ref_sink(floating);
+    return GstPtr<T>(floating);
+}
+
+void SetBusHandler(GstBus* bus, CCameraPipeline* self, GstBusSyncHandler handler)
+{
+    gst_bus_set_sync_handler(bus, handler, self, nullptr);
+}
+
 std::string DeviceName(GstDevice* device)
 {
     gchar* name = gst_device_get_display_name(device);
@@ -56,6 +69,11 @@ std::string DeviceName(GstDevice* device)
 }
 
 }  // namespace
+
+void GstUnref::operator()(void* object) const
+{
+    if (object != nullptr) gst_object_unref(object);
+}
 
 // Lives on the window thread; passes each frame on with a synchronous WM_JPEG_FRAME.
 class CFrameRelay : public CMsgTarget {
@@ -115,11 +133,7 @@ bool CCameraPipeline::InitGstreamer()
 {
     static const bool ready = [] {
         if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
-        GstElementFactory* factory = gst_element_factory_find("oskeljpegdump");
-        if (factory != nullptr) {
-            gst_object_unref(factory);
-            return true;
-        }
+        if (GstPtr<GstElementFactory>(gst_element_factory_find("oskeljpegdump"))) return true;
         // Run from the build tree: the plug-in sits in <build>/filter beside <build>/app.
         std::error_code ec;
         const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -141,8 +155,8 @@ CCameraPipeline::CCameraPipeline(HWND mainWindow)
 
 CCameraPipeline::~CCameraPipeline()
 {
-    if (m_nState == 2 && m_pPipeline != nullptr) gst_element_set_state(m_pPipeline, GST_STATE_NULL);
-    m_nState = 0;
+    if (m_nState == kPipelineRunning && m_pPipeline) gst_element_set_state(m_pPipeline.get(), GST_STATE_NULL);
+    m_nState = kPipelineNone;
     ReleaseAll();
 }
 
@@ -197,8 +211,8 @@ int CCameraPipeline::OnBusMessage(GstBus*, GstMessage* message, void* data)
                 std::lock_guard guard(self->m_eventLock);
                 watched = self->m_strCameraName;
             }
+            const GstPtr<GstDevice> owned(device);
             if (DeviceName(device) == watched) self->QueueEvent(kEventDeviceLost, added ? 1 : 0);
-            gst_object_unref(device);
         }
         break;
     }
@@ -210,133 +224,110 @@ int CCameraPipeline::OnBusMessage(GstBus*, GstMessage* message, void* data)
 
 std::uint32_t CCameraPipeline::GetInterfaces()
 {
-    std::uint32_t result = 0;
-    OskelJpegDumpControlInterface* control = nullptr;
-    if (!InitGstreamer()) {
-        result = kHrFail;
-        goto failed;
-    }
-    m_pPipeline = gst_pipeline_new("camera");
-    if (m_pPipeline == nullptr) {
-        result = kHrFail;
-        goto failed;
-    }
-    gst_object_ref_sink(m_pPipeline);
-    {
-        GstBus* bus = gst_element_get_bus(m_pPipeline);
-        gst_bus_set_sync_handler(bus, reinterpret_cast<GstBusSyncHandler>(&CCameraPipeline::OnBusMessage), this,
-                                 nullptr);
-        gst_object_unref(bus);
-    }
-    m_pDump = gst_element_factory_make("oskeljpegdump", "Dump Render");
-    if (m_pDump == nullptr) {
-        result = kHrClassNotRegistered;
-        goto failed;
-    }
-    gst_object_ref_sink(m_pDump);
-    control = oskel_jpeg_dump_control_get_iface(m_pDump);
-    if (control == nullptr) {
-        result = kHrNoInterface;
-        goto failed;
-    }
-    {
-        const std::string logPath = LogFilePath();
-        control->set_log_file(reinterpret_cast<OskelJpegDumpControl*>(m_pDump), logPath.c_str());
-        control->set_window(reinterpret_cast<OskelJpegDumpControl*>(m_pDump),
-                            reinterpret_cast<gpointer>(static_cast<std::uintptr_t>(m_hMain)));
-        g_signal_connect(m_pDump, "jpeg-frame", G_CALLBACK(&CFrameRelay::OnJpegFrame), m_pRelay.get());
-        PushControlData();
-    }
+    const auto fail = [this](std::uint32_t result) {
+        MORVIKA_LOG("ERROR CCameraView::GetInterfaces() %x \n", result);
+        ReleaseAll();
+        return result;
+    };
+    if (!InitGstreamer()) return fail(kHrFail);
+    m_pPipeline = Sink(gst_pipeline_new("camera"));
+    if (!m_pPipeline) return fail(kHrFail);
+    SetBusHandler(GstPtr<GstBus>(gst_element_get_bus(m_pPipeline.get())).get(), this,
+                  reinterpret_cast<GstBusSyncHandler>(&CCameraPipeline::OnBusMessage));
+    m_pDump = Sink(gst_element_factory_make("oskeljpegdump", "Dump Render"));
+    if (!m_pDump) return fail(kHrClassNotRegistered);
+    OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump.get());
+    if (control == nullptr) return fail(kHrNoInterface);
+    auto* dump = reinterpret_cast<OskelJpegDumpControl*>(m_pDump.get());
+    const std::string logPath = LogFilePath();
+    control->set_log_file(dump, logPath.c_str());
+    control->set_window(dump, reinterpret_cast<gpointer>(static_cast<std::uintptr_t>(m_hMain)));
+    g_signal_connect(m_pDump.get(), "jpeg-frame", G_CALLBACK(&CFrameRelay::OnJpegFrame), m_pRelay.get());
+    PushControlData();
     return 0;
-
-failed:
-    MORVIKA_LOG("ERROR CCameraView::GetInterfaces() %x \n", result);
-    ReleaseAll();
-    return result;
 }
 
 bool CCameraPipeline::SetFilterControlData(const OskelJpegControlData& data)
 {
-    OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump);
+    OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump.get());
     if (control == nullptr) return false;
     const OskelJpegControlData copy(data);
     const OskelJpegDumpControlData values {copy.name(), copy.version(), copy.traceFlag(),
                                            copy.m_nQuality, copy.m_nDctMethod, copy.m_nFrameRate};
-    control->set_control_data(reinterpret_cast<OskelJpegDumpControl*>(m_pDump), &values);
+    control->set_control_data(reinterpret_cast<OskelJpegDumpControl*>(m_pDump.get()), &values);
     return true;
 }
 
 void CCameraPipeline::PushControlData()
 {
-    OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump);
+    OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump.get());
     if (control == nullptr) return;
     const OskelJpegControlData copy(m_ControlData);
     const OskelJpegDumpControlData data {copy.name(), copy.version(), copy.traceFlag(),
                                          copy.m_nQuality, copy.m_nDctMethod, copy.m_nFrameRate};
-    control->set_control_data(reinterpret_cast<OskelJpegDumpControl*>(m_pDump), &data);
+    control->set_control_data(reinterpret_cast<OskelJpegDumpControl*>(m_pDump.get()), &data);
 }
 
-std::uint32_t CCameraPipeline::FindCaptureSource(GstElement** source)
+std::uint32_t CCameraPipeline::FindCaptureSource(GstPtr<GstElement>* source)
 {
-    *source = nullptr;
+    source->reset();
     if (m_strCameraName == kTestSourceName) {
-        *source = gst_element_factory_make("videotestsrc", "Video Capture");
-        if (*source == nullptr) return kHrFail;
+        *source = Sink(gst_element_factory_make("videotestsrc", "Video Capture"));
+        if (!*source) return kHrFail;
         // A live, moving picture, like a camera's.
-        g_object_set(*source, "is-live", TRUE, "horizontal-speed", 2, nullptr);
+        g_object_set(source->get(), "is-live", TRUE, "horizontal-speed", 2, nullptr);
         return 0;
     }
-    if (m_pMonitor == nullptr) {
-        m_pMonitor = gst_device_monitor_new();
-        gst_device_monitor_add_filter(m_pMonitor, "Video/Source", nullptr);
-        GstBus* bus = gst_device_monitor_get_bus(m_pMonitor);
-        gst_bus_set_sync_handler(bus, reinterpret_cast<GstBusSyncHandler>(&CCameraPipeline::OnBusMessage), this,
-                                 nullptr);
-        gst_object_unref(bus);
-        if (!gst_device_monitor_start(m_pMonitor)) return 1;  // no device category: nothing found
+    if (!m_pMonitor) {
+        m_pMonitor.reset(gst_device_monitor_new());
+        gst_device_monitor_add_filter(m_pMonitor.get(), "Video/Source", nullptr);
+        SetBusHandler(GstPtr<GstBus>(gst_device_monitor_get_bus(m_pMonitor.get())).get(), this,
+                      reinterpret_cast<GstBusSyncHandler>(&CCameraPipeline::OnBusMessage));
+        if (!gst_device_monitor_start(m_pMonitor.get())) return 1;  // no device category: nothing found
     }
-    GList* devices = gst_device_monitor_get_devices(m_pMonitor);
+    GList* devices = gst_device_monitor_get_devices(m_pMonitor.get());
     std::uint32_t result = 1;  // the end of the list: success without a device
     for (GList* item = devices; item != nullptr; item = item->next) {
         GstDevice* device = GST_DEVICE(item->data);
         if (DeviceName(device) != m_strCameraName) continue;
-        *source = gst_device_create_element(device, "Video Capture");
-        result = *source != nullptr ? 0 : kHrFail;
+        *source = Sink(gst_device_create_element(device, "Video Capture"));
+        result = *source ? 0 : kHrFail;
         break;
     }
     g_list_free_full(devices, gst_object_unref);
     return result;
 }
 
+// The bin takes its own reference of each element it accepts; the pointers here drop theirs
+// when they go, so an element is freed with the pipeline or, when it never got into it, here.
 std::uint32_t CCameraPipeline::SetUpGraph()
 {
     std::uint32_t result = GetInterfaces();
-    GstElement* source = nullptr;
+    GstPtr<GstElement> source;
     if (result == 0) {
         result = FindCaptureSource(&source);
-        if (source == nullptr) {
+        GstBin* bin = GST_BIN(m_pPipeline.get());
+        if (!source) {
             // Adding a missing capture filter fails.
             if (result == 0 || result == 1) result = kHrPointer;
-        } else if (!gst_bin_add(GST_BIN(m_pPipeline), source)) {
-            result = kHrFail;
-        } else if (!gst_bin_add(GST_BIN(m_pPipeline), GST_ELEMENT(gst_object_ref(m_pDump)))) {
+        } else if (!gst_bin_add(bin, source.get()) || !gst_bin_add(bin, m_pDump.get())) {
             result = kHrFail;
         } else {
-            GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
-            GstElement* scale = gst_element_factory_make("videoscale", nullptr);
-            GstElement* rate = gst_element_factory_make("videorate", nullptr);
-            GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
-            if (convert == nullptr || scale == nullptr || rate == nullptr || filter == nullptr) {
-                for (GstElement* e : {convert, scale, rate, filter}) {
-                    if (e != nullptr) gst_object_unref(gst_object_ref_sink(e));
-                }
+            GstPtr<GstElement> convert = Sink(gst_element_factory_make("videoconvert", nullptr));
+            GstPtr<GstElement> scale = Sink(gst_element_factory_make("videoscale", nullptr));
+            GstPtr<GstElement> rate = Sink(gst_element_factory_make("videorate", nullptr));
+            GstPtr<GstElement> filter = Sink(gst_element_factory_make("capsfilter", nullptr));
+            if (!convert || !scale || !rate || !filter) {
                 result = kHrFail;
             } else {
                 GstCaps* caps = gst_caps_from_string(kCaps);
-                g_object_set(filter, "caps", caps, nullptr);
+                g_object_set(filter.get(), "caps", caps, nullptr);
                 gst_caps_unref(caps);
-                gst_bin_add_many(GST_BIN(m_pPipeline), convert, scale, rate, filter, nullptr);
-                if (!gst_element_link_many(source, convert, scale, rate, filter, m_pDump, nullptr)) result = kHrFail;
+                gst_bin_add_many(bin, convert.get(), scale.get(), rate.get(), filter.get(), nullptr);
+                if (!gst_element_link_many(source.get(), convert.get(), scale.get(), rate.get(), filter.get(),
+                                           m_pDump.get(), nullptr)) {
+                    result = kHrFail;
+                }
             }
         }
     }
@@ -352,10 +343,12 @@ bool CCameraPipeline::ReadState(int* state)
     if (m_pPipeline == nullptr) return false;
     for (int tries = 0; tries < kStateTries; ++tries) {
         GstState current = GST_STATE_VOID_PENDING;
-        const GstStateChangeReturn ret = gst_element_get_state(m_pPipeline, &current, nullptr, 10 * GST_MSECOND);
+        const GstStateChangeReturn ret = gst_element_get_state(m_pPipeline.get(), &current, nullptr, 10 * GST_MSECOND);
         if (ret == GST_STATE_CHANGE_ASYNC) continue;
         if (ret == GST_STATE_CHANGE_FAILURE) return false;
-        *state = current == GST_STATE_PLAYING ? 2 : current == GST_STATE_VOID_PENDING ? -1 : 1;
+        // -1: no settled state yet.
+        *state = current == GST_STATE_VOID_PENDING ? -1 : static_cast<int>(kPipelineStopped);
+        if (current == GST_STATE_PLAYING) *state = kPipelineRunning;
         return true;
     }
     return false;
@@ -364,9 +357,9 @@ bool CCameraPipeline::ReadState(int* state)
 int CCameraPipeline::Run()
 {
     MORVIKA_LOG("LOG   CCameraView::Run() [%s] %d \n", m_strCameraName.c_str(), static_cast<int>(m_nState));
-    if (m_nState == 2) return 0;
+    if (m_nState == kPipelineRunning) return 0;
     std::uint32_t result = 0;
-    if (m_nState == 0) {
+    if (m_nState == kPipelineNone) {
         {
             std::lock_guard guard(m_eventLock);
             m_events.clear();
@@ -374,21 +367,21 @@ int CCameraPipeline::Run()
         result = SetUpGraph();
     }
     if (result == 0) {
-        const GstStateChangeReturn ret = gst_element_set_state(m_pPipeline, GST_STATE_PLAYING);
+        const GstStateChangeReturn ret = gst_element_set_state(m_pPipeline.get(), GST_STATE_PLAYING);
         if (ret != GST_STATE_CHANGE_FAILURE) {
-            m_nState = 2;
+            m_nState = kPipelineRunning;
             return 0;
         }
         int state = 0;
         if (ReadState(&state)) {
             if (state < 0) return 0;
-            m_nState = state;
+            m_nState = static_cast<PipelineState>(state);
             return 0;
         }
         result = kHrFail;
     }
     MORVIKA_LOG("ERROR CCameraView::Run() %x \n", result);
-    m_nState = 0;
+    m_nState = kPipelineNone;
     ReleaseAll();
     return 1;
 }
@@ -397,12 +390,12 @@ void CCameraPipeline::Stop()
 {
     MORVIKA_LOG("LOG   CCameraView::Stop() [%s] %d \n", m_strCameraName.c_str(), static_cast<int>(m_nState));
     int state = 0;
-    if (m_nState == 2 && ReadState(&state) && state == 2) {
+    if (m_nState == kPipelineRunning && ReadState(&state) && state == kPipelineRunning) {
         MORVIKA_LOG("LOG   CCameraView::Stop() m_pMediaControl->StopWhenReady() Start \n");
-        gst_element_set_state(m_pPipeline, GST_STATE_PAUSED);
-        m_nState = 1;
+        gst_element_set_state(m_pPipeline.get(), GST_STATE_PAUSED);
+        m_nState = kPipelineStopped;
         MORVIKA_LOG("LOG   CCameraView::Stop() m_pMediaControl->Stop() Start \n");
-        if (gst_element_set_state(m_pPipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        if (gst_element_set_state(m_pPipeline.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
             MORVIKA_LOG("ERROR CCameraView::Stop() %x \n", kHrFail);
         }
     }
@@ -411,13 +404,13 @@ void CCameraPipeline::Stop()
 
 void CCameraPipeline::Teardown()
 {
-    m_nState = 0;
+    m_nState = kPipelineNone;
     ReleaseAll();
 }
 
 void CCameraPipeline::Restart()
 {
-    if (m_nState != 2) {
+    if (m_nState != kPipelineRunning) {
         Teardown();
         Run();
     }
@@ -425,38 +418,27 @@ void CCameraPipeline::Restart()
 
 void CCameraPipeline::ReleaseAll()
 {
-    if (m_pPipeline != nullptr) {
+    if (m_pPipeline) {
         // A pipeline is released only when stopped; the element's cancellation lets a
         // frame waiting for this very thread go.
-        gst_element_set_state(m_pPipeline, GST_STATE_NULL);
-        GstBus* bus = gst_element_get_bus(m_pPipeline);
-        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-        gst_object_unref(bus);
+        gst_element_set_state(m_pPipeline.get(), GST_STATE_NULL);
+        SetBusHandler(GstPtr<GstBus>(gst_element_get_bus(m_pPipeline.get())).get(), nullptr, nullptr);
     }
-    if (m_pDump != nullptr) {
-        g_signal_handlers_disconnect_by_data(m_pDump, m_pRelay.get());
-        gst_object_unref(m_pDump);
-        m_pDump = nullptr;
-    }
-    if (m_pPipeline != nullptr) {
-        gst_object_unref(m_pPipeline);
-        m_pPipeline = nullptr;
-    }
-    if (m_pMonitor != nullptr) {
-        gst_device_monitor_stop(m_pMonitor);
-        GstBus* bus = gst_device_monitor_get_bus(m_pMonitor);
-        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-        gst_object_unref(bus);
-        gst_object_unref(m_pMonitor);
-        m_pMonitor = nullptr;
+    if (m_pDump) g_signal_handlers_disconnect_by_data(m_pDump.get(), m_pRelay.get());
+    m_pDump.reset();
+    m_pPipeline.reset();
+    if (m_pMonitor) {
+        gst_device_monitor_stop(m_pMonitor.get());
+        SetBusHandler(GstPtr<GstBus>(gst_device_monitor_get_bus(m_pMonitor.get())).get(), nullptr, nullptr);
+        m_pMonitor.reset();
     }
 }
 
-int CCameraPipeline::OnGraphNotify()
+GraphAction CCameraPipeline::OnGraphNotify()
 {
     MORVIKA_LOG("LOG   CCameraView::OnGraphNotify() Start \n");
-    if (m_pPipeline == nullptr) return 0;
-    int result = 0;
+    if (m_pPipeline == nullptr) return kGraphNothing;
+    GraphAction result = kGraphNothing;
     for (;;) {
         std::pair<long, long> event;
         {
@@ -468,15 +450,15 @@ int CCameraPipeline::OnGraphNotify()
         const long code = event.first;
         if (code >= kEventComplete && code <= kEventErrorAbort) {
             MORVIKA_LOG("ERROR CCameraView::OnGraphNotify() evCode %x \n", static_cast<unsigned>(code));
-            return 3;
+            return kGraphStop;
         }
         if (code == kEventDeviceLost) {
             if (event.second == 1) {
                 MORVIKA_LOG("LOG   CCameraView::OnGraphNotify() カメラが再接続された \n");
-                result = 31;
+                result = kGraphRebuild;
             } else {
                 MORVIKA_LOG("LOG   CCameraView::OnGraphNotify() カメラが外された \n");
-                result = 3;
+                result = kGraphStop;
             }
         }
     }
@@ -487,9 +469,11 @@ int CCameraPipeline::OnGraphNotify()
 void CCameraPipeline::ApplyControlData(const OskelJpegControlData& data)
 {
     m_ControlData = data;
-    if (m_pDump != nullptr && oskel_jpeg_dump_control_get_iface(m_pDump) != nullptr) {
+    if (m_pDump != nullptr && oskel_jpeg_dump_control_get_iface(m_pDump.get()) != nullptr) {
         PushControlData();
-        // The streaming thread may be reading the old settings; give it time to pass.
+        // Switching to a still picture sets frame rate 0 and sends the still right after:
+        // the wait gives the streaming thread time to take the new rate, so that no live
+        // frame follows the still picture.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (onControlDataApplied) onControlDataApplied();

@@ -24,6 +24,27 @@ typedef struct _GstDeviceMonitor GstDeviceMonitor;
 
 class CFrameRelay;
 
+// Drops one reference of a GStreamer object; GstPtr owns exactly one.
+struct GstUnref {
+    void operator()(void* object) const;
+};
+template <typename T>
+using GstPtr = std::unique_ptr<T, GstUnref>;
+
+// What the main window does after draining the pipeline's events.
+enum GraphAction : int {
+    kGraphNothing = 0,
+    kGraphStop = 3,
+    kGraphRebuild = 31,  // the camera came back
+};
+
+// 0 no pipeline, 1 built and not running, 2 running.
+enum PipelineState : std::int32_t {
+    kPipelineNone = 0,
+    kPipelineStopped = 1,
+    kPipelineRunning = 2,
+};
+
 // Result codes as the log shows them.
 constexpr std::uint32_t kHrFail = 0x80004005u;
 constexpr std::uint32_t kHrPointer = 0x80004003u;
@@ -59,8 +80,7 @@ public:
     void Stop();
     void Teardown();
     void Restart();
-    // 0: nothing to do, 3: stop, 31: the camera came back (rebuild).
-    int OnGraphNotify();
+    GraphAction OnGraphNotify();
 
     void ApplyControlData(const OskelJpegControlData& data);
     // Hands settings to the frame dump element only (the camera image page's Apply); false
@@ -72,16 +92,15 @@ public:
     // Called after new settings were applied (the icon view follows the frame rate).
     std::function<void()> onControlDataApplied;
 
-    // 0 no pipeline, 1 built and not running, 2 running.
-    std::int32_t State() const { return m_nState; }
+    PipelineState State() const { return m_nState; }
 
     // Queues a pipeline event and tells the main window, as the pipeline's bus does.
     void QueueEvent(long code, long param);
     std::size_t QueuedEvents() const;
 
     std::uint64_t FramesHandedOff() const;
-    GstElement* Pipeline() const { return m_pPipeline; }
-    GstElement* DumpElement() const { return m_pDump; }
+    GstElement* Pipeline() const { return m_pPipeline.get(); }
+    GstElement* DumpElement() const { return m_pDump.get(); }
 
     // Makes GStreamer ready and the frame dump element findable (the build tree's plug-in
     // folder is scanned when the installed registry does not know the element). False when
@@ -91,7 +110,7 @@ public:
 private:
     std::uint32_t GetInterfaces();
     std::uint32_t SetUpGraph();
-    std::uint32_t FindCaptureSource(GstElement** source);
+    std::uint32_t FindCaptureSource(GstPtr<GstElement>* source);
     // The settled state; false on failure.
     bool ReadState(int* state);
     void ReleaseAll();
@@ -102,11 +121,11 @@ private:
     HWND m_hMain;
     std::string m_strCameraName;
     OskelJpegControlData m_ControlData;
-    std::int32_t m_nState = 0;
+    PipelineState m_nState = kPipelineNone;
 
-    GstElement* m_pPipeline = nullptr;
-    GstElement* m_pDump = nullptr;
-    GstDeviceMonitor* m_pMonitor = nullptr;
+    GstPtr<GstElement> m_pPipeline;
+    GstPtr<GstElement> m_pDump;
+    GstPtr<GstDeviceMonitor> m_pMonitor;
     std::unique_ptr<CFrameRelay> m_pRelay;
 
     mutable std::mutex m_eventLock;

@@ -27,7 +27,7 @@ public:
     void Stop() { m_pipeline.Stop(); }
     void Teardown() { m_pipeline.Teardown(); }
     void Restart() { m_pipeline.Restart(); }
-    int OnGraphNotify() { return m_pipeline.OnGraphNotify(); }
+    GraphAction OnGraphNotify() { return m_pipeline.OnGraphNotify(); }
     void ApplyControlData(const OskelJpegControlData& data) { m_pipeline.ApplyControlData(data); }
     void SetFrameRate(std::int32_t rate) { m_pipeline.SetFrameRate(rate); }
     void ToggleLive() { m_pipeline.ToggleLive(); }

@@ -47,7 +47,7 @@ void CStillImage::InstallSamples(const std::string& assetsFolder) const
 bool CStillImage::HasCamera() const
 {
     // A camera icon without a pipeline has no camera behind it.
-    return m_pCamera != nullptr && m_pCamera->Pipeline().State() != 0;
+    return m_pCamera != nullptr && m_pCamera->Pipeline().State() != kPipelineNone;
 }
 
 OskelJpegControlData CStillImage::PrepareCamera()

@@ -1,19 +1,37 @@
 #include "platform/peer/PeerBuffers.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <mutex>
+#include <new>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define PEER_HEAP_ONLY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define PEER_HEAP_ONLY 1
+#endif
+#endif
 
 namespace peer {
 
 namespace {
 
+constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+// From this size on a buffer gets mappings of its own, rounded up to whole huge pages.
+constexpr std::size_t kMappedFrom = 1024 * 1024;
+
+std::size_t MappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
 constexpr std::size_t kSmallest = 64 * 1024;               // below this, allocation is cheap
 constexpr std::size_t kLargest = wire::kMaxMessageSize + 64 * 1024;
-constexpr std::size_t kKeptBytes = 32 * 1024 * 1024;      // held for reuse at most
+constexpr std::size_t kKeptBuffer = 32 * 1024 * 1024;      // held for reuse at most
 
 class CPool {
  public:
-  Bytes Take(std::size_t capacity) {
+  Buffer Take(std::size_t capacity) {
     if (capacity >= kSmallest) {
       std::lock_guard lock(m_mutex);
       // The smallest that fits, so that large buffers stay for large messages.
@@ -22,30 +40,30 @@ class CPool {
         if (it->capacity() >= capacity && (best == m_free.end() || it->capacity() < best->capacity())) best = it;
       }
       if (best != m_free.end()) {
-        Bytes b = std::move(*best);
+        Buffer b = std::move(*best);
         m_free.erase(best);
-        m_keptBytes -= b.capacity();
+        m_keptBuffer -= b.capacity();
         b.clear();
         return b;
       }
     }
-    Bytes b;
+    Buffer b;
     b.reserve(capacity);
     return b;
   }
-  void Give(Bytes&& buffer) {
+  void Give(Buffer&& buffer) {
     const std::size_t capacity = buffer.capacity();
     if (capacity < kSmallest || capacity > kLargest) return;
     std::lock_guard lock(m_mutex);
-    if (m_keptBytes + capacity > kKeptBytes) return;
-    m_keptBytes += capacity;
+    if (m_keptBuffer + capacity > kKeptBuffer) return;
+    m_keptBuffer += capacity;
     m_free.push_back(std::move(buffer));
   }
 
  private:
   std::mutex m_mutex;
-  std::vector<Bytes> m_free;
-  std::size_t m_keptBytes = 0;
+  std::vector<Buffer> m_free;
+  std::size_t m_keptBuffer = 0;
 };
 
 // Never destroyed: buffers may come back from links that outlive static destruction.
@@ -56,16 +74,49 @@ CPool& Pool() {
 
 }  // namespace
 
-Bytes TakeBuffer(std::size_t capacity) { return Pool().Take(capacity); }
-
-void GiveBuffer(Bytes&& buffer) {
-  Pool().Give(std::move(buffer));
-  Bytes().swap(buffer);
+void* AllocateBuffer(std::size_t bytes) {
+#ifndef PEER_HEAP_ONLY
+  // Sanitizer builds keep every buffer on the heap, where overruns are caught.
+  if (bytes >= kMappedFrom) {
+    const std::size_t size = MappedSize(bytes);
+    // One spare huge page, so that an aligned start can be cut out of the mapping.
+    void* raw = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const auto start = reinterpret_cast<std::uintptr_t>(raw);
+    const auto aligned = (start + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
+    if (aligned > start) ::munmap(raw, aligned - start);
+    const std::size_t tail = start + size + kHugePage - (aligned + size);
+    if (tail) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
+    void* p = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, size, MADV_HUGEPAGE);
+#endif
+    return p;
+  }
+#endif
+  return ::operator new(bytes);
 }
 
-std::shared_ptr<const Bytes> ShareBuffer(Bytes&& buffer) {
-  return std::shared_ptr<const Bytes>(new Bytes(std::move(buffer)), [](const Bytes* b) {
-    Pool().Give(std::move(*const_cast<Bytes*>(b)));
+void FreeBuffer(void* p, std::size_t bytes) noexcept {
+#ifndef PEER_HEAP_ONLY
+  if (bytes >= kMappedFrom) {
+    ::munmap(p, MappedSize(bytes));
+    return;
+  }
+#endif
+  ::operator delete(p);
+}
+
+Buffer TakeBuffer(std::size_t capacity) { return Pool().Take(capacity); }
+
+void GiveBuffer(Buffer&& buffer) {
+  Pool().Give(std::move(buffer));
+  Buffer().swap(buffer);
+}
+
+std::shared_ptr<const Buffer> ShareBuffer(Buffer&& buffer) {
+  return std::shared_ptr<const Buffer>(new Buffer(std::move(buffer)), [](const Buffer* b) {
+    Pool().Give(std::move(*const_cast<Buffer*>(b)));
     delete b;
   });
 }

@@ -10,10 +10,10 @@
 namespace peer {
 
 // An empty buffer with room for at least `capacity` bytes.
-Bytes TakeBuffer(std::size_t capacity);
+Buffer TakeBuffer(std::size_t capacity);
 // Hands a buffer back for reuse (small or surplus ones are simply freed).
-void GiveBuffer(Bytes&& buffer);
+void GiveBuffer(Buffer&& buffer);
 // Shares a buffer between queues; it goes back for reuse when the last owner lets go.
-std::shared_ptr<const Bytes> ShareBuffer(Bytes&& buffer);
+std::shared_ptr<const Buffer> ShareBuffer(Buffer&& buffer);
 
 }  // namespace peer

@@ -36,6 +36,8 @@ constexpr std::uint64_t kMinKernelSegments = 4;
 constexpr auto kChunkTime = std::chrono::milliseconds(2);
 constexpr std::size_t kMinChunk = 2 * 1024;
 constexpr auto kRoomPoll = std::chrono::milliseconds(2);
+// Beyond any link we pace for; keeps the budget's arithmetic finite.
+constexpr double kMaxRate = 16e9;
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
 }  // namespace
 
@@ -298,7 +300,7 @@ bool CPeerConnection::SendControl(Bytes frame) {
   return true;
 }
 
-bool CPeerConnection::SendData(std::shared_ptr<const Bytes> payload,
+bool CPeerConnection::SendData(std::shared_ptr<const Buffer> payload,
                                const wire::DataEnvelope& envelope, bool high,
                                std::optional<Clock::time_point> deadline, bool relayed) {
   if (m_closed || m_closeAfterFlush) return true;
@@ -374,12 +376,25 @@ std::size_t CPeerConnection::BulkRoom() {
     m_rateWindowOpen = true;
     m_rateWindowStart = now;
     m_rateWindowAcked = info.bytesAcked;
-  } else if (now - m_rateWindowStart >= kRateWindow) {
-    const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
-    const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
-    if (sample > 0) m_bytesPerSecond = sample;
-    m_rateWindowStart = now;
-    m_rateWindowAcked = info.bytesAcked;
+    m_rateWindowDry = false;
+  } else {
+    if (info.bytesInKernel == 0) {
+      // The kernel ran dry while bulk waited here: we, not the link, set the pace, so what
+      // it acknowledged says only that the link takes at least that much. Grow at once; a
+      // fast link would otherwise need many windows to reach its speed.
+      m_rateWindowDry = true;
+      const double floor = static_cast<double>(kStartKernelBytes) /
+                           std::chrono::duration<double>(kKernelQueueTime).count();
+      m_bytesPerSecond = std::min(std::max(2 * m_bytesPerSecond, floor), kMaxRate);
+    }
+    if (now - m_rateWindowStart >= kRateWindow) {
+      const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
+      const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
+      if (sample > 0 && !(m_rateWindowDry && sample < m_bytesPerSecond)) m_bytesPerSecond = sample;
+      m_rateWindowStart = now;
+      m_rateWindowAcked = info.bytesAcked;
+      m_rateWindowDry = false;
+    }
   }
   std::uint64_t budget = kStartKernelBytes;
   m_chunkSize = wire::kChunkSize;

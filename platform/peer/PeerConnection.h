@@ -81,7 +81,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   // link, whose reader has stopped keeping up. The local application's own messages are
   // not bounded here: a burst of them is no sign of a stalled reader.
   bool SendControl(Bytes frame);
-  bool SendData(std::shared_ptr<const Bytes> payload, const wire::DataEnvelope& envelope, bool high,
+  bool SendData(std::shared_ptr<const Buffer> payload, const wire::DataEnvelope& envelope, bool high,
                 std::optional<Clock::time_point> deadline, bool relayed);
 
   // Sends what is queued, then ends the link (used after a refusal or a termination).
@@ -115,7 +115,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
 
  private:
   struct OutMessage {
-    std::shared_ptr<const Bytes> payload;
+    std::shared_ptr<const Buffer> payload;
     wire::DataEnvelope envelope;
     std::size_t offset = 0;
     std::optional<Clock::time_point> deadline;
@@ -184,7 +184,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   Bytes m_writeBuffer;
   std::vector<Segment> m_segments;
   std::vector<asio::const_buffer> m_buffers;
-  std::vector<std::shared_ptr<const Bytes>> m_inFlight;
+  std::vector<std::shared_ptr<const Buffer>> m_inFlight;
   std::size_t m_batchBytes = 0;
   bool m_writing = false;
   bool m_waitingForRoom = false;
@@ -193,6 +193,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   bool m_rateWindowOpen = false;
   Clock::time_point m_rateWindowStart{};
   std::uint64_t m_rateWindowAcked = 0;
+  bool m_rateWindowDry = false;  // the kernel ran out of bulk during the window
   Clock::time_point m_linkFree{};
 
   bool m_closed = false;

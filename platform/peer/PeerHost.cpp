@@ -11,13 +11,16 @@ void CPeerService::Impl::Accept() {
   m_acceptor.async_accept([this](const std::error_code& ec, asio::ip::tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !m_acceptor.is_open()) return;
     if (!ec) {
-      if (m_pending.size() + m_members.size() >= m_options.maxConnections) {
+      // Only those who have introduced themselves count here: strangers who connect and say
+      // nothing must not keep real joiners out.
+      if (m_deciding + m_members.size() >= m_options.maxConnections) {
         Log("too many connections; one refused");
         std::error_code ignored;
         socket.close(ignored);
       } else {
         auto link = std::make_shared<CPeerConnection>(std::move(socket), LinkLimits(), m_serverTls, true);
-        m_pending[link.get()] = {link, Clock::now() + m_options.helloTimeout, false};
+        MakeRoomForHandshake(link->RemoteAddress());
+        m_pending[link.get()] = {link, Clock::now() + m_options.helloTimeout, false, ++m_accepted};
         link->SetSecuredHandler([this](CPeerConnection& l) { return OnJoinerSecured(l); });
         link->Start(
             [this](CPeerConnection& l, const wire::FrameHeader& h, std::span<const std::uint8_t> b) {
@@ -40,6 +43,33 @@ bool CPeerService::Impl::OnJoinerSecured(CPeerConnection& link) {
     Log("a joiner at " + link.RemoteAddress() + " shows the key " + link.PeerFingerprint());
   }
   return true;
+}
+
+// A real joiner introduces itself within a round trip, so the oldest silent connection is
+// the likeliest stranger: it is dropped rather than the newcomer refused.
+void CPeerService::Impl::MakeRoomForHandshake(const std::string& address) {
+  std::size_t total = 0;
+  std::size_t fromAddress = 0;
+  const PendingJoiner* oldest = nullptr;
+  const PendingJoiner* oldestFromAddress = nullptr;
+  for (const auto& [key, pending] : m_pending) {
+    if (pending.deciding || pending.link->IsClosing()) continue;
+    ++total;
+    if (!oldest || pending.order < oldest->order) oldest = &pending;
+    if (pending.link->RemoteAddress() != address) continue;
+    ++fromAddress;
+    if (!oldestFromAddress || pending.order < oldestFromAddress->order) oldestFromAddress = &pending;
+  }
+  const PendingJoiner* victim = nullptr;
+  if (fromAddress >= std::max<std::size_t>(1, m_options.maxHandshakesPerAddress)) {
+    victim = oldestFromAddress;
+  } else if (total >= std::max<std::size_t>(1, m_options.maxHandshakes)) {
+    victim = oldest;
+  }
+  if (!victim) return;
+  auto link = victim->link;  // closing removes it from m_pending
+  Log("too many unfinished handshakes; the oldest, from " + link->RemoteAddress() + ", dropped");
+  link->Close(std::make_error_code(std::errc::connection_aborted));
 }
 
 bool CPeerService::Impl::OnHostFrame(CPeerConnection& link, const wire::FrameHeader& header,

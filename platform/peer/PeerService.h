@@ -31,9 +31,14 @@ struct ServiceOptions {
   std::chrono::milliseconds connectTimeout{60000};
   // A connection that does not introduce itself by then is dropped by the host.
   std::chrono::milliseconds helloTimeout{10000};
-  // Connections a host accepts at once, and connect requests it lets wait for an answer.
+  // Members and joiners that have introduced themselves, and connect requests a host lets
+  // wait for an answer.
   std::size_t maxConnections = 64;
   std::size_t maxPendingRequests = 4;
+  // Connections that have not introduced themselves yet, from one address and in all; at
+  // either bound the oldest of them gives way to the newcomer.
+  std::size_t maxHandshakesPerAddress = 4;
+  std::size_t maxHandshakes = 32;
   // Bytes waiting to go out on one link before it counts as stalled and is dropped.
   std::size_t maxQueuedBytesPerLink = 64 * 1024 * 1024;
   // Emulates a link of this many bits per second on every write (benchmarks); 0 = off.

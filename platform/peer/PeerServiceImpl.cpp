@@ -2,6 +2,7 @@
 
 #include "platform/peer/PeerBuffers.h"
 
+#include <cstring>
 #include <future>
 #include <random>
 
@@ -254,8 +255,9 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
     if (!known) return DPNERR_INVALIDPLAYER;
   }
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  Bytes copy = TakeBuffer(size);
-  copy.assign(bytes, bytes + size);
+  Buffer copy = TakeBuffer(size);
+  copy.resize(size);
+  std::memcpy(copy.data(), bytes, size);
   auto payload = ShareBuffer(std::move(copy));
   std::optional<Clock::time_point> deadline;
   if (timeout.count() > 0) deadline = Clock::now() + timeout;
@@ -266,7 +268,7 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
   return DPNSUCCESS_PENDING;
 }
 
-void CPeerService::Impl::SendOut(PlayerId to, std::shared_ptr<const Bytes> payload, bool high,
+void CPeerService::Impl::SendOut(PlayerId to, std::shared_ptr<const Buffer> payload, bool high,
                                  std::optional<Clock::time_point> deadline) {
   Mode mode;
   PlayerId local;
@@ -310,7 +312,7 @@ void CPeerService::Impl::ReportProgress(PlayerId from, std::span<const std::uint
   Emit(DPN_MSGID_RECEIVE_PROGRESS, &event);
 }
 
-void CPeerService::Impl::DeliverLocal(PlayerId from, std::shared_ptr<const Bytes> payload) {
+void CPeerService::Impl::DeliverLocal(PlayerId from, std::shared_ptr<const Buffer> payload) {
   ReceiveEvent event{from, payload->data(), static_cast<std::uint32_t>(payload->size())};
   Emit(DPN_MSGID_RECEIVE, &event);
 }

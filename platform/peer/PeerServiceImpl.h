@@ -50,6 +50,7 @@ class CPeerService::Impl {
     std::shared_ptr<CPeerConnection> link;
     Clock::time_point helloDeadline;
     bool deciding = false;
+    std::uint64_t order = 0;  // of acceptance
   };
 
   // Common (PeerServiceImpl.cpp).
@@ -62,14 +63,14 @@ class CPeerService::Impl {
   void ScheduleTick();
   void OnTick();
   void Log(const std::string& line);
-  void DeliverLocal(PlayerId from, std::shared_ptr<const Bytes> payload);
+  void DeliverLocal(PlayerId from, std::shared_ptr<const Buffer> payload);
   // After an incomplete Data frame for the local player: a progress event whenever the
   // message has crossed another progress step.
   // Chunk sizes vary with the link, so the chunk that completes a message may cross a step
   // too; it is reported like any other.
   void ReportProgress(PlayerId from, std::span<const std::uint8_t> got, std::uint32_t total,
                       std::size_t added);
-  void SendOut(PlayerId to, std::shared_ptr<const Bytes> payload, bool high,
+  void SendOut(PlayerId to, std::shared_ptr<const Buffer> payload, bool high,
                std::optional<Clock::time_point> deadline);
   void PublishOwnInfo();
   CPeerConnection::Limits LinkLimits();
@@ -79,6 +80,7 @@ class CPeerService::Impl {
   // Host side (PeerHost.cpp).
   void Accept();
   bool OnJoinerSecured(CPeerConnection& link);
+  void MakeRoomForHandshake(const std::string& address);
   bool OnHostFrame(CPeerConnection& link, const wire::FrameHeader& header,
                    std::span<const std::uint8_t> body);
   bool OnJoinerFrame(CPeerConnection& link, const wire::FrameHeader& header,
@@ -146,6 +148,7 @@ class CPeerService::Impl {
   std::map<CPeerConnection*, PendingJoiner> m_pending;
   std::map<PlayerId, std::shared_ptr<CPeerConnection>> m_members;
   std::size_t m_deciding = 0;
+  std::uint64_t m_accepted = 0;
 
   // Member side [io].
   std::shared_ptr<CPeerConnection> m_hostLink;

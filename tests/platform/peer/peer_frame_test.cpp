@@ -131,13 +131,13 @@ TEST(PeerFrame, InterleavedPrioritiesReassemble) {
   EXPECT_EQ(assembler.Feed(low[1].first, low[1].second, message), CMessageAssembler::Status::Incomplete);
   ASSERT_EQ(assembler.Feed(high[0].first, high[0].second, message), CMessageAssembler::Status::Complete);
   EXPECT_TRUE(message.high);
-  EXPECT_EQ(message.payload, small);
+  EXPECT_EQ(Bytes(message.payload.begin(), message.payload.end()), small);
   EXPECT_EQ(message.envelope.from, 9u);
   EXPECT_EQ(message.envelope.timeoutMs, 40u);
   EXPECT_EQ(assembler.Feed(low[2].first, low[2].second, message), CMessageAssembler::Status::Incomplete);
   ASSERT_EQ(assembler.Feed(low[3].first, low[3].second, message), CMessageAssembler::Status::Complete);
   EXPECT_FALSE(message.high);
-  EXPECT_EQ(message.payload, big);
+  EXPECT_EQ(Bytes(message.payload.begin(), message.payload.end()), big);
 }
 
 TEST(PeerFrame, ReassemblyRefusesInconsistentChunks) {

@@ -8,6 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
 #include "PeerTestSupport.h"
 
 namespace peer::test {
@@ -18,8 +23,15 @@ using namespace std::chrono_literals;
 // A blocking TCP socket to the host, speaking TLS as a joiner does (or, `plain`, not at all).
 class CRawSocket {
  public:
-  explicit CRawSocket(std::uint16_t port, bool plain = false) {
+  // `from`: the loopback address to connect from, so that strangers can differ by address.
+  explicit CRawSocket(std::uint16_t port, const char* from = nullptr, bool plain = false) {
     m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      ::inet_pton(AF_INET, from, &local.sin_addr);
+      ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -273,6 +285,41 @@ TEST(PeerRobustness, MemberThatStopsReadingIsDroppedNotBuffered) {
   EXPECT_TRUE(session.StillWorks(4));
 }
 
+TEST(PeerRobustness, StrangersWhoNeverFinishTheirHandshakeDoNotLockOutAJoiner) {
+  // The hello time-out stays long: the strangers outlive the join.
+  ServiceOptions options = FastOptions();
+  options.keepAliveTimeout = 60s;
+  SessionWithMember session(options);
+  // Idle connections from many addresses, more than the host accepts links at once, and a
+  // few more from the joiner's own address.
+  std::vector<std::unique_ptr<CRawSocket>> idle;
+  for (int i = 0; i < 80; ++i) {
+    const std::string from = "127.0.0." + std::to_string(2 + i % 20);
+    idle.push_back(std::make_unique<CRawSocket>(session.port, from.c_str(), /*plain=*/true));
+  }
+  for (int i = 0; i < 6; ++i) idle.push_back(std::make_unique<CRawSocket>(session.port, nullptr, /*plain=*/true));
+  // While the joiner joins, strangers keep coming: idle ones and ones that send garbage.
+  std::atomic<bool> stop{false};
+  std::thread flood([&] {
+    std::vector<std::unique_ptr<CRawSocket>> more;
+    for (int i = 0; !stop && i < 200; ++i) {
+      const std::string from = "127.0.1." + std::to_string(1 + i % 50);
+      more.push_back(std::make_unique<CRawSocket>(session.port, from.c_str(), /*plain=*/true));
+      if (i % 2) more.back()->Write(Header(3, 0x55, 0));
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  CNode joiner;
+  const Event joined = joiner.JoinAndWait(session.port, "late");
+  stop = true;
+  flood.join();
+  EXPECT_EQ(joined.result, DPN_OK);
+  EXPECT_TRUE(session.member.recorder.WaitForCount(DPN_MSGID_CREATE_PLAYER, 3));
+  EXPECT_TRUE(session.StillWorks(5));
+  // The oldest strangers were dropped to make room.
+  EXPECT_TRUE(idle.front()->ClosedByPeer(2s));
+}
+
 }  // namespace
 }  // namespace peer::test
 
@@ -284,7 +331,7 @@ namespace {
 TEST(PeerRobustness, UnencryptedJoinerIsRefusedWithTheVersionResult) {
   SessionWithMember session;
   for (const std::uint16_t version : {std::uint16_t{1}, wire::kProtocolVersion}) {
-    CRawSocket raw(session.port, /*plain=*/true);
+    CRawSocket raw(session.port, nullptr, /*plain=*/true);
     ASSERT_TRUE(raw.Connected());
     wire::Hello hello;
     hello.version = version;
