@@ -38,8 +38,10 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}
 export LSAN_OPTIONS=suppressions=$ROOT/tools/lsan.supp:${LSAN_OPTIONS:-}
 (cd build/asan && ctest --output-on-failure -j "$JOBS" --timeout 900)
 
-echo "== ThreadSanitizer build of the peer session service tests =="
+echo "== ThreadSanitizer build of the peer session service and sound object tests =="
 CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVIKA_SANITIZE=thread -DMORVIKA_BENCH=OFF
-cmake --build build/tsan -j "$JOBS" --target peer_frame_test peer_session_test peer_process_test
-(cd build/tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 -R '^Peer(Frame|Session|Robustness|Process|Load)\.')
+cmake --build build/tsan -j "$JOBS" --target peer_frame_test peer_session_test peer_process_test voice_test
+# voice_test: the capture and playback objects' sound threads on the virtual sound backend.
+(cd build/tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 \
+  -R '^(Peer(Frame|Session|Robustness|Process|Load)|CaptureTest|PlayTest|SoundBase|Capture(Failures|Geometry)|AutoResetEvent|VoiceJoinBuffer|DeviceList|VoiceCodec)\.')

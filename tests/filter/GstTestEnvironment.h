@@ -1,6 +1,6 @@
 #pragma once
-// GStreamer for the frame dump tests: a private registry holding the element from the build
-// tree and the few stock plug-ins the tests use; temporary log files.
+// The frame dump tests' GStreamer environment (tests/support) and a recorder of the
+// element's hand-offs.
 
 #include <gio/gio.h>
 #include <gst/gst.h>
@@ -10,13 +10,7 @@
 #include <string>
 #include <vector>
 
-// Initialises GStreamer once per process.
-void InitGstreamerForTests();
-
-// A fresh log file path in the test's temporary folder.
-std::string FreshLogPath(const std::string& name);
-// The file's lines with the "<n>ms " clock prefix removed.
-std::vector<std::string> LogLines(const std::string& path);
+#include "tests/support/GstTestEnvironment.h"
 
 // Records every "jpeg-frame" hand-off.
 struct HandOffRecorder {

@@ -15,20 +15,11 @@
 #include "app/HalvoApp.h"
 #include "session/HalvoHub.h"
 #include "app/WindowMessages.h"
+#include "tests/support/WaitFor.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool SpinUntil(const std::function<bool()>& cond, std::chrono::seconds limit = std::chrono::seconds(30))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 struct WindowRecord {
     std::vector<std::string> pictures;
@@ -147,14 +138,14 @@ TEST(HubTest, AloneTheOwnWindowExistsChatIsKeptAndVoiceLoopsBack)
     EXPECT_FALSE(a.ui.shareEnabled);
 
     Post(a, WM_CHAT_SEND, "a>alone");
-    ASSERT_TRUE(SpinUntil([&] { return a.hub->SendQueue().IsEmpty(); }));
+    ASSERT_TRUE(WaitFor([&] { return a.hub->SendQueue().IsEmpty(); }));
 
     CPeerMessage voice;
     voice.Set(KIND_VOICE_DATA, a.View().HostGroupId(), a.View().HostUserId(), "pcm", 3);
     a.View().VoiceQueue().Push(voice);
     PostMessage(a.hub->Handle(), WM_VOICE_QUEUED, 0, 0);
     auto own = a.ui.windows.begin()->second;
-    ASSERT_TRUE(SpinUntil([&] { return own->voices == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return own->voices == 1; }));
     EXPECT_EQ(own->stops, 0);
 }
 
@@ -163,8 +154,8 @@ TEST(HubTest, JoiningBuildsBothPeerListsAndChatReachesTheOtherOnce)
     Instance a("a");
     Instance b("b");
     b.Join(a);
-    ASSERT_TRUE(SpinUntil([&] { return b.View().GetViewState() == CPlayBoiceView::Joined && a.ui.windows.size() == 2; }));
-    ASSERT_TRUE(SpinUntil([&] { return b.ui.windows.size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return b.View().GetViewState() == CPlayBoiceView::Joined && a.ui.windows.size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return b.ui.windows.size() == 2; }));
 
     // A: itself and B in its own session; B: itself, and A and itself as members of A's session.
     EXPECT_EQ(a.View().PeerList().Count(), 2u);
@@ -176,12 +167,12 @@ TEST(HubTest, JoiningBuildsBothPeerListsAndChatReachesTheOtherOnce)
     EXPECT_TRUE(a.ui.shareEnabled);
 
     Post(b, WM_CHAT_SEND, "b>hello");
-    ASSERT_TRUE(SpinUntil([&] { return a.ui.chat.size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return a.ui.chat.size() == 1; }));
     EXPECT_EQ(a.ui.chat[0], "b>hello");
     EXPECT_TRUE(b.ui.chat.empty());  // own lines are not received back
 
     // Voice start messages reached both sides: flags set, nothing went to the windows.
-    ASSERT_TRUE(SpinUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         return a.View().PeerList().Get(b.View().ClientWrapper().LocalUserId(), a.View().HostUserId()).IsVoiceStarted();
     }));
     EXPECT_TRUE(a.ui.received.empty());
@@ -195,7 +186,7 @@ TEST(HubTest, StillImageKeptBeforeAnyoneJoinsReachesTheNewcomer)
 
     Instance b("b");
     b.Join(a);
-    ASSERT_TRUE(SpinUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         const auto it = b.ui.windows.find({a.View().HostUserId(), a.View().HostUserId()});
         return it != b.ui.windows.end() && !it->second->pictures.empty();
     }));
@@ -208,12 +199,12 @@ TEST(HubTest, DirectedSharesMessagesAreSentToTheAddressee)
     Instance a("a");
     Instance b("b");
     b.Join(a);
-    ASSERT_TRUE(SpinUntil([&] { return a.ui.windows.size() == 2 && b.View().GetViewState() == CPlayBoiceView::Joined; }));
+    ASSERT_TRUE(WaitFor([&] { return a.ui.windows.size() == 2 && b.View().GetViewState() == CPlayBoiceView::Joined; }));
     const std::uint32_t bId = b.View().ClientWrapper().LocalUserId();
     CPeerMessage request;
     request.Set(KIND_SHARES_REQUEST, a.View().HostGroupId(), bId, "req", 3);
     SendMessage(a.hub->Handle(), WM_SHARES_REQUEST_SEND, 0, reinterpret_cast<LPARAM>(&request));
-    ASSERT_TRUE(SpinUntil([&] { return !b.ui.received.empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !b.ui.received.empty(); }));
     EXPECT_EQ(b.ui.received[0], KIND_SHARES_REQUEST);
 }
 
@@ -222,13 +213,13 @@ TEST(HubTest, PasswordAndApprovalRules)
     Instance a("a", /*approval*/ 2, /*password*/ "");
     Instance b("b");
     b.Join(a, "wrong");
-    ASSERT_TRUE(SpinUntil([&] { return !b.ui.boxes.empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !b.ui.boxes.empty(); }));
     EXPECT_EQ(b.ui.boxes[0], "パスワードが違います");
     EXPECT_EQ(b.View().GetViewState(), CPlayBoiceView::NotJoined);
 
     // Approval 2 with the main window visible: no question.
     b.Join(a, "");
-    ASSERT_TRUE(SpinUntil([&] { return b.View().GetViewState() == CPlayBoiceView::Joined; }));
+    ASSERT_TRUE(WaitFor([&] { return b.View().GetViewState() == CPlayBoiceView::Joined; }));
     EXPECT_EQ(a.ui.approvals, 0);
 
     // Hidden: the user is asked; a refusal with reason 1001 reaches the caller as its text,
@@ -237,7 +228,7 @@ TEST(HubTest, PasswordAndApprovalRules)
     a.ui.hidden = true;
     a.ui.approvalAnswer = 1001;
     c.Join(a, "");
-    ASSERT_TRUE(SpinUntil([&] { return !c.ui.boxes.empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !c.ui.boxes.empty(); }));
     EXPECT_EQ(c.ui.boxes[0], "後でこちらから連絡します");
     EXPECT_EQ(a.ui.approvals, 1);
     EXPECT_FALSE(a.ui.hidden);
@@ -258,20 +249,20 @@ TEST(HubTest, KickingTheOwnWindowDestroysEveryGuestAndLeavingEndsTheJoinedSessio
     Instance b("b");
     Instance c("c");
     b.Join(a);
-    ASSERT_TRUE(SpinUntil([&] { return b.View().GetViewState() == CPlayBoiceView::Joined; }));
+    ASSERT_TRUE(WaitFor([&] { return b.View().GetViewState() == CPlayBoiceView::Joined; }));
     c.Join(a);
-    ASSERT_TRUE(SpinUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         return a.ui.AliveWindows() == 3 && b.ui.AliveWindows() == 3 && c.View().GetViewState() == CPlayBoiceView::Joined;
     }));
 
     // C leaves: its windows of A's session go, and A and B forget C.
     PostMessage(c.hub->Handle(), WM_LEAVE_SESSION, 0, 0);
-    ASSERT_TRUE(SpinUntil([&] { return c.ui.AliveWindows() == 1 && a.ui.AliveWindows() == 2 && b.ui.AliveWindows() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return c.ui.AliveWindows() == 1 && a.ui.AliveWindows() == 2 && b.ui.AliveWindows() == 2; }));
     EXPECT_EQ(c.View().GetViewState(), CPlayBoiceView::NotJoined);
 
     // A kicks its own window: every guest is destroyed.
     PostMessage(a.hub->Handle(), WM_KILL_USER, a.View().HostUserId(), a.View().HostGroupId());
-    ASSERT_TRUE(SpinUntil([&] { return a.ui.AliveWindows() == 1 && b.ui.AliveWindows() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return a.ui.AliveWindows() == 1 && b.ui.AliveWindows() == 1; }));
     EXPECT_EQ(a.View().UserCount(), 1u);
 }
 

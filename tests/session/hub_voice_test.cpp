@@ -21,21 +21,12 @@
 #include "app/Log.h"
 #include "platform/sound/VirtualSound.h"
 #include "session/HalvoHub.h"
+#include "tests/support/WaitFor.h"
 
 namespace fs = std::filesystem;
 using namespace morvika::sound;
 
 namespace {
-
-bool SpinUntil(const std::function<bool()>& cond, std::chrono::seconds limit = std::chrono::seconds(20))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 SoundDeviceId Id(std::uint8_t n)
 {
@@ -179,7 +170,7 @@ TEST_F(HubVoice, TheSettingsNameTheDevicesAndAloneTheUserHearsHimself)
     // Two blocks: four packets, which the voice pump hands to the own window's playback.
     for (int block = 0; block < 2; ++block) {
         mic->Advance(2756);
-        ASSERT_TRUE(SpinUntil([&] { return ui.windows.at(0)->voices >= 2 * (block + 1); })) << Log();
+        ASSERT_TRUE(WaitFor([&] { return ui.windows.at(0)->voices >= 2 * (block + 1); })) << Log();
     }
     VirtualSoundBuffer* speaker = backend->inner.LastBuffer(SoundDirection::Playback);
     ASSERT_NE(speaker, nullptr);
@@ -228,7 +219,7 @@ TEST_F(HubVoice, WithoutASoundServerTheSessionRunsOnSilently)
     voice.Set(KIND_VOICE_DATA, 0, 0, "pcm", 3);
     hub->View()->VoiceQueue().Push(voice);
     PostMessage(hub->Handle(), WM_VOICE_QUEUED, 0, 0);
-    ASSERT_TRUE(SpinUntil([&] { return ui.windows.at(0)->voices == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return ui.windows.at(0)->voices == 1; }));
 }
 
 TEST_F(HubVoice, AMicrophoneThatCannotBeOpenedIsLoggedAndTheSessionRunsOn)

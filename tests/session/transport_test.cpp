@@ -15,6 +15,7 @@
 #include "session/DirectPlayPeerWraper.h"
 #include "session/PeerMessage.h"
 #include "app/WindowMessages.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
@@ -79,16 +80,6 @@ public:
     LRESULT answer = 0;
 };
 
-bool SpinUntil(const std::function<bool()>& cond, std::chrono::seconds limit = std::chrono::seconds(30))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
 CUserInformation LocalRecord(const char* name, const char* address)
 {
     CUserInformation record;
@@ -110,7 +101,7 @@ protected:
         ASSERT_EQ(host.Create(hostWindow.Handle()), 0);
         ASSERT_EQ(host.SetPlayerInfo("host"), 0);
         ASSERT_EQ(host.Host(), 0);
-        ASSERT_TRUE(SpinUntil([&] { return hostWindow.Count(WM_HOST_PLAYER_ADDED) == 1; }));
+        ASSERT_TRUE(WaitFor([&] { return hostWindow.Count(WM_HOST_PLAYER_ADDED) == 1; }));
     }
 
     // Joins the host; returns once the connect completed.
@@ -126,7 +117,7 @@ protected:
         const std::string target = "127.0.0.1:" + std::to_string(host.Peer()->BoundPort());
         ASSERT_EQ(client.Connect(target.c_str(), block.Data(), static_cast<std::uint32_t>(block.Size())), 0);
         EXPECT_EQ(client.GetState(), CDirectPlayPeerWraper::Connected);
-        ASSERT_TRUE(SpinUntil([&] { return clientWindow.Find(WM_CONNECT_COMPLETE) != nullptr; }));
+        ASSERT_TRUE(WaitFor([&] { return clientWindow.Find(WM_CONNECT_COMPLETE) != nullptr; }));
     }
 
     CUserInformation hostUser;
@@ -198,7 +189,7 @@ TEST_F(TransportTest, AcceptedJoinAnnouncesEveryMemberBeforeCompleting)
     }
     EXPECT_EQ(added, 2u);
 
-    ASSERT_TRUE(SpinUntil([&] { return hostWindow.Count(WM_HOST_PLAYER_ADDED) == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return hostWindow.Count(WM_HOST_PLAYER_ADDED) == 2; }));
     bool sawGuest = false;
     for (const auto& s : hostWindow.log) {
         if (s.message == WM_HOST_PLAYER_ADDED && s.record.GetUserName() == "guest") {
@@ -228,7 +219,7 @@ TEST_F(TransportTest, DataTravelsWithItsGroupIdAndOwnDataIsIgnored)
     chat.Set(KIND_CHAT_TEXT, clientUser.GetGroupId(), clientUser.GetUserId(), "Taro>hi", 7);
     ASSERT_EQ(client.Send(chat.Block(), static_cast<std::uint32_t>(chat.BlockSize()), hostUser.GetUserId()),
               static_cast<int>(peer::DPNSUCCESS_PENDING));
-    ASSERT_TRUE(SpinUntil([&] { return hostWindow.Find(WM_HOST_MESSAGE) != nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return hostWindow.Find(WM_HOST_MESSAGE) != nullptr; }));
     const Seen* got = hostWindow.Find(WM_HOST_MESSAGE);
     EXPECT_EQ(got->peerMessage.Kind(), KIND_CHAT_TEXT);
     EXPECT_EQ(got->wParam, got->peerMessage.GroupId());
@@ -237,7 +228,7 @@ TEST_F(TransportTest, DataTravelsWithItsGroupIdAndOwnDataIsIgnored)
     // A message to oneself is dropped by the handler; a later one from the peer still arrives.
     host.Send(chat.Block(), static_cast<std::uint32_t>(chat.BlockSize()), hostUser.GetUserId());
     client.Send(chat.Block(), static_cast<std::uint32_t>(chat.BlockSize()), hostUser.GetUserId());
-    ASSERT_TRUE(SpinUntil([&] { return hostWindow.Count(WM_HOST_MESSAGE) == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return hostWindow.Count(WM_HOST_MESSAGE) == 2; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(hostWindow.Count(WM_HOST_MESSAGE), 2u);
 }
@@ -250,7 +241,7 @@ TEST_F(TransportTest, LeavingResetsTheIdsAndTheHostSeesThePlayerGo)
     EXPECT_EQ(client.GetState(), CDirectPlayPeerWraper::Closed);
     EXPECT_EQ(clientUser.GetUserId(), 0u);
     EXPECT_EQ(clientUser.GetGroupId(), 0u);
-    ASSERT_TRUE(SpinUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         for (const auto& s : hostWindow.log)
             if (s.message == WM_HOST_PLAYER_REMOVED && s.wParam == guestId) return true;
         return false;

@@ -201,13 +201,3 @@ std::optional<std::string> RunCommand(const std::vector<std::string>& argv, std:
     for (const auto& line : process.Lines()) out += line + "\n";
     return out;
 }
-
-bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!cond()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}

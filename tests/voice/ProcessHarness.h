@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/WaitFor.h"  // the harness's users wait with it
+
 class CTestProcess {
 public:
     CTestProcess() = default;
@@ -58,6 +60,3 @@ private:
 // when it failed or took too long.
 std::optional<std::string> RunCommand(const std::vector<std::string>& argv,
                                       std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
-
-// Polls cond every 50 ms until it holds or the time-out passes.
-bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout);

@@ -9,21 +9,9 @@
 #include <vector>
 
 #include "platform/winmsg/WinMsg.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
-
-
-// Spins the event loop until the condition holds or a generous time-out passes.
-template <typename Cond>
-bool SpinUntil(Cond cond, std::chrono::seconds limit = std::chrono::seconds(20))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 class Recorder : public CMsgTarget {
 public:
@@ -57,7 +45,7 @@ TEST(WinMsgTest, PostedMessagesArriveInOrderOnTheTargetThread)
         for (WPARAM i = 0; i < 100; ++i) PostMessage(target.Handle(), 0x80DC, i, 7);
     });
     poster.join();
-    ASSERT_TRUE(SpinUntil([&] { return target.seen.size() == 100; }));
+    ASSERT_TRUE(WaitFor([&] { return target.seen.size() == 100; }));
     for (WPARAM i = 0; i < 100; ++i) {
         EXPECT_EQ(target.seen[i].message, 0x80DCu);
         EXPECT_EQ(target.seen[i].wParam, i);
@@ -79,7 +67,7 @@ TEST(WinMsgTest, SendFromAnotherThreadWaitsForTheAnswer)
     Recorder target;
     std::atomic<LRESULT> answer {-1};
     std::thread sender([&] { answer = SendMessage(target.Handle(), 0x8203, 9, 0); });
-    ASSERT_TRUE(SpinUntil([&] { return answer.load() != -1; }));
+    ASSERT_TRUE(WaitFor([&] { return answer.load() != -1; }));
     sender.join();
     EXPECT_EQ(answer.load(), 10);
     EXPECT_EQ(target.onThread, std::this_thread::get_id());
