@@ -19,15 +19,17 @@ namespace peer {
 
 namespace {
 
+#ifndef PEER_HEAP_ONLY
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
 // From this size on a buffer gets mappings of its own, rounded up to whole huge pages.
 constexpr std::size_t kMappedFrom = 1024 * 1024;
 
 std::size_t MappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+#endif
 
 constexpr std::size_t kSmallest = 64 * 1024;               // below this, allocation is cheap
 constexpr std::size_t kLargest = wire::kMaxMessageSize + 64 * 1024;
-constexpr std::size_t kKeptBuffer = 32 * 1024 * 1024;      // held for reuse at most
+constexpr std::size_t kKeptBytes = 32 * 1024 * 1024;      // held for reuse at most
 
 class CPool {
  public:
@@ -42,7 +44,7 @@ class CPool {
       if (best != m_free.end()) {
         Buffer b = std::move(*best);
         m_free.erase(best);
-        m_keptBuffer -= b.capacity();
+        m_keptBytes -= b.capacity();
         b.clear();
         return b;
       }
@@ -55,15 +57,15 @@ class CPool {
     const std::size_t capacity = buffer.capacity();
     if (capacity < kSmallest || capacity > kLargest) return;
     std::lock_guard lock(m_mutex);
-    if (m_keptBuffer + capacity > kKeptBuffer) return;
-    m_keptBuffer += capacity;
+    if (m_keptBytes + capacity > kKeptBytes) return;
+    m_keptBytes += capacity;
     m_free.push_back(std::move(buffer));
   }
 
  private:
   std::mutex m_mutex;
   std::vector<Buffer> m_free;
-  std::size_t m_keptBuffer = 0;
+  std::size_t m_keptBytes = 0;
 };
 
 // Never destroyed: buffers may come back from links that outlive static destruction.
@@ -97,7 +99,7 @@ void* AllocateBuffer(std::size_t bytes) {
   return ::operator new(bytes);
 }
 
-void FreeBuffer(void* p, std::size_t bytes) noexcept {
+void FreeBuffer(void* p, [[maybe_unused]] std::size_t bytes) noexcept {
 #ifndef PEER_HEAP_ONLY
   if (bytes >= kMappedFrom) {
     ::munmap(p, MappedSize(bytes));

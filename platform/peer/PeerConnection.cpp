@@ -378,10 +378,11 @@ std::size_t CPeerConnection::BulkRoom() {
     m_rateWindowAcked = info.bytesAcked;
     m_rateWindowDry = false;
   } else {
-    if (info.bytesInKernel == 0) {
-      // The kernel ran dry while bulk waited here: we, not the link, set the pace, so what
-      // it acknowledged says only that the link takes at least that much. Grow at once; a
-      // fast link would otherwise need many windows to reach its speed.
+    if (info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll) {
+      // The kernel ran dry while bulk waited here, though we looked again in time: we, not
+      // the link, set the pace, so what it acknowledged says only that the link takes at
+      // least that much. Grow at once; a fast link would otherwise need many windows to
+      // reach its speed. A late look (a busy machine) proves nothing and counts not.
       m_rateWindowDry = true;
       const double floor = static_cast<double>(kStartKernelBytes) /
                            std::chrono::duration<double>(kKernelQueueTime).count();
@@ -405,6 +406,8 @@ std::size_t CPeerConnection::BulkRoom() {
     m_chunkSize = std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
   }
   budget = std::max({budget, kMinKernelBytes, kMinKernelSegments * info.mss});
+  m_checkedAt = now;
+  m_kernelAtCheck = info.bytesInKernel;
   return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
 }
 
@@ -439,6 +442,7 @@ void CPeerConnection::PumpWrites() {
   const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
   while (m_batchBytes < batch && FillOne(room)) {
   }
+  if (room != SIZE_MAX) m_kernelAtCheck += m_batchBytes;
   if (m_segments.empty()) {
     if (m_closeAfterFlush && m_control.empty() && m_queues[0].empty() && m_queues[1].empty()) {
       FinishFlush();

@@ -194,6 +194,8 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   Clock::time_point m_rateWindowStart{};
   std::uint64_t m_rateWindowAcked = 0;
   bool m_rateWindowDry = false;  // the kernel ran out of bulk during the window
+  Clock::time_point m_checkedAt{};  // our last look at the kernel's queue for bulk room
+  std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
   Clock::time_point m_linkFree{};
 
   bool m_closed = false;
