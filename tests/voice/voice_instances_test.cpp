@@ -409,9 +409,8 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
 }
 
 // What a listener should hear; bench/voice/measure-voice.py speech measures the same. Not yet
-// part of the test command: they pass on a machine loaded by others, but with a build running
-// alongside the playback's stream still runs dry now and then (a dropout, or a slip of 20 to
-// 30 ms early in the speech).
+// part of the test command: on a loaded machine a packet that reaches the playback later than
+// any before it makes the lateness rule move the write position, which shifts all that follows.
 TEST(VoiceBetweenInstances, DISABLED_SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
 {
     std::vector<double> reference, heard;
