@@ -1,9 +1,13 @@
 #include "app/HalvoApp.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QString>
 
 #include "app/AppPaths.h"
+#include "app/Identity.h"
+#include "app/Log.h"
 #include "app/MailCommand.h"
 #include "app/NetworkAddress.h"
 
@@ -71,6 +75,37 @@ void CHalvoApp::WriteSetting(const std::string& key, const QVariant& value)
     QSettings settings(QString::fromStdString(m_strSettingsFile), QSettings::NativeFormat);
     settings.setValue(QString::fromStdString(key), value);
     settings.sync();
+}
+
+peer::Identity CHalvoApp::GetIdentity()
+{
+    std::lock_guard lock(m_identityMutex);
+    if (!m_identityTried) {
+        m_identityTried = true;
+        const QString folder = QFileInfo(QString::fromStdString(m_strSettingsFile)).absolutePath();
+        QDir().mkpath(folder);
+        std::string error;
+        if (!InstallIdentity::LoadOrCreate(folder.toStdString(), m_identity, error)) {
+            MORVIKA_LOG("ERROR CHalvoApp::GetIdentity() %s\n", error.c_str());
+        }
+    }
+    return m_identity;
+}
+
+std::string CHalvoApp::GetFingerprint()
+{
+    const peer::Identity identity = GetIdentity();
+    return identity.Empty() ? std::string() : peer::CertificateFingerprint(identity.certificatePem);
+}
+
+std::string CHalvoApp::GetKnownHost(const std::string& hostPort) const
+{
+    return ReadSetting("KnownHosts/" + hostPort).toString().toStdString();
+}
+
+void CHalvoApp::SetKnownHost(const std::string& hostPort, const std::string& fingerprint)
+{
+    WriteSetting("KnownHosts/" + hostPort, QString::fromStdString(fingerprint));
 }
 
 void CHalvoApp::RemoveSetting(const std::string& key)

@@ -15,6 +15,7 @@
 #include "app/NotificationSound.h"
 #include "app/VoiceClientConfig.h"
 #include "app/WindowRect.h"
+#include "platform/peer/PeerSecurity.h"
 
 class CHalvoApp {
 public:
@@ -108,6 +109,16 @@ public:
     // The mail client's command line with "%1" for the mailto link; empty when there is none.
     std::string GetMailCommand() const;
 
+    // --- identity and trusted hosts ---
+    // The installation's key and certificate, in the settings file's folder, made at first
+    // use; Empty() when none could be had (the reason is logged).
+    peer::Identity GetIdentity();
+    // Its fingerprint, by which peers know this installation; empty without an identity.
+    std::string GetFingerprint();
+    // Section "KnownHosts": the fingerprint trusted for "host:port"; empty when none.
+    std::string GetKnownHost(const std::string& hostPort) const;
+    void SetKnownHost(const std::string& hostPort, const std::string& fingerprint);
+
     // Raw access for the few callers that keep values of their own; key is "Section/Value".
     QVariant ReadSetting(const std::string& key) const;
     void WriteSetting(const std::string& key, const QVariant& value);
@@ -128,6 +139,10 @@ private:
     std::string m_strIPAddress;
     std::string m_strGatewayAddress;
     WorkAreaProvider m_workArea;
+
+    std::mutex m_identityMutex;
+    bool m_identityTried = false;
+    peer::Identity m_identity;
 
     std::mutex m_playerMutex;
     std::shared_ptr<CNotificationSoundPlayer> m_player;  // created on first use

@@ -25,7 +25,8 @@ const char* StartupUsage()
            "  --minimized         start hidden in the tray\n"
            "  --control           read commands on standard input (docs/control.md)\n"
            "  --help              show this text\n"
-           "  --version           show the program version\n";
+           "  --version           show the program version\n"
+           "  --identity          show this installation's key fingerprint (made at first use)\n";
 }
 
 std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>& args, std::string& error)
@@ -46,6 +47,8 @@ std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
+        } else if (arg == "--identity") {
+            options.identity = true;
         } else if (arg == "--minimized") {
             options.minimized = true;
         } else if (arg == "--control") {

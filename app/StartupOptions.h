@@ -17,6 +17,7 @@ struct StartupOptions {
     bool control = false;            // --control: commands on stdin, answers on stdout
     bool help = false;
     bool version = false;
+    bool identity = false;           // --identity: print the installation's fingerprint
 };
 
 // Parses argv (without the program name). On failure returns nullopt and sets error to a

@@ -10,13 +10,14 @@ morvika_library(morvika_app
     HalvoAddressBook.cpp
     HalvoApp.cpp
     HalvoSettings.cpp
+    Identity.cpp
     MailCommand.cpp
     NetworkAddress.cpp
     NotificationSound.cpp
     SettingsValue.cpp
     WindowRect.h
   LIBS PkgConfig::CANBERRA
-  PUBLIC_LIBS morvika_base Qt6::Core)
+  PUBLIC_LIBS morvika_base morvika_peer Qt6::Core)
 
 # The read-only assets (pictures, sounds, help) go to <build>/share/morvika/, where the lookup
 # beside and above the executables finds them, and to <prefix>/share/morvika/ when installed.

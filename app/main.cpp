@@ -58,6 +58,21 @@ int main(int argc, char** argv)
         std::printf("morvika %u.%u.%u.%u\n", v >> 24, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
         return 0;
     }
+    if (options->identity) {
+        const std::string settings =
+            options->profileDir.empty()
+                ? AppPaths::DefaultSettingsFile()
+                : AppPaths::ProfileSettingsFile(
+                      WithSlash(QDir(QString::fromStdString(options->profileDir)).absolutePath().toStdString()));
+        CHalvoApp app(settings);
+        const std::string fingerprint = app.GetFingerprint();
+        if (fingerprint.empty()) {
+            std::fputs("morvika: no identity could be read or made beside the settings\n", stderr);
+            return 1;
+        }
+        std::printf("%s\n", fingerprint.c_str());
+        return 0;
+    }
     // Without a display Qt aborts with a long platform-plugin text; say plainly what to do.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -99,12 +99,18 @@ bool CDirectPlayPeerWraper::SplitAddress(const std::string& text, std::uint16_t 
 
 int CDirectPlayPeerWraper::Connect(const char* hostName, const void* connectData, std::uint32_t size)
 {
+    return Connect(hostName, connectData, size, std::string());
+}
+
+int CDirectPlayPeerWraper::Connect(const char* hostName, const void* connectData, std::uint32_t size,
+                                   const std::string& password)
+{
     if (!m_pPeer) return 1;
     std::string host;
     std::uint16_t port = 0;
     if (hostName == nullptr || !SplitHostPort(hostName, m_nPort, host, port)) return 1;
     const peer::Result result =
-        m_pPeer->Connect(*peer::GuidFromString(kApplicationId), host, port, connectData, size);
+        m_pPeer->Connect(*peer::GuidFromString(kApplicationId), host, port, connectData, size, password);
     if (result != peer::DPNSUCCESS_PENDING && result != peer::DPN_OK) return 1;
     m_nState = Connected;
     return 0;
@@ -287,7 +293,8 @@ void CDirectPlayPeerWraper::OnCreatePlayer(const peer::CreatePlayerEvent& event)
 peer::Result CDirectPlayPeerWraper::OnIndicateConnect(peer::IndicateConnectEvent& event)
 {
     // The window decides, possibly after asking its user; this service thread waits.
-    CTransBlock request(event.connectData, event.connectDataSize);
+    ConnectRequest request {CTransBlock(event.connectData, event.connectDataSize), event.passwordMatches};
+    MORVIKA_LOG("LOG   CDirectPlayPeerWraper::OnIndicateConnect() %s KEY=%s\n", event.address, event.fingerprint);
     bool delivered = false;
     const LRESULT answer =
         SendMessage(m_hWnd, WM_CONNECT_REQUEST, 0, reinterpret_cast<LPARAM>(&request), &delivered);

@@ -4,12 +4,22 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <mutex>
 
 #include "platform/peer/PeerService.h"
 #include "platform/winmsg/WinMsg.h"
+#include "session/TransBlock.h"
 #include "session/UserInformation.h"
+
+// What WM_CONNECT_REQUEST carries in lParam, valid during the call: the joiner's connect
+// data, and whether the joiner proved a given password (the password is never sent).
+struct ConnectRequest {
+    CTransBlock data;
+    std::function<bool(const std::string&)> passwordMatches;
+};
 
 class CTransport {
 public:
@@ -37,6 +47,8 @@ public:
     int Host() override;
     // hostName is a host name or address, optionally followed by ":port".
     int Connect(const char* hostName, const void* connectData, std::uint32_t size) override;
+    // The same, proving `password` to the host.
+    int Connect(const char* hostName, const void* connectData, std::uint32_t size, const std::string& password);
     // Splits such an address as Connect does; false when it cannot be read.
     static bool SplitAddress(const std::string& text, std::uint16_t defaultPort, std::string& host,
                              std::uint16_t& port);

@@ -239,6 +239,18 @@ QStringList CHalvoControl::Execute(const QString& line)
     CPlayBoiceView* view = hub.View();
     auto rest = [&](int from) { return parts.mid(from).join(QLatin1Char(' ')); };
 
+    if (command == QStringLiteral("identity")) {
+        const std::string fingerprint = m_dialog.App().GetFingerprint();
+        if (fingerprint.empty()) return {QStringLiteral("error no identity")};
+        return {QStringLiteral("ok ") + QString::fromStdString(fingerprint)};
+    }
+    if (command == QStringLiteral("accept-key")) {
+        std::string fingerprint;
+        if (view == nullptr || !view->AcceptHostKey(parts.value(1).toStdString(), fingerprint)) {
+            return {QStringLiteral("error no refused key for that address")};
+        }
+        return {QStringLiteral("ok ") + QString::fromStdString(fingerprint)};
+    }
     if (command == QStringLiteral("state")) {
         const CUserInformation self = view ? view->HostRecord() : CUserInformation();
         return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7 mute=%8")

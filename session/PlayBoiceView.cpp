@@ -53,8 +53,53 @@ CPlayBoiceView::~CPlayBoiceView()
 
 void CPlayBoiceView::SetServiceOptions(const peer::ServiceOptions& options)
 {
-    m_hostWrapper.SetServiceOptions(options);
-    m_clientWrapper.SetServiceOptions(options);
+    peer::ServiceOptions own = options;
+    if (own.identity.Empty()) own.identity = m_app.GetIdentity();
+    // A joiner refused for guessing hears what a wrong password hears.
+    own.throttledReply = {3, 0, 0, 0};
+    peer::ServiceOptions joining = own;
+    joining.checkHostKey = [this](const peer::ServiceOptions::HostKey& key) { return CheckHostKey(key); };
+    m_hostWrapper.SetServiceOptions(own);
+    m_clientWrapper.SetServiceOptions(joining);
+}
+
+std::string CPlayBoiceView::HostKeyName(const std::string& host, std::uint16_t port)
+{
+    const bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool CPlayBoiceView::CheckHostKey(const peer::ServiceOptions::HostKey& key)
+{
+    const std::string name = HostKeyName(key.host, key.port);
+    const std::string known = m_app.GetKnownHost(name);
+    if (known.empty()) {
+        m_app.SetKnownHost(name, key.fingerprint);
+        MORVIKA_LOG("LOG   CPlayBoiceView::CheckHostKey() %s の鍵を記録 %s\n", name.c_str(), key.fingerprint.c_str());
+        return true;
+    }
+    if (known == key.fingerprint) return true;
+    MORVIKA_LOG("ERROR CPlayBoiceView::CheckHostKey() %s の鍵が違う 記録=%s 今回=%s パスワードは送信しない\n",
+                name.c_str(), known.c_str(), key.fingerprint.c_str());
+    std::lock_guard lock(m_keyMutex);
+    m_refusedKeys[name] = key.fingerprint;
+    m_keyRefusal = "接続先 " + name + " の鍵が記録と違います。\n記録: " + known + "\n今回: " + key.fingerprint +
+                   "\nパスワードは送っていません。";
+    return false;
+}
+
+bool CPlayBoiceView::AcceptHostKey(const std::string& hostPort, std::string& fingerprint)
+{
+    {
+        std::lock_guard lock(m_keyMutex);
+        const auto it = m_refusedKeys.find(hostPort);
+        if (it == m_refusedKeys.end()) return false;
+        fingerprint = it->second;
+        m_refusedKeys.erase(it);
+    }
+    m_app.SetKnownHost(hostPort, fingerprint);
+    MORVIKA_LOG("LOG   CPlayBoiceView::AcceptHostKey() %s の新しい鍵を承認 %s\n", hostPort.c_str(), fingerprint.c_str());
+    return true;
 }
 
 void CPlayBoiceView::Start(std::uint16_t port)
@@ -136,11 +181,13 @@ void CPlayBoiceView::OnConnect(const std::string& address, const std::string& pa
     if (result == 0) {
         result = m_clientWrapper.SetPlayerInfo(request.GetUserName().c_str());
         if (result >= 0) {
-            request.SetPassword(password);
+            // The password itself stays here: the transport sends a proof of it.
+            request.SetPassword({});
             request.SetMessage(message);
             CTransBlock block;
             request.Serialize(block);
-            result = m_clientWrapper.Connect(address.c_str(), block.Data(), static_cast<std::uint32_t>(block.Size()));
+            result = m_clientWrapper.Connect(address.c_str(), block.Data(), static_cast<std::uint32_t>(block.Size()),
+                                             password);
             if (result == 0) {
                 MORVIKA_LOG("LOG   CPlayBoiceView::OnConnect()　ログイン成功 \n");
                 m_nViewState = Joining;
@@ -166,9 +213,9 @@ bool CPlayBoiceView::IsOwnSession(const std::string& address)
 LRESULT CPlayBoiceView::OnIndicate(WPARAM, LPARAM lParam)
 {
     std::lock_guard lock(SessionEventLock());
-    auto* block = reinterpret_cast<CTransBlock*>(lParam);
-    if (block == nullptr || block->IsNull()) return kReplyMalformed;
-    auto decoded = CHalvoTransData::CreateFromBlock(*block);
+    auto* connect = reinterpret_cast<ConnectRequest*>(lParam);
+    if (connect == nullptr || connect->data.IsNull()) return kReplyMalformed;
+    auto decoded = CHalvoTransData::CreateFromBlock(connect->data);
     auto* request = dynamic_cast<CUserInformation*>(decoded.get());
     if (request == nullptr) return kReplyMalformed;
 
@@ -176,7 +223,7 @@ LRESULT CPlayBoiceView::OnIndicate(WPARAM, LPARAM lParam)
                 request->GetUserName().c_str(), request->GetVersion(), static_cast<int>(request->GetGroupId()),
                 static_cast<int>(request->GetUserId()), request->GetAddress().c_str());
 
-    if (m_app.GetPassword() != request->GetPassword()) return kReplyWrongPassword;
+    if (!connect->passwordMatches || !connect->passwordMatches(m_app.GetPassword())) return kReplyWrongPassword;
 
     const int approval = m_app.GetConnectCheck();
     if (approval == kAskAlways || (approval == kAskWhenHidden && m_host.IsMainHidden())) {
@@ -195,6 +242,18 @@ void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
     if (m_nViewState != Joining) return;
     const auto result = static_cast<std::uint32_t>(wParam);
     const auto reply = static_cast<std::uint32_t>(lParam);
+    if (result == static_cast<std::uint32_t>(peer::DPNERR_UNTRUSTEDHOST)) {
+        std::string text;
+        {
+            std::lock_guard keyLock(m_keyMutex);
+            text = m_keyRefusal;
+        }
+        m_host.ShowMessageBox(text, "ログイン");
+        m_clientWrapper.Close();
+        m_pendingList.Clear();
+        m_nViewState = NotJoined;
+        return;
+    }
     if (result != 0) {
         const char* text = ConnectCompleteText(reply);
         m_host.ShowMessageBox(text, "ログイン");

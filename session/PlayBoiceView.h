@@ -4,6 +4,7 @@
 // one user or to every active user. Everything here runs on the window thread.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -96,16 +97,32 @@ public:
     // own session's player information is published again.
     void SetUserName(const std::string& name);
 
-    // Session service settings (tests shorten the keep-alive).
+    // Session service settings (tests shorten the keep-alive). The installation's identity,
+    // the trust in hosts' keys and the answer to a throttled joiner are added here.
     void SetServiceOptions(const peer::ServiceOptions& options);
+
+    // "host:port" as a host's key is remembered under (section "KnownHosts").
+    static std::string HostKeyName(const std::string& host, std::uint16_t port);
+    // Trusts the key that the host at "host:port" showed when it was refused for a changed
+    // key. False when no such refusal is remembered.
+    bool AcceptHostKey(const std::string& hostPort, std::string& fingerprint);
 
 private:
     void HandleReceived(const char* handlerName, LPARAM lParam, WPARAM wParam);
     // Writes the sender ids of the session that reaches (groupId) and picks its transport.
     CDirectPlayPeerWraper& Route(std::uint32_t groupId, CPeerMessage& message);
 
+    // On the client transport's I/O thread: whether the host's key is the one remembered
+    // for its address (the first one is remembered).
+    bool CheckHostKey(const peer::ServiceOptions::HostKey& key);
+
     CHalvoApp& m_app;
     ISessionViewHost& m_host;
+    // Keys refused as changed, by "host:port", until the user accepts them; and the text
+    // that tells the user. Declared before the transports, whose threads use them.
+    std::mutex m_keyMutex;
+    std::map<std::string, std::string> m_refusedKeys;
+    std::string m_keyRefusal;
     CUserInformation* m_pHostRecord;
     CUserInformation* m_pClientRecord;
     CDirectPlayPeerWraper m_hostWrapper;

@@ -9,7 +9,7 @@ PACKAGES=(
   clang libclang-rt-14-dev llvm
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libasio-dev
+  libasio-dev libssl-dev
   libpulse-dev pulseaudio pulseaudio-utils espeak-ng libopus-dev
   libcanberra-dev libcanberra-pulse
   libjpeg62-turbo-dev libjpeg-turbo-progs

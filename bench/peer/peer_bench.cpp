@@ -112,10 +112,19 @@ struct Sink {
   }
 };
 
+// PEER_BENCH_PLAIN=1: links without TLS, to set the figures against what encryption costs.
+bool PlainLinks() {
+  const char* plain = std::getenv("PEER_BENCH_PLAIN");
+  return plain && *plain == '1';
+}
+
 struct Node {
   Sink sink;
   peer::CPeerService service;
-  explicit Node(peer::ServiceOptions options) { service.Initialize(&sink, &Sink::Handler, options); }
+  explicit Node(peer::ServiceOptions options) {
+    options.plainLinks = PlainLinks();
+    service.Initialize(&sink, &Sink::Handler, options);
+  }
 };
 
 // A host and two members A and B; B is the far one.
@@ -228,6 +237,27 @@ struct TcpRelay {
 };
 
 constexpr int kLatencySamples = 2000;
+
+// From Connect to the connect-complete event, a new joiner each time (TLS handshake and
+// proof included unless plain).
+void BM_JoinTime(benchmark::State& state) {
+  Node host({});
+  host.service.Host({kApp, "VoiceSession"}, 0);
+  const std::uint16_t port = host.service.BoundPort();
+  std::vector<double> joinMs;
+  for (auto _ : state) {
+    for (int i = 0; i < 100; ++i) {
+      Node joiner({});
+      const std::int64_t start = NowNs();
+      joiner.service.Connect(kApp, "127.0.0.1", port, "x", 1, "password");
+      joiner.sink.Wait([&] { return joiner.sink.joined == 1; });
+      joinMs.push_back(static_cast<double>(NowNs() - start) / 1e6);
+    }
+  }
+  state.counters["p50_ms"] = Percentile(joinMs, 0.50);
+  state.counters["p99_ms"] = Percentile(joinMs, 0.99);
+}
+BENCHMARK(BM_JoinTime)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_LatencyMemberToMemberViaHost(benchmark::State& state) {
   Session session;

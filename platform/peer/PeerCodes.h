@@ -41,6 +41,8 @@ inline constexpr Result DPNERR_NOTHOST = MakeCode(0x80158530);
 inline constexpr Result DPNERR_NOTREADY = MakeCode(0x80158540);
 inline constexpr Result DPNERR_TIMEDOUT = MakeCode(0x80158630);
 inline constexpr Result DPNERR_UNINITIALIZED = MakeCode(0x80158640);
+// Ours: the host showed a key the joiner does not trust (ServiceOptions::checkHostKey).
+inline constexpr Result DPNERR_UNTRUSTEDHOST = MakeCode(0x80159010);
 inline constexpr Result DPNERR_INVALIDPARAM = MakeCode(0x80070057);  // E_INVALIDARG
 inline constexpr Result DPNERR_OUTOFMEMORY = MakeCode(0x8007000E);  // E_OUTOFMEMORY
 

@@ -1,6 +1,7 @@
 #include "platform/peer/PeerConnection.h"
 
 #include "platform/peer/PeerLinkInfo.h"
+#include "platform/peer/PeerSecurity.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -40,23 +41,27 @@ constexpr double kMaxRate = 16e9;
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
 }  // namespace
 
-CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits)
-    : m_socket(std::move(socket)),
-      m_linkTimer(m_socket.get_executor()),
-      m_roomTimer(m_socket.get_executor()),
-      m_graceTimer(m_socket.get_executor()),
+CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits,
+                                 std::shared_ptr<asio::ssl::context> tls, bool server)
+    : m_plain(std::move(socket)),
+      m_tlsContext(std::move(tls)),
+      m_server(server),
+      m_linkTimer(m_plain.get_executor()),
+      m_roomTimer(m_plain.get_executor()),
+      m_graceTimer(m_plain.get_executor()),
       m_limits(limits),
       m_lastReceived(Clock::now()),
       m_lastSent(Clock::now()),
       m_lastProgress(Clock::now()) {
   std::error_code ec;
-  m_socket.set_option(asio::ip::tcp::no_delay(true), ec);
+  m_plain.set_option(asio::ip::tcp::no_delay(true), ec);
 #ifdef TCP_NOTSENT_LOWAT
-  ::setsockopt(m_socket.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowWater,
+  ::setsockopt(m_plain.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowWater,
                sizeof kNotSentLowWater);
 #endif
-  const auto endpoint = m_socket.remote_endpoint(ec);
+  const auto endpoint = m_plain.remote_endpoint(ec);
   if (!ec) m_remote = endpoint.address().to_string();
+  if (m_tlsContext) m_tls = std::make_unique<TlsStream>(std::move(m_plain), *m_tlsContext);
 }
 
 void CPeerConnection::Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose) {
@@ -64,7 +69,78 @@ void CPeerConnection::Start(FrameHandler onFrame, MessageHandler onMessage, Clos
   m_onMessage = std::move(onMessage);
   m_onClose = std::move(onClose);
   m_readBuffer.resize(kReadBufferSize);
+  if (!m_tls) {
+    Secured();
+  } else if (m_server) {
+    SniffFirstBytes();
+  } else {
+    Handshake();
+  }
+}
+
+// A host tells a version 1 joiner, which speaks frames in the clear from its first byte, why
+// it is refused instead of failing a handshake it never began. Its hello header is told from
+// a TLS ClientHello by the frame magic where a ClientHello has its length.
+void CPeerConnection::SniffFirstBytes() {
+  Socket().async_wait(asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
+    if (self->m_closed) return;
+    if (ec) {
+      self->Close(ec);
+      return;
+    }
+    std::array<std::uint8_t, wire::kHeaderSize> first{};
+    std::error_code peekError;
+    const std::size_t n = self->Socket().receive(asio::buffer(first), asio::socket_base::message_peek, peekError);
+    if (peekError || n == 0) {
+      self->Close(peekError ? peekError : asio::error::eof, !peekError);
+      return;
+    }
+    if (n < first.size() && first[0] != 0x16) {
+      // Too little to judge and not a TLS record: look again shortly.
+      self->m_graceTimer.expires_after(std::chrono::milliseconds(10));
+      self->m_graceTimer.async_wait([self](const std::error_code& waited) {
+        if (!waited && !self->m_closed) self->SniffFirstBytes();
+      });
+      return;
+    }
+    if (n == first.size() && wire::IsPlainHelloHeader(first)) {
+      self->m_plain = std::move(self->m_tls->next_layer());
+      self->m_tls.reset();
+      self->Secured();
+      return;
+    }
+    self->Handshake();
+  });
+}
+
+void CPeerConnection::Handshake() {
+  m_tls->async_handshake(m_server ? asio::ssl::stream_base::server : asio::ssl::stream_base::client,
+                         [self = shared_from_this()](const std::error_code& ec) {
+                           if (self->m_closed) return;
+                           if (ec) {
+                             self->Close(ec);
+                             return;
+                           }
+                           SSL* ssl = self->m_tls->native_handle();
+                           self->m_peerFingerprint = CertificateFingerprint(SSL_get0_peer_certificate(ssl));
+                           if (self->m_peerFingerprint.empty() || !LinkExporter(ssl, self->m_exporter)) {
+                             self->Close(std::make_error_code(std::errc::permission_denied));
+                             return;
+                           }
+                           self->Secured();
+                         });
+}
+
+void CPeerConnection::Secured() {
+  if (m_onSecured && !std::exchange(m_onSecured, nullptr)(*this)) {
+    Close(std::make_error_code(std::errc::permission_denied));
+    return;
+  }
+  if (m_closed) return;
+  m_secured = true;
+  m_lastReceived = Clock::now();
   ReadMore();
+  PumpWrites();
 }
 
 void CPeerConnection::ReadMore() {
@@ -87,18 +163,28 @@ void CPeerConnection::ReadMore() {
     m_readBuffers[0] = asio::buffer(m_payloadAt, m_payloadLeft);
     m_readBuffers[1] = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
     m_scatterRead = true;
-    m_socket.async_read_some(m_readBuffers, std::move(done));
+    if (m_tls) {
+      m_tls->async_read_some(m_readBuffers, std::move(done));
+    } else {
+      m_plain.async_read_some(m_readBuffers, std::move(done));
+    }
     return;
   }
-  m_socket.async_read_some(asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd),
-                           std::move(done));
+  const auto into = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
+  if (m_tls) {
+    m_tls->async_read_some(into, std::move(done));
+  } else {
+    m_plain.async_read_some(into, std::move(done));
+  }
 }
 
 void CPeerConnection::OnRead(const std::error_code& ec, std::size_t n) {
   const bool scattered = std::exchange(m_scatterRead, false);
   if (m_closed) return;
   if (ec) {
-    Close(ec, ec == asio::error::eof);
+    // A peer ends a TLS link as it ends a plain one, by closing TCP; our frames say where a
+    // message ends, so a cut cannot pass off part of one as whole.
+    Close(ec, ec == asio::error::eof || ec == asio::ssl::error::stream_truncated);
     return;
   }
   m_lastReceived = Clock::now();
@@ -282,7 +368,7 @@ bool CPeerConnection::FillOne(std::size_t lowRoom) {
 // next would wait behind all of it (and behind what a shaper drops and the kernel resends).
 std::size_t CPeerConnection::BulkRoom() {
   LinkInfo info;
-  if (!ReadLinkInfo(m_socket.native_handle(), info)) return SIZE_MAX;
+  if (!ReadLinkInfo(Socket().native_handle(), info)) return SIZE_MAX;
   // The link's rate, measured from what it acknowledges while bulk waits here. The kernel's
   // own estimate is no help: one burst through a shaper's bucket reads as gigabits.
   const auto now = Clock::now();
@@ -330,7 +416,7 @@ std::size_t CPeerConnection::BulkRoom() {
 }
 
 void CPeerConnection::PumpWrites() {
-  if (m_writing || m_closed) return;
+  if (m_writing || m_closed || !m_secured) return;
   const bool urgent = !m_control.empty() || !m_queues[1].empty();
   const bool bulk = !m_queues[0].empty();
   if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
@@ -391,7 +477,19 @@ void CPeerConnection::PumpWrites() {
 }
 
 void CPeerConnection::StartWrite() {
-  asio::async_write(m_socket, m_buffers,
+  if (m_tls) {
+    m_tlsOut.clear();
+    for (const auto& buffer : m_buffers) {
+      const auto* p = static_cast<const std::uint8_t*>(buffer.data());
+      m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+    }
+    asio::async_write(*m_tls, asio::buffer(m_tlsOut),
+                      [self = shared_from_this()](const std::error_code& ec, std::size_t) {
+                        self->OnWritten(ec);
+                      });
+    return;
+  }
+  asio::async_write(m_plain, m_buffers,
                     [self = shared_from_this()](const std::error_code& ec, std::size_t) {
                       self->OnWritten(ec);
                     });
@@ -425,7 +523,7 @@ void CPeerConnection::FinishFlush() {
   // Half-close and keep reading until the peer closes too, so that our last frames are not
   // lost to a reset caused by unread incoming bytes.
   std::error_code ec;
-  m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
+  Socket().shutdown(asio::ip::tcp::socket::shutdown_send, ec);
   if (ec) Close(ec, true);
 }
 
@@ -436,8 +534,8 @@ void CPeerConnection::Close(std::error_code reason, bool clean) {
   m_roomTimer.cancel();
   m_graceTimer.cancel();
   std::error_code ignored;
-  m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-  m_socket.close(ignored);
+  Socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+  Socket().close(ignored);
   m_control.clear();
   m_queues[0].clear();
   m_queues[1].clear();

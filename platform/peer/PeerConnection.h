@@ -8,6 +8,7 @@
 #define ASIO_STANDALONE
 #endif
 #include <asio.hpp>
+#include <asio/ssl.hpp>
 
 #include <array>
 #include <atomic>
@@ -56,9 +57,24 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   // Called once when the link ends for any reason; `clean` for an orderly close by the peer.
   using CloseHandler = std::function<void(CPeerConnection&, std::error_code, bool clean)>;
 
-  CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits);
+  // With `tls`, the link is TLS: nothing is read or written before the handshake has
+  // finished and the secured handler (SetSecuredHandler) has agreed to the peer's key.
+  CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits,
+                  std::shared_ptr<asio::ssl::context> tls = nullptr, bool server = false);
+
+  // Called once the link may carry frames, before anything is read: after the handshake
+  // (PeerFingerprint and Exporter known), or, on a host's TLS link, when the first bytes are
+  // the plain hello of a version 1 joiner (Encrypted() false), so that it can be told why it
+  // is refused. False ends the link.
+  using SecuredHandler = std::function<bool(CPeerConnection&)>;
+  void SetSecuredHandler(SecuredHandler onSecured) { m_onSecured = std::move(onSecured); }
 
   void Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose);
+
+  bool Encrypted() const { return m_tls != nullptr; }
+  const std::string& PeerFingerprint() const { return m_peerFingerprint; }
+  // Both ends of this one link derive the same value; zero on a plain link.
+  const std::array<std::uint8_t, 32>& Exporter() const { return m_exporter; }
 
   // Queue a control frame or a data message. False when the bound on what others made us
   // queue (control frames and relayed messages) is exceeded; the caller then drops the
@@ -106,6 +122,11 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
     bool bounded = false;
   };
 
+  using TlsStream = asio::ssl::stream<asio::ip::tcp::socket>;
+  asio::ip::tcp::socket& Socket() { return m_tls ? m_tls->next_layer() : m_plain; }
+  void SniffFirstBytes();
+  void Handshake();
+  void Secured();
   void ReadMore();
   void ReleaseReader();
   void ReleaseHeldReaders();
@@ -119,7 +140,15 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   void FinishFlush();
   std::size_t BulkRoom();
 
-  asio::ip::tcp::socket m_socket;
+  asio::ip::tcp::socket m_plain;  // the socket, until a TLS stream takes it over
+  std::shared_ptr<asio::ssl::context> m_tlsContext;
+  std::unique_ptr<TlsStream> m_tls;
+  bool m_server = false;
+  bool m_secured = false;  // frames may flow
+  SecuredHandler m_onSecured;
+  std::string m_peerFingerprint;
+  std::array<std::uint8_t, 32> m_exporter{};
+  Bytes m_tlsOut;  // a write batch in one piece: TLS would make a record of every buffer
   asio::steady_timer m_linkTimer;
   asio::steady_timer m_roomTimer;
   asio::steady_timer m_graceTimer;

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 #include "platform/peer/PeerCodes.h"
 
@@ -37,6 +39,10 @@ struct IndicateConnectEvent {
   const void* connectData = nullptr;
   std::uint32_t connectDataSize = 0;
   const char* address = "";  // the joiner's address as text
+  const char* fingerprint = "";  // of the joiner's key
+  // Whether the joiner proved this password. Each wrong answer counts against the joiner's
+  // address (see ServiceOptions::attemptRules).
+  std::function<bool(std::string_view password)> passwordMatches;
   const void* replyData = nullptr;  // out
   std::uint32_t replySize = 0;      // out
   void* replyContext = nullptr;     // out, handed back with the buffer

@@ -164,6 +164,11 @@ void EncodeHeader(const FrameHeader& header, std::uint8_t* out) {
   out[7] = static_cast<std::uint8_t>(kMagic >> 8);
 }
 
+bool IsPlainHelloHeader(std::span<const std::uint8_t, kHeaderSize> bytes) {
+  FrameHeader header;
+  return DecodeHeader(bytes, header) && header.type == FrameType::Hello;
+}
+
 Bytes MakeFrame(FrameType type, std::uint8_t flags, std::span<const std::uint8_t> body) {
   Bytes frame(kHeaderSize + body.size());
   EncodeHeader({static_cast<std::uint32_t>(body.size()), type, flags}, frame.data());
@@ -179,6 +184,7 @@ bool DecodeHello(std::span<const std::uint8_t> body, Hello& out) {
   if (r.Ok() && out.version != kProtocolVersion) return true;
   if (r.U16() != 0) return false;
   r.Raw(out.application.data(), out.application.size());
+  r.Raw(out.proof.data(), out.proof.size());
   out.name = r.Text(kMaxNameBytes);
   out.info = r.Blob(kMaxInfoBytes);
   out.connectData = r.Blob(kMaxConnectDataBytes);
@@ -232,6 +238,7 @@ Bytes EncodeHello(const Hello& hello) {
   w.U16(hello.version);
   w.U16(0);
   w.Raw(hello.application.data(), hello.application.size());
+  w.Raw(hello.proof.data(), hello.proof.size());
   w.Text(hello.name, kMaxNameBytes);
   w.Blob(hello.info, kMaxInfoBytes);
   w.Blob(hello.connectData, kMaxConnectDataBytes);

@@ -60,7 +60,8 @@ std::optional<Guid> GuidFromString(const std::string& text);
 namespace wire {
 
 inline constexpr std::uint16_t kMagic = 0x504D;  // "MP" on the wire
-inline constexpr std::uint16_t kProtocolVersion = 1;
+// 2: every link is TLS and the hello carries a password proof.
+inline constexpr std::uint16_t kProtocolVersion = 2;
 inline constexpr std::size_t kHeaderSize = 8;
 
 // Limits. A data message (the unit callers send) may be up to kMaxMessageSize, enough for a
@@ -73,8 +74,9 @@ inline constexpr std::size_t kMaxInfoBytes = 64 * 1024;
 inline constexpr std::size_t kMaxConnectDataBytes = 64 * 1024;
 inline constexpr std::size_t kMaxReplyBytes = 1024;
 inline constexpr std::size_t kDataEnvelopeSize = 16;
+inline constexpr std::size_t kProofBytes = 32;
 inline constexpr std::size_t kMaxFrameBody =
-    2 + 2 + 16 + 2 + kMaxNameBytes + 4 + kMaxInfoBytes + 4 + kMaxConnectDataBytes;
+    2 + 2 + 16 + kProofBytes + 2 + kMaxNameBytes + 4 + kMaxInfoBytes + 4 + kMaxConnectDataBytes;
 
 enum class FrameType : std::uint8_t {
   Hello = 1,          // joiner -> host
@@ -104,6 +106,9 @@ struct FrameHeader {
 // flags allowed for that type and a body size within that type's limit.
 bool DecodeHeader(std::span<const std::uint8_t, kHeaderSize> bytes, FrameHeader& out);
 void EncodeHeader(const FrameHeader& header, std::uint8_t* out);
+// True when these first bytes of a link are the header of a plain hello (a joiner that
+// does not speak TLS) rather than the start of a TLS handshake.
+bool IsPlainHelloHeader(std::span<const std::uint8_t, kHeaderSize> bytes);
 
 // A whole frame (header + body) ready to write.
 Bytes MakeFrame(FrameType type, std::uint8_t flags, std::span<const std::uint8_t> body);
@@ -111,6 +116,7 @@ Bytes MakeFrame(FrameType type, std::uint8_t flags, std::span<const std::uint8_t
 struct Hello {
   std::uint16_t version = kProtocolVersion;
   Guid application{};
+  std::array<std::uint8_t, kProofBytes> proof{};  // of the password, bound to the link
   std::string name;
   Bytes info;
   Bytes connectData;

@@ -18,9 +18,10 @@ void CPeerService::Impl::Accept() {
         std::error_code ignored;
         socket.close(ignored);
       } else {
-        auto link = std::make_shared<CPeerConnection>(std::move(socket), LinkLimits());
+        auto link = std::make_shared<CPeerConnection>(std::move(socket), LinkLimits(), m_serverTls, true);
         MakeRoomForHandshake(link->RemoteAddress());
         m_pending[link.get()] = {link, Clock::now() + m_options.helloTimeout, false, ++m_accepted};
+        link->SetSecuredHandler([this](CPeerConnection& l) { return OnJoinerSecured(l); });
         link->Start(
             [this](CPeerConnection& l, const wire::FrameHeader& h, std::span<const std::uint8_t> b) {
               return OnHostFrame(l, h, b);
@@ -31,6 +32,17 @@ void CPeerService::Impl::Accept() {
     }
     Accept();
   });
+}
+
+bool CPeerService::Impl::OnJoinerSecured(CPeerConnection& link) {
+  if (m_serverTls && !link.Encrypted()) {
+    // Its hello is answered with the version result, so that it can say why.
+    Log("a joiner at " + link.RemoteAddress() +
+        " speaks protocol version 1, without encryption; it is refused");
+  } else if (link.Encrypted()) {
+    Log("a joiner at " + link.RemoteAddress() + " shows the key " + link.PeerFingerprint());
+  }
+  return true;
 }
 
 // A real joiner introduces itself within a round trip, so the oldest silent connection is
@@ -105,12 +117,15 @@ bool CPeerService::Impl::OnJoinerFrame(CPeerConnection& link, const wire::FrameH
     application = m_application.application;
     hosting = m_mode == Mode::Hosting;
   }
-  if (hello.version != wire::kProtocolVersion) {
+  if (hello.version != wire::kProtocolVersion || link.Encrypted() != (m_serverTls != nullptr)) {
     Refuse(link, DPNERR_INVALIDVERSION);
   } else if (hello.application != application) {
     Refuse(link, DPNERR_INVALIDAPPLICATION);
   } else if (!hosting) {
     Refuse(link, DPNERR_ALREADYCLOSING);
+  } else if (m_attempts.Blocked(link.RemoteAddress(), Clock::now())) {
+    Log("a joiner at " + link.RemoteAddress() + " is refused unheard: too many wrong passwords");
+    Refuse(link, DPNERR_HOSTREJECTEDCONNECTION, m_options.throttledReply);
   } else if (m_deciding >= m_options.maxPendingRequests) {
     Refuse(link, DPNERR_NOTREADY);
   } else {
@@ -129,6 +144,15 @@ void CPeerService::Impl::Decide(std::shared_ptr<CPeerConnection> link, wire::Hel
   event.connectData = hello.connectData.empty() ? nullptr : hello.connectData.data();
   event.connectDataSize = static_cast<std::uint32_t>(hello.connectData.size());
   event.address = link->RemoteAddress().c_str();
+  event.fingerprint = link->PeerFingerprint().c_str();
+  event.passwordMatches = [this, address = link->RemoteAddress(), exporter = link->Exporter(),
+                           proof = hello.proof](std::string_view password) {
+    if (ProofEquals(ComputeProof(password, exporter), proof)) return true;
+    if (m_attempts.RecordFailure(address, Clock::now())) {
+      Log("too many wrong passwords from " + address + "; it is refused for a while");
+    }
+    return false;
+  };
   const Result result = Emit(DPN_MSGID_INDICATE_CONNECT, &event);
   Bytes reply;
   if (event.replyData && event.replySize) {

@@ -9,13 +9,14 @@ bool CPeerService::Impl::StillConnecting() const {
   return m_mode == Mode::Connecting;
 }
 
-void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire::Hello hello) {
+void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire::Hello hello,
+                                      std::string password) {
   if (!StillConnecting()) return;
   m_connectDeadline = Clock::now() + m_options.connectTimeout;
   m_resolver.async_resolve(
       host, std::to_string(port),
-      [this, hello = std::move(hello)](const std::error_code& ec,
-                                       asio::ip::tcp::resolver::results_type results) mutable {
+      [this, host, port, hello = std::move(hello), password = std::move(password)](
+          const std::error_code& ec, asio::ip::tcp::resolver::results_type results) mutable {
         if (ec == asio::error::operation_aborted || m_connectDone || !StillConnecting()) return;
         if (ec) {
           Log("cannot resolve the host: " + ec.message());
@@ -25,8 +26,8 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
         m_connecting = std::make_shared<asio::ip::tcp::socket>(m_io);
         asio::async_connect(
             *m_connecting, results,
-            [this, socket = m_connecting, hello = std::move(hello)](const std::error_code& ec2,
-                                                                     const asio::ip::tcp::endpoint&) {
+            [this, socket = m_connecting, host, port, hello = std::move(hello),
+             password = std::move(password)](const std::error_code& ec2, const asio::ip::tcp::endpoint&) mutable {
               if (ec2 == asio::error::operation_aborted || m_connectDone || socket != m_connecting ||
                   !StillConnecting()) {
                 return;
@@ -37,7 +38,11 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
                 FailConnect(DPNERR_NOCONNECTION, {});
                 return;
               }
-              m_hostLink = std::make_shared<CPeerConnection>(std::move(*socket), LinkLimits());
+              m_hostLink = std::make_shared<CPeerConnection>(std::move(*socket), LinkLimits(), m_clientTls);
+              m_hostLink->SetSecuredHandler(
+                  [this, host, port, hello = std::move(hello), password = std::move(password)](CPeerConnection& l) mutable {
+                    return OnHostSecured(l, host, port, hello, password);
+                  });
               m_hostLink->Start(
                   [this](CPeerConnection& l, const wire::FrameHeader& h,
                          std::span<const std::uint8_t> b) { return OnMemberFrame(l, h, b); },
@@ -47,9 +52,24 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
                   [this](CPeerConnection& l, std::error_code e, bool clean) {
                     OnMemberLinkClosed(l, e, clean);
                   });
-              m_hostLink->SendControl(wire::EncodeHello(hello));
             });
       });
+}
+
+// Nothing of the session goes to a host before its key is trusted; the password only as a
+// proof that is worthless on any other link.
+bool CPeerService::Impl::OnHostSecured(CPeerConnection& link, const std::string& host, std::uint16_t port,
+                                       wire::Hello& hello, const std::string& password) {
+  if (&link != m_hostLink.get() || m_connectDone) return false;
+  if (m_clientTls && m_options.checkHostKey && !m_options.checkHostKey({host, port, link.PeerFingerprint()})) {
+    Log("the host " + host + ":" + std::to_string(port) + " shows the key " + link.PeerFingerprint() +
+        ", which is not trusted; nothing was sent");
+    FailConnect(DPNERR_UNTRUSTEDHOST, {});
+    return false;
+  }
+  hello.proof = ComputeProof(password, link.Exporter());
+  link.SendControl(wire::EncodeHello(hello));
+  return true;
 }
 
 bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameHeader& header,
@@ -183,6 +203,8 @@ void CPeerService::Impl::OnMemberLinkClosed(CPeerConnection& link, std::error_co
     Log("protocol violation from the host; link dropped");
   }
   if (!m_connectDone) {
+    // An older host, which does not speak TLS, ends the handshake like this.
+    Log("the link to the host ended before joining: " + ec.message());
     FailConnect(DPNERR_NOCONNECTION, {});
   } else {
     EndSession(DPNERR_CONNECTIONLOST, DPNDESTROYPLAYERREASON_CONNECTIONLOST);

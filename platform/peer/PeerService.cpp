@@ -25,10 +25,13 @@ std::uint16_t CPeerService::BoundPort() const { return m_impl ? m_impl->BoundPor
 std::string CPeerService::HostError() const { return m_impl ? m_impl->HostError() : "not initialized"; }
 
 Result CPeerService::Connect(const Guid& application, const std::string& host, std::uint16_t port,
-                             const void* connectData, std::uint32_t connectDataSize) {
+                             const void* connectData, std::uint32_t connectDataSize,
+                             const std::string& password) {
   if (!m_impl) return DPNERR_UNINITIALIZED;
-  return m_impl->Connect(application, host, port, connectData, connectDataSize);
+  return m_impl->Connect(application, host, port, connectData, connectDataSize, password);
 }
+
+std::string CPeerService::Fingerprint() const { return m_impl ? m_impl->Fingerprint() : std::string(); }
 
 Result CPeerService::SetPeerInfo(const std::string& name, const void* data, std::uint32_t size) {
   return m_impl ? m_impl->SetPeerInfo(name, data, size) : DPNERR_UNINITIALIZED;

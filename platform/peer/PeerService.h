@@ -14,6 +14,7 @@
 #include "platform/peer/PeerCodes.h"
 #include "platform/peer/PeerEvents.h"
 #include "platform/peer/PeerFrame.h"
+#include "platform/peer/PeerSecurity.h"
 
 namespace peer {
 
@@ -44,6 +45,25 @@ struct ServiceOptions {
   std::uint64_t linkBitsPerSecond = 0;
   // Optional sink for diagnostic lines (protocol violations, dropped links).
   std::function<void(const std::string&)> log;
+
+  // Our certificate and key, shown on every link. Empty: a new one for this service alone
+  // (links are still encrypted, but nobody can pin it).
+  Identity identity;
+  // Joiner: decides on the host's key before anything of the session (the password proof
+  // included) is sent; false refuses it and the connect fails with DPNERR_UNTRUSTEDHOST.
+  // Runs on the I/O thread. Unset: every key is taken.
+  struct HostKey {
+    std::string host;  // as given to Connect
+    std::uint16_t port = 0;
+    std::string fingerprint;
+  };
+  std::function<bool(const HostKey&)> checkHostKey;
+  // Host: wrong password proofs one address may give before it is refused, unheard, for a
+  // while (see CAttemptLimiter), and the reply it is refused with.
+  CAttemptLimiter::Rules attemptRules;
+  Bytes throttledReply;
+  // Benchmarks only: links without TLS, to measure what it costs. Both ends must agree.
+  bool plainLinks = false;
 };
 
 struct ApplicationDesc {
@@ -71,8 +91,12 @@ class CPeerService {
 
   // Joins the session at host:port. Returns DPNSUCCESS_PENDING; the outcome arrives as one
   // DPN_MSGID_CONNECT_COMPLETE, preceded on success by a create event for every member.
+  // The password is never sent: the hello carries a proof of it bound to the link.
   Result Connect(const Guid& application, const std::string& host, std::uint16_t port,
-                 const void* connectData, std::uint32_t connectDataSize);
+                 const void* connectData, std::uint32_t connectDataSize,
+                 const std::string& password = {});
+  // The fingerprint of the key this service shows.
+  std::string Fingerprint() const;
 
   // Our name and data, shown to every member; may be set before Host or Connect.
   Result SetPeerInfo(const std::string& name, const void* data, std::uint32_t size);

@@ -17,16 +17,30 @@ CPeerService::Impl::Impl(void* context, EventHandler handler, ServiceOptions opt
     : m_context(context),
       m_handler(std::move(handler)),
       m_options(std::move(options)),
+      m_attempts(m_options.attemptRules),
       m_requestPool(std::max<std::size_t>(1, m_options.maxPendingRequests)),
       m_tick(m_io),
       m_acceptor(m_io),
       m_resolver(m_io) {
+  SetUpTls();
   // Ids start at a random point so that the ids of two sessions a user is in rarely meet.
   std::random_device random;
   m_nextId = 0x00010000u + (static_cast<std::uint32_t>(random()) % 0xEFFF0000u);
 }
 
 CPeerService::Impl::~Impl() { Close(); }
+
+void CPeerService::Impl::SetUpTls() {
+  Identity identity = m_options.identity;
+  if (identity.Empty() && !CreateIdentity(identity, m_tlsError)) return;
+  m_fingerprint = CertificateFingerprint(identity.certificatePem);
+  if (m_options.plainLinks) return;
+  m_serverTls = MakeTlsContext(identity, true, m_tlsError);
+  if (m_serverTls) m_clientTls = MakeTlsContext(identity, false, m_tlsError);
+  if (!m_clientTls) m_serverTls.reset();
+}
+
+bool CPeerService::Impl::TlsReady() const { return m_options.plainLinks || m_clientTls != nullptr; }
 
 void CPeerService::Impl::Start() {
   m_work.emplace(m_io.get_executor());
@@ -82,6 +96,10 @@ Result CPeerService::Impl::Host(const ApplicationDesc& application, std::uint16_
   {
     std::lock_guard lock(m_mutex);
     if (m_mode != Mode::Idle) return DPNERR_NOTREADY;
+    if (!TlsReady()) {
+      m_hostError = m_tlsError;
+      return DPNERR_NOCONNECTION;
+    }
   }
   // The acceptor is opened here, before the I/O thread ever touches it.
   std::error_code ec;
@@ -138,7 +156,11 @@ std::string CPeerService::Impl::HostError() const {
 
 Result CPeerService::Impl::Connect(const Guid& application, const std::string& host,
                                    std::uint16_t port, const void* connectData,
-                                   std::uint32_t connectDataSize) {
+                                   std::uint32_t connectDataSize, const std::string& password) {
+  if (!TlsReady()) {
+    Log(m_tlsError);
+    return DPNERR_NOCONNECTION;
+  }
   if (host.empty() || connectDataSize > wire::kMaxConnectDataBytes ||
       (connectDataSize && !connectData)) {
     return DPNERR_INVALIDPARAM;
@@ -157,8 +179,8 @@ Result CPeerService::Impl::Connect(const Guid& application, const std::string& h
     hello.name = m_localName;
     hello.info = m_localInfo;
   }
-  asio::post(m_io, [this, host, port, hello = std::move(hello)]() mutable {
-    StartConnect(std::move(host), port, std::move(hello));
+  asio::post(m_io, [this, host, port, hello = std::move(hello), password]() mutable {
+    StartConnect(std::move(host), port, std::move(hello), std::move(password));
   });
   return DPNSUCCESS_PENDING;
 }

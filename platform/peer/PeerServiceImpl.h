@@ -26,7 +26,8 @@ class CPeerService::Impl {
   std::uint16_t BoundPort() const;
   std::string HostError() const;
   Result Connect(const Guid& application, const std::string& host, std::uint16_t port,
-                 const void* connectData, std::uint32_t connectDataSize);
+                 const void* connectData, std::uint32_t connectDataSize, const std::string& password);
+  std::string Fingerprint() const { return m_fingerprint; }
   Result SetPeerInfo(const std::string& name, const void* data, std::uint32_t size);
   Result GetPeerInfo(PlayerId player, std::string& name, Bytes& data) const;
   Result SendTo(PlayerId player, const void* data, std::uint32_t size,
@@ -53,6 +54,8 @@ class CPeerService::Impl {
   };
 
   // Common (PeerServiceImpl.cpp).
+  void SetUpTls();
+  bool TlsReady() const;
   Result Emit(std::uint32_t eventId, void* event);
   bool OnServiceThread() const;
   void CloseWork();
@@ -76,6 +79,7 @@ class CPeerService::Impl {
 
   // Host side (PeerHost.cpp).
   void Accept();
+  bool OnJoinerSecured(CPeerConnection& link);
   void MakeRoomForHandshake(const std::string& address);
   bool OnHostFrame(CPeerConnection& link, const wire::FrameHeader& header,
                    std::span<const std::uint8_t> body);
@@ -93,7 +97,9 @@ class CPeerService::Impl {
   void HostTick(Clock::time_point now);
 
   // Member side (PeerMember.cpp).
-  void StartConnect(std::string host, std::uint16_t port, wire::Hello hello);
+  void StartConnect(std::string host, std::uint16_t port, wire::Hello hello, std::string password);
+  bool OnHostSecured(CPeerConnection& link, const std::string& host, std::uint16_t port,
+                     wire::Hello& hello, const std::string& password);
   bool StillConnecting() const;
   bool OnMemberFrame(CPeerConnection& link, const wire::FrameHeader& header,
                      std::span<const std::uint8_t> body);
@@ -107,6 +113,13 @@ class CPeerService::Impl {
   void* const m_context;
   const EventHandler m_handler;
   const ServiceOptions m_options;
+
+  // TLS for every link (none with plainLinks); set up once, before any thread runs.
+  std::string m_fingerprint;
+  std::string m_tlsError;
+  std::shared_ptr<asio::ssl::context> m_serverTls;
+  std::shared_ptr<asio::ssl::context> m_clientTls;
+  CAttemptLimiter m_attempts;
 
   asio::io_context m_io;
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_work;

@@ -15,6 +15,7 @@
 #include "app/HalvoApp.h"
 #include "session/HalvoHub.h"
 #include "app/WindowMessages.h"
+#include "tests/support/FakeHubUi.h"
 #include "tests/support/WaitFor.h"
 
 namespace fs = std::filesystem;
@@ -43,28 +44,16 @@ private:
     std::shared_ptr<WindowRecord> m_record;
 };
 
-class FakeUi : public IHubUi {
+// User windows that record what they are given, by (user id, group id).
+class FakeUi : public FakeHubUi {
 public:
-    std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation& record) override
+    FakeUi()
     {
-        auto entry = std::make_shared<WindowRecord>();
-        windows[{record.GetUserId(), record.GetGroupId()}] = entry;
-        return std::make_unique<RecordingWindow>(entry);
-    }
-    void ChatReceive(const char* text) override { chat.emplace_back(text); }
-    void EnableShareButton(bool enable) override { shareEnabled = enable; }
-    void ShowMessageBox(const std::string& text, const std::string&) override { boxes.push_back(text); }
-    int AskApproval(const std::string&, const std::string&) override
-    {
-        ++approvals;
-        return approvalAnswer;
-    }
-    bool IsMainHidden() const override { return hidden; }
-    void ShowMain(int show) override { hidden = show == 0; }
-    LRESULT OnUiMessage(UINT message, WPARAM, LPARAM lParam) override
-    {
-        if (message == WM_PEER_MESSAGE) received.push_back(reinterpret_cast<const CPeerMessage*>(lParam)->Kind());
-        return 0;
+        makeWindow = [this](const CUserInformation& record) {
+            auto entry = std::make_shared<WindowRecord>();
+            windows[{record.GetUserId(), record.GetGroupId()}] = entry;
+            return std::make_unique<RecordingWindow>(entry);
+        };
     }
 
     std::size_t AliveWindows() const
@@ -75,13 +64,6 @@ public:
     }
 
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::shared_ptr<WindowRecord>> windows;
-    std::vector<std::string> chat;
-    std::vector<std::string> boxes;
-    std::vector<std::uint32_t> received;
-    bool shareEnabled = false;
-    bool hidden = false;
-    int approvals = 0;
-    int approvalAnswer = 1;
 };
 
 // One instance: settings in a temp file, its own records, a hub hosting on a free port.

@@ -21,6 +21,7 @@
 #include "app/Log.h"
 #include "platform/sound/VirtualSound.h"
 #include "session/HalvoHub.h"
+#include "tests/support/FakeHubUi.h"
 #include "tests/support/WaitFor.h"
 
 namespace fs = std::filesystem;
@@ -72,21 +73,17 @@ private:
     std::shared_ptr<CUserPlayback> m_playback;
 };
 
-class PlayingUi : public IHubUi {
+// User windows that play what they are given on the hub's playback.
+class PlayingUi : public FakeHubUi {
 public:
-    std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation&) override
+    PlayingUi()
     {
-        auto window = std::make_unique<PlayingWindow>(hub->CreatePlayback());
-        windows.push_back(window.get());
-        return window;
+        makeWindow = [this](const CUserInformation&) {
+            auto window = std::make_unique<PlayingWindow>(hub->CreatePlayback());
+            windows.push_back(window.get());
+            return window;
+        };
     }
-    void ChatReceive(const char*) override {}
-    void EnableShareButton(bool) override {}
-    void ShowMessageBox(const std::string&, const std::string&) override {}
-    int AskApproval(const std::string&, const std::string&) override { return 1; }
-    bool IsMainHidden() const override { return false; }
-    void ShowMain(int) override {}
-    LRESULT OnUiMessage(UINT, WPARAM, LPARAM) override { return 0; }
 
     CHalvoHub* hub = nullptr;
     std::vector<PlayingWindow*> windows;

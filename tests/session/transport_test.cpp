@@ -50,7 +50,7 @@ public:
             break;
         }
         case WM_CONNECT_REQUEST: {
-            auto* block = reinterpret_cast<CTransBlock*>(lParam);
+            auto* block = &reinterpret_cast<ConnectRequest*>(lParam)->data;
             auto decoded = CHalvoTransData::CreateFromBlock(*block);
             if (auto* user = dynamic_cast<CUserInformation*>(decoded.get())) seen.record = *user;
             log.push_back(seen);

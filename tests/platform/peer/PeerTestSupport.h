@@ -9,6 +9,8 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/peer/PeerService.h"
@@ -49,6 +51,14 @@ class CRecorder {
     m_decide = std::move(decide);
   }
   std::atomic<std::uint32_t> acceptReply{0};
+  // When set, a joiner must prove this password first (else refused with reply 3), as the
+  // application does.
+  void RequirePassword(std::string password) {
+    std::lock_guard lock(m_mutex);
+    m_password = std::move(password);
+    m_checkPassword = true;
+  }
+  std::atomic<int> passwordChecks{0};
 
   static Result Handler(void* context, std::uint32_t id, void* data) {
     return static_cast<CRecorder*>(context)->On(id, data);
@@ -136,11 +146,19 @@ class CRecorder {
         m_changed.notify_all();
         std::uint32_t reply = acceptReply;
         Decision decide;
+        std::optional<std::string> password;
         {
           std::lock_guard lock(m_mutex);
           decide = m_decide;
+          if (m_checkPassword) password = m_password;
         }
-        answer = decide ? decide(e.data, reply) : DPN_OK;
+        if (password) ++passwordChecks;
+        if (password && !(ev->passwordMatches && ev->passwordMatches(*password))) {
+          reply = 3;
+          answer = DPNERR_HOSTREJECTEDCONNECTION;
+        } else {
+          answer = decide ? decide(e.data, reply) : DPN_OK;
+        }
         auto* buffer = new std::uint32_t(reply);
         ev->replyData = buffer;
         ev->replySize = sizeof *buffer;
@@ -191,6 +209,8 @@ class CRecorder {
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
   Decision m_decide;
+  bool m_checkPassword = false;
+  std::string m_password;
   std::vector<Event> m_events;
   int m_requests = 0;
   int m_outstandingReplies = 0;
@@ -217,13 +237,13 @@ struct CNode {
     return service.BoundPort();
   }
   Result Join(std::uint16_t port, const std::string& name = {}, const Bytes& connectData = {1, 2, 3},
-              const Guid& app = kApp) {
+              const Guid& app = kApp, const std::string& password = {}) {
     if (!name.empty()) {
       const Bytes info(name.begin(), name.end());
       service.SetPeerInfo(name, info.data(), static_cast<std::uint32_t>(info.size()));
     }
     return service.Connect(app, "127.0.0.1", port, connectData.data(),
-                           static_cast<std::uint32_t>(connectData.size()));
+                           static_cast<std::uint32_t>(connectData.size()), password);
   }
   // Joins and waits for the outcome; returns the connect-complete event.
   Event JoinAndWait(std::uint16_t port, const std::string& name = {}, const Guid& app = kApp) {

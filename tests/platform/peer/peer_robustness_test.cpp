@@ -20,11 +20,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A plain blocking TCP socket to the host.
+// A blocking TCP socket to the host, speaking TLS as a joiner does (or, `plain`, not at all).
 class CRawSocket {
  public:
   // `from`: the loopback address to connect from, so that strangers can differ by address.
-  explicit CRawSocket(std::uint16_t port, const char* from = nullptr) {
+  explicit CRawSocket(std::uint16_t port, const char* from = nullptr, bool plain = false) {
     m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (from) {
       sockaddr_in local{};
@@ -37,14 +37,30 @@ class CRawSocket {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (!m_connected || plain) return;
+    static const Identity identity = [] {
+      Identity made;
+      std::string error;
+      CreateIdentity(made, error);
+      return made;
+    }();
+    std::string error;
+    m_context = MakeTlsContext(identity, false, error);
+    m_ssl = m_context ? SSL_new(m_context->native_handle()) : nullptr;
+    m_connected = m_ssl && SSL_set_fd(m_ssl, m_fd) == 1 && SSL_connect(m_ssl) == 1;
   }
-  ~CRawSocket() { ::close(m_fd); }
+  ~CRawSocket() {
+    if (m_ssl) SSL_free(m_ssl);
+    ::close(m_fd);
+  }
   bool Connected() const { return m_connected; }
+  SSL* Tls() const { return m_ssl; }
 
   bool Write(const Bytes& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      const ssize_t n = m_ssl ? SSL_write(m_ssl, bytes.data() + done, static_cast<int>(bytes.size() - done))
+                              : ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (n <= 0) return false;
       done += static_cast<std::size_t>(n);
     }
@@ -63,23 +79,28 @@ class CRawSocket {
     const auto end = std::chrono::steady_clock::now() + timeout;
     std::uint8_t buffer[4096];
     while (std::chrono::steady_clock::now() < end) {
-      pollfd p{m_fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-      if (n <= 0) return true;
+      if (!Readable()) continue;
+      if (Receive(buffer, sizeof buffer) <= 0) return true;
     }
     return false;
   }
 
  private:
+  bool Readable() {
+    if (m_ssl && SSL_pending(m_ssl) > 0) return true;
+    pollfd p{m_fd, POLLIN, 0};
+    return ::poll(&p, 1, 100) > 0;
+  }
+  ssize_t Receive(std::uint8_t* out, std::size_t size) {
+    return m_ssl ? SSL_read(m_ssl, out, static_cast<int>(size)) : ::recv(m_fd, out, size, 0);
+  }
   bool ReadExactly(std::uint8_t* out, std::size_t size, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     std::size_t done = 0;
     while (done < size) {
       if (std::chrono::steady_clock::now() >= end) return false;
-      pollfd p{m_fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      const ssize_t n = ::recv(m_fd, out + done, size - done, 0);
+      if (!Readable()) continue;
+      const ssize_t n = Receive(out + done, size - done);
       if (n <= 0) return false;
       done += static_cast<std::size_t>(n);
     }
@@ -88,6 +109,8 @@ class CRawSocket {
 
   int m_fd = -1;
   bool m_connected = false;
+  std::shared_ptr<asio::ssl::context> m_context;
+  SSL* m_ssl = nullptr;
 };
 
 Bytes Header(std::uint32_t size, std::uint8_t type, std::uint8_t flags, std::uint16_t magic = wire::kMagic) {
@@ -194,7 +217,7 @@ TEST(PeerRobustness, MalformedHelloIsDroppedAndANewerVersionRefused) {
   }
   {
     CRawSocket raw(session.port);
-    const Bytes body{2, 0};  // version 2, nothing else we could read
+    const Bytes body{3, 0};  // version 3, nothing else we could read
     raw.Write(wire::MakeFrame(wire::FrameType::Hello, 0, body));
     wire::FrameHeader header;
     Bytes reply;
@@ -272,16 +295,16 @@ TEST(PeerRobustness, StrangersWhoNeverFinishTheirHandshakeDoNotLockOutAJoiner) {
   std::vector<std::unique_ptr<CRawSocket>> idle;
   for (int i = 0; i < 80; ++i) {
     const std::string from = "127.0.0." + std::to_string(2 + i % 20);
-    idle.push_back(std::make_unique<CRawSocket>(session.port, from.c_str()));
+    idle.push_back(std::make_unique<CRawSocket>(session.port, from.c_str(), /*plain=*/true));
   }
-  for (int i = 0; i < 6; ++i) idle.push_back(std::make_unique<CRawSocket>(session.port));
+  for (int i = 0; i < 6; ++i) idle.push_back(std::make_unique<CRawSocket>(session.port, nullptr, /*plain=*/true));
   // While the joiner joins, strangers keep coming: idle ones and ones that send garbage.
   std::atomic<bool> stop{false};
   std::thread flood([&] {
     std::vector<std::unique_ptr<CRawSocket>> more;
     for (int i = 0; !stop && i < 200; ++i) {
       const std::string from = "127.0.1." + std::to_string(1 + i % 50);
-      more.push_back(std::make_unique<CRawSocket>(session.port, from.c_str()));
+      more.push_back(std::make_unique<CRawSocket>(session.port, from.c_str(), /*plain=*/true));
       if (i % 2) more.back()->Write(Header(3, 0x55, 0));
       std::this_thread::sleep_for(20ms);
     }
@@ -295,6 +318,37 @@ TEST(PeerRobustness, StrangersWhoNeverFinishTheirHandshakeDoNotLockOutAJoiner) {
   EXPECT_TRUE(session.StillWorks(5));
   // The oldest strangers were dropped to make room.
   EXPECT_TRUE(idle.front()->ClosedByPeer(2s));
+}
+
+}  // namespace
+}  // namespace peer::test
+
+namespace peer::test {
+namespace {
+
+// A joiner of the unencrypted version 1 protocol is told why it cannot join; a plain hello
+// that claims the current version gets the same answer rather than a session in the clear.
+TEST(PeerRobustness, UnencryptedJoinerIsRefusedWithTheVersionResult) {
+  SessionWithMember session;
+  for (const std::uint16_t version : {std::uint16_t{1}, wire::kProtocolVersion}) {
+    CRawSocket raw(session.port, nullptr, /*plain=*/true);
+    ASSERT_TRUE(raw.Connected());
+    wire::Hello hello;
+    hello.version = version;
+    hello.application = kApp;
+    hello.connectData = {1, 2, 3};
+    ASSERT_TRUE(raw.Write(wire::EncodeHello(hello)));
+    wire::FrameHeader header;
+    Bytes reply;
+    ASSERT_TRUE(raw.ReadFrame(header, reply)) << version;
+    ASSERT_EQ(header.type, wire::FrameType::ConnectResult);
+    wire::ConnectResult result;
+    ASSERT_TRUE(wire::DecodeConnectResult(reply, result));
+    EXPECT_EQ(result.result, DPNERR_INVALIDVERSION) << version;
+    EXPECT_TRUE(raw.ClosedByPeer());
+  }
+  EXPECT_TRUE(session.StillWorks(5));
+  EXPECT_EQ(session.host.recorder.Requests(), 1);
 }
 
 }  // namespace

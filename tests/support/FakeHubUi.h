@@ -1,0 +1,46 @@
+#pragma once
+// The main window's widgets stood in for by a recorder, for tests of the message hub: what the
+// hub shows and asks is kept for the test to look at, approvals get a set answer, and user
+// windows come from makeWindow (none when it is empty).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/WindowMessages.h"
+#include "session/HalvoHub.h"
+#include "session/PeerMessage.h"
+
+class FakeHubUi : public IHubUi {
+public:
+    std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation& record) override
+    {
+        return makeWindow ? makeWindow(record) : nullptr;
+    }
+    void ChatReceive(const char* text) override { chat.emplace_back(text); }
+    void EnableShareButton(bool enable) override { shareEnabled = enable; }
+    void ShowMessageBox(const std::string& text, const std::string&) override { boxes.push_back(text); }
+    int AskApproval(const std::string&, const std::string&) override
+    {
+        ++approvals;
+        return approvalAnswer;
+    }
+    bool IsMainHidden() const override { return hidden; }
+    void ShowMain(int show) override { hidden = show == 0; }
+    LRESULT OnUiMessage(UINT message, WPARAM, LPARAM lParam) override
+    {
+        if (message == WM_PEER_MESSAGE) received.push_back(reinterpret_cast<const CPeerMessage*>(lParam)->Kind());
+        return 0;
+    }
+
+    std::function<std::unique_ptr<IUserWindow>(const CUserInformation&)> makeWindow;
+    std::vector<std::string> chat;
+    std::vector<std::string> boxes;
+    std::vector<std::uint32_t> received;
+    bool shareEnabled = false;
+    bool hidden = false;
+    int approvals = 0;
+    int approvalAnswer = 1;
+};
