@@ -141,17 +141,19 @@ int CSoundPlay::SaveData(const VoiceMessageView& message)
 
 void CSoundPlay::WakeNearPlayCursor()
 {
-    // A packet that arrives while less than a block of written sound is left need not wait for
-    // the next block's notification: the sound thread handles the wake-up like one, so every rule
-    // of the write still applies there. Further ahead, the notifications keep the pace, and a
-    // burst after a stalled link piles up for the overload rule.
+    // A packet that arrives while about a block of written sound is left need not wait for the
+    // next block's notification: the sound thread handles the wake-up like one, so every rule of
+    // the write still applies there. A quarter block above the block covers the lead that a
+    // starting buffer keeps (the packets of a steady talker then never wait). Further ahead, the
+    // notifications keep the pace, and a burst after a stalled link piles up for the overload rule.
     std::uint32_t play = 0, write = 0;
-    if (m_pBuffer->GetCurrentPosition(&play, &write) != kSoundOk) return;
+    if (!m_pBuffer || m_pBuffer->GetCurrentPosition(&play, &write) != kSoundOk) return;
     const std::uint32_t ring = m_dwBufferSize;
     const std::uint32_t lastPlay = m_dwLastPlay.load();
     const std::uint32_t dPlay = (play + ring - lastPlay) % ring;
     const std::uint32_t dNext = (m_dwNextOffset.load() + ring - lastPlay) % ring;
-    if ((dNext <= dPlay || dNext - dPlay < m_dwBlockSize) && !m_bArrivalWake.exchange(true)) GetDataEvent()->Set();
+    const std::uint32_t near = m_dwBlockSize + m_dwBlockSize / 4;
+    if ((dNext <= dPlay || dNext - dPlay < near) && !m_bArrivalWake.exchange(true)) GetDataEvent()->Set();
 }
 
 int CSoundPlay::LockRing(std::uint32_t offset, std::uint32_t bytes, SoundRegion* first, SoundRegion* second)
@@ -200,11 +202,18 @@ int CSoundPlay::StartPlay()
 
 int CSoundPlay::BufferDataProc()
 {
-    // Whatever this pass writes, the next arrival judges by the position it leaves.
+    // Whatever this pass writes, the next arrival judges by the position it leaves. A packet
+    // that arrived during the pass saw the wake-up pending and did not signal: it is judged
+    // here, by the position the pass left, or it would wait for the next block's notification
+    // while the sound written before it runs out.
     struct ArrivalWakeDone {
-        std::atomic<bool>& flag;
-        ~ArrivalWakeDone() { flag.store(false); }
-    } arrivalWakeDone {m_bArrivalWake};
+        CSoundPlay& play;
+        ~ArrivalWakeDone()
+        {
+            play.m_bArrivalWake.store(false);
+            if (play.m_nPlayState.load() >= 2 && !play.m_PlayQueue.IsEmpty()) play.WakeNearPlayCursor();
+        }
+    } arrivalWakeDone {*this};
     if (m_nPlayState.load() == 0) return 0;
     if (!m_pBuffer) {
         MORVIKA_LOG("ERROR CSoundPlay::BufferDataProc() オブジェクトがない\n");

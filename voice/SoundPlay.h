@@ -59,7 +59,7 @@ private:
     int LockRing(std::uint32_t offset, std::uint32_t bytes, morvika::sound::SoundRegion* first,
                  morvika::sound::SoundRegion* second);
 
-    // GUI thread: wakes the sound thread when the write position is less than one block ahead
+    // GUI thread: wakes the sound thread when the write position is less than 1.25 blocks ahead
     // of the play cursor (or behind it).
     void WakeNearPlayCursor();
 

@@ -78,11 +78,23 @@ int VirtualSoundBuffer::SetCurrentPosition(std::uint32_t offset)
 int VirtualSoundBuffer::Lock(std::uint32_t offset, std::uint32_t bytes, SoundRegion* first, SoundRegion* second,
                              std::uint32_t flags)
 {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(m_mutex);
+        hook.swap(m_nextLock);
+    }
+    if (hook) hook();
     {
         std::lock_guard lock(m_mutex);
         if (m_lost) return kSoundErrBufferLost;
     }
     return m_ring.Lock(offset, bytes, first, second, flags);
+}
+
+void VirtualSoundBuffer::OnNextLock(std::function<void()> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_nextLock = std::move(hook);
 }
 
 int VirtualSoundBuffer::Unlock(const SoundRegion& first, const SoundRegion& second)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,9 @@ public:
     void SetLost(bool lost, int failingRestores = 0);
     // Any call fails with this code while set (0 clears).
     void FailPositions(int code);
+    // Runs once, on the locking thread, at the start of the next Lock: something that happens
+    // while a sound thread is in the middle of its write.
+    void OnNextLock(std::function<void()> hook);
     bool IsRunning() const;
     std::vector<std::uint8_t> TakePlayed();
     // Direct access to the ring's bytes, without going through Lock.
@@ -61,6 +65,7 @@ private:
     int m_failingRestores = 0;
     int m_positionError = 0;
     std::uint32_t m_writeLead = 0;
+    std::function<void()> m_nextLock;
     std::int32_t m_volume = 0;
     std::deque<std::uint8_t> m_feed;
     std::vector<std::uint8_t> m_played;

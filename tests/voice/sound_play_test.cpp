@@ -199,6 +199,23 @@ TEST_F(PlayTest, ArrivalNearThePlayCursorIsWrittenAtOnceAndABurstMeetsTheOverloa
     EXPECT_LE(next - (kBlock + 2 * 1378 + 3), 3 * kBlock) << "the burst was written in full";
 }
 
+// The second packet of a pair often arrives while the sound thread is still writing the first:
+// it must not wait for the next block's notification while the sound before it runs out.
+TEST_F(PlayTest, APacketArrivingDuringAnArrivalWriteIsWrittenWithoutWaitingForTheNextBlock)
+{
+    StartSpurt();
+    AdvanceAndWait(*buffer, play, 3);
+    buffer->Advance(2697);  // 56 bytes of sound left, no notification crossed
+    buffer->OnNextLock([this] { ASSERT_EQ(Save(600), 0); });
+    const std::uint64_t handled = play.HandledEvents();
+    ASSERT_EQ(Save(500), 0);
+    ASSERT_TRUE(play.WaitHandledEvents(handled + 2, std::chrono::seconds(10))) << "the second packet waits";
+    EXPECT_EQ(play.QueuedCount(), 0u);
+    EXPECT_EQ(play.NextOffset(), kBlock + 2 * 1378);
+    EXPECT_EQ(RingSamples(kBlock, 2)[0], 500);
+    EXPECT_EQ(RingSamples(kBlock + 1378, 2)[0], 600);
+}
+
 TEST_F(PlayTest, VolumeAndSoftwareGain)
 {
     std::int32_t level = 1;

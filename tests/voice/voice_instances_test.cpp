@@ -37,6 +37,8 @@ constexpr std::uint16_t kPortB = 27712;
 constexpr std::uint16_t kPortLoopback = 27714;
 constexpr std::uint16_t kPortStrictA = 27715;
 constexpr std::uint16_t kPortStrictB = 27716;
+constexpr std::uint16_t kPortKnobA = 27717;
+constexpr std::uint16_t kPortKnobB = 27718;
 
 // Null sinks of this test only, so that other sound tests running at the same time do not mix in.
 class TestSinks {
@@ -406,9 +408,10 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     ExpectHeardInOrder(reference, heard);
 }
 
-// What a listener should hear. Not yet part of the test command: on a loaded machine a block
-// that reaches the playback late still makes it jump (the lateness rule), which shifts all that
-// follows by a few samples. bench/voice/measure-voice.py speech measures the same.
+// What a listener should hear; bench/voice/measure-voice.py speech measures the same. Not yet
+// part of the test command: they pass on a machine loaded by others, but with a build running
+// alongside the playback's stream still runs dry now and then (a dropout, or a slip of 20 to
+// 30 ms early in the speech).
 TEST(VoiceBetweenInstances, DISABLED_SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
 {
     std::vector<double> reference, heard;
@@ -487,9 +490,7 @@ std::string WindowIds(CTestProcess& process, const std::string& name)
 
 // B turns A down, mutes A, and A mutes the own microphone: what reaches B's speaker follows,
 // measured on B's sink. A's microphone level reaches the sound server's source.
-// Off until mended: in a parallel run of the whole suite B once heard nothing at volume 50
-// (rms 0 instead of the expected 29 dB drop); alone it passes.
-TEST(VoiceBetweenInstances, DISABLED_VolumeKnobPeerMuteAndMicrophoneMuteActOnWhatIsHeard)
+TEST(VoiceBetweenInstances, VolumeKnobPeerMuteAndMicrophoneMuteActOnWhatIsHeard)
 {
     if (!RunCommand({"pactl", "info"})) GTEST_SKIP() << "no PulseAudio server reachable; tools/test.sh starts one";
     if (!RunCommand({"espeak-ng", "--version"})) GTEST_SKIP() << "espeak-ng is not installed";
@@ -514,15 +515,26 @@ TEST(VoiceBetweenInstances, DISABLED_VolumeKnobPeerMuteAndMicrophoneMuteActOnWha
 
     WriteProfile(work / "a", "Alice", aMic, tag + "-aout");
     WriteProfile(work / "b", "Bob", bMic, tag + "-bout");
-    Instance a("A", work / "a", 27714);
-    Instance b("B", work / "b", 27715);
+    Instance a("A", work / "a", kPortKnobA);
+    Instance b("B", work / "b", kPortKnobB);
     ASSERT_TRUE(a.Start()) << a.Log();
     ASSERT_TRUE(b.Start()) << b.Log();
     ASSERT_TRUE(WaitFor([&] { return LogContains(a.Profile(), "音声キャプチャ開始"); }, 30s)) << a.Log();
-    ASSERT_TRUE(b.Process().Send("connect 127.0.0.1:27714 - -"));
+    ASSERT_TRUE(b.Process().Send("connect 127.0.0.1:" + std::to_string(kPortKnobA) + " - -"));
     ASSERT_TRUE(b.Process().WaitPrefix("event user-added", 60s)) << b.Log();
     ASSERT_TRUE(WaitFor([&] { return !WindowIds(b.Process(), "Alice").empty(); }, 60s)) << b.Log();
     const std::string alice = WindowIds(b.Process(), "Alice");
+    // A sends its voice to B only once it counts B (alone it hears itself), and B plays it once
+    // the first packets started a talk spurt: measuring earlier would find silence.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            a.Process().Send("state");
+            const auto line = a.Process().WaitPrefix("ok view=", 10s);
+            return line && line->find("users=1 ") == std::string::npos;
+        },
+        60s)) << a.Log();
+    ASSERT_TRUE(WaitFor([&] { return LogContains(b.Profile(), "CSoundPlay::SaveData() 音声を開始しました"); }, 30s))
+        << b.Log();
 
     const fs::path recordFile = work / "heard.raw";
     CTestProcess recorder;
@@ -549,15 +561,19 @@ TEST(VoiceBetweenInstances, DISABLED_VolumeKnobPeerMuteAndMicrophoneMuteActOnWha
     };
 
     const auto loud = speak();
+    ASSERT_LT(loud.first, loud.second) << "paplay could not speak into A's microphone";
     EXPECT_EQ(command(b, "volume " + alice + " 50").rfind("ok ", 0), 0u);
     const auto half = speak();
+    ASSERT_LT(half.first, half.second) << "paplay could not speak into A's microphone";
     EXPECT_EQ(command(b, "peer-mute " + alice + " 1"), "ok 49 1");
     const auto peerMuted = speak();
+    ASSERT_LT(peerMuted.first, peerMuted.second) << "paplay could not speak into A's microphone";
     EXPECT_EQ(command(b, "peer-mute " + alice + " 0").rfind("ok ", 0), 0u);
     EXPECT_EQ(command(b, "volume " + alice + " 100"), "ok 100 0");
     EXPECT_EQ(command(a, "mic-mute 1"), "ok 1");
     EXPECT_NE(command(a, "state").find(" mute=1"), std::string::npos);
     const auto micMuted = speak();
+    ASSERT_LT(micMuted.first, micMuted.second) << "paplay could not speak into A's microphone";
     EXPECT_EQ(command(a, "mic-mute 0"), "ok 0");
     recorder.Terminate();
 
