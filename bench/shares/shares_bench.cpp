@@ -248,6 +248,12 @@ int main()
             std::this_thread::sleep_until(next);
         }
     });
+    // Every way out ends the stream first: a thread still running at exit aborts the run.
+    const auto stop = [&](int code) {
+        talking = false;
+        if (voice.joinable()) voice.join();
+        return code;
+    };
 
     std::this_thread::sleep_for(20s);
     const auto idle = listener.TakeDelays();
@@ -273,11 +279,14 @@ int main()
             e2e::MorvikaInstance& to = *saver;
             // A fresh offer clears the stored copy's path at the peer, so the file travels again.
             a.Command("share-delete random.bin");
-            if (a.Command("share-add " + file) != "ok") return 1;
-            to.WaitUntil([&] {
+            const bool offered = a.Command("share-add " + file) == "ok" && to.WaitUntil([&] {
                 const auto shares = to.List("shares");
                 return shares && shares->size() == 1 && shares->front().ends_with(" -");
             });
+            if (!offered) {
+                std::fprintf(stderr, "the fresh offer did not reach the saver\n%s", to.Diagnostics().c_str());
+                return stop(1);
+            }
             const std::size_t eventsBefore = to.Events("download random.bin ").size();
             listener.TakeDelays();
             const auto start = Clock::now();
@@ -297,14 +306,13 @@ int main()
             rising = rising && last == kFileSize;
             if (answer.rfind("ok", 0) != 0) {
                 std::fprintf(stderr, "save failed: %s\n%s", answer.c_str(), to.Diagnostics().c_str());
-                return 1;
+                return stop(1);
             }
             std::ifstream saved(to.ProfileDir() + "/saved.bin", std::ios::binary);
             identical = identical && std::string(std::istreambuf_iterator<char>(saved), {}) == original;
         }
     }
-    talking = false;
-    voice.join();
+    stop(0);
     const long peakAfterA = PeakKb(a.Pid());
     const long peakAfterB = PeakKb(b.Pid());
     const long peakAfterC = PeakKb(c.Pid());

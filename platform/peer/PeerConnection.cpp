@@ -377,17 +377,21 @@ std::size_t CPeerConnection::BulkRoom() {
     m_rateWindowStart = now;
     m_rateWindowAcked = info.bytesAcked;
     m_rateWindowDry = false;
+    m_dryBefore = false;
   } else {
-    if (info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll) {
-      // The kernel ran dry while bulk waited here, though we looked again in time: we, not
-      // the link, set the pace, so what it acknowledged says only that the link takes at
-      // least that much. Grow at once; a fast link would otherwise need many windows to
-      // reach its speed. A late look (a busy machine) proves nothing and counts not.
+    // The kernel ran dry while bulk waited here, though we looked again in time: we, not
+    // the link, set the pace, so what it acknowledged says only that the link takes at
+    // least that much. Twice in a row, grow at once; a fast link would otherwise need many
+    // windows to reach its speed. Once alone may be a burst through a shaper's bucket, and
+    // a late look (a busy machine) proves nothing.
+    const bool dry = info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll;
+    if (dry && m_dryBefore) {
       m_rateWindowDry = true;
       const double floor = static_cast<double>(kStartKernelBytes) /
                            std::chrono::duration<double>(kKernelQueueTime).count();
       m_bytesPerSecond = std::min(std::max(2 * m_bytesPerSecond, floor), kMaxRate);
     }
+    m_dryBefore = dry;
     if (now - m_rateWindowStart >= kRateWindow) {
       const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
       const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;

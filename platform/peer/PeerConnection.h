@@ -194,6 +194,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
   Clock::time_point m_rateWindowStart{};
   std::uint64_t m_rateWindowAcked = 0;
   bool m_rateWindowDry = false;  // the kernel ran out of bulk during the window
+  bool m_dryBefore = false;       // ... and at our last look
   Clock::time_point m_checkedAt{};  // our last look at the kernel's queue for bulk room
   std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
   Clock::time_point m_linkFree{};
