@@ -27,9 +27,12 @@ struct StoredField {
 };
 
 constexpr StoredField kFields[] = {
-    {"UserNameSort", &CAddressData::m_strUserNameSort}, {"UserName", &CAddressData::m_strUserName},
-    {"MorvikaAddress", &CAddressData::m_strMorvikaAddress}, {"MailAddress", &CAddressData::m_strMailAddress},
-    {"Password", &CAddressData::m_strPassword},          {"Comment", &CAddressData::m_strComment},
+    {"UserNameSort", &CAddressData::m_strUserNameSort},
+    {"UserName", &CAddressData::m_strUserName},
+    {"MorvikaAddress", &CAddressData::m_strMorvikaAddress},
+    {"MailAddress", &CAddressData::m_strMailAddress},
+    {"Password", &CAddressData::m_strPassword},
+    {"Comment", &CAddressData::m_strComment},
 };
 
 }  // namespace
@@ -38,8 +41,8 @@ void CHalvoApp::LoadAddressBook(CAddressDataList& list) const
 {
     QSettings settings(QString::fromStdString(m_strSettingsFile), QSettings::NativeFormat);
     // A damaged count must not make the load run for ever.
-    const int count = std::min(SettingsValue::DecodeInt(settings.value(QStringLiteral("AddressBook/Indexs"))).value_or(0),
-                               kMaxEntries);
+    const int count = std::min(
+        SettingsValue::DecodeInt(settings.value(QStringLiteral("AddressBook/Indexs"))).value_or(0), kMaxEntries);
     settings.beginGroup(QStringLiteral("AddressBook"));
     const QStringList stored = settings.childGroups();
     settings.endGroup();

@@ -23,8 +23,7 @@ constexpr std::size_t kMessageBuffer = 1024;  // message plus its terminator
 std::uint64_t ProcessClockMs()
 {
     const auto elapsed = std::chrono::steady_clock::now() - g_processStart;
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
 void SetLogFilePath(const std::string& path)
@@ -56,8 +55,7 @@ void WriteLog(const char* path, const char* format, ...)
     const std::size_t messageLength = std::strlen(message);  // at most 1023
 
     char line[32 + kMessageBuffer];
-    const int prefix = std::snprintf(line, 32, "%llums ",
-                                     static_cast<unsigned long long>(ProcessClockMs()));
+    const int prefix = std::snprintf(line, 32, "%llums ", static_cast<unsigned long long>(ProcessClockMs()));
     if (prefix <= 0) {
         return;
     }

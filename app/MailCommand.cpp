@@ -23,7 +23,8 @@ constexpr std::size_t kMaxDesktopFile = 1024 * 1024;
 
 std::string_view Trim(std::string_view text)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r')) text.remove_prefix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r'))
+        text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
     return text;
 }
@@ -43,9 +44,7 @@ std::string Unescape(std::string_view value)
         case 't': out += '\t'; break;
         case 'r': out += '\r'; break;
         case '\\': out += '\\'; break;
-        default:
-            out += '\\';
-            out += value[i];
+        default: out += '\\'; out += value[i];
         }
     }
     return out;
@@ -116,7 +115,8 @@ bool RunWithTimeout(const std::vector<std::string>& argv, std::chrono::milliseco
     bool timedOut = false;
     char buffer[4096];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             timedOut = true;
             break;

@@ -176,7 +176,8 @@ std::vector<std::string> LocalAddresses()
         if (entry->ifa_addr->sa_family == AF_INET) {
             ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
         } else if (entry->ifa_addr->sa_family == AF_INET6) {
-            ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr, text, sizeof text);
+            ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr, text,
+                        sizeof text);
         } else {
             continue;
         }
@@ -235,8 +236,7 @@ std::string ShortName(const std::string& name)
 
 }  // namespace
 
-bool IsThisMachine(const std::string& host, const std::string& hostName,
-                   const std::vector<std::string>& localAddresses)
+bool IsThisMachine(const std::string& host, const std::string& hostName, const std::vector<std::string>& localAddresses)
 {
     bool local = false;
     if (const auto numeric = NumericAddress(host, local)) {
@@ -274,8 +274,7 @@ std::string WalkAdapterTable(const AdapterTable& table, const std::string& ipAdd
             MORVIKA_LOG("LOG   CHalvoApp::GetDefaultGatewayIP() Other AdapterName %s \n", adapter.name.c_str());
             MORVIKA_LOG("LOG   CHalvoApp::GetDefaultGatewayIP() Other Address %s \n", adapter.address.c_str());
             MORVIKA_LOG("LOG   CHalvoApp::GetDefaultGatewayIP() Other Mask %s \n", adapter.mask.c_str());
-            MORVIKA_LOG("LOG   CHalvoApp::GetDefaultGatewayIP() Other Gateway Address %s \n",
-                        adapter.gateway.c_str());
+            MORVIKA_LOG("LOG   CHalvoApp::GetDefaultGatewayIP() Other Gateway Address %s \n", adapter.gateway.c_str());
         }
     }
     return gateway;
@@ -326,8 +325,8 @@ std::string ChooseIPAddress(const std::vector<std::string>& resolved, const Adap
     return resolved.empty() ? std::string() : resolved.front();
 }
 
-void DiscoverIPAddress(const HostNameQuery& hostNameQuery, const HostLookup& lookup,
-                       const AdapterQuery& adapterQuery, std::string& hostName, std::string& ipAddress)
+void DiscoverIPAddress(const HostNameQuery& hostNameQuery, const HostLookup& lookup, const AdapterQuery& adapterQuery,
+                       std::string& hostName, std::string& ipAddress)
 {
     ipAddress.clear();
     if (hostNameQuery(hostName)) {
@@ -362,7 +361,8 @@ void DiscoverGateway(const AdapterQuery& adapterQuery, const std::string& ipAddr
 }  // namespace NetworkAddress
 
 CNetWorkAdaptersInfoList::CNetWorkAdaptersInfoList(NetworkAddress::AdapterQuery query)
-    : TracedObject("CNetWorkAdaptersInfoList", TracedObject::kVersion, TraceSwitch()), m_query(std::move(query))
+    : TracedObject("CNetWorkAdaptersInfoList", TracedObject::kVersion, TraceSwitch()),
+      m_query(std::move(query))
 {
 }
 

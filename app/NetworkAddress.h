@@ -74,8 +74,8 @@ using AdapterQuery = std::function<int(AdapterTable& table)>;
 bool QueryHostName(std::string& hostName);
 
 // Finds the host name and its address with the given queries, logging each step.
-void DiscoverIPAddress(const HostNameQuery& hostNameQuery, const HostLookup& lookup,
-                       const AdapterQuery& adapterQuery, std::string& hostName, std::string& ipAddress);
+void DiscoverIPAddress(const HostNameQuery& hostNameQuery, const HostLookup& lookup, const AdapterQuery& adapterQuery,
+                       std::string& hostName, std::string& ipAddress);
 
 // Reads the adapter table with the given query and walks it; logs the query's failure.
 void DiscoverGateway(const AdapterQuery& adapterQuery, const std::string& ipAddress, std::string& gateway);

@@ -90,8 +90,8 @@ bool CCanberraSoundPlayer::PlayOne(const std::string& path)
         m_pContext = context;
     }
     auto* context = static_cast<ca_context*>(m_pContext);
-    const int result = ca_context_play(context, 0, CA_PROP_MEDIA_FILENAME, path.c_str(), CA_PROP_MEDIA_ROLE,
-                                       "event", CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
+    const int result = ca_context_play(context, 0, CA_PROP_MEDIA_FILENAME, path.c_str(), CA_PROP_MEDIA_ROLE, "event",
+                                       CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
     if (result == CA_ERROR_DISCONNECTED || result == CA_ERROR_STATE) {
         ca_context_destroy(context);
         m_pContext = nullptr;

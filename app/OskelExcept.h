@@ -10,7 +10,9 @@ namespace OskelClassLib {
 class OskelExcept : public std::exception {
 public:
     explicit OskelExcept(std::string message, std::uint32_t value1 = 0, std::uint32_t value2 = 0)
-        : m_strMessage(std::move(message)), m_dwValue1(value1), m_dwValue2(value2)
+        : m_strMessage(std::move(message)),
+          m_dwValue1(value1),
+          m_dwValue2(value2)
     {
     }
 

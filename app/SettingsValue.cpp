@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-
 namespace SettingsValue {
 namespace {
 
@@ -41,9 +40,7 @@ std::optional<std::int32_t> DecodeInt(const QVariant& value)
     case QMetaType::Long:
     case QMetaType::LongLong:
     case QMetaType::Short:
-    case QMetaType::UShort:
-        number = value.toLongLong(&ok);
-        break;
+    case QMetaType::UShort: number = value.toLongLong(&ok); break;
     case QMetaType::ULongLong:
     case QMetaType::ULong: {
         const qulonglong unsignedNumber = value.toULongLong(&ok);
@@ -51,11 +48,8 @@ std::optional<std::int32_t> DecodeInt(const QVariant& value)
         number = static_cast<qlonglong>(unsignedNumber);
         break;
     }
-    case QMetaType::QString:
-        number = value.toString().trimmed().toLongLong(&ok, 10);
-        break;
-    default:
-        return std::nullopt;
+    case QMetaType::QString: number = value.toString().trimmed().toLongLong(&ok, 10); break;
+    default: return std::nullopt;
     }
     if (!ok || number < INT32_MIN || number > INT32_MAX) {
         return std::nullopt;
@@ -66,18 +60,15 @@ std::optional<std::int32_t> DecodeInt(const QVariant& value)
 std::optional<std::string> DecodeText(const QVariant& value)
 {
     switch (value.metaType().id()) {
-    case QMetaType::QString:
-        return value.toString().toStdString();
+    case QMetaType::QString: return value.toString().toStdString();
     case QMetaType::QStringList:
         // An unquoted comma in a hand-edited file splits the text; keep it whole.
         return value.toStringList().join(QStringLiteral(", ")).toStdString();
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return value.toString().toStdString();
-    default:
-        return std::nullopt;
+    case QMetaType::ULongLong: return value.toString().toStdString();
+    default: return std::nullopt;
     }
 }
 

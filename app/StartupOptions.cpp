@@ -6,8 +6,8 @@ bool ParsePortNumber(const std::string& text, std::uint16_t& port)
 {
     unsigned value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
-        value == 0 || value > 65535) {
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value == 0 ||
+        value > 65535) {
         return false;
     }
     port = static_cast<std::uint16_t>(value);

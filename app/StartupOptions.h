@@ -7,17 +7,17 @@
 
 // What the command line asks of a run of the program.
 struct StartupOptions {
-    std::string profileDir;          // --profile DIR: settings, working folder and lock live there
-    std::uint16_t port = 7066;       // --port N: own session port, and the default port to join
-    std::string connectHost;         // --connect HOST[:PORT]
-    std::uint16_t connectPort = 0;   // 0: the default port
-    std::string password;            // --password
-    std::string message;             // --message
-    bool minimized = false;          // --minimized: start hidden in the tray
-    bool control = false;            // --control: commands on stdin, answers on stdout
+    std::string profileDir;         // --profile DIR: settings, working folder and lock live there
+    std::uint16_t port = 7066;      // --port N: own session port, and the default port to join
+    std::string connectHost;        // --connect HOST[:PORT]
+    std::uint16_t connectPort = 0;  // 0: the default port
+    std::string password;           // --password
+    std::string message;            // --message
+    bool minimized = false;         // --minimized: start hidden in the tray
+    bool control = false;           // --control: commands on stdin, answers on stdout
     bool help = false;
     bool version = false;
-    bool identity = false;           // --identity: print the installation's fingerprint
+    bool identity = false;  // --identity: print the installation's fingerprint
 };
 
 // Parses argv (without the program name). On failure returns nullopt and sets error to a

@@ -8,7 +8,9 @@ std::int32_t TraceSwitch()
 }
 
 TracedObject::TracedObject(const char* name, std::int32_t version, std::int32_t traceFlag)
-    : m_strName(name != nullptr ? name : ""), m_nVersion(version), m_nTrace(traceFlag)
+    : m_strName(name != nullptr ? name : ""),
+      m_nVersion(version),
+      m_nTrace(traceFlag)
 {
     if (m_nTrace != 0) {
         MORVIKA_LOG("TRACE %s::%s() Ver%d \n", m_strName.c_str(), m_strName.c_str(), m_nVersion);

@@ -34,7 +34,7 @@ int GetVersion(bool log)
 {
     std::uint32_t major = 0;
     std::uint32_t minor = 0;
-    utsname info {};
+    utsname info{};
     if (::uname(&info) == 0) {
         unsigned parsedMajor = 0;
         unsigned parsedMinor = 0;
@@ -45,8 +45,8 @@ int GetVersion(bool log)
     }
     const int code = OsVersionCode(major, minor);
     if (log) {
-        MORVIKA_LOG("LOG   CHalvoApp::GetVersion() OS Version %d %d %d \n", code,
-                    static_cast<int>(major), static_cast<int>(minor));
+        MORVIKA_LOG("LOG   CHalvoApp::GetVersion() OS Version %d %d %d \n", code, static_cast<int>(major),
+                    static_cast<int>(minor));
     }
     return code;
 }

@@ -109,7 +109,7 @@ int main(int argc, char** argv)
         const QScreen* screen = QGuiApplication::primaryScreen();
         if (screen == nullptr) return CHalvoApp::kFallbackWorkArea;
         const QRect r = screen->availableGeometry();
-        return WindowRect {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+        return WindowRect{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
     });
 
     const std::string logPath = workingFolder + "HalvoLogFile.txt";
@@ -148,8 +148,7 @@ int main(int argc, char** argv)
         // exit(), not quit(): quit() first asks every window to close, and the chat window only
         // hides when asked, so an open chat window would cancel the exit.
         QObject::connect(
-            &dialog, &CHalvoDlg::exitRequested, &application, [] { QCoreApplication::exit(0); },
-            Qt::QueuedConnection);
+            &dialog, &CHalvoDlg::exitRequested, &application, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         dialog.OnInitDialog();
         if (!options->connectHost.empty()) {
             std::string target = options->connectHost;

@@ -25,10 +25,14 @@ constexpr std::uint32_t Fourcc(char a, char b, char c, char d)
 
 constexpr OskelGuid kMediaTypeAudio = FourccGuid(Fourcc('a', 'u', 'd', 's'));
 constexpr OskelGuid kMediaSubtypeRgb32 = {0xE436EB7E, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-constexpr OskelGuid kMediaSubtypeRgb565 = {0xE436EB7B, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-constexpr OskelGuid kMediaSubtypeRgb555 = {0xE436EB7C, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-constexpr OskelGuid kMediaSubtypeArgb32 = {0x773C9AC0, 0x3274, 0x11D0, {0xB7, 0x24, 0x00, 0xAA, 0x00, 0x6C, 0x1A, 0x01}};
-constexpr OskelGuid kFormatWaveFormatEx = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+constexpr OskelGuid kMediaSubtypeRgb565 = {
+    0xE436EB7B, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr OskelGuid kMediaSubtypeRgb555 = {
+    0xE436EB7C, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr OskelGuid kMediaSubtypeArgb32 = {
+    0x773C9AC0, 0x3274, 0x11D0, {0xB7, 0x24, 0x00, 0xAA, 0x00, 0x6C, 0x1A, 0x01}};
+constexpr OskelGuid kFormatWaveFormatEx = {
+    0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 
 OskelGuid VideoSubtype(const GstStructure* structure)
 {
@@ -38,18 +42,12 @@ OskelGuid VideoSubtype(const GstStructure* structure)
     }
     const GstVideoFormat format = gst_video_format_from_string(name);
     switch (format) {
-    case GST_VIDEO_FORMAT_BGR:
-        return kMediaSubtypeRgb24;
-    case GST_VIDEO_FORMAT_BGRx:
-        return kMediaSubtypeRgb32;
-    case GST_VIDEO_FORMAT_BGRA:
-        return kMediaSubtypeArgb32;
-    case GST_VIDEO_FORMAT_RGB16:
-        return kMediaSubtypeRgb565;
-    case GST_VIDEO_FORMAT_RGB15:
-        return kMediaSubtypeRgb555;
-    default:
-        break;
+    case GST_VIDEO_FORMAT_BGR: return kMediaSubtypeRgb24;
+    case GST_VIDEO_FORMAT_BGRx: return kMediaSubtypeRgb32;
+    case GST_VIDEO_FORMAT_BGRA: return kMediaSubtypeArgb32;
+    case GST_VIDEO_FORMAT_RGB16: return kMediaSubtypeRgb565;
+    case GST_VIDEO_FORMAT_RGB15: return kMediaSubtypeRgb555;
+    default: break;
     }
     // YUV layouts are named by their four-character code; RGB orders without one stay null.
     const guint32 fourcc = gst_video_format_to_fourcc(format);
@@ -85,8 +83,7 @@ MediaTypeGuids MediaTypeGuidsOf(const GstCaps* caps)
         guids.subtype = VideoSubtype(structure);
         gint width = 0;
         gint height = 0;
-        if (gst_structure_get_int(structure, "width", &width) &&
-            gst_structure_get_int(structure, "height", &height)) {
+        if (gst_structure_get_int(structure, "width", &width) && gst_structure_get_int(structure, "height", &height)) {
             guids.formatType = kFormatVideoInfo;
         }
     } else if (gst_structure_has_name(structure, "audio/x-raw")) {

@@ -43,8 +43,7 @@ typedef struct {
     // The plug-in-wide log file path (at most 260 bytes are kept).
     void (*set_log_file)(OskelJpegDumpControl* self, const gchar* path);
     // Writes "<prefix> {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} " or "<prefix> { NULL } ".
-    void (*log_guid)(OskelJpegDumpControl* self, const gchar* log_path, const gchar* prefix,
-                     const OskelGuid* guid);
+    void (*log_guid)(OskelJpegDumpControl* self, const gchar* log_path, const gchar* prefix, const OskelGuid* guid);
 } OskelJpegDumpControlInterface;
 
 // The interface table of `element`, or NULL when the plug-in is not loaded or the element

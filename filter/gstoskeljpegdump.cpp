@@ -59,8 +59,8 @@ enum {
 
 guint g_signals[LAST_SIGNAL];
 
-GstStaticPadTemplate g_sinkTemplate = GST_STATIC_PAD_TEMPLATE(
-    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
+GstStaticPadTemplate g_sinkTemplate =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
 
 }  // namespace
 
@@ -94,8 +94,7 @@ G_DEFINE_INTERFACE(OskelJpegDumpControl, oskel_jpeg_dump_control, G_TYPE_OBJECT)
 static void oskel_jpeg_dump_control_default_init(OskelJpegDumpControlInterface*) {}
 
 G_DEFINE_TYPE_WITH_CODE(GstOskelJpegDump, gst_oskel_jpeg_dump, GST_TYPE_BASE_SINK,
-                        G_IMPLEMENT_INTERFACE(oskel_jpeg_dump_control_get_type(),
-                                              gst_oskel_jpeg_dump_control_init))
+                        G_IMPLEMENT_INTERFACE(oskel_jpeg_dump_control_get_type(), gst_oskel_jpeg_dump_control_init))
 
 GST_ELEMENT_REGISTER_DEFINE(oskeljpegdump, "oskeljpegdump", GST_RANK_NONE, GST_TYPE_OSKEL_JPEG_DUMP)
 
@@ -121,35 +120,30 @@ static void gst_oskel_jpeg_dump_class_init(GstOskelJpegDumpClass* klass)
     gobjectClass->set_property = gst_oskel_jpeg_dump_set_property;
     gobjectClass->get_property = gst_oskel_jpeg_dump_get_property;
 
-    const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
-                                                GST_PARAM_MUTABLE_PLAYING);
-    g_object_class_install_property(
-        gobjectClass, PROP_QUALITY,
-        g_param_spec_int("quality", "Quality", "JPEG quality (baseline)", 0, 100,
-                         OskelJpegControlData::kDefaultQuality, flags));
-    g_object_class_install_property(
-        gobjectClass, PROP_DCT_METHOD,
-        g_param_spec_int("dct-method", "DCT method",
-                         "DCT method: 0 accurate integer, 1 fast integer, 2 floating point", 0, 2,
-                         OskelJpegControlData::kDefaultDctMethod, flags));
-    g_object_class_install_property(
-        gobjectClass, PROP_FRAME_RATE,
-        g_param_spec_int("frame-rate", "Frame rate",
-                         "Frames per second let through (0 drops every frame)", 0, G_MAXINT,
-                         OskelJpegControlData::kDefaultFrameRate, flags));
+    const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
+    g_object_class_install_property(gobjectClass, PROP_QUALITY,
+                                    g_param_spec_int("quality", "Quality", "JPEG quality (baseline)", 0, 100,
+                                                     OskelJpegControlData::kDefaultQuality, flags));
+    g_object_class_install_property(gobjectClass, PROP_DCT_METHOD,
+                                    g_param_spec_int("dct-method", "DCT method",
+                                                     "DCT method: 0 accurate integer, 1 fast integer, 2 floating point",
+                                                     0, 2, OskelJpegControlData::kDefaultDctMethod, flags));
+    g_object_class_install_property(gobjectClass, PROP_FRAME_RATE,
+                                    g_param_spec_int("frame-rate", "Frame rate",
+                                                     "Frames per second let through (0 drops every frame)", 0, G_MAXINT,
+                                                     OskelJpegControlData::kDefaultFrameRate, flags));
     g_object_class_install_property(
         gobjectClass, PROP_LOG_FILE,
-        g_param_spec_string("log-file", "Log file",
-                            "Log file of the plug-in (shared by every oskeljpegdump element)", "",
-                            flags));
-    g_object_class_install_property(
-        gobjectClass, PROP_WINDOW,
-        g_param_spec_pointer("window", "Hand-off target",
-                             "Passed to jpeg-frame handlers; NULL stops the hand-off", flags));
+        g_param_spec_string("log-file", "Log file", "Log file of the plug-in (shared by every oskeljpegdump element)",
+                            "", flags));
+    g_object_class_install_property(gobjectClass, PROP_WINDOW,
+                                    g_param_spec_pointer("window", "Hand-off target",
+                                                         "Passed to jpeg-frame handlers; NULL stops the hand-off",
+                                                         flags));
 
-    g_signals[SIGNAL_JPEG_FRAME] = g_signal_new(
-        "jpeg-frame", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr, nullptr, nullptr,
-        G_TYPE_NONE, 4, G_TYPE_POINTER, G_TYPE_POINTER, G_TYPE_UINT, G_TYPE_CANCELLABLE);
+    g_signals[SIGNAL_JPEG_FRAME] =
+        g_signal_new("jpeg-frame", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr, nullptr, nullptr,
+                     G_TYPE_NONE, 4, G_TYPE_POINTER, G_TYPE_POINTER, G_TYPE_UINT, G_TYPE_CANCELLABLE);
 
     gst_element_class_add_static_pad_template(elementClass, &g_sinkTemplate);
     gst_element_class_set_static_metadata(
@@ -261,15 +255,12 @@ static gboolean gst_oskel_jpeg_dump_event(GstBaseSink* sink, GstEvent* event)
 {
     auto& state = *GST_OSKEL_JPEG_DUMP(sink)->state;
     switch (GST_EVENT_TYPE(event)) {
-    case GST_EVENT_SEGMENT:
-        state.gate.Reset();
-        break;
+    case GST_EVENT_SEGMENT: state.gate.Reset(); break;
     case GST_EVENT_EOS: {
         std::lock_guard lock(state.receiveLock);
         return GST_BASE_SINK_CLASS(gst_oskel_jpeg_dump_parent_class)->event(sink, event);
     }
-    default:
-        break;
+    default: break;
     }
     return GST_BASE_SINK_CLASS(gst_oskel_jpeg_dump_parent_class)->event(sink, event);
 }
@@ -288,8 +279,8 @@ static void CopyBottomUp(const GstVideoFrame& frame, std::vector<unsigned char>&
     const auto* source = static_cast<const unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     const auto sourceStride = static_cast<std::size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
     for (std::uint32_t y = 0; y < height; ++y) {
-        std::memcpy(bitmap.data() + static_cast<std::size_t>(stride) * (height - 1 - y),
-                    source + sourceStride * y, static_cast<std::size_t>(width) * 3);
+        std::memcpy(bitmap.data() + static_cast<std::size_t>(stride) * (height - 1 - y), source + sourceStride * y,
+                    static_cast<std::size_t>(width) * 3);
     }
 }
 
@@ -323,9 +314,9 @@ static GstFlowReturn gst_oskel_jpeg_dump_render(GstBaseSink* sink, GstBuffer* bu
     GstVideoFrame frame;
     if (!state.haveInfo || !gst_video_frame_map(&frame, &state.info, buffer, GST_MAP_READ)) {
         MORVIKA_LOG("ERROR %s ERROR = %d \n", "COskelJpegDumpInputPin::Receive()", kEFail);
-        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a video frame."),
-                          ("mapping the buffer as %s failed",
-                           state.haveInfo ? "negotiated BGR video" : "video without caps"));
+        GST_ELEMENT_ERROR(
+            self, RESOURCE, READ, ("Could not read a video frame."),
+            ("mapping the buffer as %s failed", state.haveInfo ? "negotiated BGR video" : "video without caps"));
         g_object_unref(cancellable);
         return GST_FLOW_ERROR;
     }
@@ -347,8 +338,8 @@ static GstFlowReturn gst_oskel_jpeg_dump_render(GstBaseSink* sink, GstBuffer* bu
             } catch (const std::bad_alloc&) {
                 state.bitmap.clear();
             }
-            g_signal_emit(self, g_signals[SIGNAL_JPEG_FRAME], 0, window,
-                          const_cast<unsigned char*>(jpeg.OutputData()), jpeg.OutputLength(), cancellable);
+            g_signal_emit(self, g_signals[SIGNAL_JPEG_FRAME], 0, window, const_cast<unsigned char*>(jpeg.OutputData()),
+                          jpeg.OutputLength(), cancellable);
             jpeg.ReleaseEncoder();
         }
     }
@@ -455,21 +446,11 @@ static void gst_oskel_jpeg_dump_set_property(GObject* object, guint id, const GV
     auto& state = *self->state;
     GST_OBJECT_LOCK(self);
     switch (id) {
-    case PROP_QUALITY:
-        state.controlData.m_nQuality = g_value_get_int(value);
-        break;
-    case PROP_DCT_METHOD:
-        state.controlData.m_nDctMethod = g_value_get_int(value);
-        break;
-    case PROP_FRAME_RATE:
-        state.controlData.m_nFrameRate = g_value_get_int(value);
-        break;
-    case PROP_WINDOW:
-        state.window = g_value_get_pointer(value);
-        break;
-    default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        break;
+    case PROP_QUALITY: state.controlData.m_nQuality = g_value_get_int(value); break;
+    case PROP_DCT_METHOD: state.controlData.m_nDctMethod = g_value_get_int(value); break;
+    case PROP_FRAME_RATE: state.controlData.m_nFrameRate = g_value_get_int(value); break;
+    case PROP_WINDOW: state.window = g_value_get_pointer(value); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
     }
     GST_OBJECT_UNLOCK(self);
 }
@@ -487,21 +468,11 @@ static void gst_oskel_jpeg_dump_get_property(GObject* object, guint id, GValue* 
     auto& state = *self->state;
     GST_OBJECT_LOCK(self);
     switch (id) {
-    case PROP_QUALITY:
-        g_value_set_int(value, state.controlData.m_nQuality);
-        break;
-    case PROP_DCT_METHOD:
-        g_value_set_int(value, state.controlData.m_nDctMethod);
-        break;
-    case PROP_FRAME_RATE:
-        g_value_set_int(value, state.controlData.m_nFrameRate);
-        break;
-    case PROP_WINDOW:
-        g_value_set_pointer(value, state.window);
-        break;
-    default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        break;
+    case PROP_QUALITY: g_value_set_int(value, state.controlData.m_nQuality); break;
+    case PROP_DCT_METHOD: g_value_set_int(value, state.controlData.m_nDctMethod); break;
+    case PROP_FRAME_RATE: g_value_set_int(value, state.controlData.m_nFrameRate); break;
+    case PROP_WINDOW: g_value_set_pointer(value, state.window); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
     }
     GST_OBJECT_UNLOCK(self);
 }

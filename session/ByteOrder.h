@@ -8,8 +8,7 @@ namespace morvika::wire {
 
 inline std::uint32_t LoadU32(const std::uint8_t* p) noexcept
 {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
 inline void StoreU32(std::uint8_t* p, std::uint32_t value) noexcept

@@ -4,8 +4,8 @@
 
 enum ConnectReply : int {
     kReplyAccepted = 0,
-    kReplyMalformed = 1,       // the request carried no readable user record
-    kReplyNoAnswer = 2,        // the host's user did not answer in time
+    kReplyMalformed = 1,  // the request carried no readable user record
+    kReplyNoAnswer = 2,   // the host's user did not answer in time
     kReplyWrongPassword = 3,
     kReplyRefusedBase = 1000,  // + the reason the host's user picked
 };

@@ -141,7 +141,8 @@ int CDirectPlayPeerWraper::SetPlayerInfo(const char* name)
     CTransBlock block;
     CopyLocalUser().Serialize(block);
     std::string playerName = name != nullptr ? name : "";
-    const peer::Result result = m_pPeer->SetPeerInfo(playerName, block.Data(), static_cast<std::uint32_t>(block.Size()));
+    const peer::Result result =
+        m_pPeer->SetPeerInfo(playerName, block.Data(), static_cast<std::uint32_t>(block.Size()));
     switch (static_cast<std::uint32_t>(result)) {
     case 0x80158480:  // DPNERR_NOCONNECTION
     case 0x80070057:  // E_INVALIDARG
@@ -149,8 +150,7 @@ int CDirectPlayPeerWraper::SetPlayerInfo(const char* name)
     case 0x80158640:  // DPNERR_UNINITIALIZED
     case 0x0015800E:  // DPNSUCCESS_PENDING
         return 1;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -205,8 +205,7 @@ peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
 {
     const bool host = m_nHostFlag == 1;
     switch (eventId) {
-    case peer::DPN_MSGID_ASYNC_OP_COMPLETE:
-        return 0;
+    case peer::DPN_MSGID_ASYNC_OP_COMPLETE: return 0;
     case peer::DPN_MSGID_CONNECT_COMPLETE: {
         const auto& complete = *static_cast<const peer::ConnectCompleteEvent*>(event);
         {
@@ -219,20 +218,15 @@ peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
                     static_cast<LPARAM>(reply));
         return 0;
     }
-    case peer::DPN_MSGID_CREATE_PLAYER:
-        OnCreatePlayer(*static_cast<const peer::CreatePlayerEvent*>(event));
-        return 0;
+    case peer::DPN_MSGID_CREATE_PLAYER: OnCreatePlayer(*static_cast<const peer::CreatePlayerEvent*>(event)); return 0;
     case peer::DPN_MSGID_DESTROY_PLAYER: {
         const auto& destroyed = *static_cast<const peer::DestroyPlayerEvent*>(event);
         PostMessage(m_hWnd, host ? WM_HOST_PLAYER_REMOVED : WM_CLIENT_PLAYER_REMOVED, destroyed.player,
                     static_cast<LPARAM>(LocalGroupId()));
         return 0;
     }
-    case peer::DPN_MSGID_INDICATE_CONNECT:
-        return OnIndicateConnect(*static_cast<peer::IndicateConnectEvent*>(event));
-    case peer::DPN_MSGID_RECEIVE:
-        OnReceive(*static_cast<const peer::ReceiveEvent*>(event));
-        return 0;
+    case peer::DPN_MSGID_INDICATE_CONNECT: return OnIndicateConnect(*static_cast<peer::IndicateConnectEvent*>(event));
+    case peer::DPN_MSGID_RECEIVE: OnReceive(*static_cast<const peer::ReceiveEvent*>(event)); return 0;
     case peer::DPN_MSGID_RECEIVE_PROGRESS: {
         const auto& progress = *static_cast<const peer::ReceiveProgressEvent*>(event);
         std::uint32_t kind = 0;
@@ -246,12 +240,8 @@ peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
         delete static_cast<std::uint32_t*>(returned.buffer);
         return 0;
     }
-    case peer::DPN_MSGID_TERMINATE_SESSION:
-        PostMessage(m_hWnd, WM_SESSION_TERMINATED, 0, 0);
-        return 0;
-    default:
-        MORVIKA_LOG("ERROR CDirectPlayPeerWraper::CallBackHandler() NonFunc %x \n", eventId);
-        return 0;
+    case peer::DPN_MSGID_TERMINATE_SESSION: PostMessage(m_hWnd, WM_SESSION_TERMINATED, 0, 0); return 0;
+    default: MORVIKA_LOG("ERROR CDirectPlayPeerWraper::CallBackHandler() NonFunc %x \n", eventId); return 0;
     }
 }
 
@@ -293,11 +283,10 @@ void CDirectPlayPeerWraper::OnCreatePlayer(const peer::CreatePlayerEvent& event)
 peer::Result CDirectPlayPeerWraper::OnIndicateConnect(peer::IndicateConnectEvent& event)
 {
     // The window decides, possibly after asking its user; this service thread waits.
-    ConnectRequest request {CTransBlock(event.connectData, event.connectDataSize), event.passwordMatches};
+    ConnectRequest request{CTransBlock(event.connectData, event.connectDataSize), event.passwordMatches};
     MORVIKA_LOG("LOG   CDirectPlayPeerWraper::OnIndicateConnect() %s KEY=%s\n", event.address, event.fingerprint);
     bool delivered = false;
-    const LRESULT answer =
-        SendMessage(m_hWnd, WM_CONNECT_REQUEST, 0, reinterpret_cast<LPARAM>(&request), &delivered);
+    const LRESULT answer = SendMessage(m_hWnd, WM_CONNECT_REQUEST, 0, reinterpret_cast<LPARAM>(&request), &delivered);
     // A window that went away refuses the caller rather than letting a stranger in.
     const std::uint32_t reason = delivered ? static_cast<std::uint32_t>(answer) : 1;
 

@@ -36,7 +36,7 @@ public:
 
     static constexpr const char* kApplicationId = "{740AEEE2-6A2B-40BC-9DCB-B637D20ABFD9}";
     static constexpr const char* kSessionName = "VoiceSession";
-    static constexpr std::chrono::milliseconds kPictureTimeout {40};
+    static constexpr std::chrono::milliseconds kPictureTimeout{40};
 
     CDirectPlayPeerWraper() = default;
     ~CDirectPlayPeerWraper() override;
@@ -90,9 +90,9 @@ private:
     void ResetLocalIds();
 
     std::unique_ptr<peer::CPeerService> m_pPeer;
-    std::atomic<int> m_nState {Closed};
-    std::atomic<HWND> m_hWnd {0};
-    std::atomic<int> m_nHostFlag {0};
+    std::atomic<int> m_nState{Closed};
+    std::atomic<HWND> m_hWnd{0};
+    std::atomic<int> m_nHostFlag{0};
     CUserInformation* m_pLocalUser = nullptr;
     std::uint16_t m_nPort = peer::kDefaultPort;
     peer::ServiceOptions m_options;

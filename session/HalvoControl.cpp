@@ -111,7 +111,9 @@ QString EscapeControlLine(const QString& line)
 }
 
 CHalvoControl::CHalvoControl(CHalvoDlg& dialog, int inputFd, std::FILE* output)
-    : m_dialog(dialog), m_fd(inputFd), m_output(output)
+    : m_dialog(dialog),
+      m_fd(inputFd),
+      m_output(output)
 {
     ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
     m_pNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
@@ -158,7 +160,7 @@ void CHalvoControl::OnReadable()
 std::optional<QStringList> CHalvoControl::Shares(const QString& command, const QStringList& parts)
 {
     CSharesListDlg* shares = m_dialog.Shares();
-    if (shares == nullptr) return QStringList {QStringLiteral("error no shared files window")};
+    if (shares == nullptr) return QStringList{QStringLiteral("error no shared files window")};
     auto rest = [&](int from) { return parts.mid(from).join(QLatin1Char(' ')); };
     if (command == QStringLiteral("shares")) {
         QStringList out;
@@ -182,33 +184,34 @@ std::optional<QStringList> CHalvoControl::Shares(const QString& command, const Q
         CSharesData probe;
         const bool offerable = probe.Init(path.toStdString(), CUserInformation()) == 0 && probe.GetAvailable() == 1;
         shares->AddFiles({path});  // as a drop of that one file
-        return QStringList {offerable ? QStringLiteral("ok") : QStringLiteral("error not offered")};
+        return QStringList{offerable ? QStringLiteral("ok") : QStringLiteral("error not offered")};
     }
     if (command == QStringLiteral("share-delete")) {
-        if (!shares->SelectByName(rest(1))) return QStringList {QStringLiteral("error no such file")};
+        if (!shares->SelectByName(rest(1))) return QStringList{QStringLiteral("error no such file")};
         shares->OnDelete();
-        return QStringList {QStringLiteral("ok")};
+        return QStringList{QStringLiteral("ok")};
     }
     if (command == QStringLiteral("share-cancel")) {
         CFtpStat* wait = shares->WaitDialog();
-        if (wait == nullptr || !wait->IsWaiting()) return QStringList {QStringLiteral("error no download")};
+        if (wait == nullptr || !wait->IsWaiting()) return QStringList{QStringLiteral("error no download")};
         wait->reject();
-        return QStringList {QStringLiteral("ok")};
+        return QStringList{QStringLiteral("ok")};
     }
     if (command == QStringLiteral("share-save") || command == QStringLiteral("share-open")) {
         const bool save = command == QStringLiteral("share-save");
         const QString name = Arg(parts, 1);
         const QString destination = rest(2);
-        if (name.isEmpty() || (save && destination.isEmpty())) return QStringList {QStringLiteral("error %1 needs a name").arg(command)};
+        if (name.isEmpty() || (save && destination.isEmpty()))
+            return QStringList{QStringLiteral("error %1 needs a name").arg(command)};
         if (shares->WaitDialog() != nullptr && shares->WaitDialog()->IsWaiting())
-            return QStringList {QStringLiteral("error busy")};
-        if (!shares->SelectByName(name)) return QStringList {QStringLiteral("error no such file")};
+            return QStringList{QStringLiteral("error busy")};
+        if (!shares->SelectByName(name)) return QStringList{QStringLiteral("error no such file")};
         // Run from the event loop, not from inside this read: the wait dialog's loop must
         // still read commands (share-cancel). The answer comes when the item is done.
         QTimer::singleShot(0, shares, [this, shares, save, destination] {
             QString answer = QStringLiteral("error nothing done");
             shares->onItemDone = [&answer](const QString&, const QString& path, bool cancelled) {
-                answer = cancelled ? QStringLiteral("error cancel")
+                answer = cancelled        ? QStringLiteral("error cancel")
                          : path.isEmpty() ? QStringLiteral("error no copy")
                                           : QStringLiteral("ok ") + path;
             };
@@ -222,7 +225,7 @@ std::optional<QStringList> CHalvoControl::Shares(const QString& command, const Q
             shares->onItemDone = nullptr;
             Write(answer);
         });
-        return QStringList {};
+        return QStringList{};
     }
     return std::nullopt;
 }
@@ -268,7 +271,8 @@ QStringList CHalvoControl::Execute(const QString& line)
         for (auto* window :
              m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
             if (window->isHidden()) continue;
-            out << QStringLiteral("window %1 %2 %3").arg(Hex(window->UserId()), Hex(window->GroupId()), window->UserName());
+            out << QStringLiteral("window %1 %2 %3")
+                       .arg(Hex(window->UserId()), Hex(window->GroupId()), window->UserName());
         }
         out << QStringLiteral("end");
         return out;
@@ -276,7 +280,8 @@ QStringList CHalvoControl::Execute(const QString& line)
     if (command == QStringLiteral("where")) {
         for (auto* window :
              m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (window->isHidden() || Hex(window->UserId()) != Arg(parts, 1) || Hex(window->GroupId()) != Arg(parts, 2)) {
+            if (window->isHidden() || Hex(window->UserId()) != Arg(parts, 1) ||
+                Hex(window->GroupId()) != Arg(parts, 2)) {
                 continue;
             }
             return {QStringLiteral("ok %1 %2").arg(window->x()).arg(window->y())};
@@ -315,7 +320,8 @@ QStringList CHalvoControl::Execute(const QString& line)
     if (command == QStringLiteral("history")) {
         QStringList out;
         const QString text = m_dialog.Chat()->HistoryText();
-        for (const QString& l : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) out << QStringLiteral("line ") + l;
+        for (const QString& l : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+            out << QStringLiteral("line ") + l;
         out << QStringLiteral("end");
         return out;
     }
@@ -445,7 +451,8 @@ QStringList CHalvoControl::Execute(const QString& line)
         CAppShare* share = m_dialog.ShareEngine();
         const QString want = Arg(parts, 1);
         if (share == nullptr) return {QStringLiteral("error no sharing engine")};
-        if (want != QStringLiteral("on") && want != QStringLiteral("off")) return {QStringLiteral("error share needs on or off")};
+        if (want != QStringLiteral("on") && want != QStringLiteral("off"))
+            return {QStringLiteral("error share needs on or off")};
         const bool on = want == QStringLiteral("on");
         if (on == share->IsSharing()) return {QStringLiteral("ok")};
         if (!m_dialog.ShareButton()->isEnabled()) return {QStringLiteral("error the share button is disabled")};
@@ -511,11 +518,15 @@ QStringList CHalvoControl::Execute(const QString& line)
             page.OnOK();
         });
         const OskelJpegControlData& now = m_dialog.Camera()->Pipeline().ControlData();
-        return {QStringLiteral("ok quality=%1 dct=%2 rate=%3").arg(now.m_nQuality).arg(now.m_nDctMethod).arg(now.m_nFrameRate)};
+        return {QStringLiteral("ok quality=%1 dct=%2 rate=%3")
+                    .arg(now.m_nQuality)
+                    .arg(now.m_nDctMethod)
+                    .arg(now.m_nFrameRate)};
     }
     if (command == QStringLiteral("mic-mute")) {
         const QString value = Arg(parts, 1);
-        if (value != QStringLiteral("0") && value != QStringLiteral("1")) return {QStringLiteral("error mic-mute needs 0 or 1")};
+        if (value != QStringLiteral("0") && value != QStringLiteral("1"))
+            return {QStringLiteral("error mic-mute needs 0 or 1")};
         if (m_dialog.IsMicMuted() != (value == QStringLiteral("1"))) m_dialog.OnMicIconLeftClick();
         return {QStringLiteral("ok %1").arg(m_dialog.IsMicMuted() ? 1 : 0)};
     }
@@ -547,13 +558,15 @@ QStringList CHalvoControl::Execute(const QString& line)
         const int value = Arg(parts, 3).toInt(&okValue);
         const int top = command == QStringLiteral("volume") ? 200 : 1;
         if (!okUser || !okGroup || !okValue || value < 0 || value > top) {
-            return {QStringLiteral("error %1 needs two hexadecimal ids and a value from 0 to %2").arg(command).arg(top)};
+            return {
+                QStringLiteral("error %1 needs two hexadecimal ids and a value from 0 to %2").arg(command).arg(top)};
         }
         for (auto* window :
              m_dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
             if (window->UserId() != userId || window->GroupId() != groupId || window->isHidden()) continue;
             CVolumeControl* knob = window->VolumeControl();
-            if (knob == nullptr || window->Playback() == nullptr) return {QStringLiteral("error no sound for that window")};
+            if (knob == nullptr || window->Playback() == nullptr)
+                return {QStringLiteral("error no sound for that window")};
             if (command == QStringLiteral("volume")) {
                 knob->MoveKnobTo(value);
             } else if (knob->IsMuted() != (value == 1)) {
@@ -604,27 +617,27 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
     }
     if (command == QStringLiteral("screenshot") && DialogRegistry::Find(Arg(parts, 1)) != nullptr) {
         const QString file = parts.mid(2).join(QLatin1Char(' '));
-        if (file.isEmpty()) return QStringList {QStringLiteral("error no file")};
+        if (file.isEmpty()) return QStringList{QStringLiteral("error no file")};
         if (!DialogRegistry::Find(Arg(parts, 1))->grab().save(file)) {
-            return QStringList {QStringLiteral("error cannot write ") + file};
+            return QStringList{QStringLiteral("error cannot write ") + file};
         }
-        return QStringList {QStringLiteral("ok")};
+        return QStringList{QStringLiteral("ok")};
     }
-    static const QStringList kCommands {QStringLiteral("type"), QStringLiteral("check"), QStringLiteral("select"),
-                                        QStringLiteral("press"), QStringLiteral("click-row"), QStringLiteral("get")};
+    static const QStringList kCommands{QStringLiteral("type"),  QStringLiteral("check"),     QStringLiteral("select"),
+                                       QStringLiteral("press"), QStringLiteral("click-row"), QStringLiteral("get")};
     if (!kCommands.contains(command)) return std::nullopt;
     // "main" is the main window with its buttons.
     QWidget* dialog = Arg(parts, 1) == QStringLiteral("main") && m_dialog.IsReady()
                           ? static_cast<QWidget*>(&m_dialog)
                           : DialogRegistry::Find(Arg(parts, 1));
-    if (dialog == nullptr) return QStringList {QStringLiteral("error no open dialog ") + Arg(parts, 1)};
+    if (dialog == nullptr) return QStringList{QStringLiteral("error no open dialog ") + Arg(parts, 1)};
 
     if (command == QStringLiteral("click-row")) {
         auto* view = dialog->findChild<QAbstractItemView*>();
         bool ok = false;
         const int row = Arg(parts, 2).toInt(&ok);
         if (view == nullptr || !ok || row < 0 || row >= view->model()->rowCount()) {
-            return QStringList {QStringLiteral("error no such row")};
+            return QStringList{QStringLiteral("error no such row")};
         }
         QPointer<QAbstractItemView> target(view);
         Later(this, [target, row] {
@@ -633,13 +646,13 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
             target->scrollTo(index);
             ClickAt(target->viewport(), target->visualRect(index).center());
         });
-        return QStringList {QStringLiteral("ok")};
+        return QStringList{QStringLiteral("ok")};
     }
 
     bool okId = false;
     const int id = Arg(parts, 2).toInt(&okId);
     QWidget* control = okId ? DialogRegistry::FindControl(dialog, id) : nullptr;
-    if (control == nullptr) return QStringList {QStringLiteral("error no control %1").arg(Arg(parts, 2))};
+    if (control == nullptr) return QStringList{QStringLiteral("error no control %1").arg(Arg(parts, 2))};
     if (command == QStringLiteral("get")) {
         QString value;
         if (auto* edit = qobject_cast<QLineEdit*>(control)) {
@@ -653,26 +666,26 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
         } else if (auto* label = qobject_cast<QLabel*>(control)) {
             value = label->text();
         }
-        return QStringList {QStringLiteral("ok %1 %2").arg(control->isEnabled() ? 1 : 0).arg(value)};
+        return QStringList{QStringLiteral("ok %1 %2").arg(control->isEnabled() ? 1 : 0).arg(value)};
     }
-    if (!control->isEnabled()) return QStringList {QStringLiteral("error control %1 is disabled").arg(id)};
-    if (control->isHidden()) return QStringList {QStringLiteral("error control %1 is hidden").arg(id)};
+    if (!control->isEnabled()) return QStringList{QStringLiteral("error control %1 is disabled").arg(id)};
+    if (control->isHidden()) return QStringList{QStringLiteral("error control %1 is hidden").arg(id)};
     QPointer<QWidget> target(control);
 
     if (command == QStringLiteral("type")) {
         auto* edit = qobject_cast<QLineEdit*>(control);
-        if (edit == nullptr) return QStringList {QStringLiteral("error control %1 is no edit").arg(id)};
+        if (edit == nullptr) return QStringList{QStringLiteral("error control %1 is no edit").arg(id)};
         const QString text = parts.mid(3).join(QLatin1Char(' '));
         edit->setFocus();
         edit->selectAll();
         edit->insert(text);  // as typed: the edit reports an edit
         if (text.isEmpty()) edit->del();
-        return QStringList {QStringLiteral("ok")};
+        return QStringList{QStringLiteral("ok")};
     }
     if (command == QStringLiteral("check")) {
         auto* button = qobject_cast<QAbstractButton*>(control);
         if (button == nullptr || !button->isCheckable()) {
-            return QStringList {QStringLiteral("error control %1 cannot be checked").arg(id)};
+            return QStringList{QStringLiteral("error control %1 cannot be checked").arg(id)};
         }
         const bool wanted = Arg(parts, 3) == QStringLiteral("1");
         if (button->isChecked() != wanted) {
@@ -680,18 +693,18 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
                 if (auto* b = qobject_cast<QAbstractButton*>(target.data())) b->click();
             });
         }
-        return QStringList {QStringLiteral("ok")};
+        return QStringList{QStringLiteral("ok")};
     }
     if (command == QStringLiteral("select")) {
         bool ok = false;
         const int index = Arg(parts, 3).toInt(&ok);
         auto* combo = qobject_cast<QComboBox*>(control);
         if (combo == nullptr || !ok || index < -1 || index >= combo->count()) {
-            return QStringList {QStringLiteral("error no item %1 in control %2").arg(Arg(parts, 3)).arg(id)};
+            return QStringList{QStringLiteral("error no item %1 in control %2").arg(Arg(parts, 3)).arg(id)};
         }
         combo->setCurrentIndex(index);
         emit combo->activated(index);
-        return QStringList {QStringLiteral("ok")};
+        return QStringList{QStringLiteral("ok")};
     }
     // press
     if (qobject_cast<CTabWnd*>(control) != nullptr) {
@@ -707,7 +720,7 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
             if (auto* b = qobject_cast<QAbstractButton*>(target.data())) b->click();
         });
     } else {
-        return QStringList {QStringLiteral("error control %1 cannot be pressed").arg(id)};
+        return QStringList{QStringLiteral("error control %1 cannot be pressed").arg(id)};
     }
-    return QStringList {QStringLiteral("ok")};
+    return QStringList{QStringLiteral("ok")};
 }

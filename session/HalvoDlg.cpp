@@ -62,7 +62,7 @@ QRect ToQRect(const WindowRect& r)
 
 WindowRect ToWindowRect(const QRect& r)
 {
-    return WindowRect {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+    return WindowRect{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
 }
 
 // A user window as the hub owns it; destroying it removes the widget.
@@ -111,7 +111,10 @@ void PlugInPlayback(std::shared_ptr<CUserPlayback> playback, CUserWndObject& win
 
 CHalvoDlg::CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord,
                      MainWindowOptions options)
-    : m_app(app), m_pHostRecord(hostRecord), m_pClientRecord(clientRecord), m_options(std::move(options))
+    : m_app(app),
+      m_pHostRecord(hostRecord),
+      m_pClientRecord(clientRecord),
+      m_options(std::move(options))
 {
     setObjectName(QStringLiteral("CHalvoDlg"));
     m_bShowAsHide = m_options.startMinimized;
@@ -169,8 +172,10 @@ void CHalvoDlg::OnInitDialog()
     m_pHub = std::make_unique<CHalvoHub>(m_app, m_pHostRecord, m_pClientRecord, *this);
 
     const QString icons = assets + QStringLiteral("Pictures/Standard/Icon/");
-    m_pMicIcon = new CMicIconWnd(icons + QStringLiteral("Icon_MicN.ico"), icons + QStringLiteral("Icon_MicD.ico"), this);
-    m_pMicIcon->setWhatsThis(QStringLiteral("クリックするとマイクをミュートしたり戻したりします。右クリックでマイクの設定を開きます"));
+    m_pMicIcon =
+        new CMicIconWnd(icons + QStringLiteral("Icon_MicN.ico"), icons + QStringLiteral("Icon_MicD.ico"), this);
+    m_pMicIcon->setWhatsThis(
+        QStringLiteral("クリックするとマイクをミュートしたり戻したりします。右クリックでマイクの設定を開きます"));
     m_pMicIcon->setToolTip(m_pMicIcon->whatsThis());
     m_pMicIcon->onLeftClick = [this] { OnMicIconLeftClick(); };
     m_pMicIcon->onRightClick = [this] { OnMicIconRightClick(); };
@@ -238,8 +243,8 @@ void CHalvoDlg::OnInitDialog()
     const auto* service = m_pHub->View()->HostWrapper().Peer();
     if (const std::string& failure = m_pHub->View()->HostFailure(); !failure.empty()) {
         // One line: the box's text also travels as a control channel event.
-        ShowMessageBox("ポート " + std::to_string(m_options.port) + " で待ち受けできないため、ほかの人から接続できません（" +
-                           failure + "）",
+        ShowMessageBox("ポート " + std::to_string(m_options.port) +
+                           " で待ち受けできないため、ほかの人から接続できません（" + failure + "）",
                        "ホスト");
         Event(QStringLiteral("event host-failed %1 ").arg(m_options.port) + FromUtf8(failure));
     }
@@ -359,8 +364,9 @@ void CHalvoDlg::ShowMain(int show)
 
 bool CHalvoDlg::ConfirmExit()
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("ソラネムを終了"), QStringLiteral("常駐を解除し、終了します。"),
-                    QMessageBox::Ok | QMessageBox::Cancel, isVisible() ? this : nullptr);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("ソラネムを終了"),
+                    QStringLiteral("常駐を解除し、終了します。"), QMessageBox::Ok | QMessageBox::Cancel,
+                    isVisible() ? this : nullptr);
     box.setDefaultButton(QMessageBox::Cancel);
     if (box.exec() != QMessageBox::Ok) return false;
     ExitWithoutAsking();
@@ -561,7 +567,8 @@ void CHalvoDlg::ShowAbout()
 
 void CHalvoDlg::OpenHelpPage()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Help/index.html")));
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Help/index.html")));
 }
 
 void CHalvoDlg::ArrangeUserWindows()
@@ -663,7 +670,9 @@ std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation&
             if (m_pStill) m_pStill->Paste(QApplication::clipboard()->mimeData());
             if (own) own->Picture()->update();
         };
-        window->canPasteStill = [this] { return m_pStill && m_pStill->CanPaste(QApplication::clipboard()->mimeData()); };
+        window->canPasteStill = [this] {
+            return m_pStill && m_pStill->CanPaste(QApplication::clipboard()->mimeData());
+        };
         window->onBackToCamera = [this] {
             if (m_pStill) m_pStill->BackToCamera();
         };
@@ -701,8 +710,8 @@ void CHalvoDlg::ShowMessageBox(const std::string& text, const std::string& capti
 
 int CHalvoDlg::AskApproval(const std::string& userName, const std::string& message)
 {
-    CDlgConnect dialog(FromUtf8(userName), FromUtf8(message), [this] { m_app.PlayConnectSound(); },
-                       isVisible() ? this : nullptr);
+    CDlgConnect dialog(
+        FromUtf8(userName), FromUtf8(message), [this] { m_app.PlayConnectSound(); }, isVisible() ? this : nullptr);
     m_pApproval = &dialog;
     Event(QStringLiteral("event approval ") + FromUtf8(userName) + QStringLiteral(" ") + FromUtf8(message));
     dialog.exec();
@@ -746,8 +755,9 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->SetDeviceName(m_app.GetCameraName());
     m_pCamera->onShowProperties = [this](OskelJpegControlData& settings) {
         CCameraPipeline& pipeline = m_pCamera->Pipeline();
-        CJpegControl page(settings, [&pipeline](const OskelJpegControlData& data) { pipeline.SetFilterControlData(data); },
-                          m_app.GetWorkingFolder() + CStillImage::kStillFileName, m_pHub->Handle(), this);
+        CJpegControl page(
+            settings, [&pipeline](const OskelJpegControlData& data) { pipeline.SetFilterControlData(data); },
+            m_app.GetWorkingFolder() + CStillImage::kStillFileName, m_pHub->Handle(), this);
         if (m_cameraPagePrepare) m_cameraPagePrepare(page);
         if (page.result() != QDialog::Accepted && page.exec() != QDialog::Accepted) return false;
         settings = page.Settings();
@@ -804,8 +814,9 @@ bool CHalvoDlg::OnShareButton()
     }
     if (!m_strShareUnavailable.empty()) {
         MORVIKA_LOG("ERROR CHalvoDlg::OnShareButton() %s\n", m_strShareUnavailable.c_str());
-        ShowMessageBox("ウインドウの共有には X11 のセッションが必要です。X11 のデスクトップでログインし直してください。",
-                       "ウインドウ共有");
+        ShowMessageBox(
+            "ウインドウの共有には X11 のセッションが必要です。X11 のデスクトップでログインし直してください。",
+            "ウインドウ共有");
         return false;
     }
     PostMessage(m_pHub->Handle(), WM_SHARE_START, 0, 0);
@@ -863,12 +874,8 @@ void CHalvoDlg::HideShareViewer(std::uint32_t userId, std::uint32_t groupId)
 LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SHARE_START:
-        OnShareStart();
-        return 0;
-    case WM_SHARE_STOP:
-        OnShareStop();
-        return 0;
+    case WM_SHARE_START: OnShareStart(); return 0;
+    case WM_SHARE_STOP: OnShareStop(); return 0;
     case WM_SHARE_VIEW_SHOW:
         ShowShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
         return 0;
@@ -879,7 +886,7 @@ LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // A picture leaving the send queue: while sharing, the preview shows what leaves.
         if (wParam == 1 && lParam != 0 && m_pShare && m_pShare->IsSharing()) {
             const auto& picture = *reinterpret_cast<const CPeerMessage*>(lParam);
-            const COPYDATASTRUCT copy {1, picture.PayloadLength(), picture.Payload()};
+            const COPYDATASTRUCT copy{1, picture.PayloadLength(), picture.Payload()};
             CPictureWnd* preview = m_pSharePreview->Picture();
             SendMessage(preview->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
             preview->update();
@@ -916,7 +923,6 @@ LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (m_pCamera) m_pCamera->Restart();
         return 0;
     case WM_TRAY_NOTIFY:
-    default:
-        return 0;
+    default: return 0;
     }
 }

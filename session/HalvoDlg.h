@@ -49,8 +49,7 @@ class CHalvoDlg : public QWidget, public IHubUi {
 public:
     static constexpr const char* kProductName = "ソラネム";
 
-    CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord,
-              MainWindowOptions options);
+    CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, MainWindowOptions options);
     ~CHalvoDlg() override;
 
     // Creates everything, hosts the own session and shows the window (or keeps it in the

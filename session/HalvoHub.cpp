@@ -7,7 +7,10 @@
 #include "app/WindowMessages.h"
 
 CHalvoHub::CHalvoHub(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, IHubUi& ui)
-    : m_app(app), m_ui(ui), m_pHostRecord(hostRecord), m_pClientRecord(clientRecord)
+    : m_app(app),
+      m_ui(ui),
+      m_pHostRecord(hostRecord),
+      m_pClientRecord(clientRecord)
 {
 }
 
@@ -164,15 +167,13 @@ void CHalvoHub::OnDrainQueue()
     case KIND_SHARES_LIST:
     case KIND_VOICE_DATA:
     case KIND_WINDOW_SHARE_ON:
-    case KIND_WINDOW_SHARE_OFF:
-        break;
+    case KIND_WINDOW_SHARE_OFF: break;
     case KIND_SHARES_REQUEST:
     case KIND_SHARES_DATA:
         // Directed: the header names the addressee until it is sent.
         m_pView->SendMesseage(message.UserId(), message.GroupId(), message);
         return;
-    default:
-        return;
+    default: return;
     }
     if (m_pView->UserCount() >= 2) m_pView->Broadcast(message);
 }
@@ -204,25 +205,16 @@ void CHalvoHub::OnPeerMessage(const CPeerMessage& message)
             window->ReceivePicture(message.Payload(), message.PayloadLength());
         }
         break;
-    case KIND_CHAT_TEXT:
-        m_ui.ChatReceive(reinterpret_cast<const char*>(message.Payload()));
-        break;
+    case KIND_CHAT_TEXT: m_ui.ChatReceive(reinterpret_cast<const char*>(message.Payload())); break;
     case KIND_VOICE_DATA:
         if (IUserWindow* window = FindUserWindow(userId, groupId)) window->ReceiveVoice(message);
         break;
-    case KIND_WINDOW_SHARE_ON:
-        PostMessage(Handle(), WM_SHARE_VIEW_SHOW, userId, groupId);
-        break;
-    case KIND_WINDOW_SHARE_OFF:
-        PostMessage(Handle(), WM_SHARE_VIEW_HIDE, userId, groupId);
-        break;
+    case KIND_WINDOW_SHARE_ON: PostMessage(Handle(), WM_SHARE_VIEW_SHOW, userId, groupId); break;
+    case KIND_WINDOW_SHARE_OFF: PostMessage(Handle(), WM_SHARE_VIEW_HIDE, userId, groupId); break;
     case KIND_SHARES_LIST:
     case KIND_SHARES_REQUEST:
-    case KIND_SHARES_DATA:
-        m_ui.OnUiMessage(WM_PEER_MESSAGE, 0, reinterpret_cast<LPARAM>(&message));
-        break;
-    default:
-        break;
+    case KIND_SHARES_DATA: m_ui.OnUiMessage(WM_PEER_MESSAGE, 0, reinterpret_cast<LPARAM>(&message)); break;
+    default: break;
     }
 }
 
@@ -249,27 +241,17 @@ void CHalvoHub::ShowMain()
 LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SHOW_MAIN:
-        m_ui.ShowMain(1);
-        return 0;
-    case WM_DRAIN_QUEUE:
-        OnDrainQueue();
-        return 0;
-    case WM_VOICE_QUEUED:
-        OnVoiceQueued();
-        return 0;
+    case WM_SHOW_MAIN: m_ui.ShowMain(1); return 0;
+    case WM_DRAIN_QUEUE: OnDrainQueue(); return 0;
+    case WM_VOICE_QUEUED: OnVoiceQueued(); return 0;
     case WM_PEER_MESSAGE:
         if (lParam != 0) OnPeerMessage(*reinterpret_cast<const CPeerMessage*>(lParam));
         return 0;
     case WM_CREATE_USER:
         if (lParam != 0) CreateUser(*reinterpret_cast<const CUserInformation*>(lParam));
         return 0;
-    case WM_DELETE_USER:
-        DeleteUser(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
-        return 0;
-    case WM_KILL_USER:
-        KillUser(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
-        return 0;
+    case WM_DELETE_USER: DeleteUser(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam)); return 0;
+    case WM_KILL_USER: KillUser(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam)); return 0;
     case WM_LEAVE_SESSION:
         if (m_pView) m_pView->Leave();
         return 0;
@@ -283,7 +265,7 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_STILL_IMAGE_RESEND:
         if (!m_keptStill.IsEmpty()) {
-            const SendBlock block {0, m_keptStill.PayloadLength(), m_keptStill.Payload()};
+            const SendBlock block{0, m_keptStill.PayloadLength(), m_keptStill.Payload()};
             SendLocalFrame(block);
         }
         return 0;
@@ -305,9 +287,7 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_USER_WND_NOTIFY:
     case 0x8104:
-    case 0x8105:
-        return 0;
-    default:
-        return m_ui.OnUiMessage(message, wParam, lParam);
+    case 0x8105: return 0;
+    default: return m_ui.OnUiMessage(message, wParam, lParam);
     }
 }

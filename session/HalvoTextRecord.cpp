@@ -13,8 +13,7 @@ bool CHalvoTextRecord::Deserialize(CTransBlock& block)
 {
     std::uint32_t value = 0;
     std::string text;
-    if (!PopU32(block, value) || !PopText(block, text) || !CHalvoTransData::Deserialize(block))
-        return false;
+    if (!PopU32(block, value) || !PopText(block, text) || !CHalvoTransData::Deserialize(block)) return false;
     m_dwValue = value;
     m_strText = std::move(text);
     return true;

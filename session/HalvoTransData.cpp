@@ -45,8 +45,7 @@ FactoryRegistry& Registry()
 std::size_t UsedLength(const CTransBlock& block)
 {
     const std::span<const std::uint8_t> bytes = block.Bytes();
-    if (bytes.size() < CHalvoTransData::kHeaderSize)
-        return bytes.size();
+    if (bytes.size() < CHalvoTransData::kHeaderSize) return bytes.size();
     const std::size_t total = LoadU32(bytes.data() + kTotalOffset);
     return total < bytes.size() ? total : bytes.size();
 }
@@ -54,8 +53,7 @@ std::size_t UsedLength(const CTransBlock& block)
 // The readable end of the fields: the total word, when it is a sane one.
 bool ReadableTotal(const CTransBlock& block, std::uint32_t& total)
 {
-    if (block.Size() < CHalvoTransData::kHeaderSize)
-        return false;
+    if (block.Size() < CHalvoTransData::kHeaderSize) return false;
     total = LoadU32(block.Data() + kTotalOffset);
     return total >= CHalvoTransData::kHeaderSize && total <= block.Size();
 }
@@ -74,8 +72,7 @@ CHalvoTransDataRegistration::CHalvoTransDataRegistration(std::uint32_t type, CHa
 
 bool CHalvoTransData::RegisterType(std::uint32_t type, Factory factory)
 {
-    if (!factory)
-        return false;
+    if (!factory) return false;
     FactoryRegistry& registry = Registry();
     std::lock_guard guard(registry.lock);
     return registry.creators.emplace(type, factory).second;
@@ -103,20 +100,17 @@ bool CHalvoTransData::Deserialize(CTransBlock& block)
 std::unique_ptr<CHalvoTransData> CHalvoTransData::CreateFromBlock(CTransBlock& block)
 {
     std::uint32_t total = 0;
-    if (!ReadableTotal(block, total))
-        return nullptr;
+    if (!ReadableTotal(block, total)) return nullptr;
     Factory factory = nullptr;
     {
         FactoryRegistry& registry = Registry();
         std::lock_guard guard(registry.lock);
         const auto found = registry.creators.find(LoadU32(block.Data() + kTypeOffset));
-        if (found == registry.creators.end())
-            return nullptr;
+        if (found == registry.creators.end()) return nullptr;
         factory = found->second;
     }
     std::unique_ptr<CHalvoTransData> record = factory();
-    if (!record || !record->Deserialize(block))
-        return nullptr;
+    if (!record || !record->Deserialize(block)) return nullptr;
     return record;
 }
 
@@ -129,16 +123,14 @@ std::unique_ptr<CHalvoTransData> CHalvoTransData::CreateFromBlock(const void* da
 bool CHalvoTransData::PopHeader(CTransBlock& block)
 {
     std::uint32_t total = 0;
-    if (!ReadableTotal(block, total))
-        return false;
+    if (!ReadableTotal(block, total)) return false;
     StoreTotal(block, total - kHeaderSize);
     return true;
 }
 
 std::uint32_t CHalvoTransData::BlockLength(const CTransBlock& block) noexcept
 {
-    if (block.Size() < kHeaderSize)
-        return static_cast<std::uint32_t>(block.Size());
+    if (block.Size() < kHeaderSize) return static_cast<std::uint32_t>(block.Size());
     return LoadU32(block.Data() + kTotalOffset);
 }
 
@@ -170,15 +162,13 @@ void CHalvoTransData::CreateBuffer(CTransBlock& block, std::size_t extra)
 void CHalvoTransData::AppendBytes(CTransBlock& block, const void* bytes, std::size_t count)
 {
     if (count > std::numeric_limits<std::uint32_t>::max())
-        throw OskelClassLib::OskelExcept("CHalvoTransData::CreateBuffer() メモリーを確保できない",
-                                         BlockLength(block), static_cast<std::uint32_t>(count));
+        throw OskelClassLib::OskelExcept("CHalvoTransData::CreateBuffer() メモリーを確保できない", BlockLength(block),
+                                         static_cast<std::uint32_t>(count));
     const std::size_t at = UsedLength(block);
     CreateBuffer(block, count + 4);
-    if (count > 0 && bytes)
-        std::memcpy(block.Data() + at, bytes, count);
+    if (count > 0 && bytes) std::memcpy(block.Data() + at, bytes, count);
     StoreU32(block.Data() + at + count, static_cast<std::uint32_t>(count));
-    if (block.Size() >= kHeaderSize)
-        StoreTotal(block, static_cast<std::uint32_t>(block.Size()));
+    if (block.Size() >= kHeaderSize) StoreTotal(block, static_cast<std::uint32_t>(block.Size()));
 }
 
 void CHalvoTransData::AppendU32(CTransBlock& block, std::uint32_t value)
@@ -186,8 +176,7 @@ void CHalvoTransData::AppendU32(CTransBlock& block, std::uint32_t value)
     const std::size_t at = UsedLength(block);
     CreateBuffer(block, 4);
     StoreU32(block.Data() + at, value);
-    if (block.Size() >= kHeaderSize)
-        StoreTotal(block, static_cast<std::uint32_t>(block.Size()));
+    if (block.Size() >= kHeaderSize) StoreTotal(block, static_cast<std::uint32_t>(block.Size()));
 }
 
 void CHalvoTransData::AppendText(CTransBlock& block, std::string_view text)
@@ -200,8 +189,7 @@ void CHalvoTransData::AppendText(CTransBlock& block, std::string_view text)
 bool CHalvoTransData::PopU32(CTransBlock& block, std::uint32_t& value)
 {
     std::uint32_t total = 0;
-    if (!ReadableTotal(block, total) || total - kHeaderSize < 4)
-        return false;
+    if (!ReadableTotal(block, total) || total - kHeaderSize < 4) return false;
     total -= 4;
     value = LoadU32(block.Data() + total);
     StoreTotal(block, total);
@@ -211,12 +199,10 @@ bool CHalvoTransData::PopU32(CTransBlock& block, std::uint32_t& value)
 bool CHalvoTransData::PopBytes(CTransBlock& block, const std::uint8_t*& bytes, std::uint32_t& count)
 {
     std::uint32_t total = 0;
-    if (!ReadableTotal(block, total) || total - kHeaderSize < 4)
-        return false;
+    if (!ReadableTotal(block, total) || total - kHeaderSize < 4) return false;
     const std::uint32_t n = LoadU32(block.Data() + total - 4);
     // Neither the count nor the bytes may reach into the outermost header.
-    if (n > total - kHeaderSize - 4)
-        return false;
+    if (n > total - kHeaderSize - 4) return false;
     total -= 4 + n;
     bytes = block.Data() + total;
     count = n;
@@ -228,8 +214,7 @@ bool CHalvoTransData::PopText(CTransBlock& block, std::string& text)
 {
     const std::uint8_t* bytes = nullptr;
     std::uint32_t count = 0;
-    if (!PopBytes(block, bytes, count))
-        return false;
+    if (!PopBytes(block, bytes, count)) return false;
     // A text sent without its NUL ends where its bytes end.
     const auto* chars = reinterpret_cast<const char*>(bytes);
     text.assign(chars, strnlen(chars, count));

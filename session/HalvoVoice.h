@@ -42,7 +42,8 @@ private:
 class CUserPlayback {
 public:
     CUserPlayback(std::shared_ptr<morvika::sound::ISoundBackend> backend, IWindowPoster* poster)
-        : m_backend(std::move(backend)), m_play(*m_backend, poster)
+        : m_backend(std::move(backend)),
+          m_play(*m_backend, poster)
     {
     }
     CSoundPlay& Play() { return m_play; }

@@ -4,7 +4,9 @@
 #include <QPainter>
 
 CMicIconWnd::CMicIconWnd(const QString& normalIcon, const QString& mutedIcon, QWidget* parent)
-    : QWidget(parent), m_normal(normalIcon), m_muted(mutedIcon)
+    : QWidget(parent),
+      m_normal(normalIcon),
+      m_muted(mutedIcon)
 {
     setObjectName(QStringLiteral("CPlayBoiceView"));
     setFixedSize(32, 32);  // 10,660 to 42,692 in the main window's coordinates

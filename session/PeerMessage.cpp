@@ -28,10 +28,8 @@ bool IsKnownKind(std::uint32_t kind) noexcept
     case KIND_VOICE_DATA:
     case KIND_VOICE_START:
     case KIND_WINDOW_SHARE_ON:
-    case KIND_WINDOW_SHARE_OFF:
-        return true;
-    default:
-        return false;
+    case KIND_WINDOW_SHARE_OFF: return true;
+    default: return false;
     }
 }
 
@@ -42,13 +40,13 @@ CPeerMessage::CPeerMessage(const CPeerMessage& other)
 
 CPeerMessage& CPeerMessage::operator=(const CPeerMessage& other)
 {
-    if (this != &other)
-        CopyFrom(other);
+    if (this != &other) CopyFrom(other);
     return *this;
 }
 
 CPeerMessage::CPeerMessage(CPeerMessage&& other) noexcept
-    : m_pBlock(std::move(other.m_pBlock)), m_dwLength(other.m_dwLength)
+    : m_pBlock(std::move(other.m_pBlock)),
+      m_dwLength(other.m_dwLength)
 {
     other.m_dwLength = 0;
 }
@@ -63,31 +61,27 @@ CPeerMessage& CPeerMessage::operator=(CPeerMessage&& other) noexcept
     return *this;
 }
 
-void CPeerMessage::Set(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId,
-                       const void* payload, std::int64_t length)
+void CPeerMessage::Set(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId, const void* payload,
+                       std::int64_t length)
 {
     Clear();
-    if (length <= 0 || length >= kLengthLimit)
-        return;
+    if (length <= 0 || length >= kLengthLimit) return;
     const auto payloadLength = static_cast<std::size_t>(length);
     // One spare zero byte after the payload keeps text payloads terminated.
     std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[kHeaderSize + payloadLength + 1]());
-    if (!block)
-        return;
+    if (!block) return;
     StoreU32(block.get() + kKindOffset, kind);
     StoreU32(block.get() + kUserIdOffset, userId);
     StoreU32(block.get() + kGroupIdOffset, groupId);
     StoreU32(block.get() + kLengthOffset, static_cast<std::uint32_t>(payloadLength));
-    if (payload)
-        std::memcpy(block.get() + kHeaderSize, payload, payloadLength);
+    if (payload) std::memcpy(block.get() + kHeaderSize, payload, payloadLength);
     m_pBlock = std::move(block);
     m_dwLength = static_cast<std::uint32_t>(payloadLength);
 }
 
 void CPeerMessage::CopyFrom(const CPeerMessage& other)
 {
-    if (this == &other)
-        return;
+    if (this == &other) return;
     if (other.IsEmpty()) {
         Clear();
         return;
@@ -98,12 +92,10 @@ void CPeerMessage::CopyFrom(const CPeerMessage& other)
 void CPeerMessage::FromReceived(const void* data, std::size_t size)
 {
     Clear();
-    if (!data || size < kHeaderSize)
-        return;
+    if (!data || size < kHeaderSize) return;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     const std::uint32_t length = LoadU32(bytes + kLengthOffset);
-    if (length >= kLengthLimit || length > size - kHeaderSize)
-        return;
+    if (length >= kLengthLimit || length > size - kHeaderSize) return;
     Set(LoadU32(bytes + kKindOffset), LoadU32(bytes + kGroupIdOffset), LoadU32(bytes + kUserIdOffset),
         bytes + kHeaderSize, length);
 }
@@ -141,12 +133,10 @@ std::size_t CPeerMessage::BlockSize() const noexcept
 
 void CPeerMessage::SetUserId(std::uint32_t userId) noexcept
 {
-    if (m_pBlock)
-        StoreU32(m_pBlock.get() + kUserIdOffset, userId);
+    if (m_pBlock) StoreU32(m_pBlock.get() + kUserIdOffset, userId);
 }
 
 void CPeerMessage::SetGroupId(std::uint32_t groupId) noexcept
 {
-    if (m_pBlock)
-        StoreU32(m_pBlock.get() + kGroupIdOffset, groupId);
+    if (m_pBlock) StoreU32(m_pBlock.get() + kGroupIdOffset, groupId);
 }

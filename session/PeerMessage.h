@@ -41,8 +41,7 @@ public:
     // Replaces the content: a zeroed block of 20 + length bytes with the header written and
     // the payload copied (a null payload leaves zeros). A length of 0 or less, one at the
     // limit or beyond, or a failed allocation gives the empty message.
-    void Set(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId, const void* payload,
-             std::int64_t length);
+    void Set(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId, const void* payload, std::int64_t length);
     void CopyFrom(const CPeerMessage& other);
 
     // Builds the message from a block as received from the transport, copying it out of the

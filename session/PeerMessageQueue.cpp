@@ -36,8 +36,7 @@ void CPeerMessageQueue::PushBack(const CPeerMessage& message)
 CPeerMessage CPeerMessageQueue::Pop()
 {
     std::lock_guard guard(QueueLock());
-    if (m_messages.empty())
-        return {};
+    if (m_messages.empty()) return {};
     CPeerMessage message(std::move(m_messages.back()));
     m_messages.pop_back();
     return message;
@@ -46,8 +45,7 @@ CPeerMessage CPeerMessageQueue::Pop()
 CPeerMessage CPeerMessageQueue::PopFront()
 {
     std::lock_guard guard(QueueLock());
-    if (m_messages.empty())
-        return {};
+    if (m_messages.empty()) return {};
     CPeerMessage message(std::move(m_messages.front()));
     m_messages.pop_front();
     return message;

@@ -35,7 +35,10 @@ std::recursive_mutex& SessionEventLock()
 
 CPlayBoiceView::CPlayBoiceView(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord,
                                ISessionViewHost& host)
-    : m_app(app), m_host(host), m_pHostRecord(hostRecord), m_pClientRecord(clientRecord)
+    : m_app(app),
+      m_host(host),
+      m_pHostRecord(hostRecord),
+      m_pClientRecord(clientRecord)
 {
 }
 
@@ -98,7 +101,8 @@ bool CPlayBoiceView::AcceptHostKey(const std::string& hostPort, std::string& fin
         m_refusedKeys.erase(it);
     }
     m_app.SetKnownHost(hostPort, fingerprint);
-    MORVIKA_LOG("LOG   CPlayBoiceView::AcceptHostKey() %s の新しい鍵を承認 %s\n", hostPort.c_str(), fingerprint.c_str());
+    MORVIKA_LOG("LOG   CPlayBoiceView::AcceptHostKey() %s の新しい鍵を承認 %s\n", hostPort.c_str(),
+                fingerprint.c_str());
     return true;
 }
 

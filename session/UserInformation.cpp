@@ -26,20 +26,13 @@ bool CUserInformation::Deserialize(CTransBlock& block)
 {
     // Decoded into a copy, so a block that fails halfway leaves this record untouched.
     CUserInformation decoded(*this);
-    const bool ok = PopText(block, decoded.m_strReservedText2) &&
-                    PopU32(block, decoded.m_dwReservedValue) &&
-                    PopText(block, decoded.m_strMessage) &&
-                    PopText(block, decoded.m_strPassword) &&
-                    PopText(block, decoded.m_strReservedText) &&
-                    PopText(block, decoded.m_strAddress) &&
-                    PopU32(block, decoded.m_dwVersion) &&
-                    PopU32(block, decoded.m_dwActive) &&
-                    PopText(block, decoded.m_strUserName) &&
-                    PopU32(block, decoded.m_dwUserId) &&
-                    PopU32(block, decoded.m_dwGroupId) &&
-                    CHalvoTransData::Deserialize(block);
-    if (!ok)
-        return false;
+    const bool ok = PopText(block, decoded.m_strReservedText2) && PopU32(block, decoded.m_dwReservedValue) &&
+                    PopText(block, decoded.m_strMessage) && PopText(block, decoded.m_strPassword) &&
+                    PopText(block, decoded.m_strReservedText) && PopText(block, decoded.m_strAddress) &&
+                    PopU32(block, decoded.m_dwVersion) && PopU32(block, decoded.m_dwActive) &&
+                    PopText(block, decoded.m_strUserName) && PopU32(block, decoded.m_dwUserId) &&
+                    PopU32(block, decoded.m_dwGroupId) && CHalvoTransData::Deserialize(block);
+    if (!ok) return false;
     *this = std::move(decoded);
     return true;
 }

@@ -25,8 +25,7 @@ CUserInformationList::CUserInformationList(const CUserInformationList& other)
 
 CUserInformationList& CUserInformationList::operator=(const CUserInformationList& other)
 {
-    if (this == &other)
-        return *this;
+    if (this == &other) return *this;
     Entries old;
     {
         std::lock_guard guard(ListLock());
@@ -45,8 +44,7 @@ CUserInformationList::~CUserInformationList()
 bool CUserInformationList::PopFront(CUserInformation& out)
 {
     std::lock_guard guard(ListLock());
-    if (m_entries.empty())
-        return false;
+    if (m_entries.empty()) return false;
     out = m_entries.front();
     m_entries.pop_front();
     return true;
@@ -62,8 +60,7 @@ CUserInformation CUserInformationList::Get(std::uint32_t userId, std::uint32_t g
 {
     std::lock_guard guard(ListLock());
     const auto found = FindLocked(userId, groupId);
-    if (found != m_entries.end())
-        return *found;
+    if (found != m_entries.end()) return *found;
     CUserInformation none;
     none.SetType(0);
     return none;
@@ -73,8 +70,7 @@ void CUserInformationList::Remove(std::uint32_t userId, std::uint32_t groupId)
 {
     std::lock_guard guard(ListLock());
     const auto found = FindLocked(userId, groupId);
-    if (found != m_entries.end())
-        m_entries.erase(found);
+    if (found != m_entries.end()) m_entries.erase(found);
 }
 
 void CUserInformationList::Clear()
@@ -98,16 +94,14 @@ void CUserInformationList::SetActive(const CUserInformation& record)
 {
     std::lock_guard guard(ListLock());
     const auto found = FindLocked(record.GetUserId(), record.GetGroupId());
-    if (found != m_entries.end())
-        found->SetActive(record.GetActive());
+    if (found != m_entries.end()) found->SetActive(record.GetActive());
 }
 
 void CUserInformationList::MarkVoiceStarted(std::uint32_t userId, std::uint32_t groupId)
 {
     std::lock_guard guard(ListLock());
     const auto found = FindLocked(userId, groupId);
-    if (found != m_entries.end())
-        found->MarkVoiceStarted();
+    if (found != m_entries.end()) found->MarkVoiceStarted();
 }
 
 std::size_t CUserInformationList::Count() const
@@ -131,8 +125,7 @@ CUserInformation CUserInformationList::Find(std::uint32_t userId, std::uint32_t 
     return *found;
 }
 
-CUserInformationList::Entries::iterator CUserInformationList::FindLocked(std::uint32_t userId,
-                                                                         std::uint32_t groupId)
+CUserInformationList::Entries::iterator CUserInformationList::FindLocked(std::uint32_t userId, std::uint32_t groupId)
 {
     const auto newest = std::find_if(m_entries.rbegin(), m_entries.rend(),
                                      [&](const CUserInformation& entry) { return entry.IsUser(userId, groupId); });

@@ -26,7 +26,8 @@ struct CAppShare::HandOff {
 };
 
 CAppShare::CAppShare(std::unique_ptr<IShareSource> source)
-    : m_pSource(std::move(source)), m_ownerThread(std::this_thread::get_id())
+    : m_pSource(std::move(source)),
+      m_ownerThread(std::this_thread::get_id())
 {
 }
 
@@ -98,9 +99,10 @@ int CAppShare::CreateThredProc()
 
 void CAppShare::ThreadMain()
 {
-    std::array<morvika::sound::AutoResetEvent*, 3> events {&m_events[0], &m_events[1], &m_events[2]};
+    std::array<morvika::sound::AutoResetEvent*, 3> events{&m_events[0], &m_events[1], &m_events[2]};
     for (;;) {
-        const int result = morvika::sound::AutoResetEvent::WaitAny(events, std::chrono::milliseconds(m_dwPeriod.load()));
+        const int result =
+            morvika::sound::AutoResetEvent::WaitAny(events, std::chrono::milliseconds(m_dwPeriod.load()));
         if (result == 0) {
             OnWake();
         } else if (result == 1) {
@@ -180,7 +182,8 @@ void CAppShare::CaptureFrame()
     bitmap.bmWidth = targetWidth;
     bitmap.bmHeight = targetHeight;
     bitmap.bmWidthBytes = static_cast<std::int32_t>(DibStride(24, static_cast<std::uint32_t>(targetWidth)));
-    std::vector<unsigned char> bits(static_cast<std::size_t>(bitmap.bmWidthBytes) * static_cast<std::size_t>(targetHeight));
+    std::vector<unsigned char> bits(static_cast<std::size_t>(bitmap.bmWidthBytes) *
+                                    static_cast<std::size_t>(targetHeight));
     bitmap.bmBits = bits.data();
     if (!m_pSource->StretchCopy(window, bitmap)) return;
     if (!CompareReference(bitmap)) return;
@@ -199,7 +202,7 @@ void CAppShare::CaptureFrame()
 void CAppShare::HandOffFrame(std::unique_ptr<unsigned char[]> jpeg, std::uint32_t length)
 {
     if (std::this_thread::get_id() == m_ownerThread) {
-        const SendBlock block {0, length, jpeg.get()};
+        const SendBlock block{0, length, jpeg.get()};
         SendToWnd(WM_JPEG_FRAME, 0, reinterpret_cast<LPARAM>(&block));
         return;
     }
@@ -230,7 +233,7 @@ LRESULT CAppShare::WindowProc(UINT message, WPARAM, LPARAM lParam)
         if (handOff.abandoned || m_bQuitting) return 0;
     }
     // The share thread waits, so the bytes stay put until the main window has copied them.
-    const SendBlock block {0, handOff.length, handOff.jpeg.get()};
+    const SendBlock block{0, handOff.length, handOff.jpeg.get()};
     SendToWnd(WM_JPEG_FRAME, 0, reinterpret_cast<LPARAM>(&block));
     std::lock_guard guard(m_handOffLock);
     handOff.done = true;

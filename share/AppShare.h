@@ -91,12 +91,12 @@ private:
     HWND m_hWnd = 0;
     morvika::sound::AutoResetEvent m_events[3];  // wake, stop sharing, quit
     std::uint32_t m_dwParam = 0;
-    std::atomic<IShareSource::WindowId> m_hExcludeWnd {0};
-    std::atomic<IShareSource::WindowId> m_hMainWindowId {0};
+    std::atomic<IShareSource::WindowId> m_hExcludeWnd{0};
+    std::atomic<IShareSource::WindowId> m_hMainWindowId{0};
     std::thread m_hThread;
-    std::atomic<std::uint32_t> m_dwExitCode {0};
-    std::atomic<bool> m_bSharing {false};
-    std::atomic<std::uint32_t> m_dwPeriod {1000};
+    std::atomic<std::uint32_t> m_dwExitCode{0};
+    std::atomic<bool> m_bSharing{false};
+    std::atomic<std::uint32_t> m_dwPeriod{1000};
     std::mutex m_settingsLock;
     std::optional<OskelJpegControlData> m_pJpegSettings;
     std::vector<unsigned char> m_pRefBits;

@@ -11,7 +11,9 @@
 #include "app/WindowMessages.h"
 
 CChatDlg::CChatDlg(ChatHost host, HWND mainWindow, QWidget* parent)
-    : QDialog(parent), m_host(std::move(host)), m_hMain(mainWindow)
+    : QDialog(parent),
+      m_host(std::move(host)),
+      m_hMain(mainWindow)
 {
     setWindowTitle(QStringLiteral("文字チャット"));
     setObjectName(QStringLiteral("CChatDlg"));
@@ -92,8 +94,8 @@ void CChatDlg::Send()
     AddText(line.constData());
     m_pInput->clear();
     if (m_hMain == 0) return;
-    SendBlock block {0, static_cast<std::uint32_t>(line.size()),
-                     reinterpret_cast<const unsigned char*>(line.constData())};
+    SendBlock block{0, static_cast<std::uint32_t>(line.size()),
+                    reinterpret_cast<const unsigned char*>(line.constData())};
     SendMessage(m_hMain, WM_CHAT_SEND, 0, reinterpret_cast<LPARAM>(&block));
 }
 

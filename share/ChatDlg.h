@@ -12,10 +12,10 @@ class QPlainTextEdit;
 
 // What the chat window needs from the rest of the program.
 struct ChatHost {
-    std::function<QString()> userName;         // the local user's display name
-    std::function<QRect()> loadRect;           // saved rectangle, or the default one
+    std::function<QString()> userName;  // the local user's display name
+    std::function<QRect()> loadRect;    // saved rectangle, or the default one
     std::function<void(const QRect&)> saveRect;
-    std::function<void()> playSound;           // the chat sound, when sounds are on
+    std::function<void()> playSound;  // the chat sound, when sounds are on
 };
 
 // The session's one chat window: own lines and received lines in one history.

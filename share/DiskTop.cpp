@@ -24,7 +24,8 @@ WindowRect WorkArea()
 }  // namespace
 
 CDiskTop::CDiskTop(const QPoint& topLeft, std::function<std::vector<WindowRect>()> peerWindows, QWidget* parent)
-    : QDialog(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_topLeft(topLeft),
+    : QDialog(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      m_topLeft(topLeft),
       m_peerWindows(std::move(peerWindows))
 {
     setObjectName(QStringLiteral("CDiskTop"));
@@ -39,7 +40,7 @@ CDiskTop::CDiskTop(const QPoint& topLeft, std::function<std::vector<WindowRect>(
 WindowRect CDiskTop::AdjustFrame(const QPoint& topLeft, const QPoint& mouse, const std::vector<WindowRect>& peers,
                                  const WindowRect& workArea)
 {
-    WindowRect frame {topLeft.x(), topLeft.y(), mouse.x(), mouse.y()};
+    WindowRect frame{topLeft.x(), topLeft.y(), mouse.x(), mouse.y()};
     std::int32_t lowestPeer = frame.top;
     for (const WindowRect& peer : peers) {
         frame.left = std::min(frame.left, peer.left);
@@ -60,8 +61,8 @@ WindowRect CDiskTop::AdjustFrame(const QPoint& topLeft, const QPoint& mouse, con
 
 void CDiskTop::Track(const QPoint& screenPoint)
 {
-    m_frame = AdjustFrame(m_topLeft, screenPoint, m_peerWindows ? m_peerWindows() : std::vector<WindowRect> {},
-                          WorkArea());
+    m_frame =
+        AdjustFrame(m_topLeft, screenPoint, m_peerWindows ? m_peerWindows() : std::vector<WindowRect>{}, WorkArea());
     m_bFrame = true;
     update();
 }

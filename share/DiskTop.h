@@ -46,6 +46,6 @@ private:
     QPoint m_topLeft;
     std::function<std::vector<WindowRect>()> m_peerWindows;
     QPixmap m_snapshot;
-    WindowRect m_frame {};
+    WindowRect m_frame{};
     bool m_bFrame = false;
 };

@@ -11,7 +11,8 @@
 
 CDlgConnect::CDlgConnect(const QString& userName, const QString& comment, std::function<void()> playSound,
                          QWidget* parent, int timeoutMs)
-    : CDlgMorvika(parent), m_playSound(std::move(playSound))
+    : CDlgMorvika(parent),
+      m_playSound(std::move(playSound))
 {
     setWindowTitle(QStringLiteral("接続の承諾"));
     setObjectName(QStringLiteral("CDlgConnect"));
@@ -31,8 +32,8 @@ CDlgConnect::CDlgConnect(const QString& userName, const QString& comment, std::f
 
     m_pReasons = new QComboBox(this);
     m_pReasons->setObjectName(QStringLiteral("reasons"));
-    m_pReasons->addItems({QStringLiteral("現在会話不可能"), QStringLiteral("後でこちらから連絡します"),
-                          QStringLiteral("ただいま多忙")});
+    m_pReasons->addItems(
+        {QStringLiteral("現在会話不可能"), QStringLiteral("後でこちらから連絡します"), QStringLiteral("ただいま多忙")});
     m_pReasons->setCurrentIndex(0);
     DialogRegistry::SetControlId(m_pReasons, 1013);
 

@@ -48,7 +48,8 @@ void CFtpStat::SetProgress(std::uint32_t bytes, std::uint32_t total)
     if (!m_bWaiting || total == 0) return;
     m_pProgress->setValue(static_cast<int>(std::uint64_t{bytes} * 100 / total));
     const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
-    m_pRate->setText(QStringLiteral("%1 / %2 バイト  %3 KB/s").arg(bytes).arg(total).arg(bytes / 1024.0 / seconds, 0, 'f', 1));
+    m_pRate->setText(
+        QStringLiteral("%1 / %2 バイト  %3 KB/s").arg(bytes).arg(total).arg(bytes / 1024.0 / seconds, 0, 'f', 1));
 }
 
 void CFtpStat::Arrived()

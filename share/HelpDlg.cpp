@@ -10,8 +10,7 @@
 // A tool-tip window rather than a pop-up: a pop-up also closes when the window system moves
 // the activation (a late activation of the main window right after start, say), before the
 // user saw it. It goes with the next click or key anywhere in the program instead.
-CHelpDlg::CHelpDlg(const QString& text, QWidget* parent)
-    : QDialog(parent, Qt::ToolTip | Qt::FramelessWindowHint)
+CHelpDlg::CHelpDlg(const QString& text, QWidget* parent) : QDialog(parent, Qt::ToolTip | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("CHelpDlg"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -51,7 +50,6 @@ bool CHelpDlg::eventFilter(QObject* watched, QEvent* event)
         qApp->removeEventFilter(this);
         close();
         return watched == this;  // a click on the note itself only closes it
-    default:
-        return QDialog::eventFilter(watched, event);
+    default: return QDialog::eventFilter(watched, event);
     }
 }

@@ -375,7 +375,9 @@ void CLoginDlg::accept()
 // --- the entry editor ---
 
 CDlgAddressUpdate::CDlgAddressUpdate(CAddressDataList& book, std::int32_t id, QWidget* parent)
-    : CDlgMorvika(parent), m_book(book), m_nId(id)
+    : CDlgMorvika(parent),
+      m_book(book),
+      m_nId(id)
 {
     setObjectName(QStringLiteral("CDlgAddressUpdate"));
     setWindowTitle(QStringLiteral("アドレス帳"));
@@ -408,8 +410,8 @@ CDlgAddressUpdate::CDlgAddressUpdate(CAddressDataList& book, std::int32_t id, QW
     connect(cancel, &QPushButton::clicked, this, &CDlgAddressUpdate::reject);
 
     if (const CAddressData* entry = m_nId != 0 ? m_book.Find(m_nId) : nullptr) {
-        const std::string* texts[6] = {&entry->m_strUserNameSort,   &entry->m_strUserName, &entry->m_strMorvikaAddress,
-                                       &entry->m_strMailAddress,    &entry->m_strPassword, &entry->m_strComment};
+        const std::string* texts[6] = {&entry->m_strUserNameSort, &entry->m_strUserName, &entry->m_strMorvikaAddress,
+                                       &entry->m_strMailAddress,  &entry->m_strPassword, &entry->m_strComment};
         for (int i = 0; i < 6; ++i) m_edits[static_cast<std::size_t>(i)]->setText(FromUtf8(*texts[i]));
     }
 }

@@ -84,8 +84,8 @@ private:
     std::string m_strComment;
 
     CAddressListCtrl* m_pList;
-    std::array<std::array<CTabWnd*, kTabsPerRow>, 2> m_tabs {};
-    std::array<int, 2> m_activeTab {0, 0};
+    std::array<std::array<CTabWnd*, kTabsPerRow>, 2> m_tabs{};
+    std::array<int, 2> m_activeTab{0, 0};
     int m_nRow = 0;
     QLineEdit* m_pAddress;
     QLineEdit* m_pPassword;
@@ -104,5 +104,5 @@ public:
 private:
     CAddressDataList& m_book;
     std::int32_t m_nId;
-    std::array<QLineEdit*, 6> m_edits {};
+    std::array<QLineEdit*, 6> m_edits{};
 };

@@ -56,7 +56,8 @@ W* WithId(W* widget, int id)
 // --- page 1 ---
 
 CMainPropertyPageStart::CMainPropertyPageStart(const PropertyHost& host, const QString& sidePicture, QWidget* parent)
-    : QWidget(parent), m_host(host)
+    : QWidget(parent),
+      m_host(host)
 {
     setWindowTitle(QStringLiteral("基本設定"));
     setObjectName(QStringLiteral("CMainPropertyPageStart"));
@@ -92,7 +93,7 @@ CMainPropertyPageStart::CMainPropertyPageStart(const PropertyHost& host, const Q
         connect(edit, &QLineEdit::textEdited, this, &CMainPropertyPageStart::modified);
     }
     for (QAbstractButton* button :
-         std::initializer_list<QAbstractButton*> {m_pConnectCheck, m_pAlways, m_pIconOnly, m_pSound, m_pTopmost}) {
+         std::initializer_list<QAbstractButton*>{m_pConnectCheck, m_pAlways, m_pIconOnly, m_pSound, m_pTopmost}) {
         connect(button, &QAbstractButton::clicked, this, &CMainPropertyPageStart::modified);
     }
 }
@@ -137,9 +138,9 @@ void CMainPropertyPageStart::OnApply()
 
 // --- page 2 ---
 
-CMainPropertyPageDevice::CMainPropertyPageDevice(const PropertyHost& host, const QString& sidePicture,
-                                                 QWidget* parent)
-    : QWidget(parent), m_host(host)
+CMainPropertyPageDevice::CMainPropertyPageDevice(const PropertyHost& host, const QString& sidePicture, QWidget* parent)
+    : QWidget(parent),
+      m_host(host)
 {
     setWindowTitle(QStringLiteral("カメラとマイクとスピーカ"));
     setObjectName(QStringLiteral("CMainPropertyPageDevice"));
@@ -164,7 +165,7 @@ CMainPropertyPageDevice::CMainPropertyPageDevice(const PropertyHost& host, const
 void CMainPropertyPageDevice::OnInitDialog()
 {
     CHalvoApp& app = *m_host.app;
-    m_cameras = m_host.cameras ? m_host.cameras() : std::vector<CameraEntry> {};
+    m_cameras = m_host.cameras ? m_host.cameras() : std::vector<CameraEntry>{};
     m_pCamera->clear();
     if (m_cameras.empty()) {
         m_pCamera->addItem(QStringLiteral("カメラなし"));
@@ -189,9 +190,9 @@ void CMainPropertyPageDevice::OnInitDialog()
         const int found = stored.empty() ? -1 : combo->findText(FromUtf8(stored), Qt::MatchExactly);
         combo->setCurrentIndex(found >= 0 ? found : (combo->count() > 0 ? 0 : -1));
     };
-    fill(m_pCapture, m_host.captureDevices ? m_host.captureDevices() : std::vector<std::string> {},
+    fill(m_pCapture, m_host.captureDevices ? m_host.captureDevices() : std::vector<std::string>{},
          app.GetCaptureDevice());
-    fill(m_pSpeaker, m_host.playbackDevices ? m_host.playbackDevices() : std::vector<std::string> {},
+    fill(m_pSpeaker, m_host.playbackDevices ? m_host.playbackDevices() : std::vector<std::string>{},
          app.GetSoundDevice());
 }
 
@@ -217,12 +218,13 @@ CMainPropertyPageFinish::CMainPropertyPageFinish(const QString& sidePicture, QWi
     setObjectName(QStringLiteral("CMainPropertyPageFinish"));
     QVBoxLayout* layout = PageLayout(this, sidePicture);
     const std::uint32_t v = GetFileVersion(false);
-    auto* text = new QLabel(QStringLiteral("ソラネム (Morvika) %1.%2.%3.%4\n\n設定が終わりました。「完了」を押してください。")
-                                .arg(v >> 24)
-                                .arg((v >> 16) & 0xFF)
-                                .arg((v >> 8) & 0xFF)
-                                .arg(v & 0xFF),
-                            this);
+    auto* text =
+        new QLabel(QStringLiteral("ソラネム (Morvika) %1.%2.%3.%4\n\n設定が終わりました。「完了」を押してください。")
+                       .arg(v >> 24)
+                       .arg((v >> 16) & 0xFF)
+                       .arg((v >> 8) & 0xFF)
+                       .arg(v & 0xFF),
+                   this);
     text->setWordWrap(true);
     layout->addWidget(text);
     layout->addStretch();
@@ -236,7 +238,9 @@ QString CMainPropertySeet::Caption()
 }
 
 CMainPropertySeet::CMainPropertySeet(PropertyHost host, bool wizard, const QString& assetsFolder, QWidget* parent)
-    : QDialog(parent), m_host(std::move(host)), m_bWizard(wizard)
+    : QDialog(parent),
+      m_host(std::move(host)),
+      m_bWizard(wizard)
 {
     setObjectName(QStringLiteral("CMainPropertySeet"));
     setWindowTitle(Caption());
@@ -258,7 +262,7 @@ CMainPropertySeet::CMainPropertySeet(PropertyHost host, bool wizard, const QStri
     if (wizard) {
         m_pFinish = new CMainPropertyPageFinish(picture);
         m_pStack = new QStackedWidget(this);
-        for (QWidget* page : std::initializer_list<QWidget*> {m_pStart, m_pDevice, m_pFinish}) m_pStack->addWidget(page);
+        for (QWidget* page : std::initializer_list<QWidget*>{m_pStart, m_pDevice, m_pFinish}) m_pStack->addWidget(page);
         layout->addWidget(m_pStack, 1);
         m_pBack = button(QStringLiteral("< 戻る(&B)"), kIdBack);
         m_pNext = button(QStringLiteral("次へ(&N) >"), kIdNext);

@@ -239,8 +239,8 @@ int CSharesFileObject::ReadFileData(std::size_t limit)
 int CSharesFileObject::StoreLocalCopy(const std::string& tempFolder)
 {
     if (!m_bHasContent || m_content.size() < GetFileSize()) return 1;
-    const auto folder = morvika::shares::StoreCopy(tempFolder, GetUserName(), GetFileName(), m_content.data(),
-                                                   GetFileSize());
+    const auto folder =
+        morvika::shares::StoreCopy(tempFolder, GetUserName(), GetFileName(), m_content.data(), GetFileSize());
     if (!folder) return 1;
     SetFileVirtualPath(*folder);
     return 0;

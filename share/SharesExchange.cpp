@@ -20,9 +20,10 @@ std::unique_ptr<Record> Decode(const std::uint8_t* payload, std::size_t size, st
             return std::unique_ptr<Record>(record);
         }
     }
-    MORVIKA_LOG("ERROR CSharesListDlg::%s() 不正なデータを破棄した 種別=%u サイズ=%u \n", what,
-                static_cast<unsigned>(size >= 4 ? payload[0] | payload[1] << 8 | payload[2] << 16 | payload[3] << 24 : 0),
-                static_cast<unsigned>(size));
+    MORVIKA_LOG(
+        "ERROR CSharesListDlg::%s() 不正なデータを破棄した 種別=%u サイズ=%u \n", what,
+        static_cast<unsigned>(size >= 4 ? payload[0] | payload[1] << 8 | payload[2] << 16 | payload[3] << 24 : 0),
+        static_cast<unsigned>(size));
     return nullptr;
 }
 
@@ -60,7 +61,7 @@ void CSharesExchange::AnnounceShares()
     own.KeepOwner(self.GetUserId(), self.GetGroupId());
     CTransBlock block;
     own.Serialize(block);
-    const SendBlock send {0, static_cast<std::uint32_t>(block.Size()), block.Data()};
+    const SendBlock send{0, static_cast<std::uint32_t>(block.Size()), block.Data()};
     if (m_host.mainWindow != 0) SendMessage(m_host.mainWindow, WM_SHARES_LIST_SEND, 0, reinterpret_cast<LPARAM>(&send));
 }
 

@@ -48,8 +48,8 @@ public:
     bool OnSharesList(const std::uint8_t* payload, std::size_t size, std::uint32_t userId, std::uint32_t groupId);
     bool OnFileRequest(const std::uint8_t* payload, std::size_t size, std::uint32_t userId, std::uint32_t groupId);
     // The received file object, after storing it, or nullopt when the payload was dropped.
-    std::optional<CSharesFileObject> OnFileData(const std::uint8_t* payload, std::size_t size,
-                                                std::uint32_t userId, std::uint32_t groupId);
+    std::optional<CSharesFileObject> OnFileData(const std::uint8_t* payload, std::size_t size, std::uint32_t userId,
+                                                std::uint32_t groupId);
     void RemoveOwner(std::uint32_t userId, std::uint32_t groupId);
 
     // Where a record's stored copy is, or empty when there is none.

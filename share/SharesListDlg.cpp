@@ -43,14 +43,17 @@ std::vector<QIcon> IconStrip(const QString& path, int size)
     QPixmap strip(path);
     if (strip.isNull()) return icons;
     strip.setMask(strip.createMaskFromColor(kIconMask));
-    for (int x = 0; x + size <= strip.width() && icons.size() < 2; x += size) icons.emplace_back(strip.copy(x, 0, size, size));
+    for (int x = 0; x + size <= strip.width() && icons.size() < 2; x += size)
+        icons.emplace_back(strip.copy(x, 0, size, size));
     return icons;
 }
 
 }  // namespace
 
 CSharesListDlg::CSharesListDlg(SharesDlgHost host, QWidget* parent)
-    : QDialog(parent), m_host(std::move(host)), m_exchange(m_host.core)
+    : QDialog(parent),
+      m_host(std::move(host)),
+      m_exchange(m_host.core)
 {
     MORVIKA_LOG("LOG   CSharesListDlg::CSharesListDlg() \n");
     m_opener = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
@@ -76,15 +79,16 @@ void CSharesListDlg::Create()
     resize(420, 300);
 
     m_pModel = new QStandardItemModel(0, 4, this);
-    m_pModel->setHorizontalHeaderLabels({QStringLiteral("名前"), QStringLiteral("サイズ"), QStringLiteral("アクセス権"),
-                                         QStringLiteral("所有者")});
+    m_pModel->setHorizontalHeaderLabels(
+        {QStringLiteral("名前"), QStringLiteral("サイズ"), QStringLiteral("アクセス権"), QStringLiteral("所有者")});
     m_pList = new QListView(this);
     m_pList->setObjectName(QStringLiteral("list"));
     m_pDetails = new QTreeView(this);
     m_pDetails->setObjectName(QStringLiteral("details"));
     m_pDetails->setRootIsDecorated(false);
     m_pDetails->setItemsExpandable(false);
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_pList), static_cast<QAbstractItemView*>(m_pDetails)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(m_pList), static_cast<QAbstractItemView*>(m_pDetails)}) {
         view->setModel(m_pModel);
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -92,7 +96,8 @@ void CSharesListDlg::Create()
         view->viewport()->setAcceptDrops(true);
         view->viewport()->installEventFilter(this);
         connect(view, &QAbstractItemView::doubleClicked, this, [this] { OnOpen(); });
-        connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& at) { ShowContextMenu(view, at); });
+        connect(view, &QWidget::customContextMenuRequested, this,
+                [this, view](const QPoint& at) { ShowContextMenu(view, at); });
     }
     for (int column = 0; column < 4; ++column) m_pDetails->setColumnWidth(column, kColumnWidth);
     m_pStack = new QStackedWidget(this);
@@ -147,7 +152,8 @@ void CSharesListDlg::BuildMenus()
     view->setObjectName(QStringLiteral("viewMenu"));
     const char* names[3] = {"アイコン", "一覧", "詳細"};
     for (int i = 0; i < 3; ++i) {
-        m_viewActions[i] = view->addAction(QString::fromUtf8(names[i]), this, [this, i] { SetView(static_cast<View>(i)); });
+        m_viewActions[i] =
+            view->addAction(QString::fromUtf8(names[i]), this, [this, i] { SetView(static_cast<View>(i)); });
         m_viewActions[i]->setCheckable(true);
     }
 
@@ -244,19 +250,18 @@ void CSharesListDlg::OnPeerMessage(const CPeerMessage& message)
     case KIND_SHARES_LIST:
         if (m_exchange.OnSharesList(payload, size, message.UserId(), message.GroupId())) Refresh();
         break;
-    case KIND_SHARES_REQUEST:
-        m_exchange.OnFileRequest(payload, size, message.UserId(), message.GroupId());
-        break;
+    case KIND_SHARES_REQUEST: m_exchange.OnFileRequest(payload, size, message.UserId(), message.GroupId()); break;
     case KIND_SHARES_DATA: {
         const auto file = m_exchange.OnFileData(payload, size, message.UserId(), message.GroupId());
         if (file && m_awaited && m_pWait && m_pWait->IsWaiting()) {
-            Event(QStringLiteral("event download %1 %2 %2").arg(FromUtf8(m_awaited->GetFileName())).arg(file->GetFileSize()));
+            Event(QStringLiteral("event download %1 %2 %2")
+                      .arg(FromUtf8(m_awaited->GetFileName()))
+                      .arg(file->GetFileSize()));
         }
         if (file && m_pWait) m_pWait->Arrived();
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -296,7 +301,8 @@ void CSharesListDlg::AddFiles(const QStringList& paths)
 
 void CSharesListDlg::OnAdd()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("すべてのファイル (*)"));
+    const QString path =
+        QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("すべてのファイル (*)"));
     if (path.isEmpty()) return;
     AddFiles({path});
 }
@@ -385,7 +391,8 @@ CSharesListDlg::Fetch CSharesListDlg::FetchCopy(CSharesData& record)
     m_awaited = record;
     const int result = m_pWait->Wait(record.GetFileSize());
     Event(QStringLiteral("event download-done %1 %2")
-              .arg(FromUtf8(record.GetFileName()), result == CFtpStat::kArrived ? QStringLiteral("ok") : QStringLiteral("cancel")));
+              .arg(FromUtf8(record.GetFileName()),
+                   result == CFtpStat::kArrived ? QStringLiteral("ok") : QStringLiteral("cancel")));
     m_awaited.reset();
     if (result != CFtpStat::kArrived) return Fetch::Cancelled;
     if (m_exchange.List().FindByName(record.GetFileName(), record) == 0) return Fetch::Missing;
@@ -404,7 +411,8 @@ void CSharesListDlg::OnOpen()
         } else {
             const Fetch fetched = FetchCopy(record);
             cancelled = fetched == Fetch::Cancelled;
-            if (fetched != Fetch::Cancelled && fetched != Fetch::Missing) path = FromUtf8(m_exchange.LocalCopyPath(record));
+            if (fetched != Fetch::Cancelled && fetched != Fetch::Missing)
+                path = FromUtf8(m_exchange.LocalCopyPath(record));
         }
         // An answer without content leaves no copy: there is nothing to open.
         if (!path.isEmpty() && m_opener) m_opener(path);

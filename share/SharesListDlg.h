@@ -26,8 +26,8 @@ class QAbstractItemView;
 
 struct SharesDlgHost {
     SharesHost core;
-    std::string assetsFolder;             // with a trailing "/"
-    std::function<void()> playSound;      // the shared-files sound, when sounds are on
+    std::string assetsFolder;                   // with a trailing "/"
+    std::function<void()> playSound;            // the shared-files sound, when sounds are on
     std::function<void(const QString&)> event;  // control channel events
 };
 

@@ -29,7 +29,7 @@ bool CX11ShareSource::StretchCopy(WindowId window, const DibSection& target)
 {
     const auto frame = m_pCapture->FrameOf(static_cast<morvika::capture::WindowId>(window));
     if (frame == 0 || !m_pCapture->Grab(frame, m_image)) return false;
-    const morvika::capture::PixelView view {m_image.bits.data(), m_image.width, m_image.height, m_image.stride};
+    const morvika::capture::PixelView view{m_image.bits.data(), m_image.width, m_image.height, m_image.stride};
     morvika::capture::StretchBgrxToBgr(view, target.bmBits, target.bmWidth, target.bmHeight, target.bmWidthBytes, true);
     return true;
 }

@@ -65,7 +65,7 @@ private:
     void CutFrames(const QImage& strip, int frameWidth, const QColor& mask);
 
     std::vector<QPixmap> m_frames;
-    QSize m_frameSize {32, 32};
+    QSize m_frameSize{32, 32};
     int m_nState = -1;
     int m_nLook = kLookNormal;
     int m_nId = 0;

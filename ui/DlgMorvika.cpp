@@ -101,9 +101,7 @@ void CDlgMorvika::mousePressEvent(QMouseEvent* event)
         m_bDragging = true;
         m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
         break;
-    case kHitClient:
-        QDialog::mousePressEvent(event);
-        break;
+    case kHitClient: QDialog::mousePressEvent(event); break;
     }
 }
 
@@ -122,9 +120,7 @@ void CDlgMorvika::mouseMoveEvent(QMouseEvent* event)
         m_bClosePressed = false;
         SetCloseLook(2);
         break;
-    case kHitClient:
-        SetCloseLook(2);
-        break;
+    case kHitClient: SetCloseLook(2); break;
     }
 }
 

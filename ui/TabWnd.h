@@ -49,6 +49,6 @@ private:
     void HostHere();
 
     int m_nIndex;
-    QColor m_frameColor {240, 241, 198};
+    QColor m_frameColor{240, 241, 198};
     QPointer<QWidget> m_hosted;
 };

@@ -87,7 +87,7 @@ public:
         HandOff& handOff = **ref;
         std::lock_guard guard(handOff.lock);
         if (!handOff.abandoned) {
-            SendBlock block {0, handOff.count, handOff.bytes};
+            SendBlock block{0, handOff.count, handOff.bytes};
             SendMessage(handOff.target, WM_JPEG_FRAME, 0, reinterpret_cast<LPARAM>(&block));
             m_nFrames.fetch_add(1);
         }
@@ -126,7 +126,7 @@ public:
     }
 
 private:
-    std::atomic<std::uint64_t> m_nFrames {0};
+    std::atomic<std::uint64_t> m_nFrames{0};
 };
 
 bool CCameraPipeline::InitGstreamer()
@@ -148,10 +148,7 @@ bool CCameraPipeline::InitGstreamer()
     return ready;
 }
 
-CCameraPipeline::CCameraPipeline(HWND mainWindow)
-    : m_hMain(mainWindow), m_pRelay(std::make_unique<CFrameRelay>())
-{
-}
+CCameraPipeline::CCameraPipeline(HWND mainWindow) : m_hMain(mainWindow), m_pRelay(std::make_unique<CFrameRelay>()) {}
 
 CCameraPipeline::~CCameraPipeline()
 {
@@ -185,9 +182,7 @@ int CCameraPipeline::OnBusMessage(GstBus*, GstMessage* message, void* data)
 {
     auto* self = static_cast<CCameraPipeline*>(data);
     switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_EOS:
-        self->QueueEvent(kEventComplete, 0);
-        break;
+    case GST_MESSAGE_EOS: self->QueueEvent(kEventComplete, 0); break;
     case GST_MESSAGE_ERROR: {
         GError* error = nullptr;
         gst_message_parse_error(message, &error, nullptr);
@@ -216,8 +211,7 @@ int CCameraPipeline::OnBusMessage(GstBus*, GstMessage* message, void* data)
         }
         break;
     }
-    default:
-        break;
+    default: break;
     }
     return GST_BUS_DROP;
 }
@@ -252,8 +246,8 @@ bool CCameraPipeline::SetFilterControlData(const OskelJpegControlData& data)
     OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump.get());
     if (control == nullptr) return false;
     const OskelJpegControlData copy(data);
-    const OskelJpegDumpControlData values {copy.name(), copy.version(), copy.traceFlag(),
-                                           copy.m_nQuality, copy.m_nDctMethod, copy.m_nFrameRate};
+    const OskelJpegDumpControlData values{copy.name(),     copy.version(),    copy.traceFlag(),
+                                          copy.m_nQuality, copy.m_nDctMethod, copy.m_nFrameRate};
     control->set_control_data(reinterpret_cast<OskelJpegDumpControl*>(m_pDump.get()), &values);
     return true;
 }
@@ -263,8 +257,8 @@ void CCameraPipeline::PushControlData()
     OskelJpegDumpControlInterface* control = oskel_jpeg_dump_control_get_iface(m_pDump.get());
     if (control == nullptr) return;
     const OskelJpegControlData copy(m_ControlData);
-    const OskelJpegDumpControlData data {copy.name(), copy.version(), copy.traceFlag(),
-                                         copy.m_nQuality, copy.m_nDctMethod, copy.m_nFrameRate};
+    const OskelJpegDumpControlData data{copy.name(),     copy.version(),    copy.traceFlag(),
+                                        copy.m_nQuality, copy.m_nDctMethod, copy.m_nFrameRate};
     control->set_control_data(reinterpret_cast<OskelJpegDumpControl*>(m_pDump.get()), &data);
 }
 

@@ -53,8 +53,8 @@ bool JpegBuffer::SaveFile(const std::string& path) const
     return static_cast<bool>(out);
 }
 
-JpegBlock JpegBuffer::Transcode(const unsigned char* data, std::uint32_t length,
-                                std::int32_t targetWidth, const OskelJpegControlData& controlData)
+JpegBlock JpegBuffer::Transcode(const unsigned char* data, std::uint32_t length, std::int32_t targetWidth,
+                                const OskelJpegControlData& controlData)
 {
     OskelJpegObject decoder(TraceSwitch());
     OskelJpegObject encoder(TraceSwitch());

@@ -140,7 +140,8 @@ CJpegControl::CJpegControl(const OskelJpegControlData& settings,
     });
     connect(m_pQuality, &QSlider::sliderReleased, this, [this] { m_pApply->setEnabled(true); });
     // Choosing another method or rate is a change to apply as well.
-    for (QRadioButton* radio : m_pDct) connect(radio, &QRadioButton::clicked, this, [this] { m_pApply->setEnabled(true); });
+    for (QRadioButton* radio : m_pDct)
+        connect(radio, &QRadioButton::clicked, this, [this] { m_pApply->setEnabled(true); });
     connect(m_pRate, &QComboBox::activated, this, [this] { m_pApply->setEnabled(true); });
 
     OnInitDialog();
@@ -187,7 +188,7 @@ void CJpegControl::ReadControls()
         // Lets the streaming thread see rate 0 first, so no live frame follows the still image.
         QThread::msleep(100);
         if (m_pStill != nullptr && m_nStillLength != 0) {
-            const SendBlock block {0, m_nStillLength, m_pStill.get()};
+            const SendBlock block{0, m_nStillLength, m_pStill.get()};
             SendMessage(m_hMain, WM_STILL_IMAGE, 0, reinterpret_cast<LPARAM>(&block));
         }
     }

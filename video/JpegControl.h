@@ -63,7 +63,7 @@ private:
     std::uint32_t m_nStillLength = 0;
     QImage m_preview;
 
-    QRadioButton* m_pDct[3] {};
+    QRadioButton* m_pDct[3]{};
     QComboBox* m_pRate = nullptr;
     QSlider* m_pQuality = nullptr;
     QWidget* m_pPreviewFrame = nullptr;

@@ -42,8 +42,8 @@ void ApplyScale(j_decompress_ptr cinfo, unsigned int num, unsigned int denom)
 
 }  // namespace
 
-void OskelJpegObject::BeginDecode(const unsigned char* data, std::uint32_t length,
-                                  std::uint32_t scaleNum, std::uint32_t scaleDenom)
+void OskelJpegObject::BeginDecode(const unsigned char* data, std::uint32_t length, std::uint32_t scaleNum,
+                                  std::uint32_t scaleDenom)
 {
     if (m_nDecodeState == 1) {
         return;

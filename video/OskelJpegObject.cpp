@@ -58,8 +58,7 @@ void OskelJpegObject::DestroyDecoder()
     m_nDecodeState = 0;
 }
 
-int OskelJpegObject::Encode(const BitmapInfoHeader* header, const unsigned char* pixels,
-                            std::uint32_t length)
+int OskelJpegObject::Encode(const BitmapInfoHeader* header, const unsigned char* pixels, std::uint32_t length)
 {
     if (header == nullptr || pixels == nullptr) {
         return 1;
@@ -122,8 +121,8 @@ int OskelJpegObject::EncodeRows(std::uint32_t width, std::uint32_t height, std::
     jpeg_start_compress(&m_Compress, TRUE);
     // Bottom-up: the picture's top row is the last row in memory.
     while (m_Compress.next_scanline < m_Compress.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(pixels + static_cast<std::size_t>(stride) *
-                                                         (height - 1 - m_Compress.next_scanline));
+        JSAMPROW row =
+            const_cast<JSAMPROW>(pixels + static_cast<std::size_t>(stride) * (height - 1 - m_Compress.next_scanline));
         jpeg_write_scanlines(&m_Compress, &row, 1);
     }
     jpeg_finish_compress(&m_Compress);

@@ -37,8 +37,7 @@ public:
     void SetMaxPixels(std::uint64_t pixels) { m_nMaxPixels = pixels; }
 
     // Decoding. (1, 1) decodes at full size, (0, 0) at the target width.
-    void BeginDecode(const unsigned char* data, std::uint32_t length,
-                     std::uint32_t scaleNum, std::uint32_t scaleDenom);
+    void BeginDecode(const unsigned char* data, std::uint32_t length, std::uint32_t scaleNum, std::uint32_t scaleDenom);
     std::uint32_t OutputWidth() const;
     std::uint32_t OutputHeight() const;
     // Writes OutputHeight() * DibStride(24, OutputWidth()) bytes, bottom-up.
@@ -56,8 +55,7 @@ public:
     const OskelJpegControlData& ControlData() const { return m_ControlData; }
 
 private:
-    int EncodeRows(std::uint32_t width, std::uint32_t height, std::uint32_t stride,
-                   const unsigned char* pixels);
+    int EncodeRows(std::uint32_t width, std::uint32_t height, std::uint32_t stride, const unsigned char* pixels);
     void DestroyDecoder();
 
     jpeg_decompress_struct m_Decompress;

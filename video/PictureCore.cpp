@@ -17,7 +17,7 @@ void ApplyBrightness(unsigned char* bytes, std::size_t count, std::int32_t brigh
 
 void CPictureCore::Push(std::uintptr_t type, const void* data, std::uint32_t length)
 {
-    Record record {type, {}};
+    Record record{type, {}};
     if (data != nullptr && length > 0) {
         const auto* bytes = static_cast<const unsigned char*>(data);
         record.bytes.assign(bytes, bytes + length);

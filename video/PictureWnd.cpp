@@ -13,7 +13,8 @@ QImage ToImage(const PictureBitmap& bitmap)
     if (image.isNull()) return image;
     const std::size_t rowBytes = static_cast<std::size_t>(bitmap.width) * 3;
     for (std::int32_t y = 0; y < bitmap.height; ++y) {
-        const unsigned char* row = bitmap.bits.data() + static_cast<std::size_t>(bitmap.stride) * (bitmap.height - 1 - y);
+        const unsigned char* row =
+            bitmap.bits.data() + static_cast<std::size_t>(bitmap.stride) * (bitmap.height - 1 - y);
         std::memcpy(image.scanLine(y), row, rowBytes);
     }
     return image;
@@ -54,8 +55,7 @@ LRESULT CPictureWnd::WindowProc(UINT message, WPARAM, LPARAM lParam)
     case WM_DRAIN_QUEUE:
         if (m_core.Drain()) update();
         return 0;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 

@@ -29,7 +29,9 @@ QString FirstFile(const QMimeData* data)
 }  // namespace
 
 CStillImage::CStillImage(HWND mainWindow, std::string workingFolder, CCameraView* camera)
-    : m_hMain(mainWindow), m_strFolder(std::move(workingFolder)), m_pCamera(camera)
+    : m_hMain(mainWindow),
+      m_strFolder(std::move(workingFolder)),
+      m_pCamera(camera)
 {
 }
 
@@ -83,7 +85,7 @@ bool CStillImage::UseFile(const QString& path)
     JpegBuffer buffer;
     buffer.LoadFile(to);
     if (buffer.Data() == nullptr || buffer.Length() == 0) return false;
-    const SendBlock block {0, buffer.Length(), buffer.Data()};
+    const SendBlock block{0, buffer.Length(), buffer.Data()};
     SendMessage(m_hMain, WM_STILL_IMAGE, 0, reinterpret_cast<LPARAM>(&block));
     return true;
 }
@@ -102,7 +104,8 @@ bool CStillImage::Paste(const QMimeData* clipboard)
     bitmap.bmWidth = picture.width();
     bitmap.bmHeight = picture.height();
     bitmap.bmWidthBytes = static_cast<std::int32_t>(DibStride(24, static_cast<std::uint32_t>(picture.width())));
-    std::vector<unsigned char> bits(static_cast<std::size_t>(bitmap.bmWidthBytes) * static_cast<std::size_t>(bitmap.bmHeight));
+    std::vector<unsigned char> bits(static_cast<std::size_t>(bitmap.bmWidthBytes) *
+                                    static_cast<std::size_t>(bitmap.bmHeight));
     for (int y = 0; y < picture.height(); ++y) {
         std::memcpy(bits.data() + static_cast<std::ptrdiff_t>(picture.height() - 1 - y) * bitmap.bmWidthBytes,
                     picture.constScanLine(y), static_cast<std::size_t>(picture.width()) * 3);
@@ -117,7 +120,7 @@ bool CStillImage::Paste(const QMimeData* clipboard)
         std::fwrite(jpeg.get(), 1, length, out);
         std::fclose(out);
     }
-    const SendBlock block {0, length, jpeg.get()};
+    const SendBlock block{0, length, jpeg.get()};
     SendMessage(m_hMain, WM_STILL_IMAGE, 0, reinterpret_cast<LPARAM>(&block));
     return true;
 }

@@ -150,7 +150,7 @@ void CUserWndObject::StepView()
 void CUserWndObject::ReceivePicture(const std::uint8_t* data, std::uint32_t size, std::uintptr_t type)
 {
     ++m_nPictures;
-    const COPYDATASTRUCT copy {type, data != nullptr ? size : 0, data};
+    const COPYDATASTRUCT copy{type, data != nullptr ? size : 0, data};
     CPictureWnd* target = m_pViewer ? m_pViewer.data() : m_pPicture;
     SendMessage(target->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
     target->update();

@@ -16,7 +16,7 @@ const char* ViewName(std::int32_t type)
 
 CWndPart* CWndInformation::FindPart(const char* name) const
 {
-    const std::string wanted = name != nullptr ? name
+    const std::string wanted = name != nullptr                 ? name
                                : m_nViewType == kViewSmallIcon ? "SmallIcon"
                                : m_nViewType == kViewLargeIcon ? "LargeIcon"
                                                                : "Window";

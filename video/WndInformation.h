@@ -13,7 +13,9 @@
 class Oskel2DSize : public TracedObject {
 public:
     Oskel2DSize(std::int32_t width = 0, std::int32_t height = 0)
-        : TracedObject("Oskel2DSize", kVersion, TraceSwitch()), m_nWidth(width), m_nHeight(height)
+        : TracedObject("Oskel2DSize", kVersion, TraceSwitch()),
+          m_nWidth(width),
+          m_nHeight(height)
     {
     }
     bool operator==(const Oskel2DSize& o) const { return m_nWidth == o.m_nWidth && m_nHeight == o.m_nHeight; }
@@ -25,7 +27,9 @@ public:
 class Oskel2DPoint : public TracedObject {
 public:
     Oskel2DPoint(std::int32_t x = 0, std::int32_t y = 0)
-        : TracedObject("Oskel2DPoint", kVersion, TraceSwitch()), m_nX(x), m_nY(y)
+        : TracedObject("Oskel2DPoint", kVersion, TraceSwitch()),
+          m_nX(x),
+          m_nY(y)
     {
     }
     bool operator==(const Oskel2DPoint& o) const { return m_nX == o.m_nX && m_nY == o.m_nY; }
@@ -71,7 +75,7 @@ public:
 
     CWndFramePart() : CWndPart("Window") {}
     std::string m_strText;
-    Oskel2DSize m_Size {32, 32};
+    Oskel2DSize m_Size{32, 32};
     Oskel2DPoint m_Position;
 };
 
@@ -79,7 +83,9 @@ public:
 class CWndIconPart : public CWndPart {
 public:
     CWndIconPart(bool large, std::string file)
-        : CWndPart(large ? "LargeIcon" : "SmallIcon"), m_strFile(std::move(file)), m_Size(large ? 32 : 16, large ? 32 : 16)
+        : CWndPart(large ? "LargeIcon" : "SmallIcon"),
+          m_strFile(std::move(file)),
+          m_Size(large ? 32 : 16, large ? 32 : 16)
     {
     }
     const std::string& File() const { return m_strFile; }
@@ -101,7 +107,10 @@ enum WndViewType : std::int32_t {
 
 // The view name of a view type; anything unknown is "DefaultWindow".
 const char* ViewName(std::int32_t type);
-inline bool IsIconView(std::int32_t type) { return type == kViewSmallIcon || type == kViewLargeIcon; }
+inline bool IsIconView(std::int32_t type)
+{
+    return type == kViewSmallIcon || type == kViewLargeIcon;
+}
 
 class CWndInformation : public TracedObject {
 public:
@@ -137,5 +146,5 @@ private:
 
 // Where a dragged window may go: x at least 0, y at least 32, and the window inside the
 // parent's client area without its top 32 and bottom 17 pixels.
-Oskel2DPoint ClampDragPosition(std::int32_t x, std::int32_t y, std::int32_t clientWidth,
-                               std::int32_t clientHeight, std::int32_t width, std::int32_t height);
+Oskel2DPoint ClampDragPosition(std::int32_t x, std::int32_t y, std::int32_t clientWidth, std::int32_t clientHeight,
+                               std::int32_t width, std::int32_t height);

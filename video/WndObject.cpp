@@ -146,8 +146,8 @@ void CWndObject::mouseMoveEvent(QMouseEvent* event)
 {
     if (!m_bDragging || parentWidget() == nullptr) return;
     const QPoint target = mapToParent(event->position().toPoint()) - m_dragOffset;
-    const Oskel2DPoint clamped = ClampDragPosition(target.x(), target.y(), parentWidget()->width(),
-                                                   parentWidget()->height(), width(), height());
+    const Oskel2DPoint clamped =
+        ClampDragPosition(target.x(), target.y(), parentWidget()->width(), parentWidget()->height(), width(), height());
     move(clamped.m_nX, clamped.m_nY);
     m_Information.SetPosition(clamped.m_nX, clamped.m_nY);
     PostMessage(m_hNotify, WM_WND_OBJECT_MOVED, 0, 0);

@@ -22,7 +22,9 @@ std::size_t StoredLength(const char* text)
 }  // namespace
 
 CDirectSoundDriverData::CDirectSoundDriverData(ISoundBackend& backend, int kind)
-    : m_backend(backend), m_nKind(kind), m_pTable(std::make_unique<SoundDriverEntry[]>(kSoundDriverMax))
+    : m_backend(backend),
+      m_nKind(kind),
+      m_pTable(std::make_unique<SoundDriverEntry[]>(kSoundDriverMax))
 {
 }
 
@@ -36,14 +38,14 @@ const SoundDriverEntry* CDirectSoundDriverData::GetSoundDriverGUID(const char* n
 {
     ClearTable();
     const bool capture = m_nKind != 0;
-    const int rc = m_backend.EnumerateDevices(capture ? SoundDirection::Capture : SoundDirection::Playback,
-                                              [&](const SoundDeviceInfo& device) {
-        // The primary entry stands for the default device.
-        const SoundDeviceId& id =
-            device.hasId ? device.id : (capture ? kDefaultCaptureDevice : kDefaultPlaybackDevice);
-        AddDriver(id, device.description.c_str());
-        return true;
-    });
+    const int rc = m_backend.EnumerateDevices(
+        capture ? SoundDirection::Capture : SoundDirection::Playback, [&](const SoundDeviceInfo& device) {
+            // The primary entry stands for the default device.
+            const SoundDeviceId& id =
+                device.hasId ? device.id : (capture ? kDefaultCaptureDevice : kDefaultPlaybackDevice);
+            AddDriver(id, device.description.c_str());
+            return true;
+        });
     if (rc != kSoundOk) {
         MORVIKA_LOG("ERROR CDirectSoundDriverData::GetSoundDriverGUID() デバイスの列挙エラー\n");
         return nullptr;

@@ -17,13 +17,15 @@ void AskForRealtime()
     static std::atomic<bool> s_logged{false};
     if (morvika::sound::RequestRealtimeForThisThread() == morvika::sound::RealtimeResult::Refused &&
         !s_logged.exchange(true)) {
-        MORVIKA_LOG("LOG   CDirectSoundWraper::ThreadProc() リアルタイム優先度を得られないため通常の優先度で動作します\n");
+        MORVIKA_LOG(
+            "LOG   CDirectSoundWraper::ThreadProc() リアルタイム優先度を得られないため通常の優先度で動作します\n");
     }
 }
 }  // namespace
 
 CDirectSoundWraper::CDirectSoundWraper(ISoundBackend& backend, IWindowPoster* poster)
-    : m_backend(backend), m_poster(poster)
+    : m_backend(backend),
+      m_poster(poster)
 {
 }
 
@@ -146,7 +148,8 @@ void CDirectSoundWraper::CopyWithGain(std::uint8_t* destination, const std::uint
 
 std::uint32_t CDirectSoundWraper::ComputeBlockSize(const SoundFormat& format, std::uint32_t notifications) const
 {
-    std::uint32_t block = notifications ? format.avgBytesPerSec / notifications : format.avgBytesPerSec / kNotifyPerSecond;
+    std::uint32_t block =
+        notifications ? format.avgBytesPerSec / notifications : format.avgBytesPerSec / kNotifyPerSecond;
     if (block < kMinBlockSize) block = kMinBlockSize;
     if (format.blockAlign != 0) block -= block % format.blockAlign;
     return block;

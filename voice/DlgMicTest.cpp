@@ -13,7 +13,9 @@
 #include "voice/SoundCapture.h"
 
 CDlgMicTest::CDlgMicTest(CHalvoApp& app, CSoundCapture* capture, QWidget* parent)
-    : CDlgMorvika(parent), m_app(app), m_pCapture(capture)
+    : CDlgMorvika(parent),
+      m_app(app),
+      m_pCapture(capture)
 {
     setObjectName(QStringLiteral("CDlgMicTest"));
     setWindowTitle(QStringLiteral("マイクのテスト"));

@@ -29,7 +29,10 @@ const CMicControl::Quality CMicControl::kQualities[4] = {
 CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureName,
                          morvika::sound::ISourceMixer* mixer, CSoundCapture* capture, CHalvoApp& app,
                          std::size_t userCount, const QString& assetsFolder, QWidget* parent)
-    : QDialog(parent), m_config(config), m_pCapture(capture), m_app(app),
+    : QDialog(parent),
+      m_config(config),
+      m_pCapture(capture),
+      m_app(app),
       m_pMixer(std::make_unique<CMixerControl>(mixer))
 {
     setObjectName(QStringLiteral("CMicControl"));
@@ -96,7 +99,8 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
 
     auto* test = new QPushButton(QStringLiteral("マイクのテスト"), this);
     test->setObjectName(QStringLiteral("button4"));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
+    auto* buttons =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
     m_pApply = buttons->button(QDialogButtonBox::Apply);
     m_pApply->setText(QStringLiteral("適用"));
     m_pApply->setEnabled(false);

@@ -8,7 +8,8 @@
 using OskelClassLib::OskelExcept;
 
 CMixerControl::CMixerControl(morvika::sound::ISourceMixer* mixer)
-    : TracedObject("CMixerControl", TracedObject::kVersion, TraceSwitch()), m_pMixer(mixer)
+    : TracedObject("CMixerControl", TracedObject::kVersion, TraceSwitch()),
+      m_pMixer(mixer)
 {
 }
 
@@ -24,7 +25,8 @@ int CMixerControl::GetMixerNumberDevice(const char* deviceName)
     const int rc = m_pMixer != nullptr ? m_pMixer->ListSources(&sources) : 0;
     if (rc != 0) {
         MORVIKA_LOG("ERROR CMixerControl::GetMixerNumberDevice() ミキサの情報を取得出来ない %s \n", name.c_str());
-        throw OskelExcept("CMixerControl::GetMixerNumberDevice() ミキサの情報を取得出来ない ", static_cast<std::uint32_t>(rc));
+        throw OskelExcept("CMixerControl::GetMixerNumberDevice() ミキサの情報を取得出来ない ",
+                          static_cast<std::uint32_t>(rc));
     }
     if (sources.empty()) {
         MORVIKA_LOG("ERROR CMixerControl::GetMixerNumberDevice() デバイスが存在しない %s \n", name.c_str());
@@ -84,8 +86,10 @@ void CMixerControl::GetRecordingControl(std::uint32_t* value, std::uint32_t* min
 {
     const int rc = m_pMixer->GetSourceVolume(m_hMixer, value, min, max);
     if (rc != 0) {
-        MORVIKA_LOG("ERROR CMixerControl::GetRecordingControl() 録音コントロールが見つからない %x \n", static_cast<unsigned>(rc));
-        throw OskelExcept("CMixerControl::GetRecordingControl() 録音コントロールが見つからない ", static_cast<std::uint32_t>(rc));
+        MORVIKA_LOG("ERROR CMixerControl::GetRecordingControl() 録音コントロールが見つからない %x \n",
+                    static_cast<unsigned>(rc));
+        throw OskelExcept("CMixerControl::GetRecordingControl() 録音コントロールが見つからない ",
+                          static_cast<std::uint32_t>(rc));
     }
     // A range narrower than the scale has no usable step (and would divide by zero).
     if (*max <= *min || (*max - *min) / 1000 == 0) {
@@ -113,7 +117,8 @@ void CMixerControl::SetRecordingMicVolume(long volume)
     const std::uint32_t step = (max - min) / 1000;
     // Levels outside the scale (1 stands for automatic gain) stay within the control's bounds.
     const long steps = std::max(0L, volume + 1000);
-    const std::uint64_t value = std::min<std::uint64_t>(std::uint64_t{min} + std::uint64_t{step} * static_cast<std::uint64_t>(steps), max);
+    const std::uint64_t value =
+        std::min<std::uint64_t>(std::uint64_t{min} + std::uint64_t{step} * static_cast<std::uint64_t>(steps), max);
     const int rc = m_pMixer->SetSourceVolume(m_hMixer, static_cast<std::uint32_t>(value));
     if (rc != 0) {
         MORVIKA_LOG("ERROR CMixerControl::SetRecordingMicVolume() 録音マイクの現在の音量を設定できない %x \n",

@@ -10,7 +10,9 @@
 #include "voice/VolumeControl.h"
 
 CPageClientMicVolume::CPageClientMicVolume(CVolumeControl* knob, CSoundPlay* play, QWidget* parent)
-    : QWidget(parent), m_pKnob(knob), m_pPlay(play)
+    : QWidget(parent),
+      m_pKnob(knob),
+      m_pPlay(play)
 {
     setObjectName(QStringLiteral("CPageClientMicVolume"));
     m_pSlider = new QSlider(Qt::Vertical, this);

@@ -15,7 +15,8 @@ constexpr std::uint32_t kCalibrationBlocks = 8;
 }  // namespace
 
 CSoundCapture::CSoundCapture(ISoundBackend& backend, IWindowPoster* poster, IVoicePacketSink* sink)
-    : CDirectSoundWraper(backend, poster), m_SendQueue(sink)
+    : CDirectSoundWraper(backend, poster),
+      m_SendQueue(sink)
 {
 }
 
@@ -31,20 +32,18 @@ int CSoundCapture::Init(WindowHandle window, const SoundDeviceId* device, const 
     if (rc != kSoundOk) {
         switch (rc) {
         case kSoundErrAllocated:
-            MORVIKA_LOG("ERROR CSoundCapture::Init() 優先レベルなどのリソースが他の呼び出しによって既に使用中であるため、要求は失敗した\n");
+            MORVIKA_LOG(
+                "ERROR CSoundCapture::Init() 優先レベルなどのリソースが他の呼び出しによって既に使用中であるため、要求は失敗した\n");
             break;
-        case kSoundErrInvalidArg:
-            MORVIKA_LOG("ERROR CSoundCapture::Init() 無効なパラメータが関数に渡された\n");
-            break;
+        case kSoundErrInvalidArg: MORVIKA_LOG("ERROR CSoundCapture::Init() 無効なパラメータが関数に渡された\n"); break;
         case kSoundErrOutOfMemory:
-            MORVIKA_LOG("ERROR CSoundCapture::Init() 呼び出し元の要求を完了するための十分なメモリを割り当てることができなかった\n");
+            MORVIKA_LOG(
+                "ERROR CSoundCapture::Init() 呼び出し元の要求を完了するための十分なメモリを割り当てることができなかった\n");
             break;
         case kSoundErrNoDriver:
             MORVIKA_LOG("ERROR CSoundCapture::Init() 指定された GUID が有効な DirectSound デバイス ID ではない\n");
             break;
-        default:
-            MORVIKA_LOG("ERROR CSoundCapture::Init() キャプチャデバイスの生成エラー %d \n", rc);
-            break;
+        default: MORVIKA_LOG("ERROR CSoundCapture::Init() キャプチャデバイスの生成エラー %d \n", rc); break;
         }
         return rc;
     }
@@ -166,8 +165,9 @@ int CSoundCapture::BufferDataProc()
     SoundRegion first, second;
     const int rc = m_pBuffer->Lock(next, dwLockSize, &first, &second, 0);
     if (rc != kSoundOk) {
-        MORVIKA_LOG("ERROR CSoundCapture::BufferDataProc() ロックエラー dwCapturePosition=%d dwReadPosition=%d m_dwNextOffset=%d dwLockSize=%d hr =%x \n",
-                    dwCapturePosition, dwReadPosition, next, dwLockSize, static_cast<unsigned>(rc));
+        MORVIKA_LOG(
+            "ERROR CSoundCapture::BufferDataProc() ロックエラー dwCapturePosition=%d dwReadPosition=%d m_dwNextOffset=%d dwLockSize=%d hr =%x \n",
+            dwCapturePosition, dwReadPosition, next, dwLockSize, static_cast<unsigned>(rc));
         return 1;
     }
     m_dwNextOffset = (next + first.size + second.size) % m_dwBufferSize;
@@ -220,7 +220,8 @@ int CSoundCapture::ProcessBlock(const std::uint8_t* block, std::uint32_t length)
     const std::uint32_t offsets[2] = {0, half};
     const std::uint32_t lengths[2] = {half, secondLength};
     for (int i = 0; i < 2; ++i) {
-        if (codec.Encode(block + offsets[i], lengths[i], m_pWork1.data(), m_pWork2.data(), m_pWork1.size(), mode, dc) != 0) {
+        if (codec.Encode(block + offsets[i], lengths[i], m_pWork1.data(), m_pWork2.data(), m_pWork1.size(), mode, dc) !=
+            0) {
             continue;
         }
         std::size_t size = 0;

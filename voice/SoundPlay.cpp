@@ -211,7 +211,7 @@ int CSoundPlay::BufferDataProc()
             play.m_bArrivalWake.store(false);
             if (play.m_nPlayState.load() >= 2 && !play.m_PlayQueue.IsEmpty()) play.WakeNearPlayCursor();
         }
-    } arrivalWakeDone {*this};
+    } arrivalWakeDone{*this};
     if (m_nPlayState.load() == 0) return 0;
     if (!m_pBuffer) {
         MORVIKA_LOG("ERROR CSoundPlay::BufferDataProc() オブジェクトがない\n");
@@ -294,8 +294,9 @@ int CSoundPlay::BufferDataProc()
     const std::uint32_t next = m_dwNextOffset.load();
     SoundRegion first, second;
     if (const int rc = LockRing(next, lockSize, &first, &second); rc != kSoundOk) {
-        MORVIKA_LOG("ERROR CSoundPlay::BufferDataProc() ロックエラー %x dwPlayOffset=%d dwWriteOffset=%d m_dwNextOffset=%d dwLockSize=%d \n",
-                    static_cast<unsigned>(rc), dwPlayOffset, dwWriteOffset, next, lockSize);
+        MORVIKA_LOG(
+            "ERROR CSoundPlay::BufferDataProc() ロックエラー %x dwPlayOffset=%d dwWriteOffset=%d m_dwNextOffset=%d dwLockSize=%d \n",
+            static_cast<unsigned>(rc), dwPlayOffset, dwWriteOffset, next, lockSize);
         return rc;
     }
     std::memset(first.data, 0, first.size);
@@ -375,7 +376,8 @@ int CSoundPlay::SetVolume(long volume)
     }
     if (volume < 0) volume = 0;
     m_lGain = 0;
-    const auto level = static_cast<std::int32_t>(-10000 - static_cast<long>(std::sqrt(static_cast<double>(volume)) * -1000.0));
+    const auto level =
+        static_cast<std::int32_t>(-10000 - static_cast<long>(std::sqrt(static_cast<double>(volume)) * -1000.0));
     return m_pBuffer->SetVolume(level);
 }
 

@@ -13,7 +13,6 @@
 // Opaque window identity; 0 means none.
 using WindowHandle = std::uintptr_t;
 
-
 // Message kind of a voice packet.
 inline constexpr std::uint32_t kVoicePacketKind = 128;
 

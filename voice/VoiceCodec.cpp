@@ -26,8 +26,8 @@ RunLengthParams ParamsFor(std::uint8_t esc)
 }
 
 // Copies of the len bytes at pos that follow one another from pos on, the first included.
-std::uint32_t CountRepeats(const std::uint8_t* in, std::uint32_t n, std::uint32_t pos,
-                           std::uint32_t len, std::uint32_t limit)
+std::uint32_t CountRepeats(const std::uint8_t* in, std::uint32_t n, std::uint32_t pos, std::uint32_t len,
+                           std::uint32_t limit)
 {
     if (limit == 0) return 0;
     std::uint32_t count = 1;
@@ -39,7 +39,10 @@ std::uint32_t CountRepeats(const std::uint8_t* in, std::uint32_t n, std::uint32_
     return count;
 }
 
-std::uint16_t ReadLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t ReadLe16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 void WriteLe16(std::uint8_t* p, std::uint16_t v)
 {
@@ -66,7 +69,8 @@ std::int16_t CVoiceCodec::Quantise(std::int16_t sample, int mode, std::int16_t d
     // 16-bit two's-complement arithmetic throughout: results wrap.
     auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(sample) - static_cast<std::uint16_t>(dc));
     if (mode == 8) {
-        const std::uint16_t moved = v > 0 ? static_cast<std::uint16_t>(v) + 1024u : static_cast<std::uint16_t>(v) - 1024u;
+        const std::uint16_t moved =
+            v > 0 ? static_cast<std::uint16_t>(v) + 1024u : static_cast<std::uint16_t>(v) - 1024u;
         v = static_cast<std::int16_t>(moved);
     }
     const int shift = ShiftForMode(mode);
@@ -269,7 +273,10 @@ std::uint32_t CVoiceCodec::RunLengthDecode(const std::uint8_t* in, std::uint32_t
             pos += 1;
             continue;
         }
-        if (pos + 1 >= k) { corrupt = true; break; }
+        if (pos + 1 >= k) {
+            corrupt = true;
+            break;
+        }
         const std::uint8_t d = in[pos + 1];
         if (d == esc) {
             if (prm.c == 2) {
@@ -277,7 +284,10 @@ std::uint32_t CVoiceCodec::RunLengthDecode(const std::uint8_t* in, std::uint32_t
                 pos += 2;
                 continue;
             }
-            if (pos + 2 >= k) { corrupt = true; break; }
+            if (pos + 2 >= k) {
+                corrupt = true;
+                break;
+            }
             if (in[pos + 2] == esc) {
                 corrupt = !put(esc);
                 pos += 3;
@@ -285,18 +295,27 @@ std::uint32_t CVoiceCodec::RunLengthDecode(const std::uint8_t* in, std::uint32_t
             }
         }
         if (d == prm.b) {
-            if (pos + 2 >= k || produced + 4 > limit) { corrupt = true; break; }
+            if (pos + 2 >= k || produced + 4 > limit) {
+                corrupt = true;
+                break;
+            }
             std::memset(out + produced, in[pos + 2], 4);
             produced += 4;
             pos += 3;
             continue;
         }
         const std::uint32_t x = (d == prm.a) ? 1 : 0;
-        if (pos + 2 + x >= k) { corrupt = true; break; }
+        if (pos + 2 + x >= k) {
+            corrupt = true;
+            break;
+        }
         const std::uint32_t count = in[pos + 1 + x];
         const std::uint32_t len = in[pos + 2 + x];
         const std::uint32_t from = pos + 3 + x;
-        if (produced + count * len > limit || from + len > k) { corrupt = true; break; }
+        if (produced + count * len > limit || from + len > k) {
+            corrupt = true;
+            break;
+        }
         for (std::uint32_t i = 0; i < count; ++i) {
             std::memcpy(out + produced, in + from, len);
             produced += len;
@@ -327,11 +346,10 @@ std::uint32_t CVoiceCodec::NibblePairEncode(const std::uint8_t* in, std::uint32_
             continue;
         }
         const std::uint8_t* b = in + off;
-        const std::uint8_t nib[8] = {
-            static_cast<std::uint8_t>(b[0] >> 4), static_cast<std::uint8_t>(b[0] & 0x0F),
-            static_cast<std::uint8_t>(b[1] >> 4), static_cast<std::uint8_t>(b[1] & 0x0F),
-            static_cast<std::uint8_t>(b[2] >> 4), static_cast<std::uint8_t>(b[2] & 0x0F),
-            static_cast<std::uint8_t>(b[3] >> 4), static_cast<std::uint8_t>(b[3] & 0x0F)};
+        const std::uint8_t nib[8] = {static_cast<std::uint8_t>(b[0] >> 4), static_cast<std::uint8_t>(b[0] & 0x0F),
+                                     static_cast<std::uint8_t>(b[1] >> 4), static_cast<std::uint8_t>(b[1] & 0x0F),
+                                     static_cast<std::uint8_t>(b[2] >> 4), static_cast<std::uint8_t>(b[2] & 0x0F),
+                                     static_cast<std::uint8_t>(b[3] >> 4), static_cast<std::uint8_t>(b[3] & 0x0F)};
         const std::uint8_t e = nib[1];
         std::uint8_t f = e;
         bool codable = true;
@@ -399,8 +417,8 @@ std::uint32_t CVoiceCodec::NibblePairDecode(const std::uint8_t* in, std::uint32_
     return produced;
 }
 
-int CVoiceCodec::Decode(const std::uint8_t* packet, std::size_t packetSize, std::uint8_t* work1,
-                        std::uint8_t* work2, std::size_t workSize)
+int CVoiceCodec::Decode(const std::uint8_t* packet, std::size_t packetSize, std::uint8_t* work1, std::uint8_t* work2,
+                        std::size_t workSize)
 {
     if (packet == nullptr || work1 == nullptr || work2 == nullptr) {
         MORVIKA_LOG("ERROR CVoiceCodec::Decode() 引数エラー \n");
@@ -460,7 +478,8 @@ int CVoiceCodec::Decode(const std::uint8_t* packet, std::size_t packetSize, std:
     }
     byFlags &= 0x1F;
     if (byFlags != 0) {
-        MORVIKA_LOG("ERROR CVoiceCodec::Decode() 解凍が出来ていない %x %d %d\n", byFlags, wPcmSize, static_cast<int>(length));
+        MORVIKA_LOG("ERROR CVoiceCodec::Decode() 解凍が出来ていない %x %d %d\n", byFlags, wPcmSize,
+                    static_cast<int>(length));
         return 1;
     }
     // A packet without the plane stage carries its PCM as it is.

@@ -27,10 +27,10 @@ public:
     CVoiceCodec(const CVoiceCodec&) = delete;
     CVoiceCodec& operator=(const CVoiceCodec&) = delete;
 
-    int Encode(const std::uint8_t* pcm, std::uint32_t n, std::uint8_t* work1, std::uint8_t* work2,
-               std::size_t workSize, int mode, std::int16_t dc) override;
-    int Decode(const std::uint8_t* packet, std::size_t packetSize, std::uint8_t* work1,
-               std::uint8_t* work2, std::size_t workSize) override;
+    int Encode(const std::uint8_t* pcm, std::uint32_t n, std::uint8_t* work1, std::uint8_t* work2, std::size_t workSize,
+               int mode, std::int16_t dc) override;
+    int Decode(const std::uint8_t* packet, std::size_t packetSize, std::uint8_t* work1, std::uint8_t* work2,
+               std::size_t workSize) override;
     std::unique_ptr<std::uint8_t[]> MakePacket(std::size_t& size) override;
     const std::uint8_t* GetData(std::size_t& size) const override;
     int PostDecode(std::uint8_t* data, std::size_t packetSize) override;

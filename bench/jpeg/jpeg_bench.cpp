@@ -87,7 +87,8 @@ void BM_Encode320x240_LibjpegDirect(benchmark::State& state)
         cinfo.dct_method = JDCT_IFAST;
         jpeg_start_compress(&cinfo, TRUE);
         while (cinfo.next_scanline < cinfo.image_height) {
-            JSAMPROW row = const_cast<JSAMPROW>(&frame[static_cast<std::size_t>(kHeight - 1 - cinfo.next_scanline) * kStride]);
+            JSAMPROW row =
+                const_cast<JSAMPROW>(&frame[static_cast<std::size_t>(kHeight - 1 - cinfo.next_scanline) * kStride]);
             jpeg_write_scanlines(&cinfo, &row, 1);
         }
         jpeg_finish_compress(&cinfo);

@@ -37,374 +37,417 @@ using peer::Bytes;
 
 const peer::Guid kApp = *peer::GuidFromString("{5D1E0C77-2B3A-4F10-8E6D-0A9B8C7D6E5F}");
 
-std::int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+std::int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
 // With PEER_BENCH_FAR_NETNS (see netns_bench.sh) member B and the plain TCP reader live in
 // another network namespace behind a real link shaped by tc; otherwise everything runs
 // over loopback and the 10 Mbit/s link is emulated inside the service.
-const char* FarNetns() { return std::getenv("PEER_BENCH_FAR_NETNS"); }
-std::string NearAddress() {
-  const char* a = std::getenv("PEER_BENCH_NEAR_ADDR");
-  return a ? a : "127.0.0.1";
+const char* FarNetns()
+{
+    return std::getenv("PEER_BENCH_FAR_NETNS");
 }
-std::string FarAddress() {
-  const char* a = std::getenv("PEER_BENCH_FAR_ADDR");
-  return a ? a : "127.0.0.1";
+std::string NearAddress()
+{
+    const char* a = std::getenv("PEER_BENCH_NEAR_ADDR");
+    return a ? a : "127.0.0.1";
+}
+std::string FarAddress()
+{
+    const char* a = std::getenv("PEER_BENCH_FAR_ADDR");
+    return a ? a : "127.0.0.1";
 }
 
 // While alive, the calling thread (and threads it starts) is in the far namespace.
 class FarScope {
- public:
-  FarScope() {
-    if (!FarNetns()) return;
-    m_home = ::open("/proc/thread-self/ns/net", O_RDONLY);
-    const int far = ::open(FarNetns(), O_RDONLY);
-    if (far < 0 || ::setns(far, CLONE_NEWNET) != 0) std::abort();
-    ::close(far);
-  }
-  ~FarScope() {
-    if (m_home < 0) return;
-    if (::setns(m_home, CLONE_NEWNET) != 0) std::abort();
-    ::close(m_home);
-  }
+public:
+    FarScope()
+    {
+        if (!FarNetns()) return;
+        m_home = ::open("/proc/thread-self/ns/net", O_RDONLY);
+        const int far = ::open(FarNetns(), O_RDONLY);
+        if (far < 0 || ::setns(far, CLONE_NEWNET) != 0) std::abort();
+        ::close(far);
+    }
+    ~FarScope()
+    {
+        if (m_home < 0) return;
+        if (::setns(m_home, CLONE_NEWNET) != 0) std::abort();
+        ::close(m_home);
+    }
 
- private:
-  int m_home = -1;
+private:
+    int m_home = -1;
 };
 
 // Records arrivals: small messages carry their send time in their first 8 bytes.
 struct Sink {
-  std::mutex mutex;
-  std::condition_variable cv;
-  std::vector<double> latenciesMs;
-  std::size_t bigMessages = 0;
-  std::int64_t lastBigNs = 0;
-  std::size_t joined = 0;
-  std::size_t players = 0;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<double> latenciesMs;
+    std::size_t bigMessages = 0;
+    std::int64_t lastBigNs = 0;
+    std::size_t joined = 0;
+    std::size_t players = 0;
 
-  static peer::Result Handler(void* context, std::uint32_t id, void* event) {
-    auto* self = static_cast<Sink*>(context);
-    std::lock_guard lock(self->mutex);
-    if (id == peer::DPN_MSGID_RECEIVE) {
-      auto* e = static_cast<peer::ReceiveEvent*>(event);
-      if (e->size <= 1024) {
-        std::int64_t sent;
-        std::memcpy(&sent, e->data, sizeof sent);
-        self->latenciesMs.push_back(static_cast<double>(NowNs() - sent) / 1e6);
-      } else {
-        ++self->bigMessages;
-        self->lastBigNs = NowNs();
-      }
-    } else if (id == peer::DPN_MSGID_CONNECT_COMPLETE) {
-      ++self->joined;
-    } else if (id == peer::DPN_MSGID_CREATE_PLAYER) {
-      ++self->players;
+    static peer::Result Handler(void* context, std::uint32_t id, void* event)
+    {
+        auto* self = static_cast<Sink*>(context);
+        std::lock_guard lock(self->mutex);
+        if (id == peer::DPN_MSGID_RECEIVE) {
+            auto* e = static_cast<peer::ReceiveEvent*>(event);
+            if (e->size <= 1024) {
+                std::int64_t sent;
+                std::memcpy(&sent, e->data, sizeof sent);
+                self->latenciesMs.push_back(static_cast<double>(NowNs() - sent) / 1e6);
+            } else {
+                ++self->bigMessages;
+                self->lastBigNs = NowNs();
+            }
+        } else if (id == peer::DPN_MSGID_CONNECT_COMPLETE) {
+            ++self->joined;
+        } else if (id == peer::DPN_MSGID_CREATE_PLAYER) {
+            ++self->players;
+        }
+        self->cv.notify_all();
+        return peer::DPN_OK;
     }
-    self->cv.notify_all();
-    return peer::DPN_OK;
-  }
-  template <class Pred>
-  bool Wait(Pred pred, std::chrono::seconds timeout = 60s) {
-    std::unique_lock lock(mutex);
-    return cv.wait_for(lock, timeout, pred);
-  }
+    template <class Pred>
+    bool Wait(Pred pred, std::chrono::seconds timeout = 60s)
+    {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, timeout, pred);
+    }
 };
 
 // PEER_BENCH_PLAIN=1: links without TLS, to set the figures against what encryption costs.
-bool PlainLinks() {
-  const char* plain = std::getenv("PEER_BENCH_PLAIN");
-  return plain && *plain == '1';
+bool PlainLinks()
+{
+    const char* plain = std::getenv("PEER_BENCH_PLAIN");
+    return plain && *plain == '1';
 }
 
 struct Node {
-  Sink sink;
-  peer::CPeerService service;
-  explicit Node(peer::ServiceOptions options) {
-    options.plainLinks = PlainLinks();
-    service.Initialize(&sink, &Sink::Handler, options);
-  }
+    Sink sink;
+    peer::CPeerService service;
+    explicit Node(peer::ServiceOptions options)
+    {
+        options.plainLinks = PlainLinks();
+        service.Initialize(&sink, &Sink::Handler, options);
+    }
 };
 
 // A host and two members A and B; B is the far one.
 struct Session {
-  Node host, a;
-  std::unique_ptr<Node> far;
-  Node& b;
-  static std::unique_ptr<Node> MakeFar(peer::ServiceOptions options) {
-    FarScope scope;
-    return std::make_unique<Node>(options);
-  }
-  explicit Session(peer::ServiceOptions options = {})
-      : host(options), a(options), far(MakeFar(options)), b(*far) {
-    host.service.Host({kApp, "VoiceSession"}, 0);
-    const std::uint16_t port = host.service.BoundPort();
-    for (Node* n : {&a, &b}) {
-      n->service.Connect(kApp, n == &b ? NearAddress() : "127.0.0.1", port, "x", 1);
-      n->sink.Wait([&] { return n->sink.joined == 1; });
+    Node host, a;
+    std::unique_ptr<Node> far;
+    Node& b;
+    static std::unique_ptr<Node> MakeFar(peer::ServiceOptions options)
+    {
+        FarScope scope;
+        return std::make_unique<Node>(options);
     }
-    a.sink.Wait([&] { return a.sink.players == 3; });
-  }
-  void SendSmall(Node& from, Node& to, std::size_t size = 400) {
-    Bytes m(size, 0x11);
-    const std::int64_t now = NowNs();
-    std::memcpy(m.data(), &now, sizeof now);
-    from.service.SendTo(to.service.LocalPlayer(), m.data(), static_cast<std::uint32_t>(m.size()), 0ms,
-                        peer::DPNSEND_PRIORITY_HIGH | peer::DPNSEND_NOCOMPLETE);
-  }
+    explicit Session(peer::ServiceOptions options = {}) : host(options), a(options), far(MakeFar(options)), b(*far)
+    {
+        host.service.Host({kApp, "VoiceSession"}, 0);
+        const std::uint16_t port = host.service.BoundPort();
+        for (Node* n : {&a, &b}) {
+            n->service.Connect(kApp, n == &b ? NearAddress() : "127.0.0.1", port, "x", 1);
+            n->sink.Wait([&] { return n->sink.joined == 1; });
+        }
+        a.sink.Wait([&] { return a.sink.players == 3; });
+    }
+    void SendSmall(Node& from, Node& to, std::size_t size = 400)
+    {
+        Bytes m(size, 0x11);
+        const std::int64_t now = NowNs();
+        std::memcpy(m.data(), &now, sizeof now);
+        from.service.SendTo(to.service.LocalPlayer(), m.data(), static_cast<std::uint32_t>(m.size()), 0ms,
+                            peer::DPNSEND_PRIORITY_HIGH | peer::DPNSEND_NOCOMPLETE);
+    }
 };
 
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+double Percentile(std::vector<double> v, double p)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
 // A plain TCP connection over loopback; its reading end is the far one unless `near`.
 struct TcpPair {
-  int writer = -1, reader = -1;
-  explicit TcpPair(bool near = false) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    ::inet_pton(AF_INET, near ? "127.0.0.1" : FarAddress().c_str(), &address.sin_addr);
-    int listener;
-    if (near) {
-      listener = ::socket(AF_INET, SOCK_STREAM, 0);
-      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    } else {
-      FarScope scope;
-      listener = ::socket(AF_INET, SOCK_STREAM, 0);
-      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int writer = -1, reader = -1;
+    explicit TcpPair(bool near = false)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        ::inet_pton(AF_INET, near ? "127.0.0.1" : FarAddress().c_str(), &address.sin_addr);
+        int listener;
+        if (near) {
+            listener = ::socket(AF_INET, SOCK_STREAM, 0);
+            ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        } else {
+            FarScope scope;
+            listener = ::socket(AF_INET, SOCK_STREAM, 0);
+            ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        socklen_t length = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        ::listen(listener, 1);
+        writer = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::connect(writer, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        reader = ::accept(listener, nullptr, nullptr);
+        ::close(listener);
+        const int one = 1;
+        ::setsockopt(writer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
-    socklen_t length = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    ::listen(listener, 1);
-    writer = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(writer, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    reader = ::accept(listener, nullptr, nullptr);
-    ::close(listener);
-    const int one = 1;
-    ::setsockopt(writer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  }
-  ~TcpPair() {
-    ::close(writer);
-    ::close(reader);
-  }
-  TcpPair(const TcpPair&) = delete;
-  TcpPair& operator=(const TcpPair&) = delete;
-  static bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
-    while (n) {
-      const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-      if (w <= 0) return false;
-      p += w;
-      n -= static_cast<std::size_t>(w);
+    ~TcpPair()
+    {
+        ::close(writer);
+        ::close(reader);
     }
-    return true;
-  }
-  static bool ReadAll(int fd, std::uint8_t* p, std::size_t n) {
-    while (n) {
-      const ssize_t r = ::recv(fd, p, n, 0);
-      if (r <= 0) return false;
-      p += r;
-      n -= static_cast<std::size_t>(r);
+    TcpPair(const TcpPair&) = delete;
+    TcpPair& operator=(const TcpPair&) = delete;
+    static bool WriteAll(int fd, const std::uint8_t* p, std::size_t n)
+    {
+        while (n) {
+            const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
+            if (w <= 0) return false;
+            p += w;
+            n -= static_cast<std::size_t>(w);
+        }
+        return true;
     }
-    return true;
-  }
+    static bool ReadAll(int fd, std::uint8_t* p, std::size_t n)
+    {
+        while (n) {
+            const ssize_t r = ::recv(fd, p, n, 0);
+            if (r <= 0) return false;
+            p += r;
+            n -= static_cast<std::size_t>(r);
+        }
+        return true;
+    }
 };
 
 // The least a relaying host must do: a process that copies whatever arrives on one
 // connection to the next (writer -> relay -> reader), as two plain TCP hops.
 struct TcpRelay {
-  TcpPair in{true};
-  TcpPair out;
-  std::thread relay;
-  int writer = in.writer;
-  int reader = out.reader;
-  TcpRelay() {
-    relay = std::thread([this] {
-      std::vector<std::uint8_t> buffer(256 * 1024);
-      while (true) {
-        const ssize_t n = ::recv(in.reader, buffer.data(), buffer.size(), 0);
-        if (n <= 0 || !TcpPair::WriteAll(out.writer, buffer.data(), static_cast<std::size_t>(n))) break;
-      }
-    });
-  }
-  ~TcpRelay() {
-    ::shutdown(in.writer, SHUT_WR);
-    relay.join();
-  }
+    TcpPair in{true};
+    TcpPair out;
+    std::thread relay;
+    int writer = in.writer;
+    int reader = out.reader;
+    TcpRelay()
+    {
+        relay = std::thread([this] {
+            std::vector<std::uint8_t> buffer(256 * 1024);
+            while (true) {
+                const ssize_t n = ::recv(in.reader, buffer.data(), buffer.size(), 0);
+                if (n <= 0 || !TcpPair::WriteAll(out.writer, buffer.data(), static_cast<std::size_t>(n))) break;
+            }
+        });
+    }
+    ~TcpRelay()
+    {
+        ::shutdown(in.writer, SHUT_WR);
+        relay.join();
+    }
 };
 
 constexpr int kLatencySamples = 2000;
 
 // From Connect to the connect-complete event, a new joiner each time (TLS handshake and
 // proof included unless plain).
-void BM_JoinTime(benchmark::State& state) {
-  Node host({});
-  host.service.Host({kApp, "VoiceSession"}, 0);
-  const std::uint16_t port = host.service.BoundPort();
-  std::vector<double> joinMs;
-  for (auto _ : state) {
-    for (int i = 0; i < 100; ++i) {
-      Node joiner({});
-      const std::int64_t start = NowNs();
-      joiner.service.Connect(kApp, "127.0.0.1", port, "x", 1, "password");
-      joiner.sink.Wait([&] { return joiner.sink.joined == 1; });
-      joinMs.push_back(static_cast<double>(NowNs() - start) / 1e6);
+void BM_JoinTime(benchmark::State& state)
+{
+    Node host({});
+    host.service.Host({kApp, "VoiceSession"}, 0);
+    const std::uint16_t port = host.service.BoundPort();
+    std::vector<double> joinMs;
+    for (auto _ : state) {
+        for (int i = 0; i < 100; ++i) {
+            Node joiner({});
+            const std::int64_t start = NowNs();
+            joiner.service.Connect(kApp, "127.0.0.1", port, "x", 1, "password");
+            joiner.sink.Wait([&] { return joiner.sink.joined == 1; });
+            joinMs.push_back(static_cast<double>(NowNs() - start) / 1e6);
+        }
     }
-  }
-  state.counters["p50_ms"] = Percentile(joinMs, 0.50);
-  state.counters["p99_ms"] = Percentile(joinMs, 0.99);
+    state.counters["p50_ms"] = Percentile(joinMs, 0.50);
+    state.counters["p99_ms"] = Percentile(joinMs, 0.99);
 }
 BENCHMARK(BM_JoinTime)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_LatencyMemberToMemberViaHost(benchmark::State& state) {
-  Session session;
-  for (auto _ : state) {
-    for (int i = 0; i < kLatencySamples; ++i) {
-      session.SendSmall(session.a, session.b);
-      session.b.sink.Wait([&] { return session.b.sink.latenciesMs.size() == static_cast<std::size_t>(i + 1); });
-      std::this_thread::sleep_for(200us);  // a paced stream, not a flood
+void BM_LatencyMemberToMemberViaHost(benchmark::State& state)
+{
+    Session session;
+    for (auto _ : state) {
+        for (int i = 0; i < kLatencySamples; ++i) {
+            session.SendSmall(session.a, session.b);
+            session.b.sink.Wait([&] { return session.b.sink.latenciesMs.size() == static_cast<std::size_t>(i + 1); });
+            std::this_thread::sleep_for(200us);  // a paced stream, not a flood
+        }
     }
-  }
-  std::lock_guard lock(session.b.sink.mutex);
-  state.counters["p50_ms"] = Percentile(session.b.sink.latenciesMs, 0.50);
-  state.counters["p99_ms"] = Percentile(session.b.sink.latenciesMs, 0.99);
+    std::lock_guard lock(session.b.sink.mutex);
+    state.counters["p50_ms"] = Percentile(session.b.sink.latenciesMs, 0.50);
+    state.counters["p99_ms"] = Percentile(session.b.sink.latenciesMs, 0.99);
 }
 BENCHMARK(BM_LatencyMemberToMemberViaHost)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void RunTcpLatency(benchmark::State& state, int writer, int reader) {
-  std::vector<double> latencies;
-  std::thread reading([&] {
-    Bytes m(400);
-    for (int i = 0; i < kLatencySamples; ++i) {
-      if (!TcpPair::ReadAll(reader, m.data(), m.size())) return;
-      std::int64_t sent;
-      std::memcpy(&sent, m.data(), sizeof sent);
-      latencies.push_back(static_cast<double>(NowNs() - sent) / 1e6);
+void RunTcpLatency(benchmark::State& state, int writer, int reader)
+{
+    std::vector<double> latencies;
+    std::thread reading([&] {
+        Bytes m(400);
+        for (int i = 0; i < kLatencySamples; ++i) {
+            if (!TcpPair::ReadAll(reader, m.data(), m.size())) return;
+            std::int64_t sent;
+            std::memcpy(&sent, m.data(), sizeof sent);
+            latencies.push_back(static_cast<double>(NowNs() - sent) / 1e6);
+        }
+    });
+    for (auto _ : state) {
+        Bytes m(400, 0x11);
+        for (int i = 0; i < kLatencySamples; ++i) {
+            const std::int64_t now = NowNs();
+            std::memcpy(m.data(), &now, sizeof now);
+            TcpPair::WriteAll(writer, m.data(), m.size());
+            std::this_thread::sleep_for(200us);
+        }
     }
-  });
-  for (auto _ : state) {
-    Bytes m(400, 0x11);
-    for (int i = 0; i < kLatencySamples; ++i) {
-      const std::int64_t now = NowNs();
-      std::memcpy(m.data(), &now, sizeof now);
-      TcpPair::WriteAll(writer, m.data(), m.size());
-      std::this_thread::sleep_for(200us);
-    }
-  }
-  reading.join();
-  state.counters["p50_ms"] = Percentile(latencies, 0.50);
-  state.counters["p99_ms"] = Percentile(latencies, 0.99);
+    reading.join();
+    state.counters["p50_ms"] = Percentile(latencies, 0.50);
+    state.counters["p99_ms"] = Percentile(latencies, 0.99);
 }
 
-void BM_LatencyPlainTcp(benchmark::State& state) {
-  TcpPair tcp;
-  RunTcpLatency(state, tcp.writer, tcp.reader);
+void BM_LatencyPlainTcp(benchmark::State& state)
+{
+    TcpPair tcp;
+    RunTcpLatency(state, tcp.writer, tcp.reader);
 }
-void BM_LatencyTwoHopTcpRelay(benchmark::State& state) {
-  TcpRelay tcp;
-  RunTcpLatency(state, tcp.writer, tcp.reader);
+void BM_LatencyTwoHopTcpRelay(benchmark::State& state)
+{
+    TcpRelay tcp;
+    RunTcpLatency(state, tcp.writer, tcp.reader);
 }
 BENCHMARK(BM_LatencyTwoHopTcpRelay)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LatencyPlainTcp)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Two voice packets every 62.5 ms over 10 Mbit/s links, with or without 2 MiB files in flight.
-void RunVoiceStream(benchmark::State& state, bool withFile) {
-  peer::ServiceOptions options;
-  if (!FarNetns()) options.linkBitsPerSecond = 10'000'000;
-  Session session(options);
-  const Bytes file(2 * 1024 * 1024, 0x22);
-  const int files = 2;
-  double fileSeconds = 0;
-  for (auto _ : state) {
-    for (int f = 0; f < files; ++f) {
-      const std::int64_t fileSent = NowNs();
-      if (withFile) {
-        session.a.service.SendTo(session.b.service.LocalPlayer(), file.data(),
-                                 static_cast<std::uint32_t>(file.size()), 0ms,
-                                 peer::DPNSEND_PRIORITY_LOW | peer::DPNSEND_NOCOMPLETE);
-      }
-      // Through two shaped hops a 2 MiB message needs about 3.4 s; stream for that long.
-      const auto end = Clock::now() + 3600ms;
-      auto next = Clock::now();
-      while (Clock::now() < end) {
-        session.SendSmall(session.a, session.b);
-        session.SendSmall(session.a, session.b);
-        next += 62500us;
-        std::this_thread::sleep_until(next);
-      }
-      if (withFile) {
-        session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(f + 1); });
-        std::lock_guard lock(session.b.sink.mutex);
-        fileSeconds += static_cast<double>(session.b.sink.lastBigNs - fileSent) / 1e9;
-      }
+void RunVoiceStream(benchmark::State& state, bool withFile)
+{
+    peer::ServiceOptions options;
+    if (!FarNetns()) options.linkBitsPerSecond = 10'000'000;
+    Session session(options);
+    const Bytes file(2 * 1024 * 1024, 0x22);
+    const int files = 2;
+    double fileSeconds = 0;
+    for (auto _ : state) {
+        for (int f = 0; f < files; ++f) {
+            const std::int64_t fileSent = NowNs();
+            if (withFile) {
+                session.a.service.SendTo(session.b.service.LocalPlayer(), file.data(),
+                                         static_cast<std::uint32_t>(file.size()), 0ms,
+                                         peer::DPNSEND_PRIORITY_LOW | peer::DPNSEND_NOCOMPLETE);
+            }
+            // Through two shaped hops a 2 MiB message needs about 3.4 s; stream for that long.
+            const auto end = Clock::now() + 3600ms;
+            auto next = Clock::now();
+            while (Clock::now() < end) {
+                session.SendSmall(session.a, session.b);
+                session.SendSmall(session.a, session.b);
+                next += 62500us;
+                std::this_thread::sleep_until(next);
+            }
+            if (withFile) {
+                session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(f + 1); });
+                std::lock_guard lock(session.b.sink.mutex);
+                fileSeconds += static_cast<double>(session.b.sink.lastBigNs - fileSent) / 1e9;
+            }
+        }
     }
-  }
-  std::lock_guard lock(session.b.sink.mutex);
-  // The files' own pace, to set against plain TCP's MiB_per_s over the same link.
-  if (withFile) state.counters["file_MiB_per_s"] = files * 2.0 / fileSeconds;
-  state.counters["messages"] = static_cast<double>(session.b.sink.latenciesMs.size());
-  state.counters["p50_ms"] = Percentile(session.b.sink.latenciesMs, 0.50);
-  state.counters["p99_ms"] = Percentile(session.b.sink.latenciesMs, 0.99);
-  state.counters["max_ms"] = Percentile(session.b.sink.latenciesMs, 1.0);
+    std::lock_guard lock(session.b.sink.mutex);
+    // The files' own pace, to set against plain TCP's MiB_per_s over the same link.
+    if (withFile) state.counters["file_MiB_per_s"] = files * 2.0 / fileSeconds;
+    state.counters["messages"] = static_cast<double>(session.b.sink.latenciesMs.size());
+    state.counters["p50_ms"] = Percentile(session.b.sink.latenciesMs, 0.50);
+    state.counters["p99_ms"] = Percentile(session.b.sink.latenciesMs, 0.99);
+    state.counters["max_ms"] = Percentile(session.b.sink.latenciesMs, 1.0);
 }
 
-void BM_VoiceStreamAt10MbitIdle(benchmark::State& state) { RunVoiceStream(state, false); }
-void BM_VoiceStreamAt10MbitWith2MiBInFlight(benchmark::State& state) { RunVoiceStream(state, true); }
+void BM_VoiceStreamAt10MbitIdle(benchmark::State& state)
+{
+    RunVoiceStream(state, false);
+}
+void BM_VoiceStreamAt10MbitWith2MiBInFlight(benchmark::State& state)
+{
+    RunVoiceStream(state, true);
+}
 BENCHMARK(BM_VoiceStreamAt10MbitIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VoiceStreamAt10MbitWith2MiBInFlight)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 const int kFiles = FarNetns() ? 4 : 40;
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
 
-void RunThroughput(benchmark::State& state, bool viaHost) {
-  Session session;
-  Node& from = viaHost ? session.a : session.host;
-  const Bytes file(kFileSize, 0x33);
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    for (int i = 0; i < kFiles; ++i) {
-      from.service.SendTo(session.b.service.LocalPlayer(), file.data(), static_cast<std::uint32_t>(file.size()),
-                          0ms, peer::DPNSEND_PRIORITY_LOW | peer::DPNSEND_NOCOMPLETE);
+void RunThroughput(benchmark::State& state, bool viaHost)
+{
+    Session session;
+    Node& from = viaHost ? session.a : session.host;
+    const Bytes file(kFileSize, 0x33);
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        for (int i = 0; i < kFiles; ++i) {
+            from.service.SendTo(session.b.service.LocalPlayer(), file.data(), static_cast<std::uint32_t>(file.size()),
+                                0ms, peer::DPNSEND_PRIORITY_LOW | peer::DPNSEND_NOCOMPLETE);
+        }
+        session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(kFiles); });
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
     }
-    session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(kFiles); });
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    state.SetIterationTime(seconds);
-    state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
-  }
 }
 
-void BM_Throughput2MiBHostToMember(benchmark::State& state) { RunThroughput(state, false); }
-void BM_Throughput2MiBMemberToMemberViaHost(benchmark::State& state) { RunThroughput(state, true); }
+void BM_Throughput2MiBHostToMember(benchmark::State& state)
+{
+    RunThroughput(state, false);
+}
+void BM_Throughput2MiBMemberToMemberViaHost(benchmark::State& state)
+{
+    RunThroughput(state, true);
+}
 BENCHMARK(BM_Throughput2MiBHostToMember)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput2MiBMemberToMemberViaHost)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void RunTcpThroughput(benchmark::State& state, int writer, int reader) {
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    std::thread reading([&] {
-      Bytes m(kFileSize);
-      // Each message is copied out whole, as the service hands over whole messages.
-      for (int i = 0; i < kFiles; ++i) TcpPair::ReadAll(reader, m.data(), m.size());
-    });
-    const Bytes file(kFileSize, 0x33);
-    for (int i = 0; i < kFiles; ++i) TcpPair::WriteAll(writer, file.data(), file.size());
-    reading.join();
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    state.SetIterationTime(seconds);
-    state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
-  }
+void RunTcpThroughput(benchmark::State& state, int writer, int reader)
+{
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        std::thread reading([&] {
+            Bytes m(kFileSize);
+            // Each message is copied out whole, as the service hands over whole messages.
+            for (int i = 0; i < kFiles; ++i) TcpPair::ReadAll(reader, m.data(), m.size());
+        });
+        const Bytes file(kFileSize, 0x33);
+        for (int i = 0; i < kFiles; ++i) TcpPair::WriteAll(writer, file.data(), file.size());
+        reading.join();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
+    }
 }
 
-void BM_Throughput2MiBPlainTcp(benchmark::State& state) {
-  TcpPair tcp;
-  RunTcpThroughput(state, tcp.writer, tcp.reader);
+void BM_Throughput2MiBPlainTcp(benchmark::State& state)
+{
+    TcpPair tcp;
+    RunTcpThroughput(state, tcp.writer, tcp.reader);
 }
-void BM_Throughput2MiBTwoHopTcpRelay(benchmark::State& state) {
-  TcpRelay tcp;
-  RunTcpThroughput(state, tcp.writer, tcp.reader);
+void BM_Throughput2MiBTwoHopTcpRelay(benchmark::State& state)
+{
+    TcpRelay tcp;
+    RunTcpThroughput(state, tcp.writer, tcp.reader);
 }
 BENCHMARK(BM_Throughput2MiBTwoHopTcpRelay)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput2MiBPlainTcp)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);

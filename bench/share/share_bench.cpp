@@ -50,7 +50,7 @@ public:
     bool StretchCopy(WindowId, const DibSection& target) override
     {
         const auto& pixels = m_variants[changing ? (m_frame++ & 1) : 0];
-        const morvika::capture::PixelView view {pixels.data(), m_width, m_height, m_width * 4};
+        const morvika::capture::PixelView view{pixels.data(), m_width, m_height, m_width * 4};
         morvika::capture::StretchBgrxToBgr(view, target.bmBits, target.bmWidth, target.bmHeight, target.bmWidthBytes,
                                            true);
         return true;
@@ -87,16 +87,27 @@ void RunShare(benchmark::State& state, int width, int height, bool changing)
     share.CaptureFrame();  // the first picture is always new
     const std::uint64_t before = sink.frames;
     for (auto _ : state) share.CaptureFrame();
-    state.counters["sent"] = benchmark::Counter(static_cast<double>(sink.frames - before), benchmark::Counter::kAvgIterations);
-    if (sink.frames > 0) state.counters["jpeg_bytes"] = static_cast<double>(sink.bytes) / static_cast<double>(sink.frames);
+    state.counters["sent"] =
+        benchmark::Counter(static_cast<double>(sink.frames - before), benchmark::Counter::kAvgIterations);
+    if (sink.frames > 0)
+        state.counters["jpeg_bytes"] = static_cast<double>(sink.bytes) / static_cast<double>(sink.frames);
 }
 
 // An 800 x 600 window that changes every second: resample (1:1), compare, encode.
-void BM_Share800x600Changed(benchmark::State& state) { RunShare(state, 800, 600, true); }
+void BM_Share800x600Changed(benchmark::State& state)
+{
+    RunShare(state, 800, 600, true);
+}
 // The same window unchanged: resample and one full comparison, nothing sent.
-void BM_Share800x600Unchanged(benchmark::State& state) { RunShare(state, 800, 600, false); }
+void BM_Share800x600Unchanged(benchmark::State& state)
+{
+    RunShare(state, 800, 600, false);
+}
 // A 1600 x 1200 window, shrunk to 800 x 600 first.
-void BM_Share1600x1200Changed(benchmark::State& state) { RunShare(state, 1600, 1200, true); }
+void BM_Share1600x1200Changed(benchmark::State& state)
+{
+    RunShare(state, 1600, 1200, true);
+}
 
 // Baseline: the camera element's work per frame, a 320 x 240 picture at the same settings.
 void BM_CameraFrame320x240(benchmark::State& state)
@@ -105,7 +116,7 @@ void BM_CameraFrame320x240(benchmark::State& state)
     std::vector<unsigned char> bits(static_cast<std::size_t>(DibStride(24, 320)) * 240);
     morvika::capture::StretchBgrxToBgr({pixels.data(), 320, 240, 320 * 4}, bits.data(), 320, 240,
                                        static_cast<int>(DibStride(24, 320)), true);
-    const DibSection section {320, 240, static_cast<std::int32_t>(DibStride(24, 320)), 1, 24, bits.data()};
+    const DibSection section{320, 240, static_cast<std::int32_t>(DibStride(24, 320)), 1, 24, bits.data()};
     const OskelJpegControlData settings;
     for (auto _ : state) {
         std::uint32_t length = 0;

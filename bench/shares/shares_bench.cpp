@@ -337,8 +337,9 @@ int main()
     std::printf("progress events per download: %.1f, always rising to the whole file: %s\n",
                 static_cast<double>(progressEvents) / static_cast<double>(downloads), rising ? "yes" : "no");
     std::printf("every saved copy identical to the owner's file: %s\n", identical ? "yes" : "no");
-    std::printf("peak memory (VmHWM) owner: %ld kB before, %ld kB after; savers: %ld / %ld kB before, %ld / %ld kB after\n",
-                peakBeforeA, peakAfterA, peakBeforeB, peakBeforeC, peakAfterB, peakAfterC);
+    std::printf(
+        "peak memory (VmHWM) owner: %ld kB before, %ld kB after; savers: %ld / %ld kB before, %ld / %ld kB after\n",
+        peakBeforeA, peakAfterA, peakBeforeB, peakBeforeC, peakAfterB, peakAfterC);
     a.Quit();
     b.Quit();
     c.Quit();

@@ -82,9 +82,9 @@ inline SpeechWindowMatch AlignWhole(const std::vector<double>& reference, const 
 
 // A stretch of voiced windows heard at another lag than the whole.
 struct SpeechSlip {
-    double atSeconds = 0;   // in the reference
-    double seconds = 0;     // how long it lasted
-    long samples = 0;       // recording ahead (+) or behind (-) of the whole's lag
+    double atSeconds = 0;  // in the reference
+    double seconds = 0;    // how long it lasted
+    long samples = 0;      // recording ahead (+) or behind (-) of the whole's lag
 };
 
 // Near-silence in the recording where the source speaks.
@@ -94,10 +94,10 @@ struct SpeechGap {
 };
 
 struct SpeechComparison {
-    long lag = 0;              // recording index minus reference index, for the whole
-    double correlation = -1;   // the whole reference against the recording at that lag
+    long lag = 0;             // recording index minus reference index, for the whole
+    double correlation = -1;  // the whole reference against the recording at that lag
     int voicedWindows = 0;
-    int windowsBelow = 0;      // voiced windows below the window threshold
+    int windowsBelow = 0;  // voiced windows below the window threshold
     double worstWindow = 1;
     double worstWindowAt = 0;  // seconds into the reference
     std::vector<SpeechSlip> slips;
@@ -125,7 +125,8 @@ inline std::vector<double> ShiftedByFraction(const std::vector<double>& x, doubl
         double acc = 0;
         for (int k = -kHalfTaps; k < kHalfTaps; ++k) {
             const long j = static_cast<long>(i) + k;
-            if (j >= 0 && static_cast<std::size_t>(j) < x.size()) acc += taps[k + kHalfTaps] * x[static_cast<std::size_t>(j)];
+            if (j >= 0 && static_cast<std::size_t>(j) < x.size())
+                acc += taps[k + kHalfTaps] * x[static_cast<std::size_t>(j)];
         }
         out[i] = acc;
     }
@@ -189,7 +190,8 @@ inline SpeechComparison CompareSpeech(const std::vector<double>& reference, cons
             out.worstWindow = c;
             out.worstWindowAt = at;
         }
-        const SpeechWindowMatch local = BestLag(reference, recording, start, window, out.lag - search, out.lag + search);
+        const SpeechWindowMatch local =
+            BestLag(reference, recording, start, window, out.lag - search, out.lag + search);
         const long shift = local.lag - out.lag;
         // A voiced window also matches itself one pitch period away, sometimes a little better
         // than where it belongs; only a window that does not match where it belongs has slipped.

@@ -33,7 +33,8 @@ bool ReadWav(const std::string& path, std::vector<std::int16_t>& samples, unsign
             std::memcpy(&rate, bytes.data() + body + 4, 4);
         } else if (std::memcmp(bytes.data() + pos, "data", 4) == 0) {
             // espeak-ng writing to a pipe leaves the size open; take what is there.
-            const std::size_t end = (size == 0 || size == 0xFFFFFFFFu || body + size > bytes.size()) ? bytes.size() : body + size;
+            const std::size_t end =
+                (size == 0 || size == 0xFFFFFFFFu || body + size > bytes.size()) ? bytes.size() : body + size;
             samples.resize((end - body) / 2);
             std::memcpy(samples.data(), bytes.data() + body, samples.size() * 2);
             return rate != 0;
@@ -65,8 +66,9 @@ std::vector<std::int16_t> Resample(const std::vector<std::int16_t>& in, unsigned
 
 std::vector<std::int16_t> SpeechAt(unsigned rate, std::string& error)
 {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("morvika-bench-speech-" + std::to_string(::getpid()) + ".wav")).string();
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("morvika-bench-speech-" + std::to_string(::getpid()) + ".wav"))
+            .string();
     const std::string command = std::string("espeak-ng -s 150 -w '") + path + "' \"" + kText + "\" 2>/dev/null";
     if (std::system(command.c_str()) != 0) {
         error = "espeak-ng is not installed (bash tools/setup.sh)";

@@ -77,8 +77,8 @@ int main(int argc, char** argv)
             double loud = 0;
             for (long i = 0; i < kWindow; ++i) loud = std::max(loud, std::fabs(mouth[static_cast<std::size_t>(w + i)]));
             if (loud < 2000) continue;
-            const auto m = BestLag(mouth, ear, static_cast<std::size_t>(w), kWindow, lag - static_cast<long>(kRate) / 10,
-                                   lag + maxLag);
+            const auto m = BestLag(mouth, ear, static_cast<std::size_t>(w), kWindow,
+                                   lag - static_cast<long>(kRate) / 10, lag + maxLag);
             std::printf("window_lag %ld %ld %.3f\n", w, m.lag, m.correlation);
         }
         return 0;

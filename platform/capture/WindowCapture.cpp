@@ -14,7 +14,7 @@ struct WindowCapture::Impl {
     xcb_connection_t* connection = nullptr;
     int screenNumber = 0;
     xcb_screen_t* screen = nullptr;
-    xcb_ewmh_connection_t ewmh {};
+    xcb_ewmh_connection_t ewmh{};
     bool ewmhReady = false;
     bool composite = false;
 
@@ -38,7 +38,8 @@ struct WindowCapture::Impl {
     bool Store(xcb_get_image_reply_t* reply, int x, int y, int w, int h, CapturedImage& image) const
     {
         if (reply == nullptr) return false;
-        if (BitsPerPixel(reply->depth) != 32 || xcb_get_setup(connection)->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
+        if (BitsPerPixel(reply->depth) != 32 ||
+            xcb_get_setup(connection)->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
             return false;
         }
         const int length = xcb_get_image_data_length(reply);
@@ -63,11 +64,11 @@ struct WindowCapture::Impl {
             std::free(error);
             return false;
         }
-        xcb_get_image_reply_t* reply = xcb_get_image_reply(
-            connection,
-            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, 0, 0, static_cast<std::uint16_t>(image.width),
-                          static_cast<std::uint16_t>(image.height), ~0u),
-            nullptr);
+        xcb_get_image_reply_t* reply = xcb_get_image_reply(connection,
+                                                           xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap,
+                                                                         0, 0, static_cast<std::uint16_t>(image.width),
+                                                                         static_cast<std::uint16_t>(image.height), ~0u),
+                                                           nullptr);
         const bool stored = Store(reply, 0, 0, image.width, image.height, image);
         std::free(reply);
         xcb_free_pixmap(connection, pixmap);

@@ -24,103 +24,117 @@ constexpr std::size_t kHugePage = 2 * 1024 * 1024;
 // From this size on a buffer gets mappings of its own, rounded up to whole huge pages.
 constexpr std::size_t kMappedFrom = 1024 * 1024;
 
-std::size_t MappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+std::size_t MappedSize(std::size_t bytes)
+{
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
 #endif
 
-constexpr std::size_t kSmallest = 64 * 1024;               // below this, allocation is cheap
+constexpr std::size_t kSmallest = 64 * 1024;  // below this, allocation is cheap
 constexpr std::size_t kLargest = wire::kMaxMessageSize + 64 * 1024;
-constexpr std::size_t kKeptBytes = 32 * 1024 * 1024;      // held for reuse at most
+constexpr std::size_t kKeptBytes = 32 * 1024 * 1024;  // held for reuse at most
 
 class CPool {
- public:
-  Buffer Take(std::size_t capacity) {
-    if (capacity >= kSmallest) {
-      std::lock_guard lock(m_mutex);
-      // The smallest that fits, so that large buffers stay for large messages.
-      auto best = m_free.end();
-      for (auto it = m_free.begin(); it != m_free.end(); ++it) {
-        if (it->capacity() >= capacity && (best == m_free.end() || it->capacity() < best->capacity())) best = it;
-      }
-      if (best != m_free.end()) {
-        Buffer b = std::move(*best);
-        m_free.erase(best);
-        m_keptBytes -= b.capacity();
-        b.clear();
+public:
+    Buffer Take(std::size_t capacity)
+    {
+        if (capacity >= kSmallest) {
+            std::lock_guard lock(m_mutex);
+            // The smallest that fits, so that large buffers stay for large messages.
+            auto best = m_free.end();
+            for (auto it = m_free.begin(); it != m_free.end(); ++it) {
+                if (it->capacity() >= capacity && (best == m_free.end() || it->capacity() < best->capacity()))
+                    best = it;
+            }
+            if (best != m_free.end()) {
+                Buffer b = std::move(*best);
+                m_free.erase(best);
+                m_keptBytes -= b.capacity();
+                b.clear();
+                return b;
+            }
+        }
+        Buffer b;
+        b.reserve(capacity);
         return b;
-      }
     }
-    Buffer b;
-    b.reserve(capacity);
-    return b;
-  }
-  void Give(Buffer&& buffer) {
-    const std::size_t capacity = buffer.capacity();
-    if (capacity < kSmallest || capacity > kLargest) return;
-    std::lock_guard lock(m_mutex);
-    if (m_keptBytes + capacity > kKeptBytes) return;
-    m_keptBytes += capacity;
-    m_free.push_back(std::move(buffer));
-  }
+    void Give(Buffer&& buffer)
+    {
+        const std::size_t capacity = buffer.capacity();
+        if (capacity < kSmallest || capacity > kLargest) return;
+        std::lock_guard lock(m_mutex);
+        if (m_keptBytes + capacity > kKeptBytes) return;
+        m_keptBytes += capacity;
+        m_free.push_back(std::move(buffer));
+    }
 
- private:
-  std::mutex m_mutex;
-  std::vector<Buffer> m_free;
-  std::size_t m_keptBytes = 0;
+private:
+    std::mutex m_mutex;
+    std::vector<Buffer> m_free;
+    std::size_t m_keptBytes = 0;
 };
 
 // Never destroyed: buffers may come back from links that outlive static destruction.
-CPool& Pool() {
-  static CPool* pool = new CPool;
-  return *pool;
+CPool& Pool()
+{
+    static CPool* pool = new CPool;
+    return *pool;
 }
 
 }  // namespace
 
-void* AllocateBuffer(std::size_t bytes) {
+void* AllocateBuffer(std::size_t bytes)
+{
 #ifndef PEER_HEAP_ONLY
-  // Sanitizer builds keep every buffer on the heap, where overruns are caught.
-  if (bytes >= kMappedFrom) {
-    const std::size_t size = MappedSize(bytes);
-    // One spare huge page, so that an aligned start can be cut out of the mapping.
-    void* raw = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) throw std::bad_alloc();
-    const auto start = reinterpret_cast<std::uintptr_t>(raw);
-    const auto aligned = (start + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
-    if (aligned > start) ::munmap(raw, aligned - start);
-    const std::size_t tail = start + size + kHugePage - (aligned + size);
-    if (tail) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
-    void* p = reinterpret_cast<void*>(aligned);
+    // Sanitizer builds keep every buffer on the heap, where overruns are caught.
+    if (bytes >= kMappedFrom) {
+        const std::size_t size = MappedSize(bytes);
+        // One spare huge page, so that an aligned start can be cut out of the mapping.
+        void* raw = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) throw std::bad_alloc();
+        const auto start = reinterpret_cast<std::uintptr_t>(raw);
+        const auto aligned = (start + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
+        if (aligned > start) ::munmap(raw, aligned - start);
+        const std::size_t tail = start + size + kHugePage - (aligned + size);
+        if (tail) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
+        void* p = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
-    ::madvise(p, size, MADV_HUGEPAGE);
+        ::madvise(p, size, MADV_HUGEPAGE);
 #endif
-    return p;
-  }
+        return p;
+    }
 #endif
-  return ::operator new(bytes);
+    return ::operator new(bytes);
 }
 
-void FreeBuffer(void* p, [[maybe_unused]] std::size_t bytes) noexcept {
+void FreeBuffer(void* p, [[maybe_unused]] std::size_t bytes) noexcept
+{
 #ifndef PEER_HEAP_ONLY
-  if (bytes >= kMappedFrom) {
-    ::munmap(p, MappedSize(bytes));
-    return;
-  }
+    if (bytes >= kMappedFrom) {
+        ::munmap(p, MappedSize(bytes));
+        return;
+    }
 #endif
-  ::operator delete(p);
+    ::operator delete(p);
 }
 
-Buffer TakeBuffer(std::size_t capacity) { return Pool().Take(capacity); }
-
-void GiveBuffer(Buffer&& buffer) {
-  Pool().Give(std::move(buffer));
-  Buffer().swap(buffer);
+Buffer TakeBuffer(std::size_t capacity)
+{
+    return Pool().Take(capacity);
 }
 
-std::shared_ptr<const Buffer> ShareBuffer(Buffer&& buffer) {
-  return std::shared_ptr<const Buffer>(new Buffer(std::move(buffer)), [](const Buffer* b) {
-    Pool().Give(std::move(*const_cast<Buffer*>(b)));
-    delete b;
-  });
+void GiveBuffer(Buffer&& buffer)
+{
+    Pool().Give(std::move(buffer));
+    Buffer().swap(buffer);
+}
+
+std::shared_ptr<const Buffer> ShareBuffer(Buffer&& buffer)
+{
+    return std::shared_ptr<const Buffer>(new Buffer(std::move(buffer)), [](const Buffer* b) {
+        Pool().Give(std::move(*const_cast<Buffer*>(b)));
+        delete b;
+    });
 }
 
 }  // namespace peer

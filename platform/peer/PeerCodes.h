@@ -22,7 +22,10 @@ inline constexpr std::uint32_t DPN_MSGID_TERMINATE_SESSION = 0xFFFF0016;
 // Ours: part of a large message for the local player has arrived (ReceiveProgressEvent).
 inline constexpr std::uint32_t DPN_MSGID_RECEIVE_PROGRESS = 0xFFFF0100;
 
-constexpr Result MakeCode(std::uint32_t value) { return static_cast<Result>(value); }
+constexpr Result MakeCode(std::uint32_t value)
+{
+    return static_cast<Result>(value);
+}
 
 // Result codes.
 inline constexpr Result DPN_OK = 0;
@@ -44,7 +47,7 @@ inline constexpr Result DPNERR_UNINITIALIZED = MakeCode(0x80158640);
 // Ours: the host showed a key the joiner does not trust (ServiceOptions::checkHostKey).
 inline constexpr Result DPNERR_UNTRUSTEDHOST = MakeCode(0x80159010);
 inline constexpr Result DPNERR_INVALIDPARAM = MakeCode(0x80070057);  // E_INVALIDARG
-inline constexpr Result DPNERR_OUTOFMEMORY = MakeCode(0x8007000E);  // E_OUTOFMEMORY
+inline constexpr Result DPNERR_OUTOFMEMORY = MakeCode(0x8007000E);   // E_OUTOFMEMORY
 
 // Send flags; only the priority bits mean something here, the rest are accepted and ignored.
 inline constexpr std::uint32_t DPNSEND_NOCOMPLETE = 0x0002;

@@ -52,500 +52,514 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
       m_limits(limits),
       m_lastReceived(Clock::now()),
       m_lastSent(Clock::now()),
-      m_lastProgress(Clock::now()) {
-  std::error_code ec;
-  m_plain.set_option(asio::ip::tcp::no_delay(true), ec);
+      m_lastProgress(Clock::now())
+{
+    std::error_code ec;
+    m_plain.set_option(asio::ip::tcp::no_delay(true), ec);
 #ifdef TCP_NOTSENT_LOWAT
-  ::setsockopt(m_plain.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowWater,
-               sizeof kNotSentLowWater);
+    ::setsockopt(m_plain.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowWater, sizeof kNotSentLowWater);
 #endif
-  const auto endpoint = m_plain.remote_endpoint(ec);
-  if (!ec) m_remote = endpoint.address().to_string();
-  if (m_tlsContext) m_tls = std::make_unique<TlsStream>(std::move(m_plain), *m_tlsContext);
+    const auto endpoint = m_plain.remote_endpoint(ec);
+    if (!ec) m_remote = endpoint.address().to_string();
+    if (m_tlsContext) m_tls = std::make_unique<TlsStream>(std::move(m_plain), *m_tlsContext);
 }
 
-void CPeerConnection::Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose) {
-  m_onFrame = std::move(onFrame);
-  m_onMessage = std::move(onMessage);
-  m_onClose = std::move(onClose);
-  m_readBuffer.resize(kReadBufferSize);
-  if (!m_tls) {
-    Secured();
-  } else if (m_server) {
-    SniffFirstBytes();
-  } else {
-    Handshake();
-  }
+void CPeerConnection::Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose)
+{
+    m_onFrame = std::move(onFrame);
+    m_onMessage = std::move(onMessage);
+    m_onClose = std::move(onClose);
+    m_readBuffer.resize(kReadBufferSize);
+    if (!m_tls) {
+        Secured();
+    } else if (m_server) {
+        SniffFirstBytes();
+    } else {
+        Handshake();
+    }
 }
 
 // A host tells a version 1 joiner, which speaks frames in the clear from its first byte, why
 // it is refused instead of failing a handshake it never began. Its hello header is told from
 // a TLS ClientHello by the frame magic where a ClientHello has its length.
-void CPeerConnection::SniffFirstBytes() {
-  Socket().async_wait(asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
-    if (self->m_closed) return;
-    if (ec) {
-      self->Close(ec);
-      return;
-    }
-    std::array<std::uint8_t, wire::kHeaderSize> first{};
-    std::error_code peekError;
-    const std::size_t n = self->Socket().receive(asio::buffer(first), asio::socket_base::message_peek, peekError);
-    if (peekError || n == 0) {
-      self->Close(peekError ? peekError : asio::error::eof, !peekError);
-      return;
-    }
-    if (n < first.size() && first[0] != 0x16) {
-      // Too little to judge and not a TLS record: look again shortly.
-      self->m_graceTimer.expires_after(std::chrono::milliseconds(10));
-      self->m_graceTimer.async_wait([self](const std::error_code& waited) {
-        if (!waited && !self->m_closed) self->SniffFirstBytes();
-      });
-      return;
-    }
-    if (n == first.size() && wire::IsPlainHelloHeader(first)) {
-      self->m_plain = std::move(self->m_tls->next_layer());
-      self->m_tls.reset();
-      self->Secured();
-      return;
-    }
-    self->Handshake();
-  });
+void CPeerConnection::SniffFirstBytes()
+{
+    Socket().async_wait(asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
+        if (self->m_closed) return;
+        if (ec) {
+            self->Close(ec);
+            return;
+        }
+        std::array<std::uint8_t, wire::kHeaderSize> first{};
+        std::error_code peekError;
+        const std::size_t n = self->Socket().receive(asio::buffer(first), asio::socket_base::message_peek, peekError);
+        if (peekError || n == 0) {
+            self->Close(peekError ? peekError : asio::error::eof, !peekError);
+            return;
+        }
+        if (n < first.size() && first[0] != 0x16) {
+            // Too little to judge and not a TLS record: look again shortly.
+            self->m_graceTimer.expires_after(std::chrono::milliseconds(10));
+            self->m_graceTimer.async_wait([self](const std::error_code& waited) {
+                if (!waited && !self->m_closed) self->SniffFirstBytes();
+            });
+            return;
+        }
+        if (n == first.size() && wire::IsPlainHelloHeader(first)) {
+            self->m_plain = std::move(self->m_tls->next_layer());
+            self->m_tls.reset();
+            self->Secured();
+            return;
+        }
+        self->Handshake();
+    });
 }
 
-void CPeerConnection::Handshake() {
-  m_tls->async_handshake(m_server ? asio::ssl::stream_base::server : asio::ssl::stream_base::client,
-                         [self = shared_from_this()](const std::error_code& ec) {
-                           if (self->m_closed) return;
-                           if (ec) {
-                             self->Close(ec);
-                             return;
-                           }
-                           SSL* ssl = self->m_tls->native_handle();
-                           self->m_peerFingerprint = CertificateFingerprint(SSL_get0_peer_certificate(ssl));
-                           if (self->m_peerFingerprint.empty() || !LinkExporter(ssl, self->m_exporter)) {
-                             self->Close(std::make_error_code(std::errc::permission_denied));
-                             return;
-                           }
-                           self->Secured();
-                         });
+void CPeerConnection::Handshake()
+{
+    m_tls->async_handshake(m_server ? asio::ssl::stream_base::server : asio::ssl::stream_base::client,
+                           [self = shared_from_this()](const std::error_code& ec) {
+                               if (self->m_closed) return;
+                               if (ec) {
+                                   self->Close(ec);
+                                   return;
+                               }
+                               SSL* ssl = self->m_tls->native_handle();
+                               self->m_peerFingerprint = CertificateFingerprint(SSL_get0_peer_certificate(ssl));
+                               if (self->m_peerFingerprint.empty() || !LinkExporter(ssl, self->m_exporter)) {
+                                   self->Close(std::make_error_code(std::errc::permission_denied));
+                                   return;
+                               }
+                               self->Secured();
+                           });
 }
 
-void CPeerConnection::Secured() {
-  if (m_onSecured && !std::exchange(m_onSecured, nullptr)(*this)) {
-    Close(std::make_error_code(std::errc::permission_denied));
-    return;
-  }
-  if (m_closed) return;
-  m_secured = true;
-  m_lastReceived = Clock::now();
-  ReadMore();
-  PumpWrites();
+void CPeerConnection::Secured()
+{
+    if (m_onSecured && !std::exchange(m_onSecured, nullptr)(*this)) {
+        Close(std::make_error_code(std::errc::permission_denied));
+        return;
+    }
+    if (m_closed) return;
+    m_secured = true;
+    m_lastReceived = Clock::now();
+    ReadMore();
+    PumpWrites();
 }
 
-void CPeerConnection::ReadMore() {
-  if (m_readHolds > 0) {
-    m_readParked = true;
-    return;
-  }
-  if (m_readStart == m_readEnd) {
-    m_readStart = m_readEnd = 0;
-  } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
-    // Make room for the largest frame behind what is still unread.
-    std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
-    m_readEnd -= m_readStart;
-    m_readStart = 0;
-  }
-  auto done = [self = shared_from_this()](const std::error_code& ec, std::size_t n) { self->OnRead(ec, n); };
-  if (m_payloadLeft > 0) {
-    // The rest of a chunk's payload goes straight into its message; what follows it into
-    // the buffer.
-    m_readBuffers[0] = asio::buffer(m_payloadAt, m_payloadLeft);
-    m_readBuffers[1] = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
-    m_scatterRead = true;
+void CPeerConnection::ReadMore()
+{
+    if (m_readHolds > 0) {
+        m_readParked = true;
+        return;
+    }
+    if (m_readStart == m_readEnd) {
+        m_readStart = m_readEnd = 0;
+    } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
+        // Make room for the largest frame behind what is still unread.
+        std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
+        m_readEnd -= m_readStart;
+        m_readStart = 0;
+    }
+    auto done = [self = shared_from_this()](const std::error_code& ec, std::size_t n) { self->OnRead(ec, n); };
+    if (m_payloadLeft > 0) {
+        // The rest of a chunk's payload goes straight into its message; what follows it into
+        // the buffer.
+        m_readBuffers[0] = asio::buffer(m_payloadAt, m_payloadLeft);
+        m_readBuffers[1] = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
+        m_scatterRead = true;
+        if (m_tls) {
+            m_tls->async_read_some(m_readBuffers, std::move(done));
+        } else {
+            m_plain.async_read_some(m_readBuffers, std::move(done));
+        }
+        return;
+    }
+    const auto into = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
     if (m_tls) {
-      m_tls->async_read_some(m_readBuffers, std::move(done));
+        m_tls->async_read_some(into, std::move(done));
     } else {
-      m_plain.async_read_some(m_readBuffers, std::move(done));
+        m_plain.async_read_some(into, std::move(done));
     }
-    return;
-  }
-  const auto into = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
-  if (m_tls) {
-    m_tls->async_read_some(into, std::move(done));
-  } else {
-    m_plain.async_read_some(into, std::move(done));
-  }
 }
 
-void CPeerConnection::OnRead(const std::error_code& ec, std::size_t n) {
-  const bool scattered = std::exchange(m_scatterRead, false);
-  if (m_closed) return;
-  if (ec) {
-    // A peer ends a TLS link as it ends a plain one, by closing TCP; our frames say where a
-    // message ends, so a cut cannot pass off part of one as whole.
-    Close(ec, ec == asio::error::eof || ec == asio::ssl::error::stream_truncated);
-    return;
-  }
-  m_lastReceived = Clock::now();
-  if (scattered) {
-    const std::size_t direct = std::min(n, m_payloadLeft);
-    m_payloadAt += direct;
-    m_payloadLeft -= direct;
-    n -= direct;
-  }
-  m_readEnd += n;
-  if (DispatchBuffered()) ReadMore();
+void CPeerConnection::OnRead(const std::error_code& ec, std::size_t n)
+{
+    const bool scattered = std::exchange(m_scatterRead, false);
+    if (m_closed) return;
+    if (ec) {
+        // A peer ends a TLS link as it ends a plain one, by closing TCP; our frames say where a
+        // message ends, so a cut cannot pass off part of one as whole.
+        Close(ec, ec == asio::error::eof || ec == asio::ssl::error::stream_truncated);
+        return;
+    }
+    m_lastReceived = Clock::now();
+    if (scattered) {
+        const std::size_t direct = std::min(n, m_payloadLeft);
+        m_payloadAt += direct;
+        m_payloadLeft -= direct;
+        n -= direct;
+    }
+    m_readEnd += n;
+    if (DispatchBuffered()) ReadMore();
 }
 
 // Hands every complete frame in the buffer to the owner; false once the link is closed.
-bool CPeerConnection::DispatchBuffered() {
-  const auto violation = [this] {
-    Close(std::make_error_code(std::errc::protocol_error));
-    return false;
-  };
-  while (true) {
-    if (m_payloadAt) {
-      // A chunk being filled in place.
-      const std::size_t n = std::min(m_payloadLeft, m_readEnd - m_readStart);
-      if (n) std::memcpy(m_payloadAt, m_readBuffer.data() + m_readStart, n);
-      m_readStart += n;
-      m_payloadAt += n;
-      m_payloadLeft -= n;
-      if (m_payloadLeft > 0) return true;
-      m_payloadAt = nullptr;
-      DataEvent event{DataStep::Chunk, m_payloadFlags, m_payloadSize, nullptr};
-      if (m_assembler.End(m_payloadFlags, m_received) == wire::CMessageAssembler::Status::Complete) {
-        event.step = DataStep::Complete;
-        event.message = &m_received;
-      }
-      if (!m_closeAfterFlush && !m_onMessage(*this, event)) return violation();
-      if (m_closed) return false;
-      continue;
+bool CPeerConnection::DispatchBuffered()
+{
+    const auto violation = [this] {
+        Close(std::make_error_code(std::errc::protocol_error));
+        return false;
+    };
+    while (true) {
+        if (m_payloadAt) {
+            // A chunk being filled in place.
+            const std::size_t n = std::min(m_payloadLeft, m_readEnd - m_readStart);
+            if (n) std::memcpy(m_payloadAt, m_readBuffer.data() + m_readStart, n);
+            m_readStart += n;
+            m_payloadAt += n;
+            m_payloadLeft -= n;
+            if (m_payloadLeft > 0) return true;
+            m_payloadAt = nullptr;
+            DataEvent event{DataStep::Chunk, m_payloadFlags, m_payloadSize, nullptr};
+            if (m_assembler.End(m_payloadFlags, m_received) == wire::CMessageAssembler::Status::Complete) {
+                event.step = DataStep::Complete;
+                event.message = &m_received;
+            }
+            if (!m_closeAfterFlush && !m_onMessage(*this, event)) return violation();
+            if (m_closed) return false;
+            continue;
+        }
+        if (m_readEnd - m_readStart < wire::kHeaderSize) break;
+        wire::FrameHeader header;
+        const std::span<const std::uint8_t, wire::kHeaderSize> raw(m_readBuffer.data() + m_readStart,
+                                                                   wire::kHeaderSize);
+        if (!wire::DecodeHeader(raw, header)) return violation();
+        const std::size_t available = m_readEnd - m_readStart - wire::kHeaderSize;
+        if (header.type == wire::FrameType::Data && !m_closeAfterFlush) {
+            // Only the envelope needs to be here; the payload is read into the message.
+            const std::size_t envelopeSize = (header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0;
+            const std::size_t head = std::min<std::size_t>(envelopeSize, header.bodySize);
+            if (available < head) break;
+            if (!m_onMessage(*this, DataEvent{DataStep::Begin, header.flags, 0, nullptr})) return violation();
+            if (m_closed) return false;
+            std::span<std::uint8_t> payload;
+            const std::span<const std::uint8_t> envelope(m_readBuffer.data() + m_readStart + wire::kHeaderSize, head);
+            if (m_assembler.Begin(header.flags, header.bodySize, envelope, payload) ==
+                wire::CMessageAssembler::Status::Malformed) {
+                return violation();
+            }
+            m_readStart += wire::kHeaderSize + head;
+            m_payloadAt = payload.data();
+            m_payloadLeft = m_payloadSize = payload.size();
+            m_payloadFlags = header.flags;
+            continue;
+        }
+        if (available < header.bodySize) break;
+        const std::span<const std::uint8_t> body(m_readBuffer.data() + m_readStart + wire::kHeaderSize,
+                                                 header.bodySize);
+        m_readStart += wire::kHeaderSize + header.bodySize;
+        // While flushing before a close, whatever the peer still sends is read and ignored.
+        if (!m_closeAfterFlush && !m_onFrame(*this, header, body)) return violation();
+        if (m_closed) return false;
     }
-    if (m_readEnd - m_readStart < wire::kHeaderSize) break;
-    wire::FrameHeader header;
-    const std::span<const std::uint8_t, wire::kHeaderSize> raw(m_readBuffer.data() + m_readStart,
-                                                               wire::kHeaderSize);
-    if (!wire::DecodeHeader(raw, header)) return violation();
-    const std::size_t available = m_readEnd - m_readStart - wire::kHeaderSize;
-    if (header.type == wire::FrameType::Data && !m_closeAfterFlush) {
-      // Only the envelope needs to be here; the payload is read into the message.
-      const std::size_t envelopeSize = (header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0;
-      const std::size_t head = std::min<std::size_t>(envelopeSize, header.bodySize);
-      if (available < head) break;
-      if (!m_onMessage(*this, DataEvent{DataStep::Begin, header.flags, 0, nullptr})) return violation();
-      if (m_closed) return false;
-      std::span<std::uint8_t> payload;
-      const std::span<const std::uint8_t> envelope(m_readBuffer.data() + m_readStart + wire::kHeaderSize, head);
-      if (m_assembler.Begin(header.flags, header.bodySize, envelope, payload) ==
-          wire::CMessageAssembler::Status::Malformed) {
-        return violation();
-      }
-      m_readStart += wire::kHeaderSize + head;
-      m_payloadAt = payload.data();
-      m_payloadLeft = m_payloadSize = payload.size();
-      m_payloadFlags = header.flags;
-      continue;
+    return true;
+}
+
+void CPeerConnection::HoldReader(const std::shared_ptr<CPeerConnection>& source)
+{
+    if (source.get() == this || source->m_closed) return;
+    for (const auto& held : m_heldReaders) {
+        if (held.lock() == source) return;
     }
-    if (available < header.bodySize) break;
-    const std::span<const std::uint8_t> body(m_readBuffer.data() + m_readStart + wire::kHeaderSize,
-                                             header.bodySize);
-    m_readStart += wire::kHeaderSize + header.bodySize;
-    // While flushing before a close, whatever the peer still sends is read and ignored.
-    if (!m_closeAfterFlush && !m_onFrame(*this, header, body)) return violation();
-    if (m_closed) return false;
-  }
-  return true;
+    m_heldReaders.push_back(source);
+    ++source->m_readHolds;
 }
 
-void CPeerConnection::HoldReader(const std::shared_ptr<CPeerConnection>& source) {
-  if (source.get() == this || source->m_closed) return;
-  for (const auto& held : m_heldReaders) {
-    if (held.lock() == source) return;
-  }
-  m_heldReaders.push_back(source);
-  ++source->m_readHolds;
+void CPeerConnection::ReleaseReader()
+{
+    if (--m_readHolds > 0 || !m_readParked || m_closed) return;
+    m_readParked = false;
+    m_lastReceived = Clock::now();  // it was not silent, we were not listening
+    ReadMore();
 }
 
-void CPeerConnection::ReleaseReader() {
-  if (--m_readHolds > 0 || !m_readParked || m_closed) return;
-  m_readParked = false;
-  m_lastReceived = Clock::now();  // it was not silent, we were not listening
-  ReadMore();
+void CPeerConnection::ReleaseHeldReaders()
+{
+    if (m_heldReaders.empty()) return;
+    if (!m_closed && m_boundedBytes > m_limits.relayPauseBytes / 2) return;
+    auto held = std::move(m_heldReaders);
+    m_heldReaders.clear();
+    for (const auto& weak : held) {
+        if (auto source = weak.lock()) source->ReleaseReader();
+    }
 }
 
-void CPeerConnection::ReleaseHeldReaders() {
-  if (m_heldReaders.empty()) return;
-  if (!m_closed && m_boundedBytes > m_limits.relayPauseBytes / 2) return;
-  auto held = std::move(m_heldReaders);
-  m_heldReaders.clear();
-  for (const auto& weak : held) {
-    if (auto source = weak.lock()) source->ReleaseReader();
-  }
+void CPeerConnection::NoteQueued()
+{
+    if (m_queuedBytes == 0 && !m_writing) m_lastProgress = Clock::now();
 }
 
-void CPeerConnection::NoteQueued() {
-  if (m_queuedBytes == 0 && !m_writing) m_lastProgress = Clock::now();
+bool CPeerConnection::SendControl(Bytes frame)
+{
+    if (m_closed || m_closeAfterFlush) return true;
+    NoteQueued();
+    m_queuedBytes += frame.size();
+    m_boundedBytes += frame.size();
+    m_control.push_back(std::move(frame));
+    if (m_boundedBytes > m_limits.maxQueuedBytes) return false;
+    PumpWrites();
+    return true;
 }
 
-bool CPeerConnection::SendControl(Bytes frame) {
-  if (m_closed || m_closeAfterFlush) return true;
-  NoteQueued();
-  m_queuedBytes += frame.size();
-  m_boundedBytes += frame.size();
-  m_control.push_back(std::move(frame));
-  if (m_boundedBytes > m_limits.maxQueuedBytes) return false;
-  PumpWrites();
-  return true;
-}
-
-bool CPeerConnection::SendData(std::shared_ptr<const Buffer> payload,
-                               const wire::DataEnvelope& envelope, bool high,
-                               std::optional<Clock::time_point> deadline, bool relayed) {
-  if (m_closed || m_closeAfterFlush) return true;
-  NoteQueued();
-  m_queuedBytes += payload->size();
-  if (relayed) m_boundedBytes += payload->size();
-  m_queues[high ? 1 : 0].push_back(OutMessage{std::move(payload), envelope, 0, deadline, relayed});
-  if (m_boundedBytes > m_limits.maxQueuedBytes) return false;
-  PumpWrites();
-  return true;
+bool CPeerConnection::SendData(std::shared_ptr<const Buffer> payload, const wire::DataEnvelope& envelope, bool high,
+                               std::optional<Clock::time_point> deadline, bool relayed)
+{
+    if (m_closed || m_closeAfterFlush) return true;
+    NoteQueued();
+    m_queuedBytes += payload->size();
+    if (relayed) m_boundedBytes += payload->size();
+    m_queues[high ? 1 : 0].push_back(OutMessage{std::move(payload), envelope, 0, deadline, relayed});
+    if (m_boundedBytes > m_limits.maxQueuedBytes) return false;
+    PumpWrites();
+    return true;
 }
 
 // Adds the next frame to the write batch: control frames first, then high-priority chunks,
 // then low-priority ones while the batch is below `lowRoom`.
-bool CPeerConnection::FillOne(std::size_t lowRoom) {
-  if (!m_control.empty()) {
-    Bytes& frame = m_control.front();
-    m_segments.push_back({nullptr, m_writeBuffer.size(), frame.size()});
-    m_writeBuffer.insert(m_writeBuffer.end(), frame.begin(), frame.end());
-    m_queuedBytes -= frame.size();
-    m_boundedBytes -= frame.size();
-    m_batchBytes += frame.size();
-    m_control.pop_front();
-    return true;
-  }
-  const auto now = Clock::now();
-  for (int priority : {1, 0}) {
-    auto& queue = m_queues[priority];
-    if (priority == 0 && m_batchBytes >= lowRoom) return false;
-    while (!queue.empty()) {
-      OutMessage& m = queue.front();
-      if (m.offset == 0 && m.deadline && now > *m.deadline) {
-        // Its time ran out before it started: drop it unsent.
-        m_queuedBytes -= m.payload->size();
-        if (m.bounded) m_boundedBytes -= m.payload->size();
-        if (m_limits.droppedMessages) ++*m_limits.droppedMessages;
-        queue.pop_front();
-        continue;
-      }
-      wire::DataEnvelope envelope = m.envelope;
-      if (m.deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*m.deadline - now);
-        envelope.timeoutMs = static_cast<std::uint32_t>(std::max<long long>(1, left.count()));
-      }
-      const std::size_t headStart = m_writeBuffer.size();
-      const std::size_t n =
-          wire::AppendDataChunkHead(m_writeBuffer, priority == 1, envelope, m.payload->size(),
-                                    m.offset, priority == 1 ? wire::kChunkSize : m_chunkSize);
-      m_segments.push_back({nullptr, headStart, m_writeBuffer.size() - headStart});
-      m_segments.push_back({m.payload->data() + m.offset, 0, n});
-      m_batchBytes += m_writeBuffer.size() - headStart + n;
-      if (m_inFlight.empty() || m_inFlight.back() != m.payload) m_inFlight.push_back(m.payload);
-      m.offset += n;
-      m_queuedBytes -= n;
-      if (m.bounded) m_boundedBytes -= n;
-      if (m.offset == m.payload->size()) queue.pop_front();
-      return true;
+bool CPeerConnection::FillOne(std::size_t lowRoom)
+{
+    if (!m_control.empty()) {
+        Bytes& frame = m_control.front();
+        m_segments.push_back({nullptr, m_writeBuffer.size(), frame.size()});
+        m_writeBuffer.insert(m_writeBuffer.end(), frame.begin(), frame.end());
+        m_queuedBytes -= frame.size();
+        m_boundedBytes -= frame.size();
+        m_batchBytes += frame.size();
+        m_control.pop_front();
+        return true;
     }
-  }
-  return false;
+    const auto now = Clock::now();
+    for (int priority : {1, 0}) {
+        auto& queue = m_queues[priority];
+        if (priority == 0 && m_batchBytes >= lowRoom) return false;
+        while (!queue.empty()) {
+            OutMessage& m = queue.front();
+            if (m.offset == 0 && m.deadline && now > *m.deadline) {
+                // Its time ran out before it started: drop it unsent.
+                m_queuedBytes -= m.payload->size();
+                if (m.bounded) m_boundedBytes -= m.payload->size();
+                if (m_limits.droppedMessages) ++*m_limits.droppedMessages;
+                queue.pop_front();
+                continue;
+            }
+            wire::DataEnvelope envelope = m.envelope;
+            if (m.deadline) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*m.deadline - now);
+                envelope.timeoutMs = static_cast<std::uint32_t>(std::max<long long>(1, left.count()));
+            }
+            const std::size_t headStart = m_writeBuffer.size();
+            const std::size_t n = wire::AppendDataChunkHead(m_writeBuffer, priority == 1, envelope, m.payload->size(),
+                                                            m.offset, priority == 1 ? wire::kChunkSize : m_chunkSize);
+            m_segments.push_back({nullptr, headStart, m_writeBuffer.size() - headStart});
+            m_segments.push_back({m.payload->data() + m.offset, 0, n});
+            m_batchBytes += m_writeBuffer.size() - headStart + n;
+            if (m_inFlight.empty() || m_inFlight.back() != m.payload) m_inFlight.push_back(m.payload);
+            m.offset += n;
+            m_queuedBytes -= n;
+            if (m.bounded) m_boundedBytes -= n;
+            if (m.offset == m.payload->size()) queue.pop_front();
+            return true;
+        }
+    }
+    return false;
 }
 
 // How many more bulk bytes the kernel may take now. On a slow link it would otherwise queue
 // far more than the link carries in a few milliseconds, and a high-priority frame written
 // next would wait behind all of it (and behind what a shaper drops and the kernel resends).
-std::size_t CPeerConnection::BulkRoom() {
-  LinkInfo info;
-  if (!ReadLinkInfo(Socket().native_handle(), info)) return SIZE_MAX;
-  // The link's rate, measured from what it acknowledges while bulk waits here. The kernel's
-  // own estimate is no help: one burst through a shaper's bucket reads as gigabits.
-  const auto now = Clock::now();
-  if (!m_rateWindowOpen) {
-    m_rateWindowOpen = true;
-    m_rateWindowStart = now;
-    m_rateWindowAcked = info.bytesAcked;
-    m_rateWindowDry = false;
-    m_dryBefore = false;
-  } else {
-    // The kernel ran dry while bulk waited here, though we looked again in time: we, not
-    // the link, set the pace, so what it acknowledged says only that the link takes at
-    // least that much. Twice in a row, grow at once; a fast link would otherwise need many
-    // windows to reach its speed. Once alone may be a burst through a shaper's bucket, and
-    // a late look (a busy machine) proves nothing.
-    const bool dry = info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll;
-    if (dry && m_dryBefore) {
-      m_rateWindowDry = true;
-      const double floor = static_cast<double>(kStartKernelBytes) /
-                           std::chrono::duration<double>(kKernelQueueTime).count();
-      m_bytesPerSecond = std::min(std::max(2 * m_bytesPerSecond, floor), kMaxRate);
-    }
-    m_dryBefore = dry;
-    if (now - m_rateWindowStart >= kRateWindow) {
-      const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
-      const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
-      if (sample > 0 && !(m_rateWindowDry && sample < m_bytesPerSecond)) m_bytesPerSecond = sample;
-      m_rateWindowStart = now;
-      m_rateWindowAcked = info.bytesAcked;
-      m_rateWindowDry = false;
-    }
-  }
-  std::uint64_t budget = kStartKernelBytes;
-  m_chunkSize = wire::kChunkSize;
-  if (m_bytesPerSecond > 0) {
-    const double seconds = std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
-    budget = static_cast<std::uint64_t>(m_bytesPerSecond * seconds);
-    const double chunk = m_bytesPerSecond * std::chrono::duration<double>(kChunkTime).count();
-    m_chunkSize = std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
-  }
-  budget = std::max({budget, kMinKernelBytes, kMinKernelSegments * info.mss});
-  m_checkedAt = now;
-  m_kernelAtCheck = info.bytesInKernel;
-  return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
-}
-
-void CPeerConnection::PumpWrites() {
-  if (m_writing || m_closed || !m_secured) return;
-  const bool urgent = !m_control.empty() || !m_queues[1].empty();
-  const bool bulk = !m_queues[0].empty();
-  if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
-  if (!urgent && !bulk) {
-    if (m_closeAfterFlush) FinishFlush();
-    return;
-  }
-  // Only bulk waits for room: control frames and high-priority messages are small and are
-  // what the room is kept for.
-  std::size_t room = SIZE_MAX;
-  if (bulk && !m_limits.linkBitsPerSecond) room = BulkRoom();
-  if (room == 0 && !m_waitingForRoom) {
-    m_waitingForRoom = true;
-    m_roomTimer.expires_after(kRoomPoll);
-    m_roomTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
-      self->m_waitingForRoom = false;
-      if (!ec && !self->m_closed) self->PumpWrites();
-    });
-  }
-  if (!urgent && room == 0) return;
-  m_writeBuffer.clear();
-  m_segments.clear();
-  m_inFlight.clear();
-  m_batchBytes = 0;
-  // With an emulated slow link, one frame per write keeps the wait of a high-priority frame
-  // down to one chunk.
-  const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
-  while (m_batchBytes < batch && FillOne(room)) {
-  }
-  if (room != SIZE_MAX) m_kernelAtCheck += m_batchBytes;
-  if (m_segments.empty()) {
-    if (m_closeAfterFlush && m_control.empty() && m_queues[0].empty() && m_queues[1].empty()) {
-      FinishFlush();
-    }
-    return;
-  }
-  m_buffers.clear();
-  for (const Segment& segment : m_segments) {
-    const std::uint8_t* p = segment.external ? segment.external : m_writeBuffer.data() + segment.offset;
-    m_buffers.emplace_back(p, segment.size);
-  }
-  m_writing = true;
-  if (m_limits.linkBitsPerSecond) {
-    // The bytes arrive once the link has carried them.
+std::size_t CPeerConnection::BulkRoom()
+{
+    LinkInfo info;
+    if (!ReadLinkInfo(Socket().native_handle(), info)) return SIZE_MAX;
+    // The link's rate, measured from what it acknowledges while bulk waits here. The kernel's
+    // own estimate is no help: one burst through a shaper's bucket reads as gigabits.
     const auto now = Clock::now();
-    const auto start = std::max(now, m_linkFree);
-    const auto duration = std::chrono::nanoseconds(
-        static_cast<long long>(m_batchBytes * 8ull * 1'000'000'000ull / m_limits.linkBitsPerSecond));
-    m_linkFree = start + duration;
-    m_linkTimer.expires_at(m_linkFree);
-    m_linkTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
-      if (ec || self->m_closed) return;
-      self->StartWrite();
-    });
-    return;
-  }
-  StartWrite();
-}
-
-void CPeerConnection::StartWrite() {
-  if (m_tls) {
-    m_tlsOut.clear();
-    for (const auto& buffer : m_buffers) {
-      const auto* p = static_cast<const std::uint8_t*>(buffer.data());
-      m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+    if (!m_rateWindowOpen) {
+        m_rateWindowOpen = true;
+        m_rateWindowStart = now;
+        m_rateWindowAcked = info.bytesAcked;
+        m_rateWindowDry = false;
+        m_dryBefore = false;
+    } else {
+        // The kernel ran dry while bulk waited here, though we looked again in time: we, not
+        // the link, set the pace, so what it acknowledged says only that the link takes at
+        // least that much. Twice in a row, grow at once; a fast link would otherwise need many
+        // windows to reach its speed. Once alone may be a burst through a shaper's bucket, and
+        // a late look (a busy machine) proves nothing.
+        const bool dry = info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll;
+        if (dry && m_dryBefore) {
+            m_rateWindowDry = true;
+            const double floor =
+                static_cast<double>(kStartKernelBytes) / std::chrono::duration<double>(kKernelQueueTime).count();
+            m_bytesPerSecond = std::min(std::max(2 * m_bytesPerSecond, floor), kMaxRate);
+        }
+        m_dryBefore = dry;
+        if (now - m_rateWindowStart >= kRateWindow) {
+            const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
+            const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
+            if (sample > 0 && !(m_rateWindowDry && sample < m_bytesPerSecond)) m_bytesPerSecond = sample;
+            m_rateWindowStart = now;
+            m_rateWindowAcked = info.bytesAcked;
+            m_rateWindowDry = false;
+        }
     }
-    asio::async_write(*m_tls, asio::buffer(m_tlsOut),
-                      [self = shared_from_this()](const std::error_code& ec, std::size_t) {
-                        self->OnWritten(ec);
-                      });
-    return;
-  }
-  asio::async_write(m_plain, m_buffers,
-                    [self = shared_from_this()](const std::error_code& ec, std::size_t) {
-                      self->OnWritten(ec);
-                    });
+    std::uint64_t budget = kStartKernelBytes;
+    m_chunkSize = wire::kChunkSize;
+    if (m_bytesPerSecond > 0) {
+        const double seconds = std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
+        budget = static_cast<std::uint64_t>(m_bytesPerSecond * seconds);
+        const double chunk = m_bytesPerSecond * std::chrono::duration<double>(kChunkTime).count();
+        m_chunkSize = std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
+    }
+    budget = std::max({budget, kMinKernelBytes, kMinKernelSegments * info.mss});
+    m_checkedAt = now;
+    m_kernelAtCheck = info.bytesInKernel;
+    return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
 }
 
-void CPeerConnection::OnWritten(const std::error_code& ec) {
-  m_writing = false;
-  if (m_closed) return;
-  if (ec) {
-    Close(ec);
-    return;
-  }
-  m_lastSent = m_lastProgress = Clock::now();
-  ReleaseHeldReaders();
-  PumpWrites();
+void CPeerConnection::PumpWrites()
+{
+    if (m_writing || m_closed || !m_secured) return;
+    const bool urgent = !m_control.empty() || !m_queues[1].empty();
+    const bool bulk = !m_queues[0].empty();
+    if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
+    if (!urgent && !bulk) {
+        if (m_closeAfterFlush) FinishFlush();
+        return;
+    }
+    // Only bulk waits for room: control frames and high-priority messages are small and are
+    // what the room is kept for.
+    std::size_t room = SIZE_MAX;
+    if (bulk && !m_limits.linkBitsPerSecond) room = BulkRoom();
+    if (room == 0 && !m_waitingForRoom) {
+        m_waitingForRoom = true;
+        m_roomTimer.expires_after(kRoomPoll);
+        m_roomTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
+            self->m_waitingForRoom = false;
+            if (!ec && !self->m_closed) self->PumpWrites();
+        });
+    }
+    if (!urgent && room == 0) return;
+    m_writeBuffer.clear();
+    m_segments.clear();
+    m_inFlight.clear();
+    m_batchBytes = 0;
+    // With an emulated slow link, one frame per write keeps the wait of a high-priority frame
+    // down to one chunk.
+    const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
+    while (m_batchBytes < batch && FillOne(room)) {}
+    if (room != SIZE_MAX) m_kernelAtCheck += m_batchBytes;
+    if (m_segments.empty()) {
+        if (m_closeAfterFlush && m_control.empty() && m_queues[0].empty() && m_queues[1].empty()) {
+            FinishFlush();
+        }
+        return;
+    }
+    m_buffers.clear();
+    for (const Segment& segment : m_segments) {
+        const std::uint8_t* p = segment.external ? segment.external : m_writeBuffer.data() + segment.offset;
+        m_buffers.emplace_back(p, segment.size);
+    }
+    m_writing = true;
+    if (m_limits.linkBitsPerSecond) {
+        // The bytes arrive once the link has carried them.
+        const auto now = Clock::now();
+        const auto start = std::max(now, m_linkFree);
+        const auto duration = std::chrono::nanoseconds(
+            static_cast<long long>(m_batchBytes * 8ull * 1'000'000'000ull / m_limits.linkBitsPerSecond));
+        m_linkFree = start + duration;
+        m_linkTimer.expires_at(m_linkFree);
+        m_linkTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
+            if (ec || self->m_closed) return;
+            self->StartWrite();
+        });
+        return;
+    }
+    StartWrite();
 }
 
-void CPeerConnection::CloseAfterFlush() {
-  if (m_closed || m_closeAfterFlush) return;
-  m_closeAfterFlush = true;
-  m_graceTimer.expires_after(kFlushGrace);
-  m_graceTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
-    if (!ec) self->Close(std::make_error_code(std::errc::timed_out), true);
-  });
-  PumpWrites();
+void CPeerConnection::StartWrite()
+{
+    if (m_tls) {
+        m_tlsOut.clear();
+        for (const auto& buffer : m_buffers) {
+            const auto* p = static_cast<const std::uint8_t*>(buffer.data());
+            m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+        }
+        asio::async_write(*m_tls, asio::buffer(m_tlsOut),
+                          [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
+        return;
+    }
+    asio::async_write(m_plain, m_buffers,
+                      [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
 }
 
-void CPeerConnection::FinishFlush() {
-  if (m_shutDownSend) return;
-  m_shutDownSend = true;
-  // Half-close and keep reading until the peer closes too, so that our last frames are not
-  // lost to a reset caused by unread incoming bytes.
-  std::error_code ec;
-  Socket().shutdown(asio::ip::tcp::socket::shutdown_send, ec);
-  if (ec) Close(ec, true);
+void CPeerConnection::OnWritten(const std::error_code& ec)
+{
+    m_writing = false;
+    if (m_closed) return;
+    if (ec) {
+        Close(ec);
+        return;
+    }
+    m_lastSent = m_lastProgress = Clock::now();
+    ReleaseHeldReaders();
+    PumpWrites();
 }
 
-void CPeerConnection::Close(std::error_code reason, bool clean) {
-  if (m_closed) return;
-  m_closed = true;
-  m_linkTimer.cancel();
-  m_roomTimer.cancel();
-  m_graceTimer.cancel();
-  std::error_code ignored;
-  Socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-  Socket().close(ignored);
-  m_control.clear();
-  m_queues[0].clear();
-  m_queues[1].clear();
-  m_queuedBytes = 0;
-  m_boundedBytes = 0;
-  ReleaseHeldReaders();
-  if (auto handler = std::move(m_onClose)) {
-    m_onClose = nullptr;
-    handler(*this, reason, clean);
-  }
+void CPeerConnection::CloseAfterFlush()
+{
+    if (m_closed || m_closeAfterFlush) return;
+    m_closeAfterFlush = true;
+    m_graceTimer.expires_after(kFlushGrace);
+    m_graceTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
+        if (!ec) self->Close(std::make_error_code(std::errc::timed_out), true);
+    });
+    PumpWrites();
+}
+
+void CPeerConnection::FinishFlush()
+{
+    if (m_shutDownSend) return;
+    m_shutDownSend = true;
+    // Half-close and keep reading until the peer closes too, so that our last frames are not
+    // lost to a reset caused by unread incoming bytes.
+    std::error_code ec;
+    Socket().shutdown(asio::ip::tcp::socket::shutdown_send, ec);
+    if (ec) Close(ec, true);
+}
+
+void CPeerConnection::Close(std::error_code reason, bool clean)
+{
+    if (m_closed) return;
+    m_closed = true;
+    m_linkTimer.cancel();
+    m_roomTimer.cancel();
+    m_graceTimer.cancel();
+    std::error_code ignored;
+    Socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    Socket().close(ignored);
+    m_control.clear();
+    m_queues[0].clear();
+    m_queues[1].clear();
+    m_queuedBytes = 0;
+    m_boundedBytes = 0;
+    ReleaseHeldReaders();
+    if (auto handler = std::move(m_onClose)) {
+        m_onClose = nullptr;
+        handler(*this, reason, clean);
+    }
 }
 
 }  // namespace peer

@@ -26,189 +26,189 @@
 namespace peer {
 
 class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
- public:
-  using Clock = std::chrono::steady_clock;
+public:
+    using Clock = std::chrono::steady_clock;
 
-  struct Limits {
-    std::size_t maxQueuedBytes = 64 * 1024 * 1024;
-    // Relayed bytes queued here above which the links they come from stop being read.
-    std::size_t relayPauseBytes = 4 * 1024 * 1024;
-    std::size_t writeBatchBytes = 64 * 1024;
-    std::uint64_t linkBitsPerSecond = 0;  // 0: no shaping; else emulate a link this fast
-    std::atomic<std::uint64_t>* droppedMessages = nullptr;  // counts time-outs, if given
-  };
+    struct Limits {
+        std::size_t maxQueuedBytes = 64 * 1024 * 1024;
+        // Relayed bytes queued here above which the links they come from stop being read.
+        std::size_t relayPauseBytes = 4 * 1024 * 1024;
+        std::size_t writeBatchBytes = 64 * 1024;
+        std::uint64_t linkBitsPerSecond = 0;                    // 0: no shaping; else emulate a link this fast
+        std::atomic<std::uint64_t>* droppedMessages = nullptr;  // counts time-outs, if given
+    };
 
-  // Returns false when the frame breaks the protocol; the connection is then closed.
-  using FrameHandler =
-      std::function<bool(CPeerConnection&, const wire::FrameHeader&, std::span<const std::uint8_t>)>;
-  // Data frames are reassembled here, their payload read straight into the message. The
-  // handler hears of each Data frame three ways: Begin before it is read (false refuses it:
-  // Data may not come now), Chunk after a chunk that leaves its message incomplete (with
-  // the chunk's flags and payload size; for progress), Complete with each whole message,
-  // whose payload it may take.
-  enum class DataStep { Begin, Chunk, Complete };
-  struct DataEvent {
-    DataStep step = DataStep::Begin;
-    std::uint8_t flags = 0;
-    std::size_t chunkBytes = 0;
-    wire::CMessageAssembler::Message* message = nullptr;  // Complete only
-  };
-  using MessageHandler = std::function<bool(CPeerConnection&, const DataEvent&)>;
-  // Called once when the link ends for any reason; `clean` for an orderly close by the peer.
-  using CloseHandler = std::function<void(CPeerConnection&, std::error_code, bool clean)>;
+    // Returns false when the frame breaks the protocol; the connection is then closed.
+    using FrameHandler = std::function<bool(CPeerConnection&, const wire::FrameHeader&, std::span<const std::uint8_t>)>;
+    // Data frames are reassembled here, their payload read straight into the message. The
+    // handler hears of each Data frame three ways: Begin before it is read (false refuses it:
+    // Data may not come now), Chunk after a chunk that leaves its message incomplete (with
+    // the chunk's flags and payload size; for progress), Complete with each whole message,
+    // whose payload it may take.
+    enum class DataStep { Begin, Chunk, Complete };
+    struct DataEvent {
+        DataStep step = DataStep::Begin;
+        std::uint8_t flags = 0;
+        std::size_t chunkBytes = 0;
+        wire::CMessageAssembler::Message* message = nullptr;  // Complete only
+    };
+    using MessageHandler = std::function<bool(CPeerConnection&, const DataEvent&)>;
+    // Called once when the link ends for any reason; `clean` for an orderly close by the peer.
+    using CloseHandler = std::function<void(CPeerConnection&, std::error_code, bool clean)>;
 
-  // With `tls`, the link is TLS: nothing is read or written before the handshake has
-  // finished and the secured handler (SetSecuredHandler) has agreed to the peer's key.
-  CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits,
-                  std::shared_ptr<asio::ssl::context> tls = nullptr, bool server = false);
+    // With `tls`, the link is TLS: nothing is read or written before the handshake has
+    // finished and the secured handler (SetSecuredHandler) has agreed to the peer's key.
+    CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits,
+                    std::shared_ptr<asio::ssl::context> tls = nullptr, bool server = false);
 
-  // Called once the link may carry frames, before anything is read: after the handshake
-  // (PeerFingerprint and Exporter known), or, on a host's TLS link, when the first bytes are
-  // the plain hello of a version 1 joiner (Encrypted() false), so that it can be told why it
-  // is refused. False ends the link.
-  using SecuredHandler = std::function<bool(CPeerConnection&)>;
-  void SetSecuredHandler(SecuredHandler onSecured) { m_onSecured = std::move(onSecured); }
+    // Called once the link may carry frames, before anything is read: after the handshake
+    // (PeerFingerprint and Exporter known), or, on a host's TLS link, when the first bytes are
+    // the plain hello of a version 1 joiner (Encrypted() false), so that it can be told why it
+    // is refused. False ends the link.
+    using SecuredHandler = std::function<bool(CPeerConnection&)>;
+    void SetSecuredHandler(SecuredHandler onSecured) { m_onSecured = std::move(onSecured); }
 
-  void Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose);
+    void Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose);
 
-  bool Encrypted() const { return m_tls != nullptr; }
-  const std::string& PeerFingerprint() const { return m_peerFingerprint; }
-  // Both ends of this one link derive the same value; zero on a plain link.
-  const std::array<std::uint8_t, 32>& Exporter() const { return m_exporter; }
+    bool Encrypted() const { return m_tls != nullptr; }
+    const std::string& PeerFingerprint() const { return m_peerFingerprint; }
+    // Both ends of this one link derive the same value; zero on a plain link.
+    const std::array<std::uint8_t, 32>& Exporter() const { return m_exporter; }
 
-  // Queue a control frame or a data message. False when the bound on what others made us
-  // queue (control frames and relayed messages) is exceeded; the caller then drops the
-  // link, whose reader has stopped keeping up. The local application's own messages are
-  // not bounded here: a burst of them is no sign of a stalled reader.
-  bool SendControl(Bytes frame);
-  bool SendData(std::shared_ptr<const Buffer> payload, const wire::DataEnvelope& envelope, bool high,
-                std::optional<Clock::time_point> deadline, bool relayed);
+    // Queue a control frame or a data message. False when the bound on what others made us
+    // queue (control frames and relayed messages) is exceeded; the caller then drops the
+    // link, whose reader has stopped keeping up. The local application's own messages are
+    // not bounded here: a burst of them is no sign of a stalled reader.
+    bool SendControl(Bytes frame);
+    bool SendData(std::shared_ptr<const Buffer> payload, const wire::DataEnvelope& envelope, bool high,
+                  std::optional<Clock::time_point> deadline, bool relayed);
 
-  // Sends what is queued, then ends the link (used after a refusal or a termination).
-  void CloseAfterFlush();
-  void Close(std::error_code reason, bool clean = false);
+    // Sends what is queued, then ends the link (used after a refusal or a termination).
+    void CloseAfterFlush();
+    void Close(std::error_code reason, bool clean = false);
 
-  // Relay flow control: once more than relayPauseBytes of what others sent wait here, the
-  // link they came from is not read until this queue has drained to half of it (or closed),
-  // so a fast sender slows to the pace of a slow receiver instead of piling up at the host.
-  bool Congested() const { return m_boundedBytes > m_limits.relayPauseBytes; }
-  void HoldReader(const std::shared_ptr<CPeerConnection>& source);
-  // True while reading is held; such a link is not silent, only not listened to.
-  bool ReadingHeld() const { return m_readHolds > 0; }
-  // Something waits to go out and no write has completed for this long: the peer has
-  // stopped reading.
-  bool StalledFor(Clock::duration limit, Clock::time_point now) const {
-    return (m_queuedBytes > 0 || m_writing) && now - m_lastProgress > limit;
-  }
+    // Relay flow control: once more than relayPauseBytes of what others sent wait here, the
+    // link they came from is not read until this queue has drained to half of it (or closed),
+    // so a fast sender slows to the pace of a slow receiver instead of piling up at the host.
+    bool Congested() const { return m_boundedBytes > m_limits.relayPauseBytes; }
+    void HoldReader(const std::shared_ptr<CPeerConnection>& source);
+    // True while reading is held; such a link is not silent, only not listened to.
+    bool ReadingHeld() const { return m_readHolds > 0; }
+    // Something waits to go out and no write has completed for this long: the peer has
+    // stopped reading.
+    bool StalledFor(Clock::duration limit, Clock::time_point now) const
+    {
+        return (m_queuedBytes > 0 || m_writing) && now - m_lastProgress > limit;
+    }
 
-  bool IsOpen() const { return !m_closed; }
-  bool IsClosing() const { return m_closeAfterFlush || m_closed; }
-  Clock::time_point LastReceived() const { return m_lastReceived; }
-  Clock::time_point LastSent() const { return m_lastSent; }
-  std::size_t QueuedBytes() const { return m_queuedBytes; }
-  const std::string& RemoteAddress() const { return m_remote; }
+    bool IsOpen() const { return !m_closed; }
+    bool IsClosing() const { return m_closeAfterFlush || m_closed; }
+    Clock::time_point LastReceived() const { return m_lastReceived; }
+    Clock::time_point LastSent() const { return m_lastSent; }
+    std::size_t QueuedBytes() const { return m_queuedBytes; }
+    const std::string& RemoteAddress() const { return m_remote; }
 
-  // State the service keeps per link.
-  wire::CMessageAssembler m_assembler;
-  wire::CMessageAssembler::Message m_received;  // reused for every message delivered here
-  PlayerId m_player = 0;
+    // State the service keeps per link.
+    wire::CMessageAssembler m_assembler;
+    wire::CMessageAssembler::Message m_received;  // reused for every message delivered here
+    PlayerId m_player = 0;
 
- private:
-  struct OutMessage {
-    std::shared_ptr<const Buffer> payload;
-    wire::DataEnvelope envelope;
-    std::size_t offset = 0;
-    std::optional<Clock::time_point> deadline;
-    bool bounded = false;
-  };
+private:
+    struct OutMessage {
+        std::shared_ptr<const Buffer> payload;
+        wire::DataEnvelope envelope;
+        std::size_t offset = 0;
+        std::optional<Clock::time_point> deadline;
+        bool bounded = false;
+    };
 
-  using TlsStream = asio::ssl::stream<asio::ip::tcp::socket>;
-  asio::ip::tcp::socket& Socket() { return m_tls ? m_tls->next_layer() : m_plain; }
-  void SniffFirstBytes();
-  void Handshake();
-  void Secured();
-  void ReadMore();
-  void ReleaseReader();
-  void ReleaseHeldReaders();
-  void NoteQueued();
-  void OnRead(const std::error_code& ec, std::size_t n);
-  bool DispatchBuffered();
-  void PumpWrites();
-  bool FillOne(std::size_t lowRoom);
-  void StartWrite();
-  void OnWritten(const std::error_code& ec);
-  void FinishFlush();
-  std::size_t BulkRoom();
+    using TlsStream = asio::ssl::stream<asio::ip::tcp::socket>;
+    asio::ip::tcp::socket& Socket() { return m_tls ? m_tls->next_layer() : m_plain; }
+    void SniffFirstBytes();
+    void Handshake();
+    void Secured();
+    void ReadMore();
+    void ReleaseReader();
+    void ReleaseHeldReaders();
+    void NoteQueued();
+    void OnRead(const std::error_code& ec, std::size_t n);
+    bool DispatchBuffered();
+    void PumpWrites();
+    bool FillOne(std::size_t lowRoom);
+    void StartWrite();
+    void OnWritten(const std::error_code& ec);
+    void FinishFlush();
+    std::size_t BulkRoom();
 
-  asio::ip::tcp::socket m_plain;  // the socket, until a TLS stream takes it over
-  std::shared_ptr<asio::ssl::context> m_tlsContext;
-  std::unique_ptr<TlsStream> m_tls;
-  bool m_server = false;
-  bool m_secured = false;  // frames may flow
-  SecuredHandler m_onSecured;
-  std::string m_peerFingerprint;
-  std::array<std::uint8_t, 32> m_exporter{};
-  Bytes m_tlsOut;  // a write batch in one piece: TLS would make a record of every buffer
-  asio::steady_timer m_linkTimer;
-  asio::steady_timer m_roomTimer;
-  asio::steady_timer m_graceTimer;
-  Limits m_limits;
-  FrameHandler m_onFrame;
-  MessageHandler m_onMessage;
-  CloseHandler m_onClose;
-  std::string m_remote;
+    asio::ip::tcp::socket m_plain;  // the socket, until a TLS stream takes it over
+    std::shared_ptr<asio::ssl::context> m_tlsContext;
+    std::unique_ptr<TlsStream> m_tls;
+    bool m_server = false;
+    bool m_secured = false;  // frames may flow
+    SecuredHandler m_onSecured;
+    std::string m_peerFingerprint;
+    std::array<std::uint8_t, 32> m_exporter{};
+    Bytes m_tlsOut;  // a write batch in one piece: TLS would make a record of every buffer
+    asio::steady_timer m_linkTimer;
+    asio::steady_timer m_roomTimer;
+    asio::steady_timer m_graceTimer;
+    Limits m_limits;
+    FrameHandler m_onFrame;
+    MessageHandler m_onMessage;
+    CloseHandler m_onClose;
+    std::string m_remote;
 
-  // Incoming bytes; frames are taken out of it in place, so many frames cost one read.
-  Bytes m_readBuffer;
-  std::size_t m_readStart = 0;
-  std::size_t m_readEnd = 0;
-  // The payload of the Data frame being read, in place in its message.
-  std::uint8_t* m_payloadAt = nullptr;
-  std::size_t m_payloadLeft = 0;
-  std::size_t m_payloadSize = 0;
-  std::uint8_t m_payloadFlags = 0;
-  bool m_scatterRead = false;
-  std::array<asio::mutable_buffer, 2> m_readBuffers;
+    // Incoming bytes; frames are taken out of it in place, so many frames cost one read.
+    Bytes m_readBuffer;
+    std::size_t m_readStart = 0;
+    std::size_t m_readEnd = 0;
+    // The payload of the Data frame being read, in place in its message.
+    std::uint8_t* m_payloadAt = nullptr;
+    std::size_t m_payloadLeft = 0;
+    std::size_t m_payloadSize = 0;
+    std::uint8_t m_payloadFlags = 0;
+    bool m_scatterRead = false;
+    std::array<asio::mutable_buffer, 2> m_readBuffers;
 
-  std::deque<Bytes> m_control;
-  std::deque<OutMessage> m_queues[2];  // [0] low, [1] high
-  std::size_t m_queuedBytes = 0;
-  std::size_t m_boundedBytes = 0;  // the part of m_queuedBytes that counts against the bound
-  // The write in flight: frame heads and control frames in m_writeBuffer, payload slices
-  // straight from the queued messages, kept alive in m_inFlight until the write completes.
-  struct Segment {
-    const std::uint8_t* external = nullptr;  // null: bytes of m_writeBuffer at `offset`
-    std::size_t offset = 0;
-    std::size_t size = 0;
-  };
-  Bytes m_writeBuffer;
-  std::vector<Segment> m_segments;
-  std::vector<asio::const_buffer> m_buffers;
-  std::vector<std::shared_ptr<const Buffer>> m_inFlight;
-  std::size_t m_batchBytes = 0;
-  bool m_writing = false;
-  bool m_waitingForRoom = false;
-  std::size_t m_chunkSize = wire::kChunkSize;  // for bulk, smaller on slow links
-  double m_bytesPerSecond = 0;                 // measured; 0 until known
-  bool m_rateWindowOpen = false;
-  Clock::time_point m_rateWindowStart{};
-  std::uint64_t m_rateWindowAcked = 0;
-  bool m_rateWindowDry = false;  // the kernel ran out of bulk during the window
-  bool m_dryBefore = false;       // ... and at our last look
-  Clock::time_point m_checkedAt{};  // our last look at the kernel's queue for bulk room
-  std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
-  Clock::time_point m_linkFree{};
+    std::deque<Bytes> m_control;
+    std::deque<OutMessage> m_queues[2];  // [0] low, [1] high
+    std::size_t m_queuedBytes = 0;
+    std::size_t m_boundedBytes = 0;  // the part of m_queuedBytes that counts against the bound
+    // The write in flight: frame heads and control frames in m_writeBuffer, payload slices
+    // straight from the queued messages, kept alive in m_inFlight until the write completes.
+    struct Segment {
+        const std::uint8_t* external = nullptr;  // null: bytes of m_writeBuffer at `offset`
+        std::size_t offset = 0;
+        std::size_t size = 0;
+    };
+    Bytes m_writeBuffer;
+    std::vector<Segment> m_segments;
+    std::vector<asio::const_buffer> m_buffers;
+    std::vector<std::shared_ptr<const Buffer>> m_inFlight;
+    std::size_t m_batchBytes = 0;
+    bool m_writing = false;
+    bool m_waitingForRoom = false;
+    std::size_t m_chunkSize = wire::kChunkSize;  // for bulk, smaller on slow links
+    double m_bytesPerSecond = 0;                 // measured; 0 until known
+    bool m_rateWindowOpen = false;
+    Clock::time_point m_rateWindowStart{};
+    std::uint64_t m_rateWindowAcked = 0;
+    bool m_rateWindowDry = false;       // the kernel ran out of bulk during the window
+    bool m_dryBefore = false;           // ... and at our last look
+    Clock::time_point m_checkedAt{};    // our last look at the kernel's queue for bulk room
+    std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
+    Clock::time_point m_linkFree{};
 
-  bool m_closed = false;
-  bool m_closeAfterFlush = false;
-  bool m_shutDownSend = false;
-  Clock::time_point m_lastReceived;
-  Clock::time_point m_lastSent;
-  Clock::time_point m_lastProgress;
+    bool m_closed = false;
+    bool m_closeAfterFlush = false;
+    bool m_shutDownSend = false;
+    Clock::time_point m_lastReceived;
+    Clock::time_point m_lastSent;
+    Clock::time_point m_lastProgress;
 
-  std::vector<std::weak_ptr<CPeerConnection>> m_heldReaders;  // sources waiting for us
-  int m_readHolds = 0;       // targets holding our reading
-  bool m_readParked = false;  // a read is due once the holds are gone
+    std::vector<std::weak_ptr<CPeerConnection>> m_heldReaders;  // sources waiting for us
+    int m_readHolds = 0;                                        // targets holding our reading
+    bool m_readParked = false;                                  // a read is due once the holds are gone
 };
 
 }  // namespace peer

@@ -28,26 +28,31 @@ void FreeBuffer(void* p, std::size_t bytes) noexcept;
 
 template <class T>
 struct BufferAllocator {
-  using value_type = T;
-  BufferAllocator() = default;
-  template <class U>
-  BufferAllocator(const BufferAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) { return static_cast<T*>(AllocateBuffer(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t n) noexcept { FreeBuffer(p, n * sizeof(T)); }
-  // Growing leaves the new bytes unset: they are about to be written (a copy, a read from
-  // the socket), and zeroing megabytes first would cost as much again.
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-  template <class U>
-  bool operator==(const BufferAllocator<U>&) const noexcept {
-    return true;
-  }
+    using value_type = T;
+    BufferAllocator() = default;
+    template <class U>
+    BufferAllocator(const BufferAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(std::size_t n) { return static_cast<T*>(AllocateBuffer(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) noexcept { FreeBuffer(p, n * sizeof(T)); }
+    // Growing leaves the new bytes unset: they are about to be written (a copy, a read from
+    // the socket), and zeroing megabytes first would cost as much again.
+    template <class U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+    template <class U>
+    bool operator==(const BufferAllocator<U>&) const noexcept
+    {
+        return true;
+    }
 };
 
 // A message's bytes. Unlike Bytes, resize() leaves new bytes unset: fill them.
@@ -79,16 +84,16 @@ inline constexpr std::size_t kMaxFrameBody =
     2 + 2 + 16 + kProofBytes + 2 + kMaxNameBytes + 4 + kMaxInfoBytes + 4 + kMaxConnectDataBytes;
 
 enum class FrameType : std::uint8_t {
-  Hello = 1,          // joiner -> host
-  Welcome = 2,        // host -> joiner, on acceptance: the ids
-  ConnectResult = 3,  // host -> joiner: result and reply; ends the handshake
-  PlayerAdd = 4,      // host -> member
-  PlayerRemove = 5,   // host -> member
-  PlayerInfo = 6,     // host -> member: a player's new name and data
-  SetInfo = 7,        // member -> host: our new name and data
-  Data = 8,           // both ways, one chunk of a message
-  Ping = 9,           // both ways, keep-alive
-  Terminate = 10,     // host -> member: you are out of the session
+    Hello = 1,          // joiner -> host
+    Welcome = 2,        // host -> joiner, on acceptance: the ids
+    ConnectResult = 3,  // host -> joiner: result and reply; ends the handshake
+    PlayerAdd = 4,      // host -> member
+    PlayerRemove = 5,   // host -> member
+    PlayerInfo = 6,     // host -> member: a player's new name and data
+    SetInfo = 7,        // member -> host: our new name and data
+    Data = 8,           // both ways, one chunk of a message
+    Ping = 9,           // both ways, keep-alive
+    Terminate = 10,     // host -> member: you are out of the session
 };
 
 // Flags of a Data frame.
@@ -97,9 +102,9 @@ inline constexpr std::uint8_t kFlagFirst = 0x02;  // carries the envelope
 inline constexpr std::uint8_t kFlagLast = 0x04;   // completes the message
 
 struct FrameHeader {
-  std::uint32_t bodySize = 0;
-  FrameType type = FrameType::Ping;
-  std::uint8_t flags = 0;
+    std::uint32_t bodySize = 0;
+    FrameType type = FrameType::Ping;
+    std::uint8_t flags = 0;
 };
 
 // Validates a received header before anything of the body is read: magic, known type,
@@ -114,42 +119,42 @@ bool IsPlainHelloHeader(std::span<const std::uint8_t, kHeaderSize> bytes);
 Bytes MakeFrame(FrameType type, std::uint8_t flags, std::span<const std::uint8_t> body);
 
 struct Hello {
-  std::uint16_t version = kProtocolVersion;
-  Guid application{};
-  std::array<std::uint8_t, kProofBytes> proof{};  // of the password, bound to the link
-  std::string name;
-  Bytes info;
-  Bytes connectData;
+    std::uint16_t version = kProtocolVersion;
+    Guid application{};
+    std::array<std::uint8_t, kProofBytes> proof{};  // of the password, bound to the link
+    std::string name;
+    Bytes info;
+    Bytes connectData;
 };
 struct Welcome {
-  PlayerId local = 0;
-  PlayerId host = 0;
+    PlayerId local = 0;
+    PlayerId host = 0;
 };
 struct ConnectResult {
-  Result result = DPN_OK;
-  Bytes reply;
+    Result result = DPN_OK;
+    Bytes reply;
 };
 struct PlayerRecord {  // PlayerAdd and PlayerInfo
-  PlayerId id = 0;
-  std::string name;
-  Bytes info;
+    PlayerId id = 0;
+    std::string name;
+    Bytes info;
 };
 struct PlayerRemove {
-  PlayerId id = 0;
-  std::uint32_t reason = 0;
+    PlayerId id = 0;
+    std::uint32_t reason = 0;
 };
 struct SetInfo {
-  std::string name;
-  Bytes info;
+    std::string name;
+    Bytes info;
 };
 struct Terminate {
-  Result result = DPN_OK;
+    Result result = DPN_OK;
 };
 struct DataEnvelope {
-  std::uint32_t total = 0;  // message size
-  PlayerId from = 0;
-  PlayerId to = 0;
-  std::uint32_t timeoutMs = 0;  // time left to start sending; 0 = none
+    std::uint32_t total = 0;  // message size
+    PlayerId from = 0;
+    PlayerId to = 0;
+    std::uint32_t timeoutMs = 0;  // time left to start sending; 0 = none
 };
 
 // Each decoder accepts exactly one body of its type and refuses trailing bytes.
@@ -173,55 +178,54 @@ Bytes EncodePing();
 // Appends the header (and on the first chunk the envelope) of the Data frame that carries
 // payload bytes [offset, offset + n) of a `total`-byte message; returns n (at most `chunk`,
 // itself at most kChunkSize).
-std::size_t AppendDataChunkHead(Bytes& out, bool high, const DataEnvelope& envelope,
-                                std::size_t total, std::size_t offset,
-                                std::size_t chunk = kChunkSize);
+std::size_t AppendDataChunkHead(Bytes& out, bool high, const DataEnvelope& envelope, std::size_t total,
+                                std::size_t offset, std::size_t chunk = kChunkSize);
 
 // Appends one Data frame to `out`: the chunk of `payload` starting at `offset`, at most
 // kChunkSize bytes; the first chunk carries the envelope. Returns the bytes of payload used.
-std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope,
-                            std::span<const std::uint8_t> payload, std::size_t offset);
+std::size_t AppendDataChunk(Bytes& out, bool high, const DataEnvelope& envelope, std::span<const std::uint8_t> payload,
+                            std::size_t offset);
 
 // Reassembles the Data frames of one connection. Chunks of one message are contiguous
 // within their priority, so one message per priority is in progress at a time; memory
 // grows only with bytes actually received.
 class CMessageAssembler {
- public:
-  struct Message {
-    DataEnvelope envelope;
-    bool high = false;
-    Buffer payload;
-  };
-  enum class Status { Incomplete, Complete, Malformed };
+public:
+    struct Message {
+        DataEnvelope envelope;
+        bool high = false;
+        Buffer payload;
+    };
+    enum class Status { Incomplete, Complete, Malformed };
 
-  // On Complete, `out` holds the message; its previous buffer is kept for the next one.
-  Status Feed(std::uint8_t flags, std::span<const std::uint8_t> body, Message& out);
+    // On Complete, `out` holds the message; its previous buffer is kept for the next one.
+    Status Feed(std::uint8_t flags, std::span<const std::uint8_t> body, Message& out);
 
-  // The same in two steps, so that a link can read a chunk's payload straight into the
-  // message: Begin checks the frame from its flags, its body size and, on a first chunk, the
-  // envelope (the body's first kDataEnvelopeSize bytes), and gives the place for the
-  // chunk's payload bytes; once the caller has filled all of it, End completes the chunk.
-  // Begin returns Malformed or Incomplete; End returns Complete or Incomplete.
-  Status Begin(std::uint8_t flags, std::size_t bodySize, std::span<const std::uint8_t> envelope,
-               std::span<std::uint8_t>& payload);
-  Status End(std::uint8_t flags, Message& out);
+    // The same in two steps, so that a link can read a chunk's payload straight into the
+    // message: Begin checks the frame from its flags, its body size and, on a first chunk, the
+    // envelope (the body's first kDataEnvelopeSize bytes), and gives the place for the
+    // chunk's payload bytes; once the caller has filled all of it, End completes the chunk.
+    // Begin returns Malformed or Incomplete; End returns Complete or Incomplete.
+    Status Begin(std::uint8_t flags, std::size_t bodySize, std::span<const std::uint8_t> envelope,
+                 std::span<std::uint8_t>& payload);
+    Status End(std::uint8_t flags, Message& out);
 
-  // Memory held, in-progress messages and kept buffers together.
-  std::size_t BufferedBytes() const;
-  // After Incomplete: the message that the frame with `flags` belongs to, so far.
-  const DataEnvelope& PartialEnvelope(std::uint8_t flags) const { return Of(flags).envelope; }
-  std::span<const std::uint8_t> PartialPayload(std::uint8_t flags) const { return Of(flags).payload; }
+    // Memory held, in-progress messages and kept buffers together.
+    std::size_t BufferedBytes() const;
+    // After Incomplete: the message that the frame with `flags` belongs to, so far.
+    const DataEnvelope& PartialEnvelope(std::uint8_t flags) const { return Of(flags).envelope; }
+    std::span<const std::uint8_t> PartialPayload(std::uint8_t flags) const { return Of(flags).payload; }
 
- private:
-  static constexpr std::size_t kKeptCapacity = 2 * 1024 * 1024 + 64 * 1024;
-  struct Stream {
-    bool active = false;
-    DataEnvelope envelope;
-    Buffer payload;
-  };
-  Status Fail(Stream& s);
-  const Stream& Of(std::uint8_t flags) const { return m_streams[(flags & kFlagHigh) ? 1 : 0]; }
-  Stream m_streams[2];
+private:
+    static constexpr std::size_t kKeptCapacity = 2 * 1024 * 1024 + 64 * 1024;
+    struct Stream {
+        bool active = false;
+        DataEnvelope envelope;
+        Buffer payload;
+    };
+    Status Fail(Stream& s);
+    const Stream& Of(std::uint8_t flags) const { return m_streams[(flags & kFlagHigh) ? 1 : 0]; }
+    Stream m_streams[2];
 };
 
 }  // namespace wire

@@ -22,9 +22,9 @@
 namespace peer {
 
 struct Identity {
-  std::string certificatePem;
-  std::string privateKeyPem;
-  bool Empty() const { return certificatePem.empty() || privateKeyPem.empty(); }
+    std::string certificatePem;
+    std::string privateKeyPem;
+    bool Empty() const { return certificatePem.empty() || privateKeyPem.empty(); }
 };
 
 // A new Ed25519 key and a certificate for it signed by itself; false (with the reason) when
@@ -39,8 +39,7 @@ std::string CertificateFingerprint(X509* certificate);
 
 // TLS 1.3 only, our certificate presented and the peer's demanded. Its chain is not judged
 // here (every certificate is self-signed): the caller pins the fingerprint instead.
-std::shared_ptr<asio::ssl::context> MakeTlsContext(const Identity& identity, bool server,
-                                                   std::string& error);
+std::shared_ptr<asio::ssl::context> MakeTlsContext(const Identity& identity, bool server, std::string& error);
 
 inline constexpr std::size_t kProofSize = 32;
 using Proof = std::array<std::uint8_t, kProofSize>;
@@ -56,31 +55,31 @@ bool ProofEquals(const Proof& a, const Proof& b);
 // Wrong proofs per address: after `maxFailures` within `window`, the address is refused
 // for `blockFor` without its proof being looked at. Thread-safe.
 class CAttemptLimiter {
- public:
-  using Clock = std::chrono::steady_clock;
-  struct Rules {
-    int maxFailures = 5;
-    Clock::duration window = std::chrono::minutes(1);
-    Clock::duration blockFor = std::chrono::minutes(1);
-  };
-  CAttemptLimiter() = default;
-  explicit CAttemptLimiter(Rules rules) : m_rules(rules) {}
+public:
+    using Clock = std::chrono::steady_clock;
+    struct Rules {
+        int maxFailures = 5;
+        Clock::duration window = std::chrono::minutes(1);
+        Clock::duration blockFor = std::chrono::minutes(1);
+    };
+    CAttemptLimiter() = default;
+    explicit CAttemptLimiter(Rules rules) : m_rules(rules) {}
 
-  bool Blocked(const std::string& address, Clock::time_point now);
-  // True when this failure starts a block.
-  bool RecordFailure(const std::string& address, Clock::time_point now);
+    bool Blocked(const std::string& address, Clock::time_point now);
+    // True when this failure starts a block.
+    bool RecordFailure(const std::string& address, Clock::time_point now);
 
- private:
-  struct Entry {
-    int failures = 0;
-    Clock::time_point first{};
-    Clock::time_point blockedUntil{};
-  };
-  void Prune(Clock::time_point now);
+private:
+    struct Entry {
+        int failures = 0;
+        Clock::time_point first{};
+        Clock::time_point blockedUntil{};
+    };
+    void Prune(Clock::time_point now);
 
-  Rules m_rules;
-  std::mutex m_mutex;
-  std::map<std::string, Entry> m_entries;
+    Rules m_rules;
+    std::mutex m_mutex;
+    std::map<std::string, Entry> m_entries;
 };
 
 }  // namespace peer

@@ -15,150 +15,146 @@
 namespace peer {
 
 class CPeerService::Impl {
- public:
-  using Clock = std::chrono::steady_clock;
+public:
+    using Clock = std::chrono::steady_clock;
 
-  Impl(void* context, EventHandler handler, ServiceOptions options);
-  ~Impl();
+    Impl(void* context, EventHandler handler, ServiceOptions options);
+    ~Impl();
 
-  void Start();
-  Result Host(const ApplicationDesc& application, std::uint16_t port);
-  std::uint16_t BoundPort() const;
-  std::string HostError() const;
-  Result Connect(const Guid& application, const std::string& host, std::uint16_t port,
-                 const void* connectData, std::uint32_t connectDataSize, const std::string& password);
-  std::string Fingerprint() const { return m_fingerprint; }
-  Result SetPeerInfo(const std::string& name, const void* data, std::uint32_t size);
-  Result GetPeerInfo(PlayerId player, std::string& name, Bytes& data) const;
-  Result SendTo(PlayerId player, const void* data, std::uint32_t size,
-                std::chrono::milliseconds timeout, std::uint32_t flags);
-  Result DestroyPeer(PlayerId player);
-  Result Close();
-  bool IsHost() const;
-  PlayerId LocalPlayer() const;
-  std::vector<PlayerId> Players() const;
-  Stats GetStats() const;
+    void Start();
+    Result Host(const ApplicationDesc& application, std::uint16_t port);
+    std::uint16_t BoundPort() const;
+    std::string HostError() const;
+    Result Connect(const Guid& application, const std::string& host, std::uint16_t port, const void* connectData,
+                   std::uint32_t connectDataSize, const std::string& password);
+    std::string Fingerprint() const { return m_fingerprint; }
+    Result SetPeerInfo(const std::string& name, const void* data, std::uint32_t size);
+    Result GetPeerInfo(PlayerId player, std::string& name, Bytes& data) const;
+    Result SendTo(PlayerId player, const void* data, std::uint32_t size, std::chrono::milliseconds timeout,
+                  std::uint32_t flags);
+    Result DestroyPeer(PlayerId player);
+    Result Close();
+    bool IsHost() const;
+    PlayerId LocalPlayer() const;
+    std::vector<PlayerId> Players() const;
+    Stats GetStats() const;
 
- private:
-  enum class Mode { Idle, Hosting, Connecting, Connected, Ended, Closed };
-  struct Player {
-    PlayerId id = 0;
-    std::string name;
-    Bytes info;
-  };
-  struct PendingJoiner {
-    std::shared_ptr<CPeerConnection> link;
-    Clock::time_point helloDeadline;
-    bool deciding = false;
-    std::uint64_t order = 0;  // of acceptance
-  };
+private:
+    enum class Mode { Idle, Hosting, Connecting, Connected, Ended, Closed };
+    struct Player {
+        PlayerId id = 0;
+        std::string name;
+        Bytes info;
+    };
+    struct PendingJoiner {
+        std::shared_ptr<CPeerConnection> link;
+        Clock::time_point helloDeadline;
+        bool deciding = false;
+        std::uint64_t order = 0;  // of acceptance
+    };
 
-  // Common (PeerServiceImpl.cpp).
-  void SetUpTls();
-  bool TlsReady() const;
-  Result Emit(std::uint32_t eventId, void* event);
-  bool OnServiceThread() const;
-  void CloseWork();
-  void Join();
-  void ScheduleTick();
-  void OnTick();
-  void Log(const std::string& line);
-  void DeliverLocal(PlayerId from, std::shared_ptr<const Buffer> payload);
-  // After an incomplete Data frame for the local player: a progress event whenever the
-  // message has crossed another progress step.
-  // Chunk sizes vary with the link, so the chunk that completes a message may cross a step
-  // too; it is reported like any other.
-  void ReportProgress(PlayerId from, std::span<const std::uint8_t> got, std::uint32_t total,
-                      std::size_t added);
-  void SendOut(PlayerId to, std::shared_ptr<const Buffer> payload, bool high,
-               std::optional<Clock::time_point> deadline);
-  void PublishOwnInfo();
-  CPeerConnection::Limits LinkLimits();
-  std::vector<Player> PlayersCopy() const;
-  bool RemovePlayer(PlayerId id);
+    // Common (PeerServiceImpl.cpp).
+    void SetUpTls();
+    bool TlsReady() const;
+    Result Emit(std::uint32_t eventId, void* event);
+    bool OnServiceThread() const;
+    void CloseWork();
+    void Join();
+    void ScheduleTick();
+    void OnTick();
+    void Log(const std::string& line);
+    void DeliverLocal(PlayerId from, std::shared_ptr<const Buffer> payload);
+    // After an incomplete Data frame for the local player: a progress event whenever the
+    // message has crossed another progress step.
+    // Chunk sizes vary with the link, so the chunk that completes a message may cross a step
+    // too; it is reported like any other.
+    void ReportProgress(PlayerId from, std::span<const std::uint8_t> got, std::uint32_t total, std::size_t added);
+    void SendOut(PlayerId to, std::shared_ptr<const Buffer> payload, bool high,
+                 std::optional<Clock::time_point> deadline);
+    void PublishOwnInfo();
+    CPeerConnection::Limits LinkLimits();
+    std::vector<Player> PlayersCopy() const;
+    bool RemovePlayer(PlayerId id);
 
-  // Host side (PeerHost.cpp).
-  void Accept();
-  bool OnJoinerSecured(CPeerConnection& link);
-  void MakeRoomForHandshake(const std::string& address);
-  bool OnHostFrame(CPeerConnection& link, const wire::FrameHeader& header,
-                   std::span<const std::uint8_t> body);
-  bool OnJoinerFrame(CPeerConnection& link, const wire::FrameHeader& header,
-                     std::span<const std::uint8_t> body);
-  bool OnHostData(CPeerConnection& link, const CPeerConnection::DataEvent& e);
-  void Decide(std::shared_ptr<CPeerConnection> link, wire::Hello hello);
-  void OnDecided(std::shared_ptr<CPeerConnection> link, wire::Hello hello, Result result, Bytes reply);
-  void Refuse(CPeerConnection& link, Result result, Bytes reply = {});
-  void OnHostLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
-  void RemoveMember(PlayerId id, std::uint32_t reason, bool terminate);
-  void Route(CPeerConnection& source, wire::CMessageAssembler::Message& message);
-  void QueueTo(PlayerId member, Bytes frame);
-  void QueueToAllBut(PlayerId except, const Bytes& frame);
-  void HostTick(Clock::time_point now);
+    // Host side (PeerHost.cpp).
+    void Accept();
+    bool OnJoinerSecured(CPeerConnection& link);
+    void MakeRoomForHandshake(const std::string& address);
+    bool OnHostFrame(CPeerConnection& link, const wire::FrameHeader& header, std::span<const std::uint8_t> body);
+    bool OnJoinerFrame(CPeerConnection& link, const wire::FrameHeader& header, std::span<const std::uint8_t> body);
+    bool OnHostData(CPeerConnection& link, const CPeerConnection::DataEvent& e);
+    void Decide(std::shared_ptr<CPeerConnection> link, wire::Hello hello);
+    void OnDecided(std::shared_ptr<CPeerConnection> link, wire::Hello hello, Result result, Bytes reply);
+    void Refuse(CPeerConnection& link, Result result, Bytes reply = {});
+    void OnHostLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
+    void RemoveMember(PlayerId id, std::uint32_t reason, bool terminate);
+    void Route(CPeerConnection& source, wire::CMessageAssembler::Message& message);
+    void QueueTo(PlayerId member, Bytes frame);
+    void QueueToAllBut(PlayerId except, const Bytes& frame);
+    void HostTick(Clock::time_point now);
 
-  // Member side (PeerMember.cpp).
-  void StartConnect(std::string host, std::uint16_t port, wire::Hello hello, std::string password);
-  bool OnHostSecured(CPeerConnection& link, const std::string& host, std::uint16_t port,
-                     wire::Hello& hello, const std::string& password);
-  bool StillConnecting() const;
-  bool OnMemberFrame(CPeerConnection& link, const wire::FrameHeader& header,
-                     std::span<const std::uint8_t> body);
-  bool OnMemberData(CPeerConnection& link, const CPeerConnection::DataEvent& e);
-  void OnMemberLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
-  void FailConnect(Result result, const Bytes& reply);
-  void EndSession(Result result, std::uint32_t reason);
-  void DestroyAllPlayers(std::uint32_t reason);
-  void MemberTick(Clock::time_point now);
+    // Member side (PeerMember.cpp).
+    void StartConnect(std::string host, std::uint16_t port, wire::Hello hello, std::string password);
+    bool OnHostSecured(CPeerConnection& link, const std::string& host, std::uint16_t port, wire::Hello& hello,
+                       const std::string& password);
+    bool StillConnecting() const;
+    bool OnMemberFrame(CPeerConnection& link, const wire::FrameHeader& header, std::span<const std::uint8_t> body);
+    bool OnMemberData(CPeerConnection& link, const CPeerConnection::DataEvent& e);
+    void OnMemberLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
+    void FailConnect(Result result, const Bytes& reply);
+    void EndSession(Result result, std::uint32_t reason);
+    void DestroyAllPlayers(std::uint32_t reason);
+    void MemberTick(Clock::time_point now);
 
-  void* const m_context;
-  const EventHandler m_handler;
-  const ServiceOptions m_options;
+    void* const m_context;
+    const EventHandler m_handler;
+    const ServiceOptions m_options;
 
-  // TLS for every link (none with plainLinks); set up once, before any thread runs.
-  std::string m_fingerprint;
-  std::string m_tlsError;
-  std::shared_ptr<asio::ssl::context> m_serverTls;
-  std::shared_ptr<asio::ssl::context> m_clientTls;
-  CAttemptLimiter m_attempts;
+    // TLS for every link (none with plainLinks); set up once, before any thread runs.
+    std::string m_fingerprint;
+    std::string m_tlsError;
+    std::shared_ptr<asio::ssl::context> m_serverTls;
+    std::shared_ptr<asio::ssl::context> m_clientTls;
+    CAttemptLimiter m_attempts;
 
-  asio::io_context m_io;
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
-  std::thread m_thread;
-  asio::thread_pool m_requestPool;
-  asio::steady_timer m_tick;
-  asio::ip::tcp::acceptor m_acceptor;
-  asio::ip::tcp::resolver m_resolver;
-  std::shared_ptr<asio::ip::tcp::socket> m_connecting;  // [io]
-  std::atomic<bool> m_closeStarted{false};
-  std::mutex m_joinMutex;
+    asio::io_context m_io;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
+    std::thread m_thread;
+    asio::thread_pool m_requestPool;
+    asio::steady_timer m_tick;
+    asio::ip::tcp::acceptor m_acceptor;
+    asio::ip::tcp::resolver m_resolver;
+    std::shared_ptr<asio::ip::tcp::socket> m_connecting;  // [io]
+    std::atomic<bool> m_closeStarted{false};
+    std::mutex m_joinMutex;
 
-  mutable std::mutex m_mutex;
-  Mode m_mode = Mode::Idle;
-  ApplicationDesc m_application;
-  std::uint16_t m_boundPort = 0;
-  std::string m_hostError;
-  PlayerId m_localPlayer = 0;
-  PlayerId m_hostPlayer = 0;
-  PlayerId m_nextId = 0;
-  std::vector<Player> m_players;  // in order of joining
-  std::string m_localName;
-  Bytes m_localInfo;
+    mutable std::mutex m_mutex;
+    Mode m_mode = Mode::Idle;
+    ApplicationDesc m_application;
+    std::uint16_t m_boundPort = 0;
+    std::string m_hostError;
+    PlayerId m_localPlayer = 0;
+    PlayerId m_hostPlayer = 0;
+    PlayerId m_nextId = 0;
+    std::vector<Player> m_players;  // in order of joining
+    std::string m_localName;
+    Bytes m_localInfo;
 
-  // Host side [io].
-  std::map<CPeerConnection*, PendingJoiner> m_pending;
-  std::map<PlayerId, std::shared_ptr<CPeerConnection>> m_members;
-  std::size_t m_deciding = 0;
-  std::uint64_t m_accepted = 0;
+    // Host side [io].
+    std::map<CPeerConnection*, PendingJoiner> m_pending;
+    std::map<PlayerId, std::shared_ptr<CPeerConnection>> m_members;
+    std::size_t m_deciding = 0;
+    std::uint64_t m_accepted = 0;
 
-  // Member side [io].
-  std::shared_ptr<CPeerConnection> m_hostLink;
-  Clock::time_point m_connectDeadline;
-  bool m_welcomed = false;
-  bool m_connectDone = false;
-  bool m_infoChangedWhileJoining = false;
+    // Member side [io].
+    std::shared_ptr<CPeerConnection> m_hostLink;
+    Clock::time_point m_connectDeadline;
+    bool m_welcomed = false;
+    bool m_connectDone = false;
+    bool m_infoChangedWhileJoining = false;
 
-  std::atomic<std::uint64_t> m_droppedMessages{0};
-  std::atomic<std::uint64_t> m_droppedLinks{0};
+    std::atomic<std::uint64_t> m_droppedMessages{0};
+    std::atomic<std::uint64_t> m_droppedLinks{0};
 };
 
 }  // namespace peer

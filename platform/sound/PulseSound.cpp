@@ -55,7 +55,11 @@ class PulseSoundBuffer : public ISoundBuffer {
 public:
     PulseSoundBuffer(PulseSoundBackend& backend, SoundDirection direction, std::string device,
                      const SoundFormat& format, std::uint32_t bytes)
-        : m_backend(backend), m_direction(direction), m_device(std::move(device)), m_format(format), m_ring(bytes)
+        : m_backend(backend),
+          m_direction(direction),
+          m_device(std::move(device)),
+          m_format(format),
+          m_ring(bytes)
     {
     }
 
@@ -339,7 +343,11 @@ private:
 class PulseSoundDevice : public ISoundDevice {
 public:
     PulseSoundDevice(PulseSoundBackend& backend, SoundDirection direction, std::string name)
-        : m_backend(backend), m_direction(direction), m_name(std::move(name)) {}
+        : m_backend(backend),
+          m_direction(direction),
+          m_name(std::move(name))
+    {
+    }
 
     SoundDirection Direction() const override { return m_direction; }
 
@@ -482,14 +490,15 @@ int PulseSoundBackend::EnumerateDevices(SoundDirection direction,
     {
         MainLoopLock lock(m_mainloop);
         pa_operation* op = direction == SoundDirection::Capture
-            ? pa_context_get_source_info_list(m_context, &OnDeviceInfo<pa_source_info>, &state)
-            : pa_context_get_sink_info_list(m_context, &OnDeviceInfo<pa_sink_info>, &state);
+                               ? pa_context_get_source_info_list(m_context, &OnDeviceInfo<pa_source_info>, &state)
+                               : pa_context_get_sink_info_list(m_context, &OnDeviceInfo<pa_sink_info>, &state);
         if (op == nullptr) return kSoundErrGeneric;
         WaitOperation(m_mainloop, op);
     }
     std::vector<SoundDeviceInfo> entries;
     SoundDeviceInfo primary;
-    primary.description = direction == SoundDirection::Capture ? "Primary Sound Capture Driver" : "Primary Sound Driver";
+    primary.description =
+        direction == SoundDirection::Capture ? "Primary Sound Capture Driver" : "Primary Sound Driver";
     entries.push_back(primary);
     {
         std::lock_guard lock(m_namesMutex);

@@ -31,8 +31,7 @@ public:
     int Connect();
     bool IsConnected();
 
-    int EnumerateDevices(SoundDirection direction,
-                         const std::function<bool(const SoundDeviceInfo&)>& visit) override;
+    int EnumerateDevices(SoundDirection direction, const std::function<bool(const SoundDeviceInfo&)>& visit) override;
     int OpenDevice(SoundDirection direction, const SoundDeviceId* id, std::unique_ptr<ISoundDevice>* out) override;
 
     // The identifier of a server device name: stable across runs, derived from the name.

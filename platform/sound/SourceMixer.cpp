@@ -32,8 +32,8 @@ struct Query {
     bool found = false;
     std::uint32_t index = PA_INVALID_INDEX;
     pa_cvolume volume{};
-    std::set<std::uint32_t> modules;     // owners of the source's recording streams
-    std::vector<std::uint32_t> inputs;   // sink inputs those owners play
+    std::set<std::uint32_t> modules;    // owners of the source's recording streams
+    std::vector<std::uint32_t> inputs;  // sink inputs those owners play
 };
 
 // Main loop lock held: waits until the operation ends; false when it could not start.

@@ -14,7 +14,8 @@ class RegisteredBuffer : public VirtualSoundBuffer {
 public:
     RegisteredBuffer(VirtualSoundBackend& backend, SoundDirection direction, const SoundFormat& format,
                      std::uint32_t bytes)
-        : VirtualSoundBuffer(direction, format, bytes), m_backend(backend)
+        : VirtualSoundBuffer(direction, format, bytes),
+          m_backend(backend)
     {
         m_backend.Register(this);
     }
@@ -27,7 +28,10 @@ private:
 class VirtualSoundDevice : public ISoundDevice {
 public:
     VirtualSoundDevice(VirtualSoundBackend& backend, SoundDirection direction)
-        : m_backend(backend), m_direction(direction) {}
+        : m_backend(backend),
+          m_direction(direction)
+    {
+    }
     SoundDirection Direction() const override { return m_direction; }
     int CreateBuffer(const SoundFormat& format, std::uint32_t bytes, std::unique_ptr<ISoundBuffer>* out) override
     {
@@ -45,7 +49,9 @@ private:
 }  // namespace
 
 VirtualSoundBuffer::VirtualSoundBuffer(SoundDirection direction, const SoundFormat& format, std::uint32_t bytes)
-    : m_direction(direction), m_format(format), m_ring(bytes)
+    : m_direction(direction),
+      m_format(format),
+      m_ring(bytes)
 {
 }
 
@@ -255,9 +261,8 @@ int VirtualSoundBackend::OpenDevice(SoundDirection direction, const SoundDeviceI
     if (m_openError != 0) return m_openError;
     const bool isDefault = id == nullptr || *id == kDefaultPlaybackDevice || *id == kDefaultCaptureDevice;
     if (!isDefault) {
-        const bool known = std::any_of(m_devices.begin(), m_devices.end(), [&](const Device& d) {
-            return d.direction == direction && d.id == *id;
-        });
+        const bool known = std::any_of(m_devices.begin(), m_devices.end(),
+                                       [&](const Device& d) { return d.direction == direction && d.id == *id; });
         if (!known) return kSoundErrNoDriver;
     }
     *out = std::make_unique<VirtualSoundDevice>(*this, direction);

@@ -80,8 +80,7 @@ public:
     };
 
     VirtualSoundBackend();
-    int EnumerateDevices(SoundDirection direction,
-                         const std::function<bool(const SoundDeviceInfo&)>& visit) override;
+    int EnumerateDevices(SoundDirection direction, const std::function<bool(const SoundDeviceInfo&)>& visit) override;
     int OpenDevice(SoundDirection direction, const SoundDeviceId* id, std::unique_ptr<ISoundDevice>* out) override;
 
     void AddDevice(SoundDirection direction, const SoundDeviceId& id, const std::string& description);

@@ -38,10 +38,13 @@ struct SyncCall {
 
 class MsgEvent : public QEvent {
 public:
-    MsgEvent(UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop,
-             std::shared_ptr<SyncCall> sync)
-        : QEvent(kMsgEventType), m_message(message), m_wParam(wParam), m_lParam(lParam),
-          m_onDrop(onDrop), m_sync(std::move(sync))
+    MsgEvent(UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop, std::shared_ptr<SyncCall> sync)
+        : QEvent(kMsgEventType),
+          m_message(message),
+          m_wParam(wParam),
+          m_lParam(lParam),
+          m_onDrop(onDrop),
+          m_sync(std::move(sync))
     {
     }
 
@@ -69,8 +72,8 @@ struct Entry {
 
 std::mutex g_registryMutex;
 std::unordered_map<HWND, Entry> g_registry;
-std::atomic<HWND> g_nextHandle {1};
-std::atomic<int> g_pendingSends {0};
+std::atomic<HWND> g_nextHandle{1};
+std::atomic<int> g_pendingSends{0};
 
 }  // namespace
 
@@ -98,7 +101,7 @@ private:
 CMsgTarget::CMsgTarget() : m_hWnd(g_nextHandle.fetch_add(1)), m_pReceiver(new MsgReceiver(this))
 {
     std::lock_guard lock(g_registryMutex);
-    g_registry[m_hWnd] = Entry {this, m_pReceiver, QThread::currentThread()};
+    g_registry[m_hWnd] = Entry{this, m_pReceiver, QThread::currentThread()};
 }
 
 CMsgTarget::~CMsgTarget()
@@ -127,8 +130,7 @@ bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, DropHa
         const auto it = g_registry.find(target);
         if (it != g_registry.end()) {
             // Posted under the lock, so the receiver cannot be deleted in between.
-            QCoreApplication::postEvent(it->second.receiver,
-                                        new MsgEvent(message, wParam, lParam, onDrop, nullptr));
+            QCoreApplication::postEvent(it->second.receiver, new MsgEvent(message, wParam, lParam, onDrop, nullptr));
             return true;
         }
     }
@@ -149,8 +151,7 @@ LRESULT SendMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, boo
             direct = it->second.target;
         } else {
             sync = std::make_shared<SyncCall>();
-            QCoreApplication::postEvent(it->second.receiver,
-                                        new MsgEvent(message, wParam, lParam, nullptr, sync));
+            QCoreApplication::postEvent(it->second.receiver, new MsgEvent(message, wParam, lParam, nullptr, sync));
         }
     }
     if (direct != nullptr) {

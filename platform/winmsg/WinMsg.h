@@ -43,14 +43,12 @@ private:
 
 // Queues a message for the target's thread. False when there is no such target (the drop
 // handler has then already run).
-bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam,
-                 DropHandler onDrop = nullptr);
+bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop = nullptr);
 
 // Calls the target's WindowProc and returns its result. From another thread this waits
 // until the target's thread has handled it; *delivered tells whether it was handled
 // (false: no target, or the target went away while the sender waited; the result is 0).
-LRESULT SendMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam,
-                    bool* delivered = nullptr);
+LRESULT SendMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, bool* delivered = nullptr);
 
 bool IsWindow(HWND target);
 

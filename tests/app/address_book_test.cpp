@@ -123,10 +123,16 @@ TEST_F(AddressBookStoreTest, AHugeStoredCountIsBounded)
 TEST(AddressDataListTest, IndexTabsAndTheSymbolsTab)
 {
     CAddressDataList book;
-    for (const auto& [reading, name] : std::vector<std::pair<std::string, std::string>>{
-             {"かとう", "加藤"}, {"Kato", "half-width"}, {"123", "digit"}, {"漢字", "kanji"}, {"", "empty"},
-             {"カトウ", "katakana"}, {"ｋａｔｏ", "full-width"}, {"がっこう", "voiced"}, {"\xE3\x81", "broken"},
-             {"\xFF\xFE", "invalid"}}) {
+    for (const auto& [reading, name] : std::vector<std::pair<std::string, std::string>>{{"かとう", "加藤"},
+                                                                                        {"Kato", "half-width"},
+                                                                                        {"123", "digit"},
+                                                                                        {"漢字", "kanji"},
+                                                                                        {"", "empty"},
+                                                                                        {"カトウ", "katakana"},
+                                                                                        {"ｋａｔｏ", "full-width"},
+                                                                                        {"がっこう", "voiced"},
+                                                                                        {"\xE3\x81", "broken"},
+                                                                                        {"\xFF\xFE", "invalid"}}) {
         book.PushBack(Entry(reading, name));
     }
     EXPECT_EQ(Names(book.Select("かきくけこ")), (std::vector<std::string>{"加藤"}));

@@ -23,9 +23,8 @@ class LogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() /
-               ("morvika-log-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("morvika-log-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         path_ = (dir_ / "HalvoLogFile.txt").string();
@@ -56,7 +55,9 @@ TEST_F(LogTest, LineIsClockThenMsThenMessage)
 
 TEST_F(LogTest, AppendsAndNeverTruncates)
 {
-    { std::ofstream(path_) << "earlier\n"; }
+    {
+        std::ofstream(path_) << "earlier\n";
+    }
     WriteLog(path_.c_str(), "next\n");
     EXPECT_EQ(Contents().rfind("earlier\n", 0), 0u);
 }

@@ -96,7 +96,8 @@ TEST_F(MailCommandTest, RegisteredHandlerGivesItsCommandLine)
     WriteFile(dir_ / "data/applications/vendor/fakemail.desktop",
               "[Desktop Entry]\nType=Application\nName=Fake Mail\nExec=" + mailer +
                   " -compose %u\nMimeType=x-scheme-handler/mailto;\n");
-    EXPECT_EQ(FindDesktopFile("vendor-fakemail.desktop"), (dir_ / "data/applications/vendor/fakemail.desktop").string());
+    EXPECT_EQ(FindDesktopFile("vendor-fakemail.desktop"),
+              (dir_ / "data/applications/vendor/fakemail.desktop").string());
     CHalvoApp app(settings_);
     EXPECT_EQ(app.GetMailCommand(), mailer + " -compose %1");
 }

@@ -15,15 +15,14 @@ using apptest::TempFolderTest;
 using namespace NetworkAddress;
 
 // The kernel's routing table as /proc/net/route prints it (addresses in memory order).
-constexpr const char* kRoutes =
-    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-    "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
-    "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
-    "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
-    "wlan0\t00000000\t0201A8C0\t0003\t0\t0\t50\t00000000\t0\t0\t0\n"
-    "tun0\t00000000\t01000A0A\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"  // no gateway flag
-    "garbage line\n"
-    "eth9\tXYZ\t010200C0\t0003\t0\t0\t0\t00000000\n";
+constexpr const char* kRoutes = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+                                "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+                                "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+                                "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+                                "wlan0\t00000000\t0201A8C0\t0003\t0\t0\t50\t00000000\t0\t0\t0\n"
+                                "tun0\t00000000\t01000A0A\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"  // no gateway flag
+                                "garbage line\n"
+                                "eth9\tXYZ\t010200C0\t0003\t0\t0\t0\t00000000\n";
 
 TEST(AdapterTableTest, DefaultGatewaysComeFromTheRoutingTable)
 {
@@ -37,12 +36,11 @@ TEST(AdapterTableTest, DefaultGatewaysComeFromTheRoutingTable)
 
 TEST(AdapterTableTest, OneAdapterPerInterfaceWithItsFirstAddressLoopbackLeftOut)
 {
-    const AdapterTable table = BuildAdapterTable(
-        {{"lo", "127.0.0.1", "255.0.0.0", true},
-         {"eth0", "192.0.2.2", "255.255.255.0", false},
-         {"eth0", "192.0.2.77", "255.255.255.0", false},
-         {"docker0", "172.17.0.1", "255.255.0.0", false}},
-        kRoutes);
+    const AdapterTable table = BuildAdapterTable({{"lo", "127.0.0.1", "255.0.0.0", true},
+                                                  {"eth0", "192.0.2.2", "255.255.255.0", false},
+                                                  {"eth0", "192.0.2.77", "255.255.255.0", false},
+                                                  {"docker0", "172.17.0.1", "255.255.0.0", false}},
+                                                 kRoutes);
     ASSERT_EQ(table.size(), 2u);
     EXPECT_EQ(table[0].description, "eth0");
     EXPECT_EQ(table[0].name, "eth0");
@@ -62,22 +60,21 @@ TEST_F(GatewayWalkTest, LastMatchingAdapterWinsAndEveryAdapterIsLogged)
                              {"eth1", "eth1", "10.0.0.5", "255.255.0.0", "10.0.0.254"}};
     EXPECT_EQ(WalkAdapterTable(table, "10.0.0.5"), "10.0.0.254");
 
-    const std::string expected =
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit AdapterName eth0 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit AdapterName eth0 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Address 10.0.0.5 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Mask 255.0.0.0 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Gateway Address 10.0.0.1 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Other AdapterName wlan0 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Other AdapterName wlan0 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Other Address 192.168.1.9 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Other Mask 255.255.255.0 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Other Gateway Address 192.168.1.1 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit AdapterName eth1 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit AdapterName eth1 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Address 10.0.0.5 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Mask 255.255.0.0 \n"
-        "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Gateway Address 10.0.0.254 \n";
+    const std::string expected = "LOG   CHalvoApp::GetDefaultGatewayIP() Hit AdapterName eth0 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit AdapterName eth0 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Address 10.0.0.5 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Mask 255.0.0.0 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Gateway Address 10.0.0.1 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Other AdapterName wlan0 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Other AdapterName wlan0 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Other Address 192.168.1.9 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Other Mask 255.255.255.0 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Other Gateway Address 192.168.1.1 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit AdapterName eth1 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit AdapterName eth1 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Address 10.0.0.5 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Mask 255.255.0.0 \n"
+                                 "LOG   CHalvoApp::GetDefaultGatewayIP() Hit Gateway Address 10.0.0.254 \n";
     const std::string withoutClock = std::regex_replace(Log(), std::regex("(^|\n)[0-9]+ms "), "$1");
     EXPECT_EQ(withoutClock, expected);
 }
@@ -102,8 +99,12 @@ TEST_F(IPAddressTest, UnresolvableHostLogsBothErrorsAndKeepsTheAddressEmpty)
 {
     std::string host;
     std::string ip = "stale";
-    DiscoverIPAddress([](std::string& name) { name = "nowhere.invalid"; return true; },
-                      [](const std::string&, std::vector<std::string>&) { return EAI_NONAME; }, nullptr, host, ip);
+    DiscoverIPAddress(
+        [](std::string& name) {
+            name = "nowhere.invalid";
+            return true;
+        },
+        [](const std::string&, std::vector<std::string>&) { return EAI_NONAME; }, nullptr, host, ip);
     EXPECT_EQ(host, "nowhere.invalid");
     EXPECT_EQ(ip, "");
     EXPECT_TRUE(Logged("LOG   CHalvoApp::GetIPAddress() HostName nowhere.invalid \n"));
@@ -116,8 +117,11 @@ TEST_F(IPAddressTest, NoHostNameLogsOnlyTheGeneralError)
 {
     std::string host, ip;
     DiscoverIPAddress([](std::string&) { return false; },
-                      [](const std::string&, std::vector<std::string>&) -> int { ADD_FAILURE(); return 0; }, nullptr,
-                      host, ip);
+                      [](const std::string&, std::vector<std::string>&) -> int {
+                          ADD_FAILURE();
+                          return 0;
+                      },
+                      nullptr, host, ip);
     EXPECT_EQ(ip, "");
     EXPECT_FALSE(Logged("LOG   CHalvoApp::GetIPAddress() HostName"));
     EXPECT_TRUE(Logged("ERROR CHalvoApp::GetIPAddress() Get IPAddress Error \n"));
@@ -133,13 +137,21 @@ TEST_F(IPAddressTest, AddressPeersCanReachIsPreferredOverLoopback)
     EXPECT_EQ(ChooseIPAddress({"127.0.1.1"}, {}), "127.0.1.1");
 
     std::string host, ip;
-    DiscoverIPAddress([](std::string& name) { name = "desk"; return true; },
-                      [](const std::string& name, std::vector<std::string>& out) {
-                          EXPECT_EQ(name, "desk");
-                          out = {"127.0.1.1"};
-                          return 0;
-                      },
-                      [&](AdapterTable& table) { table = adapters; return 0; }, host, ip);
+    DiscoverIPAddress(
+        [](std::string& name) {
+            name = "desk";
+            return true;
+        },
+        [](const std::string& name, std::vector<std::string>& out) {
+            EXPECT_EQ(name, "desk");
+            out = {"127.0.1.1"};
+            return 0;
+        },
+        [&](AdapterTable& table) {
+            table = adapters;
+            return 0;
+        },
+        host, ip);
     EXPECT_EQ(ip, "192.0.2.2");
     EXPECT_TRUE(Logged("LOG   CHalvoApp::GetIPAddress() IP Address 192.0.2.2 \n")) << Log();
 }
@@ -195,14 +207,14 @@ TEST(NetWorkAdaptersInfoListTest, LoadsOnceAndFindsByDescription)
 TEST(ThisMachineTest, EveryFormOfALocalAddressOrNameCounts)
 {
     const std::vector<std::string> local = {"127.0.0.1", "192.0.2.7", "2001:db8::7", "::1"};
-    for (const char* host : {"127.0.0.1", "127.0.1.1", "127.1", "0.0.0.0", "::1", "::", "::ffff:127.0.0.1",
-                             "192.0.2.7", "::ffff:192.0.2.7", "2001:DB8:0::7", "localhost", "LocalHost.",
-                             "a.localhost", "myhost", "MyHost", "myhost.example.org"}) {
+    for (const char* host : {"127.0.0.1", "127.0.1.1", "127.1", "0.0.0.0", "::1", "::", "::ffff:127.0.0.1", "192.0.2.7",
+                             "::ffff:192.0.2.7", "2001:DB8:0::7", "localhost", "LocalHost.", "a.localhost", "myhost",
+                             "MyHost", "myhost.example.org"}) {
         EXPECT_TRUE(IsThisMachine(host, "myhost.example.org", local)) << host;
         EXPECT_TRUE(IsThisMachine(host, "MYHOST.example.org", local)) << host;
     }
-    for (const char* host : {"192.0.2.8", "128.0.0.1", "2001:db8::8", "otherhost", "myhost.example.com",
-                             "myhostx", "example.org", ""}) {
+    for (const char* host :
+         {"192.0.2.8", "128.0.0.1", "2001:db8::8", "otherhost", "myhost.example.com", "myhostx", "example.org", ""}) {
         EXPECT_FALSE(IsThisMachine(host, "myhost.example.org", local)) << host;
     }
     EXPECT_FALSE(IsThisMachine("myhost", "", local));

@@ -193,10 +193,9 @@ TEST_F(SettingsTest, DamagedValuesFallBackToTheirDefaults)
 
 TEST_F(SettingsTest, HandEditedFileIsReadAsFarAsItMakesSense)
 {
-    apptest::WriteFile(settings_,
-                       "[MAIN]\nSundStat= 0 \nPassword=a, b\n%U30E6%U30FC%U30B6%U540D=Taro\n"
-                       "[Position]\nMain=@ByteArray(short)\nTopmost=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x1)\n"
-                       "[Device\nbroken line without equals\n=value without key\n");
+    apptest::WriteFile(settings_, "[MAIN]\nSundStat= 0 \nPassword=a, b\n%U30E6%U30FC%U30B6%U540D=Taro\n"
+                                  "[Position]\nMain=@ByteArray(short)\nTopmost=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x1)\n"
+                                  "[Device\nbroken line without equals\n=value without key\n");
     CHalvoApp app(settings_);
     EXPECT_EQ(app.GetSoundState(), 0);
     EXPECT_EQ(app.GetPassword(), "a, b");

@@ -26,8 +26,8 @@ TEST(StartupOptionsTest, DefaultsAndEveryOption)
     EXPECT_TRUE(none->connectHost.empty());
     EXPECT_FALSE(none->minimized);
 
-    const auto all = Parse({"--profile", "/tmp/p", "--port", "27001", "--connect", "host.example:27002",
-                            "--password", "pw", "--message", "こんにちは", "--minimized"});
+    const auto all = Parse({"--profile", "/tmp/p", "--port", "27001", "--connect", "host.example:27002", "--password",
+                            "pw", "--message", "こんにちは", "--minimized"});
     ASSERT_TRUE(all);
     EXPECT_EQ(all->profileDir, "/tmp/p");
     EXPECT_EQ(all->port, 27001);
@@ -46,10 +46,16 @@ TEST(StartupOptionsTest, DefaultsAndEveryOption)
 TEST(StartupOptionsTest, BadInputIsRefusedWithAReason)
 {
     std::string error;
-    for (const auto& args : std::vector<std::vector<std::string>> {
-             {"--port"}, {"--port", "0"}, {"--port", "65536"}, {"--port", "12x"},
-             {"--connect", ":7066"}, {"--connect", "host:"}, {"--connect", "host:abc"},
-             {"--profile", ""}, {"--bogus"}, {"--password", "x"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--port"},
+                                                                  {"--port", "0"},
+                                                                  {"--port", "65536"},
+                                                                  {"--port", "12x"},
+                                                                  {"--connect", ":7066"},
+                                                                  {"--connect", "host:"},
+                                                                  {"--connect", "host:abc"},
+                                                                  {"--profile", ""},
+                                                                  {"--bogus"},
+                                                                  {"--password", "x"}}) {
         EXPECT_FALSE(Parse(args, &error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
     }

@@ -124,10 +124,12 @@ protected:
     {
         std::sort(names.begin(), names.end());
         std::vector<std::string> seen;
-        instance.WaitUntil([&] {
-            seen = instance.WindowNames();
-            return seen == names;
-        }, timeout);
+        instance.WaitUntil(
+            [&] {
+                seen = instance.WindowNames();
+                return seen == names;
+            },
+            timeout);
         if (seen == names) return ::testing::AssertionSuccess();
         std::string text;
         for (const auto& name : seen) text += " '" + name + "'";

@@ -61,7 +61,7 @@ void Stop(pid_t& pid)
 std::uint32_t Be32(const std::string& bytes, std::size_t at)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-    return (std::uint32_t {p[0]} << 24) | (std::uint32_t {p[1]} << 16) | (std::uint32_t {p[2]} << 8) | p[3];
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
 }  // namespace
@@ -105,7 +105,7 @@ bool XTestDisplay::Start(std::string& why)
                    "", fds[1]);
     close(fds[1]);
     std::string number;
-    pollfd wait {fds[0], POLLIN, 0};
+    pollfd wait{fds[0], POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (std::chrono::steady_clock::now() < deadline && number.find('\n') == std::string::npos) {
         if (poll(&wait, 1, 200) <= 0) continue;
@@ -146,7 +146,8 @@ bool XTestDisplay::Start(std::string& why)
 xcb_window_t XTestDisplay::ActiveWindow()
 {
     xcb_window_t active = 0;
-    if (xcb_ewmh_get_active_window_reply(&m_ewmh, xcb_ewmh_get_active_window(&m_ewmh, 0), &active, nullptr) == 0) return 0;
+    if (xcb_ewmh_get_active_window_reply(&m_ewmh, xcb_ewmh_get_active_window(&m_ewmh, 0), &active, nullptr) == 0)
+        return 0;
     return active;
 }
 
@@ -154,7 +155,8 @@ xcb_window_t XTestDisplay::FrameOf(xcb_window_t client)
 {
     xcb_window_t window = client;
     for (;;) {
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, window), nullptr);
+        xcb_query_tree_reply_t* tree =
+            xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, window), nullptr);
         if (tree == nullptr) return 0;
         const xcb_window_t parent = tree->parent;
         const xcb_window_t root = tree->root;
@@ -188,17 +190,19 @@ RgbPicture XTestDisplay::Xwd(xcb_window_t window)
     const std::uint32_t colours = Be32(bytes, 76);
     const std::size_t data = headerSize + static_cast<std::size_t>(colours) * 12;
     const std::uint32_t pixelBytes = bitsPerPixel / 8;
-    if ((pixelBytes != 3 && pixelBytes != 4) || bytesPerLine < static_cast<std::uint32_t>(width) * pixelBytes || byteOrder != 0 || bytes.size() < data + static_cast<std::size_t>(bytesPerLine) * height) {
+    if ((pixelBytes != 3 && pixelBytes != 4) || bytesPerLine < static_cast<std::uint32_t>(width) * pixelBytes ||
+        byteOrder != 0 || bytes.size() < data + static_cast<std::size_t>(bytesPerLine) * height) {
         std::cerr << "unexpected xwd file: " << bytes.size() << " bytes, " << bitsPerPixel << " bits per pixel, order "
-                  << byteOrder << ", " << width << "x" << height << ", header " << headerSize << ", colours "
-                  << colours << "\n";
+                  << byteOrder << ", " << width << "x" << height << ", header " << headerSize << ", colours " << colours
+                  << "\n";
         return picture;
     }
     picture.width = width;
     picture.height = height;
     picture.rgb.resize(static_cast<std::size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const unsigned char*>(bytes.data() + data + static_cast<std::size_t>(y) * bytesPerLine);
+        const auto* row =
+            reinterpret_cast<const unsigned char*>(bytes.data() + data + static_cast<std::size_t>(y) * bytesPerLine);
         for (int x = 0; x < width; ++x) {
             std::uint8_t* out = &picture.rgb[(static_cast<std::size_t>(y) * width + x) * 3];
             const unsigned char* pixel = row + static_cast<std::size_t>(x) * pixelBytes;  // blue, green, red
@@ -211,7 +215,9 @@ RgbPicture XTestDisplay::Xwd(xcb_window_t window)
 }
 
 XTestWindow::XTestWindow(XTestDisplay& display, int width, int height)
-    : m_display(display), m_width(width), m_height(height)
+    : m_display(display),
+      m_width(width),
+      m_height(height)
 {
     xcb_connection_t* c = display.Connection();
     xcb_screen_t* screen = display.Screen();
@@ -227,7 +233,8 @@ XTestWindow::XTestWindow(XTestDisplay& display, int width, int height)
                       XCB_CW_BACK_PIXMAP, values);
     const char title[] = "Morvika share test";
     xcb_ewmh_set_wm_name(display.Ewmh(), m_window, sizeof title - 1, title);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, sizeof title - 1, title);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, sizeof title - 1,
+                        title);
     Paint(1);
     xcb_map_window(c, m_window);
     xcb_flush(c);
@@ -253,10 +260,9 @@ void XTestWindow::Paint(int seed)
             const unsigned v = static_cast<unsigned>((row * cols + col) * 37 + seed * 101);
             const std::uint32_t colour = ((60 + v % 150) << 16) | ((80 + (v / 3) % 140) << 8) | (90 + (v / 7) % 130);
             xcb_change_gc(c, m_gc, XCB_GC_FOREGROUND, &colour);
-            const xcb_rectangle_t r {static_cast<std::int16_t>(col * m_width / cols),
-                                     static_cast<std::int16_t>(row * m_height / rows),
-                                     static_cast<std::uint16_t>(m_width / cols + 1),
-                                     static_cast<std::uint16_t>(m_height / rows + 1)};
+            const xcb_rectangle_t r{
+                static_cast<std::int16_t>(col * m_width / cols), static_cast<std::int16_t>(row * m_height / rows),
+                static_cast<std::uint16_t>(m_width / cols + 1), static_cast<std::uint16_t>(m_height / rows + 1)};
             xcb_poly_fill_rectangle(c, m_pixmap, m_gc, 1, &r);
         }
     }

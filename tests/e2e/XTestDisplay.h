@@ -52,7 +52,7 @@ private:
     std::string m_dir;
     xcb_connection_t* m_connection = nullptr;
     xcb_screen_t* m_screen = nullptr;
-    xcb_ewmh_connection_t m_ewmh {};
+    xcb_ewmh_connection_t m_ewmh{};
     bool m_ewmhReady = false;
 };
 

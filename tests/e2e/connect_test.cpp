@@ -252,8 +252,9 @@ TEST_F(ConnectTest, EveryAddressOfThisMachineWithTheOwnPortIsRefusedButOtherPort
     char hostName[256] = {};
     ASSERT_EQ(gethostname(hostName, sizeof hostName - 1), 0);
 
-    for (const std::string& address : std::vector<std::string>{"127.0.0.1:" + port, "127.0.0.1", "localhost", "[::1]:" + port,
-                                       std::string(hostName) + ":" + port, a.State()["ip"] + ":" + port}) {
+    for (const std::string& address :
+         std::vector<std::string>{"127.0.0.1:" + port, "127.0.0.1", "localhost", "[::1]:" + port,
+                                  std::string(hostName) + ":" + port, a.State()["ip"] + ":" + port}) {
         ASSERT_EQ(a.Command("connect " + address + " - -"), "ok") << address;
         const auto box = a.WaitForEvent("messagebox ");
         ASSERT_TRUE(box.has_value()) << address;

@@ -35,8 +35,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_ok = bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-               listen(m_listener, 8) == 0;
+        m_ok =
+            bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(m_listener, 8) == 0;
         m_port = port;
         if (m_ok) m_thread = std::thread([this] { Run(); });
     }
@@ -61,7 +61,7 @@ private:
     {
         std::vector<std::pair<int, int>> links;  // (from joiner, to host)
         while (!m_stop) {
-            std::vector<pollfd> fds {{m_listener, POLLIN, 0}};
+            std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
             for (const auto& [a, b] : links) {
                 fds.push_back({a, POLLIN, 0});
                 fds.push_back({b, POLLIN, 0});
@@ -121,9 +121,9 @@ private:
     int m_listener = -1;
     bool m_ok = false;
     std::uint16_t m_port = 0;
-    std::atomic<std::uint16_t> m_target {0};
-    std::atomic<bool> m_stop {false};
-    std::atomic<std::size_t> m_connections {0};
+    std::atomic<std::uint16_t> m_target{0};
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::size_t> m_connections{0};
     mutable std::mutex m_mutex;
     std::string m_recorded;
     std::thread m_thread;

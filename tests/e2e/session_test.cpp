@@ -62,8 +62,8 @@ TEST_F(SessionTest, KickingAGuestRemovesItEverywhere)
     ASSERT_TRUE(bob.has_value());
 
     ASSERT_EQ(m_a->Command("kick " + bob->uid + " " + bob->gid), "ok");
-    EXPECT_TRUE(m_a->WaitForLog("LOG   CHalvoDlg::KillUser() ユーザの切断 UserID=" + bob->uid + " GrupID=" + bob->gid +
-                                "\n"));
+    EXPECT_TRUE(
+        m_a->WaitForLog("LOG   CHalvoDlg::KillUser() ユーザの切断 UserID=" + bob->uid + " GrupID=" + bob->gid + "\n"));
     EXPECT_TRUE(HasWindows(*m_a, {"Alice", "Carol"}));
     EXPECT_TRUE(HasWindows(*m_c, {"Alice", "Carol"}));
     EXPECT_TRUE(HasWindows(*m_b, {"Bob"}));
@@ -129,10 +129,10 @@ TEST_F(SessionTest, VoiceStartMessagesStayInTheSessionView)
 
     // Each side's new user window sends the other a voice start message (kind 130); the
     // receiving session view logs it and marks the sender, nothing else happens with it.
-    EXPECT_TRUE(a.WaitForLog("LOG   CPlayBoiceView::OnComeMsg() UserID=" + bobAtAlice->uid + " GrupID=" +
-                             bobAtAlice->gid + " 引数="));
-    EXPECT_TRUE(b.WaitForLog("LOG   CPlayBoiceView::OnComeMsgClient() UserID=" + aliceAtBob->uid + " GrupID=" +
-                             aliceAtBob->gid + " 引数="));
+    EXPECT_TRUE(a.WaitForLog("LOG   CPlayBoiceView::OnComeMsg() UserID=" + bobAtAlice->uid +
+                             " GrupID=" + bobAtAlice->gid + " 引数="));
+    EXPECT_TRUE(b.WaitForLog("LOG   CPlayBoiceView::OnComeMsgClient() UserID=" + aliceAtBob->uid +
+                             " GrupID=" + aliceAtBob->gid + " 引数="));
     EXPECT_TRUE(a.LogContains("LOG   CPlayBoiceView::SendMesseage() 音声開始メッセージを送信した UserID = "));
     EXPECT_TRUE(b.LogContains("LOG   CPlayBoiceView::SendMesseage() 音声開始メッセージを送信した UserID = "));
     EXPECT_TRUE(a.WaitUntil([&] {
@@ -168,8 +168,8 @@ TEST_F(SessionTest, KilledMemberDisappearsFromTheOthers)
     m_c->Kill();
     EXPECT_TRUE(HasWindows(*m_a, {"Alice", "Bob"}, 30s));
     EXPECT_TRUE(HasWindows(*m_b, {"Alice", "Bob"}, 30s));
-    EXPECT_TRUE(m_a->LogContains("LOG   CHalvoDlg::DeleteUser() ユーザの削除 UserID=" + carol->uid + " GrupID=" +
-                                 carol->gid + "\n"));
+    EXPECT_TRUE(m_a->LogContains("LOG   CHalvoDlg::DeleteUser() ユーザの削除 UserID=" + carol->uid +
+                                 " GrupID=" + carol->gid + "\n"));
     EXPECT_EQ(m_a->State()["users"], "2");
 }
 

@@ -44,7 +44,7 @@ TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
     cancelled.ForgetInitState();
     ASSERT_TRUE(StartWithWizard(cancelled, 27440));
     EXPECT_TRUE(cancelled.LogContains("LOG   CHalvoApp::InitInstance()  MainProperty Start \n"));
-    EXPECT_EQ(cancelled.List("dialogs"), std::vector<std::string> {"dialog CMainPropertySeet"});
+    EXPECT_EQ(cancelled.List("dialogs"), std::vector<std::string>{"dialog CMainPropertySeet"});
     // Nothing but dialogs answers before the main window is up.
     EXPECT_EQ(cancelled.Command("state").rfind("error", 0), 0u);
     EXPECT_EQ(cancelled.Command("type CMainPropertySeet 1017 Changed"), "ok");
@@ -72,10 +72,11 @@ TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
     EXPECT_EQ(finished.Command("press CMainPropertySeet 12324"), "ok");
     EXPECT_EQ(finished.Command("press CMainPropertySeet 12324"), "ok");
     // The last page offers only the finish button.
-    EXPECT_TRUE(finished.WaitUntil([&] { return finished.Command("press CMainPropertySeet 12324").rfind("error", 0) == 0; }));
+    EXPECT_TRUE(
+        finished.WaitUntil([&] { return finished.Command("press CMainPropertySeet 12324").rfind("error", 0) == 0; }));
     EXPECT_EQ(finished.Command("press CMainPropertySeet 12325"), "ok");
     ASSERT_TRUE(finished.WaitForEvent("ready "));
-    EXPECT_EQ(finished.WindowNames(), std::vector<std::string> {"ボブ"});
+    EXPECT_EQ(finished.WindowNames(), std::vector<std::string>{"ボブ"});
     CHalvoApp stored(finished.SettingsFile());
     EXPECT_EQ(stored.GetInitState(), 1);
     EXPECT_EQ(stored.GetConnectCheck(), 0);
@@ -147,7 +148,7 @@ TEST_F(SettingsTest, LoginDialogConnectsToTheClickedAddressBookEntry)
     ASSERT_EQ(bob.Command("press CLoginDlg 1"), "ok");
     EXPECT_TRUE(HasWindows(alice, {"Alice", "Bob"}));
     EXPECT_TRUE(HasWindows(bob, {"Alice", "Bob"}));
-    EXPECT_TRUE(bob.List("dialogs") == std::vector<std::string> {});
+    EXPECT_TRUE(bob.List("dialogs") == std::vector<std::string>{});
 }
 
 TEST_F(SettingsTest, HelpModeShowsAButtonsTextAndTheGripResizesTheMainWindow)

@@ -71,7 +71,7 @@ std::string WriteLargeJpeg(const std::string& path)
     std::vector<unsigned char> bits(static_cast<std::size_t>(DibStride(24, width)) * height);
     std::mt19937 random(5);
     for (auto& b : bits) b = static_cast<unsigned char>(random());
-    const DibSection section {width, height, static_cast<std::int32_t>(DibStride(24, width)), 1, 24, bits.data()};
+    const DibSection section{width, height, static_cast<std::int32_t>(DibStride(24, width)), 1, 24, bits.data()};
     OskelJpegControlData settings;
     settings.m_nQuality = 100;
     std::uint32_t length = 0;
@@ -146,10 +146,13 @@ TEST_F(ShareTest, ASharedWindowReachesThePeersViewerUntilSharingStops)
     const std::string before = Answer(bob, "viewer " + ids).at(2);
     const auto changed = std::chrono::steady_clock::now();
     window.Paint(2);
-    ASSERT_TRUE(bob.WaitUntil([&] {
-        const auto viewer = Answer(bob, "viewer " + ids);
-        return viewer.size() == 3 && viewer[2] != before;
-    }, kEventTimeout, 20ms)) << "the change never reached Bob";
+    ASSERT_TRUE(bob.WaitUntil(
+        [&] {
+            const auto viewer = Answer(bob, "viewer " + ids);
+            return viewer.size() == 3 && viewer[2] != before;
+        },
+        kEventTimeout, 20ms))
+        << "the change never reached Bob";
     const auto latency =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - changed).count();
     RecordProperty("change_latency_ms", std::to_string(latency));
@@ -205,8 +208,9 @@ TEST_F(ShareTest, CpuFigures)
     ASSERT_TRUE(window.Activate());
     const double sharing = measure(20, true);
     ASSERT_EQ(alice.Command("share off"), "ok");
-    std::printf("[ figures ] sender CPU: %.2f %% idle, %.2f %% sharing a changing 800x600 window, %.2f %% for sharing\n",
-                idle, sharing, sharing - idle);
+    std::printf(
+        "[ figures ] sender CPU: %.2f %% idle, %.2f %% sharing a changing 800x600 window, %.2f %% for sharing\n", idle,
+        sharing, sharing - idle);
 }
 
 TEST_F(ShareTest, AStillImageReachesEveryPeerAndLaterNewcomers)

@@ -45,7 +45,8 @@ std::string Sha256Of(const std::string& path)
 std::vector<std::vector<std::string>> Shares(MorvikaInstance& instance)
 {
     std::vector<std::vector<std::string>> out;
-    for (const auto& line : instance.List("shares").value_or(std::vector<std::string>{})) out.push_back(SplitWords(line));
+    for (const auto& line : instance.List("shares").value_or(std::vector<std::string>{}))
+        out.push_back(SplitWords(line));
     return out;
 }
 
@@ -105,7 +106,8 @@ TEST_F(SharesTest, RandomFileOfferedByOneIsSavedByBothOthersIntact)
     EXPECT_EQ(own[0][7], "-") << "the owner's own record has no local copy";
 
     // A second save uses the stored copy: no new request, no new wait.
-    EXPECT_EQ(b->Command("share-save random.bin " + b->ProfileDir() + "/again.bin"), "ok " + b->ProfileDir() + "/again.bin");
+    EXPECT_EQ(b->Command("share-save random.bin " + b->ProfileDir() + "/again.bin"),
+              "ok " + b->ProfileDir() + "/again.bin");
     EXPECT_EQ(b->Events("download-done").size(), 1u);
 
     // Withdrawn offers disappear at the peers.
@@ -141,7 +143,8 @@ public:
         record.Serialize(block);
         CPeerMessage message;
         message.Set(kind, m_host, m_service.LocalPlayer(), block.Data(), static_cast<std::int64_t>(block.Size()));
-        m_service.SendTo(to, message.Block(), static_cast<std::uint32_t>(message.BlockSize()), {}, peer::DPNSEND_PRIORITY_LOW);
+        m_service.SendTo(to, message.Block(), static_cast<std::uint32_t>(message.BlockSize()), {},
+                         peer::DPNSEND_PRIORITY_LOW);
     }
 
     std::optional<CPeerMessage> WaitForKind(std::uint32_t kind)
@@ -225,8 +228,8 @@ TEST_F(SharesTest, HostilePeerReadsNothingUnofferedAndWritesOnlyInsideOskel)
     const std::string offered = a.ProfileDir() + "/offered.txt";
     WriteRandomFile(offered, 100, 1);
     ASSERT_EQ(a.Command("share-add " + offered), "ok");
-    for (const auto& [folder, name] : {std::pair {a.ProfileDir(), std::string("Morvika.conf")},
-                                       std::pair {std::string("/etc"), std::string("passwd")}}) {
+    for (const auto& [folder, name] : {std::pair{a.ProfileDir(), std::string("Morvika.conf")},
+                                       std::pair{std::string("/etc"), std::string("passwd")}}) {
         CSharesData forged;
         forged.SetUserId(mallory->Host());
         forged.SetGroupId(mallory->Host());

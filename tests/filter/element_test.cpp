@@ -176,8 +176,8 @@ TEST(OskelJpegDumpHandOff, BytesAreTheObjectsEncodingOfTheBottomUpPicture)
 
     ASSERT_EQ(dump.Recorder().Count(), 1u);
     const std::vector<unsigned char>& handed = dump.Recorder().frames[0];
-    EXPECT_TRUE(handed == std::vector<unsigned char>(reference.OutputData(),
-                                                     reference.OutputData() + reference.OutputLength()));
+    EXPECT_TRUE(handed ==
+                std::vector<unsigned char>(reference.OutputData(), reference.OutputData() + reference.OutputLength()));
 }
 
 TEST(OskelJpegDumpHandOff, AFailedCompressionIsHandedOffAsAnEmptyBlock)
@@ -262,8 +262,8 @@ TEST(OskelJpegDumpControl, InterfaceOffersTargetSettingsLogFileAndGuidLines)
     const OskelGuid guid = {0xC9A68A30, 0x8B20, 0x4B88, {0x97, 0xE7, 0xF4, 0x36, 0xA9, 0xF3, 0xF3, 0x81}};
     control->log_guid(self, log.c_str(), "LOG   id", &guid);
     control->log_guid(self, log.c_str(), "LOG   id", nullptr);
-    EXPECT_EQ(LogLines(log), (std::vector<std::string>{"LOG   id {C9A68A30-8B20-4B88-97E7-f436A9F3F381} ",
-                                                       "LOG   id { NULL } "}));
+    EXPECT_EQ(LogLines(log),
+              (std::vector<std::string>{"LOG   id {C9A68A30-8B20-4B88-97E7-f436A9F3F381} ", "LOG   id { NULL } "}));
 
     // The plug-in keeps at most 260 bytes of a path.
     const std::string longPath(400, 'x');

@@ -34,8 +34,7 @@ inline std::string RandomText(std::mt19937& rng)
     std::uniform_int_distribution<int> count(0, 12);
     std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
     std::string text;
-    for (int i = count(rng); i > 0; --i)
-        text += pieces[pick(rng)];
+    for (int i = count(rng); i > 0; --i) text += pieces[pick(rng)];
     return text;
 }
 

@@ -108,7 +108,7 @@ private:
 
 void Post(Instance& at, UINT message, const std::string& bytes)
 {
-    SendBlock block {0, static_cast<std::uint32_t>(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.data())};
+    SendBlock block{0, static_cast<std::uint32_t>(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.data())};
     SendMessage(at.hub->Handle(), message, 0, reinterpret_cast<LPARAM>(&block));
 }
 
@@ -234,12 +234,14 @@ TEST(HubTest, KickingTheOwnWindowDestroysEveryGuestAndLeavingEndsTheJoinedSessio
     ASSERT_TRUE(WaitFor([&] { return b.View().GetViewState() == CPlayBoiceView::Joined; }));
     c.Join(a);
     ASSERT_TRUE(WaitFor([&] {
-        return a.ui.AliveWindows() == 3 && b.ui.AliveWindows() == 3 && c.View().GetViewState() == CPlayBoiceView::Joined;
+        return a.ui.AliveWindows() == 3 && b.ui.AliveWindows() == 3 &&
+               c.View().GetViewState() == CPlayBoiceView::Joined;
     }));
 
     // C leaves: its windows of A's session go, and A and B forget C.
     PostMessage(c.hub->Handle(), WM_LEAVE_SESSION, 0, 0);
-    ASSERT_TRUE(WaitFor([&] { return c.ui.AliveWindows() == 1 && a.ui.AliveWindows() == 2 && b.ui.AliveWindows() == 2; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return c.ui.AliveWindows() == 1 && a.ui.AliveWindows() == 2 && b.ui.AliveWindows() == 2; }));
     EXPECT_EQ(c.View().GetViewState(), CPlayBoiceView::NotJoined);
 
     // A kicks its own window: every guest is destroyed.

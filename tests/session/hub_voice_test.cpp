@@ -137,7 +137,8 @@ std::vector<std::uint8_t> Tone(std::size_t samples, std::int16_t offset)
 {
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < samples; ++i) {
-        const auto s = static_cast<std::int16_t>(offset + 8000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 11025.0));
+        const auto s =
+            static_cast<std::int16_t>(offset + 8000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 11025.0));
         bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
         bytes.push_back(static_cast<std::uint8_t>((static_cast<std::uint16_t>(s) >> 8) & 0xFF));
     }
@@ -200,7 +201,8 @@ TEST_F(HubVoice, WithoutAStoredOffsetTheFirstSecondCalibratesAndUnknownNamesTake
     EXPECT_EQ(hub->View()->Capture()->BlockCount(), 0);
     ASSERT_EQ(backend->captureOpened.size(), 1u);
     EXPECT_EQ(backend->captureOpened[0], SoundDeviceId{});  // null: the server's default source
-    EXPECT_NE(Log().find("ERROR CDirectSoundDriverData::GetDriverGUID() デバイスドライバの取得エラー"), std::string::npos);
+    EXPECT_NE(Log().find("ERROR CDirectSoundDriverData::GetDriverGUID() デバイスドライバの取得エラー"),
+              std::string::npos);
 }
 
 TEST_F(HubVoice, WithoutASoundServerTheSessionRunsOnSilently)

@@ -20,8 +20,7 @@ CPeerMessage Text(const std::string& text, std::uint32_t userId = 1)
 
 std::string TextOf(const CPeerMessage& message)
 {
-    return message.IsEmpty() ? std::string("<empty>")
-                             : std::string(reinterpret_cast<const char*>(message.Payload()));
+    return message.IsEmpty() ? std::string("<empty>") : std::string(reinterpret_cast<const char*>(message.Payload()));
 }
 
 TEST(PeerMessageQueue, PushThenPopIsFirstInFirstOut)
@@ -97,8 +96,7 @@ TEST(PeerMessageQueue, ConcurrentProducersLoseNothingAndKeepTheirOrder)
                 CPeerMessage message;
                 message.Set(KIND_VOICE_DATA, 0, producer, payload, sizeof payload);
                 queue.Push(message);
-                if (seq % 8 == 0)
-                    other.PushBack(message);
+                if (seq % 8 == 0) other.PushBack(message);
             }
         });
     }
@@ -127,14 +125,12 @@ TEST(PeerMessageQueue, ConcurrentProducersLoseNothingAndKeepTheirOrder)
         if (message.PayloadLength() != sizeof payload)
             break;  // the threads are joined below before anything is reported
         std::memcpy(payload, message.Payload(), sizeof payload);
-        if (payload[0] >= kProducers)
-            break;
+        if (payload[0] >= kProducers) break;
         ordered = ordered && payload[1] == next[payload[0]];
         next[payload[0]] = payload[1] + 1;
         ++received;
     }
-    for (auto& thread : producers)
-        thread.join();
+    for (auto& thread : producers) thread.join();
     otherConsumer.join();
 
     EXPECT_EQ(received, kProducers * kPerProducer);

@@ -122,8 +122,8 @@ TEST(PeerMessage, MalformedReceivedBlocksGiveTheEmptyMessage)
     ExpectEmpty(message);
 
     // A length field beyond the bytes received, by one and by far; at and beyond the limit.
-    for (std::uint32_t length : {5u, 1000u, CPeerMessage::kLengthLimit - 1, CPeerMessage::kLengthLimit,
-                                 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+    for (std::uint32_t length :
+         {5u, 1000u, CPeerMessage::kLengthLimit - 1, CPeerMessage::kLengthLimit, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         const auto bad = WireBlock(KIND_CHAT_TEXT, 1, 2, length, "abcd");
         message.FromReceived(bad.data(), bad.size());
         SCOPED_TRACE(length);

@@ -27,8 +27,7 @@ CTransBlock UserBlock()
 std::unique_ptr<CHalvoTransData> DecodeExact(const std::vector<std::uint8_t>& bytes, std::size_t size)
 {
     std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[size ? size : 1]);
-    if (size)
-        std::memcpy(exact.get(), bytes.data(), size);
+    if (size) std::memcpy(exact.get(), bytes.data(), size);
     return CHalvoTransData::CreateFromBlock(size ? exact.get() : nullptr, size);
 }
 
@@ -44,8 +43,7 @@ TEST(RecordMalformed, UnknownTypesDecodeToNull)
 TEST(RecordMalformed, BlocksShorterThanAHeaderDecodeToNull)
 {
     const auto bytes = BytesOf(UserBlock());
-    for (std::size_t size = 0; size < 12; ++size)
-        EXPECT_EQ(DecodeExact(bytes, size), nullptr) << size;
+    for (std::size_t size = 0; size < 12; ++size) EXPECT_EQ(DecodeExact(bytes, size), nullptr) << size;
     CTransBlock null;
     EXPECT_EQ(CHalvoTransData::CreateFromBlock(null), nullptr);
 }
@@ -53,8 +51,7 @@ TEST(RecordMalformed, BlocksShorterThanAHeaderDecodeToNull)
 TEST(RecordMalformed, ATotalWordThatLiesDecodesToNull)
 {
     const CTransBlock good = UserBlock();
-    for (std::uint32_t total : {0u, 1u, 11u, static_cast<std::uint32_t>(good.Size() + 1), 0x7FFFFFFFu,
-                                0xFFFFFFFFu}) {
+    for (std::uint32_t total : {0u, 1u, 11u, static_cast<std::uint32_t>(good.Size() + 1), 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         CTransBlock block = good;
         SetWord(block, 8, total);
         EXPECT_EQ(CHalvoTransData::CreateFromBlock(block), nullptr) << total;

@@ -31,17 +31,17 @@ TEST(UserRecord, EmptyRecordIsSixtyTwoBytesExactly)
     // reserved value, reserved text 2: five words and six single-NUL texts.
     const std::vector<std::uint8_t> expected = {
         100, 0, 0, 0, 101, 0, 0, 0, 62, 0, 0, 0,  // type, subtype, total
-        0, 0, 0, 0,                               // group id
-        0, 0, 0, 0,                               // user id
-        0, 1, 0, 0, 0,                            // user name
-        0, 0, 0, 0,                               // active
-        0, 0, 0, 0,                               // version
-        0, 1, 0, 0, 0,                            // address
-        0, 1, 0, 0, 0,                            // reserved text
-        0, 1, 0, 0, 0,                            // password
-        0, 1, 0, 0, 0,                            // message
-        0, 0, 0, 0,                               // reserved value
-        0, 1, 0, 0, 0,                            // reserved text 2
+        0,   0, 0, 0,                             // group id
+        0,   0, 0, 0,                             // user id
+        0,   1, 0, 0, 0,                          // user name
+        0,   0, 0, 0,                             // active
+        0,   0, 0, 0,                             // version
+        0,   1, 0, 0, 0,                          // address
+        0,   1, 0, 0, 0,                          // reserved text
+        0,   1, 0, 0, 0,                          // password
+        0,   1, 0, 0, 0,                          // message
+        0,   0, 0, 0,                             // reserved value
+        0,   1, 0, 0, 0,                          // reserved text 2
     };
     EXPECT_EQ(BytesOf(block), expected);
 
@@ -244,11 +244,9 @@ TEST(RecordFactory, LaterRecordTypesRegisterThemselves)
     ASSERT_NE(As<CProbeRecord>(decoded), nullptr);
     EXPECT_EQ(As<CProbeRecord>(decoded)->m_value, 42u);
 
-    for (std::uint32_t type : {1u, 100u, 101u})
-        EXPECT_TRUE(CHalvoTransData::IsRegisteredType(type));
+    for (std::uint32_t type : {1u, 100u, 101u}) EXPECT_TRUE(CHalvoTransData::IsRegisteredType(type));
     // The shared-file records (102 to 104) register with the library that holds them.
-    for (std::uint32_t type : {0u, 99u, 105u})
-        EXPECT_FALSE(CHalvoTransData::IsRegisteredType(type)) << type;
+    for (std::uint32_t type : {0u, 99u, 105u}) EXPECT_FALSE(CHalvoTransData::IsRegisteredType(type)) << type;
 }
 
 }  // namespace

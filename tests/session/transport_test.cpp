@@ -23,8 +23,8 @@ struct Seen {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
-    CUserInformation record;  // for the player-added messages
-    CPeerMessage peerMessage; // for the data messages
+    CUserInformation record;   // for the player-added messages
+    CPeerMessage peerMessage;  // for the data messages
 };
 
 class EventWindow : public CMsgTarget {
@@ -33,7 +33,7 @@ public:
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
-        Seen seen {message, wParam, lParam, {}, {}};
+        Seen seen{message, wParam, lParam, {}, {}};
         switch (message) {
         case WM_HOST_PLAYER_ADDED:
         case WM_CLIENT_PLAYER_ADDED: {
@@ -56,8 +56,7 @@ public:
             log.push_back(seen);
             return answer;
         }
-        default:
-            break;
+        default: break;
         }
         log.push_back(seen);
         return 0;

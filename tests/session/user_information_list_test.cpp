@@ -23,8 +23,7 @@ std::vector<std::string> Names(const CUserInformationList& list)
     CUserInformationList copy = list;
     std::vector<std::string> names;
     CUserInformation user;
-    while (copy.PopFront(user))
-        names.push_back(user.GetUserName());
+    while (copy.PopFront(user)) names.push_back(user.GetUserName());
     return names;
 }
 
@@ -139,8 +138,7 @@ TEST(UserInformationList, UpdateCopiesEveryField)
 TEST(UserInformationList, ACopyTakenForIterationIsUnaffectedByTheSource)
 {
     CUserInformationList list;
-    for (std::uint32_t id = 1; id <= 4; ++id)
-        list.PushBack(User(id, 100, std::string("u").append(std::to_string(id))));
+    for (std::uint32_t id = 1; id <= 4; ++id) list.PushBack(User(id, 100, std::string("u").append(std::to_string(id))));
 
     CUserInformationList copy;
     copy = list;
@@ -178,11 +176,9 @@ TEST(UserInformationList, ConcurrentOperationsOnSeveralLists)
             EXPECT_TRUE(own.IsEmpty());
         });
     }
-    for (auto& thread : threads)
-        thread.join();
+    for (auto& thread : threads) thread.join();
     EXPECT_EQ(shared.Count(), 2000u);
-    for (std::uint32_t t = 0; t < 4; ++t)
-        EXPECT_TRUE(shared.Get(499, t).IsVoiceStarted());
+    for (std::uint32_t t = 0; t < 4; ++t) EXPECT_TRUE(shared.Get(499, t).IsVoiceStarted());
 }
 
 }  // namespace

@@ -51,7 +51,8 @@ public:
         std::lock_guard guard(m_desktop.lock);
         for (int y = 0; y < target.bmHeight; ++y) {
             unsigned char* row = target.bmBits + static_cast<std::ptrdiff_t>(y) * target.bmWidthBytes;
-            for (int x = 0; x < target.bmWidth * 3; ++x) row[x] = static_cast<unsigned char>(m_desktop.shade + (x / 48) * 9);
+            for (int x = 0; x < target.bmWidth * 3; ++x)
+                row[x] = static_cast<unsigned char>(m_desktop.shade + (x / 48) * 9);
         }
         return true;
     }
@@ -162,8 +163,8 @@ TEST_F(AppShareTest, NothingIsCapturedOfTheMainWindowThePreviewOrWithSharingOff)
     share.SetExcludeWnd(12);
     share.CaptureFrame();  // sharing is still off
     share.SetSharing(true);
-    for (IShareSource::WindowId excluded : {IShareSource::WindowId {11}, IShareSource::WindowId {12},
-                                            IShareSource::WindowId {0}}) {
+    for (IShareSource::WindowId excluded :
+         {IShareSource::WindowId{11}, IShareSource::WindowId{12}, IShareSource::WindowId{0}}) {
         desktop.foreground = excluded;
         share.CaptureFrame();
     }
@@ -188,13 +189,14 @@ TEST_F(AppShareTest, PicturesUseTheGivenQuality)
     // The finer setting reproduces the window more closely.
     auto error = [&](const std::vector<unsigned char>& jpeg, int shade) {
         const Decoded picture = Decode(jpeg);
-        const DibSection expected {640, 480, static_cast<std::int32_t>(DibStride(24, 640)), 1, 24, nullptr};
+        const DibSection expected{640, 480, static_cast<std::int32_t>(DibStride(24, 640)), 1, 24, nullptr};
         std::vector<unsigned char> bits(static_cast<std::size_t>(expected.bmWidthBytes) * 480);
         Desktop model;
         model.shade = static_cast<std::uint8_t>(shade);
-        ScriptedSource(model).StretchCopy(1, DibSection {640, 480, expected.bmWidthBytes, 1, 24, bits.data()});
+        ScriptedSource(model).StretchCopy(1, DibSection{640, 480, expected.bmWidthBytes, 1, 24, bits.data()});
         double sum = 0;
-        for (std::size_t i = 0; i < bits.size() && i < picture.pixels.size(); ++i) sum += std::abs(bits[i] - picture.pixels[i]);
+        for (std::size_t i = 0; i < bits.size() && i < picture.pixels.size(); ++i)
+            sum += std::abs(bits[i] - picture.pixels[i]);
         return sum / static_cast<double>(bits.size());
     };
     EXPECT_LT(error(sink.frames[0], 40) * 2, error(sink.frames[1], 41));

@@ -23,7 +23,6 @@
 
 namespace {
 
-
 // Runs a modal dialog and lets act() operate on it once it is up.
 template <typename Act>
 int RunModal(QDialog& dialog, Act act)
@@ -58,7 +57,8 @@ TEST(DlgConnectTest, AcceptRefuseAndTimeOutGiveTheirCodes)
         EXPECT_EQ(dialog.ResultCode(), 1000);
     }
     {
-        CDlgConnect dialog("太郎", "", [&] { ++sounds; }, nullptr, 200);
+        CDlgConnect dialog(
+            "太郎", "", [&] { ++sounds; }, nullptr, 200);
         dialog.exec();  // nobody answers
         EXPECT_EQ(dialog.ResultCode(), 2);
     }
@@ -227,7 +227,9 @@ TEST(SharesListDlgTest, WaitsEndByCancelOrByAnyArrivingFile)
     }
     dialog.Refresh();
     std::vector<std::pair<QString, bool>> done;
-    dialog.onItemDone = [&](const QString&, const QString& path, bool cancelled) { done.emplace_back(path, cancelled); };
+    dialog.onItemDone = [&](const QString&, const QString& path, bool cancelled) {
+        done.emplace_back(path, cancelled);
+    };
 
     ASSERT_TRUE(dialog.SelectByName("a.txt"));
     QTimer::singleShot(0, &dialog, [&] { dialog.WaitDialog()->reject(); });

@@ -27,7 +27,7 @@ CAddressData Entry(const char* reading, const char* name, const char* address = 
 
 struct Book {
     QTemporaryDir dir;
-    CHalvoApp app {dir.filePath(QStringLiteral("Morvika.conf")).toStdString()};
+    CHalvoApp app{dir.filePath(QStringLiteral("Morvika.conf")).toStdString()};
     explicit Book(std::initializer_list<CAddressData> entries)
     {
         CAddressDataList list;
@@ -39,7 +39,8 @@ struct Book {
 QStringList Names(const CLoginDlg& dialog)
 {
     QStringList names;
-    for (int row = 0; row < dialog.List()->topLevelItemCount(); ++row) names << dialog.List()->topLevelItem(row)->text(0);
+    for (int row = 0; row < dialog.List()->topLevelItemCount(); ++row)
+        names << dialog.List()->topLevelItem(row)->text(0);
     return names;
 }
 
@@ -58,12 +59,12 @@ void ShowTab(CLoginDlg& dialog, int id)
 
 TEST(LoginDlgTest, EntriesAreListedUnderTheTabOfTheirReadingsFirstCharacter)
 {
-    Book book {Entry("バナナ", "Banana"), Entry("ばんど", "Band"), Entry("まど", "Mado"), Entry("", "NoReading"),
-               Entry("abc", "HalfWidth"), Entry("ａｋｉ", "Aki")};
+    Book book{Entry("バナナ", "Banana"), Entry("ばんど", "Band"),   Entry("まど", "Mado"),
+              Entry("", "NoReading"),    Entry("abc", "HalfWidth"), Entry("ａｋｉ", "Aki")};
     CLoginDlg dialog(book.app);
-    EXPECT_TRUE(Names(dialog).isEmpty());  // "あ" is up first
-    ShowTab(dialog, 2005);                 // は
-    EXPECT_EQ(Names(dialog), (QStringList {"Band", "Banana"}));  // reverse book order
+    EXPECT_TRUE(Names(dialog).isEmpty());                       // "あ" is up first
+    ShowTab(dialog, 2005);                                      // は
+    EXPECT_EQ(Names(dialog), (QStringList{"Band", "Banana"}));  // reverse book order
     // A click on the ま tab brings its entries.
     auto* ma = qobject_cast<CTabWnd*>(DialogRegistry::FindControl(&dialog, 2006));
     dialog.show();
@@ -71,23 +72,23 @@ TEST(LoginDlgTest, EntriesAreListedUnderTheTabOfTheirReadingsFirstCharacter)
                       QPointF(ma->mapToGlobal(ma->TabRect().center())), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(ma, &press);
     EXPECT_EQ(dialog.List()->parentWidget(), ma);
-    EXPECT_EQ(Names(dialog), QStringList {"Mado"});
+    EXPECT_EQ(Names(dialog), QStringList{"Mado"});
 
     // The letter row: the list moves there and refills.
     dialog.ShowRow(1);
     EXPECT_EQ(dialog.List()->parentWidget()->property("controlId").toInt(), 3000);
-    EXPECT_EQ(Names(dialog), QStringList {"Aki"});
-    ShowTab(dialog, 3009);                 // 記号
-    EXPECT_EQ(Names(dialog), (QStringList {"HalfWidth", "NoReading"}));
+    EXPECT_EQ(Names(dialog), QStringList{"Aki"});
+    ShowTab(dialog, 3009);  // 記号
+    EXPECT_EQ(Names(dialog), (QStringList{"HalfWidth", "NoReading"}));
     EXPECT_EQ(dialog.List()->RowId(1), 4);
 }
 
 TEST(LoginDlgTest, RowClickFillsTheEditsAndDeleteNeedsAClickedRowAndEmptiesThem)
 {
-    Book book {Entry("かな", "Kana", "10.0.0.1"), Entry("かに", "Kani", "10.0.0.2")};
+    Book book{Entry("かな", "Kana", "10.0.0.1"), Entry("かに", "Kani", "10.0.0.2")};
     CLoginDlg dialog(book.app);
     ShowTab(dialog, 2001);  // か
-    ASSERT_EQ(Names(dialog), (QStringList {"Kani", "Kana"}));
+    ASSERT_EQ(Names(dialog), (QStringList{"Kani", "Kana"}));
 
     dialog.OnDelete();  // nothing clicked: nothing happens
     CAddressDataList stored;
@@ -103,7 +104,7 @@ TEST(LoginDlgTest, RowClickFillsTheEditsAndDeleteNeedsAClickedRowAndEmptiesThem)
     book.app.LoadAddressBook(stored);
     ASSERT_EQ(stored.Count(), 1u);
     EXPECT_EQ(stored.Entries()[0].m_strUserName, "Kani");
-    EXPECT_EQ(Names(dialog), QStringList {"Kani"});
+    EXPECT_EQ(Names(dialog), QStringList{"Kani"});
     for (int id : {1017, 1018, 1027}) EXPECT_TRUE(EditOf(dialog, id)->text().isEmpty()) << id;
     EXPECT_EQ(dialog.ClickedId(), 0);
     dialog.OnDelete();  // forgotten: a second delete does nothing
@@ -113,18 +114,18 @@ TEST(LoginDlgTest, RowClickFillsTheEditsAndDeleteNeedsAClickedRowAndEmptiesThem)
 
 TEST(LoginDlgTest, NameHeaderSortsByReadingDescendingFirstThenReverses)
 {
-    Book book {Entry("かい", "B"), Entry("かあ", "A"), Entry("かう", "C")};
+    Book book{Entry("かい", "B"), Entry("かあ", "A"), Entry("かう", "C")};
     CLoginDlg dialog(book.app);
     ShowTab(dialog, 2001);
     dialog.List()->SortByReading();
-    EXPECT_EQ(Names(dialog), (QStringList {"C", "B", "A"}));
+    EXPECT_EQ(Names(dialog), (QStringList{"C", "B", "A"}));
     dialog.List()->SortByReading();
-    EXPECT_EQ(Names(dialog), (QStringList {"A", "B", "C"}));
+    EXPECT_EQ(Names(dialog), (QStringList{"A", "B", "C"}));
 }
 
 TEST(LoginDlgTest, NewEntryThroughTheEditorIsSavedAndListed)
 {
-    Book book {};
+    Book book{};
     CLoginDlg dialog(book.app);
     QTimer::singleShot(0, &dialog, [] {
         QWidget* editor = DialogRegistry::Find(QStringLiteral("CDlgAddressUpdate"));
@@ -139,7 +140,7 @@ TEST(LoginDlgTest, NewEntryThroughTheEditorIsSavedAndListed)
     book.app.LoadAddressBook(stored);
     ASSERT_EQ(stored.Count(), 1u);
     EXPECT_EQ(stored.Entries()[0].m_strMorvikaAddress, "192.168.0.9");
-    EXPECT_EQ(Names(dialog), QStringList {"Aoi"});
+    EXPECT_EQ(Names(dialog), QStringList{"Aoi"});
 }
 
 TEST(LoginDlgTest, MailCommandGetsTheMailtoLinkOfTheEntry)

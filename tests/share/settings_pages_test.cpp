@@ -13,7 +13,7 @@ namespace {
 
 struct Profile {
     QTemporaryDir dir;
-    CHalvoApp app {dir.filePath(QStringLiteral("Morvika.conf")).toStdString()};
+    CHalvoApp app{dir.filePath(QStringLiteral("Morvika.conf")).toStdString()};
     PropertyHost Host()
     {
         PropertyHost host;
@@ -67,7 +67,7 @@ TEST(SettingsPageDeviceTest, CameraListAndSelectionFollowTheDevicesAndTheStoredN
     PropertyHost host = profile.Host();
     std::vector<std::string> switched;
     host.switchCamera = [&](const std::string& name) { switched.push_back(name); };
-    host.captureDevices = [] { return std::vector<std::string> {"Mic A", "Mic B", "", "After empty"}; };
+    host.captureDevices = [] { return std::vector<std::string>{"Mic A", "Mic B", "", "After empty"}; };
     {
         // No camera: one item, nothing selected, an empty name stored.
         profile.app.SetCaptureDevice("gone");
@@ -77,14 +77,14 @@ TEST(SettingsPageDeviceTest, CameraListAndSelectionFollowTheDevicesAndTheStoredN
         EXPECT_EQ(camera->itemText(0), QStringLiteral("カメラなし"));
         EXPECT_EQ(camera->currentIndex(), -1);
         auto* mic = Control<QComboBox>(page, 1014);
-        EXPECT_EQ(mic->count(), 2);  // up to the first empty name
+        EXPECT_EQ(mic->count(), 2);                              // up to the first empty name
         EXPECT_EQ(mic->currentText(), QStringLiteral("Mic A"));  // a stored device that is gone
         page.OnApply();
         EXPECT_EQ(profile.app.GetCameraName(), "");
         EXPECT_EQ(profile.app.GetCaptureDevice(), "Mic A");
         EXPECT_TRUE(switched.empty());
     }
-    host.cameras = [] { return std::vector<CameraEntry> {{0, "Cam 1"}, {1, "Cam 2"}}; };
+    host.cameras = [] { return std::vector<CameraEntry>{{0, "Cam 1"}, {1, "Cam 2"}}; };
     profile.app.SetCameraName("Cam 2");
     CMainPropertyPageDevice page(host, QString());
     auto* camera = Control<QComboBox>(page, 1013);
@@ -93,7 +93,7 @@ TEST(SettingsPageDeviceTest, CameraListAndSelectionFollowTheDevicesAndTheStoredN
     EXPECT_TRUE(switched.empty());
     camera->setCurrentIndex(0);
     page.OnApply();
-    EXPECT_EQ(switched, std::vector<std::string> {"Cam 1"});
+    EXPECT_EQ(switched, std::vector<std::string>{"Cam 1"});
     EXPECT_EQ(profile.app.GetCameraName(), "Cam 1");
 }
 

@@ -38,8 +38,8 @@ std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned seed)
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path)
@@ -241,8 +241,8 @@ class Participant : public CMsgTarget {
 public:
     Participant(const char* name, std::uint32_t id, const std::string& temp)
         : m_self(User(name, id, 1)),
-          m_exchange(SharesHost {Handle(), [this] { return m_self; },
-                                 [this](std::uint32_t u, std::uint32_t g) { return m_self.IsUser(u, g); }, temp})
+          m_exchange(SharesHost{Handle(), [this] { return m_self; },
+                                [this](std::uint32_t u, std::uint32_t g) { return m_self.IsUser(u, g); }, temp})
     {
     }
     ~Participant() override { DetachMessages(); }
@@ -275,8 +275,12 @@ public:
     {
         switch (m.Kind()) {
         case KIND_SHARES_LIST: m_exchange.OnSharesList(m.Payload(), m.PayloadLength(), m.UserId(), m.GroupId()); break;
-        case KIND_SHARES_REQUEST: m_exchange.OnFileRequest(m.Payload(), m.PayloadLength(), m.UserId(), m.GroupId()); break;
-        case KIND_SHARES_DATA: received = m_exchange.OnFileData(m.Payload(), m.PayloadLength(), m.UserId(), m.GroupId()); break;
+        case KIND_SHARES_REQUEST:
+            m_exchange.OnFileRequest(m.Payload(), m.PayloadLength(), m.UserId(), m.GroupId());
+            break;
+        case KIND_SHARES_DATA:
+            received = m_exchange.OnFileData(m.Payload(), m.PayloadLength(), m.UserId(), m.GroupId());
+            break;
         default: break;
         }
     }
@@ -292,8 +296,8 @@ protected:
     std::string Path(const std::string& name) const { return m_dir.path().toStdString() + "/" + name; }
 
     QTemporaryDir m_dir;
-    Participant a {"Alice", 0x10, m_dir.path().toStdString() + "/a-temp"};
-    Participant b {"Bob", 0x20, m_dir.path().toStdString() + "/b-temp"};
+    Participant a{"Alice", 0x10, m_dir.path().toStdString() + "/a-temp"};
+    Participant b{"Bob", 0x20, m_dir.path().toStdString() + "/b-temp"};
 };
 
 TEST_F(SharesExchangeTest, OfferAnnounceRequestAndStore)
@@ -358,8 +362,8 @@ TEST_F(SharesExchangeTest, OnlyOfferedFilesAreServed)
     ASSERT_TRUE(a.m_exchange.AddFile(Path("offered")));
 
     // Naming another file, the same name in another folder, or another owner gets nothing.
-    for (auto [name, folder] : {std::pair {"secret", m_dir.path().toStdString()}, std::pair {"offered", std::string("/etc")},
-                                std::pair {"passwd", std::string("/etc")}}) {
+    for (auto [name, folder] : {std::pair{"secret", m_dir.path().toStdString()},
+                                std::pair{"offered", std::string("/etc")}, std::pair{"passwd", std::string("/etc")}}) {
         CSharesData forged = Offer(name, 0x10, 1);
         forged.SetFilePath(folder);
         b.m_exchange.RequestFile(forged);

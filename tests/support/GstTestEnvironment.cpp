@@ -29,8 +29,8 @@ void InitGstreamerForTests(bool withPlugin)
         g_testDir = fs::temp_directory_path() / ("morvika-gsttest-" + std::to_string(::getpid()));
         fs::create_directories(g_testDir / "system");
         std::atexit(RemoveTestDir);
-        for (const char* plugin : {"libgstcoreelements.so", "libgstvideotestsrc.so", "libgstvideoconvertscale.so",
-                                   "libgstvideorate.so"}) {
+        for (const char* plugin :
+             {"libgstcoreelements.so", "libgstvideotestsrc.so", "libgstvideoconvertscale.so", "libgstvideorate.so"}) {
             std::error_code ignored;
             fs::create_symlink(fs::path(MORVIKA_GST_SYSTEM_PLUGINS_DIR) / plugin, g_testDir / "system" / plugin,
                                ignored);

@@ -157,8 +157,8 @@ bool MorvikaInstance::Start(const StartOptions& options)
         args.push_back(std::to_string(options.port));
     }
     if (!options.connect.empty()) {
-        args.insert(args.end(), {"--connect", options.connect, "--password", options.password, "--message",
-                                 options.message});
+        args.insert(args.end(),
+                    {"--connect", options.connect, "--password", options.password, "--message", options.message});
     }
     if (options.minimized) args.push_back("--minimized");
     args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
@@ -491,8 +491,7 @@ void MorvikaInstance::Kill()
     if (m_pid <= 0) return;
     kill(m_pid, SIGKILL);
     int status = 0;
-    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {}
     m_pid = -1;
     CloseStdin();
     if (m_reader.joinable()) m_reader.join();
@@ -513,8 +512,10 @@ std::optional<int> MorvikaInstance::Quit(Duration timeout)
     for (;;) {
         const pid_t done = waitpid(m_pid, &status, WNOHANG);
         if (done == m_pid) {
-            if (WIFEXITED(status)) result = WEXITSTATUS(status);
-            else if (WIFSIGNALED(status)) result = 128 + WTERMSIG(status);
+            if (WIFEXITED(status))
+                result = WEXITSTATUS(status);
+            else if (WIFSIGNALED(status))
+                result = 128 + WTERMSIG(status);
             m_pid = -1;
             break;
         }

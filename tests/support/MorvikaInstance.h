@@ -49,14 +49,14 @@ struct PeerEntry {
 
 struct StartOptions {
     std::uint16_t port = 0;
-    std::string connect;            // --connect HOST[:PORT], empty for none
-    std::string password;           // --password, only with connect
-    std::string message;            // --message, only with connect
-    bool minimized = false;         // --minimized
+    std::string connect;                 // --connect HOST[:PORT], empty for none
+    std::string password;                // --password, only with connect
+    std::string message;                 // --message, only with connect
+    bool minimized = false;              // --minimized
     std::string platform = "offscreen";  // QT_QPA_PLATFORM; empty: the environment's
     std::vector<std::string> extraArgs;
     std::vector<std::string> extraEnv;  // NAME=VALUE
-    bool waitReady = true;          // false: return once spawned (a first-start wizard is up)
+    bool waitReady = true;              // false: return once spawned (a first-start wizard is up)
     // Runs the program through this command (e.g. {"/usr/sbin/ip", "netns", "exec", "ns"}),
     // which must end by executing it in the same process.
     std::vector<std::string> commandPrefix;
@@ -115,8 +115,7 @@ public:
     // Every event line seen so far beginning with "event " + prefix (taken or not).
     std::vector<std::string> Events(const std::string& prefix) const;
     // Polls predicate (which usually runs commands) until it holds.
-    bool WaitUntil(const std::function<bool()>& predicate, Duration timeout = kEventTimeout,
-                   Duration interval = 100ms);
+    bool WaitUntil(const std::function<bool()>& predicate, Duration timeout = kEventTimeout, Duration interval = 100ms);
     // Polls the windows list until it holds `count` windows.
     bool WaitForWindowCount(std::size_t count, Duration timeout = kEventTimeout);
 
@@ -146,7 +145,7 @@ private:
     void CloseStdin();
 
     std::string m_label;
-    std::string m_rootDir;     // temporary directory holding the profile and stderr
+    std::string m_rootDir;  // temporary directory holding the profile and stderr
     std::string m_profileDir;
     std::uint16_t m_port = 0;
     std::uint16_t m_readyPort = 0;

@@ -121,7 +121,8 @@ bool DecodeDirect(const std::vector<unsigned char>& jpeg, TopDownPicture& out)
     out.height = static_cast<int>(cinfo.output_height);
     out.rows.assign(static_cast<std::size_t>(out.width) * 3 * static_cast<std::size_t>(out.height), 0);
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW p = out.rows.data() + static_cast<std::size_t>(cinfo.output_scanline) * static_cast<std::size_t>(out.width) * 3;
+        JSAMPROW p =
+            out.rows.data() + static_cast<std::size_t>(cinfo.output_scanline) * static_cast<std::size_t>(out.width) * 3;
         jpeg_read_scanlines(&cinfo, &p, 1);
     }
     jpeg_finish_decompress(&cinfo);

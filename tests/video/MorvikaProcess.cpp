@@ -14,12 +14,12 @@ MorvikaProcess::MorvikaProcess(const QString& userName, const QString& cameraNam
 {
     CHalvoApp settings(m_dir.filePath(QStringLiteral("Morvika.conf")).toStdString());
     settings.SetUserName(userName.toStdString());
-    settings.SetNonVoice(0);  // a measured microphone: no microphone test at start-up
+    settings.SetNonVoice(0);   // a measured microphone: no microphone test at start-up
     settings.SetInitState(1);  // no first-start wizard
     if (!cameraName.isEmpty()) settings.SetCameraName(cameraName.toStdString());
     if (mainWindow.isValid()) {
-        settings.SetMainPosition(WindowRect {mainWindow.left(), mainWindow.top(), mainWindow.right() + 1,
-                                             mainWindow.bottom() + 1});
+        settings.SetMainPosition(
+            WindowRect{mainWindow.left(), mainWindow.top(), mainWindow.right() + 1, mainWindow.bottom() + 1});
     }
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

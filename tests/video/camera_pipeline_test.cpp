@@ -169,8 +169,7 @@ TEST_F(CameraPipelineTest, PipelineErrorsAndEndOfStreamArriveAsGraphEvents)
     camera.SetCameraName(CCameraPipeline::kTestSourceName);
     ASSERT_EQ(camera.Run(), 0);
     GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "unplugged");
-    gst_element_post_message(camera.Pipeline(),
-                             gst_message_new_error(GST_OBJECT(camera.Pipeline()), error, "test"));
+    gst_element_post_message(camera.Pipeline(), gst_message_new_error(GST_OBJECT(camera.Pipeline()), error, "test"));
     g_error_free(error);
     ASSERT_TRUE(WaitFor([&] { return m_main.graphEvents >= 1; }, 10s));
     EXPECT_EQ(camera.OnGraphNotify(), 3);

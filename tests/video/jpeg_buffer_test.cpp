@@ -14,8 +14,7 @@ namespace {
 
 std::filesystem::path TempPath(const std::string& name)
 {
-    return std::filesystem::temp_directory_path() /
-           ("morvika-jpegbuffer-" + std::to_string(::getpid()) + "-" + name);
+    return std::filesystem::temp_directory_path() / ("morvika-jpegbuffer-" + std::to_string(::getpid()) + "-" + name);
 }
 
 std::uint32_t WidthOf(const unsigned char* jpeg, std::uint32_t length)

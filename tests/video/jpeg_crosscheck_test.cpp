@@ -106,12 +106,13 @@ TEST_F(JpegCrossCheck, EncodeGivesCjpegsBytesForEachQualityAndDctMethod)
     };
     for (const Setting s : {Setting{39, 1}, Setting{39, 0}, Setting{75, 2}, Setting{5, 1}, Setting{95, 0}}) {
         SCOPED_TRACE("quality " + std::to_string(s.quality) + " dct " + std::to_string(s.dct));
-        const CommandResult ours = RunCommand(Tool() + " jpeg-encode --quality " + std::to_string(s.quality) + " --dct " +
-                                    std::to_string(s.dct) + " --width 320 --height 240 " + P("in.bgr") + " " +
-                                    P("ours.jpg"));
+        const CommandResult ours =
+            RunCommand(Tool() + " jpeg-encode --quality " + std::to_string(s.quality) + " --dct " +
+                       std::to_string(s.dct) + " --width 320 --height 240 " + P("in.bgr") + " " + P("ours.jpg"));
         ASSERT_EQ(ours.exitCode, 0);
-        const CommandResult theirs = RunCommand("cjpeg -quality " + std::to_string(s.quality) + " -dct " + dctNames[s.dct] +
-                                      " -baseline -outfile " + P("theirs.jpg") + " " + P("in.bmp"));
+        const CommandResult theirs =
+            RunCommand("cjpeg -quality " + std::to_string(s.quality) + " -dct " + dctNames[s.dct] +
+                       " -baseline -outfile " + P("theirs.jpg") + " " + P("in.bmp"));
         ASSERT_EQ(theirs.exitCode, 0);
         const auto a = ReadFile(P("ours.jpg"));
         EXPECT_FALSE(a.empty());
@@ -130,7 +131,8 @@ TEST_F(JpegCrossCheck, DecodeGivesDjpegsBottomUpBgrPicture)
     for (const Scale s : {Scale{"", "1/1", "320 240\n"}, Scale{"--target-width 160", "1/2", "160 120\n"},
                           Scale{"--target-width 100", "1/4", "80 60\n"}}) {
         SCOPED_TRACE(s.djpegScale);
-        const CommandResult ours = RunCommand(Tool() + " jpeg-decode " + s.option + " " + P("in.jpg") + " " + P("ours.bgr"));
+        const CommandResult ours =
+            RunCommand(Tool() + " jpeg-decode " + s.option + " " + P("in.jpg") + " " + P("ours.bgr"));
         ASSERT_EQ(ours.exitCode, 0);
         EXPECT_EQ(ours.out, s.size);
         ASSERT_EQ(RunCommand(std::string("djpeg -bmp -scale ") + s.djpegScale + " -outfile " + P("theirs.bmp") + " " +
@@ -161,7 +163,8 @@ TEST_F(JpegCrossCheck, ToolExitCodesSeparateBadDataFromWrongUsage)
     EXPECT_EQ(RunCommand(Tool() + " jpeg-decode " + P("garbage.jpg") + " " + P("x.bgr")).exitCode, 1);
     EXPECT_EQ(RunCommand(Tool() + " jpeg-decode " + P("empty.jpg") + " " + P("x.bgr")).exitCode, 1);
     EXPECT_EQ(RunCommand(Tool() + " jpeg-decode " + P("missing.jpg") + " " + P("x.bgr")).exitCode, 1);
-    EXPECT_EQ(RunCommand(Tool() + " jpeg-encode --width 320 --height 240 " + P("short.bgr") + " " + P("x.jpg")).exitCode, 1);
+    EXPECT_EQ(
+        RunCommand(Tool() + " jpeg-encode --width 320 --height 240 " + P("short.bgr") + " " + P("x.jpg")).exitCode, 1);
 
     EXPECT_EQ(RunCommand(Tool() + " jpeg-decode").exitCode, 2);
     EXPECT_EQ(RunCommand(Tool() + " jpeg-decode --target-width abc a b").exitCode, 2);

@@ -34,8 +34,14 @@ Decoded DecodeWith(OskelJpegObject& decoder, const std::vector<unsigned char>& j
     return result;
 }
 
-bool Reddish(const unsigned char* bgr) { return bgr[2] > 180 && bgr[0] < 90; }
-bool Bluish(const unsigned char* bgr) { return bgr[0] > 180 && bgr[2] < 90; }
+bool Reddish(const unsigned char* bgr)
+{
+    return bgr[2] > 180 && bgr[0] < 90;
+}
+bool Bluish(const unsigned char* bgr)
+{
+    return bgr[0] > 180 && bgr[2] < 90;
+}
 
 }  // namespace
 
@@ -226,8 +232,8 @@ TEST_P(OskelJpegTargetWidth, PicksTheLeastReductionThatFits)
 INSTANTIATE_TEST_SUITE_P(Reductions, OskelJpegTargetWidth,
                          testing::Values(TargetCase{640, 320, 320}, TargetCase{1280, 320, 320},
                                          TargetCase{4000, 320, 500}, TargetCase{200, 320, 200},
-                                         TargetCase{320, 160, 160}, TargetCase{700, 320, 175},
-                                         TargetCase{640, 0, 320}, TargetCase{1280, -5, 320}),
+                                         TargetCase{320, 160, 160}, TargetCase{700, 320, 175}, TargetCase{640, 0, 320},
+                                         TargetCase{1280, -5, 320}),
                          [](const testing::TestParamInfo<TargetCase>& info) {
                              const TargetCase& c = info.param;
                              return "Image" + std::to_string(c.imageWidth) + "Target" +
@@ -264,7 +270,8 @@ TEST(OskelJpegDecode, GarbageTruncatedAndEmptyBlocksEndQuietly)
     const std::vector<unsigned char> truncated(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
     const std::vector<unsigned char> headerOnly(good.begin(), good.begin() + 20);
 
-    const std::vector<const std::vector<unsigned char>*> blocks = {&garbage, &startThenGarbage, &truncated, &headerOnly};
+    const std::vector<const std::vector<unsigned char>*> blocks = {&garbage, &startThenGarbage, &truncated,
+                                                                   &headerOnly};
     for (const auto* block : blocks) {
         OskelJpegObject decoder;
         const Decoded decoded = DecodeWith(decoder, *block, 1, 1);

@@ -131,7 +131,7 @@ TEST(LiveVideo, Screenshots)
     const QString folder = qEnvironmentVariable("MORVIKA_SCREENSHOT_DIR");
     if (folder.isEmpty()) GTEST_SKIP() << "MORVIKA_SCREENSHOT_DIR not set";
     const QString platform = qEnvironmentVariable("MORVIKA_SCREENSHOT_QPA", QStringLiteral("xcb"));
-    const QStringList environment {QStringLiteral("QT_QPA_PLATFORM=") + platform};
+    const QStringList environment{QStringLiteral("QT_QPA_PLATFORM=") + platform};
     MorvikaProcess a(QStringLiteral("えー"), QStringLiteral("videotestsrc"), 27420, environment);
     MorvikaProcess b(QStringLiteral("びー"), QString(), 27421, environment, QRect(40, 40, 560, 400));
     ASSERT_TRUE(a.Start());
@@ -179,8 +179,8 @@ TEST(LiveVideo, CpuFigures)
     measure(senderOff, receiverOff, picturesOff);
     std::printf("[ figures ] live on : sender %.2f %% CPU, receiver %.2f %% CPU, %.2f frames/s received\n", senderOn,
                 receiverOn, picturesOn / 20.0);
-    std::printf("[ figures ] live off: sender %.2f %% CPU, receiver %.2f %% CPU, %.2f frames/s received\n",
-                senderOff, receiverOff, picturesOff / 20.0);
+    std::printf("[ figures ] live off: sender %.2f %% CPU, receiver %.2f %% CPU, %.2f frames/s received\n", senderOff,
+                receiverOff, picturesOff / 20.0);
     std::printf("[ figures ] per stream: sender %.2f %% CPU, receiver %.2f %% CPU\n", senderOn - senderOff,
                 receiverOn - receiverOff);
 }

@@ -38,8 +38,8 @@ public:
 
 void WriteFile(const QString& path, const std::vector<unsigned char>& bytes)
 {
-    std::ofstream(path.toStdString(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path.toStdString(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<unsigned char> ReadFile(const QString& path)
@@ -63,8 +63,9 @@ TEST_F(StillImageTest, ThePageShowsAndReadsItsControlsAsTheCameraKeepsThem)
     OskelJpegControlData settings;
     settings.m_nFrameRate = 3;  // not in the list
     std::vector<OskelJpegControlData> pushed;
-    CJpegControl page(settings, [&](const OskelJpegControlData& data) { pushed.push_back(data); }, StillFile(),
-                      main.Handle(), nullptr);
+    CJpegControl page(
+        settings, [&](const OskelJpegControlData& data) { pushed.push_back(data); }, StillFile(), main.Handle(),
+        nullptr);
     EXPECT_EQ(page.RateList()->currentIndex(), -1);
     EXPECT_EQ(page.QualitySlider()->value(), 40) << "quality 39 sits at position 40";
     EXPECT_FALSE(page.ApplyButton()->isEnabled());
@@ -114,8 +115,8 @@ TEST_F(StillImageTest, ALargeFileIsCopiedByThePageButOnlySentWholeFromTheOwnWind
     OskelJpegControlData fine;
     fine.m_nQuality = 100;
     std::uint32_t length = 0;
-    const DibSection section {noise.width, noise.height, static_cast<std::int32_t>(noise.Stride()), 1, 24,
-                              const_cast<unsigned char*>(noise.pixels.data())};
+    const DibSection section{noise.width, noise.height, static_cast<std::int32_t>(noise.Stride()),
+                             1,           24,           const_cast<unsigned char*>(noise.pixels.data())};
     const JpegBlock large = JpegBuffer::EncodeBitmap(section, fine, length);
     ASSERT_GT(length, 2u * 1024 * 1024) << "the test picture should be over 2 MiB";
     const QString chosen = dir.filePath(QStringLiteral("large.jpg"));
@@ -153,8 +154,12 @@ TEST_F(StillImageTest, PastingWithoutACameraCompressesAtQuality99)
     OskelJpegControlData expected;
     expected.m_nQuality = 99;
     std::uint32_t length = 0;
-    const DibSection section {banded.width, banded.height, static_cast<std::int32_t>(banded.Stride()), 1, 24,
-                              const_cast<unsigned char*>(banded.pixels.data())};
+    const DibSection section{banded.width,
+                             banded.height,
+                             static_cast<std::int32_t>(banded.Stride()),
+                             1,
+                             24,
+                             const_cast<unsigned char*>(banded.pixels.data())};
     const JpegBlock reference = JpegBuffer::EncodeBitmap(section, expected, length);
     EXPECT_EQ(main.stills[0], std::vector<unsigned char>(reference.get(), reference.get() + length));
     EXPECT_EQ(ReadFile(QString::fromStdString(StillFile())), main.stills[0]) << "kept as the still image file";

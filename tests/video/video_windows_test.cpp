@@ -35,8 +35,8 @@ public:
     }
     int Count(UINT message) const
     {
-        return static_cast<int>(std::count_if(messages.begin(), messages.end(),
-                                              [&](const auto& m) { return m.message == message; }));
+        return static_cast<int>(
+            std::count_if(messages.begin(), messages.end(), [&](const auto& m) { return m.message == message; }));
     }
     struct Message {
         UINT message;
@@ -53,7 +53,7 @@ void Settle()
 
 void Send(CPictureWnd& window, const std::vector<unsigned char>& jpeg)
 {
-    const COPYDATASTRUCT copy {0, static_cast<std::uint32_t>(jpeg.size()), jpeg.data()};
+    const COPYDATASTRUCT copy{0, static_cast<std::uint32_t>(jpeg.size()), jpeg.data()};
     EXPECT_EQ(SendMessage(window.Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy)), 1);
 }
 
@@ -368,9 +368,10 @@ TEST(UserWndObject, ContextMenuItemsAndStates)
         items << action->text();
         if (!action->isEnabled()) disabled << action->text();
     }
-    EXPECT_EQ(items, (QStringList {"ウインドウ 大", "ウインドウ 中", "ウインドウ 小", "フルスクリーン", "アイコン 大",
-                                   "アイコン 小", "コピー", "貼り付け", "静止画の選択", "カメラ画像に戻す", "プロパティ"}));
-    EXPECT_EQ(disabled, (QStringList {"フルスクリーン", "アイコン 大", "アイコン 小", "貼り付け", "カメラ画像に戻す"}));
+    EXPECT_EQ(items,
+              (QStringList{"ウインドウ 大", "ウインドウ 中", "ウインドウ 小", "フルスクリーン", "アイコン 大",
+                           "アイコン 小", "コピー", "貼り付け", "静止画の選択", "カメラ画像に戻す", "プロパティ"}));
+    EXPECT_EQ(disabled, (QStringList{"フルスクリーン", "アイコン 大", "アイコン 小", "貼り付け", "カメラ画像に戻す"}));
     window.OnCommand(ID_VIEW_SMALL_WINDOW);
     EXPECT_EQ(window.size(), QSize(99, 82));
 }
@@ -381,7 +382,7 @@ TEST(CapterDlg, FollowsThePictureSizeWithScrollBars)
     viewer.resize(200, 150);
     viewer.show();
     const auto jpeg = EncodeDefault(MakeBandedBitmap(640, 480));
-    const COPYDATASTRUCT copy {1, static_cast<std::uint32_t>(jpeg.size()), jpeg.data()};
+    const COPYDATASTRUCT copy{1, static_cast<std::uint32_t>(jpeg.size()), jpeg.data()};
     SendMessage(viewer.Picture()->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
     ASSERT_TRUE(WaitFor([&] { return viewer.Picture()->size() == QSize(640, 480); }, 5s));
     Settle();

@@ -22,7 +22,8 @@ struct PostedMessage {
 
 class RecordingPoster : public IWindowPoster {
 public:
-    void PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
+    void PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) override
     {
         std::lock_guard lock(m_mutex);
         m_posted.push_back({window, message, wParam, lParam});
@@ -84,7 +85,8 @@ inline std::vector<std::uint8_t> EncodePacket(const std::vector<std::uint8_t>& p
 {
     std::vector<std::uint8_t> w1(22050), w2(22050);
     CVoiceCodec codec;
-    EXPECT_EQ(codec.Encode(pcm.data(), static_cast<std::uint32_t>(pcm.size()), w1.data(), w2.data(), w1.size(), mode, 0), 0);
+    EXPECT_EQ(
+        codec.Encode(pcm.data(), static_cast<std::uint32_t>(pcm.size()), w1.data(), w2.data(), w1.size(), mode, 0), 0);
     std::size_t size = 0;
     auto packet = codec.MakePacket(size);
     return std::vector<std::uint8_t>(packet.get(), packet.get() + size);

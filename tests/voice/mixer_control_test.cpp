@@ -87,7 +87,8 @@ TEST(MixerControl, FailuresThrowTheirTexts)
     EXPECT_EQ(ThrownBy([&] { control.Open("Mic"); }), "CMixerControl::GetMixerNumberDevice() デバイスが存在しない ");
     mixer.listResult = -5;
     mixer.sources = {{"a", "A"}};
-    EXPECT_EQ(ThrownBy([&] { control.Open("A"); }), "CMixerControl::GetMixerNumberDevice() ミキサの情報を取得出来ない ");
+    EXPECT_EQ(ThrownBy([&] { control.Open("A"); }),
+              "CMixerControl::GetMixerNumberDevice() ミキサの情報を取得出来ない ");
     EXPECT_EQ(ThrownBy([&] { control.GetRecordingMicVolume(); }), "CMixerControl::IsOpen() オープンしていない ");
     EXPECT_EQ(ThrownBy([&] { control.MuteMicPlayback(); }), "CMixerControl::IsOpen() オープンしていない ");
 

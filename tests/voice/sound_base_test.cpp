@@ -60,7 +60,8 @@ TEST(DeviceList, TwentyFirstDeviceIsDroppedAndLongDescriptionsAreCut)
 {
     ScopedTestLog log;
     VirtualSoundBackend backend;
-    for (int i = 0; i < 19; ++i) backend.AddDevice(SoundDirection::Playback, Id(static_cast<std::uint8_t>(i + 1)), "Out " + std::to_string(i));
+    for (int i = 0; i < 19; ++i)
+        backend.AddDevice(SoundDirection::Playback, Id(static_cast<std::uint8_t>(i + 1)), "Out " + std::to_string(i));
     backend.AddDevice(SoundDirection::Playback, Id(99), "Out 19");
     CDirectSoundDriverData list(backend, 0);
     EXPECT_EQ(list.GetSoundDriverGUID("Out 18")->guid, Id(19));

@@ -192,7 +192,8 @@ TEST(CaptureFailures, DeviceErrorsAreLoggedAndReturned)
     backend.FailOpen(kSoundErrNoDriver);
     CSoundCapture capture(backend, nullptr, nullptr);
     EXPECT_EQ(capture.Init(0, nullptr, nullptr), kSoundErrNoDriver);
-    EXPECT_TRUE(log.Contains("ERROR CSoundCapture::Init() 指定された GUID が有効な DirectSound デバイス ID ではない\n"));
+    EXPECT_TRUE(
+        log.Contains("ERROR CSoundCapture::Init() 指定された GUID が有効な DirectSound デバイス ID ではない\n"));
     EXPECT_EQ(capture.Start(), 1);
     EXPECT_TRUE(log.Contains("ERROR CSoundCapture::Start() 音声キャプチャ開始エラー 0\n"));
     EXPECT_EQ(capture.BufferDataProc(), 0);
@@ -230,7 +231,8 @@ TEST(CaptureFailures, UnreadablePositionsSkipTheBlockWithoutLosingIt)
     ASSERT_EQ(sink.Packets().size(), 2u);  // both blocks read as one
     std::vector<std::uint8_t> w1(22050), w2(22050);
     CVoiceCodec codec;
-    ASSERT_EQ(codec.Decode(sink.Packets()[0].bytes.data(), sink.Packets()[0].bytes.size(), w1.data(), w2.data(), 22050), 0);
+    ASSERT_EQ(codec.Decode(sink.Packets()[0].bytes.data(), sink.Packets()[0].bytes.size(), w1.data(), w2.data(), 22050),
+              0);
     EXPECT_EQ(codec.wPcmSize, kBlock);
 }
 

@@ -244,7 +244,8 @@ TEST_F(PlayTest, VolumeAndSoftwareGain)
     EXPECT_EQ(PcmSamples(out.data(), 6), (std::vector<std::int16_t>{1040, -1040, 31200}));
     ASSERT_EQ(play.SetVolume(200), kSoundOk);
     play.CopyWithGain(out.data(), in.data(), 6);
-    EXPECT_EQ(PcmSamples(out.data(), 6), (std::vector<std::int16_t>{5000, -5000, static_cast<std::int16_t>(150000 & 0xFFFF)}));
+    EXPECT_EQ(PcmSamples(out.data(), 6),
+              (std::vector<std::int16_t>{5000, -5000, static_cast<std::int16_t>(150000 & 0xFFFF)}));
 
     // The gain applies to what the sound thread writes.
     ASSERT_EQ(play.SetVolume(125), kSoundOk);

@@ -21,8 +21,8 @@ Encoded EncodeBlock(const std::vector<std::uint8_t>& pcm, int mode, std::int16_t
     std::vector<std::uint8_t> work1(kWork), work2(kWork);
     CVoiceCodec codec;
     Encoded out;
-    out.result = codec.Encode(pcm.data(), static_cast<std::uint32_t>(pcm.size()), work1.data(), work2.data(), kWork,
-                              mode, dc);
+    out.result =
+        codec.Encode(pcm.data(), static_cast<std::uint32_t>(pcm.size()), work1.data(), work2.data(), kWork, mode, dc);
     if (out.result == 0) {
         std::size_t size = 0;
         auto packet = codec.MakePacket(size);
@@ -45,8 +45,18 @@ bool DecodePacket(const std::vector<std::uint8_t>& packet, std::vector<std::int1
 
 std::vector<std::uint8_t> Header(std::uint8_t flags, std::uint8_t escape, std::uint16_t pcm, std::uint16_t encoded)
 {
-    return {0, 0, 0, 0, 0, 0, flags, escape, static_cast<std::uint8_t>(pcm), static_cast<std::uint8_t>(pcm >> 8),
-            static_cast<std::uint8_t>(encoded), static_cast<std::uint8_t>(encoded >> 8)};
+    return {0,
+            0,
+            0,
+            0,
+            0,
+            0,
+            flags,
+            escape,
+            static_cast<std::uint8_t>(pcm),
+            static_cast<std::uint8_t>(pcm >> 8),
+            static_cast<std::uint8_t>(encoded),
+            static_cast<std::uint8_t>(encoded >> 8)};
 }
 
 TEST(VoiceCodec, EightSilentBytesGiveTheSixteenBytePacket)
@@ -154,11 +164,12 @@ TEST(VoiceCodec, QuadFormAndEscapeRuns)
     EXPECT_EQ(codec.byEscape, 0xAA);
     const std::vector<std::uint8_t> coded(out.begin(), out.begin() + n);
     // Four escapes end up as four escaped literals (two bytes each), four 0x77 as the quad form.
-    const std::vector<std::uint8_t> expected = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA,
-                                                0x01, 0x03, 0xAA, 0x01, 0x77, 0x02};
+    const std::vector<std::uint8_t> expected = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA,
+                                                0xAA, 0x01, 0x03, 0xAA, 0x01, 0x77, 0x02};
     EXPECT_NE(std::search(coded.begin(), coded.end(), expected.begin(), expected.end()), coded.end());
     // The leading zeros: one run of 200.
-    EXPECT_EQ(std::vector<std::uint8_t>(coded.begin(), coded.begin() + 4), (std::vector<std::uint8_t>{0xAA, 200, 1, 0}));
+    EXPECT_EQ(std::vector<std::uint8_t>(coded.begin(), coded.begin() + 4),
+              (std::vector<std::uint8_t>{0xAA, 200, 1, 0}));
 
     std::vector<std::uint8_t> back(in.size() + 1024);
     codec.wPcmSize = static_cast<std::uint16_t>(in.size());
@@ -262,7 +273,8 @@ TEST(VoiceCodec, RoundTripProperty)
         const std::vector<std::uint8_t> pcm = PcmBytes(in);
         CVoiceCodec encoder;
         ASSERT_EQ(encoder.Encode(pcm.data(), static_cast<std::uint32_t>(pcm.size()), w1.data(), w2.data(), w1.size(),
-                                 mode, dc), 0);
+                                 mode, dc),
+                  0);
         std::size_t size = 0;
         auto packet = encoder.MakePacket(size);
         ASSERT_LE(size, 12 + pcm.size());

@@ -114,12 +114,26 @@ std::vector<std::int16_t> ReadWave(const fs::path& path, std::uint32_t& rate)
 void WriteWave(const fs::path& path, const std::vector<std::int16_t>& samples, std::uint32_t rate)
 {
     std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) out.put(static_cast<char>(v >> (8 * i))); };
-    auto u16 = [&](std::uint16_t v) { out.put(static_cast<char>(v & 0xFF)); out.put(static_cast<char>(v >> 8)); };
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.put(static_cast<char>(v >> (8 * i)));
+    };
+    auto u16 = [&](std::uint16_t v) {
+        out.put(static_cast<char>(v & 0xFF));
+        out.put(static_cast<char>(v >> 8));
+    };
     const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4); u32(36 + dataBytes); out.write("WAVEfmt ", 8);
-    u32(16); u16(1); u16(1); u32(rate); u32(rate * 2); u16(2); u16(16);
-    out.write("data", 4); u32(dataBytes);
+    out.write("RIFF", 4);
+    u32(36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(rate);
+    u32(rate * 2);
+    u16(2);
+    u16(16);
+    out.write("data", 4);
+    u32(dataBytes);
     for (std::int16_t s : samples) u16(static_cast<std::uint16_t>(s));
 }
 
@@ -155,14 +169,16 @@ bool LogContains(const fs::path& profile, const std::string& text)
 class Instance {
 public:
     Instance(std::string name, fs::path profile, std::uint16_t port)
-        : m_name(std::move(name)), m_profile(std::move(profile)), m_port(port)
+        : m_name(std::move(name)),
+          m_profile(std::move(profile)),
+          m_port(port)
     {
     }
     bool Start()
     {
-        return m_process.Start({MORVIKA_BINARY, "--control", "--profile", m_profile.string(), "--port",
-                                std::to_string(m_port)},
-                               {{"QT_QPA_PLATFORM", "offscreen"}}, true, {}, (m_profile / "stderr.txt").string()) &&
+        return m_process.Start(
+                   {MORVIKA_BINARY, "--control", "--profile", m_profile.string(), "--port", std::to_string(m_port)},
+                   {{"QT_QPA_PLATFORM", "offscreen"}}, true, {}, (m_profile / "stderr.txt").string()) &&
                m_process.WaitPrefix("event ready", 60s).has_value();
     }
     CTestProcess& Process() { return m_process; }
@@ -192,7 +208,7 @@ void WriteProfile(const fs::path& profile, const std::string& user, const std::s
     fs::create_directories(profile);
     CHalvoApp app(AppPaths::ProfileSettingsFile(profile.string() + "/"));
     app.SetUserName(user);
-    app.SetInitState(1);  // no first-start wizard
+    app.SetInitState(1);     // no first-start wizard
     app.SetConnectCheck(0);  // accept callers without asking
     app.SetPassword("");
     app.SetCaptureDevice(capture);
@@ -249,8 +265,9 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
 
     // The speech: espeak-ng at 22050 Hz, brought to the voice path's rate.
     const fs::path spoken = work / "spoken.wav";
-    ASSERT_TRUE(RunCommand({"espeak-ng", "-v", "en", "-s", "150", "-w", spoken.string(),
-                            "The quick brown fox jumps over the lazy dog. Seven friends talk across the city tonight."}));
+    ASSERT_TRUE(
+        RunCommand({"espeak-ng", "-v", "en", "-s", "150", "-w", spoken.string(),
+                    "The quick brown fox jumps over the lazy dog. Seven friends talk across the city tonight."}));
     std::uint32_t rate = 0;
     const auto raw = ReadWave(spoken, rate);
     ASSERT_EQ(rate, 22050u);
@@ -324,7 +341,6 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
 void ExpectHeardWithoutSlipsOrGaps(const std::vector<double>& reference, const std::vector<double>& heard,
                                    const char* what)
 {
-
     const SpeechComparison c = CompareSpeech(reference, heard, kRate);
     std::string slips, gaps;
     for (const auto& slip : c.slips) {
@@ -335,8 +351,8 @@ void ExpectHeardWithoutSlipsOrGaps(const std::vector<double>& reference, const s
     }
     std::printf("speech %s: correlation %.4f, %d voiced windows, %d below 0.9, worst %.3f at %.2f s, %zu slips, "
                 "%zu gaps\n",
-                what, c.correlation, c.voicedWindows, c.windowsBelow,
-                c.worstWindow, c.worstWindowAt, c.slips.size(), c.gaps.size());
+                what, c.correlation, c.voicedWindows, c.windowsBelow, c.worstWindow, c.worstWindowAt, c.slips.size(),
+                c.gaps.size());
     ::testing::Test::RecordProperty("correlation", std::to_string(c.correlation));
     ::testing::Test::RecordProperty("worst_window", std::to_string(c.worstWindow));
     EXPECT_GT(c.voicedWindows, 50) << "the speech was not found in the recording";
@@ -434,13 +450,18 @@ TEST(VoiceBetweenInstances, WithoutASoundServerTheProgramRunsOnAndQuits)
     WriteProfile(profile, "Silent", "Some Microphone", "Some Speaker");
     struct Cleanup {
         fs::path path;
-        ~Cleanup() { std::error_code ec; fs::remove_all(path, ec); }
+        ~Cleanup()
+        {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
     } cleanup{profile};
 
     CTestProcess process;
-    ASSERT_TRUE(process.Start({MORVIKA_BINARY, "--control", "--profile", profile.string(), "--port", "27713"},
-                              {{"QT_QPA_PLATFORM", "offscreen"}, {"PULSE_SERVER", "unix:" + (profile / "no-such-socket").string()}},
-                              true, {}, (profile / "stderr.txt").string()));
+    ASSERT_TRUE(process.Start(
+        {MORVIKA_BINARY, "--control", "--profile", profile.string(), "--port", "27713"},
+        {{"QT_QPA_PLATFORM", "offscreen"}, {"PULSE_SERVER", "unix:" + (profile / "no-such-socket").string()}}, true, {},
+        (profile / "stderr.txt").string()));
     ASSERT_TRUE(process.WaitPrefix("event ready", 60s));
     ASSERT_TRUE(process.Send("state"));
     const auto state = process.WaitPrefix("ok view=", 20s);
@@ -509,8 +530,8 @@ TEST(VoiceBetweenInstances, VolumeKnobPeerMuteAndMicrophoneMuteActOnWhatIsHeard)
     const ScratchFolder scratch(tag + "-work");
     const fs::path& work = scratch.path;
     const fs::path spoken = work / "spoken.wav";
-    ASSERT_TRUE(RunCommand({"espeak-ng", "-v", "en", "-s", "160", "-w", spoken.string(),
-                            "The quick brown fox jumps over the lazy dog."}));
+    ASSERT_TRUE(RunCommand(
+        {"espeak-ng", "-v", "en", "-s", "160", "-w", spoken.string(), "The quick brown fox jumps over the lazy dog."}));
 
     WriteProfile(work / "a", "Alice", aMic, tag + "-aout");
     WriteProfile(work / "b", "Bob", bMic, tag + "-bout");
@@ -531,14 +552,15 @@ TEST(VoiceBetweenInstances, VolumeKnobPeerMuteAndMicrophoneMuteActOnWhatIsHeard)
             const auto line = a.Process().WaitPrefix("ok view=", 10s);
             return line && line->find("users=1 ") == std::string::npos;
         },
-        60s)) << a.Log();
+        60s))
+        << a.Log();
     ASSERT_TRUE(WaitFor([&] { return LogContains(b.Profile(), "CSoundPlay::SaveData() 音声を開始しました"); }, 30s))
         << b.Log();
 
     const fs::path recordFile = work / "heard.raw";
     CTestProcess recorder;
-    ASSERT_TRUE(recorder.Start({"parec", "-d", tag + "_bout.monitor", "--rate=11025", "--channels=1",
-                                "--format=s16le", "--raw", "--latency-msec=20"},
+    ASSERT_TRUE(recorder.Start({"parec", "-d", tag + "_bout.monitor", "--rate=11025", "--channels=1", "--format=s16le",
+                                "--raw", "--latency-msec=20"},
                                {}, false, recordFile.string()));
     ASSERT_TRUE(WaitFor([&] { return fs::exists(recordFile) && fs::file_size(recordFile) > 4000; }, 20s));
     // One utterance into A's microphone; the byte range of B's speaker that holds it, with

@@ -39,7 +39,8 @@ std::vector<std::int16_t> TestVoice(std::size_t samples)
 }
 
 // Peak of the normalised cross-correlation of b against a, and its lag in samples.
-std::pair<double, std::size_t> BestAlignment(const std::vector<double>& a, const std::vector<double>& b, std::size_t maxLag)
+std::pair<double, std::size_t> BestAlignment(const std::vector<double>& a, const std::vector<double>& b,
+                                             std::size_t maxLag)
 {
     double best = -1;
     std::size_t bestLag = 0;
@@ -155,8 +156,10 @@ TEST(VoiceOnPulseAudio, PlayedVoiceComesBackThroughTheMonitorCompleteAndInOrder)
     std::vector<std::size_t> lags;
     int glitches = 0;
     for (std::size_t w = 0; w + 5512 <= reference.size(); w += 5512) {
-        const std::vector<double> part(reference.begin() + static_cast<long>(w), reference.begin() + static_cast<long>(w + 5512));
-        const auto r = BestAlignment(part, std::vector<double>(heard.begin() + static_cast<long>(w), heard.end()), 6000);
+        const std::vector<double> part(reference.begin() + static_cast<long>(w),
+                                       reference.begin() + static_cast<long>(w + 5512));
+        const auto r =
+            BestAlignment(part, std::vector<double>(heard.begin() + static_cast<long>(w), heard.end()), 6000);
         std::printf("window %zu: correlation %.3f at lag %zu\n", w / 5512, r.first, r.second);
         if (w == 0) continue;
         EXPECT_GT(r.first, 0.4) << "window " << w / 5512;

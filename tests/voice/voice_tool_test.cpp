@@ -63,7 +63,8 @@ TEST_F(VoiceToolTest, EncodesAndDecodesBlocks)
 
     // Blocks of 4 bytes: 10 bytes give packets of 4, 4 and 2 PCM bytes; DC 100 is removed.
     Write("ramp.raw", PcmBytes({1100, 2100, 3100, 4100, 5100}));
-    ASSERT_EQ(Run("voice-encode --mode 0 --dc 100 --block 4 " + Path("ramp.raw") + " " + Path("ramp.pkt")), 0) << m_stderr;
+    ASSERT_EQ(Run("voice-encode --mode 0 --dc 100 --block 4 " + Path("ramp.raw") + " " + Path("ramp.pkt")), 0)
+        << m_stderr;
     ASSERT_EQ(Run("voice-decode " + Path("ramp.pkt") + " " + Path("ramp.out")), 0) << m_stderr;
     const auto pcm = Read("ramp.out");
     EXPECT_EQ(PcmSamples(pcm.data(), pcm.size()), (std::vector<std::int16_t>{1000, 2000, 3000, 4000, 5000}));
@@ -86,7 +87,7 @@ TEST_F(VoiceToolTest, WrongUsageExitsWith2)
     EXPECT_EQ(Run("voice-encode --block 47106 " + Path("in.raw") + " " + Path("o")), 2);
     EXPECT_EQ(Run("voice-encode --mode seven " + Path("in.raw") + " " + Path("o")), 2);
     EXPECT_EQ(Run("voice-encode --dc 40000 " + Path("in.raw") + " " + Path("o")), 2);
-    EXPECT_EQ(Run("voice-encode --mode " ), 2);
+    EXPECT_EQ(Run("voice-encode --mode "), 2);
     EXPECT_EQ(Run("voice-encode --fast " + Path("in.raw") + " " + Path("o")), 2);
     EXPECT_EQ(Run("voice-decode " + Path("in.raw")), 2);
 }
@@ -112,7 +113,8 @@ TEST_F(VoiceToolTest, BadDataExitsWith1)
     Write("bad.pkt", twice);
     EXPECT_EQ(Run("voice-decode " + Path("bad.pkt") + " " + Path("o")), 1);
     EXPECT_NE(m_stderr.find("packet 1 at offset " + std::to_string(packets.size()) + " cannot be decoded"),
-              std::string::npos) << m_stderr;
+              std::string::npos)
+        << m_stderr;
     Write("short.pkt", {1, 2, 3});
     EXPECT_EQ(Run("voice-decode " + Path("short.pkt") + " " + Path("o")), 1);
 }

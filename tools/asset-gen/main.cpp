@@ -20,20 +20,20 @@ using Glyph = std::function<void(QPainter&, const QRectF&, const QColor&)>;
 
 const QColor kInk(52, 74, 58);
 const QColor kAccent(230, 126, 34);
-const QColor kButtonMask(198, 218, 135);   // transparent colour of the button strips
-const QColor kDialogMask(255, 247, 140);   // transparent colour of the dialog close button
-const QColor kSharesMask(0, 128, 128);     // transparent colour of the shared files icons
+const QColor kButtonMask(198, 218, 135);  // transparent colour of the button strips
+const QColor kDialogMask(255, 247, 140);  // transparent colour of the dialog close button
+const QColor kSharesMask(0, 128, 128);    // transparent colour of the shared files icons
 
 void MicGlyph(QPainter& p, const QRectF& r, const QColor& ink)
 {
     p.setPen(QPen(ink, r.width() / 14.0, Qt::SolidLine, Qt::RoundCap));
     p.setBrush(ink);
-    const QRectF capsule(r.center().x() - r.width() * 0.14, r.top() + r.height() * 0.12,
-                         r.width() * 0.28, r.height() * 0.48);
+    const QRectF capsule(r.center().x() - r.width() * 0.14, r.top() + r.height() * 0.12, r.width() * 0.28,
+                         r.height() * 0.48);
     p.drawRoundedRect(capsule, capsule.width() / 2, capsule.width() / 2);
     p.setBrush(Qt::NoBrush);
-    const QRectF arc(r.center().x() - r.width() * 0.25, r.top() + r.height() * 0.28,
-                     r.width() * 0.5, r.height() * 0.45);
+    const QRectF arc(r.center().x() - r.width() * 0.25, r.top() + r.height() * 0.28, r.width() * 0.5,
+                     r.height() * 0.45);
     p.drawArc(arc, 180 * 16, 180 * 16);
     p.drawLine(QPointF(r.center().x(), arc.bottom()), QPointF(r.center().x(), r.bottom() - r.height() * 0.1));
     p.drawLine(QPointF(r.center().x() - r.width() * 0.15, r.bottom() - r.height() * 0.1),
@@ -88,8 +88,10 @@ void FolderGlyph(QPainter& p, const QRectF& r, const QColor& ink)
     p.setPen(QPen(Qt::white, r.width() / 14.0, Qt::SolidLine, Qt::RoundCap));
     const double cx = r.center().x();
     p.drawLine(QPointF(cx, r.top() + r.height() * 0.42), QPointF(cx, r.bottom() - r.height() * 0.3));
-    p.drawLine(QPointF(cx - r.width() * 0.1, r.bottom() - r.height() * 0.4), QPointF(cx, r.bottom() - r.height() * 0.3));
-    p.drawLine(QPointF(cx + r.width() * 0.1, r.bottom() - r.height() * 0.4), QPointF(cx, r.bottom() - r.height() * 0.3));
+    p.drawLine(QPointF(cx - r.width() * 0.1, r.bottom() - r.height() * 0.4),
+               QPointF(cx, r.bottom() - r.height() * 0.3));
+    p.drawLine(QPointF(cx + r.width() * 0.1, r.bottom() - r.height() * 0.4),
+               QPointF(cx, r.bottom() - r.height() * 0.3));
 }
 
 void WindowGlyph(QPainter& p, const QRectF& r, const QColor& ink)
@@ -126,8 +128,10 @@ void ExitGlyph(QPainter& p, const QRectF& r, const QColor& ink)
     p.drawLine(QPointF(r.left() + r.width() * 0.2, r.bottom() - r.height() * 0.2),
                QPointF(r.right() - r.width() * 0.2, r.bottom() - r.height() * 0.2));
     p.drawLine(QPointF(cx, r.top() + r.height() * 0.18), QPointF(cx, r.bottom() - r.height() * 0.38));
-    p.drawLine(QPointF(cx - r.width() * 0.16, r.bottom() - r.height() * 0.52), QPointF(cx, r.bottom() - r.height() * 0.38));
-    p.drawLine(QPointF(cx + r.width() * 0.16, r.bottom() - r.height() * 0.52), QPointF(cx, r.bottom() - r.height() * 0.38));
+    p.drawLine(QPointF(cx - r.width() * 0.16, r.bottom() - r.height() * 0.52),
+               QPointF(cx, r.bottom() - r.height() * 0.38));
+    p.drawLine(QPointF(cx + r.width() * 0.16, r.bottom() - r.height() * 0.52),
+               QPointF(cx, r.bottom() - r.height() * 0.38));
 }
 
 void LoginGlyph(QPainter& p, const QRectF& r, const QColor& ink)
@@ -138,7 +142,8 @@ void LoginGlyph(QPainter& p, const QRectF& r, const QColor& ink)
     for (double fx : {0.3, 0.7}) {
         const double x = r.left() + r.width() * fx;
         p.drawEllipse(QPointF(x, r.top() + r.height() * 0.32), r.width() * 0.1, r.width() * 0.1);
-        p.drawPie(QRectF(x - r.width() * 0.17, r.top() + r.height() * 0.48, r.width() * 0.34, r.height() * 0.4), 0, 180 * 16);
+        p.drawPie(QRectF(x - r.width() * 0.17, r.top() + r.height() * 0.48, r.width() * 0.34, r.height() * 0.4), 0,
+                  180 * 16);
     }
     p.setPen(QPen(kAccent, r.width() / 14.0, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(r.left() + r.width() * 0.42, r.top() + r.height() * 0.32),
@@ -148,8 +153,10 @@ void LoginGlyph(QPainter& p, const QRectF& r, const QColor& ink)
 void CloseGlyph(QPainter& p, const QRectF& r, const QColor& ink)
 {
     p.setPen(QPen(ink, r.width() / 8.0, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(r.topLeft() + QPointF(r.width() * 0.3, r.height() * 0.3), r.bottomRight() - QPointF(r.width() * 0.3, r.height() * 0.3));
-    p.drawLine(QPointF(r.right() - r.width() * 0.3, r.top() + r.height() * 0.3), QPointF(r.left() + r.width() * 0.3, r.bottom() - r.height() * 0.3));
+    p.drawLine(r.topLeft() + QPointF(r.width() * 0.3, r.height() * 0.3),
+               r.bottomRight() - QPointF(r.width() * 0.3, r.height() * 0.3));
+    p.drawLine(QPointF(r.right() - r.width() * 0.3, r.top() + r.height() * 0.3),
+               QPointF(r.left() + r.width() * 0.3, r.bottom() - r.height() * 0.3));
 }
 
 const QColor kStripBack(255, 249, 161);  // the volume strip's background
@@ -283,7 +290,8 @@ QImage ButtonStrip(const Glyph& glyph, int size, const QColor& mask)
     image.fill(mask);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor faces[4] = {QColor(200, 200, 190), QColor(236, 214, 120), QColor(250, 250, 236), QColor(255, 244, 190)};
+    const QColor faces[4] = {QColor(200, 200, 190), QColor(236, 214, 120), QColor(250, 250, 236),
+                             QColor(255, 244, 190)};
     const QColor inks[4] = {QColor(150, 150, 150), kInk.darker(130), kInk, kInk};
     for (int look = 0; look < 4; ++look) {
         const QRectF cell(look * size + 1.5, 1.5, size - 3, size - 3);
@@ -437,7 +445,8 @@ int main(int argc, char** argv)
 
     ok &= Save(Gradient(8, 20, QColor(240, 241, 198), QColor(206, 216, 150)), root + "Frame/StatBar-center.bmp");
     ok &= Save(Gradient(8, 40, QColor(250, 250, 220), QColor(214, 224, 160)), root + "Frame/ToolBar-center.bmp");
-    QImage title = Icon(LoginGlyph, QColor(255, 247, 140), kInk).scaled(18, 18, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage title =
+        Icon(LoginGlyph, QColor(255, 247, 140), kInk).scaled(18, 18, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     ok &= Save(title.convertToFormat(QImage::Format_RGB32), root + "Frame/TitleIcon.bmp");
     QImage grip(12, 12, QImage::Format_RGB32);
     grip.fill(QColor(240, 241, 198));
@@ -453,10 +462,12 @@ int main(int argc, char** argv)
 
     // Copied into the working folder's "サンプル画像" when it does not exist yet.
     const QString samples = QString::fromLocal8Bit(argv[1]) + "/Pictures/Sample/";
-    ok &= SaveJpeg(Landscape(QColor(255, 140, 80), QColor(255, 210, 150), QColor(90, 70, 80), QColor(255, 240, 200), false),
-                   samples + QString::fromUtf8("夕焼け.jpg"));
-    ok &= SaveJpeg(Landscape(QColor(90, 160, 230), QColor(200, 230, 250), QColor(90, 160, 70), QColor(255, 250, 210), false),
-                   samples + QString::fromUtf8("草原.jpg"));
+    ok &= SaveJpeg(
+        Landscape(QColor(255, 140, 80), QColor(255, 210, 150), QColor(90, 70, 80), QColor(255, 240, 200), false),
+        samples + QString::fromUtf8("夕焼け.jpg"));
+    ok &= SaveJpeg(
+        Landscape(QColor(90, 160, 230), QColor(200, 230, 250), QColor(90, 160, 70), QColor(255, 250, 210), false),
+        samples + QString::fromUtf8("草原.jpg"));
     ok &= SaveJpeg(Landscape(QColor(10, 20, 60), QColor(40, 60, 120), QColor(20, 40, 40), QColor(240, 240, 210), true),
                    samples + QString::fromUtf8("夜空.jpg"));
     if (argc == 3) {

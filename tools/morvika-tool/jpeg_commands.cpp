@@ -9,8 +9,7 @@
 
 namespace {
 
-constexpr const char* kEncodeUsage =
-    "jpeg-encode [--quality Q] [--dct 0|1|2] --width W --height H IN.bgr OUT.jpg";
+constexpr const char* kEncodeUsage = "jpeg-encode [--quality Q] [--dct 0|1|2] --width W --height H IN.bgr OUT.jpg";
 constexpr const char* kDecodeUsage = "jpeg-decode [--target-width W] IN.jpg OUT.bgr";
 
 int Usage(const char* usage, const char* problem)
@@ -20,8 +19,7 @@ int Usage(const char* usage, const char* problem)
 }
 
 // Reads "--name value" with value in [low, high]; false (after a message) on a bad value.
-bool TakeOption(const std::vector<std::string>& args, std::size_t& i, long long low, long long high,
-                long long& out)
+bool TakeOption(const std::vector<std::string>& args, std::size_t& i, long long low, long long high, long long& out)
 {
     if (i + 1 >= args.size() || !ParseIntArg(args[i + 1], out) || out < low || out > high) {
         std::fprintf(stderr, "morvika-tool: %s needs a number from %lld to %lld\n", args[i].c_str(), low, high);
@@ -68,8 +66,8 @@ int JpegEncodeMain(const std::vector<std::string>& args)
         static_cast<unsigned long long>(DibStride(24, static_cast<std::uint32_t>(width))) *
         static_cast<unsigned long long>(height);
     if (pixels.size() < needed) {
-        std::fprintf(stderr, "morvika-tool: %s holds %zu bytes, a %lldx%lld bitmap needs %llu\n",
-                     files[0].c_str(), pixels.size(), width, height, needed);
+        std::fprintf(stderr, "morvika-tool: %s holds %zu bytes, a %lldx%lld bitmap needs %llu\n", files[0].c_str(),
+                     pixels.size(), width, height, needed);
         return kToolBadData;
     }
 

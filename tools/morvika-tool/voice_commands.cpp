@@ -32,12 +32,15 @@ int VoiceEncodeMain(const std::vector<std::string>& args)
         if (arg == "--mode" || arg == "--dc" || arg == "--block") {
             if (i + 1 >= args.size()) return UsageError(kEncodeUsage, arg + " needs a value");
             long long value = 0;
-            if (!ParseIntArg(args[++i], value)) return UsageError(kEncodeUsage, arg + " needs a whole number, not '" + args[i] + "'");
+            if (!ParseIntArg(args[++i], value))
+                return UsageError(kEncodeUsage, arg + " needs a whole number, not '" + args[i] + "'");
             if (arg == "--mode") {
-                if (value < -2147483648LL || value > 2147483647LL) return UsageError(kEncodeUsage, "--mode is out of range");
+                if (value < -2147483648LL || value > 2147483647LL)
+                    return UsageError(kEncodeUsage, "--mode is out of range");
                 mode = value;
             } else if (arg == "--dc") {
-                if (value < -32768 || value > 32767) return UsageError(kEncodeUsage, "--dc must lie between -32768 and 32767");
+                if (value < -32768 || value > 32767)
+                    return UsageError(kEncodeUsage, "--dc must lie between -32768 and 32767");
                 dc = value;
             } else {
                 if (value < 2 || value > kVoiceMaxPcmSize || value % 2 != 0) {
@@ -59,7 +62,8 @@ int VoiceEncodeMain(const std::vector<std::string>& args)
         return kToolBadData;
     }
     if (pcm.size() % 2 != 0) {
-        std::fprintf(stderr, "morvika-tool: '%s' holds %zu bytes, not whole 16-bit samples\n", files[0].c_str(), pcm.size());
+        std::fprintf(stderr, "morvika-tool: '%s' holds %zu bytes, not whole 16-bit samples\n", files[0].c_str(),
+                     pcm.size());
         return kToolBadData;
     }
     std::vector<unsigned char> out;

@@ -70,7 +70,7 @@ void AddClick(Samples& out, double start, double level, Noise& noise)
 Samples PingPong()
 {
     Samples out = Silence(1.3);
-    AddBell(out, 0.00, 1318.5, 0.9, 0.55);  // E6
+    AddBell(out, 0.00, 1318.5, 0.9, 0.55);   // E6
     AddBell(out, 0.32, 1046.5, 0.95, 0.55);  // C6
     return out;
 }

@@ -126,7 +126,8 @@ protected:
         });
         bool haveTestSink = false;
         for (const auto& d : sinks) haveTestSink |= d.hasId && d.id == PulseSoundBackend::IdForName("morvika_test_c");
-        if (!haveTestSink) GTEST_SKIP() << "the server has no null sinks morvika_test_a to _c (tools/pulse-test-daemon.sh adds them)";
+        if (!haveTestSink)
+            GTEST_SKIP() << "the server has no null sinks morvika_test_a to _c (tools/pulse-test-daemon.sh adds them)";
         backend.EnumerateDevices(SoundDirection::Capture, [](const SoundDeviceInfo&) { return true; });
     }
 
@@ -166,7 +167,8 @@ protected:
     }
 
     // Records for the given time, after a settling time, and returns what came in.
-    std::vector<std::int16_t> Record(Recorder& recorder, std::chrono::milliseconds settle, std::chrono::milliseconds length)
+    std::vector<std::int16_t> Record(Recorder& recorder, std::chrono::milliseconds settle,
+                                     std::chrono::milliseconds length)
     {
         std::this_thread::sleep_for(settle);  // the sound path has to fill first
         recorder.Take();
@@ -188,10 +190,12 @@ protected:
 TEST_F(PulseSoundTest, DeviceListHasThePrimaryEntryThenTheServersDevices)
 {
     std::vector<SoundDeviceInfo> sources;
-    ASSERT_EQ(backend.EnumerateDevices(SoundDirection::Capture, [&](const SoundDeviceInfo& d) {
-        sources.push_back(d);
-        return true;
-    }), kSoundOk);
+    ASSERT_EQ(backend.EnumerateDevices(SoundDirection::Capture,
+                                       [&](const SoundDeviceInfo& d) {
+                                           sources.push_back(d);
+                                           return true;
+                                       }),
+              kSoundOk);
     ASSERT_GE(sources.size(), 2u);
     EXPECT_FALSE(sources[0].hasId);
     EXPECT_EQ(sources[0].description, "Primary Sound Capture Driver");

@@ -31,7 +31,7 @@ public:
     std::thread::id onThread;
 };
 
-std::atomic<int> g_dropped {0};
+std::atomic<int> g_dropped{0};
 void CountDrop(UINT, WPARAM, LPARAM lParam)
 {
     delete reinterpret_cast<int*>(lParam);
@@ -65,7 +65,7 @@ TEST(WinMsgTest, SendOnTheSameThreadIsADirectCall)
 TEST(WinMsgTest, SendFromAnotherThreadWaitsForTheAnswer)
 {
     Recorder target;
-    std::atomic<LRESULT> answer {-1};
+    std::atomic<LRESULT> answer{-1};
     std::thread sender([&] { answer = SendMessage(target.Handle(), 0x8203, 9, 0); });
     ASSERT_TRUE(WaitFor([&] { return answer.load() != -1; }));
     sender.join();
@@ -77,7 +77,7 @@ TEST(WinMsgTest, WaitingSenderIsReleasedWhenTheTargetGoesAway)
 {
     auto* target = new Recorder;
     const HWND handle = target->Handle();
-    std::atomic<bool> returned {false};
+    std::atomic<bool> returned{false};
     bool delivered = true;
     std::thread sender([&] {
         SendMessage(handle, 0x8191, 1, 0, &delivered);
