@@ -16,6 +16,9 @@ trap stop_test_services EXIT
 
 JOBS=${MORVIKA_JOBS:-$(nproc)}
 
+echo "== one format: every source as .clang-format writes it =="
+bash tools/format.sh --check
+
 echo "== what users build: the README's run command, in its Release configuration =="
 bash tools/run.sh --version | tee "$MORVIKA_TEST_RUNTIME/run-version.txt"
 version=$(tail -n 1 "$MORVIKA_TEST_RUNTIME/run-version.txt")
