@@ -11,7 +11,7 @@ target_compile_options(morvika_app_fuzzcov PRIVATE -fsanitize=fuzzer-no-link)
 target_include_directories(morvika_app_fuzzcov PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(morvika_app_fuzzcov
   PRIVATE morvika_warnings PkgConfig::CANBERRA
-  PUBLIC morvika_base Qt6::Core)
+  PUBLIC morvika_base morvika_peer Qt6::Core)
 
 morvika_fuzz(settings_value_fuzz LIBS morvika_app_fuzzcov)
 morvika_fuzz(settings_file_fuzz LIBS morvika_app_fuzzcov)
