@@ -67,6 +67,7 @@ private:
                 fds.push_back({b, POLLIN, 0});
             }
             if (poll(fds.data(), fds.size(), 50) <= 0) continue;
+            const std::size_t polled = links.size();  // a link accepted below has no poll entry yet
             if (fds[0].revents & POLLIN) {
                 const int joiner = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
                 const int host = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -85,7 +86,7 @@ private:
             std::vector<std::pair<int, int>> open;
             for (std::size_t i = 0; i < links.size(); ++i) {
                 const auto [a, b] = links[i];
-                const bool alive = Pass(fds[1 + 2 * i], a, b) && Pass(fds[2 + 2 * i], b, a);
+                const bool alive = i >= polled || (Pass(fds[1 + 2 * i], a, b) && Pass(fds[2 + 2 * i], b, a));
                 if (alive) {
                     open.emplace_back(a, b);
                 } else {
