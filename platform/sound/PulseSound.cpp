@@ -22,7 +22,7 @@ constexpr const char* kMediaRole = "phone";
 // within one of its end. Coarser steps make the blocks arrive unevenly at the peer, whose
 // playback then runs late and has to jump.
 constexpr std::uint32_t kRequestMs = 5;
-constexpr std::uint32_t kTargetMs = 20;
+constexpr std::uint32_t kTargetMs = 30;
 // A playback that starts answers the server's first requests with this much silence beyond
 // its target before the ring: the ring's cursor starts that much later, so sound that comes in
 // on the ring's rhythm, a little late now and then, still finds its place ahead of the cursor.
@@ -30,7 +30,7 @@ constexpr std::uint32_t kTargetMs = 20;
 // on every piece that comes in a moment later than the one before (by a request's step of the
 // cursor, or less) moves it again: a slip of a few samples each time. The lead costs latency,
 // so the server's own target is the smaller.
-constexpr std::uint32_t kStartLeadMs = 25;
+constexpr std::uint32_t kStartLeadMs = 20;
 
 // Holds the main loop lock for a scope; never used on the main loop's own thread.
 class MainLoopLock {
