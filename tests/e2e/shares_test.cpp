@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -113,6 +114,43 @@ TEST_F(SharesTest, RandomFileOfferedByOneIsSavedByBothOthersIntact)
     // Withdrawn offers disappear at the peers.
     EXPECT_EQ(a->Command("share-delete random.bin"), "ok");
     EXPECT_TRUE(b->WaitUntil([&] { return Shares(*b).empty(); }));
+}
+
+// An offer withdrawn and made again several times in a row, right after the peers stored
+// copies of it: each withdrawal empties the peer's listing and each offer fills it again, so
+// the listing can only end with the one fresh offer if every announcement arrived, in order.
+TEST_F(SharesTest, OfferWithdrawnAndMadeAgainInQuickSuccessionEndsFreshAtEveryPeer)
+{
+    UsePortBlock(44);
+    MorvikaInstance* a = nullptr;
+    MorvikaInstance* b = nullptr;
+    MorvikaInstance* c = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartThree(a, b, c));
+    const std::string file = a->ProfileDir() + "/random.bin";
+    WriteRandomFile(file, 256 * 1024, 7);
+    ASSERT_EQ(a->Command("share-add " + file), "ok");
+    const char* rounds = std::getenv("SHARES_ROUNDS");
+    const int count = rounds ? std::atoi(rounds) : 6;
+    for (int round = 0; round < count; ++round) {
+        for (MorvikaInstance* peer : {b, c}) {
+            ASSERT_TRUE(Offers(*peer, "random.bin")) << peer->Label() << " round " << round;
+            const std::string destination = peer->ProfileDir() + "/saved.bin";
+            ASSERT_EQ(peer->Command("share-save random.bin " + destination, kTransferTimeout), "ok " + destination);
+        }
+        for (int again = 0; again < 3; ++again) {
+            ASSERT_EQ(a->Command("share-delete random.bin"), "ok");
+            ASSERT_EQ(a->Command("share-add " + file), "ok");
+        }
+        for (MorvikaInstance* peer : {b, c}) {
+            std::vector<std::vector<std::string>> seen;
+            peer->WaitUntil([&] {
+                seen = Shares(*peer);
+                return seen.size() == 1 && seen[0].size() == 8 && seen[0][6] == "random.bin" && seen[0][7] == "-";
+            });
+            ASSERT_EQ(seen.size(), 1u) << peer->Label() << " round " << round;
+            EXPECT_EQ(seen[0][7], "-") << peer->Label() << " keeps the withdrawn offer's copy, round " << round;
+        }
+    }
 }
 
 // A client of the peer protocol of its own, joining like any instance does.
