@@ -1,17 +1,19 @@
 // Feeds arbitrary bytes to a host as the first bytes of a link: the test that tells a
 // version 1 joiner's plain hello from a TLS handshake, the hello with its password proof,
-// and the server side of the TLS handshake with our context (certificate demanded, any
-// self-signed one taken), which must refuse garbage without harm.
+// and the server side of the TLS handshake through the link's own record buffers with our
+// context (certificate demanded, any self-signed one taken), which must refuse garbage
+// without harm.
 
-#include <openssl/bio.h>
-#include <openssl/ssl.h>
-
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "platform/peer/PeerFrame.h"
 #include "platform/peer/PeerSecurity.h"
+#include "platform/peer/PeerTls.h"
 
 using namespace peer;
 
@@ -53,17 +55,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
     }
-    SSL* ssl = SSL_new(ServerContext());
-    BIO* in = BIO_new_mem_buf(data, static_cast<int>(size));
-    BIO* out = BIO_new(BIO_s_mem());
-    SSL_set_bio(ssl, in, out);
-    for (int round = 0; round < 4; ++round) {
-        if (SSL_do_handshake(ssl) != -1) break;
-        const int error = SSL_get_error(ssl, -1);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) break;
+    // The server side of a link as the service runs it: bytes arrive in two pieces, and
+    // whatever plaintext follows a finished handshake is read.
+    CTlsSession session(ServerContext(), true);
+    const std::size_t half = size / 2;
+    const std::pair<std::size_t, std::size_t> pieces[] = {{0, half}, {half, size - half}};
+    bool done = false;
+    for (const auto& [from, n] : pieces) {
+        const auto room = session.ReceiveRoom();
+        const std::size_t put = std::min(n, room.size());
+        std::memcpy(room.data(), data + from, put);
+        session.Received(put);
+        const auto status = session.Handshake();
+        if (status == CTlsSession::Status::Failed || status == CTlsSession::Status::Closed) break;
+        if (status == CTlsSession::Status::Done) {
+            done = true;
+            break;
+        }
     }
+    if (done) {
+        std::array<std::uint8_t, 4096> plain;
+        std::size_t got = 0;
+        while (session.Read(plain.data(), plain.size(), got) == CTlsSession::Status::Done) {}
+    }
+    Bytes out;
+    session.TakeOutput(out);
     std::array<std::uint8_t, 32> exporter{};
-    LinkExporter(ssl, exporter);
-    SSL_free(ssl);
+    LinkExporter(session.Native(), exporter);
     return 0;
 }

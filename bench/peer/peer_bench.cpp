@@ -389,7 +389,13 @@ void BM_VoiceStreamAt10MbitWith2MiBInFlight(benchmark::State& state)
 BENCHMARK(BM_VoiceStreamAt10MbitIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VoiceStreamAt10MbitWith2MiBInFlight)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-const int kFiles = FarNetns() ? 4 : 40;
+// PEER_BENCH_FILES=N: more messages per run, for steadier figures and for profiling.
+int FileCount()
+{
+    const char* n = std::getenv("PEER_BENCH_FILES");
+    return n ? std::max(1, std::atoi(n)) : FarNetns() ? 4 : 40;
+}
+const int kFiles = FileCount();
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
 
 void RunThroughput(benchmark::State& state, bool viaHost)

@@ -61,7 +61,7 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
 #endif
     const auto endpoint = m_plain.remote_endpoint(ec);
     if (!ec) m_remote = endpoint.address().to_string();
-    if (m_tlsContext) m_tls = std::make_unique<TlsStream>(std::move(m_plain), *m_tlsContext);
+    if (m_tlsContext) m_tls = std::make_unique<CTlsSession>(m_tlsContext->native_handle(), m_server);
 }
 
 void CPeerConnection::Start(FrameHandler onFrame, MessageHandler onMessage, CloseHandler onClose)
@@ -106,7 +106,6 @@ void CPeerConnection::SniffFirstBytes()
             return;
         }
         if (n == first.size() && wire::IsPlainHelloHeader(first)) {
-            self->m_plain = std::move(self->m_tls->next_layer());
             self->m_tls.reset();
             self->Secured();
             return;
@@ -117,21 +116,111 @@ void CPeerConnection::SniffFirstBytes()
 
 void CPeerConnection::Handshake()
 {
-    m_tls->async_handshake(m_server ? asio::ssl::stream_base::server : asio::ssl::stream_base::client,
-                           [self = shared_from_this()](const std::error_code& ec) {
-                               if (self->m_closed) return;
-                               if (ec) {
-                                   self->Close(ec);
-                                   return;
-                               }
-                               SSL* ssl = self->m_tls->native_handle();
-                               self->m_peerFingerprint = CertificateFingerprint(SSL_get0_peer_certificate(ssl));
-                               if (self->m_peerFingerprint.empty() || !LinkExporter(ssl, self->m_exporter)) {
-                                   self->Close(std::make_error_code(std::errc::permission_denied));
-                                   return;
-                               }
-                               self->Secured();
-                           });
+    switch (m_tls->Handshake()) {
+    case CTlsSession::Status::Done: break;
+    case CTlsSession::Status::WantRead:
+        // Our flight goes out first; its write completes the step (OnWritten comes back here).
+        if (m_tls->HasOutput()) {
+            StartWrite();
+        } else if (!m_writing) {
+            ReadCipher(&CPeerConnection::Handshake);
+        }
+        return;
+    default: Close(m_tls->LastError()); return;
+    }
+    SSL* ssl = m_tls->Native();
+    m_peerFingerprint = CertificateFingerprint(SSL_get0_peer_certificate(ssl));
+    if (m_peerFingerprint.empty() || !LinkExporter(ssl, m_exporter)) {
+        Close(std::make_error_code(std::errc::permission_denied));
+        return;
+    }
+    // A client's last flight (its Finished) is still to be written: the writer sends it ahead
+    // of any frame.
+    Secured();
+}
+
+// Reads what the socket has into the TLS input, then continues with `then`.
+void CPeerConnection::ReadCipher(void (CPeerConnection::*then)())
+{
+    if (m_readingCipher) return;
+    m_readingCipher = true;
+    const auto room = m_tls->ReceiveRoom();
+    m_plain.async_read_some(asio::buffer(room.data(), room.size()),
+                            [self = shared_from_this(), then](const std::error_code& ec, std::size_t n) {
+                                self->m_readingCipher = false;
+                                if (self->m_closed) return;
+                                if (ec) {
+                                    // A peer ends a TLS link as it ends a plain one, by closing TCP;
+                                    // our frames say where a message ends, so a cut cannot pass off
+                                    // part of one as whole.
+                                    self->Close(ec, ec == asio::error::eof);
+                                    return;
+                                }
+                                self->m_lastReceived = Clock::now();
+                                self->m_tls->Received(n);
+                                ((*self).*then)();
+                            });
+}
+
+// Plaintext bytes that complete the next step of reading: the rest of a frame header, the
+// envelope of a Data frame, the body of any other frame.
+std::size_t CPeerConnection::NextFrameNeeds() const
+{
+    const std::size_t available = m_readEnd - m_readStart;
+    if (available < wire::kHeaderSize) return wire::kHeaderSize - available;
+    wire::FrameHeader header;
+    const std::span<const std::uint8_t, wire::kHeaderSize> raw(m_readBuffer.data() + m_readStart, wire::kHeaderSize);
+    if (!wire::DecodeHeader(raw, header)) return 1;  // cannot be: the dispatcher refuses it first
+    std::size_t body = header.bodySize;
+    if (header.type == wire::FrameType::Data && !m_closeAfterFlush) {
+        body = std::min<std::size_t>((header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0, body);
+    }
+    const std::size_t have = available - wire::kHeaderSize;
+    return have < body ? body - have : 0;
+}
+
+// Decrypts exactly what the frame being read needs, so that a chunk's payload goes straight
+// from the record into its message and nothing is copied twice.
+void CPeerConnection::ReadTls()
+{
+    while (!m_closed) {
+        if (m_readHolds > 0) {
+            m_readParked = true;
+            return;
+        }
+        std::uint8_t* into;
+        std::size_t want;
+        if (m_payloadLeft > 0) {
+            into = m_payloadAt;
+            want = m_payloadLeft;
+        } else {
+            if (m_readStart == m_readEnd) {
+                m_readStart = m_readEnd = 0;
+            } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
+                std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
+                m_readEnd -= m_readStart;
+                m_readStart = 0;
+            }
+            into = m_readBuffer.data() + m_readEnd;
+            want = NextFrameNeeds();
+        }
+        std::size_t got = 0;
+        const auto status = m_tls->Read(into, std::max<std::size_t>(want, 1), got);
+        if (m_tls->HasOutput()) PumpWrites();  // TLS may answer what it read
+        switch (status) {
+        case CTlsSession::Status::Done: break;
+        case CTlsSession::Status::WantRead: ReadCipher(&CPeerConnection::ReadTls); return;
+        case CTlsSession::Status::Closed: Close(asio::error::eof, true); return;
+        case CTlsSession::Status::Failed: Close(m_tls->LastError()); return;
+        }
+        if (m_payloadLeft > 0) {
+            m_payloadAt += got;
+            m_payloadLeft -= got;
+        } else {
+            m_readEnd += got;
+        }
+        if (!DispatchBuffered()) return;
+    }
 }
 
 void CPeerConnection::Secured()
@@ -149,6 +238,10 @@ void CPeerConnection::Secured()
 
 void CPeerConnection::ReadMore()
 {
+    if (m_tls) {
+        ReadTls();
+        return;
+    }
     if (m_readHolds > 0) {
         m_readParked = true;
         return;
@@ -168,19 +261,11 @@ void CPeerConnection::ReadMore()
         m_readBuffers[0] = asio::buffer(m_payloadAt, m_payloadLeft);
         m_readBuffers[1] = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
         m_scatterRead = true;
-        if (m_tls) {
-            m_tls->async_read_some(m_readBuffers, std::move(done));
-        } else {
-            m_plain.async_read_some(m_readBuffers, std::move(done));
-        }
+        m_plain.async_read_some(m_readBuffers, std::move(done));
         return;
     }
-    const auto into = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
-    if (m_tls) {
-        m_tls->async_read_some(into, std::move(done));
-    } else {
-        m_plain.async_read_some(into, std::move(done));
-    }
+    m_plain.async_read_some(asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd),
+                            std::move(done));
 }
 
 void CPeerConnection::OnRead(const std::error_code& ec, std::size_t n)
@@ -188,9 +273,7 @@ void CPeerConnection::OnRead(const std::error_code& ec, std::size_t n)
     const bool scattered = std::exchange(m_scatterRead, false);
     if (m_closed) return;
     if (ec) {
-        // A peer ends a TLS link as it ends a plain one, by closing TCP; our frames say where a
-        // message ends, so a cut cannot pass off part of one as whole.
-        Close(ec, ec == asio::error::eof || ec == asio::ssl::error::stream_truncated);
+        Close(ec, ec == asio::error::eof);
         return;
     }
     m_lastReceived = Clock::now();
@@ -430,8 +513,13 @@ std::size_t CPeerConnection::BulkRoom()
 
 void CPeerConnection::PumpWrites()
 {
-    if (m_writing || m_closed || !m_secured) return;
-    const bool urgent = !m_control.empty() || !m_queues[1].empty();
+    if (m_writing || m_closed) return;
+    if (!m_secured) {
+        // Only TLS's own records may go out before the link is secured.
+        if (m_tls && m_tls->HasOutput()) StartWrite();
+        return;
+    }
+    const bool urgent = !m_control.empty() || !m_queues[1].empty() || (m_tls && m_tls->HasOutput());
     const bool bulk = !m_queues[0].empty();
     if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
     if (!urgent && !bulk) {
@@ -455,18 +543,20 @@ void CPeerConnection::PumpWrites()
     m_segments.clear();
     m_inFlight.clear();
     m_batchBytes = 0;
+    m_buffers.clear();
     // With an emulated slow link, one frame per write keeps the wait of a high-priority frame
     // down to one chunk.
     const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
     while (m_batchBytes < batch && FillOne(room)) {}
     if (room != SIZE_MAX) m_kernelAtCheck += m_batchBytes;
     if (m_segments.empty()) {
-        if (m_closeAfterFlush && m_control.empty() && m_queues[0].empty() && m_queues[1].empty()) {
+        if (m_tls && m_tls->HasOutput()) {
+            StartWrite();
+        } else if (m_closeAfterFlush && m_control.empty() && m_queues[0].empty() && m_queues[1].empty()) {
             FinishFlush();
         }
         return;
     }
-    m_buffers.clear();
     for (const Segment& segment : m_segments) {
         const std::uint8_t* p = segment.external ? segment.external : m_writeBuffer.data() + segment.offset;
         m_buffers.emplace_back(p, segment.size);
@@ -489,15 +579,27 @@ void CPeerConnection::PumpWrites()
     StartWrite();
 }
 
+// Writes m_buffers; on a TLS link as records, with whatever TLS itself has to send first.
 void CPeerConnection::StartWrite()
 {
+    m_writing = true;
     if (m_tls) {
-        m_tlsOut.clear();
-        for (const auto& buffer : m_buffers) {
-            const auto* p = static_cast<const std::uint8_t*>(buffer.data());
-            m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+        if (!m_buffers.empty()) {
+            // One piece, so that the frames fill whole records.
+            m_tlsOut.clear();
+            for (const auto& buffer : m_buffers) {
+                const auto* p = static_cast<const std::uint8_t*>(buffer.data());
+                m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+            }
+            m_buffers.clear();
+            if (!m_tls->Write(m_tlsOut)) {
+                m_writing = false;
+                Close(m_tls->LastError());
+                return;
+            }
         }
-        asio::async_write(*m_tls, asio::buffer(m_tlsOut),
+        m_tls->TakeOutput(m_cipherOut);
+        asio::async_write(m_plain, asio::buffer(m_cipherOut),
                           [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
         return;
     }
@@ -514,6 +616,10 @@ void CPeerConnection::OnWritten(const std::error_code& ec)
         return;
     }
     m_lastSent = m_lastProgress = Clock::now();
+    if (!m_secured && m_tls) {
+        Handshake();  // our flight is out: on to the peer's
+        return;
+    }
     ReleaseHeldReaders();
     PumpWrites();
 }

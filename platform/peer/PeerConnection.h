@@ -8,7 +8,7 @@
 #define ASIO_STANDALONE
 #endif
 #include <asio.hpp>
-#include <asio/ssl.hpp>
+#include <asio/ssl/context.hpp>
 
 #include <array>
 #include <atomic>
@@ -22,6 +22,7 @@
 #include <system_error>
 
 #include "platform/peer/PeerFrame.h"
+#include "platform/peer/PeerTls.h"
 
 namespace peer {
 
@@ -33,7 +34,7 @@ public:
         std::size_t maxQueuedBytes = 64 * 1024 * 1024;
         // Relayed bytes queued here above which the links they come from stop being read.
         std::size_t relayPauseBytes = 4 * 1024 * 1024;
-        std::size_t writeBatchBytes = 64 * 1024;
+        std::size_t writeBatchBytes = 512 * 1024;
         std::uint64_t linkBitsPerSecond = 0;                    // 0: no shaping; else emulate a link this fast
         std::atomic<std::uint64_t>* droppedMessages = nullptr;  // counts time-outs, if given
     };
@@ -122,10 +123,12 @@ private:
         bool bounded = false;
     };
 
-    using TlsStream = asio::ssl::stream<asio::ip::tcp::socket>;
-    asio::ip::tcp::socket& Socket() { return m_tls ? m_tls->next_layer() : m_plain; }
+    asio::ip::tcp::socket& Socket() { return m_plain; }
     void SniffFirstBytes();
     void Handshake();
+    void ReadCipher(void (CPeerConnection::*then)());
+    void ReadTls();
+    std::size_t NextFrameNeeds() const;
     void Secured();
     void ReadMore();
     void ReleaseReader();
@@ -140,9 +143,11 @@ private:
     void FinishFlush();
     std::size_t BulkRoom();
 
-    asio::ip::tcp::socket m_plain;  // the socket, until a TLS stream takes it over
+    asio::ip::tcp::socket m_plain;
     std::shared_ptr<asio::ssl::context> m_tlsContext;
-    std::unique_ptr<TlsStream> m_tls;
+    std::unique_ptr<CTlsSession> m_tls;
+    bool m_readingCipher = false;
+    Bytes m_cipherOut;  // records being written
     bool m_server = false;
     bool m_secured = false;  // frames may flow
     SecuredHandler m_onSecured;

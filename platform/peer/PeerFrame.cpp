@@ -388,8 +388,9 @@ CMessageAssembler::Status CMessageAssembler::Begin(std::uint8_t flags, std::size
         s.envelope.timeoutMs = r.U32();
         if (!r.Ok() || s.envelope.total == 0 || s.envelope.total > kMaxMessageSize) return Fail(s);
         s.active = true;
-        // Room for most messages at once, without trusting a large announced size.
-        const std::size_t room = std::min<std::size_t>(s.envelope.total, 1024 * 1024);
+        // Room for most messages at once, without trusting a large announced size. Large
+        // buffers are whole 2 MiB pages anyway, so less would only cost a regrowth and a copy.
+        const std::size_t room = std::min<std::size_t>(s.envelope.total, 2 * 1024 * 1024);
         if (s.payload.capacity() < room) {
             GiveBuffer(std::move(s.payload));
             s.payload = TakeBuffer(room);

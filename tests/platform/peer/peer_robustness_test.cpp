@@ -303,6 +303,45 @@ TEST(PeerRobustness, MemberThatStopsReadingIsDroppedNotBuffered)
     EXPECT_TRUE(session.StillWorks(4));
 }
 
+// TLS answers a key update from the peer with records of its own while a large message is
+// being written: both must reach the peer intact and in order.
+TEST(PeerRobustness, KeyUpdateDuringALargeTransferKeepsTheLinkIntact)
+{
+    SessionWithMember session;
+    CRawSocket raw(session.port);
+    const PlayerId rawId = RawJoin(raw);
+    ASSERT_NE(rawId, 0u);
+    ASSERT_TRUE(session.host.recorder.WaitForCount(DPN_MSGID_CREATE_PLAYER, 3));
+    Bytes file(2 * 1024 * 1024);
+    for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i * 131 + (i >> 13));
+    const PlayerId host = session.host.service.LocalPlayer();
+    ASSERT_EQ(session.host.service.SendTo(rawId, file.data(), static_cast<std::uint32_t>(file.size()), 0ms,
+                                          DPNSEND_PRIORITY_LOW),
+              DPNSUCCESS_PENDING);
+    Bytes received;
+    wire::FrameHeader header;
+    Bytes body;
+    // Part of the file first, so that the host is mid-write when the request comes.
+    while (received.size() < 256 * 1024 && raw.ReadFrame(header, body)) {
+        if (header.type != wire::FrameType::Data) continue;
+        const std::size_t skip = (header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0;
+        received.insert(received.end(), body.begin() + static_cast<std::ptrdiff_t>(skip), body.end());
+    }
+    ASSERT_EQ(SSL_key_update(raw.Tls(), SSL_KEY_UPDATE_REQUESTED), 1);
+    const Bytes hello{7, 7, 7};
+    Bytes message;
+    wire::AppendDataChunk(message, true, {3, rawId, host, 0}, hello, 0);
+    ASSERT_TRUE(raw.Write(message));
+    while (received.size() < file.size() && raw.ReadFrame(header, body)) {
+        if (header.type != wire::FrameType::Data) continue;
+        const std::size_t skip = (header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0;
+        received.insert(received.end(), body.begin() + static_cast<std::ptrdiff_t>(skip), body.end());
+    }
+    EXPECT_TRUE(received == file);
+    EXPECT_TRUE(session.host.recorder.WaitFor([&] { return session.host.Received(rawId, hello); }));
+    EXPECT_FALSE(session.host.recorder.HasDestroyed(rawId));
+}
+
 TEST(PeerRobustness, StrangersWhoNeverFinishTheirHandshakeDoNotLockOutAJoiner)
 {
     // The hello time-out stays long: the strangers outlive the join.
