@@ -139,6 +139,7 @@ private:
     void PumpWrites();
     bool FillOne(std::size_t lowRoom);
     void StartWrite();
+    void SendBuffers();
     void OnWritten(const std::error_code& ec);
     void FinishFlush();
     std::size_t BulkRoom();
@@ -189,6 +190,8 @@ private:
     Bytes m_writeBuffer;
     std::vector<Segment> m_segments;
     std::vector<asio::const_buffer> m_buffers;
+    std::size_t m_sendIndex = 0;  // how far the write in flight has got
+    std::size_t m_sendOffset = 0;
     std::vector<std::shared_ptr<const Buffer>> m_inFlight;
     std::size_t m_batchBytes = 0;
     bool m_writing = false;
@@ -203,6 +206,7 @@ private:
     Clock::time_point m_checkedAt{};    // our last look at the kernel's queue for bulk room
     std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
     Clock::time_point m_linkFree{};
+    int m_notSentLowWater = 32 * 1024;  // as set on the socket
 
     bool m_closed = false;
     bool m_closeAfterFlush = false;
