@@ -134,7 +134,8 @@ private:
     void ReleaseReader();
     void ReleaseHeldReaders();
     void NoteQueued();
-    void OnRead(const std::error_code& ec, std::size_t n);
+    void GuessAhead();
+    bool TakeRead(std::size_t n, std::size_t tailAt);
     bool DispatchBuffered();
     void PumpWrites();
     bool FillOne(std::size_t lowRoom);
@@ -173,8 +174,17 @@ private:
     std::size_t m_payloadLeft = 0;
     std::size_t m_payloadSize = 0;
     std::uint8_t m_payloadFlags = 0;
-    bool m_scatterRead = false;
-    std::array<asio::mutable_buffer, 2> m_readBuffers;
+    // Chunks guessed to follow the one being read, read ahead straight into their message.
+    static constexpr std::size_t kMaxGuesses = 12;
+    struct Guess {
+        std::array<std::uint8_t, wire::kHeaderSize> head{};      // what came where its header should be
+        std::array<std::uint8_t, wire::kHeaderSize> expected{};  // the header if the guess is right
+        std::uint8_t* at = nullptr;
+        std::size_t size = 0;
+        std::uint8_t flags = 0;
+    };
+    std::array<Guess, kMaxGuesses> m_guesses;
+    std::size_t m_guessCount = 0;
 
     std::deque<Bytes> m_control;
     std::deque<OutMessage> m_queues[2];  // [0] low, [1] high
