@@ -122,6 +122,8 @@ int main(int argc, char** argv)
     }
     GetVersion(true);
     GetFileVersion(true);
+    // Made or read now, before any window: the control channel reports it from the start.
+    app.GetIdentity();
     app.DiscoverAddresses();
     MORVIKA_LOG("LOG   CHalvoApp::init()  Init Ok \n");
 

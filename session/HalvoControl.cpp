@@ -236,17 +236,19 @@ QStringList CHalvoControl::Execute(const QString& line)
     const QString command = parts.value(0);
     if (command == QStringLiteral("ping")) return {QStringLiteral("ok pong")};
     if (auto answer = ExecuteDialogCommand(parts)) return *answer;
+    // The identity is the installation's, loaded at start: a script may check it before
+    // anything else is up.
+    if (command == QStringLiteral("identity")) {
+        const std::string fingerprint = m_dialog.App().GetFingerprint();
+        if (fingerprint.empty()) return {QStringLiteral("error no identity")};
+        return {QStringLiteral("ok ") + QString::fromStdString(fingerprint)};
+    }
     // Before the main window is up (the first-start wizard runs) only dialogs answer.
     if (!m_dialog.IsReady()) return {QStringLiteral("error the main window is not up yet")};
     CHalvoHub& hub = m_dialog.Hub();
     CPlayBoiceView* view = hub.View();
     auto rest = [&](int from) { return parts.mid(from).join(QLatin1Char(' ')); };
 
-    if (command == QStringLiteral("identity")) {
-        const std::string fingerprint = m_dialog.App().GetFingerprint();
-        if (fingerprint.empty()) return {QStringLiteral("error no identity")};
-        return {QStringLiteral("ok ") + QString::fromStdString(fingerprint)};
-    }
     if (command == QStringLiteral("accept-key")) {
         std::string fingerprint;
         if (view == nullptr || !view->AcceptHostKey(parts.value(1).toStdString(), fingerprint)) {

@@ -1,5 +1,6 @@
 #include "session/HalvoDlg.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <cstring>
 #include <QBitmap>
@@ -705,6 +706,28 @@ void CHalvoDlg::ShowMessageBox(const std::string& text, const std::string& capti
                                 isVisible() ? this : nullptr);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+    Event(QStringLiteral("event messagebox ") + FromUtf8(caption) + QStringLiteral(" ") + FromUtf8(text));
+}
+
+void CHalvoDlg::AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes)
+{
+    // Like the message boxes, not modal to the session. The buttons carry the numbers a
+    // question box answers with (6 yes, 7 no), so that the control channel can press them.
+    auto* box = new QMessageBox(QMessageBox::Question, FromUtf8(caption), FromUtf8(text),
+                                QMessageBox::Yes | QMessageBox::No, isVisible() ? this : nullptr);
+    box->setObjectName(QStringLiteral("MessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->button(QMessageBox::Yes)->setText(QStringLiteral("はい"));
+    box->button(QMessageBox::No)->setText(QStringLiteral("いいえ"));
+    DialogRegistry::SetControlId(box->button(QMessageBox::Yes), 6);
+    DialogRegistry::SetControlId(box->button(QMessageBox::No), 7);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    connect(box, &QMessageBox::finished, this, [box, onYes = std::move(onYes)](int) {
+        if (box->clickedButton() == box->button(QMessageBox::Yes) && onYes) onYes();
+    });
+    box->open();
+    DialogRegistry::Opened(box);
     Event(QStringLiteral("event messagebox ") + FromUtf8(caption) + QStringLiteral(" ") + FromUtf8(text));
 }
 

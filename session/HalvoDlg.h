@@ -125,6 +125,7 @@ public:
     void EnableShareButton(bool enable) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     int AskApproval(const std::string& userName, const std::string& message) override;
+    void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) override;
     bool IsMainHidden() const override { return m_bHidden; }
     LRESULT OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 

@@ -228,6 +228,11 @@ int CHalvoHub::AskApproval(const std::string& userName, const std::string& messa
     return m_ui.AskApproval(userName, message);
 }
 
+void CHalvoHub::AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes)
+{
+    m_ui.AskYesNo(text, caption, std::move(onYes));
+}
+
 bool CHalvoHub::IsMainHidden() const
 {
     return m_ui.IsMainHidden();

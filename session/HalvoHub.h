@@ -5,6 +5,7 @@
 // supplies what is drawn through IHubUi.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,6 +40,7 @@ public:
     virtual void EnableShareButton(bool enable) = 0;
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
     virtual int AskApproval(const std::string& userName, const std::string& message) = 0;
+    virtual void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) = 0;
     virtual bool IsMainHidden() const = 0;
     virtual void ShowMain(int show) = 0;
     // Messages of the hub's table that only the widgets handle (tray, camera, sharing).
@@ -84,6 +86,7 @@ public:
     HWND MainWindow() const override { return Handle(); }
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     int AskApproval(const std::string& userName, const std::string& message) override;
+    void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) override;
     bool IsMainHidden() const override;
     void ShowMain() override;
 

@@ -86,6 +86,7 @@ bool CPlayBoiceView::CheckHostKey(const peer::ServiceOptions::HostKey& key)
                 name.c_str(), known.c_str(), key.fingerprint.c_str());
     std::lock_guard lock(m_keyMutex);
     m_refusedKeys[name] = key.fingerprint;
+    m_keyRefusalName = name;
     m_keyRefusal = "接続先 " + name + " の鍵が記録と違います。\n記録: " + known + "\n今回: " + key.fingerprint +
                    "\nパスワードは送っていません。";
     return false;
@@ -104,6 +105,14 @@ bool CPlayBoiceView::AcceptHostKey(const std::string& hostPort, std::string& fin
     MORVIKA_LOG("LOG   CPlayBoiceView::AcceptHostKey() %s の新しい鍵を承認 %s\n", hostPort.c_str(),
                 fingerprint.c_str());
     return true;
+}
+
+void CPlayBoiceView::TrustRefusedKeyAndRejoin(const std::string& hostPort)
+{
+    std::string fingerprint;
+    if (!AcceptHostKey(hostPort, fingerprint) || !m_lastJoin || m_nViewState != NotJoined) return;
+    const JoinAttempt attempt = *m_lastJoin;
+    ConnectTo(attempt.address, attempt.password, attempt.message);
 }
 
 void CPlayBoiceView::Start(std::uint16_t port)
@@ -175,6 +184,7 @@ void CPlayBoiceView::ConnectTo(const std::string& address, const std::string& pa
 void CPlayBoiceView::OnConnect(const std::string& address, const std::string& password, const std::string& message)
 {
     CUserInformation request = m_clientWrapper.CopyLocalUser();
+    m_lastJoin.reset();
     if (address == request.GetAddress() || IsOwnSession(address)) {
         m_host.ShowMessageBox("自身への接続はできません", "接続");
         MORVIKA_LOG("ERROR CPlayBoiceView::OnConnect() ログイン失敗 ERROR=%x %s \n", 0u, address.c_str());
@@ -195,6 +205,7 @@ void CPlayBoiceView::OnConnect(const std::string& address, const std::string& pa
             if (result == 0) {
                 MORVIKA_LOG("LOG   CPlayBoiceView::OnConnect()　ログイン成功 \n");
                 m_nViewState = Joining;
+                m_lastJoin = JoinAttempt{address, password, message};
                 return;
             }
         }
@@ -248,16 +259,26 @@ void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
     const auto reply = static_cast<std::uint32_t>(lParam);
     if (result == static_cast<std::uint32_t>(peer::DPNERR_UNTRUSTEDHOST)) {
         std::string text;
+        std::string name;
         {
             std::lock_guard keyLock(m_keyMutex);
             text = m_keyRefusal;
+            name = m_keyRefusalName;
         }
-        m_host.ShowMessageBox(text, "ログイン");
         m_clientWrapper.Close();
         m_pendingList.Clear();
         m_nViewState = NotJoined;
+        // The user decides on the new key; the attempt is kept until then.
+        text +=
+            "\n\n新しい鍵を信頼して接続し直しますか？\n相手が鍵を作り直したことを確かめられたときだけ「はい」を押してください。";
+        std::weak_ptr<bool> alive = m_alive;
+        m_host.AskYesNo(text, "ログイン", [this, alive, name] {
+            if (alive.lock()) TrustRefusedKeyAndRejoin(name);
+        });
         return;
     }
+    // Whatever the outcome, the password is not needed any longer.
+    m_lastJoin.reset();
     if (result != 0) {
         const char* text = ConnectCompleteText(reply);
         m_host.ShowMessageBox(text, "ログイン");

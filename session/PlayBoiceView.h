@@ -4,6 +4,7 @@
 // one user or to every active user. Everything here runs on the window thread.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,9 @@ public:
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
     // The approval dialog, modal: an ApprovalAnswer (session/ConnectReply.h).
     virtual int AskApproval(const std::string& userName, const std::string& message) = 0;
+    // A question box with Yes and No (No the default), not modal to the session; onYes runs
+    // on the window thread when the user answers Yes.
+    virtual void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) = 0;
     virtual bool IsMainHidden() const = 0;
     virtual void ShowMain() = 0;
 };
@@ -106,6 +110,9 @@ public:
     // Trusts the key that the host at "host:port" showed when it was refused for a changed
     // key. False when no such refusal is remembered.
     bool AcceptHostKey(const std::string& hostPort, std::string& fingerprint);
+    // The question after such a refusal answered Yes: the new key is trusted as AcceptHostKey
+    // does, and the refused attempt is made again.
+    void TrustRefusedKeyAndRejoin(const std::string& hostPort);
 
 private:
     void HandleReceived(const char* handlerName, LPARAM lParam, WPARAM wParam);
@@ -123,6 +130,17 @@ private:
     std::mutex m_keyMutex;
     std::map<std::string, std::string> m_refusedKeys;
     std::string m_keyRefusal;
+    std::string m_keyRefusalName;
+    // The last attempt to join, so that it can be made again once a changed key is trusted
+    // (window thread only). The password stays here only until that attempt has completed.
+    struct JoinAttempt {
+        std::string address;
+        std::string password;
+        std::string message;
+    };
+    std::optional<JoinAttempt> m_lastJoin;
+    // Gone with the view, so that an answer given after it is ignored.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     CUserInformation* m_pHostRecord;
     CUserInformation* m_pClientRecord;
     CDirectPlayPeerWraper m_hostWrapper;

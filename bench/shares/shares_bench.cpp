@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -42,7 +43,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint16_t kPort = 27590;
 constexpr std::uint16_t kTcpPort = 27591;
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
-constexpr int kRuns = 4;
+constexpr int kRuns = 4;  // of the plain TCP baseline; SHARES_ROUNDS sets the share-saves
 
 std::string Env(const char* name, const char* fallback)
 {
@@ -274,15 +275,22 @@ int main()
     std::size_t downloads = 0;
     bool identical = true;
     bool rising = true;
-    for (int run = 0; run < kRuns; ++run) {
+    const int rounds = std::max(1, std::atoi(Env("SHARES_ROUNDS", "4").c_str()));
+    for (int run = 0; run < rounds; ++run) {
         for (e2e::MorvikaInstance* saver : {&b, &c}) {
             e2e::MorvikaInstance& to = *saver;
             // A fresh offer clears the stored copy's path at the peer, so the file travels again.
+            // The withdrawal must be seen to arrive before the offer is made again: the other
+            // saver's turn already left this saver a listing without a copy, and a save started
+            // on that stale listing meets the withdrawal still on its way ("error no such file").
+            const auto listed = [&](std::size_t count) {
+                return to.WaitUntil([&] {
+                    const auto shares = to.List("shares");
+                    return shares && shares->size() == count && (count == 0 || shares->front().ends_with(" -"));
+                });
+            };
             a.Command("share-delete random.bin");
-            const bool offered = a.Command("share-add " + file) == "ok" && to.WaitUntil([&] {
-                const auto shares = to.List("shares");
-                return shares && shares->size() == 1 && shares->front().ends_with(" -");
-            });
+            const bool offered = listed(0) && a.Command("share-add " + file) == "ok" && listed(1);
             if (!offered) {
                 std::fprintf(stderr, "the fresh offer did not reach the saver\n%s", to.Diagnostics().c_str());
                 return stop(1);

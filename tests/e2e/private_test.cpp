@@ -16,6 +16,8 @@
 
 #include "tests/e2e/E2eFixture.h"
 
+#include "app/HalvoApp.h"
+
 namespace e2e {
 namespace {
 
@@ -226,6 +228,18 @@ TEST_F(PrivateTest, AnotherKeyAtAKnownAddressIsRefusedUntilTheUserAcceptsIt)
     EXPECT_EQ(bob.Command("accept-key " + relay.Address()), "ok " + malloryKey);
     EXPECT_TRUE(JoinThrough(bob, relay, password));
     EXPECT_TRUE(HasWindows(bob, {"Bob", "Mallory"}));
+
+    // The refusal's box asks the user: No keeps the key untrusted, Yes trusts it and joins.
+    ASSERT_EQ(bob.Command("leave"), "ok");
+    ASSERT_TRUE(HasWindows(bob, {"Bob"}));
+    relay.SetTarget(alice.ReadyPort());
+    for (const std::string answer : {"7", "6"}) {
+        EXPECT_FALSE(JoinThrough(bob, relay, password));
+        ASSERT_TRUE(bob.WaitForEvent("dialog MessageBox")) << answer;
+        EXPECT_EQ(bob.Command("press MessageBox " + answer), "ok");
+    }
+    EXPECT_TRUE(HasWindows(bob, {"Alice", "Bob"})) << "Yes joins with the new key";
+    EXPECT_EQ(CHalvoApp(bob.SettingsFile()).GetKnownHost(relay.Address()), aliceKey);
 }
 
 }  // namespace

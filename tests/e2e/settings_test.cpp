@@ -45,8 +45,10 @@ TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
     ASSERT_TRUE(StartWithWizard(cancelled, 27440));
     EXPECT_TRUE(cancelled.LogContains("LOG   CHalvoApp::InitInstance()  MainProperty Start \n"));
     EXPECT_EQ(cancelled.List("dialogs"), std::vector<std::string>{"dialog CMainPropertySeet"});
-    // Nothing but dialogs answers before the main window is up.
+    // Nothing but dialogs and the identity answers before the main window is up.
     EXPECT_EQ(cancelled.Command("state").rfind("error", 0), 0u);
+    const std::string identity = cancelled.Command("identity");
+    EXPECT_EQ(SplitWords(identity).at(1).size(), 64u) << identity;
     EXPECT_EQ(cancelled.Command("type CMainPropertySeet 1017 Changed"), "ok");
     EXPECT_EQ(cancelled.Command("press CMainPropertySeet 2"), "ok");
     ASSERT_TRUE(cancelled.WaitForEvent("ready "));
@@ -60,6 +62,7 @@ TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
     StartOptions again;
     again.port = 27441;
     ASSERT_TRUE(cancelled.Start(again));
+    EXPECT_EQ(cancelled.Command("identity"), identity) << "the key made at first start is kept";
     EXPECT_FALSE(cancelled.LogContains("MainProperty Start"));
     EXPECT_TRUE(cancelled.Events("dialog").empty());
 

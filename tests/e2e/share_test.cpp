@@ -164,18 +164,6 @@ TEST_F(ShareTest, ASharedWindowReachesThePeersViewerUntilSharingStops)
     EXPECT_EQ(Answer(bob, "viewer " + ids).at(0), "0");
 }
 
-// CPU seconds the process has used (user and system).
-double CpuSeconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t end = text.rfind(')');
-    if (end == std::string::npos) return -1;
-    std::vector<std::string> fields = SplitWords(text.substr(end + 2));
-    if (fields.size() < 13) return -1;
-    return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 // The sender's CPU share with sharing on (the window changing every second) against off.
 TEST_F(ShareTest, CpuFigures)
 {
@@ -196,12 +184,12 @@ TEST_F(ShareTest, CpuFigures)
     XTestWindow window(x, 800, 600);
     ASSERT_TRUE(window.Activate());
     auto measure = [&](int seconds, bool change) {
-        const double before = CpuSeconds(alice.Pid());
+        const double before = alice.CpuSeconds();
         for (int i = 0; i < seconds; ++i) {
             if (change) window.Paint(i + 3);
             std::this_thread::sleep_for(1s);
         }
-        return (CpuSeconds(alice.Pid()) - before) / seconds * 100.0;
+        return (alice.CpuSeconds() - before) / seconds * 100.0;
     };
     const double idle = measure(20, true);
     ASSERT_EQ(alice.Command("share on"), "ok");

@@ -115,6 +115,40 @@ TEST_F(SharesTest, RandomFileOfferedByOneIsSavedByBothOthersIntact)
     EXPECT_TRUE(b->WaitUntil([&] { return Shares(*b).empty(); }));
 }
 
+// An offer withdrawn and made again several times in a row, right after the peers stored
+// copies of it: the listing can only end with the one fresh offer, without a copy, if every
+// announcement arrived, in order.
+TEST_F(SharesTest, OfferWithdrawnAndMadeAgainInQuickSuccessionEndsFreshAtEveryPeer)
+{
+    UsePortBlock(44);
+    MorvikaInstance* a = nullptr;
+    MorvikaInstance* b = nullptr;
+    MorvikaInstance* c = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartThree(a, b, c));
+    const std::string file = a->ProfileDir() + "/random.bin";
+    WriteRandomFile(file, 256 * 1024, 7);
+    ASSERT_EQ(a->Command("share-add " + file), "ok");
+    for (int round = 0; round < 5; ++round) {
+        for (MorvikaInstance* peer : {b, c}) {
+            ASSERT_TRUE(Offers(*peer, "random.bin")) << peer->Label() << " round " << round;
+            ASSERT_EQ(peer->Command("share-save random.bin " + peer->ProfileDir() + "/saved.bin", kTransferTimeout)
+                          .rfind("ok", 0),
+                      0u);
+        }
+        for (int again = 0; again < 3; ++again) {
+            ASSERT_EQ(a->Command("share-delete random.bin"), "ok");
+            ASSERT_EQ(a->Command("share-add " + file), "ok");
+        }
+        for (MorvikaInstance* peer : {b, c}) {
+            EXPECT_TRUE(peer->WaitUntil([&] {
+                const auto seen = Shares(*peer);
+                return seen.size() == 1 && seen[0].size() == 8 && seen[0][6] == "random.bin" && seen[0][7] == "-";
+            })) << peer->Label()
+                << " round " << round;
+        }
+    }
+}
+
 // A client of the peer protocol of its own, joining like any instance does.
 class RawPeer {
 public:

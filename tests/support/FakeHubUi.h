@@ -27,6 +27,11 @@ public:
         ++approvals;
         return approvalAnswer;
     }
+    void AskYesNo(const std::string& text, const std::string&, std::function<void()> onYes) override
+    {
+        boxes.push_back(text);
+        if (answerYes && onYes) onYes();
+    }
     bool IsMainHidden() const override { return hidden; }
     void ShowMain(int show) override { hidden = show == 0; }
     LRESULT OnUiMessage(UINT message, WPARAM, LPARAM lParam) override
@@ -43,4 +48,5 @@ public:
     bool hidden = false;
     int approvals = 0;
     int approvalAnswer = 1;
+    bool answerYes = false;
 };

@@ -1,6 +1,7 @@
 #include "tests/support/MorvikaInstance.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string_view>
 
 #include "app/HalvoApp.h"
 
@@ -79,6 +81,123 @@ std::vector<std::string> SplitWords(const std::string& line)
     return words;
 }
 
+bool ChildProcess::Start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+                         const std::string& stdoutFile, const std::string& stderrFile, int stdinFd, int stdoutFd)
+{
+    if (argv.empty() || m_pid > 0) return false;
+    IgnoreSigpipeOnce();
+    // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
+    std::vector<std::string> args = argv;
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view name(*entry, std::strcspn(*entry, "="));
+        const bool replaced = std::any_of(extraEnv.begin(), extraEnv.end(), [&](const std::string& extra) {
+            return extra.size() > name.size() && extra.compare(0, name.size(), name) == 0 && extra[name.size()] == '=';
+        });
+        if (!replaced) env.emplace_back(*entry);
+    }
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    std::vector<char*> argp;
+    for (auto& arg : args) argp.push_back(arg.data());
+    argp.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    const int nullFd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    const int outFd = stdoutFd >= 0         ? stdoutFd
+                      : !stdoutFile.empty() ? open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)
+                                            : nullFd;
+    const int errFd =
+        stderrFile.empty() ? -1 : open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int inFd = stdinFd >= 0 ? stdinFd : nullFd;
+    const pid_t parent = getpid();
+
+    // fork and exec rather than posix_spawn: the child must die with the test process, or it
+    // would hold its port or its sound device for good.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        signal(SIGPIPE, SIG_DFL);
+        if (inFd >= 0) dup2(inFd, STDIN_FILENO);
+        if (outFd >= 0) dup2(outFd, STDOUT_FILENO);
+        if (errFd >= 0) dup2(errFd, STDERR_FILENO);
+        execvpe(argp[0], argp.data(), envp.data());
+        _exit(127);
+    }
+    const int forkError = errno;
+    if (outFd >= 0 && outFd != stdoutFd && outFd != nullFd) close(outFd);
+    if (errFd >= 0) close(errFd);
+    if (nullFd >= 0) close(nullFd);
+    if (pid < 0) {
+        errno = forkError;
+        return false;
+    }
+    m_pid = pid;
+    return true;
+}
+
+std::optional<int> ChildProcess::WaitExit(Duration timeout)
+{
+    if (m_pid <= 0) return std::nullopt;
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t done = waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid || (done < 0 && errno != EINTR)) {
+            m_pid = -1;
+            if (done < 0) return std::nullopt;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        if (Clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+void ChildProcess::Terminate(Duration grace)
+{
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGTERM);
+    if (!WaitExit(grace)) Kill();
+}
+
+void ChildProcess::Kill()
+{
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGKILL);
+    int status = 0;
+    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {}
+    m_pid = -1;
+}
+
+std::optional<std::string> RunCommand(const std::vector<std::string>& argv, Duration timeout)
+{
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+    ChildProcess process;
+    const bool started = process.Start(argv, {}, {}, {}, -1, out[1]);
+    close(out[1]);
+    const auto deadline = Clock::now() + timeout;
+    std::string text;
+    while (started) {
+        const auto left = std::chrono::duration_cast<Duration>(deadline - Clock::now());
+        pollfd fd{out[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) break;
+        char chunk[4096];
+        const ssize_t n = read(out[0], chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    if (!started) return std::nullopt;
+    const auto status =
+        process.WaitExit(std::max(std::chrono::duration_cast<Duration>(deadline - Clock::now()), Duration(100)));
+    if (status != 0) return std::nullopt;
+    return text;
+}
+
 MorvikaInstance::MorvikaInstance(std::string label) : m_label(std::move(label))
 {
     IgnoreSigpipeOnce();
@@ -102,8 +221,7 @@ MorvikaInstance::MorvikaInstance(std::string label) : m_label(std::move(label))
 
 MorvikaInstance::~MorvikaInstance()
 {
-    if (m_pid > 0) Kill();
-    CloseStdin();
+    Kill();
     if (m_reader.joinable()) m_reader.join();
     if (!m_rootDir.empty()) {
         std::error_code ignored;
@@ -141,6 +259,21 @@ void MorvikaInstance::ForgetInitState()
     CHalvoApp(SettingsFile()).RemoveSetting("MAIN/INIT");
 }
 
+void MorvikaInstance::SetCaptureDevice(const std::string& description)
+{
+    CHalvoApp(SettingsFile()).SetCaptureDevice(description);
+}
+
+void MorvikaInstance::SetSoundDevice(const std::string& description)
+{
+    CHalvoApp(SettingsFile()).SetSoundDevice(description);
+}
+
+void MorvikaInstance::SetCameraName(const std::string& name)
+{
+    CHalvoApp(SettingsFile()).SetCameraName(name);
+}
+
 void MorvikaInstance::SetMainRect(int left, int top, int right, int bottom)
 {
     CHalvoApp(SettingsFile()).SetMainPosition(WindowRect{left, top, right, bottom});
@@ -148,7 +281,7 @@ void MorvikaInstance::SetMainRect(int left, int top, int right, int bottom)
 
 bool MorvikaInstance::Start(const StartOptions& options)
 {
-    if (m_pid > 0 || m_rootDir.empty()) return false;
+    if (m_process.Pid() > 0 || m_rootDir.empty()) return false;
     m_port = options.port;
 
     std::vector<std::string> args{MorvikaExecutable(), "--control", "--profile", m_profileDir};
@@ -165,10 +298,11 @@ bool MorvikaInstance::Start(const StartOptions& options)
     args.insert(args.begin(), options.commandPrefix.begin(), options.commandPrefix.end());
 
     std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (options.platform.empty() || std::strncmp(*entry, "QT_QPA_PLATFORM=", 16) != 0) env.emplace_back(*entry);
-    }
     if (!options.platform.empty()) env.push_back("QT_QPA_PLATFORM=" + options.platform);
+    if (!options.gstPluginDir.empty()) {
+        env.insert(env.end(), {"GST_PLUGIN_PATH_1_0=" + options.gstPluginDir,
+                               "GST_REGISTRY_1_0=" + m_rootDir + "/registry.bin", "GST_REGISTRY_FORK=no"});
+    }
     env.insert(env.end(), options.extraEnv.begin(), options.extraEnv.end());
 
     int in[2];
@@ -179,41 +313,16 @@ bool MorvikaInstance::Start(const StartOptions& options)
         close(in[1]);
         return false;
     }
-    const std::string errPath = m_rootDir + "/stderr.txt";
-
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    const pid_t parent = getpid();
-
-    // fork and exec rather than posix_spawn: the child must die with the test process, even
-    // when CTest kills a test that ran out of time, or it would hold its port for good.
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls from here on.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-        signal(SIGPIPE, SIG_DFL);
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (err >= 0) dup2(err, STDERR_FILENO);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    const int rc = pid < 0 ? errno : 0;
+    const bool started = m_process.Start(args, env, {}, m_rootDir + "/stderr.txt", in[0], out[1]);
+    const int rc = errno;
     close(in[0]);
     close(out[1]);
-    if (rc != 0) {
+    if (!started) {
         std::cerr << "[" << m_label << "] cannot start " << args[0] << ": " << std::strerror(rc) << "\n";
         close(in[1]);
         close(out[0]);
         return false;
     }
-    m_pid = pid;
     m_stdin = in[1];
     {
         std::lock_guard lock(m_mutex);
@@ -225,7 +334,7 @@ bool MorvikaInstance::Start(const StartOptions& options)
     m_reader = std::thread([this, fd = out[0]] { ReaderLoop(fd); });
     if (!options.waitReady) return true;
 
-    const auto ready = WaitForEvent("ready ", kEventTimeout);
+    const auto ready = WaitForEvent("ready ", options.readyTimeout);
     if (!ready) {
         std::cerr << "[" << m_label << "] no 'event ready'\n" << Diagnostics();
         return false;
@@ -237,7 +346,7 @@ bool MorvikaInstance::Start(const StartOptions& options)
 bool MorvikaInstance::Running() const
 {
     std::lock_guard lock(m_mutex);
-    return m_pid > 0 && !m_eof;
+    return m_process.Pid() > 0 && !m_eof;
 }
 
 void MorvikaInstance::ReaderLoop(int fd)
@@ -488,51 +597,40 @@ void MorvikaInstance::CloseStdin()
 
 void MorvikaInstance::Kill()
 {
-    if (m_pid <= 0) return;
-    kill(m_pid, SIGKILL);
-    int status = 0;
-    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {}
-    m_pid = -1;
+    m_process.Kill();
     CloseStdin();
     if (m_reader.joinable()) m_reader.join();
 }
 
 void MorvikaInstance::Freeze()
 {
-    if (m_pid > 0) kill(m_pid, SIGSTOP);
+    if (m_process.Pid() > 0) kill(m_process.Pid(), SIGSTOP);
 }
 
 std::optional<int> MorvikaInstance::Quit(Duration timeout)
 {
-    if (m_pid <= 0) return std::nullopt;
+    if (m_process.Pid() <= 0) return std::nullopt;
     const std::string answer = Command("quit", timeout);
-    const auto deadline = Clock::now() + timeout;
-    int status = 0;
-    std::optional<int> result;
-    for (;;) {
-        const pid_t done = waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
-            if (WIFEXITED(status))
-                result = WEXITSTATUS(status);
-            else if (WIFSIGNALED(status))
-                result = 128 + WTERMSIG(status);
-            m_pid = -1;
-            break;
-        }
-        if (done < 0 && errno != EINTR) {
-            m_pid = -1;
-            break;
-        }
-        if (Clock::now() >= deadline) {
-            std::cerr << "[" << m_label << "] did not end after 'quit' (answer '" << answer << "')\n";
-            Kill();
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(20ms);
+    const auto result = m_process.WaitExit(timeout);
+    if (!result) {
+        std::cerr << "[" << m_label << "] did not end after 'quit' (answer '" << answer << "')\n";
+        Kill();
+        return std::nullopt;
     }
     CloseStdin();
     if (m_reader.joinable()) m_reader.join();
     return result;
+}
+
+double MorvikaInstance::CpuSeconds() const
+{
+    // The fields after the command name, which ends with the last ')'.
+    const std::string stat = ReadFile("/proc/" + std::to_string(Pid()) + "/stat");
+    const std::size_t end = stat.rfind(')');
+    if (Pid() <= 0 || end == std::string::npos) return -1;
+    const std::vector<std::string> fields = SplitWords(stat.substr(end + 2));
+    if (fields.size() < 13) return -1;
+    return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 std::string MorvikaInstance::SanitizerReport() const

@@ -1,8 +1,11 @@
 #pragma once
-// One running `morvika` program driven through its control channel (`--control`): commands
-// on its standard input, answers and events read from its standard output by a thread.
-// Every instance gets a fresh profile folder in a temporary directory of its own, removed
-// again when the instance is destroyed (the process is killed first if it still runs).
+// The one harness for tests that run whole programs. MorvikaInstance: one running `morvika`
+// driven through its control channel (`--control`): commands on its standard input, answers
+// and events read from its standard output by a thread. Every instance gets a fresh profile
+// folder in a temporary directory of its own, removed again when the instance is destroyed
+// (the process is killed first if it still runs). ChildProcess: a helper program beside it
+// (a recorder, a player); RunCommand: a command whose output is wanted at once.
+// Children die with the test process, even when CTest kills a test that ran out of time.
 
 #include <sys/types.h>
 
@@ -26,6 +29,38 @@ using Duration = std::chrono::milliseconds;
 // Generous: a sanitizer build on a busy two-core machine is many times slower than a plain one.
 inline constexpr Duration kCommandTimeout = 30s;
 inline constexpr Duration kEventTimeout = 30s;
+
+// A started program, ended by its own process id.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess() { Terminate(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts argv[0] (looked up in PATH) with extraEnv (NAME=VALUE) added to the environment.
+    // Standard input is stdinFd (or /dev/null); standard output goes to stdoutFd, else to
+    // stdoutFile (truncated), else to /dev/null; standard error is appended to stderrFile (or
+    // inherited). The descriptors stay the caller's.
+    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
+               const std::string& stdoutFile = {}, const std::string& stderrFile = {}, int stdinFd = -1,
+               int stdoutFd = -1);
+    pid_t Pid() const { return m_pid; }
+    // Waits for the program to end by itself; its exit status (128 + signal when killed), or
+    // nullopt on time-out.
+    std::optional<int> WaitExit(Duration timeout);
+    // SIGTERM, then SIGKILL after the grace time; returns once the program is reaped.
+    void Terminate(Duration grace = 5s);
+    // SIGKILL and reap.
+    void Kill();
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Runs a command to its end (at most timeout) and returns its standard output, or nullopt
+// when it failed or took too long.
+std::optional<std::string> RunCommand(const std::vector<std::string>& argv, Duration timeout = 20s);
 
 // The program's path: MORVIKA_EXECUTABLE from the environment, else the one CMake built.
 std::string MorvikaExecutable();
@@ -56,7 +91,10 @@ struct StartOptions {
     std::string platform = "offscreen";  // QT_QPA_PLATFORM; empty: the environment's
     std::vector<std::string> extraArgs;
     std::vector<std::string> extraEnv;  // NAME=VALUE
-    bool waitReady = true;              // false: return once spawned (a first-start wizard is up)
+    // GStreamer elements from this folder (the build tree's), with a private registry.
+    std::string gstPluginDir;
+    bool waitReady = true;  // false: return once spawned (a first-start wizard is up)
+    Duration readyTimeout = kEventTimeout;
     // Runs the program through this command (e.g. {"/usr/sbin/ip", "netns", "exec", "ns"}),
     // which must end by executing it in the same process.
     std::vector<std::string> commandPrefix;
@@ -83,6 +121,9 @@ public:
     void SetConnectCheck(int check);
     void SetSoundState(int state);
     void SetMainRect(int left, int top, int right, int bottom);
+    void SetCaptureDevice(const std::string& description);
+    void SetSoundDevice(const std::string& description);
+    void SetCameraName(const std::string& name);
     // A profile that has never been set up: the next start runs the first-start wizard.
     void ForgetInitState();
 
@@ -92,7 +133,9 @@ public:
     // The port `event ready` reported: 0 when the own session could not be hosted.
     std::uint16_t ReadyPort() const { return m_readyPort; }
     bool Running() const;
-    pid_t Pid() const { return m_pid; }
+    pid_t Pid() const { return m_process.Pid(); }
+    // CPU time the process has used so far (user and system), in seconds; -1 when unknown.
+    double CpuSeconds() const;
 
     // Sends one command line and returns its answer line ("ok ..." or "error ..."), or an
     // empty string when no answer came in time.
@@ -150,7 +193,7 @@ private:
     std::uint16_t m_port = 0;
     std::uint16_t m_readyPort = 0;
 
-    pid_t m_pid = -1;
+    ChildProcess m_process;
     int m_stdin = -1;
     std::thread m_reader;
     std::mutex m_commandMutex;  // one command and its answer at a time

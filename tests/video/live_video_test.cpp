@@ -1,105 +1,111 @@
 // Live video between two real instances: A with the test camera, B joined to A's session.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QThread>
-
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
 
-#include "MorvikaProcess.h"
+#include "tests/support/MorvikaInstance.h"
+#include "tests/support/WaitFor.h"
 
 using namespace std::chrono_literals;
+using e2e::MorvikaInstance;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
 struct Pictures {
     long count = -1;
-    QString digest;
+    std::string digest;
     long decodes = -1;
 };
 
-Pictures ReadPictures(MorvikaProcess& instance, const QString& ids)
+Pictures ReadPictures(MorvikaInstance& instance, const std::string& ids)
 {
-    const QStringList parts = instance.Command(QStringLiteral("pictures ") + ids).split(QLatin1Char(' '));
+    const std::vector<std::string> parts = e2e::SplitWords(instance.Command("pictures " + ids, 20s));
     Pictures result;
-    if (parts.size() == 4 && parts[0] == QStringLiteral("ok")) {
-        result.count = parts[1].toLong();
+    if (parts.size() == 4 && parts[0] == "ok") {
+        result.count = std::atol(parts[1].c_str());
         result.digest = parts[2];
-        result.decodes = parts[3].toLong();
+        result.decodes = std::atol(parts[3].c_str());
     }
     return result;
 }
 
-QString Field(const QString& answer, const QString& name)
+bool StartsWith(const std::string& text, const std::string& prefix)
 {
-    for (const QString& part : answer.split(QLatin1Char(' '))) {
-        if (part.startsWith(name + QLatin1Char('='))) return part.mid(name.size() + 1);
-    }
-    return {};
-}
-
-// The host's own ids as "uid gid".
-QString OwnIds(MorvikaProcess& instance)
-{
-    const QString state = instance.Command(QStringLiteral("state"));
-    return Field(state, QStringLiteral("uid")) + QLatin1Char(' ') + Field(state, QStringLiteral("gid"));
+    return text.rfind(prefix, 0) == 0;
 }
 
 void Pause(int ms)
 {
-    QThread::msleep(static_cast<unsigned long>(ms));
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Joins B to A; returns A's ids as B knows them.
-QString Join(MorvikaProcess& a, MorvikaProcess& b)
+// An instance with its own profile and port, Qt's offscreen platform (or the one named), the
+// frame dump element from the build tree and, for A, the test camera.
+bool Start(MorvikaInstance& instance, std::uint16_t port, const std::string& platform = "offscreen")
 {
-    const QString ids = OwnIds(a);
-    EXPECT_EQ(b.Command(QStringLiteral("connect 127.0.0.1:%1 - -").arg(a.Port())), QStringLiteral("ok"));
+    e2e::StartOptions options;
+    options.port = port;
+    options.platform = platform;
+    options.gstPluginDir = MORVIKA_PLUGIN_DIR;
+    options.extraEnv = {"XDG_RUNTIME_DIR=" + instance.ProfileDir()};
+    options.readyTimeout = 60s;
+    return instance.Start(options);
+}
+
+// Joins B to A; returns A's ids as B knows them ("uid gid").
+std::string Join(MorvikaInstance& a, MorvikaInstance& b)
+{
+    auto state = a.State();
+    const std::string ids = state["uid"] + " " + state["gid"];
+    EXPECT_EQ(b.Command("connect 127.0.0.1:" + std::to_string(a.Port()) + " - -", 20s), "ok");
     // A asks its user whether B may join.
-    if (!a.WaitEvent(QStringLiteral("event approval"), 60s).isEmpty()) {
-        EXPECT_EQ(a.Command(QStringLiteral("approve accept")), QStringLiteral("ok"));
+    if (a.WaitForEvent("approval", 60s)) {
+        EXPECT_EQ(a.Command("approve accept", 20s), "ok");
     }
-    const QString added = b.WaitEvent(QStringLiteral("event user-added ") + ids, 60s);
-    EXPECT_FALSE(added.isEmpty()) << "B never made a window for A (" << ids.toStdString() << ")";
+    EXPECT_TRUE(b.WaitForEvent("user-added " + ids, 60s)) << "B never made a window for A (" << ids << ")";
     return ids;
 }
 
-bool WaitForPictures(MorvikaProcess& b, const QString& ids, long atLeast, std::chrono::seconds timeout)
+bool WaitForPictures(MorvikaInstance& b, const std::string& ids, long atLeast, std::chrono::seconds timeout)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < std::chrono::milliseconds(timeout).count()) {
-        if (ReadPictures(b, ids).count >= atLeast) return true;
-        Pause(100);
-    }
-    return false;
+    return WaitFor([&] { return ReadPictures(b, ids).count >= atLeast; }, timeout);
 }
+
+// Alice with the test camera and Bob without one.
+struct TwoInstances {
+    MorvikaInstance a{"えー"};
+    MorvikaInstance b{"びー"};
+    TwoInstances() { a.SetCameraName("videotestsrc"); }
+};
 
 }  // namespace
 
 TEST(LiveVideo, PeerSeesTheCameraAtTheConfiguredRateUntilLiveVideoIsSwitchedOff)
 {
-    MorvikaProcess a(QStringLiteral("えー"), QStringLiteral("videotestsrc"), 27410);
-    MorvikaProcess b(QStringLiteral("びー"), QString(), 27411);
-    ASSERT_TRUE(a.Start());
-    ASSERT_TRUE(b.Start());
-    const QString camera = a.Command(QStringLiteral("camera"));
-    ASSERT_TRUE(camera.startsWith(QStringLiteral("ok state=2 rate=4"))) << camera.toStdString();
+    TwoInstances two;
+    MorvikaInstance& a = two.a;
+    MorvikaInstance& b = two.b;
+    ASSERT_TRUE(Start(a, 27410));
+    ASSERT_TRUE(Start(b, 27411));
+    const std::string camera = a.Command("camera", 20s);
+    ASSERT_TRUE(StartsWith(camera, "ok state=2 rate=4")) << camera;
     // B has no camera: it runs on without one.
-    EXPECT_TRUE(b.Command(QStringLiteral("camera")).startsWith(QStringLiteral("ok state=0")));
-    EXPECT_TRUE(b.Log().contains(QStringLiteral("ERROR CCameraView::Run() ")));
+    EXPECT_TRUE(StartsWith(b.Command("camera", 20s), "ok state=0"));
+    EXPECT_TRUE(b.LogContains("ERROR CCameraView::Run() "));
 
-    const QString ids = Join(a, b);
+    const std::string ids = Join(a, b);
     ASSERT_TRUE(WaitForPictures(b, ids, 2, 60s));
 
     // About 4 frames a second arrive; the picture changes from frame to frame.
     const Pictures first = ReadPictures(b, ids);
-    QElapsedTimer timer;
-    timer.start();
+    const auto start = Clock::now();
     Pause(5000);
     const Pictures second = ReadPictures(b, ids);
-    const double seconds = static_cast<double>(timer.elapsed()) / 1000.0;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double rate = static_cast<double>(second.count - first.count) / seconds;
     std::printf("[ figures ] end-to-end frames per second at rate 4: %.2f\n", rate);
     EXPECT_GT(rate, 1.5);  // generous: sanitizer builds on a busy machine
@@ -111,43 +117,44 @@ TEST(LiveVideo, PeerSeesTheCameraAtTheConfiguredRateUntilLiveVideoIsSwitchedOff)
     EXPECT_GT(own.count, 0);
 
     // Live video off: no more frames reach B; on again: they come back.
-    EXPECT_TRUE(a.Command(QStringLiteral("live")).startsWith(QStringLiteral("ok state=2 rate=0")));
+    EXPECT_TRUE(StartsWith(a.Command("live", 20s), "ok state=2 rate=0"));
     Pause(1500);
     const Pictures off = ReadPictures(b, ids);
     Pause(2000);
     EXPECT_EQ(ReadPictures(b, ids).count, off.count);
-    EXPECT_TRUE(a.Command(QStringLiteral("live")).startsWith(QStringLiteral("ok state=2 rate=4")));
+    EXPECT_TRUE(StartsWith(a.Command("live", 20s), "ok state=2 rate=4"));
     EXPECT_TRUE(WaitForPictures(b, ids, off.count + 3, 30s));
 
-    const QString log = a.Log();
-    EXPECT_TRUE(log.contains(QStringLiteral("LOG   CCameraView::Run() [videotestsrc] 0 ")));
-    EXPECT_FALSE(log.contains(QStringLiteral("ERROR CCameraView")));
+    EXPECT_TRUE(a.LogContains("LOG   CCameraView::Run() [videotestsrc] 0 "));
+    EXPECT_FALSE(a.LogContains("ERROR CCameraView"));
 }
 
 // Pictures of B's main window with A's video in the three window views. Taken only when
 // MORVIKA_SCREENSHOT_DIR names a folder (run under xvfb-run with QT_QPA_PLATFORM=xcb).
 TEST(LiveVideo, Screenshots)
 {
-    const QString folder = qEnvironmentVariable("MORVIKA_SCREENSHOT_DIR");
-    if (folder.isEmpty()) GTEST_SKIP() << "MORVIKA_SCREENSHOT_DIR not set";
-    const QString platform = qEnvironmentVariable("MORVIKA_SCREENSHOT_QPA", QStringLiteral("xcb"));
-    const QStringList environment{QStringLiteral("QT_QPA_PLATFORM=") + platform};
-    MorvikaProcess a(QStringLiteral("えー"), QStringLiteral("videotestsrc"), 27420, environment);
-    MorvikaProcess b(QStringLiteral("びー"), QString(), 27421, environment, QRect(40, 40, 560, 400));
-    ASSERT_TRUE(a.Start());
-    ASSERT_TRUE(b.Start());
-    const QString ids = Join(a, b);
+    const char* folder = std::getenv("MORVIKA_SCREENSHOT_DIR");
+    if (folder == nullptr || *folder == '\0') GTEST_SKIP() << "MORVIKA_SCREENSHOT_DIR not set";
+    const char* qpa = std::getenv("MORVIKA_SCREENSHOT_QPA");
+    const std::string platform = qpa != nullptr ? qpa : "xcb";
+    TwoInstances two;
+    MorvikaInstance& a = two.a;
+    MorvikaInstance& b = two.b;
+    b.SetMainRect(40, 40, 600, 440);
+    ASSERT_TRUE(Start(a, 27420, platform));
+    ASSERT_TRUE(Start(b, 27421, platform));
+    const std::string ids = Join(a, b);
     ASSERT_TRUE(WaitForPictures(b, ids, 4, 60s));
     const struct {
         int view;
         const char* file;
     } shots[] = {{3, "video_large.png"}, {2, "video_medium.png"}, {1, "video_small.png"}};
     for (const auto& shot : shots) {
-        ASSERT_TRUE(b.Command(QStringLiteral("view %1 %2").arg(ids).arg(shot.view)).startsWith(QStringLiteral("ok")));
-        EXPECT_EQ(b.Command(QStringLiteral("arrange")), QStringLiteral("ok"));
+        ASSERT_TRUE(StartsWith(b.Command("view " + ids + " " + std::to_string(shot.view), 20s), "ok"));
+        EXPECT_EQ(b.Command("arrange", 20s), "ok");
         Pause(800);
-        const QString path = QDir(folder).absoluteFilePath(QString::fromLatin1(shot.file));
-        EXPECT_EQ(b.Command(QStringLiteral("screenshot main ") + path), QStringLiteral("ok"));
+        const std::string path = std::filesystem::absolute(std::filesystem::path(folder) / shot.file).string();
+        EXPECT_EQ(b.Command("screenshot main " + path, 20s), "ok");
     }
 }
 
@@ -155,12 +162,13 @@ TEST(LiveVideo, Screenshots)
 // with live video on, minus the same with live video off. Run by bench/video/live_video_cpu.sh.
 TEST(LiveVideo, CpuFigures)
 {
-    if (qEnvironmentVariableIsEmpty("MORVIKA_CPU_FIGURES")) GTEST_SKIP() << "MORVIKA_CPU_FIGURES not set";
-    MorvikaProcess a(QStringLiteral("えー"), QStringLiteral("videotestsrc"), 27430);
-    MorvikaProcess b(QStringLiteral("びー"), QString(), 27431);
-    ASSERT_TRUE(a.Start());
-    ASSERT_TRUE(b.Start());
-    const QString ids = Join(a, b);
+    if (std::getenv("MORVIKA_CPU_FIGURES") == nullptr) GTEST_SKIP() << "MORVIKA_CPU_FIGURES not set";
+    TwoInstances two;
+    MorvikaInstance& a = two.a;
+    MorvikaInstance& b = two.b;
+    ASSERT_TRUE(Start(a, 27430));
+    ASSERT_TRUE(Start(b, 27431));
+    const std::string ids = Join(a, b);
     ASSERT_TRUE(WaitForPictures(b, ids, 4, 60s));
     auto measure = [&](double& sender, double& receiver, long& pictures) {
         const double a0 = a.CpuSeconds();
@@ -174,7 +182,7 @@ TEST(LiveVideo, CpuFigures)
     double senderOn = 0, receiverOn = 0, senderOff = 0, receiverOff = 0;
     long picturesOn = 0, picturesOff = 0;
     measure(senderOn, receiverOn, picturesOn);
-    ASSERT_TRUE(a.Command(QStringLiteral("live")).startsWith(QStringLiteral("ok state=2 rate=0")));
+    ASSERT_TRUE(StartsWith(a.Command("live", 20s), "ok state=2 rate=0"));
     Pause(1000);
     measure(senderOff, receiverOff, picturesOff);
     std::printf("[ figures ] live on : sender %.2f %% CPU, receiver %.2f %% CPU, %.2f frames/s received\n", senderOn,

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "ProcessHarness.h"
 #include "platform/sound/PulseSound.h"
+#include "tests/support/MorvikaInstance.h"
 #include "voice/MixerControl.h"
+
+using e2e::RunCommand;
 
 using morvika::sound::ISourceMixer;
 using morvika::sound::SourceInfo;

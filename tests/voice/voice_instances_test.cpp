@@ -10,21 +10,26 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "ProcessHarness.h"
 #include "bench/voice/SpeechAlignment.h"
-#include "app/AppPaths.h"
-#include "app/HalvoApp.h"
 #include "platform/sound/PulseSound.h"
+#include "tests/support/MorvikaInstance.h"
+#include "tests/support/WaitFor.h"
 #include "voice/VoiceCodec.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using e2e::ChildProcess;
+using e2e::MorvikaInstance;
+using e2e::RunCommand;
+using e2e::StartOptions;
 using morvika::sound::PulseSoundBackend;
 using morvika::sound::SoundDeviceInfo;
 using morvika::sound::SoundDirection;
@@ -160,60 +165,29 @@ std::vector<std::int16_t> Decimate(const std::vector<std::int16_t>& in)
     return out;
 }
 
-bool LogContains(const fs::path& profile, const std::string& text)
+// A user of this machine's sound devices who accepts callers without asking.
+void SetUpVoiceUser(MorvikaInstance& instance, const std::string& capture, const std::string& sound)
 {
-    const auto bytes = ReadFile(profile / "HalvoLogFile.txt");
-    return std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
+    instance.SetConnectCheck(0);
+    instance.SetPassword("");
+    instance.SetCaptureDevice(capture);
+    instance.SetSoundDevice(sound);
 }
 
-class Instance {
-public:
-    Instance(std::string name, fs::path profile, std::uint16_t port)
-        : m_name(std::move(name)),
-          m_profile(std::move(profile)),
-          m_port(port)
-    {
-    }
-    bool Start()
-    {
-        return m_process.Start(
-                   {MORVIKA_BINARY, "--control", "--profile", m_profile.string(), "--port", std::to_string(m_port)},
-                   {{"QT_QPA_PLATFORM", "offscreen"}}, true, {}, (m_profile / "stderr.txt").string()) &&
-               m_process.WaitPrefix("event ready", 60s).has_value();
-    }
-    CTestProcess& Process() { return m_process; }
-    const fs::path& Profile() const { return m_profile; }
-    std::string Log() const
-    {
-        const auto bytes = ReadFile(m_profile / "HalvoLogFile.txt");
-        return std::string(bytes.begin(), bytes.end());
-    }
-    // Quits through the control channel; the exit status, or nullopt when it hung.
-    std::optional<int> Quit()
-    {
-        m_process.Send("quit");
-        return m_process.WaitExit(30s);
-    }
-
-private:
-    std::string m_name;
-    fs::path m_profile;
-    std::uint16_t m_port;
-    CTestProcess m_process;
-};
-
-void WriteProfile(const fs::path& profile, const std::string& user, const std::string& capture,
-                  const std::string& sound)
+bool Start(MorvikaInstance& instance, std::uint16_t port, std::vector<std::string> extraEnv = {})
 {
-    fs::create_directories(profile);
-    CHalvoApp app(AppPaths::ProfileSettingsFile(profile.string() + "/"));
-    app.SetUserName(user);
-    app.SetInitState(1);     // no first-start wizard
-    app.SetConnectCheck(0);  // accept callers without asking
-    app.SetPassword("");
-    app.SetCaptureDevice(capture);
-    app.SetSoundDevice(sound);
-    app.SetNonVoice(0);  // a stored offset: no calibration second, no microphone test
+    StartOptions options;
+    options.port = port;
+    options.extraEnv = std::move(extraEnv);
+    options.readyTimeout = 60s;
+    return instance.Start(options);
+}
+
+// Both have the other's window (with its playback) once each counts two users or more.
+bool CountsOthers(MorvikaInstance& instance)
+{
+    const std::string state = instance.Command("state", 10s);
+    return state.rfind("ok view=", 0) == 0 && state.find("users=1 ") == std::string::npos;
 }
 
 // A fresh folder under the temporary folder, removed with the test.
@@ -252,13 +226,13 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
 
     // The sinks run from before the speech, as a sound card does: a null sink that starts from
     // idle renders ahead, which would hand A's capture a burst of blocks at once and shift the
-    // first playback.
-    std::vector<std::unique_ptr<CTestProcess>> keepers;
-    for (const char* part : {"amic", "aout", "bout"}) {
-        keepers.push_back(std::make_unique<CTestProcess>());
+    // first playback; and a recording from an idle one's monitor gets nothing for up to two
+    // seconds, which holds up B's own playback as long.
+    std::vector<std::unique_ptr<ChildProcess>> keepers;
+    for (const char* part : {"amic", "aout", "bmic", "bout"}) {
+        keepers.push_back(std::make_unique<ChildProcess>());
         ASSERT_TRUE(keepers.back()->Start({"pacat", "--playback", "-d", tag + "_" + part, "--rate=11025",
-                                           "--channels=1", "--format=s16le", "--raw", "/dev/zero"},
-                                          {}, false));
+                                           "--channels=1", "--format=s16le", "--raw", "/dev/zero"}));
     }
     const ScratchFolder scratch(tag + "-work");
     const fs::path& work = scratch.path;
@@ -279,39 +253,30 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
     const fs::path playedFile = work / "played.wav";
     WriteWave(playedFile, played, kRate);
 
-    WriteProfile(work / "a", "Alice", aMic, tag + "-aout");
-    WriteProfile(work / "b", "Bob", bMic, tag + "-bout");
-    Instance a("A", work / "a", portA);
-    Instance b("B", work / "b", portB);
-    ASSERT_TRUE(a.Start()) << a.Log();
-    ASSERT_TRUE(WaitFor([&] { return LogContains(a.Profile(), "音声キャプチャ開始"); }, 30s)) << a.Log();
+    MorvikaInstance a("Alice");
+    MorvikaInstance b("Bob");
+    SetUpVoiceUser(a, aMic, tag + "-aout");
+    SetUpVoiceUser(b, bMic, tag + "-bout");
+    ASSERT_TRUE(Start(a, portA)) << a.Log();
+    ASSERT_TRUE(a.WaitForLog("音声キャプチャ開始", 30s)) << a.Log();
     if (!alone) {
-        ASSERT_TRUE(b.Start()) << b.Log();
-        ASSERT_TRUE(WaitFor([&] { return LogContains(b.Profile(), "音声キャプチャ開始"); }, 30s)) << b.Log();
-        ASSERT_TRUE(b.Process().Send("connect 127.0.0.1:" + std::to_string(portA) + " - -"));
-        ASSERT_TRUE(a.Process().WaitPrefix("event user-added", 60s)) << a.Log();
-        ASSERT_TRUE(b.Process().WaitPrefix("event user-added", 60s)) << b.Log();
-        // Both have the other's window (with its playback) once each counts two users or more.
-        for (Instance* instance : {&a, &b}) {
-            ASSERT_TRUE(WaitFor(
-                [&] {
-                    instance->Process().Send("state");
-                    const auto line = instance->Process().WaitPrefix("ok view=", 10s);
-                    return line && line->find("users=1 ") == std::string::npos;
-                },
-                60s));
-        }
+        ASSERT_TRUE(Start(b, portB)) << b.Log();
+        ASSERT_TRUE(b.WaitForLog("音声キャプチャ開始", 30s)) << b.Log();
+        ASSERT_FALSE(b.Command("connect 127.0.0.1:" + std::to_string(portA) + " - -").empty());
+        ASSERT_TRUE(a.WaitForEvent("user-added", 60s)) << a.Log();
+        ASSERT_TRUE(b.WaitForEvent("user-added", 60s)) << b.Log();
+        for (MorvikaInstance* instance : {&a, &b}) ASSERT_TRUE(WaitFor([&] { return CountsOthers(*instance); }, 60s));
     }
 
     // Record the listener's speaker, then speak into A's microphone.
     const fs::path recordFile = work / "heard.raw";
-    CTestProcess recorder;
+    ChildProcess recorder;
     ASSERT_TRUE(recorder.Start({"parec", "-d", tag + (alone ? "_aout" : "_bout") + ".monitor", "--rate=11025",
                                 "--channels=1", "--format=s16le", "--raw", "--latency-msec=20"},
-                               {}, false, recordFile.string()));
+                               {}, recordFile.string()));
     ASSERT_TRUE(WaitFor([&] { return fs::exists(recordFile) && fs::file_size(recordFile) > 4000; }, 20s));
-    CTestProcess mouth;
-    ASSERT_TRUE(mouth.Start({"paplay", "-d", tag + "_amic", playedFile.string()}, {}, false));
+    ChildProcess mouth;
+    ASSERT_TRUE(mouth.Start({"paplay", "-d", tag + "_amic", playedFile.string()}));
     const auto played_ok = mouth.WaitExit(60s);
     ASSERT_TRUE(played_ok.has_value() && *played_ok == 0) << "paplay failed or hung";
     // Another two seconds of the speaker after the speech ended.
@@ -320,7 +285,7 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
     recorder.Terminate();
     for (auto& keeper : keepers) keeper->Terminate();
 
-    Instance& listener = alone ? a : b;
+    MorvikaInstance& listener = alone ? a : b;
     const std::string listenerLog = listener.Log();
     EXPECT_EQ(a.Quit(), std::optional<int>(0)) << "A did not end cleanly";
     if (!alone) {
@@ -424,19 +389,33 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     ExpectHeardInOrder(reference, heard);
 }
 
-// What a listener should hear; bench/voice/measure-voice.py speech measures the same. Not yet
-// part of the test command: on a loaded machine a packet that reaches the playback later than
-// any before it makes the lateness rule move the write position, which shifts all that follows.
-TEST(VoiceBetweenInstances, DISABLED_SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
+// The strict cases measure sound on time: on a machine whose run queue holds more than twice
+// as many threads as it has cores (other test suites and builds, each with its own real-time
+// sound server and sound threads), the sound server itself runs late and no client can keep
+// its time. Two busy processes on two cores still run the cases.
+namespace {
+std::optional<std::string> Overcommitted()
 {
+    double load[1] = {0};
+    const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    if (::getloadavg(load, 1) != 1 || load[0] <= 2.0 * static_cast<double>(cores)) return std::nullopt;
+    return "load average " + std::to_string(load[0]) + " on " + std::to_string(cores) + " cores";
+}
+}  // namespace
+
+// What a listener should hear; bench/voice/measure-voice.py speech measures the same.
+TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
+{
+    if (const auto why = Overcommitted()) GTEST_SKIP() << "machine overcommitted: " << *why;
     std::vector<double> reference, heard;
     SpeakAndRecord(false, kPortStrictA, kPortStrictB, reference, heard);
     if (HasFatalFailure() || IsSkipped()) return;
     ExpectHeardWithoutSlipsOrGaps(reference, heard, "from A to B");
 }
 
-TEST(VoiceBetweenInstances, DISABLED_ALoneUserHearsHimselfWithoutSlipsOrGaps)
+TEST(VoiceBetweenInstances, ALoneUserHearsHimselfWithoutSlipsOrGaps)
 {
+    if (const auto why = Overcommitted()) GTEST_SKIP() << "machine overcommitted: " << *why;
     std::vector<double> reference, heard;
     SpeakAndRecord(true, kPortLoopback, 0, reference, heard);
     if (HasFatalFailure() || IsSkipped()) return;
@@ -445,32 +424,15 @@ TEST(VoiceBetweenInstances, DISABLED_ALoneUserHearsHimselfWithoutSlipsOrGaps)
 
 TEST(VoiceBetweenInstances, WithoutASoundServerTheProgramRunsOnAndQuits)
 {
-    const fs::path profile = fs::temp_directory_path() / ("mvxi" + std::to_string(::getpid()) + "-silent");
-    fs::remove_all(profile);
-    WriteProfile(profile, "Silent", "Some Microphone", "Some Speaker");
-    struct Cleanup {
-        fs::path path;
-        ~Cleanup()
-        {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-    } cleanup{profile};
-
-    CTestProcess process;
-    ASSERT_TRUE(process.Start(
-        {MORVIKA_BINARY, "--control", "--profile", profile.string(), "--port", "27713"},
-        {{"QT_QPA_PLATFORM", "offscreen"}, {"PULSE_SERVER", "unix:" + (profile / "no-such-socket").string()}}, true, {},
-        (profile / "stderr.txt").string()));
-    ASSERT_TRUE(process.WaitPrefix("event ready", 60s));
-    ASSERT_TRUE(process.Send("state"));
-    const auto state = process.WaitPrefix("ok view=", 20s);
-    ASSERT_TRUE(state);
-    EXPECT_NE(state->find("windows=1"), std::string::npos) << *state;
-    EXPECT_TRUE(LogContains(profile, "サウンドサーバに接続できない"));
-    EXPECT_TRUE(LogContains(profile, "サウンドサーバがないため音声なしで動作します"));
-    ASSERT_TRUE(process.Send("quit"));
-    const auto status = process.WaitExit(30s);
+    MorvikaInstance silent("Silent");
+    SetUpVoiceUser(silent, "Some Microphone", "Some Speaker");
+    ASSERT_TRUE(Start(silent, 27713, {"PULSE_SERVER=unix:" + silent.ProfileDir() + "/no-such-socket"}));
+    const std::string state = silent.Command("state", 20s);
+    ASSERT_EQ(state.rfind("ok view=", 0), 0u);
+    EXPECT_NE(state.find("windows=1"), std::string::npos) << state;
+    EXPECT_TRUE(silent.LogContains("サウンドサーバに接続できない"));
+    EXPECT_TRUE(silent.LogContains("サウンドサーバがないため音声なしで動作します"));
+    const auto status = silent.Quit(30s);
     ASSERT_TRUE(status.has_value()) << "the program hung on the way out";
     EXPECT_EQ(*status, 0);
 }
@@ -492,16 +454,11 @@ double Rms(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t
 }
 
 // The ids of the user window named `name`, as "uid gid".
-std::string WindowIds(CTestProcess& process, const std::string& name)
+std::string WindowIds(MorvikaInstance& instance, const std::string& name)
 {
-    process.Send("windows");
     std::string ids;
-    while (const auto line = process.WaitPrefix("", 10s)) {
-        if (*line == "end") break;
-        if (line->rfind("window ", 0) == 0 && line->size() > name.size() &&
-            line->compare(line->size() - name.size(), name.size(), name) == 0) {
-            ids = line->substr(7, line->size() - 8 - name.size());
-        }
+    for (const auto& window : instance.Windows()) {
+        if (window.name == name) ids = window.uid + " " + window.gid;
     }
     return ids;
 }
@@ -523,62 +480,51 @@ TEST(VoiceBetweenInstances, VolumeKnobPeerMuteAndMicrophoneMuteActOnWhatIsHeard)
     const std::string aMic = DescriptionOf(SoundDirection::Capture, tag + "_amic.monitor");
     const std::string bMic = DescriptionOf(SoundDirection::Capture, tag + "_bmic.monitor");
     ASSERT_FALSE(aMic.empty());
-    CTestProcess keeper;
+    ChildProcess keeper;
     ASSERT_TRUE(keeper.Start({"pacat", "--playback", "-d", tag + "_amic", "--rate=11025", "--channels=1",
-                              "--format=s16le", "--raw", "/dev/zero"},
-                             {}, false));
+                              "--format=s16le", "--raw", "/dev/zero"}));
     const ScratchFolder scratch(tag + "-work");
     const fs::path& work = scratch.path;
     const fs::path spoken = work / "spoken.wav";
     ASSERT_TRUE(RunCommand(
         {"espeak-ng", "-v", "en", "-s", "160", "-w", spoken.string(), "The quick brown fox jumps over the lazy dog."}));
 
-    WriteProfile(work / "a", "Alice", aMic, tag + "-aout");
-    WriteProfile(work / "b", "Bob", bMic, tag + "-bout");
-    Instance a("A", work / "a", kPortKnobA);
-    Instance b("B", work / "b", kPortKnobB);
-    ASSERT_TRUE(a.Start()) << a.Log();
-    ASSERT_TRUE(b.Start()) << b.Log();
-    ASSERT_TRUE(WaitFor([&] { return LogContains(a.Profile(), "音声キャプチャ開始"); }, 30s)) << a.Log();
-    ASSERT_TRUE(b.Process().Send("connect 127.0.0.1:" + std::to_string(kPortKnobA) + " - -"));
-    ASSERT_TRUE(b.Process().WaitPrefix("event user-added", 60s)) << b.Log();
-    ASSERT_TRUE(WaitFor([&] { return !WindowIds(b.Process(), "Alice").empty(); }, 60s)) << b.Log();
-    const std::string alice = WindowIds(b.Process(), "Alice");
+    MorvikaInstance a("Alice");
+    MorvikaInstance b("Bob");
+    SetUpVoiceUser(a, aMic, tag + "-aout");
+    SetUpVoiceUser(b, bMic, tag + "-bout");
+    ASSERT_TRUE(Start(a, kPortKnobA)) << a.Log();
+    ASSERT_TRUE(Start(b, kPortKnobB)) << b.Log();
+    ASSERT_TRUE(a.WaitForLog("音声キャプチャ開始", 30s)) << a.Log();
+    ASSERT_FALSE(b.Command("connect 127.0.0.1:" + std::to_string(kPortKnobA) + " - -").empty());
+    ASSERT_TRUE(b.WaitForEvent("user-added", 60s)) << b.Log();
+    ASSERT_TRUE(WaitFor([&] { return !WindowIds(b, "Alice").empty(); }, 60s)) << b.Log();
+    const std::string alice = WindowIds(b, "Alice");
     // A sends its voice to B only once it counts B (alone it hears itself), and B plays it once
     // the first packets started a talk spurt: measuring earlier would find silence.
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            a.Process().Send("state");
-            const auto line = a.Process().WaitPrefix("ok view=", 10s);
-            return line && line->find("users=1 ") == std::string::npos;
-        },
-        60s))
-        << a.Log();
-    ASSERT_TRUE(WaitFor([&] { return LogContains(b.Profile(), "CSoundPlay::SaveData() 音声を開始しました"); }, 30s))
-        << b.Log();
+    ASSERT_TRUE(WaitFor([&] { return CountsOthers(a); }, 60s)) << a.Log();
+    ASSERT_TRUE(b.WaitForLog("CSoundPlay::SaveData() 音声を開始しました", 30s)) << b.Log();
 
     const fs::path recordFile = work / "heard.raw";
-    CTestProcess recorder;
+    ChildProcess recorder;
     ASSERT_TRUE(recorder.Start({"parec", "-d", tag + "_bout.monitor", "--rate=11025", "--channels=1", "--format=s16le",
                                 "--raw", "--latency-msec=20"},
-                               {}, false, recordFile.string()));
+                               {}, recordFile.string()));
     ASSERT_TRUE(WaitFor([&] { return fs::exists(recordFile) && fs::file_size(recordFile) > 4000; }, 20s));
     // One utterance into A's microphone; the byte range of B's speaker that holds it, with
     // a second and a half after it for the voice path's delay.
     auto speak = [&]() -> std::pair<std::size_t, std::size_t> {
         const std::size_t from = fs::file_size(recordFile);
-        CTestProcess mouth;
-        if (!mouth.Start({"paplay", "-d", tag + "_amic", spoken.string()}, {}, false)) return {0, 0};
+        ChildProcess mouth;
+        if (!mouth.Start({"paplay", "-d", tag + "_amic", spoken.string()})) return {0, 0};
         if (mouth.WaitExit(60s) != std::optional<int>(0)) return {0, 0};
         const std::size_t end = fs::file_size(recordFile);
         WaitFor([&] { return fs::file_size(recordFile) >= end + 3 * kRate; }, 30s);
         return {from, fs::file_size(recordFile)};
     };
-    auto command = [](Instance& instance, const std::string& line) {
-        instance.Process().Send(line);
-        const auto answer = instance.Process().WaitLine(
-            [](const std::string& l) { return l.rfind("ok", 0) == 0 || l.rfind("error", 0) == 0; }, 20s);
-        return answer.value_or("(no answer)");
+    auto command = [](MorvikaInstance& instance, const std::string& line) {
+        const std::string answer = instance.Command(line, 20s);
+        return answer.empty() ? std::string("(no answer)") : answer;
     };
 
     const auto loud = speak();
