@@ -223,10 +223,11 @@ def measure_latency_session(args, work, sinks, session):
     tag = f"mvxb{os.getpid()}s{session}"
     a_mic, a_out, b_mic, b_out = (sinks.load(f"{tag}_{p}") for p in ("amic", "aout", "bmic", "bout"))
     port = args.port + 20 + 2 * session
-    # Silence into A's microphone from the start: an idle null sink renders ahead when a stream
-    # starts, which would hand A's capture a burst of blocks at once and leave B a backlog.
+    # Silence into the microphones and B's speaker from the start: an idle null sink renders
+    # ahead when a stream starts, which would hand A's capture a burst of blocks at once and
+    # leave B a backlog, and B's capture from an idle one would hold up B's playback.
     keepers = [subprocess.Popen(["pacat", "--playback", "-d", sink, f"--rate={RATE}", "--channels=1",
-                                 "--format=s16le", "--raw", "/dev/zero"]) for sink in (a_mic, b_out)]
+                                 "--format=s16le", "--raw", "/dev/zero"]) for sink in (a_mic, b_mic, b_out)]
     time.sleep(1.0)
     a = Instance(args.binary, os.path.join(work, "a"), port, "Alice", source_description(a_mic + ".monitor"), a_out)
     b = Instance(args.binary, os.path.join(work, "b"), port + 1, "Bob", source_description(b_mic + ".monitor"), b_out)
@@ -337,10 +338,11 @@ def measure_speech_session(args, work, sinks, session):
     tag = f"mvxs{os.getpid()}s{session}"
     a_mic, a_out, b_mic, b_out = (sinks.load(f"{tag}_{p}") for p in ("amic", "aout", "bmic", "bout"))
     port = args.port + 40 + 2 * session
-    # Silence into A's microphone and into the speakers from the start: a null sink that starts
-    # from idle renders ahead, which a sound card does not.
+    # Silence into the microphones and into the speakers from the start: a null sink that starts
+    # from idle renders ahead, and a recording from its monitor gets nothing for up to two
+    # seconds (which holds up the recorder's own playback as long); a sound card does neither.
     keepers = [subprocess.Popen(["pacat", "--playback", "-d", sink, f"--rate={RATE}", "--channels=1",
-                                 "--format=s16le", "--raw", "/dev/zero"]) for sink in (a_mic, a_out, b_out)]
+                                 "--format=s16le", "--raw", "/dev/zero"]) for sink in (a_mic, a_out, b_mic, b_out)]
     time.sleep(1.0)
     spoken = os.path.join(work, "speech.wav")
     subprocess.run(["espeak-ng", "-v", "en", "-s", "150", "-w", spoken, SPEECH], check=True)

@@ -22,7 +22,15 @@ constexpr const char* kMediaRole = "phone";
 // within one of its end. Coarser steps make the blocks arrive unevenly at the peer, whose
 // playback then runs late and has to jump.
 constexpr std::uint32_t kRequestMs = 5;
-constexpr std::uint32_t kTargetMs = 40;
+constexpr std::uint32_t kTargetMs = 30;
+// A playback that starts answers the server's first requests with this much silence beyond
+// its target before the ring: the ring's cursor starts that much later, so sound that comes in
+// on the ring's rhythm, a little late now and then, still finds its place ahead of the cursor.
+// Without it the first late piece puts the write position right on the cursor, and from then
+// on every piece that comes in a moment later than the one before (by a request's step of the
+// cursor, or less) moves it again: a slip of a few samples each time. The lead costs latency,
+// so the server's own target is the smaller.
+constexpr std::uint32_t kStartLeadMs = 20;
 
 // Holds the main loop lock for a scope; never used on the main loop's own thread.
 class MainLoopLock {
@@ -169,6 +177,7 @@ public:
         MainLoopLock lock(m_backend.MainLoop());
         if (m_lost || m_stream == nullptr) return kSoundErrBufferLost;
         m_running = true;
+        if (m_direction == SoundDirection::Playback) m_leadBytes = BytesForMs(m_format, kTargetMs + kStartLeadMs);
         WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
         if (m_direction == SoundDirection::Playback) Write(pa_stream_writable_size(m_stream));
         return kSoundOk;
@@ -272,7 +281,11 @@ private:
                 pa_stream_cancel_write(m_stream);
                 return;
             }
-            m_ring.Consume(static_cast<std::uint8_t*>(data), static_cast<std::uint32_t>(piece));
+            // The lead of a starting playback: silence, the ring's cursor staying where it is.
+            const std::uint32_t lead = std::min<std::uint32_t>(m_leadBytes, static_cast<std::uint32_t>(piece));
+            std::memset(data, m_format.bitsPerSample == 8 ? 0x80 : 0, lead);
+            m_leadBytes -= lead;
+            m_ring.Consume(static_cast<std::uint8_t*>(data) + lead, static_cast<std::uint32_t>(piece) - lead);
             if (pa_stream_write(m_stream, data, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
             bytes -= piece;
         }
@@ -337,7 +350,8 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_lost{false};
     std::atomic<std::int32_t> m_volume{0};
-    bool m_operationOk = false;  // main loop lock
+    std::uint32_t m_leadBytes = 0;  // main loop lock
+    bool m_operationOk = false;     // main loop lock
 };
 
 class PulseSoundDevice : public ISoundDevice {

@@ -10,9 +10,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -224,9 +226,10 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
 
     // The sinks run from before the speech, as a sound card does: a null sink that starts from
     // idle renders ahead, which would hand A's capture a burst of blocks at once and shift the
-    // first playback.
+    // first playback; and a recording from an idle one's monitor gets nothing for up to two
+    // seconds, which holds up B's own playback as long.
     std::vector<std::unique_ptr<ChildProcess>> keepers;
-    for (const char* part : {"amic", "aout", "bout"}) {
+    for (const char* part : {"amic", "aout", "bmic", "bout"}) {
         keepers.push_back(std::make_unique<ChildProcess>());
         ASSERT_TRUE(keepers.back()->Start({"pacat", "--playback", "-d", tag + "_" + part, "--rate=11025",
                                            "--channels=1", "--format=s16le", "--raw", "/dev/zero"}));
@@ -386,19 +389,33 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
     ExpectHeardInOrder(reference, heard);
 }
 
-// What a listener should hear; bench/voice/measure-voice.py speech measures the same. Not yet
-// part of the test command: on a loaded machine a packet that reaches the playback later than
-// any before it makes the lateness rule move the write position, which shifts all that follows.
-TEST(VoiceBetweenInstances, DISABLED_SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
+// The strict cases measure sound on time: on a machine whose run queue holds more than twice
+// as many threads as it has cores (other test suites and builds, each with its own real-time
+// sound server and sound threads), the sound server itself runs late and no client can keep
+// its time. Two busy processes on two cores still run the cases.
+namespace {
+std::optional<std::string> Overcommitted()
 {
+    double load[1] = {0};
+    const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    if (::getloadavg(load, 1) != 1 || load[0] <= 2.0 * static_cast<double>(cores)) return std::nullopt;
+    return "load average " + std::to_string(load[0]) + " on " + std::to_string(cores) + " cores";
+}
+}  // namespace
+
+// What a listener should hear; bench/voice/measure-voice.py speech measures the same.
+TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
+{
+    if (const auto why = Overcommitted()) GTEST_SKIP() << "machine overcommitted: " << *why;
     std::vector<double> reference, heard;
     SpeakAndRecord(false, kPortStrictA, kPortStrictB, reference, heard);
     if (HasFatalFailure() || IsSkipped()) return;
     ExpectHeardWithoutSlipsOrGaps(reference, heard, "from A to B");
 }
 
-TEST(VoiceBetweenInstances, DISABLED_ALoneUserHearsHimselfWithoutSlipsOrGaps)
+TEST(VoiceBetweenInstances, ALoneUserHearsHimselfWithoutSlipsOrGaps)
 {
+    if (const auto why = Overcommitted()) GTEST_SKIP() << "machine overcommitted: " << *why;
     std::vector<double> reference, heard;
     SpeakAndRecord(true, kPortLoopback, 0, reference, heard);
     if (HasFatalFailure() || IsSkipped()) return;
