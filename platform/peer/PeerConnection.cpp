@@ -1,5 +1,7 @@
 #include "platform/peer/PeerConnection.h"
 
+#include "platform/peer/PeerBuffers.h"
+
 #include "platform/peer/PeerLinkInfo.h"
 #include "platform/peer/PeerSecurity.h"
 
@@ -437,6 +439,7 @@ bool CPeerConnection::DispatchBuffered()
             if (m_assembler.End(m_payloadFlags, m_received) == wire::CMessageAssembler::Status::Complete) {
                 event.step = DataStep::Complete;
                 event.message = &m_received;
+                m_lastMessage = m_lastReceived;
             }
             if (!m_closeAfterFlush && !m_onMessage(*this, event)) return violation();
             if (m_closed) return false;
@@ -715,6 +718,13 @@ void CPeerConnection::PumpWrites()
         return;
     }
     StartWrite();
+}
+
+void CPeerConnection::ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle)
+{
+    if (now - m_lastMessage < idle) return;
+    m_assembler.ReleaseKept();
+    GiveBuffer(std::move(m_received.payload));
 }
 
 // Writes m_buffers; on a TLS link as records, with whatever TLS itself has to send first.
