@@ -1,7 +1,5 @@
 #include "platform/peer/PeerConnection.h"
 
-#include "platform/peer/PeerBuffers.h"
-
 #include "platform/peer/PeerLinkInfo.h"
 #include "platform/peer/PeerSecurity.h"
 
@@ -724,7 +722,7 @@ void CPeerConnection::ReleaseIdleBuffers(Clock::time_point now, Clock::duration 
 {
     if (now - m_lastMessage < idle) return;
     m_assembler.ReleaseKept();
-    GiveBuffer(std::move(m_received.payload));
+    Buffer().swap(m_received.payload);
 }
 
 // Writes m_buffers; on a TLS link as records, with whatever TLS itself has to send first.
@@ -745,6 +743,8 @@ void CPeerConnection::StartWrite()
                 Close(m_tls->LastError());
                 return;
             }
+            // Encrypted, so the messages' buffers can serve the next messages now.
+            m_inFlight.clear();
         }
         m_tls->TakeOutput(m_cipherOut);
         asio::async_write(m_plain, asio::buffer(m_cipherOut), WholeBatch,
@@ -821,6 +821,9 @@ void CPeerConnection::OnWritten(const std::error_code& ec)
         return;
     }
     ReleaseHeldReaders();
+    // Sent messages free their buffers now, not when the next write begins (an idle link
+    // would hold them until its next keep-alive).
+    m_inFlight.clear();
     PumpWrites();
 }
 

@@ -107,8 +107,7 @@ public:
     Clock::time_point LastReceived() const { return m_lastReceived; }
     Clock::time_point LastSent() const { return m_lastSent; }
     std::size_t QueuedBytes() const { return m_queuedBytes; }
-    // Once no message has arrived for `idle`, the large buffers kept for the next one go back
-    // to the shared pool (which frees them in turn when it too stays unused).
+    // Once no message has arrived for `idle`, frees the buffers kept for the next one.
     void ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle);
     const std::string& RemoteAddress() const { return m_remote; }
 

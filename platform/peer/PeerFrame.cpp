@@ -439,7 +439,7 @@ std::span<std::uint8_t> CMessageAssembler::Ahead(std::uint8_t flags)
 void CMessageAssembler::ReleaseKept()
 {
     for (Stream& s : m_streams) {
-        if (!s.active) GiveBuffer(std::move(s.payload));
+        if (!s.active) Buffer().swap(s.payload);
     }
 }
 

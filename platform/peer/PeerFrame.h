@@ -215,7 +215,7 @@ public:
     // them there ahead of their frame headers.
     std::span<std::uint8_t> Ahead(std::uint8_t flags);
 
-    // Hands back the buffers kept for streams with no message in progress.
+    // Frees the buffers kept for streams with no message in progress.
     void ReleaseKept();
     // Memory held, in-progress messages and kept buffers together.
     std::size_t BufferedBytes() const;
