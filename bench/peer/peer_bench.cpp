@@ -110,6 +110,8 @@ struct Sink {
             ++self->joined;
         } else if (id == peer::DPN_MSGID_CREATE_PLAYER) {
             ++self->players;
+        } else {
+            return peer::DPN_OK;  // progress and the like: nobody waits for them
         }
         self->cv.notify_all();
         return peer::DPN_OK;

@@ -5,8 +5,11 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +20,10 @@ namespace {
 // Kernel send buffering is kept small so that priorities decide what goes out next rather
 // than megabytes already handed to the kernel.
 constexpr int kNotSentLowWater = 32 * 1024;
+// On a fast link the kernel may hold more unsent bytes, up to a fraction of the bulk allowance
+// (a fraction of a millisecond there): a write then hands over hundreds of KiB instead of
+// stopping at 32 KiB, which would cost a system call and a wake-up for every 32 KiB.
+constexpr int kMaxNotSentLowWater = 1024 * 1024;
 constexpr auto kFlushGrace = std::chrono::seconds(2);
 // Bulk bytes we let the kernel hold beyond one round trip's worth: at the link's rate, about
 // what a high-priority frame may have to wait behind them. Room is topped up every
@@ -38,7 +45,19 @@ constexpr std::size_t kMinChunk = 2 * 1024;
 constexpr auto kRoomPoll = std::chrono::milliseconds(2);
 // Beyond any link we pace for; keeps the budget's arithmetic finite.
 constexpr double kMaxRate = 16e9;
+// A write hands the kernel as much of the batch as it takes in one system call; asio's
+// transfer_all would cut it into 64 KiB calls.
+std::size_t WholeBatch(const std::error_code& ec, std::size_t)
+{
+    return ec ? 0 : std::size_t{16} * 1024 * 1024;
+}
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
+// Reads in a row on one link before the others get a turn.
+constexpr int kReadRounds = 8;
+// Guessing ahead is for bulk chunks; the end of the read buffer keeps room for one whole
+// frame after them.
+constexpr std::size_t kMinGuessChunk = 4 * 1024;
+constexpr std::size_t kGuessTail = wire::kHeaderSize + wire::kDataEnvelopeSize + wire::kChunkSize;
 }  // namespace
 
 CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& limits,
@@ -59,6 +78,7 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
 #ifdef TCP_NOTSENT_LOWAT
     ::setsockopt(m_plain.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowWater, sizeof kNotSentLowWater);
 #endif
+    m_plain.non_blocking(true, ec);  // writes are our own sendmsg calls
     const auto endpoint = m_plain.remote_endpoint(ec);
     if (!ec) m_remote = endpoint.address().to_string();
     if (m_tlsContext) m_tls = std::make_unique<CTlsSession>(m_tlsContext->native_handle(), m_server);
@@ -242,49 +262,158 @@ void CPeerConnection::ReadMore()
         ReadTls();
         return;
     }
-    if (m_readHolds > 0) {
-        m_readParked = true;
-        return;
+    for (int round = 0; round < kReadRounds; ++round) {
+        if (m_closed) return;
+        if (m_readHolds > 0) {
+            m_readParked = true;
+            return;
+        }
+        if (m_readStart == m_readEnd) {
+            m_readStart = m_readEnd = 0;
+        } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
+            // Make room for the largest frame behind what is still unread.
+            std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
+            m_readEnd -= m_readStart;
+            m_readStart = 0;
+        }
+        std::array<iovec, 2 + 2 * kMaxGuesses> vectors;
+        std::size_t count = 0;
+        std::size_t tailAt = m_readEnd;
+        m_guessCount = 0;
+        if (m_payloadLeft > 0) {
+            vectors[count++] = {m_payloadAt, m_payloadLeft};
+            if (m_readStart == m_readEnd) GuessAhead();
+            for (std::size_t k = 0; k < m_guessCount; ++k) {
+                vectors[count++] = {m_guesses[k].head.data(), wire::kHeaderSize};
+                vectors[count++] = {m_guesses[k].at, m_guesses[k].size};
+            }
+            // What follows the guesses goes to the end of the buffer, clear of where bytes
+            // read ahead under a wrong guess are put back.
+            if (m_guessCount > 0) tailAt = m_readBuffer.size() - kGuessTail;
+        }
+        vectors[count++] = {m_readBuffer.data() + tailAt, m_readBuffer.size() - tailAt};
+        msghdr message{};
+        message.msg_iov = vectors.data();
+        message.msg_iovlen = count;
+        const ssize_t n = ::recvmsg(m_plain.native_handle(), &message, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                m_plain.async_wait(asio::socket_base::wait_read,
+                                   [self = shared_from_this()](const std::error_code& ec) {
+                                       if (self->m_closed) return;
+                                       if (ec) {
+                                           self->Close(ec);
+                                       } else {
+                                           self->ReadMore();
+                                       }
+                                   });
+                return;
+            }
+            Close(std::error_code(errno, std::system_category()));
+            return;
+        }
+        if (n == 0) {
+            Close(asio::error::eof, true);
+            return;
+        }
+        m_lastReceived = Clock::now();
+        if (!TakeRead(static_cast<std::size_t>(n), tailAt)) return;
     }
-    if (m_readStart == m_readEnd) {
-        m_readStart = m_readEnd = 0;
-    } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
-        // Make room for the largest frame behind what is still unread.
-        std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
-        m_readEnd -= m_readStart;
-        m_readStart = 0;
-    }
-    auto done = [self = shared_from_this()](const std::error_code& ec, std::size_t n) { self->OnRead(ec, n); };
-    if (m_payloadLeft > 0) {
-        // The rest of a chunk's payload goes straight into its message; what follows it into
-        // the buffer.
-        m_readBuffers[0] = asio::buffer(m_payloadAt, m_payloadLeft);
-        m_readBuffers[1] = asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd);
-        m_scatterRead = true;
-        m_plain.async_read_some(m_readBuffers, std::move(done));
-        return;
-    }
-    m_plain.async_read_some(asio::buffer(m_readBuffer.data() + m_readEnd, m_readBuffer.size() - m_readEnd),
-                            std::move(done));
+    // A busy link lets the others have their turn.
+    asio::post(m_plain.get_executor(), [self = shared_from_this()] {
+        if (!self->m_closed) self->ReadMore();
+    });
 }
 
-void CPeerConnection::OnRead(const std::error_code& ec, std::size_t n)
+// Plans where the chunks after the one being read will go, guessing that they continue its
+// message at its chunk size with nothing between them (so it is for bulk on a fast link).
+void CPeerConnection::GuessAhead()
 {
-    const bool scattered = std::exchange(m_scatterRead, false);
-    if (m_closed) return;
-    if (ec) {
-        Close(ec, ec == asio::error::eof);
-        return;
+    if (m_closeAfterFlush || (m_payloadFlags & wire::kFlagLast) || m_payloadSize < kMinGuessChunk) return;
+    const std::uint8_t flags = m_payloadFlags & wire::kFlagHigh;
+    const std::span<std::uint8_t> ahead = m_assembler.Ahead(flags);
+    const std::size_t total = m_assembler.PartialEnvelope(flags).total;
+    const std::size_t have = m_assembler.PartialPayload(flags).size();
+    if (have >= total) return;
+    const std::size_t limit =
+        std::min((m_readBuffer.size() - kGuessTail) / (wire::kHeaderSize + m_payloadSize), kMaxGuesses);
+    std::size_t offset = 0;
+    while (m_guessCount < limit) {
+        const std::size_t size = std::min(m_payloadSize, total - have - offset);
+        if (offset + size > ahead.size()) break;
+        const bool last = have + offset + size == total;
+        Guess& guess = m_guesses[m_guessCount++];
+        guess.flags = static_cast<std::uint8_t>(flags | (last ? wire::kFlagLast : 0));
+        guess.size = size;
+        guess.at = ahead.data() + offset;
+        wire::EncodeHeader({static_cast<std::uint32_t>(size), wire::FrameType::Data, guess.flags},
+                           guess.expected.data());
+        offset += size;
+        if (last) break;
     }
-    m_lastReceived = Clock::now();
-    if (scattered) {
-        const std::size_t direct = std::min(n, m_payloadLeft);
-        m_payloadAt += direct;
-        m_payloadLeft -= direct;
-        n -= direct;
+}
+
+// Takes in `n` bytes just read: the rest of the chunk being read, the guessed chunks as far
+// as they proved right, then what the buffer holds from `tailAt`.
+bool CPeerConnection::TakeRead(std::size_t n, std::size_t tailAt)
+{
+    const std::size_t direct = std::min(n, m_payloadLeft);
+    m_payloadAt += direct;
+    m_payloadLeft -= direct;
+    n -= direct;
+    std::size_t k = 0;
+    for (; k < m_guessCount && n > 0; ++k) {
+        if (!DispatchBuffered()) return false;  // completes the chunk before
+        const Guess& guess = m_guesses[k];
+        if (n < wire::kHeaderSize || m_closeAfterFlush || m_payloadLeft > 0 ||
+            std::memcmp(guess.head.data(), guess.expected.data(), wire::kHeaderSize) != 0) {
+            break;
+        }
+        n -= wire::kHeaderSize;
+        const std::size_t landed = std::min(n, guess.size);
+        n -= landed;
+        // The frame as the dispatcher would have begun it, its payload already in place.
+        if (!m_onMessage(*this, DataEvent{DataStep::Begin, guess.flags, 0, nullptr})) {
+            Close(std::make_error_code(std::errc::protocol_error));
+            return false;
+        }
+        if (m_closed) return false;
+        std::span<std::uint8_t> payload;
+        if (m_assembler.Begin(guess.flags, guess.size, {}, payload) == wire::CMessageAssembler::Status::Malformed ||
+            payload.data() != guess.at || payload.size() != guess.size) {
+            Close(std::make_error_code(std::errc::protocol_error));
+            return false;
+        }
+        m_payloadAt = guess.at + landed;
+        m_payloadLeft = guess.size - landed;
+        m_payloadSize = guess.size;
+        m_payloadFlags = guess.flags;
     }
-    m_readEnd += n;
-    if (DispatchBuffered()) ReadMore();
+    if (k < m_guessCount && n > 0) {
+        // A wrong guess: what was read ahead from its header on goes back into the buffer, in
+        // order and in front of what followed it, to be taken apart as usual.
+        std::size_t at = 0;
+        std::size_t left = n;
+        for (std::size_t j = k; j < m_guessCount && left > 0; ++j) {
+            const std::size_t head = std::min(left, wire::kHeaderSize);
+            std::memcpy(m_readBuffer.data() + at, m_guesses[j].head.data(), head);
+            at += head;
+            left -= head;
+            const std::size_t body = std::min(left, m_guesses[j].size);
+            std::memcpy(m_readBuffer.data() + at, m_guesses[j].at, body);
+            at += body;
+            left -= body;
+        }
+        std::memmove(m_readBuffer.data() + at, m_readBuffer.data() + tailAt, left);
+        m_readStart = 0;
+        m_readEnd = at + left;
+    } else if (n > 0) {
+        if (tailAt != m_readEnd) m_readStart = m_readEnd = tailAt;
+        m_readEnd += n;
+    }
+    m_guessCount = 0;
+    return DispatchBuffered();
 }
 
 // Hands every complete frame in the buffer to the owner; false once the link is closed.
@@ -506,6 +635,15 @@ std::size_t CPeerConnection::BulkRoom()
         m_chunkSize = std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
     }
     budget = std::max({budget, kMinKernelBytes, kMinKernelSegments * info.mss});
+#ifdef TCP_NOTSENT_LOWAT
+    const int lowWater = static_cast<int>(
+        std::clamp<std::uint64_t>(budget / 8, static_cast<std::uint64_t>(kNotSentLowWater), kMaxNotSentLowWater));
+    if (lowWater != m_notSentLowWater &&
+        (lowWater > 2 * m_notSentLowWater || 2 * lowWater < m_notSentLowWater || lowWater == kNotSentLowWater)) {
+        m_notSentLowWater = lowWater;
+        ::setsockopt(Socket().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowWater, sizeof lowWater);
+    }
+#endif
     m_checkedAt = now;
     m_kernelAtCheck = info.bytesInKernel;
     return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
@@ -599,12 +737,64 @@ void CPeerConnection::StartWrite()
             }
         }
         m_tls->TakeOutput(m_cipherOut);
-        asio::async_write(m_plain, asio::buffer(m_cipherOut),
+        asio::async_write(m_plain, asio::buffer(m_cipherOut), WholeBatch,
                           [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
         return;
     }
-    asio::async_write(m_plain, m_buffers,
-                      [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
+    m_sendIndex = 0;
+    m_sendOffset = 0;
+    SendBuffers();
+}
+
+// Gathers the whole batch into one sendmsg where asio would take at most 16 buffers a call.
+void CPeerConnection::SendBuffers()
+{
+    std::array<iovec, 1024> vectors;
+    while (true) {
+        std::size_t count = 0;
+        for (std::size_t i = m_sendIndex; i < m_buffers.size() && count < vectors.size(); ++i, ++count) {
+            const std::size_t skip = i == m_sendIndex ? m_sendOffset : 0;
+            vectors[count].iov_base =
+                const_cast<std::uint8_t*>(static_cast<const std::uint8_t*>(m_buffers[i].data())) + skip;
+            vectors[count].iov_len = m_buffers[i].size() - skip;
+        }
+        if (count == 0) break;
+        msghdr message{};
+        message.msg_iov = vectors.data();
+        message.msg_iovlen = count;
+        const ssize_t sent = ::sendmsg(m_plain.native_handle(), &message, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                m_plain.async_wait(asio::socket_base::wait_write,
+                                   [self = shared_from_this()](const std::error_code& ec) {
+                                       if (self->m_closed) return;
+                                       if (ec) {
+                                           self->OnWritten(ec);
+                                       } else {
+                                           self->SendBuffers();
+                                       }
+                                   });
+                return;
+            }
+            const std::error_code ec(errno, std::system_category());
+            asio::post(m_plain.get_executor(), [self = shared_from_this(), ec] { self->OnWritten(ec); });
+            return;
+        }
+        auto left = static_cast<std::size_t>(sent);
+        while (left > 0) {
+            const std::size_t rest = m_buffers[m_sendIndex].size() - m_sendOffset;
+            if (left < rest) {
+                m_sendOffset += left;
+                break;
+            }
+            left -= rest;
+            ++m_sendIndex;
+            m_sendOffset = 0;
+        }
+    }
+    // Completed at once: finish from the executor, so that back-to-back batches never nest.
+    asio::post(m_plain.get_executor(), [self = shared_from_this()] { self->OnWritten({}); });
 }
 
 void CPeerConnection::OnWritten(const std::error_code& ec)

@@ -134,11 +134,13 @@ private:
     void ReleaseReader();
     void ReleaseHeldReaders();
     void NoteQueued();
-    void OnRead(const std::error_code& ec, std::size_t n);
+    void GuessAhead();
+    bool TakeRead(std::size_t n, std::size_t tailAt);
     bool DispatchBuffered();
     void PumpWrites();
     bool FillOne(std::size_t lowRoom);
     void StartWrite();
+    void SendBuffers();
     void OnWritten(const std::error_code& ec);
     void FinishFlush();
     std::size_t BulkRoom();
@@ -172,8 +174,17 @@ private:
     std::size_t m_payloadLeft = 0;
     std::size_t m_payloadSize = 0;
     std::uint8_t m_payloadFlags = 0;
-    bool m_scatterRead = false;
-    std::array<asio::mutable_buffer, 2> m_readBuffers;
+    // Chunks guessed to follow the one being read, read ahead straight into their message.
+    static constexpr std::size_t kMaxGuesses = 12;
+    struct Guess {
+        std::array<std::uint8_t, wire::kHeaderSize> head{};      // what came where its header should be
+        std::array<std::uint8_t, wire::kHeaderSize> expected{};  // the header if the guess is right
+        std::uint8_t* at = nullptr;
+        std::size_t size = 0;
+        std::uint8_t flags = 0;
+    };
+    std::array<Guess, kMaxGuesses> m_guesses;
+    std::size_t m_guessCount = 0;
 
     std::deque<Bytes> m_control;
     std::deque<OutMessage> m_queues[2];  // [0] low, [1] high
@@ -189,6 +200,8 @@ private:
     Bytes m_writeBuffer;
     std::vector<Segment> m_segments;
     std::vector<asio::const_buffer> m_buffers;
+    std::size_t m_sendIndex = 0;  // how far the write in flight has got
+    std::size_t m_sendOffset = 0;
     std::vector<std::shared_ptr<const Buffer>> m_inFlight;
     std::size_t m_batchBytes = 0;
     bool m_writing = false;
@@ -203,6 +216,7 @@ private:
     Clock::time_point m_checkedAt{};    // our last look at the kernel's queue for bulk room
     std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
     Clock::time_point m_linkFree{};
+    int m_notSentLowWater = 32 * 1024;  // as set on the socket
 
     bool m_closed = false;
     bool m_closeAfterFlush = false;

@@ -427,6 +427,15 @@ CMessageAssembler::Status CMessageAssembler::End(std::uint8_t flags, Message& ou
     return Status::Complete;
 }
 
+std::span<std::uint8_t> CMessageAssembler::Ahead(std::uint8_t flags)
+{
+    Stream& s = m_streams[(flags & kFlagHigh) ? 1 : 0];
+    if (!s.active) return {};
+    const std::size_t end = std::min<std::size_t>(s.envelope.total, s.payload.capacity());
+    const std::size_t have = s.payload.size();
+    return end > have ? std::span<std::uint8_t>(s.payload.data() + have, end - have) : std::span<std::uint8_t>();
+}
+
 std::size_t CMessageAssembler::BufferedBytes() const
 {
     return m_streams[0].payload.capacity() + m_streams[1].payload.capacity();

@@ -210,6 +210,11 @@ public:
                  std::span<std::uint8_t>& payload);
     Status End(std::uint8_t flags, Message& out);
 
+    // After Begin: the room in the message being assembled behind the chunk begun, where its
+    // following chunks will go (as far as its buffer already reaches), so that a link may read
+    // them there ahead of their frame headers.
+    std::span<std::uint8_t> Ahead(std::uint8_t flags);
+
     // Memory held, in-progress messages and kept buffers together.
     std::size_t BufferedBytes() const;
     // After Incomplete: the message that the frame with `flags` belongs to, so far.

@@ -15,10 +15,13 @@
 namespace peer {
 
 namespace {
-// Socket reads take up to this much at once: many records for one system call.
+// Socket reads take up to this much at once: many records for one system call. A link
+// starts with room for one record and grows once a read fills it, so that the many links a
+// host may see that never get past the handshake cost little.
 constexpr std::size_t kInCapacity = 256 * 1024;
+constexpr std::size_t kInStart = 17 * 1024;
 // Less room than this and what is unread moves to the front first.
-constexpr std::size_t kMinRoom = 64 * 1024;
+constexpr std::size_t kMinRoom = 16 * 1024;
 }  // namespace
 
 // The BIO under the SSL object reads from the session's input and appends to its output.
@@ -93,7 +96,7 @@ CTlsSession::CTlsSession(SSL_CTX* context, bool server)
     } else {
         SSL_set_connect_state(m_ssl);
     }
-    m_in.resize(kInCapacity);
+    m_in.resize(kInStart);
 }
 
 CTlsSession::~CTlsSession()
@@ -103,6 +106,7 @@ CTlsSession::~CTlsSession()
 
 std::span<std::uint8_t> CTlsSession::ReceiveRoom()
 {
+    if (m_inEnd == m_in.size() && m_in.size() < kInCapacity) m_in.resize(kInCapacity);
     if (m_inStart == m_inEnd) {
         m_inStart = m_inEnd = 0;
     } else if (m_in.size() - m_inEnd < kMinRoom) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <set>
@@ -197,6 +198,51 @@ TEST(PeerSession, UnicastBetweenMembersTravelsThroughTheHost)
     EXPECT_EQ(Send(a, idB, voice, DPNSEND_PRIORITY_HIGH | DPNSEND_PRIORITY_LOW), DPNERR_INVALIDFLAGS);
     EXPECT_EQ(Send(a, idB, Bytes(wire::kMaxMessageSize + 1), 0), DPNERR_INVALIDPARAM);
     EXPECT_EQ(a.service.DestroyPeer(idB), DPNERR_NOTHOST);
+}
+
+// Bulk messages of awkward sizes and voice-like messages between them, from two senders to one
+// member, over encrypted and plain links: every byte lands where it belongs however the
+// receiver cuts its reads and whatever comes between the chunks of a message.
+TEST(PeerSession, MixedTrafficArrivesWholeOverEncryptedAndPlainLinks)
+{
+    for (const bool plain : {false, true}) {
+        SCOPED_TRACE(plain ? "plain links" : "encrypted links");
+        ServiceOptions options = FastOptions();
+        options.plainLinks = plain;
+        CNode host(options);
+        const std::uint16_t port = host.Host();
+        CNode a(options), b(options);
+        ASSERT_EQ(a.JoinAndWait(port).result, DPN_OK);
+        ASSERT_EQ(b.JoinAndWait(port).result, DPN_OK);
+        ASSERT_TRUE(a.recorder.WaitForCount(DPN_MSGID_CREATE_PLAYER, 3));
+        const PlayerId idA = a.service.LocalPlayer();
+        const PlayerId idB = b.service.LocalPlayer();
+        const PlayerId idHost = host.service.LocalPlayer();
+
+        const std::size_t sizes[] = {2 * 1024 * 1024 - 1, 3 * wire::kChunkSize, wire::kChunkSize + 1, 100,
+                                     300 * 1024 + 7};
+        std::vector<Bytes> fromA, fromHost, voice;
+        std::uint8_t seed = 10;
+        for (const std::size_t size : sizes) {
+            fromA.push_back(Pattern(size, seed++));
+            EXPECT_EQ(Send(a, idB, fromA.back(), DPNSEND_PRIORITY_LOW), DPNSUCCESS_PENDING);
+            voice.push_back(Pattern(400, seed++));
+            EXPECT_EQ(Send(a, idB, voice.back(), DPNSEND_PRIORITY_HIGH), DPNSUCCESS_PENDING);
+            fromHost.push_back(Pattern(size + 3, seed++));
+            EXPECT_EQ(Send(host, idB, fromHost.back(), DPNSEND_PRIORITY_LOW), DPNSUCCESS_PENDING);
+        }
+        const std::size_t expected = fromA.size() + fromHost.size() + voice.size();
+        ASSERT_TRUE(b.recorder.WaitForCount(DPN_MSGID_RECEIVE, expected, std::chrono::seconds(60)));
+        const auto received = b.recorder.Events(DPN_MSGID_RECEIVE);
+        EXPECT_EQ(received.size(), expected);
+        const auto arrived = [&](PlayerId from, const Bytes& m) {
+            return std::any_of(received.begin(), received.end(),
+                               [&](const Event& e) { return e.player == from && e.data == m; });
+        };
+        for (const Bytes& m : fromA) EXPECT_TRUE(arrived(idA, m)) << m.size() << " bytes from a member";
+        for (const Bytes& m : voice) EXPECT_TRUE(arrived(idA, m));
+        for (const Bytes& m : fromHost) EXPECT_TRUE(arrived(idHost, m)) << m.size() << " bytes from the host";
+    }
 }
 
 TEST(PeerSession, HighPriorityOvertakesAndTimedOutMessagesAreDropped)
