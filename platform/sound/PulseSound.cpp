@@ -23,8 +23,8 @@ constexpr const char* kMediaRole = "phone";
 // playback then runs late and has to jump.
 constexpr std::uint32_t kRequestMs = 5;
 constexpr std::uint32_t kTargetMs = 30;
-// A playback that starts answers the server's first requests with this much silence beyond
-// its target before the ring: the ring's cursor starts that much later, so sound that comes in
+// A playback that starts answers the server's first requests with silence: what fills the
+// server's buffer, and this much more before the ring: the ring's cursor starts that much later, so sound that comes in
 // on the ring's rhythm, a little late now and then, still finds its place ahead of the cursor.
 // Without it the first late piece puts the write position right on the cursor, and from then
 // on every piece that comes in a moment later than the one before (by a request's step of the
@@ -177,7 +177,12 @@ public:
         MainLoopLock lock(m_backend.MainLoop());
         if (m_lost || m_stream == nullptr) return kSoundErrBufferLost;
         m_running = true;
-        if (m_direction == SoundDirection::Playback) m_leadBytes = BytesForMs(m_format, kTargetMs + kStartLeadMs);
+        if (m_direction == SoundDirection::Playback) {
+            // What the server asks for first fills its own buffer; the lead comes on top of it.
+            std::size_t fill = pa_stream_writable_size(m_stream);
+            if (fill == static_cast<std::size_t>(-1) || fill > m_ring.Size()) fill = BytesForMs(m_format, kTargetMs);
+            m_leadBytes = static_cast<std::uint32_t>(fill) + BytesForMs(m_format, kStartLeadMs);
+        }
         WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
         if (m_direction == SoundDirection::Playback) Write(pa_stream_writable_size(m_stream));
         return kSoundOk;
