@@ -35,6 +35,8 @@ constexpr std::uint32_t WM_CHAT_SEND = 0x80F2;
 constexpr std::uint32_t WM_CAMERA_REFRESH = 0x80F3;
 constexpr std::uint32_t WM_SHARES_LIST_SEND = 0x80F4;
 constexpr std::uint32_t WM_SHARES_ANNOUNCE = 0x80F5;
+// lParam of the two below: the sender's CPeerMessage, which the main window takes over (it is
+// empty when the call returns) rather than copying a whole file.
 constexpr std::uint32_t WM_SHARES_REQUEST_SEND = 0x80F6;
 constexpr std::uint32_t WM_SHARES_DATA_SEND = 0x80F7;
 constexpr std::uint32_t WM_VOICE_QUEUED = 0x8106;

@@ -1,6 +1,7 @@
 #include "session/HalvoHub.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/HalvoApp.h"
 #include "app/Log.h"
@@ -283,7 +284,7 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SHARES_REQUEST_SEND:
     case WM_SHARES_DATA_SEND:
         if (lParam != 0) {
-            m_sendQueue.Push(*reinterpret_cast<const CPeerMessage*>(lParam));
+            m_sendQueue.Push(std::move(*reinterpret_cast<CPeerMessage*>(lParam)));
             PostMessage(Handle(), WM_DRAIN_QUEUE, 0, 0);
         }
         return 0;

@@ -159,6 +159,17 @@ void CHalvoTransData::CreateBuffer(CTransBlock& block, std::size_t extra)
     }
 }
 
+void CHalvoTransData::ReserveBuffer(CTransBlock& block, std::size_t extra) noexcept
+{
+    std::vector<std::uint8_t>& bytes = block.m_bytes;
+    const std::size_t length = UsedLength(block);
+    if (length != bytes.size() || extra > std::numeric_limits<std::uint32_t>::max() - length) return;
+    try {
+        bytes.reserve(length + extra);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 void CHalvoTransData::AppendBytes(CTransBlock& block, const void* bytes, std::size_t count)
 {
     if (count > std::numeric_limits<std::uint32_t>::max())

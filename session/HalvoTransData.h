@@ -78,6 +78,10 @@ public:
     // when that cannot be allocated (or exceeds what the total word can hold); the block is
     // then unchanged.
     static void CreateBuffer(CTransBlock& block, std::size_t extra);
+    // Makes room for `extra` more bytes at once, so that a record that appends a large block
+    // followed by small fields is not moved again. Only a hint: a failure leaves the block
+    // as it is and the appends report it.
+    static void ReserveBuffer(CTransBlock& block, std::size_t extra) noexcept;
 
 private:
     std::uint32_t m_dwType = TYPE_BASE;

@@ -68,8 +68,13 @@ void CPeerMessage::Set(std::uint32_t kind, std::uint32_t groupId, std::uint32_t 
     if (length <= 0 || length >= kLengthLimit) return;
     const auto payloadLength = static_cast<std::size_t>(length);
     // One spare zero byte after the payload keeps text payloads terminated.
-    std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[kHeaderSize + payloadLength + 1]());
+    // Only what the payload does not cover is zeroed: for a large payload a second pass
+    // over the whole block would cost as much as the copy.
+    std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[kHeaderSize + payloadLength + 1]);
     if (!block) return;
+    std::memset(block.get(), 0, kHeaderSize);
+    if (!payload) std::memset(block.get() + kHeaderSize, 0, payloadLength);
+    block[kHeaderSize + payloadLength] = 0;
     StoreU32(block.get() + kKindOffset, kind);
     StoreU32(block.get() + kUserIdOffset, userId);
     StoreU32(block.get() + kGroupIdOffset, groupId);

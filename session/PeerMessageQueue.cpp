@@ -26,6 +26,12 @@ void CPeerMessageQueue::Push(const CPeerMessage& message)
     m_messages.push_front(std::move(copy));
 }
 
+void CPeerMessageQueue::Push(CPeerMessage&& message)
+{
+    std::lock_guard guard(QueueLock());
+    m_messages.push_front(std::move(message));
+}
+
 void CPeerMessageQueue::PushBack(const CPeerMessage& message)
 {
     CPeerMessage copy(message);

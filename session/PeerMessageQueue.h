@@ -17,6 +17,8 @@ public:
     ~CPeerMessageQueue();
 
     void Push(const CPeerMessage& message);
+    // Takes the message over instead of copying it (a file's worth of payload).
+    void Push(CPeerMessage&& message);
     void PushBack(const CPeerMessage& message);
     // The removed message; the empty message when the queue is empty.
     CPeerMessage Pop();

@@ -250,6 +250,10 @@ void CSharesFileObject::Serialize(CTransBlock& block) const
 {
     CHalvoTransData::Serialize(block);
     SerializeFields(block);
+    // The content is appended whole and followed by small fields: room for all of it at
+    // once, so the large block is neither moved nor doubled on the way.
+    ReserveBuffer(block,
+                  m_content.size() + 4 + 4 * kReservedWords2 + m_strReserved3.size() + 5 + m_strReserved4.size() + 5);
     AppendBytes(block, m_content.data(), m_content.size());
     for (const std::uint32_t word : m_dwReserved2) AppendU32(block, word);
     AppendText(block, m_strReserved3);

@@ -23,6 +23,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -398,6 +400,17 @@ int FileCount()
     return n ? std::max(1, std::atoi(n)) : FarNetns() ? 4 : 40;
 }
 const int kFiles = FileCount();
+
+// A line of /proc/self/status ("VmRSS", "VmHWM") in MiB.
+double StatusMiB(const std::string& key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
+    }
+    return 0;
+}
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
 
 void RunThroughput(benchmark::State& state, bool viaHost)
@@ -415,6 +428,10 @@ void RunThroughput(benchmark::State& state, bool viaHost)
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
         state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
+        // What the three instances hold once the transfer is over and they have been idle.
+        state.counters["RSS_peak_MiB"] = StatusMiB("VmHWM");
+        std::this_thread::sleep_for(3s);
+        state.counters["RSS_idle_MiB"] = StatusMiB("VmRSS");
     }
 }
 

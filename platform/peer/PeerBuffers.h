@@ -2,6 +2,7 @@
 // Large message buffers are reused across messages and links: a fresh 2 MiB buffer costs
 // hundreds of page faults, more than the copy into it.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 
@@ -15,5 +16,10 @@ Buffer TakeBuffer(std::size_t capacity);
 void GiveBuffer(Buffer&& buffer);
 // Shares a buffer between queues; it goes back for reuse when the last owner lets go.
 std::shared_ptr<const Buffer> ShareBuffer(Buffer&& buffer);
+// Frees the kept buffers once none has been taken or given back for `idle`, so that an
+// instance that has finished a transfer does not hold on to its memory.
+void TrimBuffers(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration idle);
+// Bytes held for reuse now.
+std::size_t KeptBufferBytes();
 
 }  // namespace peer

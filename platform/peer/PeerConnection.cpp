@@ -437,6 +437,7 @@ bool CPeerConnection::DispatchBuffered()
             if (m_assembler.End(m_payloadFlags, m_received) == wire::CMessageAssembler::Status::Complete) {
                 event.step = DataStep::Complete;
                 event.message = &m_received;
+                m_lastMessage = m_lastReceived;
             }
             if (!m_closeAfterFlush && !m_onMessage(*this, event)) return violation();
             if (m_closed) return false;
@@ -717,6 +718,13 @@ void CPeerConnection::PumpWrites()
     StartWrite();
 }
 
+void CPeerConnection::ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle)
+{
+    if (now - m_lastMessage < idle) return;
+    m_assembler.ReleaseKept();
+    Buffer().swap(m_received.payload);
+}
+
 // Writes m_buffers; on a TLS link as records, with whatever TLS itself has to send first.
 void CPeerConnection::StartWrite()
 {
@@ -735,6 +743,8 @@ void CPeerConnection::StartWrite()
                 Close(m_tls->LastError());
                 return;
             }
+            // Encrypted, so the messages' buffers can serve the next messages now.
+            m_inFlight.clear();
         }
         m_tls->TakeOutput(m_cipherOut);
         asio::async_write(m_plain, asio::buffer(m_cipherOut), WholeBatch,
@@ -811,6 +821,9 @@ void CPeerConnection::OnWritten(const std::error_code& ec)
         return;
     }
     ReleaseHeldReaders();
+    // Sent messages free their buffers now, not when the next write begins (an idle link
+    // would hold them until its next keep-alive).
+    m_inFlight.clear();
     PumpWrites();
 }
 

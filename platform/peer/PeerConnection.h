@@ -107,11 +107,14 @@ public:
     Clock::time_point LastReceived() const { return m_lastReceived; }
     Clock::time_point LastSent() const { return m_lastSent; }
     std::size_t QueuedBytes() const { return m_queuedBytes; }
+    // Once no message has arrived for `idle`, frees the buffers kept for the next one.
+    void ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle);
     const std::string& RemoteAddress() const { return m_remote; }
 
     // State the service keeps per link.
     wire::CMessageAssembler m_assembler;
     wire::CMessageAssembler::Message m_received;  // reused for every message delivered here
+    Clock::time_point m_lastMessage = Clock::now();
     PlayerId m_player = 0;
 
 private:

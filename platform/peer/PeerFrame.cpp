@@ -436,6 +436,13 @@ std::span<std::uint8_t> CMessageAssembler::Ahead(std::uint8_t flags)
     return end > have ? std::span<std::uint8_t>(s.payload.data() + have, end - have) : std::span<std::uint8_t>();
 }
 
+void CMessageAssembler::ReleaseKept()
+{
+    for (Stream& s : m_streams) {
+        if (!s.active) Buffer().swap(s.payload);
+    }
+}
+
 std::size_t CMessageAssembler::BufferedBytes() const
 {
     return m_streams[0].payload.capacity() + m_streams[1].payload.capacity();

@@ -215,6 +215,8 @@ public:
     // them there ahead of their frame headers.
     std::span<std::uint8_t> Ahead(std::uint8_t flags);
 
+    // Frees the buffers kept for streams with no message in progress.
+    void ReleaseKept();
     // Memory held, in-progress messages and kept buffers together.
     std::size_t BufferedBytes() const;
     // After Incomplete: the message that the frame with `flags` belongs to, so far.

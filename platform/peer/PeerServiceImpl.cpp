@@ -11,6 +11,8 @@ namespace peer {
 namespace {
 // Marks the threads of a service, so that Close knows not to wait for itself.
 thread_local const void* t_serviceOfThread = nullptr;
+// How long message buffers are kept for reuse after the last message.
+constexpr std::chrono::seconds kBufferIdle{2};
 }  // namespace
 
 CPeerService::Impl::Impl(void* context, EventHandler handler, ServiceOptions options)
@@ -404,6 +406,11 @@ void CPeerService::Impl::OnTick()
     const auto now = Clock::now();
     if (mode == Mode::Hosting) HostTick(now);
     if (mode == Mode::Connecting || mode == Mode::Connected) MemberTick(now);
+    // Message buffers are kept only while messages keep coming: an idle instance gives their
+    // memory back.
+    for (auto& [id, link] : m_members) link->ReleaseIdleBuffers(now, kBufferIdle);
+    if (m_hostLink) m_hostLink->ReleaseIdleBuffers(now, kBufferIdle);
+    TrimBuffers(now, kBufferIdle);
     ScheduleTick();
 }
 
@@ -435,6 +442,8 @@ void CPeerService::Impl::Join()
     if (m_thread.joinable()) m_thread.join();
     // Waits for connect requests still being answered.
     m_requestPool.join();
+    // Nothing of this service will send again; a service still running refills the pool.
+    TrimBuffers(Clock::now(), {});
 }
 
 void CPeerService::Impl::CloseWork()

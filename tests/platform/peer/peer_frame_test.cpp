@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/peer/PeerBuffers.h"
 #include "platform/peer/PeerFrame.h"
 
 namespace peer::wire {
@@ -144,6 +145,38 @@ TEST(PeerFrame, InterleavedPrioritiesReassemble)
     ASSERT_EQ(assembler.Feed(low[3].first, low[3].second, message), CMessageAssembler::Status::Complete);
     EXPECT_FALSE(message.high);
     EXPECT_EQ(Bytes(message.payload.begin(), message.payload.end()), big);
+}
+
+// A message that lands in a reused buffer holds its own bytes only, one in progress survives
+// a release of the kept buffers, and the pool is bounded and empties once unused.
+TEST(PeerFrame, ReusedMessageBuffersHoldOnlyTheirMessage)
+{
+    CMessageAssembler assembler;
+    CMessageAssembler::Message message;
+    std::uint8_t seed = 1;
+    for (const std::size_t size :
+         {std::size_t{2} * 1024 * 1024, std::size_t{1024} * 1024 + 3, std::size_t{100} * 1024}) {
+        Bytes m(size);
+        for (std::size_t i = 0; i < size; ++i) m[i] = static_cast<std::uint8_t>(i * 7 + seed);
+        const auto frames = SplitFrames(Chunks(m, false, {static_cast<std::uint32_t>(size), 1, 2, 0}));
+        auto status = CMessageAssembler::Status::Incomplete;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            status = assembler.Feed(frames[i].first, frames[i].second, message);
+            if (i == 0 && seed == 2) assembler.ReleaseKept();
+        }
+        ASSERT_EQ(status, CMessageAssembler::Status::Complete);
+        EXPECT_EQ(Bytes(message.payload.begin(), message.payload.end()), m) << size;
+        if (seed++ == 2) GiveBuffer(std::move(message.payload));
+    }
+    for (int i = 0; i < 20; ++i) GiveBuffer(Buffer(2 * 1024 * 1024));
+    EXPECT_TRUE(TakeBuffer(1024 * 1024).empty());
+    EXPECT_GT(KeptBufferBytes(), 0u);
+    EXPECT_LE(KeptBufferBytes(), 32u * 1024 * 1024);
+    const auto now = std::chrono::steady_clock::now();
+    TrimBuffers(now, std::chrono::hours(1));
+    EXPECT_GT(KeptBufferBytes(), 0u);
+    TrimBuffers(now + std::chrono::hours(2), std::chrono::hours(1));
+    EXPECT_EQ(KeptBufferBytes(), 0u);
 }
 
 TEST(PeerFrame, ReassemblyRefusesInconsistentChunks)
