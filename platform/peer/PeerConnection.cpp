@@ -256,6 +256,21 @@ void CPeerConnection::Secured()
     PumpWrites();
 }
 
+// Resumes the read or write loop once the socket is ready again; a failed wait ends it the way
+// a failed read or write would.
+void CPeerConnection::AwaitSocket(asio::socket_base::wait_type what)
+{
+    m_plain.async_wait(what, [self = shared_from_this(), what](const std::error_code& ec) {
+        if (self->m_closed) return;
+        const bool reading = what == asio::socket_base::wait_read;
+        if (ec) {
+            reading ? self->Close(ec) : self->OnWritten(ec);
+        } else {
+            reading ? self->ReadMore() : self->SendBuffers();
+        }
+    });
+}
+
 void CPeerConnection::ReadMore()
 {
     if (m_tls) {
@@ -299,15 +314,7 @@ void CPeerConnection::ReadMore()
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                m_plain.async_wait(asio::socket_base::wait_read,
-                                   [self = shared_from_this()](const std::error_code& ec) {
-                                       if (self->m_closed) return;
-                                       if (ec) {
-                                           self->Close(ec);
-                                       } else {
-                                           self->ReadMore();
-                                       }
-                                   });
+                AwaitSocket(asio::socket_base::wait_read);
                 return;
             }
             Close(std::error_code(errno, std::system_category()));
@@ -776,15 +783,7 @@ void CPeerConnection::SendBuffers()
         if (sent < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                m_plain.async_wait(asio::socket_base::wait_write,
-                                   [self = shared_from_this()](const std::error_code& ec) {
-                                       if (self->m_closed) return;
-                                       if (ec) {
-                                           self->OnWritten(ec);
-                                       } else {
-                                           self->SendBuffers();
-                                       }
-                                   });
+                AwaitSocket(asio::socket_base::wait_write);
                 return;
             }
             const std::error_code ec(errno, std::system_category());

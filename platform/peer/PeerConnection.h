@@ -134,6 +134,7 @@ private:
     std::size_t NextFrameNeeds() const;
     void Secured();
     void ReadMore();
+    void AwaitSocket(asio::socket_base::wait_type what);
     void ReleaseReader();
     void ReleaseHeldReaders();
     void NoteQueued();
