@@ -208,7 +208,12 @@ std::optional<QStringList> CHalvoControl::Shares(const QString& command, const Q
         if (!shares->SelectByName(name)) return QStringList{QStringLiteral("error no such file")};
         // Run from the event loop, not from inside this read: the wait dialog's loop must
         // still read commands (share-cancel). The answer comes when the item is done.
-        QTimer::singleShot(0, shares, [this, shares, save, destination] {
+        // Selected again there: an announcement read in between rebuilds the list.
+        QTimer::singleShot(0, shares, [this, shares, save, name, destination] {
+            if (!shares->SelectByName(name)) {
+                Write(QStringLiteral("error no such file"));
+                return;
+            }
             QString answer = QStringLiteral("error nothing done");
             shares->onItemDone = [&answer](const QString&, const QString& path, bool cancelled) {
                 answer = cancelled        ? QStringLiteral("error cancel")
