@@ -23,13 +23,11 @@ constexpr const char* kMediaRole = "phone";
 // playback then runs late and has to jump.
 constexpr std::uint32_t kRequestMs = 5;
 constexpr std::uint32_t kTargetMs = 30;
-// A playback that starts answers the server's first requests with silence: what fills the
-// server's buffer, and this much more before the ring: the ring's cursor starts that much later, so sound that comes in
-// on the ring's rhythm, a little late now and then, still finds its place ahead of the cursor.
-// Without it the first late piece puts the write position right on the cursor, and from then
-// on every piece that comes in a moment later than the one before (by a request's step of the
-// cursor, or less) moves it again: a slip of a few samples each time. The lead costs latency,
-// so the server's own target is the smaller.
+// A starting playback answers the server's first requests with silence: what fills the
+// server's buffer plus this lead, the ring's cursor staying put meanwhile. Sound arriving on
+// the ring's rhythm, now and then a little late, then still lands ahead of the cursor; without
+// the lead every piece a moment later than the one before moves the write position again, a
+// slip of a few samples each time. The lead costs latency, so the server's target is smaller.
 constexpr std::uint32_t kStartLeadMs = 20;
 
 // Holds the main loop lock for a scope; never used on the main loop's own thread.
