@@ -3,7 +3,8 @@
 # Release configuration (it must build and print the version), then the whole suite on that
 # same build with the tests added, then an AddressSanitizer + UndefinedBehaviorSanitizer
 # build (clang) running the in-process tests again and every fuzz target briefly on its seed
-# corpus, and a ThreadSanitizer build of the threaded services' tests.
+# corpus, and a ThreadSanitizer build of the threaded services' tests. The sanitizer builds
+# compile at the lowest CPU priority while the suites before them run, which mostly wait.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -13,7 +14,11 @@ bash tools/setup.sh
 # shellcheck source=tools/test-services.sh
 source tools/test-services.sh
 start_test_services
-trap stop_test_services EXIT
+background=()
+stop_background() {
+  for pid in "${background[@]}"; do kill -- -"$pid" 2>/dev/null || true; done
+}
+trap 'stop_background; stop_test_services' EXIT
 
 JOBS=${MORVIKA_JOBS:-$(nproc)}
 
@@ -32,26 +37,59 @@ echo "== the whole suite, on the Release build users run with the tests added ==
 # The program's objects are the run command's, built once: adding the tests changes no flag.
 cmake -S . -B build/release -DMORVIKA_TESTS=ON
 cmake --build build/release -j "$JOBS"
+
+# From here on the sanitizer builds run in the background at the lowest CPU priority, each
+# into its own log: they take only the CPU that the suites leave idle (most of the Release
+# suite waits on real time), and the load limit keeps them from making the machine look
+# overcommitted to the tests that check the load before judging sound.
+if chrt -i 0 true 2>/dev/null; then idle=(chrt -i 0 nice -n 19); else idle=(nice -n 19); fi
+build_in_background() { # NAME CONFIGURE-ARGS... -- BUILD-ARGS...
+  local name=$1 configure=() build=()
+  shift
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do configure+=("$1"); shift; done
+  shift
+  build=("$@")
+  set -m
+  ( CC=clang CXX=clang++ "${idle[@]}" cmake -S . -B "build/$name" -G Ninja "${configure[@]}" &&
+      "${idle[@]}" cmake --build "build/$name" -j "$JOBS" "${build[@]}" -- -l $((JOBS + 1))
+  ) < /dev/null > "$MORVIKA_TEST_RUNTIME/$name-build.log" 2>&1 &
+  set +m
+  background+=("$!")
+  eval "${name}_build=$!"
+}
+wait_for_build() { # NAME
+  local name=$1 pid
+  pid=${name}_build
+  if wait "${!pid}"; then
+    cat "$MORVIKA_TEST_RUNTIME/$name-build.log"
+  else
+    cat "$MORVIKA_TEST_RUNTIME/$name-build.log"
+    echo "test.sh: the $name build failed" >&2
+    exit 1
+  fi
+}
+
+# Every decoder's test and fuzz target runs in the AddressSanitizer build; the tests of whole
+# instances, of the sound server and of widgets that decode nothing and start no threads
+# (labels e2e, pulse, widgets) run only in the Release suite, and so is the program itself
+# left out: morvika_checked builds only what CTest runs.
+build_in_background asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMORVIKA_SANITIZE=address,undefined -DMORVIKA_FUZZ=ON -DMORVIKA_FUZZ_SECONDS=10 -DMORVIKA_BENCH=OFF \
+  -DMORVIKA_WHOLE_PROGRAM_TESTS=OFF -DMORVIKA_WIDGET_TESTS=OFF -- --target morvika_checked
+
 (cd build/release && ctest --output-on-failure -j "$JOBS" --timeout 600)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build: the in-process tests and the fuzz targets =="
-# Every decoder's test and fuzz target runs here; the tests of whole instances, of the sound
-# server and of widgets that decode nothing and start no threads (labels e2e, pulse, widgets)
-# ran above and are left out to keep the command short, and so is the program itself:
-# morvika_checked builds only what CTest runs.
-CC=clang CXX=clang++ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMORVIKA_SANITIZE=address,undefined -DMORVIKA_FUZZ=ON -DMORVIKA_FUZZ_SECONDS=10 -DMORVIKA_BENCH=OFF \
-  -DMORVIKA_WHOLE_PROGRAM_TESTS=OFF -DMORVIKA_WIDGET_TESTS=OFF
-cmake --build build/asan -j "$JOBS" --target morvika_checked
+wait_for_build asan
+# voice_test: the capture and playback objects' sound threads on the virtual sound backend.
+build_in_background tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVIKA_SANITIZE=thread -DMORVIKA_BENCH=OFF \
+  -- --target peer_frame_test peer_session_test peer_process_test voice_test
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}
 export LSAN_OPTIONS=suppressions=$ROOT/tools/lsan.supp:${LSAN_OPTIONS:-}
 (cd build/asan && ctest --output-on-failure -j "$JOBS" --timeout 900)
 
 echo "== ThreadSanitizer build of the peer session service and sound object tests =="
-CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMORVIKA_SANITIZE=thread -DMORVIKA_BENCH=OFF
-cmake --build build/tsan -j "$JOBS" --target peer_frame_test peer_session_test peer_process_test voice_test
-# voice_test: the capture and playback objects' sound threads on the virtual sound backend.
+wait_for_build tsan
 (cd build/tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 \
   -R '^(Peer(Frame|Session|Robustness|Process|Load)|CaptureTest|PlayTest|SoundBase|Capture(Failures|Geometry)|AutoResetEvent|VoiceJoinBuffer|DeviceList|VoiceCodec)\.')
