@@ -71,8 +71,8 @@ wait_for_build() { # NAME
 
 # Every decoder's test and fuzz target runs in the AddressSanitizer build; the tests of whole
 # instances, of the sound server and of widgets that decode nothing and start no threads
-# (labels e2e, pulse, widgets) run only in the Release suite, and so is the program itself
-# left out: morvika_checked builds only what CTest runs.
+# (labels e2e, pulse, widgets) run only in the Release suite, and the program itself is not
+# built: morvika_checked builds only what CTest runs.
 build_in_background asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVIKA_SANITIZE=address,undefined -DMORVIKA_FUZZ=ON -DMORVIKA_FUZZ_SECONDS=10 -DMORVIKA_BENCH=OFF \
   -DMORVIKA_WHOLE_PROGRAM_TESTS=OFF -DMORVIKA_WIDGET_TESTS=OFF -- --target morvika_checked
