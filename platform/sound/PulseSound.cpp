@@ -191,8 +191,9 @@ public:
             if (fill == static_cast<std::size_t>(-1) || fill > m_ring.Size()) fill = BytesForMs(m_format, m_targetMs);
             m_leadBytes = static_cast<std::uint32_t>(fill) + BytesForMs(m_format, kStartLeadMs);
         }
-        WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
+        // The server's buffer is filled before it starts playing, or it starts with nothing.
         if (m_direction == SoundDirection::Playback) Write(pa_stream_writable_size(m_stream));
+        WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
         return kSoundOk;
     }
 
