@@ -51,6 +51,8 @@ std::size_t WholeBatch(const std::error_code& ec, std::size_t)
 {
     return ec ? 0 : std::size_t{16} * 1024 * 1024;
 }
+// On a TLS link, a payload slice this large is encrypted on its own rather than gathered.
+constexpr std::size_t kOwnRecordBytes = 8 * 1024;
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
 // Reads in a row on one link before the others get a turn.
 constexpr int kReadRounds = 8;
@@ -738,14 +740,22 @@ void CPeerConnection::StartWrite()
     m_writing = true;
     if (m_tls) {
         if (!m_buffers.empty()) {
-            // One piece, so that the frames fill whole records.
+            // Small pieces (frame heads, control frames, short messages) are gathered so that
+            // they share records; a bulk chunk's payload is encrypted straight from its message
+            // into a record of its own, which costs less than copying it first.
             m_tlsOut.clear();
+            bool ok = true;
             for (const auto& buffer : m_buffers) {
                 const auto* p = static_cast<const std::uint8_t*>(buffer.data());
-                m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+                if (buffer.size() < kOwnRecordBytes) {
+                    m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+                    continue;
+                }
+                ok = ok && m_tls->Write(m_tlsOut) && m_tls->Write({p, buffer.size()});
+                m_tlsOut.clear();
             }
             m_buffers.clear();
-            if (!m_tls->Write(m_tlsOut)) {
+            if (!ok || !m_tls->Write(m_tlsOut)) {
                 m_writing = false;
                 Close(m_tls->LastError());
                 return;
