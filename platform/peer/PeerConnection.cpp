@@ -618,7 +618,10 @@ std::size_t CPeerConnection::BulkRoom()
         // the link, set the pace, so what it acknowledged says only that the link takes at
         // least that much. Twice in a row, grow at once; a fast link would otherwise need many
         // windows to reach its speed. Once alone may be a burst through a shaper's bucket, and
-        // a late look (a busy machine) proves nothing.
+        // a late look (a busy machine) proves nothing. Nor does a look right after our own
+        // write, which finds the kernel still holding it: it leaves the last look's verdict
+        // standing (when writes take long, as on a TLS link, every wait for room is followed
+        // by such looks, and the rate would otherwise grow only window by window).
         const bool dry = info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll;
         if (dry && m_dryBefore) {
             m_rateWindowDry = true;
@@ -626,7 +629,7 @@ std::size_t CPeerConnection::BulkRoom()
                 static_cast<double>(kStartKernelBytes) / std::chrono::duration<double>(kKernelQueueTime).count();
             m_bytesPerSecond = std::min(std::max(2 * m_bytesPerSecond, floor), kMaxRate);
         }
-        m_dryBefore = dry;
+        if (dry || now - m_checkedAt >= kRoomPoll / 4) m_dryBefore = dry;
         if (now - m_rateWindowStart >= kRateWindow) {
             const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
             const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
