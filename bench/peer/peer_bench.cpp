@@ -408,7 +408,7 @@ BENCHMARK(BM_VoiceStreamAt10MbitWith2MiBInFlight)->Iterations(1)->Unit(benchmark
 int FileCount()
 {
     const char* n = std::getenv("PEER_BENCH_FILES");
-    return n ? std::max(1, std::atoi(n)) : FarNetns() ? 4 : 40;
+    return n ? std::max(1, std::atoi(n)) : FarNetns() ? 4 : 100;
 }
 const int kFiles = FileCount();
 
