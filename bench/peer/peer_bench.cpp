@@ -2,9 +2,13 @@
 //  - one-way latency of 400-byte high-priority messages between two members through the host;
 //  - the same stream (two messages every 62.5 ms) while a 2 MiB low-priority message to the
 //    same member is in flight over links shaped to 10 Mbit/s (in-process shaping);
-//  - throughput of back-to-back 2 MiB messages;
-// each against plain TCP, one hop and two hops through a minimal relaying thread.
-// Each benchmark runs once and reports its figures as counters.
+//  - throughput of back-to-back 2 MiB messages, over TLS and plain links;
+// each against plain TCP, one hop and two hops through a minimal relaying thread, and the
+// throughput over TLS also against a bare TLS stream over one TCP connection.
+// Each benchmark runs once and reports its figures as counters. For figures on a shared
+// machine, run them interleaved and repeated, so that each side sees the same load:
+//   peer_bench --benchmark_filter=Throughput --benchmark_repetitions=5
+//              --benchmark_enable_random_interleaving=true
 
 #include <benchmark/benchmark.h>
 
@@ -16,6 +20,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -29,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/peer/PeerSecurity.h"
 #include "platform/peer/PeerService.h"
 
 namespace {
@@ -133,12 +139,15 @@ bool PlainLinks()
     return plain && *plain == '1';
 }
 
+// The links of a session: as configured, or unencrypted whatever PEER_BENCH_PLAIN says.
+enum class Links { AsConfigured, Unencrypted };
+
 struct Node {
     Sink sink;
     peer::CPeerService service;
-    explicit Node(peer::ServiceOptions options)
+    explicit Node(peer::ServiceOptions options, Links links = Links::AsConfigured)
     {
-        options.plainLinks = PlainLinks();
+        options.plainLinks = PlainLinks() || links == Links::Unencrypted;
         service.Initialize(&sink, &Sink::Handler, options);
     }
 };
@@ -148,12 +157,16 @@ struct Session {
     Node host, a;
     std::unique_ptr<Node> far;
     Node& b;
-    static std::unique_ptr<Node> MakeFar(peer::ServiceOptions options)
+    static std::unique_ptr<Node> MakeFar(peer::ServiceOptions options, Links links)
     {
         FarScope scope;
-        return std::make_unique<Node>(options);
+        return std::make_unique<Node>(options, links);
     }
-    explicit Session(peer::ServiceOptions options = {}) : host(options), a(options), far(MakeFar(options)), b(*far)
+    explicit Session(peer::ServiceOptions options = {}, Links links = Links::AsConfigured)
+        : host(options, links),
+          a(options, links),
+          far(MakeFar(options, links)),
+          b(*far)
     {
         host.service.Host({kApp, "VoiceSession"}, 0);
         const std::uint16_t port = host.service.BoundPort();
@@ -397,9 +410,19 @@ BENCHMARK(BM_VoiceStreamAt10MbitWith2MiBInFlight)->Iterations(1)->Unit(benchmark
 int FileCount()
 {
     const char* n = std::getenv("PEER_BENCH_FILES");
-    return n ? std::max(1, std::atoi(n)) : FarNetns() ? 4 : 40;
+    return n ? std::max(1, std::atoi(n)) : FarNetns() ? 4 : 100;
 }
 const int kFiles = FileCount();
+
+// PEER_BENCH_WINDOW=N: the sender keeps at most N messages ahead of the receiver (0: hands
+// over all of them at once). A sender that queues tens of MiB measures the cost of fresh
+// memory for its copies more than the link; 8 (16 MiB) keeps the link busy all the same.
+int Window()
+{
+    const char* n = std::getenv("PEER_BENCH_WINDOW");
+    return n ? std::max(0, std::atoi(n)) : 8;
+}
+const int kWindow = Window();
 
 // A line of /proc/self/status ("VmRSS", "VmHWM") in MiB.
 double StatusMiB(const std::string& key)
@@ -413,14 +436,29 @@ double StatusMiB(const std::string& key)
 }
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
 
-void RunThroughput(benchmark::State& state, bool viaHost)
+// CPU time of the whole process (every thread, user and system), in ms. On a shared machine
+// the CPU a transfer costs per MiB is steadier than its wall-clock pace.
+double ProcessCpuMs()
 {
-    Session session;
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + t.tv_usec / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+void RunThroughput(benchmark::State& state, bool viaHost, Links links)
+{
+    Session session({}, links);
     Node& from = viaHost ? session.a : session.host;
     const Bytes file(kFileSize, 0x33);
     for (auto _ : state) {
         const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
         for (int i = 0; i < kFiles; ++i) {
+            if (kWindow > 0 && i >= kWindow) {
+                session.b.sink.Wait(
+                    [&] { return session.b.sink.bigMessages >= static_cast<std::size_t>(i - kWindow + 1); });
+            }
             from.service.SendTo(session.b.service.LocalPlayer(), file.data(), static_cast<std::uint32_t>(file.size()),
                                 0ms, peer::DPNSEND_PRIORITY_LOW | peer::DPNSEND_NOCOMPLETE);
         }
@@ -428,6 +466,7 @@ void RunThroughput(benchmark::State& state, bool viaHost)
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
         state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
+        state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
         // What the three instances hold once the transfer is over and they have been idle.
         state.counters["RSS_peak_MiB"] = StatusMiB("VmHWM");
         std::this_thread::sleep_for(3s);
@@ -437,19 +476,34 @@ void RunThroughput(benchmark::State& state, bool viaHost)
 
 void BM_Throughput2MiBHostToMember(benchmark::State& state)
 {
-    RunThroughput(state, false);
+    RunThroughput(state, false, Links::AsConfigured);
 }
 void BM_Throughput2MiBMemberToMemberViaHost(benchmark::State& state)
 {
-    RunThroughput(state, true);
+    RunThroughput(state, true, Links::AsConfigured);
+}
+// The same over links without TLS: what the service itself costs against plain TCP.
+void BM_Throughput2MiBHostToMemberUnencrypted(benchmark::State& state)
+{
+    RunThroughput(state, false, Links::Unencrypted);
+}
+void BM_Throughput2MiBMemberToMemberViaHostUnencrypted(benchmark::State& state)
+{
+    RunThroughput(state, true, Links::Unencrypted);
 }
 BENCHMARK(BM_Throughput2MiBHostToMember)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput2MiBMemberToMemberViaHost)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Throughput2MiBHostToMemberUnencrypted)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Throughput2MiBMemberToMemberViaHostUnencrypted)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void RunTcpThroughput(benchmark::State& state, int writer, int reader)
 {
     for (auto _ : state) {
         const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
         std::thread reading([&] {
             Bytes m(kFileSize);
             // Each message is copied out whole, as the service hands over whole messages.
@@ -461,6 +515,7 @@ void RunTcpThroughput(benchmark::State& state, int writer, int reader)
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
         state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
+        state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
     }
 }
 
@@ -474,7 +529,73 @@ void BM_Throughput2MiBTwoHopTcpRelay(benchmark::State& state)
     TcpRelay tcp;
     RunTcpThroughput(state, tcp.writer, tcp.reader);
 }
+
+// The least TLS costs on this machine: one TLS 1.3 stream over the same TCP connection, with
+// the service's identity and cipher preference, each 2 MiB message one SSL_write and read
+// whole. What the service reaches over TLS is to be set against this as well as against TCP.
+void BM_Throughput2MiBPlainTls(benchmark::State& state)
+{
+    peer::Identity identity;
+    std::string error;
+    if (!peer::CreateIdentity(identity, error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const auto serverContext = peer::MakeTlsContext(identity, true, error);
+    const auto clientContext = peer::MakeTlsContext(identity, false, error);
+    if (!serverContext || !clientContext) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    TcpPair tcp;
+    SSL* writer = SSL_new(clientContext->native_handle());
+    SSL* reader = SSL_new(serverContext->native_handle());
+    // Records leave in large writes and arrive in large reads, as they do in the service.
+    BIO* socketOut = BIO_new_socket(tcp.writer, BIO_NOCLOSE);
+    BIO* buffered = BIO_new(BIO_f_buffer());
+    BIO_set_write_buffer_size(buffered, 256 * 1024);
+    BIO_push(buffered, socketOut);
+    SSL_set_bio(writer, BIO_new_socket(tcp.writer, BIO_NOCLOSE), buffered);
+    SSL_set_fd(reader, tcp.reader);
+    SSL_set_read_ahead(reader, 1);
+    SSL_set_default_read_buffer_len(reader, 256 * 1024);
+    std::thread accepting([&] { SSL_accept(reader); });
+    const bool connected = SSL_connect(writer) == 1;
+    accepting.join();
+    if (!connected) {
+        state.SkipWithError("TLS handshake failed");
+    }
+    for (auto _ : state) {
+        if (!connected) break;
+        const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
+        std::thread reading([&] {
+            Bytes m(kFileSize);
+            for (int i = 0; i < kFiles; ++i) {
+                for (std::size_t got = 0; got < m.size();) {
+                    std::size_t n = 0;
+                    if (SSL_read_ex(reader, m.data() + got, m.size() - got, &n) != 1) return;
+                    got += n;
+                }
+            }
+        });
+        const Bytes file(kFileSize, 0x33);
+        for (int i = 0; i < kFiles; ++i) {
+            std::size_t put = 0;
+            if (SSL_write_ex(writer, file.data(), file.size(), &put) != 1) break;
+            BIO_flush(SSL_get_wbio(writer));
+        }
+        reading.join();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
+        state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
+    }
+    SSL_free(writer);
+    SSL_free(reader);
+}
 BENCHMARK(BM_Throughput2MiBTwoHopTcpRelay)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput2MiBPlainTcp)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Throughput2MiBPlainTls)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -51,6 +51,8 @@ std::size_t WholeBatch(const std::error_code& ec, std::size_t)
 {
     return ec ? 0 : std::size_t{16} * 1024 * 1024;
 }
+// On a TLS link, a payload slice this large is encrypted on its own rather than gathered.
+constexpr std::size_t kOwnRecordBytes = 8 * 1024;
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
 // Reads in a row on one link before the others get a turn.
 constexpr int kReadRounds = 8;
@@ -616,7 +618,10 @@ std::size_t CPeerConnection::BulkRoom()
         // the link, set the pace, so what it acknowledged says only that the link takes at
         // least that much. Twice in a row, grow at once; a fast link would otherwise need many
         // windows to reach its speed. Once alone may be a burst through a shaper's bucket, and
-        // a late look (a busy machine) proves nothing.
+        // a late look (a busy machine) proves nothing. Nor does a look right after our own
+        // write, which finds the kernel still holding it: it leaves the last look's verdict
+        // standing (when writes take long, as on a TLS link, every wait for room is followed
+        // by such looks, and the rate would otherwise grow only window by window).
         const bool dry = info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll;
         if (dry && m_dryBefore) {
             m_rateWindowDry = true;
@@ -624,7 +629,7 @@ std::size_t CPeerConnection::BulkRoom()
                 static_cast<double>(kStartKernelBytes) / std::chrono::duration<double>(kKernelQueueTime).count();
             m_bytesPerSecond = std::min(std::max(2 * m_bytesPerSecond, floor), kMaxRate);
         }
-        m_dryBefore = dry;
+        if (dry || now - m_checkedAt >= kRoomPoll / 4) m_dryBefore = dry;
         if (now - m_rateWindowStart >= kRateWindow) {
             const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
             const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
@@ -738,14 +743,22 @@ void CPeerConnection::StartWrite()
     m_writing = true;
     if (m_tls) {
         if (!m_buffers.empty()) {
-            // One piece, so that the frames fill whole records.
+            // Small pieces (frame heads, control frames, short messages) are gathered so that
+            // they share records; a bulk chunk's payload is encrypted straight from its message
+            // into a record of its own, which costs less than copying it first.
             m_tlsOut.clear();
+            bool ok = true;
             for (const auto& buffer : m_buffers) {
                 const auto* p = static_cast<const std::uint8_t*>(buffer.data());
-                m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+                if (buffer.size() < kOwnRecordBytes) {
+                    m_tlsOut.insert(m_tlsOut.end(), p, p + buffer.size());
+                    continue;
+                }
+                ok = ok && m_tls->Write(m_tlsOut) && m_tls->Write({p, buffer.size()});
+                m_tlsOut.clear();
             }
             m_buffers.clear();
-            if (!m_tls->Write(m_tlsOut)) {
+            if (!ok || !m_tls->Write(m_tlsOut)) {
                 m_writing = false;
                 Close(m_tls->LastError());
                 return;

@@ -122,6 +122,13 @@ void CTlsSession::Received(std::size_t n)
     m_inEnd += std::min(n, m_in.size() - m_inEnd);
 }
 
+// The error queue is per thread and normally empty (Fail empties it): clearing it on every
+// call would cost more than the call itself on small reads.
+void CTlsSession::ClearErrors()
+{
+    if (ERR_peek_error() != 0) ERR_clear_error();
+}
+
 CTlsSession::Status CTlsSession::Fail(int ret)
 {
     const int error = SSL_get_error(m_ssl, ret);
@@ -136,7 +143,7 @@ CTlsSession::Status CTlsSession::Fail(int ret)
 
 CTlsSession::Status CTlsSession::Handshake()
 {
-    ERR_clear_error();
+    ClearErrors();
     const int ret = SSL_do_handshake(m_ssl);
     return ret == 1 ? Status::Done : Fail(ret);
 }
@@ -144,7 +151,7 @@ CTlsSession::Status CTlsSession::Handshake()
 CTlsSession::Status CTlsSession::Read(std::uint8_t* out, std::size_t size, std::size_t& got)
 {
     got = 0;
-    ERR_clear_error();
+    ClearErrors();
     const int ret = SSL_read_ex(m_ssl, out, size, &got);
     return ret == 1 ? Status::Done : Fail(ret);
 }
@@ -152,7 +159,7 @@ CTlsSession::Status CTlsSession::Read(std::uint8_t* out, std::size_t size, std::
 bool CTlsSession::Write(std::span<const std::uint8_t> bytes)
 {
     if (bytes.empty()) return true;
-    ERR_clear_error();
+    ClearErrors();
     std::size_t put = 0;
     if (SSL_write_ex(m_ssl, bytes.data(), bytes.size(), &put) == 1 && put == bytes.size()) return true;
     Fail(0);

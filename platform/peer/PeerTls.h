@@ -54,6 +54,7 @@ public:
 private:
     friend struct TlsBioAccess;
     Status Fail(int ret);
+    static void ClearErrors();
 
     SSL* m_ssl = nullptr;
     Bytes m_in;

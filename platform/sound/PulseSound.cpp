@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -22,7 +24,13 @@ constexpr const char* kMediaRole = "phone";
 // within one of its end. Coarser steps make the blocks arrive unevenly at the peer, whose
 // playback then runs late and has to jump.
 constexpr std::uint32_t kRequestMs = 5;
-constexpr std::uint32_t kTargetMs = 30;
+// What the server holds of a playback: all that covers for our answers coming late. When it
+// runs dry all the same (a busy or virtual machine), it holds more from then on, up to the
+// most, trading a little delay for no further dropouts.
+constexpr std::uint32_t kTargetMs = 40;
+constexpr std::uint32_t kTargetStepMs = 20;
+constexpr std::uint32_t kMostTargetMs = 120;
+constexpr std::chrono::seconds kQuietBeforeStepDown{30};
 // A starting playback answers the server's first requests with silence: what fills the
 // server's buffer plus this lead, the ring's cursor staying put meanwhile. Sound arriving on
 // the ring's rhythm, now and then a little late, then still lands ahead of the cursor; without
@@ -106,10 +114,11 @@ public:
         const char* device = m_device.empty() ? nullptr : m_device.c_str();
         int rc = 0;
         if (m_direction == SoundDirection::Playback) {
-            attr.tlength = BytesForMs(m_format, kTargetMs);
+            attr.tlength = BytesForMs(m_format, m_targetMs);
             attr.minreq = BytesForMs(m_format, kRequestMs);
             attr.fragsize = static_cast<std::uint32_t>(-1);
             pa_stream_set_write_callback(m_stream, &PulseSoundBuffer::OnWritable, this);
+            pa_stream_set_underflow_callback(m_stream, &PulseSoundBuffer::OnUnderflow, this);
             rc = pa_stream_connect_playback(m_stream, device, &attr, flags, nullptr, nullptr);
         } else {
             attr.tlength = attr.minreq = static_cast<std::uint32_t>(-1);
@@ -176,13 +185,15 @@ public:
         if (m_lost || m_stream == nullptr) return kSoundErrBufferLost;
         m_running = true;
         if (m_direction == SoundDirection::Playback) {
+            StepTargetDownWhenQuiet();
             // What the server asks for first fills its own buffer; the lead comes on top of it.
             std::size_t fill = pa_stream_writable_size(m_stream);
-            if (fill == static_cast<std::size_t>(-1) || fill > m_ring.Size()) fill = BytesForMs(m_format, kTargetMs);
+            if (fill == static_cast<std::size_t>(-1) || fill > m_ring.Size()) fill = BytesForMs(m_format, m_targetMs);
             m_leadBytes = static_cast<std::uint32_t>(fill) + BytesForMs(m_format, kStartLeadMs);
         }
-        WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
+        // The server's buffer is filled before it starts playing, or it starts with nothing.
         if (m_direction == SoundDirection::Playback) Write(pa_stream_writable_size(m_stream));
+        WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
         return kSoundOk;
     }
 
@@ -257,6 +268,20 @@ private:
         return m_operationOk ? kSoundOk : kSoundErrGeneric;
     }
 
+    // Main loop lock held, stream corked: a target raised by dropouts comes down a step when the
+    // server has kept up for a while, so one bad moment does not cost delay for good.
+    void StepTargetDownWhenQuiet()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_targetMs <= kTargetMs || now - m_lastRaise < kQuietBeforeStepDown) return;
+        m_targetMs -= kTargetStepMs;
+        m_lastRaise = now;
+        pa_buffer_attr attr = *pa_stream_get_buffer_attr(m_stream);
+        attr.tlength = BytesForMs(m_format, m_targetMs);
+        WaitOperation(m_backend.MainLoop(),
+                      pa_stream_set_buffer_attr(m_stream, &attr, &PulseSoundBuffer::OnSuccess, this));
+    }
+
     // Main loop lock held (or the main loop thread).
     void DropStream()
     {
@@ -264,6 +289,7 @@ private:
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
         m_stream = nullptr;
@@ -299,6 +325,23 @@ private:
     {
         auto* buffer = static_cast<PulseSoundBuffer*>(self);
         if (buffer->m_running) buffer->Write(bytes);
+    }
+
+    // Main loop thread: the server played past what it had. The ring's cursor kept the
+    // server's time, so what is written next still lands where it belongs; the larger target is
+    // answered with silence, as at the start, so that the ring's own lead stays as it was.
+    static void OnUnderflow(pa_stream* stream, void* self)
+    {
+        auto* buffer = static_cast<PulseSoundBuffer*>(self);
+        if (!buffer->m_running || buffer->m_targetMs >= kMostTargetMs) return;
+        buffer->m_targetMs = std::min(buffer->m_targetMs + kTargetStepMs, kMostTargetMs);
+        buffer->m_lastRaise = std::chrono::steady_clock::now();
+        pa_buffer_attr attr = *pa_stream_get_buffer_attr(stream);
+        attr.tlength = BytesForMs(buffer->m_format, buffer->m_targetMs);
+        buffer->m_leadBytes += BytesForMs(buffer->m_format, kTargetStepMs);
+        if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) pa_operation_unref(op);
+        std::fprintf(stderr, "%s: the sound server ran out of playback; it holds %u ms from now on\n",
+                     buffer->m_backend.ApplicationName().c_str(), static_cast<unsigned>(buffer->m_targetMs));
     }
 
     // Main loop thread.
@@ -353,8 +396,10 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_lost{false};
     std::atomic<std::int32_t> m_volume{0};
-    std::uint32_t m_leadBytes = 0;  // main loop lock
-    bool m_operationOk = false;     // main loop lock
+    std::uint32_t m_leadBytes = 0;                      // main loop lock
+    std::uint32_t m_targetMs = kTargetMs;               // main loop lock; kept when the stream is made again
+    std::chrono::steady_clock::time_point m_lastRaise;  // main loop lock
+    bool m_operationOk = false;                         // main loop lock
 };
 
 class PulseSoundDevice : public ISoundDevice {

@@ -633,6 +633,11 @@ double MorvikaInstance::CpuSeconds() const
     return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+std::string MorvikaInstance::ErrorOutput() const
+{
+    return ReadFile(m_rootDir + "/stderr.txt");
+}
+
 std::string MorvikaInstance::SanitizerReport() const
 {
     // ThreadSanitizer is left out: the program's Qt is not instrumented, so the hand-over of

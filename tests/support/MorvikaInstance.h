@@ -175,6 +175,8 @@ public:
     // `quit`, then waits for the process to end; its exit status, or nullopt (then killed).
     std::optional<int> Quit(Duration timeout = kCommandTimeout);
 
+    // The standard error output so far.
+    std::string ErrorOutput() const;
     // The standard error output so far when it holds a sanitizer's report, else empty.
     std::string SanitizerReport() const;
 

@@ -4,22 +4,27 @@
 // tools/test.sh starts, and espeak-ng.
 #include <gtest/gtest.h>
 
+#include <pulse/pulseaudio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench/voice/SpeechAlignment.h"
 #include "platform/sound/PulseSound.h"
+#include "platform/sound/SoundThreadPriority.h"
 #include "tests/support/MorvikaInstance.h"
 #include "tests/support/WaitFor.h"
 #include "voice/VoiceCodec.h"
@@ -31,6 +36,7 @@ using e2e::MorvikaInstance;
 using e2e::RunCommand;
 using e2e::StartOptions;
 using morvika::sound::PulseSoundBackend;
+using morvika::sound::RequestRealtimeForThisThread;
 using morvika::sound::SoundDeviceInfo;
 using morvika::sound::SoundDirection;
 
@@ -64,6 +70,101 @@ public:
 
 private:
     std::vector<std::string> m_modules;
+};
+
+// A plain client of the sound server that plays silence with the buffer the program's playback
+// starts with. When it runs dry, the server or the whole machine stalled for longer than that
+// buffer covers, and a dropout recorded meanwhile says nothing about the program.
+class ServerStallWitness {
+public:
+    static constexpr std::uint32_t kTargetMs = 40;
+
+    explicit ServerStallWitness(const std::string& sink)
+    {
+        m_loop = pa_threaded_mainloop_new();
+        if (m_loop == nullptr || pa_threaded_mainloop_start(m_loop) < 0) return;
+        pa_threaded_mainloop_lock(m_loop);
+        // Scheduled as the program's own sound threads are, or it would run dry first.
+        pa_mainloop_api_once(
+            pa_threaded_mainloop_get_api(m_loop), [](pa_mainloop_api*, void*) { RequestRealtimeForThisThread(); },
+            nullptr);
+        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "stall witness");
+        pa_context_set_state_callback(m_context, &ServerStallWitness::Signal, this);
+        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+            while (PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) &&
+                   pa_context_get_state(m_context) != PA_CONTEXT_READY) {
+                pa_threaded_mainloop_wait(m_loop);
+            }
+        }
+        if (pa_context_get_state(m_context) == PA_CONTEXT_READY) {
+            const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(kRate), 1};
+            m_stream = pa_stream_new(m_context, "stall witness", &spec, nullptr);
+            pa_stream_set_state_callback(m_stream, &ServerStallWitness::SignalStream, this);
+            pa_stream_set_write_callback(m_stream, &ServerStallWitness::OnWritable, nullptr);
+            pa_stream_set_underflow_callback(m_stream, &ServerStallWitness::OnUnderflow, this);
+            pa_buffer_attr attr{};
+            attr.maxlength = static_cast<std::uint32_t>(-1);
+            attr.tlength = static_cast<std::uint32_t>(2 * kRate * kTargetMs / 1000);
+            attr.minreq = static_cast<std::uint32_t>(2 * kRate * 5 / 1000);
+            attr.prebuf = 0;
+            attr.fragsize = static_cast<std::uint32_t>(-1);
+            if (pa_stream_connect_playback(m_stream, sink.c_str(), &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >=
+                0) {
+                while (PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)) &&
+                       pa_stream_get_state(m_stream) != PA_STREAM_READY) {
+                    pa_threaded_mainloop_wait(m_loop);
+                }
+            }
+            m_ready = pa_stream_get_state(m_stream) == PA_STREAM_READY;
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    ~ServerStallWitness()
+    {
+        if (m_loop == nullptr) return;
+        pa_threaded_mainloop_lock(m_loop);
+        if (m_stream != nullptr) {
+            pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+            pa_stream_disconnect(m_stream);
+            pa_stream_unref(m_stream);
+        }
+        if (m_context != nullptr) {
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+        pa_threaded_mainloop_stop(m_loop);
+        pa_threaded_mainloop_free(m_loop);
+    }
+
+    bool Ready() const { return m_ready; }
+    int Underflows() const { return m_underflows.load(); }
+
+private:
+    static void Signal(pa_context*, void* self)
+    {
+        pa_threaded_mainloop_signal(static_cast<ServerStallWitness*>(self)->m_loop, 0);
+    }
+    static void SignalStream(pa_stream*, void* self)
+    {
+        pa_threaded_mainloop_signal(static_cast<ServerStallWitness*>(self)->m_loop, 0);
+    }
+    static void OnWritable(pa_stream* stream, std::size_t bytes, void*)
+    {
+        void* data = nullptr;
+        if (pa_stream_begin_write(stream, &data, &bytes) < 0 || data == nullptr) return;
+        // Silence: mixed into the listener's speaker, it changes nothing of what is recorded.
+        std::memset(data, 0, bytes);
+        pa_stream_write(stream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+    }
+    static void OnUnderflow(pa_stream*, void* self) { ++static_cast<ServerStallWitness*>(self)->m_underflows; }
+
+    pa_threaded_mainloop* m_loop = nullptr;
+    pa_context* m_context = nullptr;
+    pa_stream* m_stream = nullptr;
+    bool m_ready = false;
+    std::atomic<int> m_underflows{0};
 };
 
 std::string DescriptionOf(SoundDirection direction, const std::string& deviceName)
@@ -208,8 +309,10 @@ struct ScratchFolder {
 // Speech played into A's microphone, recorded from the speaker of B (joined to A) or, alone,
 // from A's own speaker (a lone user hears himself); reference is the speech quantised as the
 // codec does. Fails the test (fatally) when the set-up does not work.
+// serverStalls, when given, receives how often a plain client of the server with the playback's
+// buffer ran dry while the speech was recorded.
 void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::vector<double>& reference,
-                    std::vector<double>& heard)
+                    std::vector<double>& heard, int* serverStalls = nullptr)
 {
     if (!RunCommand({"pactl", "info"})) GTEST_SKIP() << "no PulseAudio server reachable; tools/test.sh starts one";
     if (!RunCommand({"espeak-ng", "--version"})) GTEST_SKIP() << "espeak-ng is not installed";
@@ -219,6 +322,9 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
     for (const char* part : {"amic", "aout", "bmic", "bout"}) {
         ASSERT_TRUE(sinks.Load(tag + "_" + part, tag + "-" + part)) << "cannot load a null sink";
     }
+    // On the listener's speaker, whose sink thread it shares.
+    const ServerStallWitness witness(tag + (alone ? "_aout" : "_bout"));
+    ASSERT_TRUE(witness.Ready()) << "the stall witness could not play";
     const std::string aMic = DescriptionOf(SoundDirection::Capture, tag + "_amic.monitor");
     const std::string bMic = DescriptionOf(SoundDirection::Capture, tag + "_bmic.monitor");
     ASSERT_FALSE(aMic.empty());
@@ -275,6 +381,7 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
                                 "--channels=1", "--format=s16le", "--raw", "--latency-msec=20"},
                                {}, recordFile.string()));
     ASSERT_TRUE(WaitFor([&] { return fs::exists(recordFile) && fs::file_size(recordFile) > 4000; }, 20s));
+    const int stallsBefore = witness.Underflows();
     ChildProcess mouth;
     ASSERT_TRUE(mouth.Start({"paplay", "-d", tag + "_amic", playedFile.string()}));
     const auto played_ok = mouth.WaitExit(60s);
@@ -283,10 +390,21 @@ void SpeakAndRecord(bool alone, std::uint16_t portA, std::uint16_t portB, std::v
     const auto sizeAtEnd = fs::file_size(recordFile);
     EXPECT_TRUE(WaitFor([&] { return fs::file_size(recordFile) >= sizeAtEnd + 2 * 2 * kRate; }, 30s));
     recorder.Terminate();
+    if (serverStalls != nullptr) *serverStalls = witness.Underflows() - stallsBefore;
     for (auto& keeper : keepers) keeper->Terminate();
 
     MorvikaInstance& listener = alone ? a : b;
     const std::string listenerLog = listener.Log();
+    // The sound server running dry, or the playback stopping and starting again, explains a gap:
+    // say so next to the figures.
+    std::printf("listener's playback started %zu times\n",
+                listener.LogCount("LOG   CSoundPlay::SaveData() 音声を開始しました"));
+    for (const auto& [name, instance] : {std::pair{"A", &a}, std::pair{"B", &b}}) {
+        std::istringstream lines(instance->ErrorOutput());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("sound server") != std::string::npos) std::printf("%s: %s\n", name, line.c_str());
+        }
+    }
     EXPECT_EQ(a.Quit(), std::optional<int>(0)) << "A did not end cleanly";
     if (!alone) {
         EXPECT_EQ(b.Quit(), std::optional<int>(0)) << "B did not end cleanly";
@@ -396,6 +514,8 @@ TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneComesOutOfBsSpeakerCompleteAnd
 namespace {
 std::optional<std::string> Overcommitted()
 {
+    // A developer measuring on a busy machine on purpose runs them all the same.
+    if (std::getenv("MORVIKA_SOUND_TESTS_ALWAYS") != nullptr) return std::nullopt;
     double load[1] = {0};
     const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
     if (::getloadavg(load, 1) != 1 || load[0] <= 2.0 * static_cast<double>(cores)) return std::nullopt;
@@ -404,22 +524,35 @@ std::optional<std::string> Overcommitted()
 }  // namespace
 
 // What a listener should hear; bench/voice/measure-voice.py speech measures the same.
+// A recording during which the sound server itself stalled (its witness ran dry) is void: the
+// speech is played once more, and a second void one skips the case.
+void ExpectHeardCleanly(bool alone, std::uint16_t portA, std::uint16_t portB, const char* what)
+{
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        std::vector<double> reference, heard;
+        int stalls = 0;
+        SpeakAndRecord(alone, portA, portB, reference, heard, &stalls);
+        if (::testing::Test::HasFatalFailure() || ::testing::Test::IsSkipped()) return;
+        if (stalls == 0) {
+            ExpectHeardWithoutSlipsOrGaps(reference, heard, what);
+            return;
+        }
+        std::printf("attempt %d void: a plain client with a %u ms buffer ran dry %d times meanwhile\n", attempt,
+                    static_cast<unsigned>(ServerStallWitness::kTargetMs), stalls);
+    }
+    GTEST_SKIP() << "the sound server itself stalled during both recordings";
+}
+
 TEST(VoiceBetweenInstances, SpeechIntoAsMicrophoneIsHeardFromBsSpeakerWithoutSlipsOrGaps)
 {
     if (const auto why = Overcommitted()) GTEST_SKIP() << "machine overcommitted: " << *why;
-    std::vector<double> reference, heard;
-    SpeakAndRecord(false, kPortStrictA, kPortStrictB, reference, heard);
-    if (HasFatalFailure() || IsSkipped()) return;
-    ExpectHeardWithoutSlipsOrGaps(reference, heard, "from A to B");
+    ExpectHeardCleanly(false, kPortStrictA, kPortStrictB, "from A to B");
 }
 
 TEST(VoiceBetweenInstances, ALoneUserHearsHimselfWithoutSlipsOrGaps)
 {
     if (const auto why = Overcommitted()) GTEST_SKIP() << "machine overcommitted: " << *why;
-    std::vector<double> reference, heard;
-    SpeakAndRecord(true, kPortLoopback, 0, reference, heard);
-    if (HasFatalFailure() || IsSkipped()) return;
-    ExpectHeardWithoutSlipsOrGaps(reference, heard, "through the own loopback");
+    ExpectHeardCleanly(true, kPortLoopback, 0, "through the own loopback");
 }
 
 TEST(VoiceBetweenInstances, WithoutASoundServerTheProgramRunsOnAndQuits)
