@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
-  clang clang-format libclang-rt-14-dev llvm
+  clang clang-format libclang-rt-14-dev llvm lld
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libasio-dev libssl-dev
