@@ -38,51 +38,59 @@ echo "== the whole suite, on the Release build users run with the tests added ==
 cmake -S . -B build/release -DMORVIKA_TESTS=ON
 cmake --build build/release -j "$JOBS"
 
-# From here on the sanitizer builds run in the background at the lowest CPU priority, each
-# into its own log: they take only the CPU that the suites leave idle (most of the Release
-# suite waits on real time), and the load limit keeps them from making the machine look
-# overcommitted to the tests that check the load before judging sound.
+# The sanitizer builds start in the background at the lowest CPU priority, each into its own
+# log, while the suite before them runs: they take only the CPU that the tests leave idle (most
+# of the Release suite waits on real time), and the load limit keeps them from making the
+# machine look overcommitted to the tests that check the load before judging sound. When the
+# suite is done, the low-priority build stops and the rest is built at full speed.
 if chrt -i 0 true 2>/dev/null; then idle=(chrt -i 0 nice -n 19); else idle=(nice -n 19); fi
-build_in_background() { # NAME CONFIGURE-ARGS... -- BUILD-ARGS...
-  local name=$1 configure=() build=()
+declare -A build_pid build_configure build_args
+start_build() { # NAME CONFIGURE-ARGS... -- BUILD-ARGS...
+  local name=$1 configure=()
   shift
   while [ $# -gt 0 ] && [ "$1" != -- ]; do configure+=("$1"); shift; done
   shift
-  build=("$@")
+  build_configure[$name]="${configure[*]}"
+  build_args[$name]="$*"
+  rm -f "$MORVIKA_TEST_RUNTIME/$name-configured"
   set -m
   ( CC=clang CXX=clang++ "${idle[@]}" cmake -S . -B "build/$name" -G Ninja "${configure[@]}" &&
-      "${idle[@]}" cmake --build "build/$name" -j "$JOBS" "${build[@]}" -- -l $((JOBS + 1))
+      touch "$MORVIKA_TEST_RUNTIME/$name-configured" &&
+      "${idle[@]}" cmake --build "build/$name" -j "$JOBS" "$@" -- -l $((JOBS + 1))
   ) < /dev/null > "$MORVIKA_TEST_RUNTIME/$name-build.log" 2>&1 &
   set +m
+  build_pid[$name]=$!
   background+=("$!")
-  eval "${name}_build=$!"
 }
-wait_for_build() { # NAME
-  local name=$1 pid
-  pid=${name}_build
-  if wait "${!pid}"; then
-    cat "$MORVIKA_TEST_RUNTIME/$name-build.log"
-  else
-    cat "$MORVIKA_TEST_RUNTIME/$name-build.log"
-    echo "test.sh: the $name build failed" >&2
-    exit 1
+finish_build() { # NAME
+  local name=$1
+  local -a configure args
+  read -r -a configure <<< "${build_configure[$name]}"
+  read -r -a args <<< "${build_args[$name]}"
+  # Stopping ninja loses at most the objects it was compiling; the build resumes from there.
+  kill -TERM -- -"${build_pid[$name]}" 2>/dev/null || true
+  wait "${build_pid[$name]}" || true
+  cat "$MORVIKA_TEST_RUNTIME/$name-build.log"
+  if [ ! -f "$MORVIKA_TEST_RUNTIME/$name-configured" ]; then
+    CC=clang CXX=clang++ cmake -S . -B "build/$name" -G Ninja "${configure[@]}"
   fi
+  cmake --build "build/$name" -j "$JOBS" "${args[@]}"
 }
 
 # Every decoder's test and fuzz target runs in the AddressSanitizer build; the tests of whole
 # instances, of the sound server and of widgets that decode nothing and start no threads
 # (labels e2e, pulse, widgets) run only in the Release suite, and the program itself is not
 # built: morvika_checked builds only what CTest runs.
-build_in_background asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+start_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVIKA_SANITIZE=address,undefined -DMORVIKA_FUZZ=ON -DMORVIKA_FUZZ_SECONDS=10 -DMORVIKA_BENCH=OFF \
   -DMORVIKA_WHOLE_PROGRAM_TESTS=OFF -DMORVIKA_WIDGET_TESTS=OFF -- --target morvika_checked
 
 (cd build/release && ctest --output-on-failure -j "$JOBS" --timeout 600)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build: the in-process tests and the fuzz targets =="
-wait_for_build asan
+finish_build asan
 # voice_test: the capture and playback objects' sound threads on the virtual sound backend.
-build_in_background tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVIKA_SANITIZE=thread -DMORVIKA_BENCH=OFF \
+start_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVIKA_SANITIZE=thread -DMORVIKA_BENCH=OFF \
   -- --target peer_frame_test peer_session_test peer_process_test voice_test
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}
@@ -90,6 +98,6 @@ export LSAN_OPTIONS=suppressions=$ROOT/tools/lsan.supp:${LSAN_OPTIONS:-}
 (cd build/asan && ctest --output-on-failure -j "$JOBS" --timeout 900)
 
 echo "== ThreadSanitizer build of the peer session service and sound object tests =="
-wait_for_build tsan
+finish_build tsan
 (cd build/tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 \
   -R '^(Peer(Frame|Session|Robustness|Process|Load)|CaptureTest|PlayTest|SoundBase|Capture(Failures|Geometry)|AutoResetEvent|VoiceJoinBuffer|DeviceList|VoiceCodec)\.')
