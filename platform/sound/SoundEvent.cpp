@@ -3,19 +3,21 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/sound/SoundMutex.h"
+
 namespace morvika::sound {
 
 namespace {
 // All events share one mutex and one condition, so a waiter can watch several events at once.
 // There are few events (three per sound object) and they fire a few times a second.
-std::mutex& EventMutex()
+SoundMutex& EventMutex()
 {
-    static std::mutex mutex;
+    static SoundMutex mutex;
     return mutex;
 }
-std::condition_variable& EventCondition()
+std::condition_variable_any& EventCondition()
 {
-    static std::condition_variable condition;
+    static std::condition_variable_any condition;
     return condition;
 }
 }  // namespace

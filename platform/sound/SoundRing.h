@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/sound/SoundMutex.h"
 #include "platform/sound/SoundTypes.h"
 
 namespace morvika::sound {
@@ -36,7 +37,7 @@ private:
     static void Fire(const std::vector<AutoResetEvent*>& fired);
 
     const std::uint32_t m_size;
-    mutable std::mutex m_mutex;
+    mutable SoundMutex m_mutex;
     std::vector<std::uint8_t> m_data;
     std::uint32_t m_cursor = 0;
     std::vector<SoundNotification> m_notify;
