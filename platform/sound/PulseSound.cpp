@@ -25,8 +25,9 @@ constexpr const char* kMediaRole = "phone";
 // playback then runs late and has to jump.
 constexpr std::uint32_t kRequestMs = 5;
 // What the server holds of a playback: all that covers for our answers coming late. When it
-// runs dry all the same (a busy or virtual machine), it holds more from then on, up to the
-// most, trading a little delay for no further dropouts.
+// runs dry all the same (a busy or virtual machine), it holds more from the playback's next
+// start on, up to the most, trading a little delay for no further dropouts. Only at a start:
+// a larger buffer in the middle of a sound would delay the rest of it, a slip.
 constexpr std::uint32_t kTargetMs = 40;
 constexpr std::uint32_t kTargetStepMs = 20;
 constexpr std::uint32_t kMostTargetMs = 120;
@@ -183,9 +184,14 @@ public:
     {
         MainLoopLock lock(m_backend.MainLoop());
         if (m_lost || m_stream == nullptr) return kSoundErrBufferLost;
+        if (m_direction == SoundDirection::Playback) {
+            // Before the stream counts as running: the server's answer is awaited, and a write
+            // request meanwhile must not move the ring's cursor before the lead is set.
+            ApplyTargetAtStart();
+            m_raisePending = false;
+        }
         m_running = true;
         if (m_direction == SoundDirection::Playback) {
-            StepTargetDownWhenQuiet();
             // What the server asks for first fills its own buffer; the lead comes on top of it.
             std::size_t fill = pa_stream_writable_size(m_stream);
             if (fill == static_cast<std::size_t>(-1) || fill > m_ring.Size()) fill = BytesForMs(m_format, m_targetMs);
@@ -268,16 +274,20 @@ private:
         return m_operationOk ? kSoundOk : kSoundErrGeneric;
     }
 
-    // Main loop lock held, stream corked: a target raised by dropouts comes down a step when the
-    // server has kept up for a while, so one bad moment does not cost delay for good.
-    void StepTargetDownWhenQuiet()
+    // Main loop lock held, stream corked: the target raised by dropouts takes effect, or comes
+    // down a step when the server has kept up for a while, so one bad moment does not cost
+    // delay for good.
+    void ApplyTargetAtStart()
     {
         const auto now = std::chrono::steady_clock::now();
-        if (m_targetMs <= kTargetMs || now - m_lastRaise < kQuietBeforeStepDown) return;
-        m_targetMs -= kTargetStepMs;
-        m_lastRaise = now;
+        if (m_targetMs > kTargetMs && now - m_lastRaise >= kQuietBeforeStepDown) {
+            m_targetMs -= kTargetStepMs;
+            m_lastRaise = now;
+        }
+        const std::uint32_t tlength = BytesForMs(m_format, m_targetMs);
         pa_buffer_attr attr = *pa_stream_get_buffer_attr(m_stream);
-        attr.tlength = BytesForMs(m_format, m_targetMs);
+        if (attr.tlength == tlength) return;
+        attr.tlength = tlength;
         WaitOperation(m_backend.MainLoop(),
                       pa_stream_set_buffer_attr(m_stream, &attr, &PulseSoundBuffer::OnSuccess, this));
     }
@@ -328,19 +338,16 @@ private:
     }
 
     // Main loop thread: the server played past what it had. The ring's cursor kept the
-    // server's time, so what is written next still lands where it belongs; the larger target is
-    // answered with silence, as at the start, so that the ring's own lead stays as it was.
-    static void OnUnderflow(pa_stream* stream, void* self)
+    // server's time, so what is written next still lands where it belongs; the larger target
+    // waits for the next start. One step per start, however often it ran dry meanwhile.
+    static void OnUnderflow(pa_stream* /*stream*/, void* self)
     {
         auto* buffer = static_cast<PulseSoundBuffer*>(self);
-        if (!buffer->m_running || buffer->m_targetMs >= kMostTargetMs) return;
-        buffer->m_targetMs = std::min(buffer->m_targetMs + kTargetStepMs, kMostTargetMs);
         buffer->m_lastRaise = std::chrono::steady_clock::now();
-        pa_buffer_attr attr = *pa_stream_get_buffer_attr(stream);
-        attr.tlength = BytesForMs(buffer->m_format, buffer->m_targetMs);
-        buffer->m_leadBytes += BytesForMs(buffer->m_format, kTargetStepMs);
-        if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) pa_operation_unref(op);
-        std::fprintf(stderr, "%s: the sound server ran out of playback; it holds %u ms from now on\n",
+        if (!buffer->m_running || buffer->m_raisePending || buffer->m_targetMs >= kMostTargetMs) return;
+        buffer->m_raisePending = true;
+        buffer->m_targetMs = std::min(buffer->m_targetMs + kTargetStepMs, kMostTargetMs);
+        std::fprintf(stderr, "%s: the sound server ran out of playback; it holds %u ms from the next start on\n",
                      buffer->m_backend.ApplicationName().c_str(), static_cast<unsigned>(buffer->m_targetMs));
     }
 
@@ -398,7 +405,8 @@ private:
     std::atomic<std::int32_t> m_volume{0};
     std::uint32_t m_leadBytes = 0;                      // main loop lock
     std::uint32_t m_targetMs = kTargetMs;               // main loop lock; kept when the stream is made again
-    std::chrono::steady_clock::time_point m_lastRaise;  // main loop lock
+    std::chrono::steady_clock::time_point m_lastRaise;  // main loop lock; the last dropout
+    bool m_raisePending = false;                        // main loop lock
     bool m_operationOk = false;                         // main loop lock
 };
 
