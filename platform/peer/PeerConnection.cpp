@@ -186,6 +186,18 @@ void CPeerConnection::ReadCipher(void (CPeerConnection::*then)())
 
 // Plaintext bytes that complete the next step of reading: the rest of a frame header, the
 // envelope of a Data frame, the body of any other frame.
+void CPeerConnection::CompactReadBuffer()
+{
+    if (m_readStart == m_readEnd) {
+        m_readStart = m_readEnd = 0;
+    } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
+        // Make room for the largest frame behind what is still unread.
+        std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
+        m_readEnd -= m_readStart;
+        m_readStart = 0;
+    }
+}
+
 std::size_t CPeerConnection::NextFrameNeeds() const
 {
     const std::size_t available = m_readEnd - m_readStart;
@@ -216,13 +228,7 @@ void CPeerConnection::ReadTls()
             into = m_payloadAt;
             want = m_payloadLeft;
         } else {
-            if (m_readStart == m_readEnd) {
-                m_readStart = m_readEnd = 0;
-            } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
-                std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
-                m_readEnd -= m_readStart;
-                m_readStart = 0;
-            }
+            CompactReadBuffer();
             into = m_readBuffer.data() + m_readEnd;
             want = NextFrameNeeds();
         }
@@ -285,14 +291,7 @@ void CPeerConnection::ReadMore()
             m_readParked = true;
             return;
         }
-        if (m_readStart == m_readEnd) {
-            m_readStart = m_readEnd = 0;
-        } else if (m_readBuffer.size() - m_readEnd < wire::kHeaderSize + wire::kMaxFrameBody) {
-            // Make room for the largest frame behind what is still unread.
-            std::memmove(m_readBuffer.data(), m_readBuffer.data() + m_readStart, m_readEnd - m_readStart);
-            m_readEnd -= m_readStart;
-            m_readStart = 0;
-        }
+        CompactReadBuffer();
         std::array<iovec, 2 + 2 * kMaxGuesses> vectors;
         std::size_t count = 0;
         std::size_t tailAt = m_readEnd;

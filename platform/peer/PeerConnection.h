@@ -131,6 +131,8 @@ private:
     void Handshake();
     void ReadCipher(void (CPeerConnection::*then)());
     void ReadTls();
+    // Read thread: an empty buffer starts over; one without room for a whole frame is moved up.
+    void CompactReadBuffer();
     std::size_t NextFrameNeeds() const;
     void Secured();
     void ReadMore();

@@ -280,9 +280,9 @@ private:
     void ApplyTargetAtStart()
     {
         const auto now = std::chrono::steady_clock::now();
-        if (m_targetMs > kTargetMs && now - m_lastRaise >= kQuietBeforeStepDown) {
+        if (m_targetMs > kTargetMs && now - m_lastDropout >= kQuietBeforeStepDown) {
             m_targetMs -= kTargetStepMs;
-            m_lastRaise = now;
+            m_lastDropout = now;
         }
         const std::uint32_t tlength = BytesForMs(m_format, m_targetMs);
         pa_buffer_attr attr = *pa_stream_get_buffer_attr(m_stream);
@@ -343,7 +343,7 @@ private:
     static void OnUnderflow(pa_stream* /*stream*/, void* self)
     {
         auto* buffer = static_cast<PulseSoundBuffer*>(self);
-        buffer->m_lastRaise = std::chrono::steady_clock::now();
+        buffer->m_lastDropout = std::chrono::steady_clock::now();
         if (!buffer->m_running || buffer->m_raisePending || buffer->m_targetMs >= kMostTargetMs) return;
         buffer->m_raisePending = true;
         buffer->m_targetMs = std::min(buffer->m_targetMs + kTargetStepMs, kMostTargetMs);
@@ -403,11 +403,11 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_lost{false};
     std::atomic<std::int32_t> m_volume{0};
-    std::uint32_t m_leadBytes = 0;                      // main loop lock
-    std::uint32_t m_targetMs = kTargetMs;               // main loop lock; kept when the stream is made again
-    std::chrono::steady_clock::time_point m_lastRaise;  // main loop lock; the last dropout
-    bool m_raisePending = false;                        // main loop lock
-    bool m_operationOk = false;                         // main loop lock
+    std::uint32_t m_leadBytes = 0;                        // main loop lock
+    std::uint32_t m_targetMs = kTargetMs;                 // main loop lock; kept when the stream is made again
+    std::chrono::steady_clock::time_point m_lastDropout;  // main loop lock; the last dropout
+    bool m_raisePending = false;                          // main loop lock
+    bool m_operationOk = false;                           // main loop lock
 };
 
 class PulseSoundDevice : public ISoundDevice {
