@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-int g_window = 0;
+int g_pipelineWindow = 0;
 
 class Pipeline {
 public:
@@ -32,8 +32,8 @@ public:
             g_error_free(error);
         }
         m_dump = gst_bin_get_by_name(GST_BIN(m_pipeline), "dump");
-        g_object_set(m_dump, "frame-rate", frameRate, "window", &g_window, "log-file", FreshLogPath("pipeline").c_str(),
-                     nullptr);
+        g_object_set(m_dump, "frame-rate", frameRate, "window", &g_pipelineWindow, "log-file",
+                     FreshLogPath("pipeline").c_str(), nullptr);
     }
     ~Pipeline()
     {

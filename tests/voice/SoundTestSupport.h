@@ -13,6 +13,9 @@
 #include "voice/VoiceBindings.h"
 #include "voice/VoiceCodec.h"
 
+// One block of the default format (a capture's and a playback's notification step).
+inline constexpr std::uint32_t kBlock = 2756;
+
 struct PostedMessage {
     WindowHandle window;
     std::uint32_t message;

@@ -10,7 +10,6 @@ namespace {
 
 constexpr WindowHandle kMainWindow = 0x1000;
 constexpr WindowHandle kLevelWindow = 0x2000;
-constexpr std::uint32_t kBlock = 2756;
 
 // A block of samples: offset + a small square wave, so its mean is the offset.
 std::vector<std::uint8_t> Block(std::int16_t offset, std::size_t samples = kBlock / 2)

@@ -10,7 +10,6 @@ using namespace morvika::sound;
 
 namespace {
 
-constexpr std::uint32_t kBlock = 2756;
 constexpr std::uint32_t kRing = 22048;
 constexpr std::uint32_t kUser = 0x1234;
 
