@@ -1,5 +1,7 @@
 #include "session/HalvoVoice.h"
 
+#include <QCoreApplication>
+
 #include "app/Log.h"
 #include "platform/sound/PulseSound.h"
 #include "session/PeerMessage.h"
@@ -31,6 +33,37 @@ void CVoiceQueueSink::PushVoicePacket(std::uint32_t kind, const std::uint8_t* da
     CPeerMessage message;
     message.Set(kind, 0, 0, data, static_cast<std::uint32_t>(size));
     m_queue.Push(message);
+}
+
+int CUserPlayback::SaveData(std::uint32_t userId, const std::uint8_t* packet, std::size_t size)
+{
+    // The messages of a burst after a stalled link come in one after another within a
+    // fraction of a millisecond. Woken by the first, the sound thread would play the oldest
+    // before the rest were queued for the overload rule, and that delay would then stay.
+    QCoreApplication* app = QCoreApplication::instance();
+    const int rc =
+        m_play.SaveData({userId, packet, size}, app ? CSoundPlay::ArrivalWake::Later : CSoundPlay::ArrivalWake::Now);
+    ++m_nArrivals;
+    if (app && !m_bSettling) {
+        m_bSettling = true;
+        SettleArrivals(m_nArrivals - 1);
+    }
+    return rc;
+}
+
+void CUserPlayback::SettleArrivals(std::uint64_t seen)
+{
+    if (seen == m_nArrivals) {
+        m_bSettling = false;
+        m_play.WakeForArrivals();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self = weak_from_this(), now = m_nArrivals] {
+            if (const auto playback = self.lock()) playback->SettleArrivals(now);
+        },
+        Qt::QueuedConnection);
 }
 
 std::shared_ptr<ISoundBackend> CHalvoVoice::ConnectSoundServer()

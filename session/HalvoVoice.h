@@ -39,7 +39,7 @@ private:
 
 // A user window's playback. Keeps the sound server connection alive for as long as the
 // window holds it, which may be past the main window's own clean-up.
-class CUserPlayback {
+class CUserPlayback : public std::enable_shared_from_this<CUserPlayback> {
 public:
     CUserPlayback(std::shared_ptr<morvika::sound::ISoundBackend> backend, IWindowPoster* poster)
         : m_backend(std::move(backend)),
@@ -47,16 +47,20 @@ public:
     {
     }
     CSoundPlay& Play() { return m_play; }
-    // GUI thread: a received (or the own) voice message.
-    int SaveData(std::uint32_t userId, const std::uint8_t* packet, std::size_t size)
-    {
-        return m_play.SaveData({userId, packet, size});
-    }
+    // GUI thread: a received (or the own) voice message. The sound thread is woken once the
+    // messages that came in with it have been handed over too (see SettleArrivals).
+    int SaveData(std::uint32_t userId, const std::uint8_t* packet, std::size_t size);
     int Stop() { return m_play.Stop(); }
 
 private:
+    // Runs behind the window messages posted so far. While voice messages keep coming in, it
+    // goes behind them again; then it wakes the sound thread once.
+    void SettleArrivals(std::uint64_t seen);
+
     std::shared_ptr<morvika::sound::ISoundBackend> m_backend;  // destroyed after m_play
     CSoundPlay m_play;
+    std::uint64_t m_nArrivals = 0;
+    bool m_bSettling = false;
 };
 
 class CHalvoVoice {

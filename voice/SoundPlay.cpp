@@ -106,7 +106,7 @@ int CSoundPlay::ClearBuffer()
     return m_pBuffer->Unlock(first, second);
 }
 
-int CSoundPlay::SaveData(const VoiceMessageView& message)
+int CSoundPlay::SaveData(const VoiceMessageView& message, ArrivalWake wake)
 {
     if (!m_pBuffer) return 1;
     CVoiceCodec codec;
@@ -134,9 +134,14 @@ int CSoundPlay::SaveData(const VoiceMessageView& message)
         ++m_nPlayState;
     } else {
         m_PlayQueue.Push(CVoicePcmQueue::Entry(pcm, pcm + size));
-        WakeNearPlayCursor();
+        if (wake == ArrivalWake::Now) WakeNearPlayCursor();
     }
     return 0;
+}
+
+void CSoundPlay::WakeForArrivals()
+{
+    if (m_nPlayState.load() >= 2 && !m_PlayQueue.IsEmpty()) WakeNearPlayCursor();
 }
 
 void CSoundPlay::WakeNearPlayCursor()

@@ -32,8 +32,15 @@ public:
     int CreateOutputBuffer(const SoundFormat& format, std::uint32_t notifications);
     int InitNotifications(std::uint32_t notifications) override;
     int ClearBuffer() override;
-    // 0 when the packet was used, 1 otherwise.
-    int SaveData(const VoiceMessageView& message);
+    // When a queued packet wakes the sound thread, ahead of the next block's notification.
+    enum class ArrivalWake { Now, Later };
+    // 0 when the packet was used, 1 otherwise. With ArrivalWake::Later the caller hands over
+    // every packet that came in together and then calls WakeForArrivals once: a burst after a
+    // stalled link is then queued whole when the sound thread looks, and the overload rule
+    // keeps only its newest packet instead of playing its oldest before it.
+    int SaveData(const VoiceMessageView& message, ArrivalWake wake = ArrivalWake::Now);
+    // GUI thread: the wake-up that packets saved with ArrivalWake::Later left out.
+    void WakeForArrivals();
     int SetStartData();
     int StartPlay();
     int Start() override { return StartPlay(); }

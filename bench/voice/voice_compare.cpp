@@ -1,10 +1,11 @@
 // Compares what one instance's speaker played with what the other's microphone heard, as a
 // listener would: one global alignment, then 31 ms windows, slips and gaps. Used by
 // measure-voice.py; prints one "key value" line per figure.
-//   voice_compare MOUTH.raw EAR.raw [MODE [FROM COUNT MAXLAG]]   (16-bit mono at 11025 Hz)
-// With FROM, COUNT and MAXLAG it prints, for each loud 31 ms window of the mouth recording
-// from sample FROM on (COUNT samples), its own best lag in the ear recording, from a tenth of a
-// second before the whole's lag to MAXLAG samples after it.
+//   voice_compare MOUTH.raw EAR.raw [MODE [FROM COUNT MAXLAG [WINDOW_MS]]]   (16-bit mono, 11025 Hz)
+// With FROM, COUNT and MAXLAG it prints, for each loud window of the mouth recording (WINDOW_MS
+// long, 31 ms by default, one every 31 ms) from sample FROM on (COUNT samples), its own best lag
+// in the ear recording, from a tenth of a second before the whole's lag to MAXLAG samples after
+// it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -71,9 +72,10 @@ int main(int argc, char** argv)
     const long lag = c.lag - static_cast<long>(first);
     if (argc > 6) {
         const long from = std::atol(argv[4]), count = std::atol(argv[5]), maxLag = std::atol(argv[6]);
-        constexpr long kWindow = kRate * 31 / 1000;
+        constexpr long kStep = kRate * 31 / 1000;
+        const long kWindow = argc > 7 ? std::max(1L, kRate * std::atol(argv[7]) / 1000) : kStep;
         for (long w = std::max(0L, from); w + kWindow <= std::min<long>(from + count, static_cast<long>(mouth.size()));
-             w += kWindow) {
+             w += kStep) {
             double loud = 0;
             for (long i = 0; i < kWindow; ++i) loud = std::max(loud, std::fabs(mouth[static_cast<std::size_t>(w + i)]));
             if (loud < 2000) continue;

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -22,6 +23,8 @@
 #include "platform/sound/VirtualSound.h"
 #include "session/HalvoHub.h"
 #include "tests/support/FakeHubUi.h"
+#include "tests/voice/SoundTestSupport.h"
+#include "tests/voice/VoiceTestSupport.h"
 #include "tests/support/WaitFor.h"
 
 namespace fs = std::filesystem;
@@ -230,4 +233,36 @@ TEST_F(HubVoice, AMicrophoneThatCannotBeOpenedIsLoggedAndTheSessionRunsOn)
     ASSERT_EQ(ui.windows.size(), 1u);
     EXPECT_NE(hub->OwnWindow(), nullptr);
     hub.reset();  // and it shuts down cleanly
+}
+
+// A stalled link delivers its backlog of voice at once. The playback's sound thread looks only
+// once the whole burst is queued, so the overload rule plays its newest packet alone: the
+// user hears nothing two seconds old, and the delay afterwards is what it was before.
+TEST_F(HubVoice, ABurstAfterAStalledLinkIsHeardOnlyFromItsNewestPacket)
+{
+    Start(backend);
+    const std::shared_ptr<CUserPlayback> playback = hub->CreatePlayback();
+    ASSERT_NE(playback, nullptr);
+    VirtualSoundBuffer* speaker = backend->inner.LastBuffer(SoundDirection::Playback);
+    ASSERT_NE(speaker, nullptr);
+    ASSERT_EQ(playback->Play().SetVolume(100), 0);  // no software gain: the samples are the packets'
+    auto save = [&](std::int16_t value) {
+        const auto packet = EncodePacket(PcmBytes(std::vector<std::int16_t>(689, value)));
+        return playback->SaveData(7, packet.data(), packet.size());
+    };
+    ASSERT_EQ(save(100), 0);
+    ASSERT_EQ(save(200), 0);
+    ASSERT_EQ(playback->Play().PlayState(), 2);
+    AdvanceAndWait(*speaker, playback->Play(), 2756 + 4);  // the talk spurt's start has been played
+
+    const std::uint64_t handled = playback->Play().HandledEvents();
+    for (std::int16_t i = 1; i <= 12; ++i) ASSERT_EQ(save(static_cast<std::int16_t>(240 + 8 * i)), 0);
+    ASSERT_TRUE(WaitFor([&] { return playback->Play().HandledEvents() > handled; }));
+    EXPECT_EQ(playback->Play().QueuedCount(), 0u);
+    const auto ring = speaker->Snapshot();
+    const std::vector<std::int16_t> samples = PcmSamples(ring.data(), ring.size());
+    for (std::int16_t i = 1; i < 12; ++i) {
+        EXPECT_EQ(std::count(samples.begin(), samples.end(), 240 + 8 * i), 0) << "packet " << i << " was played";
+    }
+    EXPECT_EQ(std::count(samples.begin(), samples.end(), 336), 689);
 }

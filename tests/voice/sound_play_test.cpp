@@ -186,17 +186,22 @@ TEST_F(PlayTest, ArrivalNearThePlayCursorIsWrittenAtOnceAndABurstMeetsTheOverloa
     EXPECT_EQ(RingSamples(kBlock + 1378, 2)[0], 500);
 
     // A stalled link: the cursor runs on to the end of the written sound, then twelve packets
-    // come at once. The first is written at once; the rest pile up, and the next notification
-    // plays only the newest, so the delay stays within a few blocks.
+    // come at once and are handed over together before the one wake-up. The overload rule
+    // plays only the newest, right where the write position stands: nothing older is heard
+    // and the delay is what it was.
     AdvanceAndWait(*buffer, play, 2 * 1378);
     handled = play.HandledEvents();
-    for (int i = 1; i <= 12; ++i) ASSERT_EQ(Save(static_cast<std::int16_t>(100 * i)), 0);
+    const std::uint32_t before = play.NextOffset();
+    for (int i = 1; i <= 12; ++i) {
+        const auto packet = EncodePacket(HalfBlock(static_cast<std::int16_t>(100 * i)));
+        ASSERT_EQ(play.SaveData({kUser, packet.data(), packet.size()}, CSoundPlay::ArrivalWake::Later), 0);
+    }
+    EXPECT_FALSE(play.WaitHandledEvents(handled + 1, std::chrono::milliseconds(100))) << "woken before the last";
+    play.WakeForArrivals();
     ASSERT_TRUE(play.WaitHandledEvents(handled + 1, std::chrono::seconds(10)));
-    AdvanceAndWait(*buffer, play, kBlock);
     EXPECT_EQ(play.QueuedCount(), 0u);
-    const std::uint32_t next = play.NextOffset();
-    EXPECT_EQ(RingSamples(next - 1378, 2)[0], 1200);
-    EXPECT_LE(next - (kBlock + 2 * 1378 + 3), 3 * kBlock) << "the burst was written in full";
+    EXPECT_EQ(play.NextOffset(), before + 1378) << "the burst was written in full";
+    EXPECT_EQ(RingSamples(before, 2)[0], 1200);
 }
 
 // The second packet of a pair often arrives while the sound thread is still writing the first:
