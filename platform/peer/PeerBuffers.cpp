@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -43,15 +44,17 @@ public:
         if (capacity >= kSmallest) {
             std::lock_guard lock(m_mutex);
             m_lastUse = std::chrono::steady_clock::now();
-            // The smallest that fits, so that large buffers stay for large messages.
-            auto best = m_free.end();
-            for (auto it = m_free.begin(); it != m_free.end(); ++it) {
-                if (it->capacity() >= capacity && (best == m_free.end() || it->capacity() < best->capacity()))
+            // The smallest that fits, so that large buffers stay for large messages; of those the
+            // one given back last, whose bytes were just read and are likely still in the cache:
+            // copying a message into a cold buffer costs more than the kernel's copy of it.
+            auto best = m_free.rend();
+            for (auto it = m_free.rbegin(); it != m_free.rend(); ++it) {
+                if (it->capacity() >= capacity && (best == m_free.rend() || it->capacity() < best->capacity()))
                     best = it;
             }
-            if (best != m_free.end()) {
+            if (best != m_free.rend()) {
                 Buffer b = std::move(*best);
-                m_free.erase(best);
+                m_free.erase(std::next(best).base());
                 m_keptBytes -= b.capacity();
                 b.clear();
                 return b;

@@ -449,6 +449,7 @@ bool CPeerConnection::DispatchBuffered()
             }
             if (!m_closeAfterFlush && !m_onMessage(*this, event)) return violation();
             if (m_closed) return false;
+            if (event.step == DataStep::Complete) m_assembler.Recycle(m_received);
             continue;
         }
         if (m_readEnd - m_readStart < wire::kHeaderSize) break;

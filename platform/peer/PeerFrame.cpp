@@ -436,6 +436,17 @@ std::span<std::uint8_t> CMessageAssembler::Ahead(std::uint8_t flags)
     return end > have ? std::span<std::uint8_t>(s.payload.data() + have, end - have) : std::span<std::uint8_t>();
 }
 
+void CMessageAssembler::Recycle(Message& handled)
+{
+    Stream& s = m_streams[handled.high ? 1 : 0];
+    const std::size_t capacity = handled.payload.capacity();
+    if (s.active || capacity > kKeptCapacity || capacity <= s.payload.capacity()) return;
+    GiveBuffer(std::move(s.payload));
+    s.payload = std::move(handled.payload);
+    s.payload.clear();
+    Buffer().swap(handled.payload);
+}
+
 void CMessageAssembler::ReleaseKept()
 {
     for (Stream& s : m_streams) {

@@ -215,6 +215,9 @@ public:
     // them there ahead of their frame headers.
     std::span<std::uint8_t> Ahead(std::uint8_t flags);
 
+    // Once a completed message has been handled, its buffer serves its stream's next message:
+    // one buffer, still warm in the cache, instead of two taking turns.
+    void Recycle(Message& handled);
     // Frees the buffers kept for streams with no message in progress.
     void ReleaseKept();
     // Memory held, in-progress messages and kept buffers together.

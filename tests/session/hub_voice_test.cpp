@@ -253,7 +253,10 @@ TEST_F(HubVoice, ABurstAfterAStalledLinkIsHeardOnlyFromItsNewestPacket)
     ASSERT_EQ(save(100), 0);
     ASSERT_EQ(save(200), 0);
     ASSERT_EQ(playback->Play().PlayState(), 2);
-    AdvanceAndWait(*speaker, playback->Play(), 2756 + 4);  // the talk spurt's start has been played
+    // The talk spurt's start has been played: one notification at a time, so that none is
+    // still pending when the burst comes.
+    AdvanceAndWait(*speaker, playback->Play(), 4);
+    AdvanceAndWait(*speaker, playback->Play(), 2756);
 
     const std::uint64_t handled = playback->Play().HandledEvents();
     for (std::int16_t i = 1; i <= 12; ++i) ASSERT_EQ(save(static_cast<std::int16_t>(240 + 8 * i)), 0);

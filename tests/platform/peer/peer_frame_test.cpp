@@ -148,11 +148,13 @@ TEST(PeerFrame, InterleavedPrioritiesReassemble)
 }
 
 // A message that lands in a reused buffer holds its own bytes only, one in progress survives
-// a release of the kept buffers, and the pool is bounded and empties once unused.
+// a release of the kept buffers, a handled message's buffer serves the next one, and the pool
+// is bounded and empties once unused.
 TEST(PeerFrame, ReusedMessageBuffersHoldOnlyTheirMessage)
 {
     CMessageAssembler assembler;
     CMessageAssembler::Message message;
+    const std::uint8_t* previous = nullptr;
     std::uint8_t seed = 1;
     for (const std::size_t size :
          {std::size_t{2} * 1024 * 1024, std::size_t{1024} * 1024 + 3, std::size_t{100} * 1024}) {
@@ -166,7 +168,13 @@ TEST(PeerFrame, ReusedMessageBuffersHoldOnlyTheirMessage)
         }
         ASSERT_EQ(status, CMessageAssembler::Status::Complete);
         EXPECT_EQ(Bytes(message.payload.begin(), message.payload.end()), m) << size;
+        if (seed == 2) {
+            EXPECT_EQ(message.payload.data(), previous) << "the recycled buffer";
+        }
         if (seed++ == 2) GiveBuffer(std::move(message.payload));
+        previous = message.payload.data();
+        assembler.Recycle(message);
+        EXPECT_TRUE(message.payload.empty());
     }
     for (int i = 0; i < 20; ++i) GiveBuffer(Buffer(2 * 1024 * 1024));
     EXPECT_TRUE(TakeBuffer(1024 * 1024).empty());
