@@ -18,6 +18,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_G
   target_compile_options(morvika_warnings INTERFACE -Wno-restrict)
 endif()
 
+# lld links a program in a third of ld's time; used for the sanitizer builds and the test
+# programs (dozens of them) where it is installed. The program users build keeps the default.
+include(CheckLinkerFlag)
+check_linker_flag(CXX -fuse-ld=lld MORVIKA_HAVE_LLD)
+
 if(MORVIKA_SANITIZE)
   # Sanitizer builds exist to run tests: -O1 compiles faster than -O2 and keeps the
   # sanitizers' findings and stack traces exact; line tables are all their reports need.
@@ -32,10 +37,6 @@ if(MORVIKA_SANITIZE)
   endif()
   add_compile_options(-fsanitize=${MORVIKA_SANITIZE} -fno-omit-frame-pointer)
   add_link_options(-fsanitize=${MORVIKA_SANITIZE})
-  # A sanitizer build links dozens of test and fuzz programs; lld links each in a third of
-  # ld's time.
-  include(CheckLinkerFlag)
-  check_linker_flag(CXX -fuse-ld=lld MORVIKA_HAVE_LLD)
   if(MORVIKA_HAVE_LLD)
     add_link_options(-fuse-ld=lld)
   endif()

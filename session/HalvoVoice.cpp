@@ -46,18 +46,23 @@ int CUserPlayback::SaveData(std::uint32_t userId, const std::uint8_t* packet, st
     ++m_nArrivals;
     if (app && !m_bSettling) {
         m_bSettling = true;
-        SettleArrivals(m_nArrivals - 1);
+        PostSettle();
     }
     return rc;
 }
 
 void CUserPlayback::SettleArrivals(std::uint64_t seen)
 {
-    if (seen == m_nArrivals) {
-        m_bSettling = false;
-        m_play.WakeForArrivals();
+    if (seen != m_nArrivals) {
+        PostSettle();
         return;
     }
+    m_bSettling = false;
+    m_play.WakeForArrivals();
+}
+
+void CUserPlayback::PostSettle()
+{
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [self = weak_from_this(), now = m_nArrivals] {

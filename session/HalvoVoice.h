@@ -56,6 +56,8 @@ private:
     // Runs behind the window messages posted so far. While voice messages keep coming in, it
     // goes behind them again; then it wakes the sound thread once.
     void SettleArrivals(std::uint64_t seen);
+    // Posts SettleArrivals with the arrivals counted so far.
+    void PostSettle();
 
     std::shared_ptr<morvika::sound::ISoundBackend> m_backend;  // destroyed after m_play
     CSoundPlay m_play;

@@ -82,7 +82,7 @@ finish_build() { # NAME
 # (labels e2e, pulse, widgets) run only in the Release suite, and the program itself is not
 # built: morvika_checked builds only what CTest runs.
 start_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMORVIKA_SANITIZE=address,undefined -DMORVIKA_FUZZ=ON -DMORVIKA_FUZZ_SECONDS=10 -DMORVIKA_BENCH=OFF \
+  -DMORVIKA_SANITIZE=address,undefined -DMORVIKA_FUZZ=ON -DMORVIKA_BENCH=OFF \
   -DMORVIKA_WHOLE_PROGRAM_TESTS=OFF -DMORVIKA_WIDGET_TESTS=OFF -- --target morvika_checked
 
 (cd build/release && ctest --output-on-failure -j "$JOBS" --timeout 600)

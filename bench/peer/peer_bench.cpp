@@ -446,6 +446,15 @@ double ProcessCpuMs()
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
+// The pace and CPU cost of kFiles messages sent since start.
+void ReportTransfer(benchmark::State& state, Clock::time_point start, double cpuStart)
+{
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
+    state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
+}
+
 void RunThroughput(benchmark::State& state, bool viaHost, Links links)
 {
     Session session({}, links);
@@ -463,10 +472,7 @@ void RunThroughput(benchmark::State& state, bool viaHost, Links links)
                                 0ms, peer::DPNSEND_PRIORITY_LOW | peer::DPNSEND_NOCOMPLETE);
         }
         session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(kFiles); });
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        state.SetIterationTime(seconds);
-        state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
-        state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
+        ReportTransfer(state, start, cpuStart);
         // What the three instances hold once the transfer is over and they have been idle.
         state.counters["RSS_peak_MiB"] = StatusMiB("VmHWM");
         std::this_thread::sleep_for(3s);
@@ -512,10 +518,7 @@ void RunTcpThroughput(benchmark::State& state, int writer, int reader)
         const Bytes file(kFileSize, 0x33);
         for (int i = 0; i < kFiles; ++i) TcpPair::WriteAll(writer, file.data(), file.size());
         reading.join();
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        state.SetIterationTime(seconds);
-        state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
-        state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
+        ReportTransfer(state, start, cpuStart);
     }
 }
 
@@ -586,10 +589,7 @@ void BM_Throughput2MiBPlainTls(benchmark::State& state)
             BIO_flush(SSL_get_wbio(writer));
         }
         reading.join();
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        state.SetIterationTime(seconds);
-        state.counters["MiB_per_s"] = kFiles * 2.0 / seconds;
-        state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
+        ReportTransfer(state, start, cpuStart);
     }
     SSL_free(writer);
     SSL_free(reader);

@@ -184,8 +184,6 @@ void CPeerConnection::ReadCipher(void (CPeerConnection::*then)())
                             });
 }
 
-// Plaintext bytes that complete the next step of reading: the rest of a frame header, the
-// envelope of a Data frame, the body of any other frame.
 void CPeerConnection::CompactReadBuffer()
 {
     if (m_readStart == m_readEnd) {
@@ -198,6 +196,8 @@ void CPeerConnection::CompactReadBuffer()
     }
 }
 
+// Plaintext bytes that complete the next step of reading: the rest of a frame header, the
+// envelope of a Data frame, the body of any other frame.
 std::size_t CPeerConnection::NextFrameNeeds() const
 {
     const std::size_t available = m_readEnd - m_readStart;
