@@ -424,6 +424,14 @@ int Window()
 }
 const int kWindow = Window();
 
+// PEER_BENCH_WARMUP=N: messages sent before the clock starts, on either side.
+int WarmUp()
+{
+    const char* n = std::getenv("PEER_BENCH_WARMUP");
+    return n ? std::max(0, std::atoi(n)) : 0;
+}
+const int kWarmUp = WarmUp();
+
 // A line of /proc/self/status ("VmRSS", "VmHWM") in MiB.
 double StatusMiB(const std::string& key)
 {
@@ -460,18 +468,24 @@ void RunThroughput(benchmark::State& state, bool viaHost, Links links)
     Session session({}, links);
     Node& from = viaHost ? session.a : session.host;
     const Bytes file(kFileSize, 0x33);
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        const double cpuStart = ProcessCpuMs();
-        for (int i = 0; i < kFiles; ++i) {
-            if (kWindow > 0 && i >= kWindow) {
-                session.b.sink.Wait(
-                    [&] { return session.b.sink.bigMessages >= static_cast<std::size_t>(i - kWindow + 1); });
+    std::size_t sent = 0;
+    // Sends `count` messages and waits until the last has arrived.
+    const auto transfer = [&](int count) {
+        const std::size_t base = sent;
+        for (int i = 0; i < count; ++i, ++sent) {
+            if (kWindow > 0 && sent >= base + static_cast<std::size_t>(kWindow)) {
+                session.b.sink.Wait([&] { return session.b.sink.bigMessages >= sent - kWindow + 1; });
             }
             from.service.SendTo(session.b.service.LocalPlayer(), file.data(), static_cast<std::uint32_t>(file.size()),
                                 0ms, peer::DPNSEND_PRIORITY_LOW | peer::DPNSEND_NOCOMPLETE);
         }
-        session.b.sink.Wait([&] { return session.b.sink.bigMessages == static_cast<std::size_t>(kFiles); });
+        session.b.sink.Wait([&] { return session.b.sink.bigMessages == sent; });
+    };
+    transfer(kWarmUp);
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
+        transfer(kFiles);
         ReportTransfer(state, start, cpuStart);
         // What the three instances hold once the transfer is over and they have been idle.
         state.counters["RSS_peak_MiB"] = StatusMiB("VmHWM");
@@ -507,17 +521,21 @@ BENCHMARK(BM_Throughput2MiBMemberToMemberViaHostUnencrypted)
 
 void RunTcpThroughput(benchmark::State& state, int writer, int reader)
 {
+    Bytes m(kFileSize);
+    const Bytes file(kFileSize, 0x33);
+    const auto transfer = [&](int count) {
+        std::thread reading([&] {
+            // Each message is copied out whole, as the service hands over whole messages.
+            for (int i = 0; i < count; ++i) TcpPair::ReadAll(reader, m.data(), m.size());
+        });
+        for (int i = 0; i < count; ++i) TcpPair::WriteAll(writer, file.data(), file.size());
+        reading.join();
+    };
+    transfer(kWarmUp);
     for (auto _ : state) {
         const auto start = Clock::now();
         const double cpuStart = ProcessCpuMs();
-        std::thread reading([&] {
-            Bytes m(kFileSize);
-            // Each message is copied out whole, as the service hands over whole messages.
-            for (int i = 0; i < kFiles; ++i) TcpPair::ReadAll(reader, m.data(), m.size());
-        });
-        const Bytes file(kFileSize, 0x33);
-        for (int i = 0; i < kFiles; ++i) TcpPair::WriteAll(writer, file.data(), file.size());
-        reading.join();
+        transfer(kFiles);
         ReportTransfer(state, start, cpuStart);
     }
 }
