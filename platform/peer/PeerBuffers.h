@@ -21,5 +21,9 @@ std::shared_ptr<const Buffer> ShareBuffer(Buffer&& buffer);
 void TrimBuffers(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration idle);
 // Bytes held for reuse now.
 std::size_t KeptBufferBytes();
+// Copies a message into its buffer. A large one bypasses the cache: it is read again only
+// when its turn to be sent comes, from another thread, by which time a cached copy would
+// have been evicted, and its writes would have evicted what the sender is working on.
+void CopyMessage(std::uint8_t* to, const std::uint8_t* from, std::size_t size);
 
 }  // namespace peer

@@ -281,7 +281,7 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     Buffer copy = TakeBuffer(size);
     copy.resize(size);
-    std::memcpy(copy.data(), bytes, size);
+    CopyMessage(copy.data(), bytes, size);
     auto payload = ShareBuffer(std::move(copy));
     std::optional<Clock::time_point> deadline;
     if (timeout.count() > 0) deadline = Clock::now() + timeout;

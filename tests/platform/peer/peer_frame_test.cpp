@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/peer/PeerBuffers.h"
 #include "platform/peer/PeerFrame.h"
 
@@ -185,6 +187,29 @@ TEST(PeerFrame, ReusedMessageBuffersHoldOnlyTheirMessage)
     EXPECT_GT(KeptBufferBytes(), 0u);
     TrimBuffers(now + std::chrono::hours(2), std::chrono::hours(1));
     EXPECT_EQ(KeptBufferBytes(), 0u);
+}
+
+// A message copied into its buffer arrives byte for byte whatever the alignment of either end
+// and its length, and nothing around it is touched.
+TEST(PeerFrame, CopiedMessagesMatchTheirSourceWhateverTheAlignment)
+{
+    Bytes source(1024 * 1024 + 200);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
+    Bytes target(source.size() + 64);
+    for (const std::size_t size : {std::size_t{1000}, std::size_t{256} * 1024 - 1, std::size_t{256} * 1024 + 77,
+                                   std::size_t{1024} * 1024 + 131}) {
+        for (const std::size_t from : {0, 3}) {
+            for (const std::size_t to : {0, 5, 16}) {
+                std::fill(target.begin(), target.end(), std::uint8_t{0xEE});
+                CopyMessage(target.data() + to, source.data() + from, size);
+                ASSERT_TRUE(std::equal(source.begin() + from, source.begin() + from + size, target.begin() + to))
+                    << size << " " << from << " " << to;
+                const auto untouched = [](std::uint8_t b) { return b == 0xEE; };
+                EXPECT_TRUE(std::all_of(target.begin(), target.begin() + to, untouched));
+                EXPECT_TRUE(std::all_of(target.begin() + to + size, target.end(), untouched));
+            }
+        }
+    }
 }
 
 TEST(PeerFrame, ReassemblyRefusesInconsistentChunks)
