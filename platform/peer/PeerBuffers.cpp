@@ -36,9 +36,9 @@ std::size_t MappedSize(std::size_t bytes)
 }
 #endif
 
-constexpr std::size_t kSmallest = 64 * 1024;
+constexpr std::size_t kSmallest = 64 * 1024;  // below this, allocation is cheap
 // From this size on a message is copied past the cache.
-constexpr std::size_t kStreamFrom = 256 * 1024;  // below this, allocation is cheap
+constexpr std::size_t kStreamFrom = 256 * 1024;
 constexpr std::size_t kLargest = wire::kMaxMessageSize + 64 * 1024;
 // Held for reuse at most while messages flow: sender, relay and receiver of a fast link all
 // draw on it (16 MiB measured slower for a relayed transfer). Freed once idle.
