@@ -493,6 +493,21 @@ void ReportTransfer(benchmark::State& state, Clock::time_point start, double cpu
     state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
 }
 
+// Sends kWarmUp messages with `transfer(count)`, then kFiles on the clock at each iteration,
+// reporting their pace and CPU cost; `after` runs once each is reported.
+template <class Transfer, class After>
+void TimeTransfers(benchmark::State& state, const Transfer& transfer, const After& after)
+{
+    transfer(kWarmUp);
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
+        transfer(kFiles);
+        ReportTransfer(state, start, cpuStart);
+        after();
+    }
+}
+
 void RunThroughput(benchmark::State& state, bool viaHost, Links links)
 {
     Session session({}, links);
@@ -511,17 +526,12 @@ void RunThroughput(benchmark::State& state, bool viaHost, Links links)
         }
         session.b.sink.Wait([&] { return session.b.sink.bigMessages == sent; });
     };
-    transfer(kWarmUp);
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        const double cpuStart = ProcessCpuMs();
-        transfer(kFiles);
-        ReportTransfer(state, start, cpuStart);
+    TimeTransfers(state, transfer, [&] {
         // What the three instances hold once the transfer is over and they have been idle.
         state.counters["RSS_peak_MiB"] = StatusMiB("VmHWM");
         std::this_thread::sleep_for(3s);
         state.counters["RSS_idle_MiB"] = StatusMiB("VmRSS");
-    }
+    });
 }
 
 void BM_Throughput2MiBHostToMember(benchmark::State& state)
@@ -561,13 +571,7 @@ void RunTcpThroughput(benchmark::State& state, int writer, int reader)
         for (int i = 0; i < count; ++i) TcpPair::WriteAll(writer, file.data(), file.size());
         reading.join();
     };
-    transfer(kWarmUp);
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        const double cpuStart = ProcessCpuMs();
-        transfer(kFiles);
-        ReportTransfer(state, start, cpuStart);
-    }
+    TimeTransfers(state, transfer, [] {});
 }
 
 void BM_Throughput2MiBPlainTcp(benchmark::State& state)
