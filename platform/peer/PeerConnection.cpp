@@ -71,6 +71,8 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
       m_roomTimer(m_plain.get_executor()),
       m_graceTimer(m_plain.get_executor()),
       m_limits(limits),
+      m_fd(m_plain.native_handle()),
+      m_executor(m_plain.get_executor()),
       m_lastReceived(Clock::now()),
       m_lastSent(Clock::now()),
       m_lastProgress(Clock::now())
@@ -166,7 +168,11 @@ void CPeerConnection::ReadCipher(void (CPeerConnection::*then)())
 {
     if (m_readingCipher) return;
     m_readingCipher = true;
-    const auto room = m_tls->ReceiveRoom();
+    std::span<std::uint8_t> room;
+    {
+        std::lock_guard lock(m_writerMutex);
+        room = m_tls->ReceiveRoom();
+    }
     m_plain.async_read_some(asio::buffer(room.data(), room.size()),
                             [self = shared_from_this(), then](const std::error_code& ec, std::size_t n) {
                                 self->m_readingCipher = false;
@@ -179,7 +185,10 @@ void CPeerConnection::ReadCipher(void (CPeerConnection::*then)())
                                     return;
                                 }
                                 self->m_lastReceived = Clock::now();
-                                self->m_tls->Received(n);
+                                {
+                                    std::lock_guard lock(self->m_writerMutex);
+                                    self->m_tls->Received(n);
+                                }
                                 ((*self).*then)();
                             });
 }
@@ -233,8 +242,14 @@ void CPeerConnection::ReadTls()
             want = NextFrameNeeds();
         }
         std::size_t got = 0;
-        const auto status = m_tls->Read(into, std::max<std::size_t>(want, 1), got);
-        if (m_tls->HasOutput()) PumpWrites();  // TLS may answer what it read
+        CTlsSession::Status status;
+        bool answer;
+        {
+            std::lock_guard lock(m_writerMutex);
+            status = m_tls->Read(into, std::max<std::size_t>(want, 1), got);
+            answer = m_tls->HasOutput();
+        }
+        if (answer) PumpWrites();  // TLS may answer what it read
         switch (status) {
         case CTlsSession::Status::Done: break;
         case CTlsSession::Status::WantRead: ReadCipher(&CPeerConnection::ReadTls); return;
@@ -662,9 +677,63 @@ std::size_t CPeerConnection::BulkRoom()
     return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
 }
 
+void CPeerConnection::SetWriterIdle(bool idle)
+{
+    std::lock_guard lock(m_writerMutex);
+    m_writerIdle = idle;
+}
+
+bool CPeerConnection::SendNow(std::span<const std::uint8_t> payload, const wire::DataEnvelope& envelope, bool high)
+{
+    if (payload.size() > kSendNowBytes) return false;
+    std::unique_lock lock(m_writerMutex, std::try_to_lock);
+    if (!lock.owns_lock() || !m_writerIdle || (m_tls && m_tls->HasOutput())) return false;
+    Bytes frame;
+    wire::AppendDataChunk(frame, high, envelope, payload, 0);
+    if (m_tls) {
+        const bool encrypted = m_tls->Write(frame);
+        m_tls->TakeOutput(frame);
+        if (!encrypted) {
+            m_writerIdle = false;
+            asio::post(m_executor, [self = shared_from_this()] { self->Close(self->m_tls->LastError()); });
+            return true;
+        }
+    }
+    ssize_t sent;
+    do {
+        sent = ::send(m_fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        m_writerIdle = false;
+        const std::error_code ec(errno, std::system_category());
+        asio::post(m_executor, [self = shared_from_this(), ec] { self->Close(ec); });
+        return true;
+    }
+    const auto done = static_cast<std::size_t>(std::max<ssize_t>(sent, 0));
+    if (done < frame.size()) {
+        // The kernel is full: the rest goes ahead of anything else, from the I/O thread.
+        m_writerIdle = false;
+        m_sendNowRest.assign(frame.begin() + static_cast<std::ptrdiff_t>(done), frame.end());
+        asio::post(m_executor, [self = shared_from_this()] { self->PumpWrites(); });
+        return true;
+    }
+    m_sentNowAt.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    return true;
+}
+
 void CPeerConnection::PumpWrites()
 {
     if (m_writing || m_closed) return;
+    SetWriterIdle(false);
+    if (!m_sendNowRest.empty()) {
+        NoteQueued();  // the link was idle until now, not stalled
+        m_buffers.assign(1, asio::buffer(m_sendNowRest));
+        m_writing = true;
+        m_sendIndex = 0;
+        m_sendOffset = 0;
+        SendBuffers();
+        return;
+    }
     if (!m_secured) {
         // Only TLS's own records may go out before the link is secured.
         if (m_tls && m_tls->HasOutput()) StartWrite();
@@ -674,7 +743,11 @@ void CPeerConnection::PumpWrites()
     const bool bulk = !m_queues[0].empty();
     if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
     if (!urgent && !bulk) {
-        if (m_closeAfterFlush) FinishFlush();
+        if (m_closeAfterFlush) {
+            FinishFlush();
+        } else if (!m_limits.linkBitsPerSecond) {
+            SetWriterIdle(true);
+        }
         return;
     }
     // Only bulk waits for room: control frames and high-priority messages are small and are
@@ -828,6 +901,7 @@ void CPeerConnection::OnWritten(const std::error_code& ec)
         return;
     }
     m_lastSent = m_lastProgress = Clock::now();
+    m_sendNowRest.clear();  // it went first, if there was any
     if (!m_secured && m_tls) {
         Handshake();  // our flight is out: on to the peer's
         return;
@@ -865,6 +939,7 @@ void CPeerConnection::Close(std::error_code reason, bool clean)
 {
     if (m_closed) return;
     m_closed = true;
+    SetWriterIdle(false);
     m_linkTimer.cancel();
     m_roomTimer.cancel();
     m_graceTimer.cancel();

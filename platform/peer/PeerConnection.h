@@ -1,8 +1,9 @@
 #pragma once
-// One TCP link of the peer session service. Runs entirely on the service's I/O thread:
-// a read loop that validates each frame header before reading its body, and a writer with
-// exactly one write in flight and three queues behind it (control frames, high-priority and
-// low-priority data), cutting data messages into chunks so that higher queues overtake.
+// One TCP link of the peer session service. Runs on the service's I/O thread: a read loop
+// that validates each frame header before reading its body, and a writer with exactly one
+// write in flight and three queues behind it (control frames, high-priority and low-priority
+// data), cutting data messages into chunks so that higher queues overtake. The one exception
+// is SendNow, which a sending thread may call while the writer is idle.
 
 #ifndef ASIO_STANDALONE
 #define ASIO_STANDALONE
@@ -10,12 +11,14 @@
 #include <asio.hpp>
 #include <asio/ssl/context.hpp>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -84,6 +87,14 @@ public:
     bool SendData(std::shared_ptr<const Buffer> payload, const wire::DataEnvelope& envelope, bool high,
                   std::optional<Clock::time_point> deadline, bool relayed);
 
+    // Any thread: writes a small message at once, as one frame, when nothing else is queued
+    // or being written here (the caller also knows of none on its way to the queues), saving
+    // the hand-over to the I/O thread. Never waits: false when it must be queued instead.
+    // Once true, the message is the link's: what the socket did not take goes out next,
+    // from the I/O thread.
+    static constexpr std::size_t kSendNowBytes = 4 * 1024;
+    bool SendNow(std::span<const std::uint8_t> payload, const wire::DataEnvelope& envelope, bool high);
+
     // Sends what is queued, then ends the link (used after a refusal or a termination).
     void CloseAfterFlush();
     void Close(std::error_code reason, bool clean = false);
@@ -105,7 +116,10 @@ public:
     bool IsOpen() const { return !m_closed; }
     bool IsClosing() const { return m_closeAfterFlush || m_closed; }
     Clock::time_point LastReceived() const { return m_lastReceived; }
-    Clock::time_point LastSent() const { return m_lastSent; }
+    Clock::time_point LastSent() const
+    {
+        return std::max(m_lastSent, Clock::time_point(Clock::duration(m_sentNowAt.load(std::memory_order_relaxed))));
+    }
     std::size_t QueuedBytes() const { return m_queuedBytes; }
     // Once no message has arrived for `idle`, frees the buffers kept for the next one.
     void ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle);
@@ -150,6 +164,7 @@ private:
     void OnWritten(const std::error_code& ec);
     void FinishFlush();
     std::size_t BulkRoom();
+    void SetWriterIdle(bool idle);
 
     asio::ip::tcp::socket m_plain;
     std::shared_ptr<asio::ssl::context> m_tlsContext;
@@ -223,6 +238,17 @@ private:
     std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
     Clock::time_point m_linkFree{};
     int m_notSentLowWater = 32 * 1024;  // as set on the socket
+
+    // SendNow's share of the writer. While m_writerIdle, a sending thread holding
+    // m_writerMutex may encrypt and write; the I/O thread clears it (under the mutex) before
+    // it writes, and holds the mutex while TLS reads, since a TLS session takes one call at
+    // a time. A sending thread only ever tries the mutex, so it never waits on the I/O thread.
+    std::mutex m_writerMutex;
+    bool m_writerIdle = false;
+    const int m_fd;                          // the socket, for SendNow
+    const asio::any_io_executor m_executor;  // ditto
+    Bytes m_sendNowRest;                     // what SendNow's write left, written next
+    std::atomic<Clock::rep> m_sentNowAt{0};  // when SendNow last wrote
 
     bool m_closed = false;
     bool m_closeAfterFlush = false;

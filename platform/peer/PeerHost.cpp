@@ -217,6 +217,7 @@ void CPeerService::Impl::OnDecided(std::shared_ptr<CPeerConnection> link, wire::
         host = m_localPlayer;
         m_players.push_back({id, std::move(hello.name), std::move(hello.info)});
         roster = m_players;
+        m_sendLinks[id] = link;
     }
     link->m_player = id;
     m_members[id] = link;
@@ -258,6 +259,10 @@ void CPeerService::Impl::RemoveMember(PlayerId id, std::uint32_t reason, bool te
     if (it == m_members.end()) return;
     auto link = std::move(it->second);
     m_members.erase(it);
+    {
+        std::lock_guard lock(m_mutex);
+        m_sendLinks.erase(id);
+    }
     if (terminate) {
         link->SendControl(wire::EncodeTerminate({DPNERR_HOSTTERMINATEDSESSION}));
         link->CloseAfterFlush();

@@ -126,6 +126,7 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
             }
             if (!m_welcomed || !haveSelf || !haveHost) return false;
             m_mode = Mode::Connected;
+            m_sendLinks[0] = m_hostLink;
         }
         m_connectDone = true;
         ConnectCompleteEvent event{DPN_OK, local, result.reply.empty() ? nullptr : result.reply.data(),
@@ -219,6 +220,7 @@ void CPeerService::Impl::FailConnect(Result result, const Bytes& reply)
         std::lock_guard lock(m_mutex);
         if (m_mode == Mode::Closed) return;
         m_mode = Mode::Ended;
+        m_sendLinks.clear();
     }
     std::error_code ignored;
     m_resolver.cancel();
@@ -236,6 +238,7 @@ void CPeerService::Impl::EndSession(Result result, std::uint32_t reason)
         std::lock_guard lock(m_mutex);
         if (m_mode != Mode::Connected) return;
         m_mode = Mode::Ended;
+        m_sendLinks.clear();
     }
     if (auto link = std::move(m_hostLink)) link->Close(std::make_error_code(std::errc::operation_canceled), true);
     DestroyAllPlayers(reason);

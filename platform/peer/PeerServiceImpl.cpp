@@ -2,6 +2,8 @@
 
 #include "platform/peer/PeerBuffers.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <future>
 #include <random>
@@ -271,23 +273,40 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
         return DPNERR_INVALIDPARAM;
     }
     if ((flags & DPNSEND_PRIORITY_HIGH) && (flags & DPNSEND_PRIORITY_LOW)) return DPNERR_INVALIDFLAGS;
+    const bool high = (flags & DPNSEND_PRIORITY_HIGH) != 0;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::shared_ptr<CPeerConnection> link;
+    wire::DataEnvelope envelope{size, 0, player, 0};
     {
         std::lock_guard lock(m_mutex);
         if (m_mode != Mode::Hosting && m_mode != Mode::Connected) return DPNERR_NOCONNECTION;
         bool known = false;
         for (const Player& p : m_players) known = known || p.id == player;
         if (!known) return DPNERR_INVALIDPLAYER;
+        envelope.from = m_localPlayer;
+        // Small urgent messages (voice, above all) skip the hand-over to the I/O thread when
+        // their link has nothing else to send.
+        if (high && player != m_localPlayer && size <= CPeerConnection::kSendNowBytes) {
+            auto it = m_sendLinks.find(m_mode == Mode::Hosting ? player : 0);
+            if (it != m_sendLinks.end()) link = it->second;
+        }
     }
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    if (link && m_sendsOnTheirWay.load() == 0) {
+        if (timeout.count() > 0) {
+            envelope.timeoutMs = static_cast<std::uint32_t>(std::min<long long>(timeout.count(), UINT32_MAX));
+        }
+        if (link->SendNow({bytes, size}, envelope, true)) return DPNSUCCESS_PENDING;
+    }
     Buffer copy = TakeBuffer(size);
     copy.resize(size);
     CopyMessage(copy.data(), bytes, size);
     auto payload = ShareBuffer(std::move(copy));
     std::optional<Clock::time_point> deadline;
     if (timeout.count() > 0) deadline = Clock::now() + timeout;
-    const bool high = (flags & DPNSEND_PRIORITY_HIGH) != 0;
+    ++m_sendsOnTheirWay;
     asio::post(m_io, [this, player, payload = std::move(payload), high, deadline]() mutable {
         SendOut(player, std::move(payload), high, deadline);
+        --m_sendsOnTheirWay;
     });
     return DPNSUCCESS_PENDING;
 }
@@ -453,6 +472,7 @@ void CPeerService::Impl::CloseWork()
         std::lock_guard lock(m_mutex);
         mode = m_mode;
         m_mode = Mode::Closed;
+        m_sendLinks.clear();
     }
     std::error_code ignored;
     m_tick.cancel();

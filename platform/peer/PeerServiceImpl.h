@@ -139,6 +139,9 @@ private:
     std::vector<Player> m_players;  // in order of joining
     std::string m_localName;
     Bytes m_localInfo;
+    // The link each player is reached through, for SendTo to write on at once (SendNow): a
+    // host's members' links, a member's link to the host (under 0).
+    std::map<PlayerId, std::shared_ptr<CPeerConnection>> m_sendLinks;
 
     // Host side [io].
     std::map<CPeerConnection*, PendingJoiner> m_pending;
@@ -153,6 +156,9 @@ private:
     bool m_connectDone = false;
     bool m_infoChangedWhileJoining = false;
 
+    // Messages SendTo has handed to the I/O thread that are not queued on their link yet; while
+    // any are, nothing is written at once, so that nothing overtakes them.
+    std::atomic<std::uint64_t> m_sendsOnTheirWay{0};
     std::atomic<std::uint64_t> m_droppedMessages{0};
     std::atomic<std::uint64_t> m_droppedLinks{0};
 };

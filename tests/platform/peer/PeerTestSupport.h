@@ -272,4 +272,11 @@ struct CNode {
     }
 };
 
+inline Result Send(CNode& node, PlayerId to, const Bytes& data, std::uint32_t flags,
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(0))
+{
+    return node.service.SendTo(to, data.data(), static_cast<std::uint32_t>(data.size()), timeout,
+                               flags | DPNSEND_NOCOMPLETE);
+}
+
 }  // namespace peer::test

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PeerTestSupport.h"
@@ -127,6 +128,70 @@ TEST(PeerLoad, LargeMessagesBetweenMembersNeverStallAfterVoiceTraffic)
     std::lock_guard lock(b.arrivals.mutex);
     EXPECT_EQ(b.arrivals.count, sent);
     EXPECT_EQ(b.arrivals.corrupt, 0u);
+}
+
+// Small urgent messages are written at once from the sending thread while their link is idle,
+// and queued otherwise. Whichever way each goes, the messages of one sending thread must keep
+// their order and bytes, also over TLS while the same link is being read, and beside bulk.
+TEST(PeerLoad, UrgentMessagesFromSeveralThreadsKeepOrderAndBytesBesideBulk)
+{
+    CNode host, a, b;
+    const std::uint16_t port = host.Host();
+    ASSERT_EQ(a.JoinAndWait(port).result, DPN_OK);
+    ASSERT_EQ(b.JoinAndWait(port).result, DPN_OK);
+    ASSERT_TRUE(a.recorder.WaitForCount(DPN_MSGID_CREATE_PLAYER, 3));
+    const PlayerId idA = a.service.LocalPlayer();
+    const PlayerId idB = b.service.LocalPlayer();
+    const PlayerId idHost = host.service.LocalPlayer();
+
+    // Byte 0: the stream; bytes 1-4: the message's number in it; the rest derived from both.
+    auto make = [](std::uint8_t stream, std::uint32_t n, std::size_t size) {
+        Bytes m(size);
+        for (std::size_t i = 0; i < size; ++i) m[i] = static_cast<std::uint8_t>(n * 31 + stream + i);
+        m[0] = stream;
+        std::memcpy(&m[1], &n, 4);
+        return m;
+    };
+    constexpr std::uint32_t kUrgent = 1500;
+    constexpr std::uint32_t kBulk = 24;
+    const std::size_t urgentSizes[] = {400, 37, 4096, 4097, 900};
+    auto urgent = [&](CNode& from, PlayerId to, std::uint8_t stream) {
+        for (std::uint32_t n = 0; n < kUrgent; ++n) {
+            const Bytes m = make(stream, n, urgentSizes[n % 5]);
+            EXPECT_EQ(Send(from, to, m, DPNSEND_PRIORITY_HIGH), DPNSUCCESS_PENDING);
+            if (n % 8 == 0) std::this_thread::sleep_for(300us);  // lets the link fall idle now and then
+        }
+    };
+    std::thread voiceAB([&] { urgent(a, idB, 1); });
+    std::thread voiceHostA([&] { urgent(host, idA, 3); });
+    std::thread bulkAB([&] {
+        for (std::uint32_t n = 0; n < kBulk; ++n) {
+            EXPECT_EQ(Send(a, idB, make(2, n, 100 * 1024 + n * 7919), DPNSEND_PRIORITY_LOW), DPNSUCCESS_PENDING);
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    voiceAB.join();
+    voiceHostA.join();
+    bulkAB.join();
+
+    auto check = [&](CNode& to, PlayerId from, std::uint8_t stream, std::uint32_t count) {
+        SCOPED_TRACE("stream " + std::to_string(stream));
+        std::uint32_t next = 0;
+        for (const Event& e : to.recorder.Events(DPN_MSGID_RECEIVE)) {
+            if (e.player != from || e.data.size() < 5 || e.data[0] != stream) continue;
+            const Bytes want = make(stream, next, stream == 2 ? 100 * 1024 + next * 7919 : urgentSizes[next % 5]);
+            ASSERT_TRUE(e.data == want) << "message " << next << " out of order or damaged";
+            ++next;
+        }
+        EXPECT_EQ(next, count);
+    };
+    ASSERT_TRUE(b.recorder.WaitForCount(DPN_MSGID_RECEIVE, kUrgent + kBulk, 60s));
+    ASSERT_TRUE(a.recorder.WaitForCount(DPN_MSGID_RECEIVE, kUrgent, 60s));
+    check(b, idA, 1, kUrgent);
+    check(b, idA, 2, kBulk);
+    check(a, idHost, 3, kUrgent);
+    EXPECT_EQ(host.service.GetStats().droppedMessages, 0u);
+    EXPECT_EQ(a.service.GetStats().droppedMessages, 0u);
 }
 
 }  // namespace

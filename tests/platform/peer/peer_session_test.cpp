@@ -22,12 +22,6 @@ Bytes Pattern(std::size_t size, std::uint8_t seed)
     return b;
 }
 
-Result Send(CNode& node, PlayerId to, const Bytes& data, std::uint32_t flags, std::chrono::milliseconds timeout = 0ms)
-{
-    return node.service.SendTo(to, data.data(), static_cast<std::uint32_t>(data.size()), timeout,
-                               flags | DPNSEND_NOCOMPLETE);
-}
-
 TEST(PeerSession, HostAndThreeMembersSeeEveryoneInOrder)
 {
     CNode host;
