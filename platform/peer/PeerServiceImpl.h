@@ -1,6 +1,7 @@
 #pragma once
 // Inside of CPeerService. Threads: one I/O thread runs every socket, timer and event except
-// connect requests, which run on a small pool so that a slow answer stalls nothing else.
+// connect requests, which run on a small pool so that a slow answer stalls nothing else, and
+// small urgent messages on an idle link, which SendTo writes itself (CPeerConnection::SendNow).
 // Fields marked [io] are touched only on the I/O thread; the rest are guarded by m_mutex.
 
 #include <atomic>
