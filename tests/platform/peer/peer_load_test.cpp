@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "PeerTestSupport.h"
@@ -140,58 +141,44 @@ TEST(PeerLoad, UrgentMessagesFromSeveralThreadsKeepOrderAndBytesBesideBulk)
     ASSERT_EQ(a.JoinAndWait(port).result, DPN_OK);
     ASSERT_EQ(b.JoinAndWait(port).result, DPN_OK);
     ASSERT_TRUE(a.recorder.WaitForCount(DPN_MSGID_CREATE_PLAYER, 3));
-    const PlayerId idA = a.service.LocalPlayer();
-    const PlayerId idB = b.service.LocalPlayer();
-    const PlayerId idHost = host.service.LocalPlayer();
-
-    // Byte 0: the stream; bytes 1-4: the message's number in it; the rest derived from both.
-    auto make = [](std::uint8_t stream, std::uint32_t n, std::size_t size) {
-        Bytes m(size);
-        for (std::size_t i = 0; i < size; ++i) m[i] = static_cast<std::uint8_t>(n * 31 + stream + i);
+    constexpr std::uint32_t kUrgent = 1500, kBulk = 24;
+    // Message n of a stream: the stream in byte 0, n in bytes 1-4, the rest derived from both.
+    auto make = [](std::uint8_t stream, std::uint32_t n) {
+        const std::size_t urgentSizes[] = {400, 37, 4096, 4097, 900};
+        Bytes m(stream == 2 ? 100 * 1024 + n * 7919 : urgentSizes[n % 5]);
+        for (std::size_t i = 0; i < m.size(); ++i) m[i] = static_cast<std::uint8_t>(n * 31 + stream + i);
         m[0] = stream;
         std::memcpy(&m[1], &n, 4);
         return m;
     };
-    constexpr std::uint32_t kUrgent = 1500;
-    constexpr std::uint32_t kBulk = 24;
-    const std::size_t urgentSizes[] = {400, 37, 4096, 4097, 900};
-    auto urgent = [&](CNode& from, PlayerId to, std::uint8_t stream) {
-        for (std::uint32_t n = 0; n < kUrgent; ++n) {
-            const Bytes m = make(stream, n, urgentSizes[n % 5]);
-            EXPECT_EQ(Send(from, to, m, DPNSEND_PRIORITY_HIGH), DPNSUCCESS_PENDING);
-            if (n % 8 == 0) std::this_thread::sleep_for(300us);  // lets the link fall idle now and then
+    auto stream = [&](CNode& from, PlayerId to, std::uint8_t id, std::uint32_t count, auto pause, std::uint32_t flags) {
+        for (std::uint32_t n = 0; n < count; ++n) {
+            EXPECT_EQ(Send(from, to, make(id, n), flags), DPNSUCCESS_PENDING);
+            if (n % 8 == 0 || id == 2) std::this_thread::sleep_for(pause);  // lets the link fall idle now and then
         }
     };
-    std::thread voiceAB([&] { urgent(a, idB, 1); });
-    std::thread voiceHostA([&] { urgent(host, idA, 3); });
-    std::thread bulkAB([&] {
-        for (std::uint32_t n = 0; n < kBulk; ++n) {
-            EXPECT_EQ(Send(a, idB, make(2, n, 100 * 1024 + n * 7919), DPNSEND_PRIORITY_LOW), DPNSUCCESS_PENDING);
-            std::this_thread::sleep_for(5ms);
-        }
-    });
+    const PlayerId idA = a.service.LocalPlayer(), idB = b.service.LocalPlayer(), idHost = host.service.LocalPlayer();
+    std::thread voiceAB([&] { stream(a, idB, 1, kUrgent, 300us, DPNSEND_PRIORITY_HIGH); });
+    std::thread voiceHostA([&] { stream(host, idA, 3, kUrgent, 300us, DPNSEND_PRIORITY_HIGH); });
+    std::thread bulkAB([&] { stream(a, idB, 2, kBulk, 5ms, DPNSEND_PRIORITY_LOW); });
     voiceAB.join();
     voiceHostA.join();
     bulkAB.join();
 
-    auto check = [&](CNode& to, PlayerId from, std::uint8_t stream, std::uint32_t count) {
-        SCOPED_TRACE("stream " + std::to_string(stream));
-        std::uint32_t next = 0;
-        for (const Event& e : to.recorder.Events(DPN_MSGID_RECEIVE)) {
-            if (e.player != from || e.data.size() < 5 || e.data[0] != stream) continue;
-            const Bytes want = make(stream, next, stream == 2 ? 100 * 1024 + next * 7919 : urgentSizes[next % 5]);
-            ASSERT_TRUE(e.data == want) << "message " << next << " out of order or damaged";
-            ++next;
-        }
-        EXPECT_EQ(next, count);
-    };
     ASSERT_TRUE(b.recorder.WaitForCount(DPN_MSGID_RECEIVE, kUrgent + kBulk, 60s));
     ASSERT_TRUE(a.recorder.WaitForCount(DPN_MSGID_RECEIVE, kUrgent, 60s));
-    check(b, idA, 1, kUrgent);
-    check(b, idA, 2, kBulk);
-    check(a, idHost, 3, kUrgent);
-    EXPECT_EQ(host.service.GetStats().droppedMessages, 0u);
-    EXPECT_EQ(a.service.GetStats().droppedMessages, 0u);
+    for (auto [to, from, id, count] :
+         {std::tuple{&b, idA, 1, kUrgent}, {&b, idA, 2, kBulk}, {&a, idHost, 3, kUrgent}}) {
+        std::uint32_t next = 0;
+        for (const Event& e : to->recorder.Events(DPN_MSGID_RECEIVE)) {
+            if (e.player != from || e.data.empty() || e.data[0] != id) continue;
+            ASSERT_TRUE(e.data == make(static_cast<std::uint8_t>(id), next))
+                << "stream " << id << ": message " << next << " out of order or damaged";
+            ++next;
+        }
+        EXPECT_EQ(next, count) << "stream " << id;
+    }
+    EXPECT_EQ(host.service.GetStats().droppedMessages + a.service.GetStats().droppedMessages, 0u);
 }
 
 }  // namespace
