@@ -342,6 +342,38 @@ TEST(PeerRobustness, KeyUpdateDuringALargeTransferKeepsTheLinkIntact)
     EXPECT_FALSE(session.host.recorder.HasDestroyed(rawId));
 }
 
+// Urgent messages written straight from the sending thread meet a full socket once the peer
+// stops reading for a while: what the socket did not take must go out first and whole.
+TEST(PeerRobustness, UrgentMessagesToAPausedReaderArriveWholeAndInOrder)
+{
+    ServiceOptions options = FastOptions();
+    options.keepAliveTimeout = 20s;  // the reader is silent while it pauses
+    SessionWithMember session(options);
+    CRawSocket raw(session.port);
+    const PlayerId rawId = RawJoin(raw);
+    ASSERT_NE(rawId, 0u);
+    constexpr std::uint32_t kCount = 3000;  // 12 MB: more than the kernel holds for one link
+    auto message = [](std::uint32_t n) {
+        Bytes m(4000);
+        for (std::size_t i = 0; i < m.size(); ++i) m[i] = static_cast<std::uint8_t>(n * 7 + i);
+        std::memcpy(m.data(), &n, 4);
+        return m;
+    };
+    for (std::uint32_t n = 0; n < kCount; ++n) {
+        ASSERT_EQ(Send(session.host, rawId, message(n), DPNSEND_PRIORITY_HIGH), DPNSUCCESS_PENDING);
+    }
+    std::uint32_t next = 0;
+    wire::FrameHeader header;
+    Bytes body;
+    while (next < kCount && raw.ReadFrame(header, body)) {
+        if (header.type != wire::FrameType::Data) continue;
+        ASSERT_GE(body.size(), wire::kDataEnvelopeSize);
+        ASSERT_TRUE(Bytes(body.begin() + wire::kDataEnvelopeSize, body.end()) == message(next)) << "message " << next;
+        ++next;
+    }
+    EXPECT_EQ(next, kCount);
+}
+
 TEST(PeerRobustness, StrangersWhoNeverFinishTheirHandshakeDoNotLockOutAJoiner)
 {
     // The hello time-out stays long: the strangers outlive the join.
