@@ -4,7 +4,7 @@
 //    same member is in flight over links shaped to 10 Mbit/s (in-process shaping);
 //  - throughput of back-to-back 2 MiB messages, over TLS and plain links;
 // each against plain TCP, one hop and two hops through a minimal relaying thread (the latency
-// also with those two hops fed through a hand-over thread, as the service is), and the
+// also with those two hops fed through a hand-over thread, as a busy link is), and the
 // throughput over TLS also against a bare TLS stream over one TCP connection.
 // Each benchmark runs once and reports its figures as counters. For figures on a shared
 // machine, run them interleaved and repeated, so that each side sees the same load:
@@ -355,9 +355,9 @@ void BM_LatencyTwoHopTcpRelay(benchmark::State& state)
     TcpRelay tcp;
     RunTcpLatency(state, tcp.writer, tcp.reader);
 }
-// The same relay fed the way the service sends: the sending thread hands each message to a
-// thread of its own, which writes it (as SendTo hands it to the service's I/O thread). What
-// the hand-over alone costs on this machine, to set against the service's figure.
+// The same relay fed the way the service sends on a busy link: the sending thread hands each
+// message to a thread of its own, which writes it (as SendTo hands it to the service's I/O
+// thread unless the link is idle). What the hand-over alone costs on this machine.
 void BM_LatencyTwoHopTcpRelayWithHandOver(benchmark::State& state)
 {
     TcpRelay tcp;
