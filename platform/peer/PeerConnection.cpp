@@ -690,23 +690,23 @@ bool CPeerConnection::SendNow(std::span<const std::uint8_t> payload, const wire:
     if (!lock.owns_lock() || !m_writerIdle || (m_tls && m_tls->HasOutput())) return false;
     Bytes frame;
     wire::AppendDataChunk(frame, high, envelope, payload, 0);
+    std::error_code failed;
     if (m_tls) {
-        const bool encrypted = m_tls->Write(frame);
+        if (!m_tls->Write(frame)) failed = m_tls->LastError();
         m_tls->TakeOutput(frame);
-        if (!encrypted) {
-            m_writerIdle = false;
-            asio::post(m_executor, [self = shared_from_this()] { self->Close(self->m_tls->LastError()); });
-            return true;
-        }
     }
-    ssize_t sent;
-    do {
-        sent = ::send(m_fd, frame.data(), frame.size(), MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+    ssize_t sent = 0;
+    if (!failed) {
+        do {
+            sent = ::send(m_fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            failed = std::error_code(errno, std::system_category());
+    }
+    if (failed) {
+        // The link is broken: the I/O thread ends it, as after a failed write of its own.
         m_writerIdle = false;
-        const std::error_code ec(errno, std::system_category());
-        asio::post(m_executor, [self = shared_from_this(), ec] { self->Close(ec); });
+        asio::post(m_executor, [self = shared_from_this(), failed] { self->Close(failed); });
         return true;
     }
     const auto done = static_cast<std::size_t>(std::max<ssize_t>(sent, 0));
