@@ -619,31 +619,29 @@ void BM_Throughput2MiBPlainTls(benchmark::State& state)
     std::thread accepting([&] { SSL_accept(reader); });
     const bool connected = SSL_connect(writer) == 1;
     accepting.join();
-    if (!connected) {
-        state.SkipWithError("TLS handshake failed");
-    }
-    for (auto _ : state) {
-        if (!connected) break;
-        const auto start = Clock::now();
-        const double cpuStart = ProcessCpuMs();
-        std::thread reading([&] {
-            Bytes m(kFileSize);
-            for (int i = 0; i < kFiles; ++i) {
-                for (std::size_t got = 0; got < m.size();) {
-                    std::size_t n = 0;
-                    if (SSL_read_ex(reader, m.data() + got, m.size() - got, &n) != 1) return;
-                    got += n;
-                }
-            }
-        });
+    if (connected) {
+        Bytes m(kFileSize);
         const Bytes file(kFileSize, 0x33);
-        for (int i = 0; i < kFiles; ++i) {
-            std::size_t put = 0;
-            if (SSL_write_ex(writer, file.data(), file.size(), &put) != 1) break;
-            BIO_flush(SSL_get_wbio(writer));
-        }
-        reading.join();
-        ReportTransfer(state, start, cpuStart);
+        const auto transfer = [&](int count) {
+            std::thread reading([&] {
+                for (int i = 0; i < count; ++i) {
+                    for (std::size_t got = 0; got < m.size();) {
+                        std::size_t n = 0;
+                        if (SSL_read_ex(reader, m.data() + got, m.size() - got, &n) != 1) return;
+                        got += n;
+                    }
+                }
+            });
+            for (int i = 0; i < count; ++i) {
+                std::size_t put = 0;
+                if (SSL_write_ex(writer, file.data(), file.size(), &put) != 1) break;
+                BIO_flush(SSL_get_wbio(writer));
+            }
+            reading.join();
+        };
+        TimeTransfers(state, transfer, [] {});
+    } else {
+        state.SkipWithError("TLS handshake failed");
     }
     SSL_free(writer);
     SSL_free(reader);
