@@ -170,7 +170,7 @@ TEST_F(HubVoice, TheSettingsNameTheDevicesAndAloneTheUserHearsHimself)
     mic->Feed(Tone(11025, 0));
     // Two blocks: four packets, which the voice pump hands to the own window's playback.
     for (int block = 0; block < 2; ++block) {
-        mic->Advance(2756);
+        mic->Advance(kBlock);
         ASSERT_TRUE(WaitFor([&] { return ui.windows.at(0)->voices >= 2 * (block + 1); })) << Log();
     }
     VirtualSoundBuffer* speaker = backend->inner.LastBuffer(SoundDirection::Playback);
@@ -256,7 +256,7 @@ TEST_F(HubVoice, ABurstAfterAStalledLinkIsHeardOnlyFromItsNewestPacket)
     // The talk spurt's start has been played: one notification at a time, so that none is
     // still pending when the burst comes.
     AdvanceAndWait(*speaker, playback->Play(), 4);
-    AdvanceAndWait(*speaker, playback->Play(), 2756);
+    AdvanceAndWait(*speaker, playback->Play(), kBlock);
 
     const std::uint64_t handled = playback->Play().HandledEvents();
     for (std::int16_t i = 1; i <= 12; ++i) ASSERT_EQ(save(static_cast<std::int16_t>(240 + 8 * i)), 0);
