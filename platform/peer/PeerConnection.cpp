@@ -45,12 +45,6 @@ constexpr std::size_t kMinChunk = 2 * 1024;
 constexpr auto kRoomPoll = std::chrono::milliseconds(2);
 // Beyond any link we pace for; keeps the budget's arithmetic finite.
 constexpr double kMaxRate = 16e9;
-// A write hands the kernel as much of the batch as it takes in one system call; asio's
-// transfer_all would cut it into 64 KiB calls.
-std::size_t WholeBatch(const std::error_code& ec, std::size_t)
-{
-    return ec ? 0 : std::size_t{16} * 1024 * 1024;
-}
 // On a TLS link, a payload slice this large is encrypted on its own rather than gathered.
 constexpr std::size_t kOwnRecordBytes = 8 * 1024;
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
@@ -205,25 +199,9 @@ void CPeerConnection::CompactReadBuffer()
     }
 }
 
-// Plaintext bytes that complete the next step of reading: the rest of a frame header, the
-// envelope of a Data frame, the body of any other frame.
-std::size_t CPeerConnection::NextFrameNeeds() const
-{
-    const std::size_t available = m_readEnd - m_readStart;
-    if (available < wire::kHeaderSize) return wire::kHeaderSize - available;
-    wire::FrameHeader header;
-    const std::span<const std::uint8_t, wire::kHeaderSize> raw(m_readBuffer.data() + m_readStart, wire::kHeaderSize);
-    if (!wire::DecodeHeader(raw, header)) return 1;  // cannot be: the dispatcher refuses it first
-    std::size_t body = header.bodySize;
-    if (header.type == wire::FrameType::Data && !m_closeAfterFlush) {
-        body = std::min<std::size_t>((header.flags & wire::kFlagFirst) ? wire::kDataEnvelopeSize : 0, body);
-    }
-    const std::size_t have = available - wire::kHeaderSize;
-    return have < body ? body - have : 0;
-}
-
-// Decrypts exactly what the frame being read needs, so that a chunk's payload goes straight
-// from the record into its message and nothing is copied twice.
+// A frame's head is read with whatever else its record holds: small frames share records, so
+// a short message takes one decryption call instead of one per part. A payload with records
+// of its own (bulk) is decrypted straight into its message, so it is never copied twice.
 void CPeerConnection::ReadTls()
 {
     while (!m_closed) {
@@ -239,7 +217,7 @@ void CPeerConnection::ReadTls()
         } else {
             CompactReadBuffer();
             into = m_readBuffer.data() + m_readEnd;
-            want = NextFrameNeeds();
+            want = m_readBuffer.size() - m_readEnd;
         }
         std::size_t got = 0;
         CTlsSession::Status status;
@@ -341,7 +319,21 @@ void CPeerConnection::ReadMore()
             return;
         }
         m_lastReceived = Clock::now();
+        std::size_t room = 0;
+        for (std::size_t k = 0; k < count; ++k) room += vectors[k].iov_len;
         if (!TakeRead(static_cast<std::size_t>(n), tailAt)) return;
+        if (static_cast<std::size_t>(n) < room && m_payloadLeft == 0 && m_readStart == m_readEnd) {
+            // That took all there was, and it ended with a whole frame: a link between
+            // messages waits for more rather than ask again at once, which would cost a system
+            // call that finds nothing (for every small message). Mid-message, more is likely
+            // on its way, and asking beats a round through the poll.
+            if (m_readHolds > 0) {
+                m_readParked = true;
+            } else {
+                AwaitSocket(asio::socket_base::wait_read);
+            }
+            return;
+        }
     }
     // A busy link lets the others have their turn.
     asio::post(m_plain.get_executor(), [self = shared_from_this()] {
@@ -840,9 +832,7 @@ void CPeerConnection::StartWrite()
             m_inFlight.clear();
         }
         m_tls->TakeOutput(m_cipherOut);
-        asio::async_write(m_plain, asio::buffer(m_cipherOut), WholeBatch,
-                          [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
-        return;
+        m_buffers.assign(1, asio::buffer(m_cipherOut));
     }
     m_sendIndex = 0;
     m_sendOffset = 0;
@@ -888,8 +878,29 @@ void CPeerConnection::SendBuffers()
             m_sendOffset = 0;
         }
     }
+    m_buffers.clear();  // a TLS write takes what is here as plaintext
+    if (FinishIdleWrite()) return;
     // Completed at once: finish from the executor, so that back-to-back batches never nest.
     asio::post(m_plain.get_executor(), [self = shared_from_this()] { self->OnWritten({}); });
+}
+
+// A write the socket took at once that leaves the link nothing to do ends here rather than
+// from the I/O thread's queue, which would cost it another round (and a poll) per message.
+// Anything more (frames to send, readers to release, a handshake to go on with) goes the
+// long way, so that none of it runs nested in whoever queued the write.
+bool CPeerConnection::FinishIdleWrite()
+{
+    if (m_closed || !m_secured || m_closeAfterFlush || m_limits.linkBitsPerSecond || !m_heldReaders.empty() ||
+        !m_control.empty() || !m_queues[0].empty() || !m_queues[1].empty() || (m_tls && m_tls->HasOutput())) {
+        return false;
+    }
+    m_writing = false;
+    m_lastSent = m_lastProgress = Clock::now();
+    m_sendNowRest.clear();
+    m_inFlight.clear();
+    m_rateWindowOpen = false;
+    SetWriterIdle(true);
+    return true;
 }
 
 void CPeerConnection::OnWritten(const std::error_code& ec)

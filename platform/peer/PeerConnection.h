@@ -147,7 +147,6 @@ private:
     void ReadTls();
     // Read thread: an empty buffer starts over; one without room for a whole frame is moved up.
     void CompactReadBuffer();
-    std::size_t NextFrameNeeds() const;
     void Secured();
     void ReadMore();
     void AwaitSocket(asio::socket_base::wait_type what);
@@ -162,6 +161,7 @@ private:
     void StartWrite();
     void SendBuffers();
     void OnWritten(const std::error_code& ec);
+    bool FinishIdleWrite();
     void FinishFlush();
     std::size_t BulkRoom();
     void SetWriterIdle(bool idle);
