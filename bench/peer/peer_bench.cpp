@@ -206,6 +206,12 @@ double Percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
+void ReportPercentiles(benchmark::State& state, const std::vector<double>& ms)
+{
+    state.counters["p50_ms"] = Percentile(ms, 0.50);
+    state.counters["p99_ms"] = Percentile(ms, 0.99);
+}
+
 // A plain TCP connection over loopback; its reading end is the far one unless `near`.
 struct TcpPair {
     int writer = -1, reader = -1;
@@ -306,8 +312,7 @@ void BM_JoinTime(benchmark::State& state)
             joinMs.push_back(static_cast<double>(NowNs() - start) / 1e6);
         }
     }
-    state.counters["p50_ms"] = Percentile(joinMs, 0.50);
-    state.counters["p99_ms"] = Percentile(joinMs, 0.99);
+    ReportPercentiles(state, joinMs);
 }
 BENCHMARK(BM_JoinTime)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -327,8 +332,7 @@ void BM_LatencyMemberToMemberViaHost(benchmark::State& state)
         cpuMs = ProcessCpuMs() - cpuStart;
     }
     std::lock_guard lock(session.b.sink.mutex);
-    state.counters["p50_ms"] = Percentile(session.b.sink.latenciesMs, 0.50);
-    state.counters["p99_ms"] = Percentile(session.b.sink.latenciesMs, 0.99);
+    ReportPercentiles(state, session.b.sink.latenciesMs);
     state.counters["cpu_us_per_msg"] = cpuMs * 1e3 / kLatencySamples;
 }
 BENCHMARK(BM_LatencyMemberToMemberViaHost)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -357,8 +361,7 @@ void RunTcpLatency(benchmark::State& state, int writer, int reader)
     }
     reading.join();
     const double cpuMs = ProcessCpuMs() - cpuStart;
-    state.counters["p50_ms"] = Percentile(latencies, 0.50);
-    state.counters["p99_ms"] = Percentile(latencies, 0.99);
+    ReportPercentiles(state, latencies);
     state.counters["cpu_us_per_msg"] = cpuMs * 1e3 / kLatencySamples;
 }
 
@@ -434,8 +437,7 @@ void RunVoiceStream(benchmark::State& state, bool withFile)
     // The files' own pace, to set against plain TCP's MiB_per_s over the same link.
     if (withFile) state.counters["file_MiB_per_s"] = files * 2.0 / fileSeconds;
     state.counters["messages"] = static_cast<double>(session.b.sink.latenciesMs.size());
-    state.counters["p50_ms"] = Percentile(session.b.sink.latenciesMs, 0.50);
-    state.counters["p99_ms"] = Percentile(session.b.sink.latenciesMs, 0.99);
+    ReportPercentiles(state, session.b.sink.latenciesMs);
     state.counters["max_ms"] = Percentile(session.b.sink.latenciesMs, 1.0);
 }
 

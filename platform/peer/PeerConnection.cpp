@@ -879,28 +879,23 @@ void CPeerConnection::SendBuffers()
         }
     }
     m_buffers.clear();  // a TLS write takes what is here as plaintext
-    if (FinishIdleWrite()) return;
+    if (FinishesQuietly()) {
+        // Nothing follows: finish here rather than from the I/O thread's queue, which would
+        // cost it another round (and a poll) per message.
+        OnWritten({});
+        return;
+    }
     // Completed at once: finish from the executor, so that back-to-back batches never nest.
     asio::post(m_plain.get_executor(), [self = shared_from_this()] { self->OnWritten({}); });
 }
 
-// A write the socket took at once that leaves the link nothing to do ends here rather than
-// from the I/O thread's queue, which would cost it another round (and a poll) per message.
-// Anything more (frames to send, readers to release, a handshake to go on with) goes the
-// long way, so that none of it runs nested in whoever queued the write.
-bool CPeerConnection::FinishIdleWrite()
+// Whether finishing a write would only leave the link idle: no frames to send, no readers to
+// release, no handshake to go on with, no flush to end. Anything more must not run nested in
+// whoever queued the write.
+bool CPeerConnection::FinishesQuietly() const
 {
-    if (m_closed || !m_secured || m_closeAfterFlush || m_limits.linkBitsPerSecond || !m_heldReaders.empty() ||
-        !m_control.empty() || !m_queues[0].empty() || !m_queues[1].empty() || (m_tls && m_tls->HasOutput())) {
-        return false;
-    }
-    m_writing = false;
-    m_lastSent = m_lastProgress = Clock::now();
-    m_sendNowRest.clear();
-    m_inFlight.clear();
-    m_rateWindowOpen = false;
-    SetWriterIdle(true);
-    return true;
+    return m_secured && !m_closeAfterFlush && m_heldReaders.empty() && m_control.empty() && m_queues[0].empty() &&
+           m_queues[1].empty() && !(m_tls && m_tls->HasOutput());
 }
 
 void CPeerConnection::OnWritten(const std::error_code& ec)

@@ -161,7 +161,7 @@ private:
     void StartWrite();
     void SendBuffers();
     void OnWritten(const std::error_code& ec);
-    bool FinishIdleWrite();
+    bool FinishesQuietly() const;
     void FinishFlush();
     std::size_t BulkRoom();
     void SetWriterIdle(bool idle);
