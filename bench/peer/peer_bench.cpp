@@ -470,16 +470,18 @@ int Window()
 }
 const int kWindow = Window();
 
-// PEER_BENCH_WARMUP=N: messages sent before the clock starts, on either side (default 10 on
+// PEER_BENCH_WARMUP=N: messages sent before the clock starts, on either side (default 30 on
 // loopback, none over the shaped link, whose pace no first touch of memory changes),
-// so that the figures are those of a transfer under way. The first messages of a process pay
+// so that the figures are those of a transfer under way. Ten were too few: a window's
+// buffers were not all in use yet, and the one taken fresh on the clock cost a tenth of
+// the run. The first messages of a process pay
 // for memory the system has yet to hand it: the queued copies and the buffers being read
 // into, each touched for the first time (on some virtual machines 4 ms per 2 MiB, forty times
 // the copy itself). PEER_BENCH_WARMUP=0 counts them in.
 int WarmUp()
 {
     const char* n = std::getenv("PEER_BENCH_WARMUP");
-    return n ? std::max(0, std::atoi(n)) : FarNetns() ? 0 : 10;
+    return n ? std::max(0, std::atoi(n)) : FarNetns() ? 0 : 30;
 }
 const int kWarmUp = WarmUp();
 
@@ -511,12 +513,17 @@ void ReportTransfer(benchmark::State& state, Clock::time_point start, double cpu
     state.counters["CPU_ms_per_MiB"] = (ProcessCpuMs() - cpuStart) / (kFiles * 2.0);
 }
 
-// Sends kWarmUp messages with `transfer(count)`, then kFiles on the clock at each iteration,
-// reporting their pace and CPU cost; `after` runs once each is reported.
+// Sends kWarmUp messages with `transfer(count)`, again while that touched fresh memory (the
+// buffers of a full window are not all taken in the first round), then kFiles on the clock at
+// each iteration, reporting their pace and CPU cost; `after` runs once each is reported.
 template <class Transfer, class After>
 void TimeTransfers(benchmark::State& state, const Transfer& transfer, const After& after)
 {
-    transfer(kWarmUp);
+    for (int round = 0; round < 5 && kWarmUp > 0; ++round) {
+        const long faultsStart = PageFaults();
+        transfer(kWarmUp);
+        if (PageFaults() == faultsStart) break;
+    }
     for (auto _ : state) {
         const auto start = Clock::now();
         const double cpuStart = ProcessCpuMs();
