@@ -471,13 +471,12 @@ int Window()
 const int kWindow = Window();
 
 // PEER_BENCH_WARMUP=N: messages sent before the clock starts, on either side (default 30 on
-// loopback, none over the shaped link, whose pace no first touch of memory changes),
-// so that the figures are those of a transfer under way. Ten were too few: a window's
-// buffers were not all in use yet, and the one taken fresh on the clock cost a tenth of
-// the run. The first messages of a process pay
-// for memory the system has yet to hand it: the queued copies and the buffers being read
-// into, each touched for the first time (on some virtual machines 4 ms per 2 MiB, forty times
-// the copy itself). PEER_BENCH_WARMUP=0 counts them in.
+// loopback, none over the shaped link, whose pace no first touch of memory changes), so that
+// the figures are those of a transfer under way. The first messages of a process pay for
+// memory the system has yet to hand it: the queued copies and the buffers being read into,
+// each touched for the first time (on some virtual machines 4 ms per 2 MiB, forty times the
+// copy itself). A full window's buffers take more than ten messages to be all in use.
+// PEER_BENCH_WARMUP=0 counts them in.
 int WarmUp()
 {
     const char* n = std::getenv("PEER_BENCH_WARMUP");
