@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 
 #include "platform/sound/PulseSound.h"
@@ -23,6 +24,12 @@ private:
     pa_threaded_mainloop* m_loop;
 };
 
+struct LoopbackInput {
+    std::uint32_t index = PA_INVALID_INDEX;
+    std::uint32_t module = PA_INVALID_INDEX;
+    bool muted = false;
+};
+
 // What one query gathers; the callbacks run on the main loop's thread.
 struct Query {
     pa_threaded_mainloop* loop = nullptr;
@@ -32,8 +39,9 @@ struct Query {
     bool found = false;
     std::uint32_t index = PA_INVALID_INDEX;
     pa_cvolume volume{};
-    std::set<std::uint32_t> modules;    // owners of the source's recording streams
-    std::vector<std::uint32_t> inputs;  // sink inputs those owners play
+    std::set<std::uint32_t> loopbackModules;  // every loaded module-loopback
+    std::set<std::uint32_t> modules;          // the loopbacks that record the source
+    std::vector<LoopbackInput> inputs;        // the sink inputs those loopbacks play
 };
 
 // Main loop lock held: waits until the operation ends; false when it could not start.
@@ -73,11 +81,23 @@ void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* user)
     pa_threaded_mainloop_signal(q->loop, 0);
 }
 
+void OnModule(pa_context*, const pa_module_info* info, int eol, void* user)
+{
+    auto* q = static_cast<Query*>(user);
+    if (eol < 0) q->ok = false;
+    if (eol == 0 && info != nullptr && info->name != nullptr && std::strcmp(info->name, "module-loopback") == 0) {
+        q->loopbackModules.insert(info->index);
+    }
+    pa_threaded_mainloop_signal(q->loop, 0);
+}
+
+// Every client's stream is owned by the native protocol module, Morvika's own capture
+// included: only a module-loopback's recording of the source routes it into a sink.
 void OnSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* user)
 {
     auto* q = static_cast<Query*>(user);
     if (eol < 0) q->ok = false;
-    if (eol == 0 && info != nullptr && info->source == q->index && info->owner_module != PA_INVALID_INDEX) {
+    if (eol == 0 && info != nullptr && info->source == q->index && q->loopbackModules.count(info->owner_module) != 0) {
         q->modules.insert(info->owner_module);
     }
     pa_threaded_mainloop_signal(q->loop, 0);
@@ -87,7 +107,20 @@ void OnSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* use
 {
     auto* q = static_cast<Query*>(user);
     if (eol < 0) q->ok = false;
-    if (eol == 0 && info != nullptr && q->modules.count(info->owner_module) != 0) q->inputs.push_back(info->index);
+    if (eol == 0 && info != nullptr && q->modules.count(info->owner_module) != 0) {
+        q->inputs.push_back({info->index, info->owner_module, info->mute != 0});
+    }
+    pa_threaded_mainloop_signal(q->loop, 0);
+}
+
+// Collects every sink input owned by a loaded module-loopback (modules left empty: any source).
+void OnAnyLoopbackInput(pa_context*, const pa_sink_input_info* info, int eol, void* user)
+{
+    auto* q = static_cast<Query*>(user);
+    if (eol < 0) q->ok = false;
+    if (eol == 0 && info != nullptr && q->loopbackModules.count(info->owner_module) != 0) {
+        q->inputs.push_back({info->index, info->owner_module, info->mute != 0});
+    }
     pa_threaded_mainloop_signal(q->loop, 0);
 }
 
@@ -157,6 +190,11 @@ int PulseSourceMixer::SetSourceVolume(const std::string& source, std::uint32_t v
     return kSoundOk;
 }
 
+PulseSourceMixer::~PulseSourceMixer()
+{
+    RestoreLoopbacks();
+}
+
 int PulseSourceMixer::MuteLoopbacks(const std::string& source, bool mute, int* count)
 {
     if (count != nullptr) *count = 0;
@@ -166,19 +204,62 @@ int PulseSourceMixer::MuteLoopbacks(const std::string& source, bool mute, int* c
     LoopLock lock(q.loop);
     pa_context* context = m_backend.Context();
     if (!FindSource(context, q, source)) return kSoundErrNoDriver;
-    // A loopback is a module that records the source and plays into a sink.
+    if (!Run(q.loop, pa_context_get_module_info_list(context, &OnModule, &q)) || !q.ok) return kSoundErrGeneric;
+    if (q.loopbackModules.empty()) return kSoundOk;
     if (!Run(q.loop, pa_context_get_source_output_info_list(context, &OnSourceOutput, &q)) || !q.ok) {
         return kSoundErrGeneric;
     }
     if (q.modules.empty()) return kSoundOk;
     if (!Run(q.loop, pa_context_get_sink_input_info_list(context, &OnSinkInput, &q)) || !q.ok) return kSoundErrGeneric;
-    for (const std::uint32_t input : q.inputs) {
-        if (!Run(q.loop, pa_context_set_sink_input_mute(context, input, mute ? 1 : 0, &OnSuccess, &q)) || !q.ok) {
+    std::lock_guard<std::mutex> saved(m_savedLock);
+    for (const LoopbackInput& input : q.inputs) {
+        // The state the user had before the first change is what exit gives back.
+        const auto key = std::make_pair(input.index, input.module);
+        bool target = mute;
+        if (mute) {
+            m_saved.try_emplace(key, input.muted);
+        } else if (const auto it = m_saved.find(key); it != m_saved.end()) {
+            target = it->second;
+            m_saved.erase(it);
+        }
+        if (target == input.muted) continue;
+        if (!Run(q.loop, pa_context_set_sink_input_mute(context, input.index, target ? 1 : 0, &OnSuccess, &q)) ||
+            !q.ok) {
             return kSoundErrGeneric;
         }
     }
     if (count != nullptr) *count = static_cast<int>(q.inputs.size());
     return kSoundOk;
+}
+
+int PulseSourceMixer::RestoreLoopbacks()
+{
+    std::map<std::pair<std::uint32_t, std::uint32_t>, bool> saved;
+    {
+        std::lock_guard<std::mutex> lock(m_savedLock);
+        saved.swap(m_saved);
+    }
+    if (saved.empty()) return kSoundOk;
+    if (const int rc = m_backend.Connect(); rc != kSoundOk) return rc;
+    Query q;
+    q.loop = m_backend.MainLoop();
+    LoopLock lock(q.loop);
+    pa_context* context = m_backend.Context();
+    if (!Run(q.loop, pa_context_get_module_info_list(context, &OnModule, &q)) || !q.ok) return kSoundErrGeneric;
+    if (!Run(q.loop, pa_context_get_sink_input_info_list(context, &OnAnyLoopbackInput, &q)) || !q.ok) {
+        return kSoundErrGeneric;
+    }
+    int rc = kSoundOk;
+    for (const LoopbackInput& input : q.inputs) {
+        // A stream that went meanwhile, or an index since reused by another module, is left alone.
+        const auto it = saved.find(std::make_pair(input.index, input.module));
+        if (it == saved.end() || it->second == input.muted) continue;
+        if (!Run(q.loop, pa_context_set_sink_input_mute(context, input.index, it->second ? 1 : 0, &OnSuccess, &q)) ||
+            !q.ok) {
+            rc = kSoundErrGeneric;
+        }
+    }
+    return rc;
 }
 
 }  // namespace morvika::sound

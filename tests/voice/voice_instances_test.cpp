@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -50,6 +51,8 @@ constexpr std::uint16_t kPortStrictA = 27715;
 constexpr std::uint16_t kPortStrictB = 27716;
 constexpr std::uint16_t kPortKnobA = 27717;
 constexpr std::uint16_t kPortKnobB = 27718;
+constexpr std::uint16_t kPortLoopbackA = 27719;
+constexpr std::uint16_t kPortLoopbackB = 27720;
 
 // Null sinks of this test only, so that other sound tests running at the same time do not mix in.
 class TestSinks {
@@ -701,4 +704,126 @@ TEST(VoiceBetweenInstances, VolumeKnobPeerMuteAndMicrophoneMuteActOnWhatIsHeard)
     EXPECT_NEAR(drop, 29.29, 1.5);
     EXPECT_LE(peakPeerMuted, 2) << "a muted peer is heard";
     EXPECT_LE(peakMicMuted, 2) << "a muted microphone is heard";
+}
+
+namespace {
+
+struct SinkInputState {
+    std::string sink;  // the sink's name
+    std::string module;
+    std::string application;
+    bool muted = false;
+};
+
+// Every playback stream of the server, from pactl's listing.
+std::vector<SinkInputState> SinkInputs()
+{
+    std::map<std::string, std::string> sinkNames;
+    if (const auto sinks = RunCommand({"pactl", "list", "short", "sinks"})) {
+        std::istringstream lines(*sinks);
+        std::string index, name;
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            if (fields >> index >> name) sinkNames[index] = name;
+        }
+    }
+    std::vector<SinkInputState> out;
+    const auto listing = RunCommand({"pactl", "list", "sink-inputs"});
+    if (!listing) return out;
+    std::istringstream lines(*listing);
+    const auto valueOf = [](const std::string& line, const std::string& key) -> std::optional<std::string> {
+        const auto at = line.find(key);
+        if (at == std::string::npos) return std::nullopt;
+        return line.substr(at + key.size());
+    };
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Sink Input #", 0) == 0) out.emplace_back();
+        if (out.empty()) continue;
+        if (const auto v = valueOf(line, "\tSink: "); v && line.find("Sink: ") == 1) out.back().sink = sinkNames[*v];
+        if (const auto v = valueOf(line, "Owner Module: ")) out.back().module = *v;
+        if (const auto v = valueOf(line, "Mute: ")) out.back().muted = *v == "yes";
+        if (const auto v = valueOf(line, "application.name = \"")) out.back().application = v->substr(0, v->size() - 1);
+    }
+    return out;
+}
+
+}  // namespace
+
+// Opening the microphone settings mutes the microphone's loopback into a sink and nothing else:
+// neither another program's playback nor the instances' own peer streams; exit unmutes it.
+TEST(VoiceBetweenInstances, MicrophoneSettingsMuteOnlyTheMicrophonesLoopback)
+{
+    if (!RunCommand({"pactl", "info"})) GTEST_SKIP() << "no PulseAudio server reachable; tools/test.sh starts one";
+    const std::string tag = "mvlb" + std::to_string(::getpid());
+    TestSinks sinks;
+    for (const char* part : {"amic", "aout", "bmic", "bout", "music"}) {
+        ASSERT_TRUE(sinks.Load(tag + "_" + part, tag + "-" + part)) << "cannot load a null sink";
+    }
+    const std::string aMic = DescriptionOf(SoundDirection::Capture, tag + "_amic.monitor");
+    const std::string bMic = DescriptionOf(SoundDirection::Capture, tag + "_bmic.monitor");
+    ASSERT_FALSE(aMic.empty());
+    // Another program plays throughout, from before the instances start.
+    ChildProcess music;
+    ASSERT_TRUE(music.Start({"pacat", "--playback", "-d", tag + "_music", "--rate=11025", "--channels=1",
+                             "--format=s16le", "--raw", "/dev/zero"}));
+    const auto ours = [&](const SinkInputState& s) { return s.sink.rfind(tag + "_", 0) == 0; };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto all = SinkInputs();
+            return std::any_of(all.begin(), all.end(), ours);
+        },
+        20s));
+
+    MorvikaInstance a("Alice");
+    MorvikaInstance b("Bob");
+    SetUpVoiceUser(a, aMic, tag + "-aout");
+    SetUpVoiceUser(b, bMic, tag + "-bout");
+    ASSERT_TRUE(Start(a, kPortLoopbackA)) << a.Log();
+    ASSERT_TRUE(Start(b, kPortLoopbackB)) << b.Log();
+    ASSERT_FALSE(b.Command("connect 127.0.0.1:" + std::to_string(kPortLoopbackA) + " - -").empty());
+    ASSERT_TRUE(WaitFor([&] { return CountsOthers(a) && CountsOthers(b); }, 60s)) << a.Log() << b.Log();
+    // Each plays the other into its speaker.
+    const auto playing = [&](const std::string& sink) {
+        const auto all = SinkInputs();
+        return std::any_of(all.begin(), all.end(),
+                           [&](const SinkInputState& s) { return s.sink == sink && s.application == "Morvika"; });
+    };
+    ASSERT_TRUE(WaitFor([&] { return playing(tag + "_aout") && playing(tag + "_bout"); }, 30s));
+
+    const auto mutedStreams = [&](const std::string& exceptModule) {
+        std::vector<std::string> muted;
+        for (const SinkInputState& s : SinkInputs()) {
+            if (ours(s) && s.muted && s.module != exceptModule) muted.push_back(s.sink + " (" + s.application + ")");
+        }
+        return muted;
+    };
+    EXPECT_EQ(a.Command("mic-level -200", 20s), "ok -200");
+    EXPECT_EQ(mutedStreams(""), std::vector<std::string>{}) << "start-up or the settings muted client streams";
+
+    // A real loopback of A's microphone into A's speaker: the settings mute it, and only it.
+    const auto loop = RunCommand({"pactl", "load-module", "module-loopback", "source=" + tag + "_amic.monitor",
+                                  "sink=" + tag + "_aout", "source_dont_move=true", "sink_dont_move=true"});
+    ASSERT_TRUE(loop && !loop->empty());
+    const std::string loopModule = loop->substr(0, loop->find('\n'));
+    struct Unload {
+        std::string module;
+        ~Unload() { RunCommand({"pactl", "unload-module", module}); }
+    } unload{loopModule};
+    const auto loopMuted = [&]() -> std::optional<bool> {
+        for (const SinkInputState& s : SinkInputs()) {
+            if (s.module == loopModule) return s.muted;
+        }
+        return std::nullopt;
+    };
+    ASSERT_TRUE(WaitFor([&] { return loopMuted().has_value(); }, 20s));
+    EXPECT_EQ(loopMuted(), std::optional<bool>(false));
+    EXPECT_EQ(a.Command("mic-level -200", 20s), "ok -200");
+    EXPECT_EQ(loopMuted(), std::optional<bool>(true));
+    EXPECT_EQ(mutedStreams(loopModule), std::vector<std::string>{});
+
+    EXPECT_EQ(b.Quit(), std::optional<int>(0));
+    EXPECT_EQ(a.Quit(), std::optional<int>(0));
+    EXPECT_EQ(loopMuted(), std::optional<bool>(false)) << "exit left the loopback muted";
+    EXPECT_EQ(mutedStreams(""), std::vector<std::string>{});
+    music.Terminate();
 }
