@@ -3,6 +3,7 @@
 //   morvika-asset-gen <assets-dir>
 #include <QColor>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLinearGradient>
 #include <QGuiApplication>
@@ -304,12 +305,14 @@ QImage ButtonStrip(const Glyph& glyph, int size, const QColor& mask)
     return image;
 }
 
-QImage Icon(const Glyph& glyph, const QColor& back, const QColor& ink, bool crossed = false)
+// Drawn on a 32-pixel grid and scaled, so that every size of an icon has the same shape.
+QImage Icon(const Glyph& glyph, const QColor& back, const QColor& ink, bool crossed = false, int size = 32)
 {
-    QImage image(32, 32, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
     p.setPen(Qt::NoPen);
     p.setBrush(back);
     p.drawEllipse(QRectF(1, 1, 30, 30));
@@ -397,6 +400,56 @@ QImage Landscape(const QColor& skyTop, const QColor& skyBottom, const QColor& gr
     return image;
 }
 
+// The program's icon as SVG for the desktop's scalable theme folder: the same circle and two
+// people as Icon(LoginGlyph, ...) draws, on the same 32-unit grid.
+QString ProgramIconSvg(const QColor& back, const QColor& ink)
+{
+    const QRectF r(4, 4, 24, 24);
+    QString people;
+    for (double fx : {0.3, 0.7}) {
+        const double x = r.left() + r.width() * fx;
+        const double headY = r.top() + r.height() * 0.32;
+        const double bodyY = r.top() + r.height() * 0.68;
+        people += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\"/>\n")
+                      .arg(x)
+                      .arg(headY)
+                      .arg(r.width() * 0.1)
+                      .arg(ink.name());
+        people += QStringLiteral("  <path d=\"M %1 %2 A %3 %4 0 0 1 %5 %2 Z\" fill=\"%6\"/>\n")
+                      .arg(x - r.width() * 0.17)
+                      .arg(bodyY)
+                      .arg(r.width() * 0.17)
+                      .arg(r.height() * 0.2)
+                      .arg(x + r.width() * 0.17)
+                      .arg(ink.name());
+    }
+    const double lineY = r.top() + r.height() * 0.32;
+    return QStringLiteral(
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" viewBox=\"0 0 32 32\">\n"
+               "  <circle cx=\"16\" cy=\"16\" r=\"15\" fill=\"%1\"/>\n"
+               "%2"
+               "  <line x1=\"%3\" y1=\"%4\" x2=\"%5\" y2=\"%4\" stroke=\"%6\" stroke-width=\"%7\" "
+               "stroke-linecap=\"round\"/>\n"
+               "</svg>\n")
+        .arg(back.name(), people)
+        .arg(r.left() + r.width() * 0.42)
+        .arg(lineY)
+        .arg(r.left() + r.width() * 0.58)
+        .arg(kAccent.name())
+        .arg(r.width() / 14.0);
+}
+
+bool SaveText(const QString& text, const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
 bool SaveJpeg(const QImage& image, const QString& path)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -459,6 +512,14 @@ int main(int argc, char** argv)
     ok &= Save(ListIcon(32), root + "Control/ListCtrlIconB.bmp");
     ok &= Save(ListIcon(16), root + "Control/ListCtrlIconS.bmp");
     ok &= Save(WizardSide(120, 300), root + "Propertys/MainPropertyPage.bmp");
+
+    // The desktop's launcher and software centre take the program's icon from the icon theme.
+    const QString theme = QString::fromLocal8Bit(argv[1]) + "/icons/hicolor/";
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        ok &= Save(Icon(LoginGlyph, QColor(255, 247, 140), kInk, false, size),
+                   theme + QStringLiteral("%1x%1/apps/morvika.png").arg(size));
+    }
+    ok &= SaveText(ProgramIconSvg(QColor(255, 247, 140), kInk), theme + "scalable/apps/morvika.svg");
 
     // Copied into the working folder's "サンプル画像" when it does not exist yet.
     const QString samples = QString::fromLocal8Bit(argv[1]) + "/Pictures/Sample/";
