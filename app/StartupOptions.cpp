@@ -2,6 +2,12 @@
 
 #include <charconv>
 
+namespace {
+
+constexpr const char* kUrlScheme = "morvika://";
+
+}  // namespace
+
 bool ParsePortNumber(const std::string& text, std::uint16_t& port)
 {
     unsigned value = 0;
@@ -16,7 +22,7 @@ bool ParsePortNumber(const std::string& text, std::uint16_t& port)
 
 const char* StartupUsage()
 {
-    return "usage: morvika [options]\n"
+    return "usage: morvika [options] [morvika://HOST[:PORT]]\n"
            "  --profile DIR       keep settings, log and lock file in DIR\n"
            "  --port N            host the own session on port N (default 7066)\n"
            "  --connect HOST[:PORT]  join HOST's session at start-up\n"
@@ -26,12 +32,36 @@ const char* StartupUsage()
            "  --control           read commands on standard input (docs/control.md)\n"
            "  --help              show this text\n"
            "  --version           show the program version\n"
-           "  --identity          show this installation's key fingerprint (made at first use)\n";
+           "  --identity          show this installation's key fingerprint (made at first use)\n"
+           "  morvika://HOST[:PORT]  join HOST's session at start-up, as --connect does\n";
 }
 
 std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>& args, std::string& error)
 {
     StartupOptions options;
+    bool connectGiven = false;
+    auto connectTo = [&](std::string text, const char* what) {
+        if (connectGiven) {
+            error = std::string(what) + ": only one host can be joined";
+            return false;
+        }
+        connectGiven = true;
+        const auto colon = text.rfind(':');
+        if (colon != std::string::npos) {
+            const std::string port = text.substr(colon + 1);
+            if (!ParsePortNumber(port, options.connectPort)) {
+                error = std::string(what) + " needs HOST or HOST:PORT, not '" + text + "'";
+                return false;
+            }
+            text.resize(colon);
+        }
+        if (text.empty()) {
+            error = std::string(what) + " needs a host name or address";
+            return false;
+        }
+        options.connectHost = text;
+        return true;
+    };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](std::string& out) {
@@ -67,20 +97,12 @@ std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>
             }
         } else if (arg == "--connect") {
             if (!value(text)) return std::nullopt;
-            const auto colon = text.rfind(':');
-            if (colon != std::string::npos) {
-                const std::string port = text.substr(colon + 1);
-                if (!ParsePortNumber(port, options.connectPort)) {
-                    error = "--connect needs HOST or HOST:PORT, not '" + text + "'";
-                    return std::nullopt;
-                }
-                text.resize(colon);
-            }
-            if (text.empty()) {
-                error = "--connect needs a host name or address";
-                return std::nullopt;
-            }
-            options.connectHost = text;
+            if (!connectTo(text, "--connect")) return std::nullopt;
+        } else if (arg.starts_with(kUrlScheme)) {
+            // What the desktop hands over for a morvika:// link (Exec=morvika %u).
+            text = arg.substr(std::char_traits<char>::length(kUrlScheme));
+            if (text.ends_with('/')) text.pop_back();
+            if (!connectTo(text, kUrlScheme)) return std::nullopt;
         } else if (arg == "--password") {
             if (!value(options.password)) return std::nullopt;
         } else if (arg == "--message") {

@@ -41,6 +41,13 @@ TEST(StartupOptionsTest, DefaultsAndEveryOption)
     ASSERT_TRUE(plainHost);
     EXPECT_EQ(plainHost->connectHost, "192.168.1.5");
     EXPECT_EQ(plainHost->connectPort, 0);
+
+    // The desktop entry's %u: a morvika:// link joins like --connect.
+    const auto link = Parse({"morvika://host.example:27003/", "--password", "pw"});
+    ASSERT_TRUE(link);
+    EXPECT_EQ(link->connectHost, "host.example");
+    EXPECT_EQ(link->connectPort, 27003);
+    EXPECT_EQ(link->password, "pw");
 }
 
 TEST(StartupOptionsTest, BadInputIsRefusedWithAReason)
@@ -55,7 +62,11 @@ TEST(StartupOptionsTest, BadInputIsRefusedWithAReason)
                                                                   {"--connect", "host:abc"},
                                                                   {"--profile", ""},
                                                                   {"--bogus"},
-                                                                  {"--password", "x"}}) {
+                                                                  {"--password", "x"},
+                                                                  {"morvika://"},
+                                                                  {"morvika://host:x"},
+                                                                  {"/home/user/file.txt"},
+                                                                  {"--connect", "a", "morvika://b"}}) {
         EXPECT_FALSE(Parse(args, &error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
     }
