@@ -24,6 +24,8 @@ morvika_library(morvika_app
 set(MORVIKA_ASSETS_SOURCE ${PROJECT_SOURCE_DIR}/assets)
 set(MORVIKA_ASSETS_BUILD ${CMAKE_BINARY_DIR}/share/morvika)
 file(GLOB_RECURSE morvika_asset_files CONFIGURE_DEPENDS ${MORVIKA_ASSETS_SOURCE}/*)
+# The icon theme's pictures belong to the desktop's icon folders (app/CMakeLists.txt).
+list(FILTER morvika_asset_files EXCLUDE REGEX "^${MORVIKA_ASSETS_SOURCE}/icons/")
 set(morvika_asset_copies)
 foreach(asset ${morvika_asset_files})
   file(RELATIVE_PATH relative ${MORVIKA_ASSETS_SOURCE} ${asset})
@@ -36,5 +38,5 @@ foreach(asset ${morvika_asset_files})
 endforeach()
 add_custom_target(morvika_assets ALL DEPENDS ${morvika_asset_copies})
 add_dependencies(morvika_app morvika_assets)
-install(DIRECTORY ${MORVIKA_ASSETS_SOURCE}/ DESTINATION share/morvika)
+install(DIRECTORY ${MORVIKA_ASSETS_SOURCE}/ DESTINATION share/morvika PATTERN icons EXCLUDE)
 

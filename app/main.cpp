@@ -88,6 +88,9 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("Morvika"));
     QApplication::setOrganizationName(QStringLiteral("OSKEL"));
+    // The launcher groups the windows under the desktop entry: Wayland by this name, X11 by
+    // the window class "Morvika" (the application name) that the entry's StartupWMClass gives.
+    QGuiApplication::setDesktopFileName(QStringLiteral("jp.oskel.Morvika"));
 
     const bool profile = !options->profileDir.empty();
     const std::string workingFolder =

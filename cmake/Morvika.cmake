@@ -61,3 +61,10 @@ function(morvika_library name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE morvika_warnings ${ARG_LIBS} PUBLIC ${ARG_PUBLIC_LIBS})
 endfunction()
+
+# The release the package and the desktop's software centre announce.
+set(MORVIKA_RELEASE_DATE 2026-12-09)
+set(MORVIKA_RELEASE_RFC2822 "Wed, 09 Dec 2026 00:00:00 +0000")
+set(MORVIKA_MAINTAINER "Morvika developers <morvika@morvika.example>")
+set(MORVIKA_HOMEPAGE "https://morvika.example" CACHE STRING
+  "Where the program is published; the software centre shows its screenshots/ pictures")

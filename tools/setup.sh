@@ -17,7 +17,8 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   xvfb xauth fonts-noto-cjk
   libxcb1-dev libxcb-ewmh-dev libxcb-composite0-dev openbox x11-apps
-  iproute2 desktop-file-utils xdg-utils
+  iproute2 desktop-file-utils xdg-utils x11-utils
+  dpkg-dev lintian appstream
   python3
 )
 

@@ -87,6 +87,9 @@ start_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 
 (cd build/release && ctest --output-on-failure -j "$JOBS" --timeout 600)
 
+echo "== the Debian package: lintian, installed with apt-get, desktop entry and AppStream data, removed again =="
+bash tools/package-check.sh
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build: the in-process tests and the fuzz targets =="
 finish_build asan
 # voice_test: the capture and playback objects' sound threads on the virtual sound backend.
