@@ -60,6 +60,9 @@ public:
     void SetSoundState(int state);
     int GetInitState() const;
     void SetInitState(int state);
+    // Whether the own session port is mapped on the home router (non-zero, the default).
+    int GetPortMapping() const;
+    void SetPortMapping(int enabled);
 
     // --- settings: section "Position" ---
     WindowRect GetMainPosition() const;

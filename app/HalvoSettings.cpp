@@ -101,6 +101,16 @@ void CHalvoApp::SetSoundState(int state)
     WriteSetting("MAIN/SundStat", state);
 }
 
+int CHalvoApp::GetPortMapping() const
+{
+    return ReadInt("MAIN/PortMapping", 1);
+}
+
+void CHalvoApp::SetPortMapping(int enabled)
+{
+    WriteSetting("MAIN/PortMapping", enabled);
+}
+
 int CHalvoApp::GetInitState() const
 {
     return ReadInt("MAIN/INIT", 0);

@@ -2,13 +2,18 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <QApplication>
 #include <QDir>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/AppPaths.h"
 #include "app/HalvoApp.h"
@@ -37,6 +42,31 @@ std::string LockFolder(const StartupOptions& options, const std::string& working
     if (!options.profileDir.empty()) return options.profileDir;
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     return runtime.isEmpty() ? workingFolder : runtime.toStdString();
+}
+
+// SIGINT, SIGTERM and SIGHUP end the program as its own exit does, so that what it set up
+// outside itself (the router's port mapping) is removed. The handler only writes a byte.
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminatingSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = write(g_signalPipe[1], &byte, 1);
+}
+
+void InstallTerminatingSignals(const std::function<void()>& onSignal)
+{
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [onSignal] {
+        char byte = 0;
+        while (read(g_signalPipe[0], &byte, 1) == 1) {}
+        onSignal();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 }  // namespace
@@ -154,6 +184,13 @@ int main(int argc, char** argv)
         // hides when asked, so an open chat window would cancel the exit.
         QObject::connect(
             &dialog, &CHalvoDlg::exitRequested, &application, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        InstallTerminatingSignals([&dialog] {
+            if (dialog.IsReady()) {
+                dialog.ExitWithoutAsking();
+            } else {
+                QCoreApplication::exit(0);
+            }
+        });
         dialog.OnInitDialog();
         if (!options->connectHost.empty()) {
             std::string target = options->connectHost;

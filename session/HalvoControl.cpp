@@ -263,7 +263,7 @@ QStringList CHalvoControl::Execute(const QString& line)
     }
     if (command == QStringLiteral("state")) {
         const CUserInformation self = view ? view->HostRecord() : CUserInformation();
-        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7 mute=%8")
+        return {QStringLiteral("ok view=%1 users=%2 windows=%3 hidden=%4 ip=%5 uid=%6 gid=%7 mute=%8 external=%9")
                     .arg(view ? static_cast<int>(view->GetViewState()) : 0)
                     .arg(view ? view->UserCount() : 0)
                     .arg(hub.UserWindowCount())
@@ -271,7 +271,8 @@ QStringList CHalvoControl::Execute(const QString& line)
                     .arg(QString::fromStdString(m_dialog.Hub().View() ? self.GetAddress() : std::string()))
                     .arg(Hex(self.GetUserId()))
                     .arg(Hex(self.GetGroupId()))
-                    .arg(m_dialog.IsMicMuted() ? 1 : 0)};
+                    .arg(m_dialog.IsMicMuted() ? 1 : 0)
+                    .arg(QString::fromStdString(m_dialog.ExternalAddress()))};
     }
     if (command == QStringLiteral("windows")) {
         QStringList out;

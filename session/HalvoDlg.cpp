@@ -30,6 +30,7 @@
 #include "share/AppShare.h"
 #include "share/DlgConnect.h"
 #include "session/MicIconWnd.h"
+#include "session/PortMapping.h"
 #include "share/DiskTop.h"
 #include "share/HelpDlg.h"
 #include "share/LoginDlg.h"
@@ -130,6 +131,8 @@ CHalvoDlg::~CHalvoDlg()
     delete m_pCamera;
     m_pCamera = nullptr;
     if (m_pShares) m_pShares->CloseTransfers();
+    // The router's mapping goes with the session it leads to.
+    m_pPortMapping.reset();
     // The session view goes first: it closes both sessions while the windows still exist.
     m_pHub.reset();
     delete m_pChat;
@@ -249,10 +252,40 @@ void CHalvoDlg::OnInitDialog()
                        "ホスト");
         Event(QStringLiteral("event host-failed %1 ").arg(m_options.port) + FromUtf8(failure));
     }
-    Event(QStringLiteral("event ready %1").arg(service ? service->BoundPort() : 0));
+    m_nHostedPort = service ? service->BoundPort() : 0;
+    // After hosting, so that the port is known; the router is asked on the mapper's own thread.
+    StartPortMapping(m_nHostedPort);
+    Event(QStringLiteral("event ready %1").arg(m_nHostedPort));
     // First use: the microphone's silence is measured before anything else is asked. It runs
     // from the event loop, so that quitting while it is open ends the program.
     if (!m_app.HasNonVoice()) QTimer::singleShot(0, this, [this] { RunMicTest(); });
+}
+
+void CHalvoDlg::StartPortMapping(std::uint16_t port)
+{
+    m_pPortMapping = std::make_unique<CPortMapping>();
+    m_pPortMapping->onChange = [this](const net::PortMapping& mapping) {
+        const QString tip = QString::fromUtf8(kProductName) + QStringLiteral("\n接続先: ") + FromUtf8(JoinAddress());
+        if (m_pTray) m_pTray->setToolTip(tip);
+        setToolTip(tip);
+        if (mapping.state == net::PortMapping::State::Mapped) {
+            Event(QStringLiteral("event port-mapped ") + FromUtf8(mapping.Text()));
+        }
+    };
+    m_pPortMapping->Start(port, m_app.GetPortMapping() != 0);
+}
+
+std::string CHalvoDlg::ExternalAddress() const
+{
+    return m_pPortMapping ? m_pPortMapping->Current().Text() : std::string("none:off");
+}
+
+std::string CHalvoDlg::JoinAddress() const
+{
+    if (m_pPortMapping && m_pPortMapping->Current().state == net::PortMapping::State::Mapped) {
+        return m_pPortMapping->Current().Text();
+    }
+    return m_app.IPAddress() + ":" + std::to_string(m_nHostedPort);
 }
 
 void CHalvoDlg::UpdateMicIcon()
@@ -462,6 +495,10 @@ PropertyHost CHalvoDlg::MakePropertyHost(CHalvoApp& app, CHalvoDlg* main)
             window->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
             if (visible) window->show();  // changing the flags hides a window
         };
+        host.portMappingChanged = [window](bool enabled) {
+            if (window && window->m_pPortMapping) window->m_pPortMapping->SetEnabled(enabled);
+        };
+        host.joinAddress = [window] { return window ? window->JoinAddress() : std::string(); };
     }
     return host;
 }
@@ -558,12 +595,13 @@ void CHalvoDlg::ShowAbout()
 {
     const std::uint32_t v = GetFileVersion(false);
     QMessageBox::about(this, QStringLiteral("バージョン情報"),
-                       QStringLiteral("%1 (Morvika) %2.%3.%4.%5")
+                       QStringLiteral("%1 (Morvika) %2.%3.%4.%5\nほかの人が接続できるアドレス: %6")
                            .arg(QString::fromUtf8(kProductName))
                            .arg(v >> 24)
                            .arg((v >> 16) & 0xFF)
                            .arg((v >> 8) & 0xFF)
-                           .arg(v & 0xFF));
+                           .arg(v & 0xFF)
+                           .arg(FromUtf8(JoinAddress())));
 }
 
 void CHalvoDlg::OpenHelpPage()

@@ -24,6 +24,7 @@ class CDlgMicTest;
 class CMicIconWnd;
 
 class CHalvoApp;
+class CPortMapping;
 class QMenu;
 class QSystemTrayIcon;
 class CBmpButton;
@@ -115,6 +116,11 @@ public:
     void RunMicTest();
     CDlgMicTest* OpenMicTest();
 
+    // The own session port on the home router: "<ip>:<port>", "pending" or "none:<reason>".
+    std::string ExternalAddress() const;
+    // Where others join this session: the router's address when mapped, else the local one.
+    std::string JoinAddress() const;
+
     // Receives one line per notable event for the control channel.
     void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
     void Event(const QString& line);
@@ -156,12 +162,15 @@ private:
     void HideShareViewer(std::uint32_t userId, std::uint32_t groupId);
     void UpdateMicIcon();
     void CreateSharesWindow();
+    void StartPortMapping(std::uint16_t port);
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
     CUserInformation* m_pClientRecord;
     MainWindowOptions m_options;
     std::unique_ptr<CHalvoHub> m_pHub;
+    std::unique_ptr<CPortMapping> m_pPortMapping;
+    std::uint16_t m_nHostedPort = 0;
     QWidget* m_pClient = nullptr;
     CBmpButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;

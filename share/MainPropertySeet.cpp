@@ -76,6 +76,9 @@ CMainPropertyPageStart::CMainPropertyPageStart(const PropertyHost& host, const Q
     m_pIconOnly = WithId(new QRadioButton(QStringLiteral("アイコンのときだけ表示する"), this), 1002);
     m_pSound = WithId(new QCheckBox(QStringLiteral("メッセージ音を出す"), this), 1057);
     m_pTopmost = WithId(new QCheckBox(QStringLiteral("常に手前に表示する"), this), 1006);
+    m_pPortMapping = WithId(new QCheckBox(QStringLiteral("ルータのポートを自動で開く (UPnP / NAT-PMP)"), this), 1080);
+    m_pJoinAddress = WithId(new QLabel(this), 1081);
+    m_pJoinAddress->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_pConnectCheck);
     auto* radios = new QVBoxLayout;
     radios->setContentsMargins(20, 0, 0, 0);
@@ -84,6 +87,8 @@ CMainPropertyPageStart::CMainPropertyPageStart(const PropertyHost& host, const Q
     layout->addLayout(radios);
     layout->addWidget(m_pSound);
     layout->addWidget(m_pTopmost);
+    layout->addWidget(m_pPortMapping);
+    layout->addWidget(m_pJoinAddress);
     layout->addStretch();
 
     OnInitDialog();
@@ -92,8 +97,8 @@ CMainPropertyPageStart::CMainPropertyPageStart(const PropertyHost& host, const Q
     for (QLineEdit* edit : {m_pUserName, m_pPassword}) {
         connect(edit, &QLineEdit::textEdited, this, &CMainPropertyPageStart::modified);
     }
-    for (QAbstractButton* button :
-         std::initializer_list<QAbstractButton*>{m_pConnectCheck, m_pAlways, m_pIconOnly, m_pSound, m_pTopmost}) {
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{m_pConnectCheck, m_pAlways, m_pIconOnly,
+                                                                           m_pSound, m_pTopmost, m_pPortMapping}) {
         connect(button, &QAbstractButton::clicked, this, &CMainPropertyPageStart::modified);
     }
 }
@@ -110,6 +115,10 @@ void CMainPropertyPageStart::OnInitDialog()
     UpdateRadios();
     m_pSound->setChecked(app.GetSoundState() != 0);
     m_pTopmost->setChecked(app.GetTopmost() != 0);
+    m_pPortMapping->setChecked(app.GetPortMapping() != 0);
+    const std::string join = m_host.joinAddress ? m_host.joinAddress() : std::string();
+    m_pJoinAddress->setText(join.empty() ? QString()
+                                         : QStringLiteral("ほかの人が接続できるアドレス: ") + FromUtf8(join));
 }
 
 void CMainPropertyPageStart::UpdateRadios()
@@ -134,6 +143,8 @@ void CMainPropertyPageStart::OnApply()
     app.SetSoundState(m_pSound->isChecked() ? 1 : 0);
     app.SetTopmost(m_pTopmost->isChecked() ? 1 : 0);
     if (m_host.applyTopmost) m_host.applyTopmost(m_pTopmost->isChecked());
+    app.SetPortMapping(m_pPortMapping->isChecked() ? 1 : 0);
+    if (m_host.portMappingChanged) m_host.portMappingChanged(m_pPortMapping->isChecked());
 }
 
 // --- page 2 ---

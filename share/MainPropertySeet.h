@@ -38,6 +38,9 @@ struct PropertyHost {
     std::function<void(const std::string&)> userNameChanged;
     // Applies the topmost state to the main window, when it exists.
     std::function<void(bool)> applyTopmost;
+    // Turns the router's port mapping on or off at once; the address others can join.
+    std::function<void(bool)> portMappingChanged;
+    std::function<std::string()> joinAddress;
 };
 
 // Page 1: user name, password, how connection requests are announced, sounds, topmost.
@@ -62,6 +65,8 @@ private:
     QRadioButton* m_pIconOnly;
     QCheckBox* m_pSound;
     QCheckBox* m_pTopmost;
+    QCheckBox* m_pPortMapping;
+    QLabel* m_pJoinAddress;
 };
 
 // Page 2: camera, microphone and speaker.

@@ -19,6 +19,7 @@ PACKAGES=(
   libxcb1-dev libxcb-ewmh-dev libxcb-composite0-dev openbox x11-apps
   iproute2 desktop-file-utils xdg-utils x11-utils
   dpkg-dev lintian appstream
+  libminiupnpc-dev libnatpmp-dev miniupnpd-nftables nftables miniupnpc
   python3
 )
 

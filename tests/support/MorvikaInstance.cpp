@@ -217,6 +217,9 @@ MorvikaInstance::MorvikaInstance(std::string label) : m_label(std::move(label))
     CHalvoApp(SettingsFile()).SetNonVoice(0);
     // Set up already: tests that want the first-start wizard call ForgetInitState().
     CHalvoApp(SettingsFile()).SetInitState(1);
+    // No test asks the router of the machine it runs on to open a port; the router tests
+    // turn it on inside their own namespaces.
+    CHalvoApp(SettingsFile()).SetPortMapping(0);
 }
 
 MorvikaInstance::~MorvikaInstance()
@@ -252,6 +255,11 @@ void MorvikaInstance::SetConnectCheck(int check)
 void MorvikaInstance::SetSoundState(int state)
 {
     CHalvoApp(SettingsFile()).SetSoundState(state);
+}
+
+void MorvikaInstance::SetPortMapping(bool enabled)
+{
+    CHalvoApp(SettingsFile()).SetPortMapping(enabled ? 1 : 0);
 }
 
 void MorvikaInstance::ForgetInitState()

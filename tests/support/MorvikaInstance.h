@@ -124,6 +124,8 @@ public:
     void SetCaptureDevice(const std::string& description);
     void SetSoundDevice(const std::string& description);
     void SetCameraName(const std::string& name);
+    // Off unless a test turns it on: the own port mapped on the router.
+    void SetPortMapping(bool enabled);
     // A profile that has never been set up: the next start runs the first-start wizard.
     void ForgetInitState();
 
