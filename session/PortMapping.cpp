@@ -21,7 +21,8 @@ void CPortMapping::Start(std::uint16_t port, bool enabled)
     options.port = port;
     options.enabled = enabled;
     m_pMapper = std::make_unique<net::PortMapper>(options, [this](const net::PortMapping& mapping) {
-        QMetaObject::invokeMethod(this, [this, mapping] { Apply(mapping); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, mapping] { Apply(mapping); }, Qt::QueuedConnection);
     });
 }
 
@@ -42,8 +43,7 @@ void CPortMapping::Apply(const net::PortMapping& mapping)
         MORVIKA_LOG("LOG   CPortMapping::Apply() ルータのポートを開けません %s %s\n", mapping.reason.c_str(),
                     mapping.detail.c_str());
         break;
-    case net::PortMapping::State::Pending:
-        break;
+    case net::PortMapping::State::Pending: break;
     }
     if (onChange) onChange(mapping);
 }

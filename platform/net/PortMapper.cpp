@@ -58,12 +58,9 @@ std::string UpnpError(int code)
 std::string PortMapping::Text() const
 {
     switch (state) {
-    case State::Pending:
-        return "pending";
-    case State::Mapped:
-        return externalAddress + ":" + std::to_string(externalPort);
-    case State::None:
-        break;
+    case State::Pending: return "pending";
+    case State::Mapped: return externalAddress + ":" + std::to_string(externalPort);
+    case State::None: break;
     }
     return "none:" + reason;
 }

@@ -34,9 +34,9 @@ bool IsPublicIPv4(const std::string& address);
 class PortMapper {
 public:
     struct Options {
-        std::uint16_t port = 0;                       // the local TCP port to expose
-        std::chrono::seconds lease{3600};             // asked for; routers may give less
-        std::chrono::milliseconds discovery{1000};    // how long to wait for routers to answer
+        std::uint16_t port = 0;                     // the local TCP port to expose
+        std::chrono::seconds lease{3600};           // asked for; routers may give less
+        std::chrono::milliseconds discovery{1000};  // how long to wait for routers to answer
         std::string description = "Morvika";
         bool enabled = true;
     };
@@ -76,9 +76,9 @@ private:
     const Listener m_listener;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    bool m_stop = false;          // guarded by m_mutex
-    bool m_enabled;               // guarded by m_mutex
-    PortMapping m_current;        // guarded by m_mutex
+    bool m_stop = false;                // guarded by m_mutex
+    bool m_enabled;                     // guarded by m_mutex
+    PortMapping m_current;              // guarded by m_mutex
     std::chrono::seconds m_granted{0};  // [mapper thread] lease the router gave
     std::thread m_thread;
 };

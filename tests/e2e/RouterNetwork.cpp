@@ -131,7 +131,8 @@ RouterNetwork::RouterNetwork(Gateway gateway)
 
     std::ofstream(m_folder + "/miniupnpd.conf")
         << "ext_ifname=rw0\nlistening_ip=rl0\nhttp_port=0\n"
-        << "enable_natpmp=yes\nenable_upnp=" << (gateway == Gateway::Upnp ? "yes" : "no") << "\n"
+        << "enable_natpmp=yes\nenable_upnp=" << (gateway == Gateway::Upnp ? "yes" : "no")
+        << "\n"
         // Not secure: a test maps a port for another LAN host, as a router's own web page would.
         << "secure_mode=no\nsystem_uptime=no\n"
         << "upnp_table_name=filter\nupnp_nat_table_name=filter\nupnp_forward_chain=miniupnpd\n"

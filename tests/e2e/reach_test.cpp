@@ -78,8 +78,8 @@ protected:
     Clock::time_point m_started;
 };
 
-#define SKIP_WITHOUT_NETWORK(network)                                                                                 \
-    if (!network) GTEST_SKIP() << m_skip;                                                                             \
+#define SKIP_WITHOUT_NETWORK(network)                                                                                  \
+    if (!network) GTEST_SKIP() << m_skip;                                                                              \
     ASSERT_EQ(network->Error(), "")
 
 TEST_F(ReachTest, PeerOutsideJoinsThroughTheUpnpMappingWhichIsRemovedAtQuit)
@@ -116,8 +116,8 @@ TEST_F(ReachTest, PortTakenOnTheRouterIsMappedToAnotherThatPeersCanJoin)
     // Another host of the LAN holds the external port the instance will want.
     const std::string wanted = std::to_string(kReachPorts + 5);
     std::vector<std::string> other = network->Lan();
-    other.insert(other.end(), {"/usr/bin/upnpc", "-e", "other", "-a", RouterNetwork::kOtherLanAddress, wanted,
-                               wanted, "TCP", "3600"});
+    other.insert(other.end(), {"/usr/bin/upnpc", "-e", "other", "-a", RouterNetwork::kOtherLanAddress, wanted, wanted,
+                               "TCP", "3600"});
     ASSERT_TRUE(RunCommand(other).has_value());
     ASSERT_TRUE(network->Forwards(kReachPorts + 5));
 
@@ -181,8 +181,8 @@ TEST_F(ReachTest, RouterThatMapsNothingNeitherDelaysStartNorHidesTheReason)
     std::string external;
     alice.WaitUntil([&] { return (external = alice.State()["external"]) != "pending"; });
     EXPECT_EQ(external, "none:no-gateway");
-    std::cout << "[ figure ] gateway without UPnP or NAT-PMP: event ready after " << readyMs
-              << " ms, none:no-gateway " << Millis(Clock::now() - start) << " ms after that\n";
+    std::cout << "[ figure ] gateway without UPnP or NAT-PMP: event ready after " << readyMs << " ms, none:no-gateway "
+              << Millis(Clock::now() - start) << " ms after that\n";
     EXPECT_TRUE(alice.Events("port-mapped").empty());
     EXPECT_EQ(alice.Command("ping"), "ok pong");
 }

@@ -14,16 +14,19 @@ using namespace std::chrono_literals;
 
 TEST(PortMapperAddress, OnlyAddressesReachableFromTheInternetArePublic)
 {
-    for (const char* address : {"45.67.89.1", "8.8.8.8", "100.63.255.255", "100.128.0.0", "172.32.0.1",
-                                "192.169.0.1", "198.20.0.1", "223.255.255.255", "11.0.0.1"}) {
+    for (const char* address : {"45.67.89.1", "8.8.8.8", "100.63.255.255", "100.128.0.0", "172.32.0.1", "192.169.0.1",
+                                "198.20.0.1", "223.255.255.255", "11.0.0.1"}) {
         EXPECT_TRUE(net::IsPublicIPv4(address)) << address;
     }
     // Private, carrier NAT, loopback, link-local, documentation, benchmark, multicast, reserved, and
     // what is no address at all: a router behind another router reports one of these.
-    for (const char* address : {"10.1.2.3", "100.64.0.1", "100.127.255.255", "127.0.0.1", "169.254.1.1",
-                                "172.16.0.1", "172.31.255.255", "192.168.1.1", "192.0.2.7", "198.51.100.1",
-                                "203.0.113.9", "198.18.0.1", "198.19.255.255", "224.0.0.1", "240.0.0.1",
-                                "255.255.255.255", "0.0.0.0", "", "45.67.89", "45.67.89.1 ", "::1"}) {
+    for (const char* address : {"10.1.2.3",        "100.64.0.1",  "100.127.255.255",
+                                "127.0.0.1",       "169.254.1.1", "172.16.0.1",
+                                "172.31.255.255",  "192.168.1.1", "192.0.2.7",
+                                "198.51.100.1",    "203.0.113.9", "198.18.0.1",
+                                "198.19.255.255",  "224.0.0.1",   "240.0.0.1",
+                                "255.255.255.255", "0.0.0.0",     "",
+                                "45.67.89",        "45.67.89.1 ", "::1"}) {
         EXPECT_FALSE(net::IsPublicIPv4(address)) << address;
     }
 }
