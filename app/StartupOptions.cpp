@@ -25,7 +25,7 @@ const char* StartupUsage()
     return "usage: morvika [options] [morvika://HOST[:PORT]]\n"
            "  --profile DIR       keep settings, log and lock file in DIR\n"
            "  --port N            host the own session on port N (default 7066)\n"
-           "  --connect HOST[:PORT]  join HOST's session at start-up\n"
+           "  --connect HOST[:PORT]  join HOST's session at start-up (IPv6: [ADDRESS]:PORT)\n"
            "  --password TEXT     password presented with --connect\n"
            "  --message TEXT      greeting presented with --connect\n"
            "  --minimized         start hidden in the tray\n"
@@ -46,15 +46,26 @@ std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>
             return false;
         }
         connectGiven = true;
+        const std::string given = text;
+        if (text.empty()) {
+            error = std::string(what) + " needs a host name or address";
+            return false;
+        }
+        auto refuse = [&] {
+            error = std::string(what) + " needs HOST, HOST:PORT or [IPv6]:PORT, not '" + given + "'";
+            return false;
+        };
+        // An IPv6 address takes a port only in brackets, which stay on the host for the
+        // address parser; a bare one ("::1", "fe80::1%eth0") is all host.
+        const auto close = text.front() == '[' ? text.find(']') : std::string::npos;
+        const bool bare6 = text.front() != '[' && text.find(':') != text.rfind(':');
+        if (text.front() == '[' && (close == std::string::npos || close == 1)) return refuse();
         const auto colon = text.rfind(':');
-        if (colon != std::string::npos) {
-            const std::string port = text.substr(colon + 1);
-            if (!ParsePortNumber(port, options.connectPort)) {
-                error = std::string(what) + " needs HOST or HOST:PORT, not '" + text + "'";
-                return false;
-            }
+        if (!bare6 && colon != std::string::npos && (close == std::string::npos || colon > close)) {
+            if (!ParsePortNumber(text.substr(colon + 1), options.connectPort)) return refuse();
             text.resize(colon);
         }
+        if (close != std::string::npos && close + 1 != text.size()) return refuse();
         if (text.empty()) {
             error = std::string(what) + " needs a host name or address";
             return false;

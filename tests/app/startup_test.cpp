@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +44,19 @@ TEST(StartupOptionsTest, DefaultsAndEveryOption)
     EXPECT_EQ(plainHost->connectHost, "192.168.1.5");
     EXPECT_EQ(plainHost->connectPort, 0);
 
+    // IPv6: a port only after brackets, which the address parser still needs; a bare address is
+    // all host, scope included.
+    for (const auto& [text, host, port] :
+         std::vector<std::tuple<std::string, std::string, int>>{{"[::1]:27001", "[::1]", 27001},
+                                                                {"[fe80::1%lo]", "[fe80::1%lo]", 0},
+                                                                {"::1", "::1", 0},
+                                                                {"fe80::1%eth0", "fe80::1%eth0", 0}}) {
+        const auto v6 = Parse({"--connect", text});
+        ASSERT_TRUE(v6) << text;
+        EXPECT_EQ(v6->connectHost, host);
+        EXPECT_EQ(v6->connectPort, port) << text;
+    }
+
     // The desktop entry's %u: a morvika:// link joins like --connect.
     const auto link = Parse({"morvika://host.example:27003/", "--password", "pw"});
     ASSERT_TRUE(link);
@@ -60,6 +75,10 @@ TEST(StartupOptionsTest, BadInputIsRefusedWithAReason)
                                                                   {"--connect", ":7066"},
                                                                   {"--connect", "host:"},
                                                                   {"--connect", "host:abc"},
+                                                                  {"--connect", "[::1"},
+                                                                  {"--connect", "[]:7066"},
+                                                                  {"--connect", "[::1]x"},
+                                                                  {"--connect", "[::1]:"},
                                                                   {"--profile", ""},
                                                                   {"--bogus"},
                                                                   {"--password", "x"},
