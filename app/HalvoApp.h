@@ -63,6 +63,10 @@ public:
     // Whether the own session port is mapped on the home router (non-zero, the default).
     int GetPortMapping() const;
     void SetPortMapping(int enabled);
+    // The interface language: "ja" (the default, and for any value not offered) or "en".
+    std::string GetLanguage() const;
+    void SetLanguage(const std::string& language);
+    static bool IsOfferedLanguage(const std::string& language);
 
     // --- settings: section "Position" ---
     WindowRect GetMainPosition() const;

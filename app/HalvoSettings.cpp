@@ -111,6 +111,22 @@ void CHalvoApp::SetPortMapping(int enabled)
     WriteSetting("MAIN/PortMapping", enabled);
 }
 
+std::string CHalvoApp::GetLanguage() const
+{
+    const std::string language = ReadText("MAIN/Language", "ja");
+    return IsOfferedLanguage(language) ? language : "ja";
+}
+
+void CHalvoApp::SetLanguage(const std::string& language)
+{
+    WriteSetting("MAIN/Language", SettingsValue::EncodeText(language));
+}
+
+bool CHalvoApp::IsOfferedLanguage(const std::string& language)
+{
+    return language == "ja" || language == "en";
+}
+
 int CHalvoApp::GetInitState() const
 {
     return ReadInt("MAIN/INIT", 0);

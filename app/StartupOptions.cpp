@@ -30,6 +30,7 @@ const char* StartupUsage()
            "  --message TEXT      greeting presented with --connect\n"
            "  --minimized         start hidden in the tray\n"
            "  --control           read commands on standard input (docs/control.md)\n"
+           "  --lang ja|en        the interface language of this run (default: the settings' Language)\n"
            "  --help              show this text\n"
            "  --version           show the program version\n"
            "  --identity          show this installation's key fingerprint (made at first use)\n"
@@ -114,6 +115,12 @@ std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>
             text = arg.substr(std::char_traits<char>::length(kUrlScheme));
             if (text.ends_with('/')) text.pop_back();
             if (!connectTo(text, kUrlScheme)) return std::nullopt;
+        } else if (arg == "--lang") {
+            if (!value(options.language)) return std::nullopt;
+            if (options.language != "ja" && options.language != "en") {
+                error = "--lang needs ja or en, not '" + options.language + "'";
+                return std::nullopt;
+            }
         } else if (arg == "--password") {
             if (!value(options.password)) return std::nullopt;
         } else if (arg == "--message") {

@@ -14,6 +14,7 @@ struct StartupOptions {
     std::string password;           // --password
     std::string message;            // --message
     bool minimized = false;         // --minimized: start hidden in the tray
+    std::string language;           // --lang ja|en: this run's interface language; empty: the setting
     bool control = false;           // --control: commands on stdin, answers on stdout
     bool help = false;
     bool version = false;

@@ -36,7 +36,23 @@ foreach(asset ${morvika_asset_files})
     VERBATIM)
   list(APPEND morvika_asset_copies ${MORVIKA_ASSETS_BUILD}/${relative})
 endforeach()
-add_custom_target(morvika_assets ALL DEPENDS ${morvika_asset_copies})
+# The interface's translations: Qt Linguist sources in app/translations/, compiled beside the
+# assets, where the program looks for them (the Japanese source texts need none).
+find_package(Qt6 REQUIRED COMPONENTS LinguistTools)
+set(morvika_translations)
+foreach(language en)
+  set(qm ${MORVIKA_ASSETS_BUILD}/translations/morvika_${language}.qm)
+  set(ts ${CMAKE_CURRENT_SOURCE_DIR}/translations/morvika_${language}.ts)
+  add_custom_command(OUTPUT ${qm}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${MORVIKA_ASSETS_BUILD}/translations
+    COMMAND Qt6::lrelease -silent ${ts} -qm ${qm}
+    DEPENDS ${ts}
+    COMMENT "Compiling the translation morvika_${language}.qm"
+    VERBATIM)
+  list(APPEND morvika_translations ${qm})
+endforeach()
+install(FILES ${morvika_translations} DESTINATION share/morvika/translations)
+add_custom_target(morvika_assets ALL DEPENDS ${morvika_asset_copies} ${morvika_translations})
 add_dependencies(morvika_app morvika_assets)
 install(DIRECTORY ${MORVIKA_ASSETS_SOURCE}/ DESTINATION share/morvika PATTERN icons EXCLUDE)
 

@@ -8,9 +8,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -67,6 +70,26 @@ void InstallTerminatingSignals(const std::function<void()>& onSignal)
     action.sa_handler = OnTerminatingSignal;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// The interface texts are written in Japanese; another language comes from its translation,
+// built into the assets' "translations/" folder. Qt's own dialogs follow the same language.
+void InstallTranslations(const std::string& language, const std::string& assetsFolder, QTranslator& own,
+                         QTranslator& qt)
+{
+    const QLocale locale(QString::fromStdString(language));
+    if (qt.load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&qt);
+    }
+    if (language == "ja") return;
+    const QString folder = QString::fromStdString(assetsFolder) + QStringLiteral("translations");
+    if (own.load(QStringLiteral("morvika_") + QString::fromStdString(language), folder)) {
+        QCoreApplication::installTranslator(&own);
+    } else {
+        MORVIKA_LOG("ERROR CHalvoApp::InitInstance() 翻訳を読み込めない %s %s \n", language.c_str(),
+                    folder.toLocal8Bit().constData());
+    }
 }
 
 }  // namespace
@@ -150,6 +173,10 @@ int main(int argc, char** argv)
     SetLogFilePath(logPath);
 
     MORVIKA_LOG("LOG   CHalvoApp::InitInstance() Start\n");
+    QTranslator ownTranslation;
+    QTranslator qtTranslation;
+    InstallTranslations(options->language.empty() ? app.GetLanguage() : options->language, app.GetAssetsFolder(),
+                        ownTranslation, qtTranslation);
     if (priorityRefused != 0) {
         MORVIKA_LOG("LOG   CHalvoApp::InitInstance() プロセスの優先度を上げられない %d\n", priorityRefused);
     }

@@ -20,6 +20,7 @@ PACKAGES=(
   iproute2 desktop-file-utils xdg-utils x11-utils
   dpkg-dev lintian appstream
   libminiupnpc-dev libnatpmp-dev miniupnpd-nftables nftables miniupnpc
+  qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   python3
 )
 

@@ -44,6 +44,7 @@ TEST_F(SettingsTest, FreshStoreGivesTheDefaults)
     EXPECT_EQ(app.GetPassword(), "");
     EXPECT_EQ(app.GetCaptureDevice(), "");
     EXPECT_EQ(app.GetSoundDevice(), "");
+    EXPECT_EQ(app.GetLanguage(), "ja");
     EXPECT_TRUE(Logged("LOG   CHalvoApp::GetConnectCheck() 1 \n")) << Log();
 }
 
@@ -85,6 +86,13 @@ TEST_F(SettingsTest, ValuesRoundTripWithTheirNamesTypesAndLogLines)
     EXPECT_EQ(Raw("MAIN/接続の承諾").toInt(), 2);
     EXPECT_EQ(Raw("MAIN/SundStat").toInt(), 0);
     EXPECT_EQ(Raw("Device/NonVoice").toInt(), -42);
+
+    app.SetLanguage("en");
+    EXPECT_EQ(app.GetLanguage(), "en");
+    EXPECT_EQ(Raw("MAIN/Language").toString(), QStringLiteral("en"));
+    // A language no translation exists for starts in the source language, not with no texts.
+    app.SetLanguage("fr");
+    EXPECT_EQ(app.GetLanguage(), "ja");
 
     const std::string log = Log();
     EXPECT_NE(log.find("ms LOG   CHalvoApp::SetUserName() 山田 太郎 \n"), std::string::npos) << log;

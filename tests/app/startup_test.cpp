@@ -39,6 +39,9 @@ TEST(StartupOptionsTest, DefaultsAndEveryOption)
     EXPECT_EQ(all->message, "こんにちは");
     EXPECT_TRUE(all->minimized);
 
+    EXPECT_TRUE(none->language.empty());
+    EXPECT_EQ(Parse({"--lang", "en"})->language, "en");
+
     const auto plainHost = Parse({"--connect", "192.168.1.5"});
     ASSERT_TRUE(plainHost);
     EXPECT_EQ(plainHost->connectHost, "192.168.1.5");
@@ -82,6 +85,8 @@ TEST(StartupOptionsTest, BadInputIsRefusedWithAReason)
                                                                   {"--profile", ""},
                                                                   {"--bogus"},
                                                                   {"--password", "x"},
+                                                                  {"--lang", "fr"},
+                                                                  {"--lang"},
                                                                   {"morvika://"},
                                                                   {"morvika://host:x"},
                                                                   {"/home/user/file.txt"},
