@@ -15,7 +15,7 @@ CChatDlg::CChatDlg(ChatHost host, HWND mainWindow, QWidget* parent)
       m_host(std::move(host)),
       m_hMain(mainWindow)
 {
-    setWindowTitle(QStringLiteral("文字チャット"));
+    setWindowTitle(tr("文字チャット"));
     setObjectName(QStringLiteral("CChatDlg"));
     setModal(false);
     setSizeGripEnabled(true);

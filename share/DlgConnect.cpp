@@ -14,10 +14,10 @@ CDlgConnect::CDlgConnect(const QString& userName, const QString& comment, std::f
     : CDlgMorvika(parent),
       m_playSound(std::move(playSound))
 {
-    setWindowTitle(QStringLiteral("接続の承諾"));
+    setWindowTitle(tr("接続の承諾"));
     setObjectName(QStringLiteral("CDlgConnect"));
 
-    m_pLine1 = new QLabel(QStringLiteral("%1 さんがログインしました").arg(userName), this);
+    m_pLine1 = new QLabel(tr("%1 さんがログインしました").arg(userName), this);
     m_pLine1->setObjectName(QStringLiteral("line1"));
     m_pLine2 = new QLabel(comment, this);
     m_pLine2->setObjectName(QStringLiteral("line2"));
@@ -27,20 +27,19 @@ CDlgConnect::CDlgConnect(const QString& userName, const QString& comment, std::f
     DialogRegistry::SetControlId(m_pLine1, 1075);
     DialogRegistry::SetControlId(m_pLine2, 1074);
 
-    auto* acceptHint = new QLabel(QStringLiteral("接続を承諾するときは　「承諾する」　を押してください"), this);
-    auto* refuseHint = new QLabel(QStringLiteral("拒否したいときは、理由を選んで　「断る」　を押してください"), this);
+    auto* acceptHint = new QLabel(tr("接続を承諾するときは　「承諾する」　を押してください"), this);
+    auto* refuseHint = new QLabel(tr("拒否したいときは、理由を選んで　「断る」　を押してください"), this);
 
     m_pReasons = new QComboBox(this);
     m_pReasons->setObjectName(QStringLiteral("reasons"));
-    m_pReasons->addItems(
-        {QStringLiteral("現在会話不可能"), QStringLiteral("後でこちらから連絡します"), QStringLiteral("ただいま多忙")});
+    m_pReasons->addItems({tr("現在会話不可能"), tr("後でこちらから連絡します"), tr("ただいま多忙")});
     m_pReasons->setCurrentIndex(0);
     DialogRegistry::SetControlId(m_pReasons, 1013);
 
-    auto* acceptButton = new QPushButton(QStringLiteral("承諾する"), this);
+    auto* acceptButton = new QPushButton(tr("承諾する"), this);
     acceptButton->setObjectName(QStringLiteral("accept"));
     acceptButton->setDefault(true);
-    auto* refuseButton = new QPushButton(QStringLiteral("断る"), this);
+    auto* refuseButton = new QPushButton(tr("断る"), this);
     refuseButton->setObjectName(QStringLiteral("refuse"));
     DialogRegistry::SetControlId(acceptButton, 1);
     DialogRegistry::SetControlId(refuseButton, 2);

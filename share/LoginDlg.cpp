@@ -46,7 +46,7 @@ const TabDef kTabs[2][CLoginDlg::kTabsPerRow] = {
         {"S T U", "ｓｔｕＳＴＵ"},
         {"V W X", "ｖｗｘＶＷＸ"},
         {"Y Z", "ｙｚＹＺ"},
-        {"記号", ""},
+        {QT_TRANSLATE_NOOP("CLoginDlg", "記号"), ""},
     },
 };
 
@@ -107,8 +107,7 @@ CAddressListCtrl::CAddressListCtrl(QWidget* parent) : QTreeWidget(parent)
     DialogRegistry::SetControlId(this, 1020);
     setRootIsDecorated(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setHeaderLabels({QStringLiteral("名前"), QStringLiteral("アドレス"), QStringLiteral("メール"),
-                     QStringLiteral("コメント"), QStringLiteral("ふり仮名")});
+    setHeaderLabels({tr("名前"), tr("アドレス"), tr("メール"), tr("コメント"), tr("ふり仮名")});
     for (int column = 0; column < 5; ++column) setColumnWidth(column, 100);
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(false);
@@ -161,7 +160,7 @@ const char* CLoginDlg::TabCaption(int row, int index)
 CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_app(app)
 {
     setObjectName(QStringLiteral("CLoginDlg"));
-    setWindowTitle(QStringLiteral("ログイン"));
+    setWindowTitle(tr("ログイン"));
     m_app.LoadAddressBook(m_book);
 
     const QSize clientSize(600, 470);
@@ -183,7 +182,7 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
     for (int row = 0; row < 2; ++row) {
         for (int i = 0; i < kTabsPerRow; ++i) {
             auto* tab = new CTabWnd(i, client);
-            tab->Create(QString::fromUtf8(kTabs[row][i].caption), tabRect, client, (row == 0 ? 2000 : 3000) + i);
+            tab->Create(tr(kTabs[row][i].caption), tabRect, client, (row == 0 ? 2000 : 3000) + i);
             tab->SetFrameColor(kBackground);
             tab->SetHostedWindow(m_pList);
             QPalette palette = tab->palette();
@@ -198,8 +197,8 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
         }
     }
 
-    m_pKana = Button(client, QStringLiteral("あ"), 1001, QRect(10, 10, 40, 28));
-    m_pLetters = Button(client, QStringLiteral("Ａ"), 1002, QRect(10, 42, 40, 28));
+    m_pKana = Button(client, tr("あ"), 1001, QRect(10, 10, 40, 28));
+    m_pLetters = Button(client, tr("Ａ"), 1002, QRect(10, 42, 40, 28));
     for (QPushButton* b : {m_pKana, m_pLetters}) {
         b->setCheckable(true);
         b->setAutoExclusive(true);
@@ -208,19 +207,19 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
     connect(m_pKana, &QPushButton::clicked, this, [this] { ShowRow(0); });
     connect(m_pLetters, &QPushButton::clicked, this, [this] { ShowRow(1); });
 
-    Label(client, QStringLiteral("アドレス："), QRect(60, 352, 90, 24));
+    Label(client, tr("アドレス："), QRect(60, 352, 90, 24));
     m_pAddress = Edit(client, 1017, QRect(150, 352, 250, 24));
-    Label(client, QStringLiteral("パスワード："), QRect(60, 380, 90, 24));
+    Label(client, tr("パスワード："), QRect(60, 380, 90, 24));
     m_pPassword = Edit(client, 1018, QRect(150, 380, 250, 24), true);
-    Label(client, QStringLiteral("コメント："), QRect(60, 408, 90, 24));
+    Label(client, tr("コメント："), QRect(60, 408, 90, 24));
     m_pComment = Edit(client, 1027, QRect(150, 408, 390, 24));
 
-    auto* newEntry = Button(client, QStringLiteral("新規"), 1021, QRect(420, 352, 56, 24));
-    auto* edit = Button(client, QStringLiteral("編集"), 1045, QRect(480, 352, 56, 24));
-    auto* remove = Button(client, QStringLiteral("削除"), 1046, QRect(420, 380, 56, 24));
-    auto* mail = Button(client, QStringLiteral("メール送信"), 1019, QRect(480, 380, 90, 24));
-    auto* ok = Button(client, QStringLiteral("接続"), 1, QRect(clientSize.width() - 200, 438, 90, 26));
-    auto* cancel = Button(client, QStringLiteral("キャンセル"), 2, QRect(clientSize.width() - 100, 438, 90, 26));
+    auto* newEntry = Button(client, tr("新規"), 1021, QRect(420, 352, 56, 24));
+    auto* edit = Button(client, tr("編集"), 1045, QRect(480, 352, 56, 24));
+    auto* remove = Button(client, tr("削除"), 1046, QRect(420, 380, 56, 24));
+    auto* mail = Button(client, tr("メール送信"), 1019, QRect(480, 380, 90, 24));
+    auto* ok = Button(client, tr("接続"), 1, QRect(clientSize.width() - 200, 438, 90, 26));
+    auto* cancel = Button(client, tr("キャンセル"), 2, QRect(clientSize.width() - 100, 438, 90, 26));
     ok->setDefault(true);
     connect(newEntry, &QPushButton::clicked, this, &CLoginDlg::OnNew);
     connect(edit, &QPushButton::clicked, this, &CLoginDlg::OnEdit);
@@ -380,7 +379,7 @@ CDlgAddressUpdate::CDlgAddressUpdate(CAddressDataList& book, std::int32_t id, QW
       m_nId(id)
 {
     setObjectName(QStringLiteral("CDlgAddressUpdate"));
-    setWindowTitle(QStringLiteral("アドレス帳"));
+    setWindowTitle(tr("アドレス帳"));
     setFixedSize(482, 260 + CDlgMorvika::kCaptionHeight + 1);
     auto* client = new QWidget(this);
     client->setGeometry(contentsRect());
@@ -392,19 +391,19 @@ CDlgAddressUpdate::CDlgAddressUpdate(CAddressDataList& book, std::int32_t id, QW
         bool hint;
     };
     const Field fields[6] = {
-        {1017, "ふり仮名：", false, true},   {1018, "名前：", false, true},
-        {1019, "アドレス：", false, false},  {1021, "メールアドレス：", false, false},
-        {1022, "パスワード：", true, false}, {1023, "コメント：", false, false},
+        {1017, QT_TR_NOOP("ふり仮名："), false, true},   {1018, QT_TR_NOOP("名前："), false, true},
+        {1019, QT_TR_NOOP("アドレス："), false, false},  {1021, QT_TR_NOOP("メールアドレス："), false, false},
+        {1022, QT_TR_NOOP("パスワード："), true, false}, {1023, QT_TR_NOOP("コメント："), false, false},
     };
     for (int i = 0; i < 6; ++i) {
         const int y = 10 + 34 * i;
-        Label(client, QString::fromUtf8(fields[i].label), QRect(10, y, 110, 24));
+        Label(client, tr(fields[i].label), QRect(10, y, 110, 24));
         m_edits[static_cast<std::size_t>(i)] =
             Edit(client, fields[i].id, QRect(120, y, fields[i].hint ? 160 : 340, 24), fields[i].masked);
-        if (fields[i].hint) Label(client, QStringLiteral("（全角文字で入力してください）"), QRect(286, y, 190, 24));
+        if (fields[i].hint) Label(client, tr("（全角文字で入力してください）"), QRect(286, y, 190, 24));
     }
     auto* ok = Button(client, QStringLiteral("OK"), 1, QRect(280, 222, 90, 26));
-    auto* cancel = Button(client, QStringLiteral("キャンセル"), 2, QRect(380, 222, 90, 26));
+    auto* cancel = Button(client, tr("キャンセル"), 2, QRect(380, 222, 90, 26));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &CDlgAddressUpdate::accept);
     connect(cancel, &QPushButton::clicked, this, &CDlgAddressUpdate::reject);

@@ -1,5 +1,7 @@
 #include "share/MainPropertySeet.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -59,7 +61,7 @@ CMainPropertyPageStart::CMainPropertyPageStart(const PropertyHost& host, const Q
     : QWidget(parent),
       m_host(host)
 {
-    setWindowTitle(QStringLiteral("基本設定"));
+    setWindowTitle(tr("基本設定"));
     setObjectName(QStringLiteral("CMainPropertyPageStart"));
     QVBoxLayout* layout = PageLayout(this, sidePicture);
 
@@ -67,16 +69,21 @@ CMainPropertyPageStart::CMainPropertyPageStart(const PropertyHost& host, const Q
     m_pUserName = WithId(new QLineEdit(this), 1017);
     m_pPassword = WithId(new QLineEdit(this), 1018);
     m_pPassword->setEchoMode(QLineEdit::Password);
-    form->addRow(QStringLiteral("ユーザ名："), m_pUserName);
-    form->addRow(QStringLiteral("パスワード："), m_pPassword);
+    form->addRow(tr("ユーザ名："), m_pUserName);
+    form->addRow(tr("パスワード："), m_pPassword);
+    // Each language by its own name; the choice takes effect at the next start.
+    m_pLanguage = WithId(new QComboBox(this), 1070);
+    m_pLanguage->addItem(QStringLiteral("日本語"), QStringLiteral("ja"));
+    m_pLanguage->addItem(QStringLiteral("English"), QStringLiteral("en"));
+    form->addRow(tr("言語（次回の起動から）："), m_pLanguage);
     layout->addLayout(form);
 
-    m_pConnectCheck = WithId(new QCheckBox(QStringLiteral("「接続の承諾」の画面を表示する"), this), 1005);
-    m_pAlways = WithId(new QRadioButton(QStringLiteral("接続の要求があれば必ず表示する"), this), 1001);
-    m_pIconOnly = WithId(new QRadioButton(QStringLiteral("アイコンのときだけ表示する"), this), 1002);
-    m_pSound = WithId(new QCheckBox(QStringLiteral("メッセージ音を出す"), this), 1057);
-    m_pTopmost = WithId(new QCheckBox(QStringLiteral("常に手前に表示する"), this), 1006);
-    m_pPortMapping = WithId(new QCheckBox(QStringLiteral("ルータのポートを自動で開く (UPnP / NAT-PMP)"), this), 1080);
+    m_pConnectCheck = WithId(new QCheckBox(tr("「接続の承諾」の画面を表示する"), this), 1005);
+    m_pAlways = WithId(new QRadioButton(tr("接続の要求があれば必ず表示する"), this), 1001);
+    m_pIconOnly = WithId(new QRadioButton(tr("アイコンのときだけ表示する"), this), 1002);
+    m_pSound = WithId(new QCheckBox(tr("メッセージ音を出す"), this), 1057);
+    m_pTopmost = WithId(new QCheckBox(tr("常に手前に表示する"), this), 1006);
+    m_pPortMapping = WithId(new QCheckBox(tr("ルータのポートを自動で開く (UPnP / NAT-PMP)"), this), 1080);
     m_pJoinAddress = WithId(new QLabel(this), 1081);
     m_pJoinAddress->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_pConnectCheck);
@@ -94,6 +101,7 @@ CMainPropertyPageStart::CMainPropertyPageStart(const PropertyHost& host, const Q
     OnInitDialog();
 
     connect(m_pConnectCheck, &QCheckBox::clicked, this, &CMainPropertyPageStart::UpdateRadios);
+    connect(m_pLanguage, &QComboBox::activated, this, &CMainPropertyPageStart::modified);
     for (QLineEdit* edit : {m_pUserName, m_pPassword}) {
         connect(edit, &QLineEdit::textEdited, this, &CMainPropertyPageStart::modified);
     }
@@ -117,8 +125,8 @@ void CMainPropertyPageStart::OnInitDialog()
     m_pTopmost->setChecked(app.GetTopmost() != 0);
     m_pPortMapping->setChecked(app.GetPortMapping() != 0);
     const std::string join = m_host.joinAddress ? m_host.joinAddress() : std::string();
-    m_pJoinAddress->setText(join.empty() ? QString()
-                                         : QStringLiteral("ほかの人が接続できるアドレス: ") + FromUtf8(join));
+    m_pJoinAddress->setText(join.empty() ? QString() : tr("ほかの人が接続できるアドレス: ") + FromUtf8(join));
+    m_pLanguage->setCurrentIndex(std::max(0, m_pLanguage->findData(QString::fromStdString(app.GetLanguage()))));
 }
 
 void CMainPropertyPageStart::UpdateRadios()
@@ -142,6 +150,7 @@ void CMainPropertyPageStart::OnApply()
     app.SetConnectCheck(check);
     app.SetSoundState(m_pSound->isChecked() ? 1 : 0);
     app.SetTopmost(m_pTopmost->isChecked() ? 1 : 0);
+    app.SetLanguage(m_pLanguage->currentData().toString().toStdString());
     if (m_host.applyTopmost) m_host.applyTopmost(m_pTopmost->isChecked());
     app.SetPortMapping(m_pPortMapping->isChecked() ? 1 : 0);
     if (m_host.portMappingChanged) m_host.portMappingChanged(m_pPortMapping->isChecked());
@@ -153,16 +162,16 @@ CMainPropertyPageDevice::CMainPropertyPageDevice(const PropertyHost& host, const
     : QWidget(parent),
       m_host(host)
 {
-    setWindowTitle(QStringLiteral("カメラとマイクとスピーカ"));
+    setWindowTitle(tr("カメラとマイクとスピーカ"));
     setObjectName(QStringLiteral("CMainPropertyPageDevice"));
     QVBoxLayout* layout = PageLayout(this, sidePicture);
     auto* form = new QFormLayout;
     m_pCamera = WithId(new QComboBox(this), 1013);
     m_pCapture = WithId(new QComboBox(this), 1014);
     m_pSpeaker = WithId(new QComboBox(this), 1015);
-    form->addRow(QStringLiteral("カメラ："), m_pCamera);
-    form->addRow(QStringLiteral("マイク："), m_pCapture);
-    form->addRow(QStringLiteral("スピーカ："), m_pSpeaker);
+    form->addRow(tr("カメラ："), m_pCamera);
+    form->addRow(tr("マイク："), m_pCapture);
+    form->addRow(tr("スピーカ："), m_pSpeaker);
     layout->addLayout(form);
     layout->addStretch();
 
@@ -179,7 +188,7 @@ void CMainPropertyPageDevice::OnInitDialog()
     m_cameras = m_host.cameras ? m_host.cameras() : std::vector<CameraEntry>{};
     m_pCamera->clear();
     if (m_cameras.empty()) {
-        m_pCamera->addItem(QStringLiteral("カメラなし"));
+        m_pCamera->addItem(tr("カメラなし"));
         m_pCamera->setCurrentIndex(-1);
     } else {
         const std::string stored = app.GetCameraName();
@@ -225,17 +234,16 @@ void CMainPropertyPageDevice::OnApply()
 
 CMainPropertyPageFinish::CMainPropertyPageFinish(const QString& sidePicture, QWidget* parent) : QWidget(parent)
 {
-    setWindowTitle(QStringLiteral("バージョン情報"));
+    setWindowTitle(tr("バージョン情報"));
     setObjectName(QStringLiteral("CMainPropertyPageFinish"));
     QVBoxLayout* layout = PageLayout(this, sidePicture);
     const std::uint32_t v = GetFileVersion(false);
-    auto* text =
-        new QLabel(QStringLiteral("ソラネム (Morvika) %1.%2.%3.%4\n\n設定が終わりました。「完了」を押してください。")
-                       .arg(v >> 24)
-                       .arg((v >> 16) & 0xFF)
-                       .arg((v >> 8) & 0xFF)
-                       .arg(v & 0xFF),
-                   this);
+    auto* text = new QLabel(tr("ソラネム (Morvika) %1.%2.%3.%4\n\n設定が終わりました。「完了」を押してください。")
+                                .arg(v >> 24)
+                                .arg((v >> 16) & 0xFF)
+                                .arg((v >> 8) & 0xFF)
+                                .arg(v & 0xFF),
+                            this);
     text->setWordWrap(true);
     layout->addWidget(text);
     layout->addStretch();
@@ -245,7 +253,7 @@ CMainPropertyPageFinish::CMainPropertyPageFinish(const QString& sidePicture, QWi
 
 QString CMainPropertySeet::Caption()
 {
-    return QStringLiteral("%1のプロパティ").arg(QStringLiteral("ソラネム"));
+    return tr("%1のプロパティ").arg(tr("ソラネム"));
 }
 
 CMainPropertySeet::CMainPropertySeet(PropertyHost host, bool wizard, const QString& assetsFolder, QWidget* parent)
@@ -275,10 +283,10 @@ CMainPropertySeet::CMainPropertySeet(PropertyHost host, bool wizard, const QStri
         m_pStack = new QStackedWidget(this);
         for (QWidget* page : std::initializer_list<QWidget*>{m_pStart, m_pDevice, m_pFinish}) m_pStack->addWidget(page);
         layout->addWidget(m_pStack, 1);
-        m_pBack = button(QStringLiteral("< 戻る(&B)"), kIdBack);
-        m_pNext = button(QStringLiteral("次へ(&N) >"), kIdNext);
-        m_pFinishButton = button(QStringLiteral("完了"), kIdFinish);
-        m_pCancel = button(QStringLiteral("キャンセル"), kIdCancel);
+        m_pBack = button(tr("< 戻る(&B)"), kIdBack);
+        m_pNext = button(tr("次へ(&N) >"), kIdNext);
+        m_pFinishButton = button(tr("完了"), kIdFinish);
+        m_pCancel = button(tr("キャンセル"), kIdCancel);
         connect(m_pBack, &QPushButton::clicked, this, [this] { SetPage(CurrentPage() - 1); });
         connect(m_pNext, &QPushButton::clicked, this, [this] { SetPage(CurrentPage() + 1); });
         // Finishing applies page 1, then page 2; cancelling applies nothing.
@@ -294,8 +302,8 @@ CMainPropertySeet::CMainPropertySeet(PropertyHost host, bool wizard, const QStri
         m_pTabs->addTab(m_pDevice, m_pDevice->windowTitle());
         layout->addWidget(m_pTabs, 1);
         m_pOk = button(QStringLiteral("OK"), kIdOk);
-        m_pCancel = button(QStringLiteral("キャンセル"), kIdCancel);
-        m_pApply = button(QStringLiteral("適用(&A)"), kIdApply);
+        m_pCancel = button(tr("キャンセル"), kIdCancel);
+        m_pApply = button(tr("適用(&A)"), kIdApply);
         m_pOk->setDefault(true);
         m_pApply->setEnabled(false);
         connect(m_pOk, &QPushButton::clicked, this, [this] {

@@ -67,6 +67,7 @@ private:
     QCheckBox* m_pTopmost;
     QCheckBox* m_pPortMapping;
     QLabel* m_pJoinAddress;
+    QComboBox* m_pLanguage;
 };
 
 // Page 2: camera, microphone and speaker.

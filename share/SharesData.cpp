@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <new>
 
+#include <QtGlobal>
+
 #include "app/Log.h"
 #include "session/RecordText.h"
 #include "share/SharesStore.h"
@@ -116,7 +118,8 @@ std::string CSharesData::GetFullPath() const
 
 std::string CSharesData::GetAttributeText() const
 {
-    return m_dwAttribute == 1 ? "読み取り専用" : "";
+    // Translated where the list shows it.
+    return m_dwAttribute == 1 ? QT_TRANSLATE_NOOP("CSharesListDlg", "読み取り専用") : "";
 }
 
 void CSharesData::SetUserName(std::string_view name)

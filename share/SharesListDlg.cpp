@@ -70,7 +70,7 @@ void CSharesListDlg::Create()
 {
     MORVIKA_LOG("LOG   CSharesListDlg::Create() \n");
     setObjectName(QStringLiteral("CSharesListDlg"));
-    setWindowTitle(QStringLiteral("共有ファイル"));
+    setWindowTitle(tr("共有ファイル"));
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::WindowStaysOnTopHint);
     setModal(false);
@@ -79,8 +79,7 @@ void CSharesListDlg::Create()
     resize(420, 300);
 
     m_pModel = new QStandardItemModel(0, 4, this);
-    m_pModel->setHorizontalHeaderLabels(
-        {QStringLiteral("名前"), QStringLiteral("サイズ"), QStringLiteral("アクセス権"), QStringLiteral("所有者")});
+    m_pModel->setHorizontalHeaderLabels({tr("名前"), tr("サイズ"), tr("アクセス権"), tr("所有者")});
     m_pList = new QListView(this);
     m_pList->setObjectName(QStringLiteral("list"));
     m_pDetails = new QTreeView(this);
@@ -138,39 +137,38 @@ void CSharesListDlg::LoadImageLists()
 
 void CSharesListDlg::BuildMenus()
 {
-    auto* file = new QMenu(QStringLiteral("ファイル"), this);
+    auto* file = new QMenu(tr("ファイル"), this);
     file->setObjectName(QStringLiteral("fileMenu"));
-    file->addAction(QStringLiteral("追加"), this, &CSharesListDlg::OnAdd);
-    file->addAction(QStringLiteral("開く"), this, &CSharesListDlg::OnOpen);
-    file->addAction(QStringLiteral("保存"), this, &CSharesListDlg::OnSave);
-    file->addAction(QStringLiteral("削除"), this, &CSharesListDlg::OnDelete);
-    file->addAction(QStringLiteral("閉じる"), this, &CSharesListDlg::OnAppExit);
-    auto* edit = new QMenu(QStringLiteral("編集"), this);
+    file->addAction(tr("追加"), this, &CSharesListDlg::OnAdd);
+    file->addAction(tr("開く"), this, &CSharesListDlg::OnOpen);
+    file->addAction(tr("保存"), this, &CSharesListDlg::OnSave);
+    file->addAction(tr("削除"), this, &CSharesListDlg::OnDelete);
+    file->addAction(tr("閉じる"), this, &CSharesListDlg::OnAppExit);
+    auto* edit = new QMenu(tr("編集"), this);
     edit->setObjectName(QStringLiteral("editMenu"));
-    edit->addAction(QStringLiteral("貼り付け"), this, &CSharesListDlg::OnPaste);
-    auto* view = new QMenu(QStringLiteral("表示"), this);
+    edit->addAction(tr("貼り付け"), this, &CSharesListDlg::OnPaste);
+    auto* view = new QMenu(tr("表示"), this);
     view->setObjectName(QStringLiteral("viewMenu"));
-    const char* names[3] = {"アイコン", "一覧", "詳細"};
+    const char* names[3] = {QT_TR_NOOP("アイコン"), QT_TR_NOOP("一覧"), QT_TR_NOOP("詳細")};
     for (int i = 0; i < 3; ++i) {
-        m_viewActions[i] =
-            view->addAction(QString::fromUtf8(names[i]), this, [this, i] { SetView(static_cast<View>(i)); });
+        m_viewActions[i] = view->addAction(tr(names[i]), this, [this, i] { SetView(static_cast<View>(i)); });
         m_viewActions[i]->setCheckable(true);
     }
 
     m_pItemMenu = new QMenu(this);
     m_pItemMenu->setObjectName(QStringLiteral("itemMenu"));
-    m_pItemMenu->addAction(QStringLiteral("開く"), this, &CSharesListDlg::OnOpen);
-    m_pItemMenu->addAction(QStringLiteral("保存"), this, &CSharesListDlg::OnSave);
-    m_pItemMenu->addAction(QStringLiteral("削除"), this, &CSharesListDlg::OnDelete);
+    m_pItemMenu->addAction(tr("開く"), this, &CSharesListDlg::OnOpen);
+    m_pItemMenu->addAction(tr("保存"), this, &CSharesListDlg::OnSave);
+    m_pItemMenu->addAction(tr("削除"), this, &CSharesListDlg::OnDelete);
     m_pSpaceMenu = new QMenu(this);
     m_pSpaceMenu->setObjectName(QStringLiteral("spaceMenu"));
-    m_pSpaceMenu->addAction(QStringLiteral("ファイルの追加"), this, &CSharesListDlg::OnAdd);
-    m_pSpaceMenu->addAction(QStringLiteral("貼り付け"), this, &CSharesListDlg::OnPaste);
+    m_pSpaceMenu->addAction(tr("ファイルの追加"), this, &CSharesListDlg::OnAdd);
+    m_pSpaceMenu->addAction(tr("貼り付け"), this, &CSharesListDlg::OnPaste);
     m_pSpaceMenu->addSeparator();
     for (int i = 0; i < 3; ++i)
         m_pSpaceMenu->addAction(QString::fromUtf8(names[i]), this, [this, i] { SetView(static_cast<View>(i)); });
     m_pSpaceMenu->addSeparator();
-    m_pSpaceMenu->addAction(QStringLiteral("閉じる"), this, &CSharesListDlg::OnAppExit);
+    m_pSpaceMenu->addAction(tr("閉じる"), this, &CSharesListDlg::OnAppExit);
 }
 
 void CSharesListDlg::ShowContextMenu(QAbstractItemView* view, const QPoint& at)
@@ -219,7 +217,7 @@ void CSharesListDlg::Refresh()
             name->setIcon(m_pModel->property(record.GetAvailable() == 1 ? "icon1" : "icon0").value<QIcon>());
             auto* size = new QStandardItem(FromUtf8(record.GetFileSizeText()));
             size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            m_pModel->appendRow({name, size, new QStandardItem(FromUtf8(record.GetAttributeText())),
+            m_pModel->appendRow({name, size, new QStandardItem(tr(record.GetAttributeText().c_str())),
                                  new QStandardItem(FromUtf8(record.GetUserName()))});
             ++count;
         }
@@ -301,8 +299,7 @@ void CSharesListDlg::AddFiles(const QStringList& paths)
 
 void CSharesListDlg::OnAdd()
 {
-    const QString path =
-        QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("すべてのファイル (*)"));
+    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), tr("すべてのファイル (*)"));
     if (path.isEmpty()) return;
     AddFiles({path});
 }
@@ -450,7 +447,7 @@ void CSharesListDlg::FileCpye(const CSharesData& record)
         destination = *m_nextSavePath;
         m_nextSavePath.reset();
     } else {
-        destination = QFileDialog::getSaveFileName(this, QString(), name, QStringLiteral("すべてのファイル (*)"));
+        destination = QFileDialog::getSaveFileName(this, QString(), name, tr("すべてのファイル (*)"));
     }
     if (destination.isEmpty()) {
         MORVIKA_LOG("ERROR ::GetOpenFileName() %X \n", 0u);
