@@ -153,8 +153,7 @@ void CHalvoDlg::OnInitDialog()
         if (rect.height() > work.height()) rect.setHeight(work.height());
     }
     setGeometry(rect);
-    setWindowTitle(QString::fromUtf8(kProductName) + QStringLiteral(" ") + FromUtf8(m_app.IPAddress()) +
-                   QStringLiteral(" "));
+    setWindowTitle(tr(kProductName) + QStringLiteral(" ") + FromUtf8(m_app.IPAddress()) + QStringLiteral(" "));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor(0xC6, 0xDA, 0x87));  // 8903366 as a colour reference
     setPalette(palette);
@@ -179,7 +178,7 @@ void CHalvoDlg::OnInitDialog()
     m_pMicIcon =
         new CMicIconWnd(icons + QStringLiteral("Icon_MicN.ico"), icons + QStringLiteral("Icon_MicD.ico"), this);
     m_pMicIcon->setWhatsThis(
-        QStringLiteral("クリックするとマイクをミュートしたり戻したりします。右クリックでマイクの設定を開きます"));
+        tr("クリックするとマイクをミュートしたり戻したりします。右クリックでマイクの設定を開きます"));
     m_pMicIcon->setToolTip(m_pMicIcon->whatsThis());
     m_pMicIcon->onLeftClick = [this] { OnMicIconLeftClick(); };
     m_pMicIcon->onRightClick = [this] { OnMicIconRightClick(); };
@@ -195,15 +194,19 @@ void CHalvoDlg::OnInitDialog()
         void (CHalvoDlg::*onClick)();
     };
     static constexpr ButtonDef defs[] = {
-        {kButtonHide, "ButtonExit.bmp", "メインウインドウを隠してタスクトレイに入れます", &CHalvoDlg::OnHideButton},
-        {kButtonLogin, "ButtonLogin.bmp", "ほかのソラネムに接続します", &CHalvoDlg::OnLoginButton},
-        {kButtonChat, "ButtonChat.bmp", "文字チャットのウインドウを開閉します", &CHalvoDlg::OnChatButton},
-        {kButtonShares, "ButtonFtp.bmp", "共有ファイルのウインドウを開閉します", &CHalvoDlg::OnSharesButton},
-        {kButtonShareWindow, "ButtonWinSh.bmp", "自分のウインドウを相手に見せます", &CHalvoDlg::OnShareWindowButton},
-        {kButtonHelp, "ButtonHelp.bmp", "ボタンをクリックするとその説明を表示します", &CHalvoDlg::EnterHelpMode},
+        {kButtonHide, "ButtonExit.bmp", QT_TR_NOOP("メインウインドウを隠してタスクトレイに入れます"),
+         &CHalvoDlg::OnHideButton},
+        {kButtonLogin, "ButtonLogin.bmp", QT_TR_NOOP("ほかのソラネムに接続します"), &CHalvoDlg::OnLoginButton},
+        {kButtonChat, "ButtonChat.bmp", QT_TR_NOOP("文字チャットのウインドウを開閉します"), &CHalvoDlg::OnChatButton},
+        {kButtonShares, "ButtonFtp.bmp", QT_TR_NOOP("共有ファイルのウインドウを開閉します"),
+         &CHalvoDlg::OnSharesButton},
+        {kButtonShareWindow, "ButtonWinSh.bmp", QT_TR_NOOP("自分のウインドウを相手に見せます"),
+         &CHalvoDlg::OnShareWindowButton},
+        {kButtonHelp, "ButtonHelp.bmp", QT_TR_NOOP("ボタンをクリックするとその説明を表示します"),
+         &CHalvoDlg::EnterHelpMode},
     };
     for (const auto& def : defs) {
-        CBmpButton* button = AddButton(def.id, def.picture, QString::fromUtf8(def.help));
+        CBmpButton* button = AddButton(def.id, def.picture, tr(def.help));
         tools->addWidget(button);
         connect(button, &CBmpButton::clicked, this, def.onClick);
         if (def.id == kButtonShareWindow) m_pShareButton = button;
@@ -247,9 +250,10 @@ void CHalvoDlg::OnInitDialog()
     const auto* service = m_pHub->View()->HostWrapper().Peer();
     if (const std::string& failure = m_pHub->View()->HostFailure(); !failure.empty()) {
         // One line: the box's text also travels as a control channel event.
-        ShowMessageBox("ポート " + std::to_string(m_options.port) +
-                           " で待ち受けできないため、ほかの人から接続できません（" + failure + "）",
-                       "ホスト");
+        ShowMessageBox(tr("ポート %1 で待ち受けできないため、ほかの人から接続できません（%2）")
+                           .arg(QString::number(m_options.port), FromUtf8(failure))
+                           .toStdString(),
+                       tr("ホスト").toStdString());
         Event(QStringLiteral("event host-failed %1 ").arg(m_options.port) + FromUtf8(failure));
     }
     m_nHostedPort = service ? service->BoundPort() : 0;
@@ -265,7 +269,7 @@ void CHalvoDlg::StartPortMapping(std::uint16_t port)
 {
     m_pPortMapping = std::make_unique<CPortMapping>();
     m_pPortMapping->onChange = [this](const net::PortMapping& mapping) {
-        const QString tip = QString::fromUtf8(kProductName) + QStringLiteral("\n接続先: ") + FromUtf8(JoinAddress());
+        const QString tip = tr("%1\n接続先: %2").arg(tr(kProductName), FromUtf8(JoinAddress()));
         if (m_pTray) m_pTray->setToolTip(tip);
         setToolTip(tip);
         if (mapping.state == net::PortMapping::State::Mapped) {
@@ -370,10 +374,10 @@ void CHalvoDlg::CreateTrayIcon()
 {
     const QString assets = FromUtf8(m_app.GetAssetsFolder());
     m_pTray = new QSystemTrayIcon(QIcon(assets + QStringLiteral("Pictures/Standard/Icon/Icon_Task.ico")), this);
-    m_pTray->setToolTip(QString::fromUtf8(kProductName));
+    m_pTray->setToolTip(tr(kProductName));
     m_pTrayMenu = new QMenu(this);
-    m_pTrayMenu->addAction(QStringLiteral("開く"), this, [this] { ShowMain(1); });
-    m_pTrayMenu->addAction(QStringLiteral("常駐を解除し終了"), this, [this] { ConfirmExit(); });
+    m_pTrayMenu->addAction(tr("開く"), this, [this] { ShowMain(1); });
+    m_pTrayMenu->addAction(tr("常駐を解除し終了"), this, [this] { ConfirmExit(); });
     m_pTray->setContextMenu(m_pTrayMenu);
     connect(m_pTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) ShowMain(1);
@@ -398,9 +402,8 @@ void CHalvoDlg::ShowMain(int show)
 
 bool CHalvoDlg::ConfirmExit()
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("ソラネムを終了"),
-                    QStringLiteral("常駐を解除し、終了します。"), QMessageBox::Ok | QMessageBox::Cancel,
-                    isVisible() ? this : nullptr);
+    QMessageBox box(QMessageBox::Warning, tr("ソラネムを終了"), tr("常駐を解除し、終了します。"),
+                    QMessageBox::Ok | QMessageBox::Cancel, isVisible() ? this : nullptr);
     box.setDefaultButton(QMessageBox::Cancel);
     if (box.exec() != QMessageBox::Ok) return false;
     ExitWithoutAsking();
@@ -427,12 +430,12 @@ void CHalvoDlg::closeEvent(QCloseEvent* event)
 void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    menu.addAction(QStringLiteral("ウインドウをタイル状に整列"), this, &CHalvoDlg::ArrangeUserWindows);
-    menu.addAction(QStringLiteral("バージョン情報"), this, &CHalvoDlg::ShowAbout);
-    menu.addAction(QStringLiteral("プロパティ"), this, &CHalvoDlg::OpenSettings);
-    menu.addAction(QStringLiteral("ソラネムについて"), this, &CHalvoDlg::OpenHelpPage);
+    menu.addAction(tr("ウインドウをタイル状に整列"), this, &CHalvoDlg::ArrangeUserWindows);
+    menu.addAction(tr("バージョン情報"), this, &CHalvoDlg::ShowAbout);
+    menu.addAction(tr("プロパティ"), this, &CHalvoDlg::OpenSettings);
+    menu.addAction(tr("ソラネムについて"), this, &CHalvoDlg::OpenHelpPage);
     menu.addSeparator();
-    menu.addAction(QStringLiteral("終了"), this, [this] { ConfirmExit(); });
+    menu.addAction(tr("終了"), this, [this] { ConfirmExit(); });
     menu.exec(event->globalPos());
 }
 
@@ -594,9 +597,9 @@ void CHalvoDlg::RunResizeTool(const QPoint* dragTo)
 void CHalvoDlg::ShowAbout()
 {
     const std::uint32_t v = GetFileVersion(false);
-    QMessageBox::about(this, QStringLiteral("バージョン情報"),
-                       QStringLiteral("%1 (Morvika) %2.%3.%4.%5\nほかの人が接続できるアドレス: %6")
-                           .arg(QString::fromUtf8(kProductName))
+    QMessageBox::about(this, tr("バージョン情報"),
+                       tr("%1 (Morvika) %2.%3.%4.%5\nほかの人が接続できるアドレス: %6")
+                           .arg(tr(kProductName))
                            .arg(v >> 24)
                            .arg((v >> 16) & 0xFF)
                            .arg((v >> 8) & 0xFF)
@@ -755,8 +758,8 @@ void CHalvoDlg::AskYesNo(const std::string& text, const std::string& caption, st
                                 QMessageBox::Yes | QMessageBox::No, isVisible() ? this : nullptr);
     box->setObjectName(QStringLiteral("MessageBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->button(QMessageBox::Yes)->setText(QStringLiteral("はい"));
-    box->button(QMessageBox::No)->setText(QStringLiteral("いいえ"));
+    box->button(QMessageBox::Yes)->setText(tr("はい"));
+    box->button(QMessageBox::No)->setText(tr("いいえ"));
     DialogRegistry::SetControlId(box->button(QMessageBox::Yes), 6);
     DialogRegistry::SetControlId(box->button(QMessageBox::No), 7);
     box->setDefaultButton(QMessageBox::No);
@@ -810,7 +813,7 @@ void CHalvoDlg::CreateCameraView()
     m_pCamera->SetIcon((icons + QStringLiteral("Icon_CameraD.ico")).toStdString(), false);
     m_pCamera->ToggleIconView();
     m_pCamera->SetLocked(true);
-    m_pCamera->setWhatsThis(QStringLiteral("クリックするとカメラ映像の送信を止めたり再開したりします"));
+    m_pCamera->setWhatsThis(tr("クリックするとカメラ映像の送信を止めたり再開したりします"));
     m_pCamera->setToolTip(m_pCamera->whatsThis());
     DialogRegistry::SetControlId(m_pCamera, CCameraView::kControlId);
     m_pCamera->SetDeviceName(m_app.GetCameraName());
@@ -846,7 +849,7 @@ void CHalvoDlg::CreateShareWindows()
         return dialog;
     };
     m_pSharePreview = make(QStringLiteral("sharePreview"));
-    m_pSharePreview->setWindowTitle(QStringLiteral("ウインドウ共有 (送信中)"));
+    m_pSharePreview->setWindowTitle(tr("ウインドウ共有 (送信中)"));
     // The window being shared keeps the focus when the preview appears.
     m_pSharePreview->setAttribute(Qt::WA_ShowWithoutActivating);
     // Closing the preview ends the sharing it shows.
@@ -876,8 +879,9 @@ bool CHalvoDlg::OnShareButton()
     if (!m_strShareUnavailable.empty()) {
         MORVIKA_LOG("ERROR CHalvoDlg::OnShareButton() %s\n", m_strShareUnavailable.c_str());
         ShowMessageBox(
-            "ウインドウの共有には X11 のセッションが必要です。X11 のデスクトップでログインし直してください。",
-            "ウインドウ共有");
+            tr("ウインドウの共有には X11 のセッションが必要です。X11 のデスクトップでログインし直してください。")
+                .toStdString(),
+            tr("ウインドウ共有").toStdString());
         return false;
     }
     PostMessage(m_pHub->Handle(), WM_SHARE_START, 0, 0);
@@ -912,7 +916,7 @@ void CHalvoDlg::ShowShareViewer(std::uint32_t userId, std::uint32_t groupId)
     CUserWndObject* window = FindUserWnd(userId, groupId);
     if (window == nullptr) return;
     m_app.PlayWindowShareSound();
-    m_pShareViewer->setWindowTitle(QStringLiteral("ウインドウ共有 - ") + window->UserName());
+    m_pShareViewer->setWindowTitle(tr("ウインドウ共有 - ") + window->UserName());
     m_pShareViewer->show();
     window->LinkViewer(m_pShareViewer->Picture());
     Event(QStringLiteral("event share-view %1 %2 1").arg(userId, 0, 16).arg(groupId, 0, 16));

@@ -48,7 +48,7 @@ enum MainButton : int {
 class CHalvoDlg : public QWidget, public IHubUi {
     Q_OBJECT
 public:
-    static constexpr const char* kProductName = "ソラネム";
+    static constexpr const char* kProductName = QT_TR_NOOP("ソラネム");
 
     CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, MainWindowOptions options);
     ~CHalvoDlg() override;

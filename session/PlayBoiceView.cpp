@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include <QCoreApplication>
+
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "app/NetworkAddress.h"
@@ -11,17 +13,17 @@
 
 namespace {
 
-// Refusal and result texts of a connect attempt.
+// Refusal and result texts of a connect attempt, as the log writes them; the box translates them.
 const char* ConnectCompleteText(std::uint32_t reply)
 {
     switch (reply) {
-    case kReplyRefusedBase + 0: return "現在会話不可能";
-    case kReplyRefusedBase + 1: return "後でこちらから連絡します";
-    case kReplyRefusedBase + 2: return "ただいま多忙";
-    case kReplyNoAnswer: return "相手が不在のようです";
-    case kReplyWrongPassword: return "パスワードが違います";
+    case kReplyRefusedBase + 0: return QT_TRANSLATE_NOOP("CPlayBoiceView", "現在会話不可能");
+    case kReplyRefusedBase + 1: return QT_TRANSLATE_NOOP("CPlayBoiceView", "後でこちらから連絡します");
+    case kReplyRefusedBase + 2: return QT_TRANSLATE_NOOP("CPlayBoiceView", "ただいま多忙");
+    case kReplyNoAnswer: return QT_TRANSLATE_NOOP("CPlayBoiceView", "相手が不在のようです");
+    case kReplyWrongPassword: return QT_TRANSLATE_NOOP("CPlayBoiceView", "パスワードが違います");
     // Any other reason, a reason no dialog gives included, reads as a plain refusal.
-    default: return "相手が接続を拒否しました";
+    default: return QT_TRANSLATE_NOOP("CPlayBoiceView", "相手が接続を拒否しました");
     }
 }
 
@@ -87,8 +89,11 @@ bool CPlayBoiceView::CheckHostKey(const peer::ServiceOptions::HostKey& key)
     std::lock_guard lock(m_keyMutex);
     m_refusedKeys[name] = key.fingerprint;
     m_keyRefusalName = name;
-    m_keyRefusal = "接続先 " + name + " の鍵が記録と違います。\n記録: " + known + "\n今回: " + key.fingerprint +
-                   "\nパスワードは送っていません。";
+    m_keyRefusal =
+        QCoreApplication::translate(
+            "CPlayBoiceView", "接続先 %1 の鍵が記録と違います。\n記録: %2\n今回: %3\nパスワードは送っていません。")
+            .arg(QString::fromStdString(name), QString::fromStdString(known), QString::fromStdString(key.fingerprint))
+            .toStdString();
     return false;
 }
 
@@ -186,7 +191,8 @@ void CPlayBoiceView::OnConnect(const std::string& address, const std::string& pa
     CUserInformation request = m_clientWrapper.CopyLocalUser();
     m_lastJoin.reset();
     if (address == request.GetAddress() || IsOwnSession(address)) {
-        m_host.ShowMessageBox("自身への接続はできません", "接続");
+        m_host.ShowMessageBox(QCoreApplication::translate("CPlayBoiceView", "自身への接続はできません").toStdString(),
+                              QCoreApplication::translate("CPlayBoiceView", "接続").toStdString());
         MORVIKA_LOG("ERROR CPlayBoiceView::OnConnect() ログイン失敗 ERROR=%x %s \n", 0u, address.c_str());
         return;
     }
@@ -269,19 +275,23 @@ void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
         m_pendingList.Clear();
         m_nViewState = NotJoined;
         // The user decides on the new key; the attempt is kept until then.
-        text +=
-            "\n\n新しい鍵を信頼して接続し直しますか？\n相手が鍵を作り直したことを確かめられたときだけ「はい」を押してください。";
+        text += QCoreApplication::translate("CPlayBoiceView",
+                                            "\n\n新しい鍵を信頼して接続し直しますか？\n"
+                                            "相手が鍵を作り直したことを確かめられたときだけ「はい」を押してください。")
+                    .toStdString();
         std::weak_ptr<bool> alive = m_alive;
-        m_host.AskYesNo(text, "ログイン", [this, alive, name] {
-            if (alive.lock()) TrustRefusedKeyAndRejoin(name);
-        });
+        m_host.AskYesNo(text, QCoreApplication::translate("CPlayBoiceView", "ログイン").toStdString(),
+                        [this, alive, name] {
+                            if (alive.lock()) TrustRefusedKeyAndRejoin(name);
+                        });
         return;
     }
     // Whatever the outcome, the password is not needed any longer.
     m_lastJoin.reset();
     if (result != 0) {
         const char* text = ConnectCompleteText(reply);
-        m_host.ShowMessageBox(text, "ログイン");
+        m_host.ShowMessageBox(QCoreApplication::translate("CPlayBoiceView", text).toStdString(),
+                              QCoreApplication::translate("CPlayBoiceView", "ログイン").toStdString());
         MORVIKA_LOG("LOG   CPlayBoiceView::OnConnectComplete() %s GrupID=%x \n", text, reply);
         m_clientWrapper.Close();
         m_pendingList.Clear();
