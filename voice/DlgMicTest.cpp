@@ -18,11 +18,11 @@ CDlgMicTest::CDlgMicTest(CHalvoApp& app, CSoundCapture* capture, QWidget* parent
       m_pCapture(capture)
 {
     setObjectName(QStringLiteral("CDlgMicTest"));
-    setWindowTitle(QStringLiteral("マイクのテスト"));
+    setWindowTitle(tr("マイクのテスト"));
     m_nNonVoice = m_app.GetNonVoice();
 
-    m_pMessage = new QLabel(QStringLiteral("マイクに向かって話すと音量が表示されます。\n"
-                                           "無音の設定では１５秒間何もしゃべらずにお待ちください。"),
+    m_pMessage = new QLabel(tr("マイクに向かって話すと音量が表示されます。\n"
+                               "無音の設定では１５秒間何もしゃべらずにお待ちください。"),
                             this);
     m_pMessage->setObjectName(QStringLiteral("static1056"));
     m_pMeter = new QProgressBar(this);
@@ -37,11 +37,11 @@ CDlgMicTest::CDlgMicTest(CHalvoApp& app, CSoundCapture* capture, QWidget* parent
     m_pSlider->setEnabled(false);  // shows the offset; not for the user to move
     m_pSlider->setValue(-m_nNonVoice);
 
-    m_pSilence = new QPushButton(QStringLiteral("無音の設定"), this);
+    m_pSilence = new QPushButton(tr("無音の設定"), this);
     m_pSilence->setObjectName(QStringLiteral("button1019"));
-    auto* autoGain = new QPushButton(QStringLiteral("オートゲイン"), this);
+    auto* autoGain = new QPushButton(tr("オートゲイン"), this);
     autoGain->setObjectName(QStringLiteral("button1021"));
-    auto* close = new QPushButton(QStringLiteral("終了"), this);
+    auto* close = new QPushButton(tr("終了"), this);
     close->setObjectName(QStringLiteral("button1045"));
     connect(m_pSilence, &QPushButton::clicked, this, &CDlgMicTest::OnSilenceButton);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
@@ -57,9 +57,9 @@ CDlgMicTest::CDlgMicTest(CHalvoApp& app, CSoundCapture* capture, QWidget* parent
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pMessage);
-    layout->addWidget(new QLabel(QStringLiteral("入力レベル"), this));
+    layout->addWidget(new QLabel(tr("入力レベル"), this));
     layout->addWidget(m_pMeter);
-    layout->addWidget(new QLabel(QStringLiteral("無音レベル"), this));
+    layout->addWidget(new QLabel(tr("無音レベル"), this));
     layout->addWidget(m_pSlider);
     layout->addLayout(buttons);
 
@@ -74,17 +74,17 @@ CDlgMicTest::~CDlgMicTest()
 
 QString CDlgMicTest::MeasuringText()
 {
-    return QStringLiteral("１５秒間ほど何もしゃべらずに\nしばらくお待ちください。");
+    return tr("１５秒間ほど何もしゃべらずに\nしばらくお待ちください。");
 }
 
 QString CDlgMicTest::DoneText()
 {
-    return QStringLiteral("無音の設定が完了しました。");
+    return tr("無音の設定が完了しました。");
 }
 
 QString CDlgMicTest::NoSoundText()
 {
-    return QStringLiteral("マイクから音が届きませんでした。\nマイクの接続と設定を確かめてください。");
+    return tr("マイクから音が届きませんでした。\nマイクの接続と設定を確かめてください。");
 }
 
 void CDlgMicTest::OnSilenceButton()

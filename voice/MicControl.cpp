@@ -20,10 +20,10 @@
 #include "voice/SoundCapture.h"
 
 const CMicControl::Quality CMicControl::kQualities[4] = {
-    {1000, "低速回線", 8},
-    {1001, "一般ブロード回線", 7},
-    {1002, "社内ＬＡＮまたは光回線", 4},
-    {1003, "ＣＤ並みの音声品質", 0},
+    {1000, QT_TR_NOOP("低速回線"), 8},
+    {1001, QT_TR_NOOP("一般ブロード回線"), 7},
+    {1002, QT_TR_NOOP("社内ＬＡＮまたは光回線"), 4},
+    {1003, QT_TR_NOOP("ＣＤ並みの音声品質"), 0},
 };
 
 CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureName,
@@ -36,7 +36,7 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
       m_pMixer(std::make_unique<CMixerControl>(mixer))
 {
     setObjectName(QStringLiteral("CMicControl"));
-    setWindowTitle(QStringLiteral("マイクの設定"));
+    setWindowTitle(tr("マイクの設定"));
     try {
         m_pMixer->Open(captureName.c_str());
         m_pMixer->MuteMicPlayback();
@@ -46,11 +46,11 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
         MORVIKA_LOG("ERROR CMicControl::OnInitDialog() 例外発生 \n");
     }
 
-    auto* qualityBox = new QGroupBox(QStringLiteral("音声品質"), this);
+    auto* qualityBox = new QGroupBox(tr("音声品質"), this);
     auto* qualityLayout = new QVBoxLayout(qualityBox);
     auto* group = new QButtonGroup(this);
     for (int i = 0; i < 4; ++i) {
-        m_pQuality[i] = new QRadioButton(QString::fromUtf8(kQualities[i].label), qualityBox);
+        m_pQuality[i] = new QRadioButton(tr(kQualities[i].label), qualityBox);
         m_pQuality[i]->setObjectName(QStringLiteral("radio%1").arg(kQualities[i].control));
         group->addButton(m_pQuality[i], i);
         qualityLayout->addWidget(m_pQuality[i]);
@@ -71,17 +71,17 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
     m_pSlider->setTickPosition(QSlider::TicksBothSides);
     m_pSlider->setInvertedAppearance(true);  // position 0, the loudest level, at the top
     m_pSlider->setInvertedControls(true);
-    m_pAutoGain = new QCheckBox(QStringLiteral("自動ゲイン"), this);
+    m_pAutoGain = new QCheckBox(tr("自動ゲイン"), this);
     m_pAutoGain->setObjectName(QStringLiteral("check1006"));
     m_pAutoGain->setChecked((flags & CVoiceClientConfig::kFlagAutoGain) != 0);
     m_pSlider->setValue(m_pAutoGain->isChecked() ? 0 : -m_config.m_lRecordVolume);
-    m_pSliderLabels[0] = new QLabel(QStringLiteral("マイクの音量"), this);
-    m_pSliderLabels[1] = new QLabel(QStringLiteral("大"), this);
-    m_pSliderLabels[2] = new QLabel(QStringLiteral("小"), this);
-    m_pMute = new QCheckBox(QStringLiteral("ミュート"), this);
+    m_pSliderLabels[0] = new QLabel(tr("マイクの音量"), this);
+    m_pSliderLabels[1] = new QLabel(tr("大"), this);
+    m_pSliderLabels[2] = new QLabel(tr("小"), this);
+    m_pMute = new QCheckBox(tr("ミュート"), this);
     m_pMute->setObjectName(QStringLiteral("check1005"));
     m_pMute->setChecked((flags & CVoiceClientConfig::kFlagMute) != 0);
-    m_pRateLabel = new QLabel(QStringLiteral("サンプリング周波数"), this);
+    m_pRateLabel = new QLabel(tr("サンプリング周波数"), this);
     m_pRate = new QComboBox(this);
     m_pRate->setObjectName(QStringLiteral("combo1013"));
     m_pRate->addItems({QStringLiteral("11.025 KHz"), QStringLiteral("22.05 KHz"), QStringLiteral("44.1 KHz")});
@@ -97,14 +97,14 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
     picture->setObjectName(QStringLiteral("picture1066"));
     picture->setPixmap(QPixmap(assetsFolder + QStringLiteral("Pictures/Standard/Propertys/MicPropertyImage.bmp")));
 
-    auto* test = new QPushButton(QStringLiteral("マイクのテスト"), this);
+    auto* test = new QPushButton(tr("マイクのテスト"), this);
     test->setObjectName(QStringLiteral("button4"));
     auto* buttons =
         new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
     m_pApply = buttons->button(QDialogButtonBox::Apply);
-    m_pApply->setText(QStringLiteral("適用"));
+    m_pApply->setText(tr("適用"));
     m_pApply->setEnabled(false);
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(tr("キャンセル"));
 
     connect(m_pSlider, &QSlider::valueChanged, this, &CMicControl::OnSliderMoved);
     connect(m_pAutoGain, &QCheckBox::clicked, this, &CMicControl::OnAutoGainClicked);

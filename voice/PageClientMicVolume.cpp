@@ -23,7 +23,7 @@ CPageClientMicVolume::CPageClientMicVolume(CVolumeControl* knob, CSoundPlay* pla
     // Position 0 at the top: the top is loud.
     m_pSlider->setInvertedAppearance(true);
     m_pSlider->setInvertedControls(true);
-    m_pMute = new QCheckBox(QStringLiteral("ミュート"), this);
+    m_pMute = new QCheckBox(tr("ミュート"), this);
     m_pMute->setObjectName(QStringLiteral("check1005"));
 
     long volume = 100;
@@ -38,15 +38,15 @@ CPageClientMicVolume::CPageClientMicVolume(CVolumeControl* knob, CSoundPlay* pla
     connect(m_pMute, &QCheckBox::clicked, this, &CPageClientMicVolume::OnMuteClicked);
 
     auto* labels = new QVBoxLayout;
-    labels->addWidget(new QLabel(QStringLiteral("大"), this));
+    labels->addWidget(new QLabel(tr("大"), this));
     labels->addStretch();
-    labels->addWidget(new QLabel(QStringLiteral("小"), this));
+    labels->addWidget(new QLabel(tr("小"), this));
     auto* row = new QHBoxLayout;
     row->addWidget(m_pSlider);
     row->addLayout(labels);
     row->addStretch();
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("スピーカーの音量"), this));
+    layout->addWidget(new QLabel(tr("スピーカーの音量"), this));
     layout->addLayout(row, 1);
     layout->addWidget(m_pMute);
 }
