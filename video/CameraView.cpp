@@ -46,5 +46,5 @@ void CCameraView::ShowProperties()
 
 void CCameraView::BuildContextMenu(QMenu& menu)
 {
-    menu.addAction(QStringLiteral("プロパティ"), this, [this] { OnCommand(ID_PROPERTIES); });
+    menu.addAction(tr("プロパティ"), this, [this] { OnCommand(ID_PROPERTIES); });
 }

@@ -9,7 +9,7 @@
 CCapterDlg::CCapterDlg(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("CCapterDlg"));
-    setWindowTitle(QStringLiteral("ウインドウ共有"));
+    setWindowTitle(tr("ウインドウ共有"));
     m_pScroll = new QScrollArea(this);
     m_pScroll->setWidgetResizable(false);
     m_pScroll->setBackgroundRole(QPalette::Dark);

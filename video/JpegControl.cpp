@@ -98,13 +98,13 @@ CJpegControl::CJpegControl(const OskelJpegControlData& settings,
       m_hMain(mainWindow)
 {
     setObjectName(QStringLiteral("CJpegControl"));
-    setWindowTitle(QStringLiteral("カメラ画像のプロパティ"));
+    setWindowTitle(tr("カメラ画像のプロパティ"));
 
-    auto* dct = new QGroupBox(QStringLiteral("圧縮方式"), this);
+    auto* dct = new QGroupBox(tr("圧縮方式"), this);
     auto* dctLayout = new QVBoxLayout(dct);
-    const char* dctNames[] = {"画質優先", "動き優先", "CPUに依存"};
+    const char* dctNames[] = {QT_TR_NOOP("画質優先"), QT_TR_NOOP("動き優先"), QT_TR_NOOP("CPUに依存")};
     for (int i = 0; i < 3; ++i) {
-        m_pDct[i] = new QRadioButton(QString::fromUtf8(dctNames[i]), dct);
+        m_pDct[i] = new QRadioButton(tr(dctNames[i]), dct);
         m_pDct[i]->setObjectName(QStringLiteral("radio%1").arg(1001 + i));
         dctLayout->addWidget(m_pDct[i]);
     }
@@ -113,18 +113,18 @@ CJpegControl::CJpegControl(const OskelJpegControlData& settings,
     m_pQuality = new QSlider(Qt::Horizontal, this);
     m_pQuality->setObjectName(QStringLiteral("quality1004"));
     m_pPreviewFrame = new PreviewFrame(m_preview, this);
-    m_pChoose = new QPushButton(QStringLiteral("貼り付ける画像を選ぶ"), this);
+    m_pChoose = new QPushButton(tr("貼り付ける画像を選ぶ"), this);
     m_pChoose->setObjectName(QStringLiteral("button1019"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_pApply = buttons->addButton(QStringLiteral("適用"), QDialogButtonBox::ApplyRole);
+    m_pApply = buttons->addButton(tr("適用"), QDialogButtonBox::ApplyRole);
     m_pApply->setObjectName(QStringLiteral("button3"));
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(dct, 0, 0, 2, 1);
-    grid->addWidget(new QLabel(QStringLiteral("コマ数 (毎秒)"), this), 0, 1);
+    grid->addWidget(new QLabel(tr("コマ数 (毎秒)"), this), 0, 1);
     grid->addWidget(m_pRate, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("画質"), this), 1, 1);
+    grid->addWidget(new QLabel(tr("画質"), this), 1, 1);
     grid->addWidget(m_pQuality, 1, 2);
     grid->addWidget(m_pPreviewFrame, 2, 0, 1, 2);
     grid->addWidget(m_pChoose, 2, 2, Qt::AlignBottom);
@@ -258,9 +258,9 @@ void CJpegControl::RefreshPreview()
 
 void CJpegControl::OnChooseFile()
 {
-    const QString chosen = chooseFile ? chooseFile()
-                                      : QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                                     QStringLiteral("画像ファイル (*.jpg *.jpeg)"));
+    const QString chosen =
+        chooseFile ? chooseFile()
+                   : QFileDialog::getOpenFileName(this, QString(), QString(), tr("画像ファイル (*.jpg *.jpeg)"));
     if (chosen.isEmpty()) {
         MORVIKA_LOG("ERROR ::GetOpenFileName() %X \n", 0u);
     } else {

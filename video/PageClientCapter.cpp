@@ -20,7 +20,7 @@ CPageClientCapter::CPageClientCapter(CUserWndObject& owner, QWidget* parent) : Q
     m_pSlider->setTickPosition(QSlider::TicksBelow);
     m_pSlider->setTickInterval(31);
     m_pSlider->setPageStep(1);
-    auto* label = new QLabel(QStringLiteral("明るさ"), this);
+    auto* label = new QLabel(tr("明るさ"), this);
     label->setGeometry(180, 150, 120, 24);
 
     CPictureWnd* picture = m_owner.Picture();

@@ -1,5 +1,6 @@
 #include "video/StillImage.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
@@ -66,8 +67,9 @@ OskelJpegControlData CStillImage::PrepareCamera()
 void CStillImage::Select(QWidget* parent)
 {
     PrepareCamera();
-    const QString chosen = QFileDialog::getOpenFileName(parent, QString(), QString::fromStdString(SampleFolder()),
-                                                        QStringLiteral("画像ファイル (*.jpg *.jpeg)"));
+    const QString chosen =
+        QFileDialog::getOpenFileName(parent, QString(), QString::fromStdString(SampleFolder()),
+                                     QCoreApplication::translate("CStillImage", "画像ファイル (*.jpg *.jpeg)"));
     if (chosen.isEmpty()) {
         MORVIKA_LOG("ERROR ::GetOpenFileName() %X \n", 0u);
         return;

@@ -24,13 +24,13 @@
 
 namespace {
 
-QToolButton* MakeButton(QWidget* parent, const char* name, const char* text, const char* help)
+QToolButton* MakeButton(QWidget* parent, const char* name, const char* text, const QString& help)
 {
     auto* button = new QToolButton(parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setText(QString::fromUtf8(text));
-    button->setToolTip(QString::fromUtf8(help));
-    button->setWhatsThis(QString::fromUtf8(help));
+    button->setToolTip(help);
+    button->setWhatsThis(help);
     button->setAutoRaise(true);
     button->setFixedSize(16, 16);
     return button;
@@ -54,10 +54,10 @@ CUserWndObject::CUserWndObject(const CUserInformation& record, HWND mainWindow, 
     m_pPicture->SetFitMode(true);
     m_pPicture->SetForwardMouse(true);
 
-    m_pDisconnect = MakeButton(this, "disconnect", "×", "このユーザとの接続を切ります");
+    m_pDisconnect = MakeButton(this, "disconnect", "×", tr("このユーザとの接続を切ります"));
     connect(m_pDisconnect, &QToolButton::clicked, this,
             [this] { PostMessage(m_hMain, WM_KILL_USER, m_dwUserId, m_dwGroupId); });
-    m_pViewButton = MakeButton(this, "viewstep", "□", "ウインドウの大きさを切り替えます");
+    m_pViewButton = MakeButton(this, "viewstep", "□", tr("ウインドウの大きさを切り替えます"));
     connect(m_pViewButton, &QToolButton::clicked, this, &CUserWndObject::StepView);
 
     Create("CUserWndObject", QRect(0, 32, 339, 262), 0);
@@ -113,7 +113,7 @@ void CUserWndObject::CreateVolumeControl(const QString& assetsFolder)
     m_pVolume = new CVolumeControl(this);
     m_pVolume->Create(VolumeBarRect(), kVolumeId, pictures + QStringLiteral("Knob.bmp"),
                       pictures + QStringLiteral("Speaker.bmp"));
-    m_pVolume->setToolTip(QStringLiteral("このユーザの声の音量"));
+    m_pVolume->setToolTip(tr("このユーザの声の音量"));
     LayoutChildren();
 }
 
@@ -191,24 +191,24 @@ void CUserWndObject::OnCommand(int command)
 void CUserWndObject::BuildContextMenu(QMenu& menu)
 {
     auto add = [&](const char* text, int command, bool enabled) {
-        QAction* action = menu.addAction(QString::fromUtf8(text), this, [this, command] { OnCommand(command); });
+        QAction* action = menu.addAction(tr(text), this, [this, command] { OnCommand(command); });
         action->setData(command);
         action->setEnabled(enabled);
     };
-    add("ウインドウ 大", ID_VIEW_LARGE_WINDOW, true);
-    add("ウインドウ 中", ID_VIEW_MEDIUM_WINDOW, true);
-    add("ウインドウ 小", ID_VIEW_SMALL_WINDOW, true);
-    add("フルスクリーン", ID_FULL_SCREEN, false);
-    add("アイコン 大", ID_VIEW_LARGE_ICON, false);
-    add("アイコン 小", ID_VIEW_SMALL_ICON, false);
+    add(QT_TR_NOOP("ウインドウ 大"), ID_VIEW_LARGE_WINDOW, true);
+    add(QT_TR_NOOP("ウインドウ 中"), ID_VIEW_MEDIUM_WINDOW, true);
+    add(QT_TR_NOOP("ウインドウ 小"), ID_VIEW_SMALL_WINDOW, true);
+    add(QT_TR_NOOP("フルスクリーン"), ID_FULL_SCREEN, false);
+    add(QT_TR_NOOP("アイコン 大"), ID_VIEW_LARGE_ICON, false);
+    add(QT_TR_NOOP("アイコン 小"), ID_VIEW_SMALL_ICON, false);
     menu.addSeparator();
-    add("コピー", ID_EDIT_COPY, true);
-    add("貼り付け", ID_EDIT_PASTE, canPasteStill && canPasteStill());
+    add(QT_TR_NOOP("コピー"), ID_EDIT_COPY, true);
+    add(QT_TR_NOOP("貼り付け"), ID_EDIT_PASTE, canPasteStill && canPasteStill());
     menu.addSeparator();
-    add("静止画の選択", ID_CHOOSE_STILL, true);  // chooses only in the own window
-    add("カメラ画像に戻す", ID_BACK_TO_CAMERA, canBackToCamera && canBackToCamera());
+    add(QT_TR_NOOP("静止画の選択"), ID_CHOOSE_STILL, true);  // chooses only in the own window
+    add(QT_TR_NOOP("カメラ画像に戻す"), ID_BACK_TO_CAMERA, canBackToCamera && canBackToCamera());
     menu.addSeparator();
-    add("プロパティ", ID_PROPERTIES, true);
+    add(QT_TR_NOOP("プロパティ"), ID_PROPERTIES, true);
 }
 
 void CUserWndObject::OnCopy()
@@ -245,11 +245,11 @@ void CUserWndObject::ShowProperties()
         return;
     }
     sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->setWindowTitle(QStringLiteral("プロパティ"));
+    sheet->setWindowTitle(tr("プロパティ"));
     auto* tabs = new QTabWidget(sheet);
-    tabs->addTab(new CPageClientMicVolume(m_pVolume, m_pPlay, tabs), QStringLiteral("スピーカー"));
+    tabs->addTab(new CPageClientMicVolume(m_pVolume, m_pPlay, tabs), tr("スピーカー"));
     auto* page = new CPageClientCapter(*this, tabs);
-    tabs->addTab(page, QStringLiteral("画像"));
+    tabs->addTab(page, tr("画像"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, sheet);
     connect(buttons, &QDialogButtonBox::accepted, sheet, [sheet, page] {
         page->OnOK();

@@ -99,13 +99,13 @@ void CWndObject::OnCommand(int command)
 void CWndObject::BuildContextMenu(QMenu& menu)
 {
     auto add = [&](const char* text, int command) {
-        menu.addAction(QString::fromUtf8(text), this, [this, command] { OnCommand(command); });
+        menu.addAction(tr(text), this, [this, command] { OnCommand(command); });
     };
-    add("ウインドウ 大", ID_VIEW_LARGE_WINDOW);
-    add("ウインドウ 中", ID_VIEW_MEDIUM_WINDOW);
-    add("ウインドウ 小", ID_VIEW_SMALL_WINDOW);
-    add("アイコン 大", ID_VIEW_LARGE_ICON);
-    add("アイコン 小", ID_VIEW_SMALL_ICON);
+    add(QT_TR_NOOP("ウインドウ 大"), ID_VIEW_LARGE_WINDOW);
+    add(QT_TR_NOOP("ウインドウ 中"), ID_VIEW_MEDIUM_WINDOW);
+    add(QT_TR_NOOP("ウインドウ 小"), ID_VIEW_SMALL_WINDOW);
+    add(QT_TR_NOOP("アイコン 大"), ID_VIEW_LARGE_ICON);
+    add(QT_TR_NOOP("アイコン 小"), ID_VIEW_SMALL_ICON);
 }
 
 void CWndObject::ShowContextMenu(const QPoint& globalPos)
