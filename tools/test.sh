@@ -25,6 +25,9 @@ JOBS=${MORVIKA_JOBS:-$(nproc)}
 echo "== one format: every source as .clang-format writes it =="
 bash tools/format.sh --check
 
+echo "== every interface text has its English translation =="
+python3 tools/check_translations.py
+
 echo "== what users build: the README's run command, in its Release configuration =="
 bash tools/run.sh --version | tee "$MORVIKA_TEST_RUNTIME/run-version.txt"
 version=$(tail -n 1 "$MORVIKA_TEST_RUNTIME/run-version.txt")

@@ -85,6 +85,40 @@ TEST_F(SettingsTest, FirstStartRunsTheWizardOnceEvenWhenItWasCancelled)
     EXPECT_EQ(stored.GetConnectCheck(), 0);
 }
 
+TEST_F(SettingsTest, EnglishComesFromTheCommandLineOrTheSettingsSheetAndJapaneseStaysTheDefault)
+{
+    UsePortBlock(29);
+    MorvikaInstance& instance = Create("Alice");
+    // A joining of oneself is refused with a box: a text of the connection flow, below the widgets.
+    auto selfJoinBox = [&](std::uint16_t port, std::vector<std::string> args) -> std::string {
+        StartOptions options;
+        options.port = port;
+        options.extraArgs = std::move(args);
+        if (!instance.Start(options)) return "not started";
+        EXPECT_EQ(instance.Command("connect 127.0.0.1:" + std::to_string(port) + " - -"), "ok");
+        const auto box = instance.WaitForEvent("messagebox ");
+        return box.value_or("no box");
+    };
+
+    EXPECT_EQ(selfJoinBox(27390, {}), "messagebox 接続 自身への接続はできません");
+    ASSERT_TRUE(instance.Quit().has_value());
+    EXPECT_EQ(selfJoinBox(27391, {"--lang", "en"}), "messagebox Connect You cannot connect to yourself");
+    ASSERT_TRUE(instance.Quit().has_value());
+    EXPECT_EQ(CHalvoApp(instance.SettingsFile()).GetLanguage(), "ja") << "--lang is for one run only";
+
+    // The settings sheet's choice holds from the next start on.
+    EXPECT_EQ(selfJoinBox(27392, {}), "messagebox 接続 自身への接続はできません");
+    EXPECT_EQ(instance.Command("menu 32780"), "ok");
+    ASSERT_TRUE(instance.WaitForEvent("dialog CMainPropertySeet"));
+    EXPECT_EQ(instance.Command("select CMainPropertySeet 1070 1"), "ok");
+    EXPECT_EQ(instance.Command("press CMainPropertySeet 1"), "ok");
+    ASSERT_TRUE(instance.WaitUntil([&] { return instance.List("dialogs") == std::vector<std::string>{}; }));
+    ASSERT_TRUE(instance.Quit().has_value());
+    EXPECT_EQ(CHalvoApp(instance.SettingsFile()).GetLanguage(), "en");
+    EXPECT_EQ(selfJoinBox(27393, {}), "messagebox Connect You cannot connect to yourself");
+    ASSERT_TRUE(instance.Quit().has_value());
+}
+
 TEST_F(SettingsTest, SettingsSheetRenamesTheUserForPeersAndSwitchesTheCameraOnlyWhenItChanged)
 {
     UsePortBlock(36);
