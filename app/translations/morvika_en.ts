@@ -373,7 +373,7 @@ The address others can join: %6</translation>
     <name>CLoginDlg</name>
     <message>
         <source>記号</source>
-        <translation>Symbols</translation>
+        <translation>Misc</translation>
     </message>
     <message>
         <source>ログイン</source>

@@ -1,10 +1,12 @@
 // Renders the pictures of docs/screenshots/: a session of three seen by its host, the chat
 // window after a short conversation, the approval dialog of a fourth caller, and the settings
-// dialogs of a fresh profile (the wizard's pages, the login dialog, the settings sheet). Run by
+// dialogs of a fresh profile (the wizard's pages, the login dialog, the settings sheet), and the
+// main window, login dialog and settings sheet in English. Run by
 // tools/screenshots.sh under a virtual X server; the instances inherit its display.
 //
 // usage: morvika-screenshots OUTPUT_FOLDER [FIRST_PORT]
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -164,6 +166,59 @@ bool Dialogs(const std::string& folder, std::uint16_t port)
     return true;
 }
 
+// The English interface: the main window of a session of three, the login dialog and the
+// settings sheet, all started with --lang en.
+bool English(const std::string& folder, std::uint16_t firstPort)
+{
+    MorvikaInstance host("Alice");
+    MorvikaInstance bob("Bob");
+    MorvikaInstance carol("Carol");
+    const std::vector<MorvikaInstance*> all{&host, &bob, &carol};
+    host.SetMainRect(40, 40, 580, 330);
+    {
+        CAddressDataList book;
+        for (const auto& [reading, name, address, comment] :
+             std::vector<std::array<const char*, 4>>{{"ＢＯＢ", "Bob", "10.0.0.7", "Weekly meeting"},
+                                                     {"ＣＡＲＯＬ", "Carol", "carol.example.org", "London office"},
+                                                     {"ＤＡＶＥ", "Dave", "192.168.10.21", ""}}) {
+            CAddressData entry;
+            entry.m_strUserNameSort = reading;
+            entry.m_strUserName = name;
+            entry.m_strMorvikaAddress = address;
+            entry.m_strComment = comment;
+            book.PushBack(entry);
+        }
+        CHalvoApp(host.SettingsFile()).SaveAddressBook(book);
+    }
+    std::uint16_t port = firstPort;
+    for (MorvikaInstance* instance : all) {
+        StartOptions options;
+        options.port = port++;
+        options.platform.clear();
+        options.extraArgs = {"--lang", "en"};
+        if (!instance->Start(options)) return Fail("cannot start " + instance->Label(), all);
+    }
+    for (MorvikaInstance* guest : {&bob, &carol}) {
+        if (guest->Command("connect " + host.Address() + " - Hello") != "ok") return Fail("connect refused", all);
+        if (!host.WaitForEvent("approval " + guest->Label())) return Fail("no approval dialog", all);
+        if (host.Command("approve accept") != "ok") return Fail("cannot accept", all);
+    }
+    if (!host.WaitForWindowCount(3)) return Fail("the host does not show three users", all);
+    if (host.Command("screenshot main " + folder + "/main-window-en.png") != "ok") return Fail("main (en)", all);
+
+    if (!Act(host, "press main 1032") || !host.WaitForEvent("dialog CLoginDlg")) return Fail("no login dialog", all);
+    if (!Act(host, "press CLoginDlg 1002") || !Act(host, "click-row CLoginDlg 0") ||
+        !Shot(host, "CLoginDlg", folder + "/login-en.png")) {
+        return Fail("login dialog (en)", all);
+    }
+    if (!Act(host, "press CLoginDlg 2")) return Fail("closing", all);
+    if (!Act(host, "menu 32780") || !host.WaitForEvent("dialog CMainPropertySeet")) return Fail("no settings", all);
+    if (!Shot(host, "CMainPropertySeet", folder + "/settings-sheet-en.png")) return Fail("settings sheet (en)", all);
+    Act(host, "press CMainPropertySeet 2");
+    for (MorvikaInstance* instance : all) instance->Quit();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -174,5 +229,6 @@ int main(int argc, char** argv)
     }
     const int firstPort = argc > 2 ? std::atoi(argv[2]) : 27390;
     if (!Run(argv[1], static_cast<std::uint16_t>(firstPort))) return 1;
-    return Dialogs(argv[1], static_cast<std::uint16_t>(firstPort + 4)) ? 0 : 1;
+    if (!Dialogs(argv[1], static_cast<std::uint16_t>(firstPort + 4))) return 1;
+    return English(argv[1], static_cast<std::uint16_t>(firstPort + 5)) ? 0 : 1;
 }
