@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -24,8 +25,10 @@
 #include <QToolButton>
 
 #include <cstdio>
+#include <limits>
 
 #include "app/HalvoApp.h"
+#include "platform/net/LanServices.h"
 #include "session/HalvoDlg.h"
 #include "share/AppShare.h"
 #include "share/ChatDlg.h"
@@ -273,6 +276,15 @@ QStringList CHalvoControl::Execute(const QString& line)
                     .arg(Hex(self.GetGroupId()))
                     .arg(m_dialog.IsMicMuted() ? 1 : 0)
                     .arg(QString::fromStdString(m_dialog.ExternalAddress()))};
+    }
+    if (command == QStringLiteral("nearby")) {
+        QStringList out;
+        for (const auto& session : m_dialog.NearbySessions()) {
+            out << QStringLiteral("nearby %1 %2")
+                       .arg(QString::fromStdString(session.JoinAddress()), QString::fromStdString(session.user));
+        }
+        out << QStringLiteral("end");
+        return out;
     }
     if (command == QStringLiteral("windows")) {
         QStringList out;
@@ -641,7 +653,26 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
     if (dialog == nullptr) return QStringList{QStringLiteral("error no open dialog ") + Arg(parts, 1)};
 
     if (command == QStringLiteral("click-row")) {
-        auto* view = dialog->findChild<QAbstractItemView*>();
+        // A dialog with several lists names the one meant by its control id.
+        bool listGiven = false;
+        const int listId = Arg(parts, 3).toInt(&listGiven);
+        QAbstractItemView* view = nullptr;
+        if (listGiven) {
+            view = qobject_cast<QAbstractItemView*>(DialogRegistry::FindControl(dialog, listId));
+        } else {
+            // Without an id: the list with the lowest id (a dialog's main list comes first).
+            int lowest = 0;
+            for (auto* candidate : dialog->findChildren<QAbstractItemView*>()) {
+                if (qobject_cast<QHeaderView*>(candidate) != nullptr) continue;
+                bool hasId = false;
+                const int candidateId = candidate->property("controlId").toInt(&hasId);
+                const int order = hasId ? candidateId : std::numeric_limits<int>::max();
+                if (view == nullptr || order < lowest) {
+                    view = candidate;
+                    lowest = order;
+                }
+            }
+        }
         bool ok = false;
         const int row = Arg(parts, 2).toInt(&ok);
         if (view == nullptr || !ok || row < 0 || row >= view->model()->rowCount()) {
@@ -673,6 +704,10 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
             value = QString::number(button->isChecked() ? 1 : 0);
         } else if (auto* label = qobject_cast<QLabel*>(control)) {
             value = label->text();
+        } else if (auto* list = qobject_cast<QAbstractItemView*>(control)) {
+            QStringList items;
+            for (int i = 0; i < list->model()->rowCount(); ++i) items << list->model()->index(i, 0).data().toString();
+            value = QString::number(list->model()->rowCount()) + QLatin1Char(' ') + items.join(QLatin1Char('|'));
         }
         return QStringList{QStringLiteral("ok %1 %2").arg(control->isEnabled() ? 1 : 0).arg(value)};
     }

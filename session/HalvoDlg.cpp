@@ -31,6 +31,7 @@
 #include "share/DlgConnect.h"
 #include "session/MicIconWnd.h"
 #include "session/PortMapping.h"
+#include "platform/net/LanServices.h"
 #include "share/DiskTop.h"
 #include "share/HelpDlg.h"
 #include "share/LoginDlg.h"
@@ -131,8 +132,9 @@ CHalvoDlg::~CHalvoDlg()
     delete m_pCamera;
     m_pCamera = nullptr;
     if (m_pShares) m_pShares->CloseTransfers();
-    // The router's mapping goes with the session it leads to.
+    // The router's mapping and the LAN announcement go with the session they lead to.
     m_pPortMapping.reset();
+    m_pLan.reset();
     // The session view goes first: it closes both sessions while the windows still exist.
     m_pHub.reset();
     delete m_pChat;
@@ -259,6 +261,7 @@ void CHalvoDlg::OnInitDialog()
     m_nHostedPort = service ? service->BoundPort() : 0;
     // After hosting, so that the port is known; the router is asked on the mapper's own thread.
     StartPortMapping(m_nHostedPort);
+    StartLanServices(m_nHostedPort);
     Event(QStringLiteral("event ready %1").arg(m_nHostedPort));
     // First use: the microphone's silence is measured before anything else is asked. It runs
     // from the event loop, so that quitting while it is open ends the program.
@@ -277,6 +280,35 @@ void CHalvoDlg::StartPortMapping(std::uint16_t port)
         }
     };
     m_pPortMapping->Start(port, m_app.GetPortMapping() != 0);
+}
+
+void CHalvoDlg::StartLanServices(std::uint16_t port)
+{
+    m_pLan = std::make_unique<net::LanServices>("_morvika._tcp");
+    m_pLan->onChange = [this] {
+        OnNearbyChanged();
+        Event(QStringLiteral("event nearby %1").arg(NearbySessions().size()));
+    };
+    // Only the user name goes out, never the password.
+    if (port != 0) {
+        const std::string user = m_app.GetUserName();
+        m_pLan->Announce(user, port, {{"user", user}});
+    }
+}
+
+std::vector<net::LanSession> CHalvoDlg::NearbySessions() const
+{
+    return m_pLan ? m_pLan->Found() : std::vector<net::LanSession>();
+}
+
+void CHalvoDlg::OnNearbyChanged()
+{
+    const auto found = NearbySessions();
+    if (m_pLogin) {
+        std::vector<NearbySession> nearby;
+        for (const auto& session : found) nearby.push_back({session.user, session.JoinAddress()});
+        m_pLogin->SetNearby(nearby);
+    }
 }
 
 std::string CHalvoDlg::ExternalAddress() const
@@ -491,6 +523,9 @@ PropertyHost CHalvoDlg::MakePropertyHost(CHalvoApp& app, CHalvoDlg* main)
         };
         host.userNameChanged = [window](const std::string& name) {
             if (window && window->m_pHub && window->m_pHub->View()) window->m_pHub->View()->SetUserName(name);
+            if (window && window->m_pLan && window->m_nHostedPort != 0) {
+                window->m_pLan->Announce(name, window->m_nHostedPort, {{"user", name}});
+            }
         };
         host.applyTopmost = [window](bool topmost) {
             if (!window) return;
@@ -679,7 +714,11 @@ void CHalvoDlg::OnShareWindowButton()
 void CHalvoDlg::OnLoginButton()
 {
     CLoginDlg dialog(m_app, this);
-    if (dialog.exec() != QDialog::Accepted) return;
+    m_pLogin = &dialog;
+    OnNearbyChanged();
+    const int result = dialog.exec();
+    m_pLogin = nullptr;
+    if (result != QDialog::Accepted) return;
     if (dialog.Address().empty()) return;  // nothing to connect to
     m_pHub->View()->ConnectTo(dialog.Address(), dialog.Password(), dialog.Comment());
 }

@@ -25,6 +25,11 @@ class CMicIconWnd;
 
 class CHalvoApp;
 class CPortMapping;
+class CLoginDlg;
+namespace net {
+class LanServices;
+struct LanSession;
+}  // namespace net
 class QMenu;
 class QSystemTrayIcon;
 class CBmpButton;
@@ -121,6 +126,9 @@ public:
     // Where others join this session: the router's address when mapped, else the local one.
     std::string JoinAddress() const;
 
+    // The sessions other users announce on the LAN.
+    std::vector<net::LanSession> NearbySessions() const;
+
     // Receives one line per notable event for the control channel.
     void SetEventSink(std::function<void(const QString&)> sink) { m_eventSink = std::move(sink); }
     void Event(const QString& line);
@@ -163,6 +171,9 @@ private:
     void UpdateMicIcon();
     void CreateSharesWindow();
     void StartPortMapping(std::uint16_t port);
+    void StartLanServices(std::uint16_t port);
+    // Hands the sessions found on the LAN to the open login dialog.
+    void OnNearbyChanged();
 
     CHalvoApp& m_app;
     CUserInformation* m_pHostRecord;
@@ -170,6 +181,8 @@ private:
     MainWindowOptions m_options;
     std::unique_ptr<CHalvoHub> m_pHub;
     std::unique_ptr<CPortMapping> m_pPortMapping;
+    std::unique_ptr<net::LanServices> m_pLan;
+    QPointer<CLoginDlg> m_pLogin;
     std::uint16_t m_nHostedPort = 0;
     QWidget* m_pClient = nullptr;
     CBmpButton* m_pShareButton = nullptr;

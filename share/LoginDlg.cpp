@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
@@ -163,7 +164,9 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
     setWindowTitle(tr("ログイン"));
     m_app.LoadAddressBook(m_book);
 
-    const QSize clientSize(600, 470);
+    // The address book's part, and beside it the sessions found on the LAN.
+    const QSize bookSize(600, 470);
+    const QSize clientSize(bookSize.width() + 200, bookSize.height());
     setFixedSize(clientSize.width() + 2, clientSize.height() + CDlgMorvika::kCaptionHeight + 1);
     auto* client = new QWidget(this);
     client->setGeometry(contentsRect());
@@ -178,7 +181,7 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
     }
     connect(m_pList, &CAddressListCtrl::rowClicked, this, &CLoginDlg::OnRowClick);
 
-    const QRect tabRect(QPoint(60, 10), QPoint(clientSize.width() - 20, 340));
+    const QRect tabRect(QPoint(60, 10), QPoint(bookSize.width() - 20, 340));
     for (int row = 0; row < 2; ++row) {
         for (int i = 0; i < kTabsPerRow; ++i) {
             auto* tab = new CTabWnd(i, client);
@@ -228,9 +231,52 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
     connect(ok, &QPushButton::clicked, this, &CLoginDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CLoginDlg::reject);
 
+    Label(client, QStringLiteral("近くのユーザ"), QRect(bookSize.width(), 10, 180, 24));
+    m_pNearby = new QListWidget(client);
+    m_pNearby->setGeometry(bookSize.width(), 36, 180, 304);
+    DialogRegistry::SetControlId(m_pNearby, kNearbyListId);
+    connect(m_pNearby, &QListWidget::currentRowChanged, this, &CLoginDlg::OnNearbyChosen);
+    auto* addNearby =
+        Button(client, QStringLiteral("アドレス帳に追加"), kNearbyAddId, QRect(bookSize.width(), 352, 180, 24));
+    connect(addNearby, &QPushButton::clicked, this, &CLoginDlg::OnNearbyAdd);
+
     for (CTabWnd* tab : m_tabs[1]) tab->hide();
     m_tabs[0][0]->ShowNoActivate();
     FillList();
+}
+
+void CLoginDlg::SetNearby(const std::vector<NearbySession>& sessions)
+{
+    const QSignalBlocker quiet(m_pNearby);
+    const int row = m_pNearby->currentRow();
+    const std::string chosen = row >= 0 && row < static_cast<int>(m_nearby.size()) ? m_nearby[row].address : "";
+    m_nearby = sessions;
+    m_pNearby->clear();
+    for (std::size_t i = 0; i < m_nearby.size(); ++i) {
+        m_pNearby->addItem(FromUtf8(m_nearby[i].user) + QStringLiteral(" (") + FromUtf8(m_nearby[i].address) +
+                           QStringLiteral(")"));
+        // A list that changes under the user keeps the session chosen.
+        if (m_nearby[i].address == chosen) m_pNearby->setCurrentRow(static_cast<int>(i));
+    }
+}
+
+void CLoginDlg::OnNearbyChosen(int row)
+{
+    if (row < 0 || row >= static_cast<int>(m_nearby.size())) return;
+    m_pAddress->setText(FromUtf8(m_nearby[static_cast<std::size_t>(row)].address));
+}
+
+void CLoginDlg::OnNearbyAdd()
+{
+    const int row = m_pNearby->currentRow();
+    if (row < 0 || row >= static_cast<int>(m_nearby.size())) return;
+    const NearbySession& session = m_nearby[static_cast<std::size_t>(row)];
+    CAddressData entry;
+    entry.m_strUserNameSort = session.user;
+    entry.m_strUserName = session.user;
+    entry.m_strMorvikaAddress = session.address;
+    m_book.PushBack(entry);
+    Reload();
 }
 
 void CLoginDlg::ShowRow(int row)

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "app/AddressData.h"
 #include "ui/DlgMorvika.h"
@@ -13,7 +14,14 @@
 class CHalvoApp;
 class CTabWnd;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
+
+// A session another user announces on the LAN.
+struct NearbySession {
+    std::string user;
+    std::string address;  // host:port to join
+};
 
 // The address list: a report view whose row clicks go to its owner with the row and the
 // entry id (WM_ADDRESS_ROW_CLICK), and whose name header sorts by the reading.
@@ -66,6 +74,14 @@ public:
     void OnMail();
     void ShowRow(int row);
 
+    // The sessions found on the LAN ("近くのユーザ"); choosing one fills in its address.
+    static constexpr int kNearbyListId = 1090;
+    static constexpr int kNearbyAddId = 1091;
+    void SetNearby(const std::vector<NearbySession>& sessions);
+    void OnNearbyChosen(int row);
+    // Adds the chosen nearby session to the address book under its user name.
+    void OnNearbyAdd();
+
     // Splits a mail command with "%1" for the link into program and parameters for one mail
     // address; false when there is nothing to run.
     static bool BuildMailLaunch(const std::string& command, const std::string& mailAddress, std::string& program,
@@ -92,6 +108,8 @@ private:
     QLineEdit* m_pComment;
     QPushButton* m_pKana;
     QPushButton* m_pLetters;
+    QListWidget* m_pNearby;
+    std::vector<NearbySession> m_nearby;
 };
 
 // The editor of one address book entry (id 0: a new entry).

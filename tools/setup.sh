@@ -21,6 +21,7 @@ PACKAGES=(
   dpkg-dev lintian appstream
   libminiupnpc-dev libnatpmp-dev miniupnpd-nftables nftables miniupnpc
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
+  libavahi-client-dev libavahi-glib-dev avahi-daemon avahi-utils dbus
   python3
 )
 

@@ -311,6 +311,12 @@ bool MorvikaInstance::Start(const StartOptions& options)
         env.insert(env.end(), {"GST_PLUGIN_PATH_1_0=" + options.gstPluginDir,
                                "GST_REGISTRY_1_0=" + m_rootDir + "/registry.bin", "GST_REGISTRY_FORK=no"});
     }
+    // No announcements on the machine's own LAN: a system bus (and its avahi daemon) only where
+    // a test gives one of its own.
+    const bool ownBus = std::any_of(options.extraEnv.begin(), options.extraEnv.end(), [](const std::string& entry) {
+        return entry.starts_with("DBUS_SYSTEM_BUS_ADDRESS=");
+    });
+    if (!ownBus) env.push_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_rootDir + "/no-system-bus");
     env.insert(env.end(), options.extraEnv.begin(), options.extraEnv.end());
 
     int in[2];
