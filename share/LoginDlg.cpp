@@ -231,13 +231,12 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
     connect(ok, &QPushButton::clicked, this, &CLoginDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CLoginDlg::reject);
 
-    Label(client, QStringLiteral("近くのユーザ"), QRect(bookSize.width(), 10, 180, 24));
+    Label(client, tr("近くのユーザ"), QRect(bookSize.width(), 10, 180, 24));
     m_pNearby = new QListWidget(client);
     m_pNearby->setGeometry(bookSize.width(), 36, 180, 304);
     DialogRegistry::SetControlId(m_pNearby, kNearbyListId);
     connect(m_pNearby, &QListWidget::currentRowChanged, this, &CLoginDlg::OnNearbyChosen);
-    auto* addNearby =
-        Button(client, QStringLiteral("アドレス帳に追加"), kNearbyAddId, QRect(bookSize.width(), 352, 180, 24));
+    auto* addNearby = Button(client, tr("アドレス帳に追加"), kNearbyAddId, QRect(bookSize.width(), 352, 180, 24));
     connect(addNearby, &QPushButton::clicked, this, &CLoginDlg::OnNearbyAdd);
 
     for (CTabWnd* tab : m_tabs[1]) tab->hide();

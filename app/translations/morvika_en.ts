@@ -423,6 +423,14 @@ The address others can join: %6</translation>
         <source>キャンセル</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>近くのユーザ</source>
+        <translation>Nearby users</translation>
+    </message>
+    <message>
+        <source>アドレス帳に追加</source>
+        <translation>Add to address book</translation>
+    </message>
 </context>
 <context>
     <name>CMainPropertyPageDevice</name>
