@@ -115,6 +115,7 @@ void CPeerConnection::SniffFirstBytes()
             self->Close(peekError ? peekError : asio::error::eof, !peekError);
             return;
         }
+        self->m_spoke = true;
         if (n < first.size() && first[0] != 0x16) {
             // Too little to judge and not a TLS record: look again shortly.
             self->m_graceTimer.expires_after(std::chrono::milliseconds(10));

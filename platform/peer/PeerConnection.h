@@ -106,6 +106,9 @@ public:
     void HoldReader(const std::shared_ptr<CPeerConnection>& source);
     // True while reading is held; such a link is not silent, only not listened to.
     bool ReadingHeld() const { return m_readHolds > 0; }
+    // The receiver's own flow control, on the I/O thread: held, the link is not read.
+    void HoldReading() { ++m_readHolds; }
+    void ResumeReading() { ReleaseReader(); }
     // Something waits to go out and no write has completed for this long: the peer has
     // stopped reading.
     bool StalledFor(Clock::duration limit, Clock::time_point now) const
@@ -124,12 +127,21 @@ public:
     // Once no message has arrived for `idle`, frees the buffers kept for the next one.
     void ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle);
     const std::string& RemoteAddress() const { return m_remote; }
+    // Whether the other end has sent anything at all.
+    bool Spoke() const { return m_spoke; }
 
     // State the service keeps per link.
     wire::CMessageAssembler m_assembler;
     wire::CMessageAssembler::Message m_received;  // reused for every message delivered here
     Clock::time_point m_lastMessage = Clock::now();
     PlayerId m_player = 0;
+    // What was handed to the application from this link and not reported done yet.
+    std::size_t m_undeliveredBytes = 0;
+    std::size_t m_undeliveredCount = 0;
+    bool m_deliveryHeld = false;
+    // Player data updates: the newest one not yet passed on, and when the last one was.
+    std::optional<Bytes> m_pendingInfoFrame;
+    Clock::time_point m_lastInfoSent{};
 
 private:
     struct OutMessage {
@@ -254,6 +266,7 @@ private:
     bool m_closeAfterFlush = false;
     bool m_shutDownSend = false;
     Clock::time_point m_lastReceived;
+    bool m_spoke = false;
     Clock::time_point m_lastSent;
     Clock::time_point m_lastProgress;
 

@@ -20,15 +20,14 @@ void CPeerService::Impl::Accept()
                 socket.close(ignored);
             } else {
                 auto link = std::make_shared<CPeerConnection>(std::move(socket), LinkLimits(), m_serverTls, true);
-                MakeRoomForHandshake(link->RemoteAddress());
-                m_pending[link.get()] = {link, Clock::now() + m_options.helloTimeout, false, ++m_accepted};
-                link->SetSecuredHandler([this](CPeerConnection& l) { return OnJoinerSecured(l); });
-                link->Start(
-                    [this](CPeerConnection& l, const wire::FrameHeader& h, std::span<const std::uint8_t> b) {
-                        return OnHostFrame(l, h, b);
-                    },
-                    [this](CPeerConnection& l, const CPeerConnection::DataEvent& e) { return OnHostData(l, e); },
-                    [this](CPeerConnection& l, std::error_code e, bool clean) { OnHostLinkClosed(l, e, clean); });
+                if (MakeRoomForHandshake(link->RemoteAddress())) {
+                    StartHandshake(std::move(link));
+                } else if (m_waiting.size() < m_options.maxWaitingHandshakes) {
+                    m_waiting.push_back({std::move(link), Clock::now()});
+                } else {
+                    Log("too many unfinished handshakes; a connection from " + link->RemoteAddress() + " refused");
+                    link->Close(std::make_error_code(std::errc::connection_refused));
+                }
             }
         }
         Accept();
@@ -46,32 +45,66 @@ bool CPeerService::Impl::OnJoinerSecured(CPeerConnection& link)
     return true;
 }
 
-// A real joiner introduces itself within a round trip, so the oldest silent connection is
-// the likeliest stranger: it is dropped rather than the newcomer refused.
-void CPeerService::Impl::MakeRoomForHandshake(const std::string& address)
+void CPeerService::Impl::StartHandshake(std::shared_ptr<CPeerConnection> link)
+{
+    const auto now = Clock::now();
+    m_pending[link.get()] = {link, now + m_options.helloTimeout, false, ++m_accepted, now};
+    link->SetSecuredHandler([this](CPeerConnection& l) { return OnJoinerSecured(l); });
+    link->Start([this](CPeerConnection& l, const wire::FrameHeader& h,
+                       std::span<const std::uint8_t> b) { return OnHostFrame(l, h, b); },
+                [this](CPeerConnection& l, const CPeerConnection::DataEvent& e) { return OnHostData(l, e); },
+                [this](CPeerConnection& l, std::error_code e, bool clean) { OnHostLinkClosed(l, e, clean); });
+}
+
+// A real joiner speaks within half a round trip of connecting, so a connection that has sent
+// nothing is the likeliest stranger: the oldest such gives way. One that has spoken is never
+// dropped for a newcomer, however far away it is; the newcomer waits instead.
+bool CPeerService::Impl::MakeRoomForHandshake(const std::string& address)
 {
     std::size_t total = 0;
     std::size_t fromAddress = 0;
-    const PendingJoiner* oldest = nullptr;
-    const PendingJoiner* oldestFromAddress = nullptr;
+    const PendingJoiner* oldestSilent = nullptr;
+    const PendingJoiner* oldestSilentFromAddress = nullptr;
     for (const auto& [key, pending] : m_pending) {
         if (pending.deciding || pending.link->IsClosing()) continue;
         ++total;
-        if (!oldest || pending.order < oldest->order) oldest = &pending;
+        const bool silent = !pending.link->Spoke();
+        if (silent && (!oldestSilent || pending.order < oldestSilent->order)) oldestSilent = &pending;
         if (pending.link->RemoteAddress() != address) continue;
         ++fromAddress;
-        if (!oldestFromAddress || pending.order < oldestFromAddress->order) oldestFromAddress = &pending;
+        if (silent && (!oldestSilentFromAddress || pending.order < oldestSilentFromAddress->order)) {
+            oldestSilentFromAddress = &pending;
+        }
     }
     const PendingJoiner* victim = nullptr;
     if (fromAddress >= std::max<std::size_t>(1, m_options.maxHandshakesPerAddress)) {
-        victim = oldestFromAddress;
+        if (!oldestSilentFromAddress) return false;
+        victim = oldestSilentFromAddress;
     } else if (total >= std::max<std::size_t>(1, m_options.maxHandshakes)) {
-        victim = oldest;
+        if (!oldestSilent) return false;
+        victim = oldestSilent;
     }
-    if (!victim) return;
+    if (!victim) return true;
     auto link = victim->link;  // closing removes it from m_pending
-    Log("too many unfinished handshakes; the oldest, from " + link->RemoteAddress() + ", dropped");
+    Log("too many unfinished handshakes; a silent one, from " + link->RemoteAddress() + ", dropped");
     link->Close(std::make_error_code(std::errc::connection_aborted));
+    return true;
+}
+
+void CPeerService::Impl::StartWaitingHandshakes(Clock::time_point now)
+{
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        if (now - it->since > m_options.helloTimeout) {
+            it->link->Close(std::make_error_code(std::errc::timed_out));
+            it = m_waiting.erase(it);
+        } else if (MakeRoomForHandshake(it->link->RemoteAddress())) {
+            auto link = std::move(it->link);
+            it = m_waiting.erase(it);
+            StartHandshake(std::move(link));
+        } else {
+            ++it;
+        }
+    }
 }
 
 bool CPeerService::Impl::OnHostFrame(CPeerConnection& link, const wire::FrameHeader& header,
@@ -92,8 +125,10 @@ bool CPeerService::Impl::OnHostFrame(CPeerConnection& link, const wire::FrameHea
                 }
             }
         }
-        QueueToAllBut(link.m_player,
-                      wire::EncodePlayerRecord(wire::FrameType::PlayerInfo, {link.m_player, info.name, info.info}));
+        // The others hear of it at a bounded rate; a burst is merged into its newest update.
+        link.m_pendingInfoFrame =
+            wire::EncodePlayerRecord(wire::FrameType::PlayerInfo, {link.m_player, info.name, info.info});
+        PassOnInfo(link, Clock::now());
         PeerInfoEvent event{link.m_player};
         Emit(DPN_MSGID_PEER_INFO, &event);
         return true;
@@ -246,7 +281,12 @@ void CPeerService::Impl::OnHostLinkClosed(CPeerConnection& link, std::error_code
         ++m_droppedLinks;
         Log("protocol violation from " + link.RemoteAddress() + "; link dropped");
     }
-    if (m_pending.erase(&link)) return;
+    if (m_pending.erase(&link)) {
+        // A place is free: the next connection waiting for one starts (not from within its
+        // own closing, which may run inside the link's handlers).
+        asio::post(m_io, [this] { StartWaitingHandshakes(Clock::now()); });
+        return;
+    }
     auto it = m_members.find(link.m_player);
     if (it == m_members.end() || it->second.get() != &link) return;  // we ended it ourselves
     if (!clean) Log("link to player " + std::to_string(link.m_player) + " lost: " + ec.message());
@@ -285,8 +325,12 @@ void CPeerService::Impl::Route(CPeerConnection& source, wire::CMessageAssembler:
         local = m_localPlayer;
     }
     if (to == local) {
-        ReceiveEvent event{from, message.payload.data(), static_cast<std::uint32_t>(message.payload.size())};
-        Emit(DPN_MSGID_RECEIVE, &event);
+        EmitReceived(source, from, message.payload);
+        return;
+    }
+    if (m_options.acceptRelay && !m_options.acceptRelay(from, message.payload)) {
+        ++m_refusedRelays;
+        Log("player " + std::to_string(from) + " sent a message in another's name; dropped");
         return;
     }
     // A relayed message waits in a queue: it takes the buffer along.
@@ -334,12 +378,23 @@ void CPeerService::Impl::QueueToAllBut(PlayerId except, const Bytes& frame)
     for (PlayerId id : ids) QueueTo(id, frame);
 }
 
+void CPeerService::Impl::PassOnInfo(CPeerConnection& link, Clock::time_point now)
+{
+    if (!link.m_pendingInfoFrame || now - link.m_lastInfoSent < m_options.playerInfoInterval) return;
+    Bytes frame = std::move(*link.m_pendingInfoFrame);
+    link.m_pendingInfoFrame.reset();
+    link.m_lastInfoSent = now;
+    QueueToAllBut(link.m_player, frame);
+}
+
 void CPeerService::Impl::HostTick(Clock::time_point now)
 {
+    for (auto& [id, link] : m_members) PassOnInfo(*link, now);
     std::vector<std::shared_ptr<CPeerConnection>> silent;
     for (auto& [key, pending] : m_pending) {
         auto& link = pending.link;
         if ((!pending.deciding && now > pending.helloDeadline) ||
+            (!link->Spoke() && now - pending.accepted > m_options.firstByteTimeout) ||
             now - link->LastReceived() > m_options.keepAliveTimeout) {
             silent.push_back(link);
         } else if (now - link->LastSent() >= m_options.keepAliveInterval && link->QueuedBytes() == 0) {
@@ -347,6 +402,7 @@ void CPeerService::Impl::HostTick(Clock::time_point now)
         }
     }
     for (auto& link : silent) link->Close(std::make_error_code(std::errc::timed_out));
+    StartWaitingHandshakes(now);
     std::vector<PlayerId> lost;
     for (auto& [id, link] : m_members) {
         if ((!link->ReadingHeld() && now - link->LastReceived() > m_options.keepAliveTimeout) ||

@@ -187,8 +187,7 @@ bool CPeerService::Impl::OnMemberData(CPeerConnection& link, const CPeerConnecti
     if (e.step == CPeerConnection::DataStep::Complete) {
         const wire::CMessageAssembler::Message& m = *e.message;
         ReportProgress(m.envelope.from, m.payload, m.envelope.total, e.chunkBytes);
-        ReceiveEvent event{m.envelope.from, m.payload.data(), static_cast<std::uint32_t>(m.payload.size())};
-        Emit(DPN_MSGID_RECEIVE, &event);
+        EmitReceived(link, m.envelope.from, m.payload);
     } else if (e.step == CPeerConnection::DataStep::Chunk) {
         ReportProgress(link.m_assembler.PartialEnvelope(e.flags).from, link.m_assembler.PartialPayload(e.flags),
                        link.m_assembler.PartialEnvelope(e.flags).total, e.chunkBytes);
@@ -253,7 +252,7 @@ void CPeerService::Impl::MemberTick(Clock::time_point now)
         return;
     }
     if (!m_hostLink) return;
-    if (now - m_hostLink->LastReceived() > m_options.keepAliveTimeout) {
+    if (!m_hostLink->ReadingHeld() && now - m_hostLink->LastReceived() > m_options.keepAliveTimeout) {
         ++m_droppedLinks;
         Log("the host went silent; link dropped");
         if (!m_connectDone) {

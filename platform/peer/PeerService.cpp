@@ -86,6 +86,13 @@ std::vector<PlayerId> CPeerService::Players() const
     return m_impl ? m_impl->Players() : std::vector<PlayerId>{};
 }
 
+std::function<void()> CPeerService::DeliveryDone(PlayerId from, std::uint32_t bytes) const
+{
+    return [weak = std::weak_ptr<Impl>(m_impl), from, bytes] {
+        if (const auto impl = weak.lock()) impl->OnDelivered(from, bytes);
+    };
+}
+
 CPeerService::Stats CPeerService::GetStats() const
 {
     return m_impl ? m_impl->GetStats() : Stats{};

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,14 @@ struct ServiceOptions {
     // wait for an answer.
     std::size_t maxConnections = 64;
     std::size_t maxPendingRequests = 4;
-    // Connections that have not introduced themselves yet, from one address and in all; at
-    // either bound the oldest of them gives way to the newcomer.
+    // Connections that have not introduced themselves yet, from one address and in all. At
+    // either bound the oldest that has sent nothing gives way to the newcomer; where every one
+    // has spoken (a joiner far away is under way), the newcomer waits its turn, up to
+    // maxWaitingHandshakes in all. One that sends nothing within firstByteTimeout is dropped.
     std::size_t maxHandshakesPerAddress = 4;
     std::size_t maxHandshakes = 32;
+    std::size_t maxWaitingHandshakes = 64;
+    std::chrono::milliseconds firstByteTimeout{3000};
     // Bytes waiting to go out on one link before it counts as stalled and is dropped.
     std::size_t maxQueuedBytesPerLink = 64 * 1024 * 1024;
     // Emulates a link of this many bits per second on every write (benchmarks); 0 = off.
@@ -64,6 +69,16 @@ struct ServiceOptions {
     Bytes throttledReply;
     // Benchmarks only: links without TLS, to measure what it costs. Both ends must agree.
     bool plainLinks = false;
+    // Received messages handed to the handler and not yet reported done (CPeerService::
+    // Delivered), per link: past either bound the link is not read until the application has
+    // caught up to half of both, so a flooding peer slows itself and nobody else. 0: no bound.
+    std::size_t receiveBudgetBytes = 0;
+    std::size_t receiveBudgetMessages = 0;
+    // Host: asked before a message from one member is relayed to another; false drops it.
+    std::function<bool(PlayerId from, std::span<const std::uint8_t> payload)> acceptRelay;
+    // Host: a member's player data is passed on to the others at most this often; what comes
+    // faster is merged into the next update.
+    std::chrono::milliseconds playerInfoInterval{500};
 };
 
 struct ApplicationDesc {
@@ -107,6 +122,10 @@ public:
     Result SendTo(PlayerId player, const void* data, std::uint32_t size, std::chrono::milliseconds timeout,
                   std::uint32_t flags);
 
+    // A received message of `bytes` from `from` is done with (see receiveBudgetBytes). The
+    // returned call may be made from any thread, also after the service has gone.
+    std::function<void()> DeliveryDone(PlayerId from, std::uint32_t bytes) const;
+
     // Host only: removes a member from the session.
     Result DestroyPeer(PlayerId player);
 
@@ -122,6 +141,7 @@ public:
     struct Stats {
         std::uint64_t droppedMessages = 0;  // time-outs and unknown targets
         std::uint64_t droppedLinks = 0;     // protocol violations, stalls, keep-alive
+        std::uint64_t refusedRelays = 0;    // messages acceptRelay turned down
     };
     Stats GetStats() const;
 

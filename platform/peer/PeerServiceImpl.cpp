@@ -357,6 +357,45 @@ void CPeerService::Impl::ReportProgress(PlayerId from, std::span<const std::uint
     Emit(DPN_MSGID_RECEIVE_PROGRESS, &event);
 }
 
+void CPeerService::Impl::EmitReceived(CPeerConnection& link, PlayerId from, std::span<const std::uint8_t> payload)
+{
+    ReceiveEvent event{from, payload.data(), static_cast<std::uint32_t>(payload.size())};
+    Emit(DPN_MSGID_RECEIVE, &event);
+    if (m_options.receiveBudgetBytes == 0 && m_options.receiveBudgetMessages == 0) return;
+    link.m_undeliveredBytes += payload.size();
+    ++link.m_undeliveredCount;
+    const bool spent =
+        (m_options.receiveBudgetBytes != 0 && link.m_undeliveredBytes > m_options.receiveBudgetBytes) ||
+        (m_options.receiveBudgetMessages != 0 && link.m_undeliveredCount > m_options.receiveBudgetMessages);
+    if (spent && !link.m_deliveryHeld && link.IsOpen()) {
+        link.m_deliveryHeld = true;
+        link.HoldReading();
+    }
+}
+
+void CPeerService::Impl::OnDelivered(PlayerId from, std::uint32_t bytes)
+{
+    // The io thread is joined before this object goes, so a posted call never outlives it.
+    asio::post(m_io, [this, from, bytes] {
+        CPeerConnection* link = nullptr;
+        if (auto it = m_members.find(from); it != m_members.end()) {
+            link = it->second.get();
+        } else if (m_hostLink) {
+            link = m_hostLink.get();  // a member receives everything through the host
+        }
+        if (link == nullptr) return;
+        link->m_undeliveredBytes -= std::min<std::size_t>(link->m_undeliveredBytes, bytes);
+        if (link->m_undeliveredCount > 0) --link->m_undeliveredCount;
+        if (!link->m_deliveryHeld) return;
+        const bool caughtUp = link->m_undeliveredBytes <= m_options.receiveBudgetBytes / 2 &&
+                              link->m_undeliveredCount <= m_options.receiveBudgetMessages / 2;
+        if (caughtUp) {
+            link->m_deliveryHeld = false;
+            link->ResumeReading();
+        }
+    });
+}
+
 void CPeerService::Impl::DeliverLocal(PlayerId from, std::shared_ptr<const Buffer> payload)
 {
     ReceiveEvent event{from, payload->data(), static_cast<std::uint32_t>(payload->size())};
@@ -401,7 +440,7 @@ std::vector<PlayerId> CPeerService::Impl::Players() const
 
 CPeerService::Stats CPeerService::Impl::GetStats() const
 {
-    return {m_droppedMessages.load(), m_droppedLinks.load()};
+    return {m_droppedMessages.load(), m_droppedLinks.load(), m_refusedRelays.load()};
 }
 
 void CPeerService::Impl::ScheduleTick()
@@ -482,6 +521,8 @@ void CPeerService::Impl::CloseWork()
     const auto closed = std::make_error_code(std::errc::operation_canceled);
     for (auto& [key, pending] : std::map(m_pending)) pending.link->Close(closed);
     m_pending.clear();
+    for (auto& waiting : m_waiting) waiting.link->Close(closed);
+    m_waiting.clear();
     for (auto& [id, link] : std::map(m_members)) {
         link->SendControl(wire::EncodeTerminate({DPNERR_HOSTTERMINATEDSESSION}));
         link->CloseAfterFlush();

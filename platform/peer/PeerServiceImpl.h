@@ -5,6 +5,7 @@
 // Fields marked [io] are touched only on the I/O thread; the rest are guarded by m_mutex.
 
 #include <atomic>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -39,6 +40,8 @@ public:
     PlayerId LocalPlayer() const;
     std::vector<PlayerId> Players() const;
     Stats GetStats() const;
+    // Any thread: a received message of `bytes` from `from` is done with.
+    void OnDelivered(PlayerId from, std::uint32_t bytes);
 
 private:
     enum class Mode { Idle, Hosting, Connecting, Connected, Ended, Closed };
@@ -52,6 +55,11 @@ private:
         Clock::time_point helloDeadline;
         bool deciding = false;
         std::uint64_t order = 0;  // of acceptance
+        Clock::time_point accepted{};
+    };
+    struct WaitingJoiner {
+        std::shared_ptr<CPeerConnection> link;  // not started: nothing of it is read yet
+        Clock::time_point since;
     };
 
     // Common (PeerServiceImpl.cpp).
@@ -65,6 +73,8 @@ private:
     void OnTick();
     void Log(const std::string& line);
     void DeliverLocal(PlayerId from, std::shared_ptr<const Buffer> payload);
+    // [io] Hands a received message to the handler and counts it against its link's budget.
+    void EmitReceived(CPeerConnection& link, PlayerId from, std::span<const std::uint8_t> payload);
     // After an incomplete Data frame for the local player: a progress event whenever the
     // message has crossed another progress step.
     // Chunk sizes vary with the link, so the chunk that completes a message may cross a step
@@ -80,7 +90,11 @@ private:
     // Host side (PeerHost.cpp).
     void Accept();
     bool OnJoinerSecured(CPeerConnection& link);
-    void MakeRoomForHandshake(const std::string& address);
+    // Whether a connection from the address may start its handshake now, making room by
+    // dropping a silent one where needed.
+    bool MakeRoomForHandshake(const std::string& address);
+    void StartHandshake(std::shared_ptr<CPeerConnection> link);
+    void StartWaitingHandshakes(Clock::time_point now);
     bool OnHostFrame(CPeerConnection& link, const wire::FrameHeader& header, std::span<const std::uint8_t> body);
     bool OnJoinerFrame(CPeerConnection& link, const wire::FrameHeader& header, std::span<const std::uint8_t> body);
     bool OnHostData(CPeerConnection& link, const CPeerConnection::DataEvent& e);
@@ -92,6 +106,7 @@ private:
     void Route(CPeerConnection& source, wire::CMessageAssembler::Message& message);
     void QueueTo(PlayerId member, Bytes frame);
     void QueueToAllBut(PlayerId except, const Bytes& frame);
+    void PassOnInfo(CPeerConnection& link, Clock::time_point now);
     void HostTick(Clock::time_point now);
 
     // Member side (PeerMember.cpp).
@@ -146,6 +161,7 @@ private:
 
     // Host side [io].
     std::map<CPeerConnection*, PendingJoiner> m_pending;
+    std::deque<WaitingJoiner> m_waiting;
     std::map<PlayerId, std::shared_ptr<CPeerConnection>> m_members;
     std::size_t m_deciding = 0;
     std::uint64_t m_accepted = 0;
@@ -162,6 +178,7 @@ private:
     std::atomic<std::uint64_t> m_sendsOnTheirWay{0};
     std::atomic<std::uint64_t> m_droppedMessages{0};
     std::atomic<std::uint64_t> m_droppedLinks{0};
+    std::atomic<std::uint64_t> m_refusedRelays{0};
 };
 
 }  // namespace peer

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -38,22 +39,26 @@ struct SyncCall {
 
 class MsgEvent : public QEvent {
 public:
-    MsgEvent(UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop, std::shared_ptr<SyncCall> sync)
+    MsgEvent(UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop, std::shared_ptr<SyncCall> sync,
+             std::function<void()> after = nullptr)
         : QEvent(kMsgEventType),
           m_message(message),
           m_wParam(wParam),
           m_lParam(lParam),
           m_onDrop(onDrop),
-          m_sync(std::move(sync))
+          m_sync(std::move(sync)),
+          m_after(std::move(after))
     {
     }
 
     // An event destroyed without delivery: its target died first.
     ~MsgEvent() override
     {
-        if (m_handled) return;
-        if (m_sync) m_sync->Finish(false, 0);
-        if (m_onDrop) m_onDrop(m_message, m_wParam, m_lParam);
+        if (!m_handled) {
+            if (m_sync) m_sync->Finish(false, 0);
+            if (m_onDrop) m_onDrop(m_message, m_wParam, m_lParam);
+        }
+        if (m_after) m_after();
     }
 
     UINT m_message;
@@ -61,6 +66,7 @@ public:
     LPARAM m_lParam;
     DropHandler m_onDrop;
     std::shared_ptr<SyncCall> m_sync;
+    std::function<void()> m_after;
     bool m_handled = false;
 };
 
@@ -125,16 +131,24 @@ void CMsgTarget::DetachMessages()
 
 bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop)
 {
+    return PostMessage(target, message, wParam, lParam, onDrop, nullptr);
+}
+
+bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop,
+                 std::function<void()> after)
+{
     {
         std::lock_guard lock(g_registryMutex);
         const auto it = g_registry.find(target);
         if (it != g_registry.end()) {
             // Posted under the lock, so the receiver cannot be deleted in between.
-            QCoreApplication::postEvent(it->second.receiver, new MsgEvent(message, wParam, lParam, onDrop, nullptr));
+            QCoreApplication::postEvent(it->second.receiver,
+                                        new MsgEvent(message, wParam, lParam, onDrop, nullptr, std::move(after)));
             return true;
         }
     }
     if (onDrop) onDrop(message, wParam, lParam);
+    if (after) after();
     return false;
 }
 

@@ -6,6 +6,7 @@
 // when the target goes away.
 
 #include <cstdint>
+#include <functional>
 
 using HWND = std::uint64_t;  // 0 is no window
 using UINT = std::uint32_t;
@@ -44,6 +45,9 @@ private:
 // Queues a message for the target's thread. False when there is no such target (the drop
 // handler has then already run).
 bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop = nullptr);
+// The same; `after` runs once the message has been handled or dropped, whichever comes.
+bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, DropHandler onDrop,
+                 std::function<void()> after);
 
 // Calls the target's WindowProc and returns its result. From another thread this waits
 // until the target's thread has handled it; *delivered tells whether it was handled

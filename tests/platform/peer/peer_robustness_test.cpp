@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -440,6 +443,142 @@ TEST(PeerRobustness, UnencryptedJoinerIsRefusedWithTheVersionResult)
     }
     EXPECT_TRUE(session.StillWorks(5));
     EXPECT_EQ(session.host.recorder.Requests(), 1);
+}
+
+}  // namespace
+}  // namespace peer::test
+
+namespace peer::test {
+namespace {
+
+// Joins each connection accepted on its own port to the target port, holding every byte back
+// `oneWay` in each direction: a joiner far away, as the host sees it.
+class CDelayRelay {
+public:
+    CDelayRelay(std::uint16_t target, std::chrono::milliseconds oneWay) : m_target(target), m_delay(oneWay)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 16);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_accepter = std::thread([this] { Accept(); });
+    }
+    ~CDelayRelay()
+    {
+        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_accepter.join();
+        for (auto& t : m_pipes) t.join();
+        ::close(m_listener);
+    }
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    void Accept()
+    {
+        while (!m_stop) {
+            const int joiner = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (joiner < 0) return;
+            const int host = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(m_target);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(host, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                ::close(joiner);
+                ::close(host);
+                continue;
+            }
+            auto ends = std::make_shared<std::pair<int, int>>(joiner, host);
+            m_pipes.emplace_back([this, ends] { Pipe(ends->first, ends->second); });
+            m_pipes.emplace_back([this, ends] { Pipe(ends->second, ends->first); });
+        }
+    }
+    // Reads from one end and writes to the other once each chunk has aged `m_delay`.
+    void Pipe(int from, int to)
+    {
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> chunks;
+        bool ended = false;
+        std::thread writer([&] {
+            std::unique_lock lock(mutex);
+            while (true) {
+                ready.wait(lock, [&] { return ended || !chunks.empty(); });
+                if (chunks.empty()) break;
+                auto [at, bytes] = std::move(chunks.front());
+                chunks.pop_front();
+                lock.unlock();
+                std::this_thread::sleep_until(at + m_delay);
+                ::send(to, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+                lock.lock();
+            }
+            ::shutdown(to, SHUT_WR);
+        });
+        char buffer[16384];
+        while (true) {
+            pollfd fd{from, POLLIN, 0};
+            if (::poll(&fd, 1, 100) == 0) {
+                if (m_stop) break;
+                continue;
+            }
+            const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            std::lock_guard lock(mutex);
+            chunks.emplace_back(std::chrono::steady_clock::now(), std::string(buffer, static_cast<std::size_t>(n)));
+            ready.notify_one();
+        }
+        {
+            std::lock_guard lock(mutex);
+            ended = true;
+        }
+        ready.notify_one();
+        writer.join();
+        ::shutdown(from, SHUT_RD);
+    }
+
+    std::uint16_t m_target;
+    std::chrono::milliseconds m_delay;
+    int m_listener = -1;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_accepter;
+    std::vector<std::thread> m_pipes;
+};
+
+// Strangers who open connections and say nothing, 200 a second from the joiner's address and
+// from others, do not keep a joiner 50 ms away from joining: not once in twenty.
+TEST(PeerRobustness, AFarJoinerGetsInWhileSilentStrangersKeepComing)
+{
+    ServiceOptions options = FastOptions();
+    options.keepAliveTimeout = 60s;
+    SessionWithMember session(options);
+    CDelayRelay far(session.port, 25ms);
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        std::deque<std::unique_ptr<CRawSocket>> open;
+        for (int i = 0; !stop; ++i) {
+            // Half from the joiner's own address (strangers behind the same router), half from many.
+            const std::string from = "127.0.2." + std::to_string(1 + i % 200);
+            open.push_back(std::make_unique<CRawSocket>(session.port, i % 2 ? from.c_str() : nullptr, /*plain=*/true));
+            if (open.size() > 400) open.pop_front();
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    int joined = 0;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        CNode joiner;
+        if (joiner.JoinAndWait(far.Port(), "far").result == DPN_OK) ++joined;
+    }
+    stop = true;
+    flood.join();
+    EXPECT_EQ(joined, 20);
+    EXPECT_TRUE(session.StillWorks(3));
 }
 
 }  // namespace
