@@ -7,7 +7,8 @@ enum ConnectReply : int {
     kReplyMalformed = 1,  // the request carried no readable user record
     kReplyNoAnswer = 2,   // the host's user did not answer in time
     kReplyWrongPassword = 3,
-    kReplyRefusedBase = 1000,  // + the reason the host's user picked
+    kReplyTooManyAttempts = 4,  // refused unheard for a while after repeated wrong passwords
+    kReplyRefusedBase = 1000,   // + the reason the host's user picked
 };
 
 // The approval dialog's answers: accepted, or a reply as above.

@@ -27,6 +27,8 @@ void DropMessage(UINT, WPARAM, LPARAM lParam)
     delete reinterpret_cast<CPeerMessage*>(lParam);
 }
 
+std::atomic<std::uint64_t> g_forgedDropped{0};
+
 // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address has no port.
 bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host, std::uint16_t& port)
 {
@@ -63,8 +65,21 @@ int CDirectPlayPeerWraper::Create(HWND window, peer::EventHandler handler)
         m_pPeer.reset();
     }
     auto service = std::make_unique<peer::CPeerService>();
+    m_sessionGroup = 0;
+    peer::ServiceOptions options = m_options;
+    if (!options.log) {
+        options.log = [](const std::string& line) {
+            MORVIKA_LOG("LOG   CDirectPlayPeerWraper::CallBackHandler() %s \n", line.c_str());
+        };
+    }
+    if (options.receiveBudgetBytes == 0) options.receiveBudgetBytes = kReceiveBudgetBytes;
+    if (options.receiveBudgetMessages == 0) options.receiveBudgetMessages = kReceiveBudgetMessages;
+    // A member speaks only for itself, also through the host to another member.
+    options.acceptRelay = [this](peer::PlayerId from, std::span<const std::uint8_t> payload) {
+        return NamesSender(payload.data(), payload.size(), from, m_sessionGroup.load());
+    };
     const peer::Result result =
-        service->Initialize(this, handler ? std::move(handler) : peer::EventHandler(&CallBackHandler), m_options);
+        service->Initialize(this, handler ? std::move(handler) : peer::EventHandler(&CallBackHandler), options);
     if (result != peer::DPN_OK) return result;
     m_pPeer = std::move(service);
     m_nState = Ready;
@@ -122,6 +137,7 @@ int CDirectPlayPeerWraper::Close()
     if (state == Closed || state == Ready) return 1;
     if (m_pPeer) m_pPeer->Close();
     m_nState = Closed;
+    m_sessionGroup = 0;
     ResetLocalIds();
     return 0;
 }
@@ -214,6 +230,7 @@ peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
         }
         std::uint32_t reply = 0;
         if (complete.replySize == 4 && complete.replyData != nullptr) std::memcpy(&reply, complete.replyData, 4);
+        if (complete.result == peer::DPN_OK) m_sessionGroup = reply;
         PostMessage(m_hWnd, WM_CONNECT_COMPLETE, static_cast<WPARAM>(static_cast<std::uint32_t>(complete.result)),
                     static_cast<LPARAM>(reply));
         return 0;
@@ -241,6 +258,7 @@ peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
         return 0;
     }
     case peer::DPN_MSGID_TERMINATE_SESSION: PostMessage(m_hWnd, WM_SESSION_TERMINATED, 0, 0); return 0;
+    case peer::DPN_MSGID_PEER_INFO: return 0;  // the player data is read when a player appears
     default: MORVIKA_LOG("ERROR CDirectPlayPeerWraper::CallBackHandler() NonFunc %x \n", eventId); return 0;
     }
 }
@@ -248,6 +266,8 @@ peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
 void CDirectPlayPeerWraper::OnCreatePlayer(const peer::CreatePlayerEvent& event)
 {
     std::uint32_t groupId = 0;
+    // The hosted session's group id is the host's own player id.
+    if (m_nHostFlag == 1 && event.local) m_sessionGroup = event.player;
     {
         std::lock_guard lock(g_localIdsMutex);
         if (m_pLocalUser) {
@@ -297,12 +317,36 @@ peer::Result CDirectPlayPeerWraper::OnIndicateConnect(peer::IndicateConnectEvent
     return reason != 0 ? peer::DPNERR_HOSTREJECTEDCONNECTION : peer::DPN_OK;
 }
 
+std::uint64_t CDirectPlayPeerWraper::ForgedDropped()
+{
+    return g_forgedDropped.load();
+}
+
+bool CDirectPlayPeerWraper::NamesSender(const void* data, std::size_t size, std::uint32_t sender, std::uint32_t group)
+{
+    if (data == nullptr || size < CPeerMessage::kHeaderSize || group == 0) return false;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return morvika::wire::LoadU32(bytes + 8) == sender && morvika::wire::LoadU32(bytes + 12) == group;
+}
+
 void CDirectPlayPeerWraper::OnReceive(const peer::ReceiveEvent& event)
 {
+    // The service reads on from that link only as the window keeps up with what it sent.
+    std::function<void()> done = m_pPeer ? m_pPeer->DeliveryDone(event.sender, event.size) : std::function<void()>();
     // Own messages come back when a peer's list holds its own joined-session entry.
-    if (event.sender == LocalUserId()) return;
+    if (event.sender == LocalUserId()) {
+        if (done) done();
+        return;
+    }
+    if (!NamesSender(event.data, event.size, event.sender, m_sessionGroup.load())) {
+        ++g_forgedDropped;
+        MORVIKA_LOG("ERROR CDirectPlayPeerWraper::OnReceive() 送信者の違うメッセージを破棄した %x \n",
+                    static_cast<unsigned>(event.sender));
+        if (done) done();
+        return;
+    }
     auto* message = new CPeerMessage;
     message->FromReceived(event.data, event.size);
     const UINT id = m_nHostFlag == 1 ? WM_HOST_MESSAGE : WM_CLIENT_MESSAGE;
-    PostMessage(m_hWnd, id, message->GroupId(), reinterpret_cast<LPARAM>(message), &DropMessage);
+    PostMessage(m_hWnd, id, message->GroupId(), reinterpret_cast<LPARAM>(message), &DropMessage, std::move(done));
 }

@@ -37,6 +37,10 @@ public:
     static constexpr const char* kApplicationId = "{740AEEE2-6A2B-40BC-9DCB-B637D20ABFD9}";
     static constexpr const char* kSessionName = "VoiceSession";
     static constexpr std::chrono::milliseconds kPictureTimeout{40};
+    // Received messages one link may have waiting for the window before the service stops
+    // reading it: a member that floods slows itself, nobody else.
+    static constexpr std::size_t kReceiveBudgetBytes = 8 * 1024 * 1024;
+    static constexpr std::size_t kReceiveBudgetMessages = 256;
 
     CDirectPlayPeerWraper() = default;
     ~CDirectPlayPeerWraper() override;
@@ -82,6 +86,13 @@ public:
     // A new user name for the local record (the settings changed it).
     void SetLocalUserName(const std::string& name);
 
+    // Messages dropped by any wrapper because their header named another sender than the
+    // one the transport knows.
+    static std::uint64_t ForgedDropped();
+    // Whether a message block names `sender` of the session with group id `group` as its
+    // sender; nothing else may be passed on as that sender's.
+    static bool NamesSender(const void* data, std::size_t size, std::uint32_t sender, std::uint32_t group);
+
 private:
     peer::Result OnEvent(std::uint32_t eventId, void* event);
     void OnCreatePlayer(const peer::CreatePlayerEvent& event);
@@ -94,6 +105,9 @@ private:
     std::atomic<HWND> m_hWnd{0};
     std::atomic<int> m_nHostFlag{0};
     CUserInformation* m_pLocalUser = nullptr;
+    // The session's group id (its host's user id) as the transport told it: the only group
+    // a received message may name.
+    std::atomic<std::uint32_t> m_sessionGroup{0};
     std::uint16_t m_nPort = peer::kDefaultPort;
     peer::ServiceOptions m_options;
 };

@@ -345,6 +345,15 @@ QStringList CHalvoControl::Execute(const QString& line)
         out << QStringLiteral("end");
         return out;
     }
+    if (command == QStringLiteral("dropped")) {
+        // What members sent that was not taken in: in another's name, or unasked files.
+        std::uint64_t forged = CDirectPlayPeerWraper::ForgedDropped();
+        if (CPlayBoiceView* view = m_dialog.Hub().View()) {
+            if (peer::CPeerService* service = view->HostWrapper().Peer()) forged += service->GetStats().refusedRelays;
+        }
+        const std::uint64_t unasked = m_dialog.Shares() ? m_dialog.Shares()->Exchange().UnaskedAnswers() : 0;
+        return {QStringLiteral("ok forged=%1 unasked=%2").arg(forged).arg(unasked)};
+    }
     if (command == QStringLiteral("chatvisible")) {
         return {QStringLiteral("ok %1").arg(m_dialog.Chat()->isVisible() ? 1 : 0)};
     }

@@ -836,6 +836,10 @@ void CHalvoDlg::CreateSharesWindow()
         return host || joined;
     };
     host.core.tempFolder = m_app.GetTempFolder();
+    host.core.userName = [this](std::uint32_t userId, std::uint32_t groupId) {
+        CPlayBoiceView* view = m_pHub->View();
+        return view != nullptr ? view->PeerList().Get(userId, groupId).GetUserName() : std::string();
+    };
     host.assetsFolder = m_app.GetAssetsFolder();
     host.playSound = [this] { m_app.PlaySharesSound(); };
     host.event = [this](const QString& line) { Event(line); };

@@ -1,5 +1,8 @@
 #include "session/HalvoHub.h"
 
+#include <cstring>
+#include <string>
+
 #include <algorithm>
 #include <utility>
 
@@ -196,6 +199,29 @@ void CHalvoHub::OnVoiceQueued()
     if (m_pOwnWindow != nullptr) m_pOwnWindow->StopPlayback();
 }
 
+namespace {
+
+// A name of the peer list (at most 255 bytes), ">", and what the chat input takes (1024
+// characters of up to four bytes each).
+constexpr std::size_t kMaxChatLineBytes = 255 + 1 + 4 * 1024;
+
+// The line as shown: cut to what a sender's input can hold (never inside a character), and
+// under the sender's name as the session knows it when the line claims another.
+std::string ChatLineFrom(const CPeerMessage& message, const std::string& sender)
+{
+    const auto* text = reinterpret_cast<const char*>(message.Payload());
+    std::string line(text, strnlen(text, message.PayloadLength()));
+    if (line.size() > kMaxChatLineBytes) {
+        std::size_t cut = kMaxChatLineBytes;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+        line.resize(cut);
+    }
+    if (!sender.empty() && line.rfind(sender + ">", 0) != 0) line = sender + ">" + line;
+    return line;
+}
+
+}  // namespace
+
 void CHalvoHub::OnPeerMessage(const CPeerMessage& message)
 {
     const std::uint32_t userId = message.UserId();
@@ -206,7 +232,11 @@ void CHalvoHub::OnPeerMessage(const CPeerMessage& message)
             window->ReceivePicture(message.Payload(), message.PayloadLength());
         }
         break;
-    case KIND_CHAT_TEXT: m_ui.ChatReceive(reinterpret_cast<const char*>(message.Payload())); break;
+    case KIND_CHAT_TEXT: {
+        const std::string sender = m_pView ? m_pView->PeerList().Get(userId, groupId).GetUserName() : std::string();
+        m_ui.ChatReceive(ChatLineFrom(message, sender).c_str());
+        break;
+    }
     case KIND_VOICE_DATA:
         if (IUserWindow* window = FindUserWindow(userId, groupId)) window->ReceiveVoice(message);
         break;

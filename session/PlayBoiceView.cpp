@@ -14,9 +14,15 @@
 namespace {
 
 // Refusal and result texts of a connect attempt, as the log writes them; the box translates them.
-const char* ConnectCompleteText(std::uint32_t reply)
+const char* ConnectCompleteText(std::uint32_t result, std::uint32_t reply)
 {
+    // Too many joiners at once: nobody refused this one.
+    if (result == static_cast<std::uint32_t>(peer::DPNERR_NOTREADY)) {
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "相手は他の接続の処理中です。しばらくしてから接続し直してください");
+    }
     switch (reply) {
+    case kReplyTooManyAttempts:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "パスワードの誤りが続いたため、しばらく接続できません");
     case kReplyRefusedBase + 0: return QT_TRANSLATE_NOOP("CPlayBoiceView", "現在会話不可能");
     case kReplyRefusedBase + 1: return QT_TRANSLATE_NOOP("CPlayBoiceView", "後でこちらから連絡します");
     case kReplyRefusedBase + 2: return QT_TRANSLATE_NOOP("CPlayBoiceView", "ただいま多忙");
@@ -60,8 +66,8 @@ void CPlayBoiceView::SetServiceOptions(const peer::ServiceOptions& options)
 {
     peer::ServiceOptions own = options;
     if (own.identity.Empty()) own.identity = m_app.GetIdentity();
-    // A joiner refused for guessing hears what a wrong password hears.
-    own.throttledReply = {3, 0, 0, 0};
+    // A joiner refused unheard after guessing is told so: it is not the password it gave now.
+    own.throttledReply = {kReplyTooManyAttempts, 0, 0, 0};
     peer::ServiceOptions joining = own;
     joining.checkHostKey = [this](const peer::ServiceOptions::HostKey& key) { return CheckHostKey(key); };
     m_hostWrapper.SetServiceOptions(own);
@@ -289,7 +295,7 @@ void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
     // Whatever the outcome, the password is not needed any longer.
     m_lastJoin.reset();
     if (result != 0) {
-        const char* text = ConnectCompleteText(reply);
+        const char* text = ConnectCompleteText(result, reply);
         m_host.ShowMessageBox(QCoreApplication::translate("CPlayBoiceView", text).toStdString(),
                               QCoreApplication::translate("CPlayBoiceView", "ログイン").toStdString());
         MORVIKA_LOG("LOG   CPlayBoiceView::OnConnectComplete() %s GrupID=%x \n", text, reply);

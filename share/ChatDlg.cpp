@@ -24,6 +24,8 @@ CChatDlg::CChatDlg(ChatHost host, HWND mainWindow, QWidget* parent)
     m_pHistory = new QPlainTextEdit(this);
     m_pHistory->setObjectName(QStringLiteral("history"));
     m_pHistory->setReadOnly(true);
+    // The newest lines only: a member who floods cannot make the history grow without end.
+    m_pHistory->setMaximumBlockCount(kMaxHistoryLines);
     m_pHistory->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // White behind the read-only history rather than a disabled grey.
     QPalette palette = m_pHistory->palette();

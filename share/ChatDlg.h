@@ -23,6 +23,7 @@ class CChatDlg : public QDialog {
     Q_OBJECT
 public:
     static constexpr int kMaxInput = 1024;
+    static constexpr int kMaxHistoryLines = 5000;
     static constexpr int kMinWidth = 179;
     static constexpr int kMinHeight = 142;
 

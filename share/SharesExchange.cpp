@@ -1,5 +1,6 @@
 #include "share/SharesExchange.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "app/Log.h"
@@ -67,6 +68,14 @@ void CSharesExchange::AnnounceShares()
 
 void CSharesExchange::RequestFile(const CSharesData& record)
 {
+    const Request request{record.GetUserId(), record.GetGroupId(), record.GetFileName()};
+    const auto same = [&](const Request& r) {
+        return r.userId == request.userId && r.groupId == request.groupId && r.fileName == request.fileName;
+    };
+    if (std::none_of(m_requests.begin(), m_requests.end(), same)) {
+        if (m_requests.size() >= kMaxRequests) m_requests.erase(m_requests.begin());
+        m_requests.push_back(request);
+    }
     CTransBlock block;
     record.Serialize(block);
     CPeerMessage message;
@@ -122,6 +131,21 @@ std::optional<CSharesFileObject> CSharesExchange::OnFileData(const std::uint8_t*
 {
     auto file = Decode<CSharesFileObject>(payload, size, CSharesData::TYPE_SHARES_FILE, "OnFileData");
     if (!file) return std::nullopt;
+    // Only the answer to a request of ours, from the member asked, about the file asked for.
+    const auto asked = std::find_if(m_requests.begin(), m_requests.end(), [&](const Request& r) {
+        return r.userId == userId && r.groupId == groupId && r.fileName == file->GetFileName();
+    });
+    if (asked == m_requests.end()) {
+        ++m_unasked;
+        MORVIKA_LOG("ERROR CSharesListDlg::OnFileData() 要求していないファイルを破棄した UserID=%x GrupID=%x \n",
+                    static_cast<unsigned>(userId), static_cast<unsigned>(groupId));
+        return std::nullopt;
+    }
+    m_requests.erase(asked);
+    // Stored under the sender as the session knows it, whatever name the record claims.
+    if (m_host.userName) {
+        if (const std::string name = m_host.userName(userId, groupId); !name.empty()) file->SetUserName(name);
+    }
     if (file->HasFileData() && file->GetFileData().size() < file->GetFileSize()) {
         MORVIKA_LOG("ERROR CSharesListDlg::OnFileData() 内容がサイズより短い %u < %u \n",
                     static_cast<unsigned>(file->GetFileData().size()), static_cast<unsigned>(file->GetFileSize()));

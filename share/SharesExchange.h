@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/winmsg/WinMsg.h"
 #include "share/SharesDataList.h"
@@ -23,6 +24,8 @@ struct SharesHost {
     std::function<bool(std::uint32_t, std::uint32_t)> isLocal;
     // The per-user temporary folder that holds "OSKEL/".
     std::string tempFolder;
+    // The name the peer list knows (user id, group id) by; empty when unknown.
+    std::function<std::string(std::uint32_t, std::uint32_t)> userName;
 };
 
 class CSharesExchange {
@@ -55,12 +58,25 @@ public:
     // Where a record's stored copy is, or empty when there is none.
     std::string LocalCopyPath(const CSharesData& record) const;
 
+    // File answers dropped because this instance had not asked that member for that file.
+    std::uint64_t UnaskedAnswers() const { return m_unasked; }
+
 private:
     CSharesExchange(const CSharesExchange&) = delete;
     CSharesExchange& operator=(const CSharesExchange&) = delete;
 
     // Whether the request names one of the own offers (by name and folder).
     bool IsOffered(const CSharesData& requested) const;
+
+    struct Request {
+        std::uint32_t userId;
+        std::uint32_t groupId;
+        std::string fileName;
+    };
+    // Requests sent and not answered yet, oldest first; only these are taken in.
+    static constexpr std::size_t kMaxRequests = 64;
+    std::vector<Request> m_requests;
+    std::uint64_t m_unasked = 0;
 
     SharesHost m_host;
     CSharesDataList m_list;

@@ -1,5 +1,7 @@
 #include "share/SharesListDlg.h"
 
+#include <filesystem>
+
 #include <algorithm>
 
 #include <QAction>
@@ -383,7 +385,12 @@ void CSharesListDlg::OnDelete()
 
 CSharesListDlg::Fetch CSharesListDlg::FetchCopy(CSharesData& record)
 {
-    if (!record.GetFileVirtualPath().empty()) return Fetch::Local;
+    if (!record.GetFileVirtualPath().empty()) {
+        // A copy may have made way for newer ones of the same owner: fetched again then.
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(m_exchange.LocalCopyPath(record), ec)) return Fetch::Local;
+        record.SetFileVirtualPath("");
+    }
     m_exchange.RequestFile(record);
     m_awaited = record;
     const int result = m_pWait->Wait(record.GetFileSize());

@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <random>
+#include <vector>
 
 namespace morvika::shares {
 namespace {
@@ -71,6 +75,41 @@ std::string TemporaryName(const std::string& file)
     return "." + file + ".part-" + std::to_string(rng() % 1000000000u);
 }
 
+// Removes the oldest regular files of the folder but `keep` until the rest fit the quota.
+void EnforceQuota(int folder, const std::string& keep, std::uint64_t quota)
+{
+    const int listFd = ::dup(folder);
+    if (listFd < 0) return;
+    DIR* dir = ::fdopendir(listFd);
+    if (dir == nullptr) {
+        ::close(listFd);
+        return;
+    }
+    struct Copy {
+        std::string name;
+        std::uint64_t size;
+        struct timespec modified;
+    };
+    std::vector<Copy> copies;
+    std::uint64_t total = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat info {};
+        if (::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+        total += static_cast<std::uint64_t>(info.st_size);
+        if (entry->d_name != keep)
+            copies.push_back({entry->d_name, static_cast<std::uint64_t>(info.st_size), info.st_mtim});
+    }
+    ::closedir(dir);
+    std::sort(copies.begin(), copies.end(), [](const Copy& a, const Copy& b) {
+        return a.modified.tv_sec != b.modified.tv_sec ? a.modified.tv_sec < b.modified.tv_sec
+                                                      : a.modified.tv_nsec < b.modified.tv_nsec;
+    });
+    for (const Copy& copy : copies) {
+        if (total <= quota) break;
+        if (::unlinkat(folder, copy.name.c_str(), 0) == 0) total -= copy.size;
+    }
+}
+
 }  // namespace
 
 std::string PlainName(std::string_view name)
@@ -124,6 +163,7 @@ std::optional<std::string> StoreCopy(const std::string& tempFolder, std::string_
         ::unlinkat(folder.Get(), partName.c_str(), 0);
         return std::nullopt;
     }
+    EnforceQuota(folder.Get(), name, kOwnerQuota);
     return OwnerFolder(tempFolder, owner);
 }
 

@@ -23,8 +23,12 @@ std::string PlainName(std::string_view name);
 // The folder of the copies of one owner: tempFolder + "OSKEL/" + PlainName(owner) + "/".
 std::string OwnerFolder(const std::string& tempFolder, std::string_view owner);
 
+// What the copies of one owner may take in all; past it the oldest copies go first.
+inline constexpr std::uint64_t kOwnerQuota = 64ull * 1024 * 1024;
+
 // Writes `size` bytes as tempFolder/OSKEL/<plain owner>/<plain file>, replacing an earlier
-// copy. Returns the owner folder (with its trailing "/") on success.
+// copy, then removes the owner's oldest other copies until the folder holds at most
+// kOwnerQuota. Returns the owner folder (with its trailing "/") on success.
 std::optional<std::string> StoreCopy(const std::string& tempFolder, std::string_view owner, std::string_view file,
                                      const std::uint8_t* bytes, std::size_t size);
 

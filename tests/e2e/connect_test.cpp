@@ -79,6 +79,22 @@ TEST_F(ConnectTest, WrongPasswordIsRefusedAndTheJoinerMayTryAgain)
     EXPECT_TRUE(HasWindows(a, {"Alice", "Bob"}));
 }
 
+// After repeated wrong passwords the host refuses that address unheard for a while: its user
+// reads why in the log, and the guesser is told it is blocked, not that this password is wrong.
+TEST_F(ConnectTest, AGuesserIsToldItIsBlockedAndTheHostLogsIt)
+{
+    UsePorts(27620, 10);
+    MorvikaInstance& a = Spawn("Alice", 0, "s3cret");
+    MorvikaInstance& b = Spawn("Bob");
+    for (int guess = 0; guess < 5; ++guess) {
+        ASSERT_EQ(Connect(b, a, "guess" + std::to_string(guess), ""), "ok");
+        ExpectRefused(b, "パスワードが違います", "3");
+    }
+    ASSERT_EQ(Connect(b, a, "s3cret", ""), "ok");
+    ExpectRefused(b, "パスワードの誤りが続いたため、しばらく接続できません", "4");
+    EXPECT_TRUE(a.WaitForLog("too many wrong passwords from "));
+}
+
 TEST_F(ConnectTest, EmptyPasswordSettingAcceptsOnlyAnEmptyPassword)
 {
     UsePortBlock(2);

@@ -3,6 +3,7 @@
 // writes nothing outside the temporary folder's "OSKEL/".
 
 #include "tests/e2e/E2eFixture.h"
+#include "tests/support/RawPeer.h"
 
 #include <QCryptographicHash>
 
@@ -149,105 +150,6 @@ TEST_F(SharesTest, OfferWithdrawnAndMadeAgainInQuickSuccessionEndsFreshAtEveryPe
     }
 }
 
-// A client of the peer protocol of its own, joining like any instance does.
-class RawPeer {
-public:
-    ~RawPeer() { m_service.Close(); }
-
-    bool Join(std::uint16_t port)
-    {
-        m_service.Initialize(this, [](void* self, std::uint32_t id, void* event) {
-            return static_cast<RawPeer*>(self)->OnEvent(id, event);
-        });
-        CUserInformation me;
-        me.SetUserName("Mallory");
-        CTransBlock block;
-        me.Serialize(block);
-        m_service.SetPeerInfo("Mallory", block.Data(), static_cast<std::uint32_t>(block.Size()));
-        const auto guid = peer::GuidFromString(CDirectPlayPeerWraper::kApplicationId);
-        m_service.Connect(*guid, "127.0.0.1", port, block.Data(), static_cast<std::uint32_t>(block.Size()));
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, kEventTimeout, [&] { return m_connected; }) && m_host != 0;
-    }
-
-    // A message of this kind with this record, addressed to `to`, stamped with our ids.
-    void Send(peer::PlayerId to, std::uint32_t kind, const CHalvoTransData& record)
-    {
-        CTransBlock block;
-        record.Serialize(block);
-        CPeerMessage message;
-        message.Set(kind, m_host, m_service.LocalPlayer(), block.Data(), static_cast<std::int64_t>(block.Size()));
-        m_service.SendTo(to, message.Block(), static_cast<std::uint32_t>(message.BlockSize()), {},
-                         peer::DPNSEND_PRIORITY_LOW);
-    }
-
-    std::optional<CPeerMessage> WaitForKind(std::uint32_t kind)
-    {
-        std::unique_lock lock(m_mutex);
-        std::optional<CPeerMessage> found;
-        m_changed.wait_for(lock, kEventTimeout, [&] {
-            for (auto it = m_received.begin(); it != m_received.end(); ++it) {
-                if (it->Kind() == kind) {
-                    found = *it;
-                    m_received.erase(it);
-                    return true;
-                }
-            }
-            return false;
-        });
-        return found;
-    }
-
-    // Answers every file request with this file object.
-    void ServeWith(CSharesFileObject file)
-    {
-        std::lock_guard lock(m_mutex);
-        m_serve = std::move(file);
-    }
-
-    peer::PlayerId Host() const { return m_host; }
-    peer::PlayerId Other() const
-    {
-        for (const peer::PlayerId id : m_service.Players()) {
-            if (id != m_host && id != m_service.LocalPlayer()) return id;
-        }
-        return 0;
-    }
-
-private:
-    peer::Result OnEvent(std::uint32_t id, void* event)
-    {
-        std::unique_lock lock(m_mutex);
-        if (id == peer::DPN_MSGID_CONNECT_COMPLETE) {
-            const auto& done = *static_cast<peer::ConnectCompleteEvent*>(event);
-            if (done.result == peer::DPN_OK && done.replySize == 4) std::memcpy(&m_host, done.replyData, 4);
-            m_connected = true;
-        } else if (id == peer::DPN_MSGID_RECEIVE) {
-            const auto& received = *static_cast<peer::ReceiveEvent*>(event);
-            CPeerMessage message;
-            message.FromReceived(received.data, received.size);
-            if (message.Kind() == KIND_SHARES_REQUEST && m_serve) {
-                const CSharesFileObject file = *m_serve;
-                lock.unlock();
-                Send(received.sender, KIND_SHARES_DATA, file);
-                lock.lock();
-            }
-            m_received.push_back(message);
-        }
-        lock.unlock();
-        m_changed.notify_all();
-        return peer::DPN_OK;
-    }
-
-    peer::CPeerService m_service;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_connected = false;
-    peer::PlayerId m_host = 0;
-    std::vector<CPeerMessage> m_received;
-    std::optional<CSharesFileObject> m_serve;
-};
-
 TEST_F(SharesTest, HostilePeerReadsNothingUnofferedAndWritesOnlyInsideOskel)
 {
     UsePortBlock(43);
@@ -302,12 +204,13 @@ TEST_F(SharesTest, HostilePeerReadsNothingUnofferedAndWritesOnlyInsideOskel)
     EXPECT_EQ(b.Command("share-save ../../../evil " + destination, kTransferTimeout), "ok " + destination);
 
     const fs::path oskel = fs::path(b.ProfileDir()) / "cache" / "OSKEL";
-    EXPECT_TRUE(fs::is_regular_file(oskel / ".._.._x" / ".._.._.._evil"));
+    // Filed under the sender as the session knows her, whatever owner the offer claims.
+    EXPECT_TRUE(fs::is_regular_file(oskel / "Mallory" / ".._.._.._evil"));
     // Nothing else was written anywhere in Bob's profile but that copy and the saved file.
     for (const auto& entry : fs::recursive_directory_iterator(b.ProfileDir())) {
         const std::string name = entry.path().filename().string();
         EXPECT_EQ(name.find("evil") != std::string::npos && entry.path() != destination &&
-                      entry.path().parent_path() != oskel / ".._.._x",
+                      entry.path().parent_path() != oskel / "Mallory",
                   false)
             << entry.path();
     }

@@ -214,6 +214,8 @@ TEST_F(TransportTest, RefusalCarriesTheRejectCodeAndTheReason)
 TEST_F(TransportTest, DataTravelsWithItsGroupIdAndOwnDataIsIgnored)
 {
     Join();
+    // As the connection flow does: the reply is the session's group id.
+    client.SetLocalGroupId(static_cast<std::uint32_t>(clientWindow.Find(WM_CONNECT_COMPLETE)->lParam));
     CPeerMessage chat;
     chat.Set(KIND_CHAT_TEXT, clientUser.GetGroupId(), clientUser.GetUserId(), "Taro>hi", 7);
     ASSERT_EQ(client.Send(chat.Block(), static_cast<std::uint32_t>(chat.BlockSize()), hostUser.GetUserId()),
@@ -230,6 +232,17 @@ TEST_F(TransportTest, DataTravelsWithItsGroupIdAndOwnDataIsIgnored)
     ASSERT_TRUE(WaitFor([&] { return hostWindow.Count(WM_HOST_MESSAGE) == 2; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(hostWindow.Count(WM_HOST_MESSAGE), 2u);
+
+    // A message whose header names another sender, or another session, never reaches the window.
+    const std::uint64_t forgedBefore = CDirectPlayPeerWraper::ForgedDropped();
+    CPeerMessage forged;
+    forged.Set(KIND_CHAT_TEXT, clientUser.GetGroupId(), clientUser.GetUserId() + 1, "Hana>hi", 7);
+    client.Send(forged.Block(), static_cast<std::uint32_t>(forged.BlockSize()), hostUser.GetUserId());
+    forged.Set(KIND_CHAT_TEXT, clientUser.GetGroupId() + 1, clientUser.GetUserId(), "Taro>hi", 7);
+    client.Send(forged.Block(), static_cast<std::uint32_t>(forged.BlockSize()), hostUser.GetUserId());
+    client.Send(chat.Block(), static_cast<std::uint32_t>(chat.BlockSize()), hostUser.GetUserId());
+    ASSERT_TRUE(WaitFor([&] { return hostWindow.Count(WM_HOST_MESSAGE) == 3; }));
+    EXPECT_EQ(CDirectPlayPeerWraper::ForgedDropped(), forgedBefore + 2);
 }
 
 TEST_F(TransportTest, LeavingResetsTheIdsAndTheHostSeesThePlayerGo)

@@ -250,14 +250,22 @@ TEST(SharesListDlgTest, WaitsEndByCancelOrByAnyArrivingFile)
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), QByteArray("abc"));
 
-    // Waiting for b.txt, another file's data ends the wait; b.txt still has no copy.
+    // Waiting for b.txt, another requested file's data ends the wait; b.txt still has no copy.
+    // (Only answers to a request are taken in: a.txt is asked for once more first.)
+    CSharesData again;
+    ASSERT_EQ(dialog.Exchange().List().FindByName("a.txt", again), 1);
+    dialog.Exchange().RequestFile(again);
     ASSERT_TRUE(dialog.SelectByName("b.txt"));
     QTimer::singleShot(0, &dialog, [&] { dialog.OnPeerMessage(FileData("a.txt", "xyz")); });
     dialog.OnOpen();
     ASSERT_EQ(done.size(), 3u);
     EXPECT_FALSE(done[2].second);
     EXPECT_TRUE(done[2].first.isEmpty()) << "nothing to open";
-    EXPECT_EQ(main.requests, 2);
+    EXPECT_EQ(main.requests, 3);
+
+    // An answer nobody asked for is dropped, and ends no wait.
+    dialog.OnPeerMessage(FileData("a.txt", "new"));
+    EXPECT_EQ(dialog.Exchange().UnaskedAnswers(), 1u);
 }
 
 }  // namespace

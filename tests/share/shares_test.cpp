@@ -401,6 +401,7 @@ TEST_F(SharesExchangeTest, HostileAnswersStayInsideTheTemporaryFolder)
         CPeerMessage m;
         m.Set(KIND_SHARES_DATA, 1, 0x10, block.Data(), static_cast<std::int64_t>(block.Size()));
         b.received.reset();
+        b.m_exchange.RequestFile(Offer(file, 0x10, 1, owner));  // only answers to a request are taken
         b.Receive(m);
     };
     answer("../../x", "../../../escape", 5, 5);
