@@ -695,6 +695,14 @@ Press &quot;Yes&quot; only when you know the host made a new key.</translation>
         <source>ログイン</source>
         <translation>Login</translation>
     </message>
+    <message>
+        <source>相手は他の接続の処理中です。しばらくしてから接続し直してください</source>
+        <translation>The other side is busy with other connections. Please connect again in a while</translation>
+    </message>
+    <message>
+        <source>パスワードの誤りが続いたため、しばらく接続できません</source>
+        <translation>Too many wrong passwords: you cannot connect for a while</translation>
+    </message>
 </context>
 <context>
     <name>CSharesListDlg</name>

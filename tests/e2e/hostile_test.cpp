@@ -149,7 +149,8 @@ TEST_F(HostileTest, AFloodingMemberSlowsOnlyItself)
     while (std::chrono::steady_clock::now() - start < 20s) {
         const auto asked = std::chrono::steady_clock::now();
         const std::string answer = bob.Command("ping", 10s);
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
         EXPECT_EQ(answer, "ok pong");
         slowest = std::max(slowest, took);
         peak = std::max(peak, RssKiB(bob.Pid()));
