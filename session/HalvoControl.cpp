@@ -202,8 +202,19 @@ std::optional<QStringList> CHalvoControl::Shares(const QString& command, const Q
     }
     if (command == QStringLiteral("share-save") || command == QStringLiteral("share-open")) {
         const bool save = command == QStringLiteral("share-save");
-        const QString name = Arg(parts, 1);
-        const QString destination = rest(2);
+        // A name may hold blanks: share-open takes the rest of the line, share-save the
+        // longest beginning of it that names a listed file (the destination is what follows).
+        QString name = save ? Arg(parts, 1) : rest(1);
+        QString destination = save ? rest(2) : QString();
+        for (int end = static_cast<int>(parts.size()) - 1; save && end > 1; --end) {
+            const QString candidate = parts.mid(1, end - 1).join(QLatin1Char(' '));
+            CSharesData found;
+            if (shares->Exchange().List().FindByName(candidate.toStdString(), found) != 0) {
+                name = candidate;
+                destination = rest(end);
+                break;
+            }
+        }
         if (name.isEmpty() || (save && destination.isEmpty()))
             return QStringList{QStringLiteral("error %1 needs a name").arg(command)};
         if (shares->WaitDialog() != nullptr && shares->WaitDialog()->IsWaiting())

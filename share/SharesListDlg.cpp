@@ -1,8 +1,7 @@
 #include "share/SharesListDlg.h"
 
-#include <filesystem>
-
 #include <algorithm>
+#include <filesystem>
 
 #include <QAction>
 #include <QApplication>
@@ -14,6 +13,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QSaveFile>
 #include <QHeaderView>
 #include <QListView>
 #include <QMenu>
@@ -27,6 +27,7 @@
 
 #include "app/Log.h"
 #include "share/FtpStat.h"
+#include "share/SharesStore.h"
 
 namespace {
 
@@ -454,7 +455,9 @@ void CSharesListDlg::FileCpye(const CSharesData& record)
         destination = *m_nextSavePath;
         m_nextSavePath.reset();
     } else {
-        destination = QFileDialog::getSaveFileName(this, QString(), name, tr("すべてのファイル (*)"));
+        // The peer chose the name: only its last part is proposed, never a path.
+        destination = QFileDialog::getSaveFileName(
+            this, QString(), FromUtf8(morvika::shares::PlainName(record.GetFileName())), tr("すべてのファイル (*)"));
     }
     if (destination.isEmpty()) {
         MORVIKA_LOG("ERROR ::GetOpenFileName() %X \n", 0u);
@@ -463,14 +466,22 @@ void CSharesListDlg::FileCpye(const CSharesData& record)
     }
     MORVIKA_LOG("LOG   CSharesListDlg::FileCpye() 元　%s \n", source.toUtf8().constData());
     MORVIKA_LOG("LOG   CSharesListDlg::FileCpye() 先　%s \n", destination.toUtf8().constData());
+    // Written under a temporary name and renamed into place only when whole: a failed read
+    // or write leaves whatever the destination held before.
     QFile in(source);
-    QFile out(destination);
+    QSaveFile out(destination);
     bool copied = false;
-    if (in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly)) {
         char buffer[4096];
         copied = true;
-        for (qint64 n; (n = in.read(buffer, sizeof buffer)) > 0;) copied = out.write(buffer, n) == n && copied;
-        copied = out.flush() && copied;
+        qint64 n = 0;
+        while (copied && (n = in.read(buffer, sizeof buffer)) > 0) copied = out.write(buffer, n) == n;
+        copied = copied && n == 0 && out.commit();
+    }
+    if (!copied) {
+        out.cancelWriting();
+        MORVIKA_LOG("ERROR CSharesListDlg::FileCpye() 保存できない %s %s \n", destination.toUtf8().constData(),
+                    (in.error() != QFileDevice::NoError ? in.errorString() : out.errorString()).toUtf8().constData());
     }
     if (onItemDone) onItemDone(name, copied ? destination : QString(), false);
 }

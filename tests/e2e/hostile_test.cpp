@@ -61,18 +61,20 @@ TEST_F(HostileTest, NothingAMemberSendsInAnothersNameOrUnaskedIsTakenIn)
     ASSERT_NE(aliceId, 0u);
 
     // Alice offers a file and Bob fetches it: his cache holds her bytes.
-    const std::string offered = alice.ProfileDir() + "/notes.txt";
+    // (A name with a blank, as the control channel takes it.)
+    const std::string offered = alice.ProfileDir() + "/my notes.txt";
     std::ofstream(offered) << "Alice's own notes\n";
     ASSERT_EQ(alice.Command("share-add " + offered), "ok");
     ASSERT_TRUE(bob.WaitUntil([&] {
         const auto shares = bob.List("shares");
-        return shares && std::any_of(shares->begin(), shares->end(),
-                                     [](const std::string& s) { return s.find(" notes.txt ") != std::string::npos; });
+        return shares && std::any_of(shares->begin(), shares->end(), [](const std::string& s) {
+                   return s.find(" my notes.txt ") != std::string::npos;
+               });
     }));
     const std::string saved = bob.ProfileDir() + "/saved.txt";
-    ASSERT_EQ(bob.Command("share-save notes.txt " + saved, 120s), "ok " + saved);
+    ASSERT_EQ(bob.Command("share-save my notes.txt " + saved, 120s), "ok " + saved);
     const fs::path oskel = fs::path(bob.ProfileDir()) / "cache" / "OSKEL";
-    ASSERT_EQ(ReadWhole(oskel / "Alice" / "notes.txt"), "Alice's own notes\n");
+    ASSERT_EQ(ReadWhole(oskel / "Alice" / "my notes.txt"), "Alice's own notes\n");
 
     const auto aliceAtBob = WindowOf(bob, "Alice");
     const auto bobAtAlice = WindowOf(alice, "Bob");
@@ -90,7 +92,7 @@ TEST_F(HostileTest, NothingAMemberSendsInAnothersNameOrUnaskedIsTakenIn)
     mallory.SendAs(aliceId, KIND_PICTURE_FRAME, mallory.Host(), jpeg.data(), jpeg.size());
     CSharesData record;
     record.SetUserName("Alice");
-    record.SetFileName("notes.txt");
+    record.SetFileName("my notes.txt");
     record.SetFileSize(6);
     record.SetAvailable(1);
     CSharesFileObject forged(record);
@@ -116,7 +118,7 @@ TEST_F(HostileTest, NothingAMemberSendsInAnothersNameOrUnaskedIsTakenIn)
     for (const std::string& line : bob.History()) EXPECT_NE(line, forgedLine);
     EXPECT_EQ(Pictures(bob, aliceAtBob), aliceShownAtBob);
     EXPECT_EQ(Pictures(alice, bobAtAlice), bobShownAtAlice);
-    EXPECT_EQ(ReadWhole(oskel / "Alice" / "notes.txt"), "Alice's own notes\n");
+    EXPECT_EQ(ReadWhole(oskel / "Alice" / "my notes.txt"), "Alice's own notes\n");
     EXPECT_FALSE(fs::exists(oskel / "Mallory"));
 }
 

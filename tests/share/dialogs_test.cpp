@@ -263,6 +263,32 @@ TEST(SharesListDlgTest, WaitsEndByCancelOrByAnyArrivingFile)
     EXPECT_TRUE(done[2].first.isEmpty()) << "nothing to open";
     EXPECT_EQ(main.requests, 3);
 
+    // A copy that cannot be read is not saved: the destination keeps what it held, and the
+    // save is reported as failed. (Reading /proc/self/clear_refs fails after it opened.)
+    CSharesData unreadable;
+    unreadable.SetFileName("clear_refs");
+    unreadable.SetUserName("Taro");
+    unreadable.SetUserId(9);
+    unreadable.SetGroupId(9);
+    unreadable.SetFileSize(3);
+    unreadable.SetAvailable(1);
+    unreadable.SetFileVirtualPath("/proc/self/");
+    dialog.Exchange().List().PushBack(unreadable);
+    dialog.Refresh();
+    {
+        QFile before(destination);
+        ASSERT_TRUE(before.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        before.write("kept");
+    }
+    ASSERT_TRUE(dialog.SelectByName("clear_refs"));
+    dialog.AnswerNextSave(destination);
+    dialog.OnSave();
+    ASSERT_EQ(done.size(), 4u);
+    EXPECT_TRUE(done[3].first.isEmpty()) << "a failed copy reported as saved";
+    QFile after(destination);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), QByteArray("kept"));
+
     // An answer nobody asked for is dropped, and ends no wait.
     dialog.OnPeerMessage(FileData("a.txt", "new"));
     EXPECT_EQ(dialog.Exchange().UnaskedAnswers(), 1u);
