@@ -89,6 +89,11 @@ public:
     void SetNonVoice(int offset);
     // Whether a microphone offset has ever been stored (the microphone test was completed).
     bool HasNonVoice() const;
+    // Echo cancellation and noise suppression of the microphone: 1 on (the default), 0 off.
+    int GetEchoCancel() const;
+    void SetEchoCancel(int on);
+    int GetNoiseSuppress() const;
+    void SetNoiseSuppress(int on);
 
     // --- settings: section "VoiceClientConfig" ---
     // Overwrites only the fields that are stored, so the record's own values stand for the rest.

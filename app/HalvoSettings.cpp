@@ -218,6 +218,26 @@ void CHalvoApp::SetNonVoice(int offset)
     WriteSetting("Device/NonVoice", offset);
 }
 
+int CHalvoApp::GetEchoCancel() const
+{
+    return ReadInt("Device/EchoCancel", 1);
+}
+
+void CHalvoApp::SetEchoCancel(int on)
+{
+    WriteSetting("Device/EchoCancel", on);
+}
+
+int CHalvoApp::GetNoiseSuppress() const
+{
+    return ReadInt("Device/NoiseSuppress", 1);
+}
+
+void CHalvoApp::SetNoiseSuppress(int on)
+{
+    WriteSetting("Device/NoiseSuppress", on);
+}
+
 // Two reads with different defaults: a value that cannot be read counts as absent, and a stored
 // 7066 still counts as present because the second read returns it too.
 bool CHalvoApp::HasNonVoice() const

@@ -570,6 +570,11 @@ QStringList CHalvoControl::Execute(const QString& line)
         if (m_dialog.IsMicMuted() != (value == QStringLiteral("1"))) m_dialog.OnMicIconLeftClick();
         return {QStringLiteral("ok %1").arg(m_dialog.IsMicMuted() ? 1 : 0)};
     }
+    if (command == QStringLiteral("mic-settings")) {
+        // A right click on the microphone icon, after the answer is out.
+        Later(&m_dialog, [this] { m_dialog.OnMicIconRightClick(); });
+        return {QStringLiteral("ok")};
+    }
     if (command == QStringLiteral("mic-level")) {
         bool ok = false;
         const int level = Arg(parts, 1).toInt(&ok);

@@ -44,7 +44,7 @@ void CHalvoHub::Start(std::uint16_t port, const peer::ServiceOptions& options)
     std::optional<std::int16_t> dcOffset;
     // A hand-edited value outside the sample range must not wrap round to the other sign.
     if (m_app.HasNonVoice()) dcOffset = static_cast<std::int16_t>(std::clamp(m_app.GetNonVoice(), -32768, 32767));
-    m_pView->StartCapture(m_voice.Backend(), Handle(), m_voice.CaptureDevice(), dcOffset);
+    m_pView->StartCapture(m_voice.Backend(), Handle(), m_voice.CaptureDevice(), dcOffset, m_voice.EchoReference());
 }
 
 void CHalvoHub::Shutdown()

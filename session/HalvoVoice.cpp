@@ -134,6 +134,7 @@ std::shared_ptr<CUserPlayback> CHalvoVoice::CreatePlayback(HWND window)
 {
     if (!m_backend) return nullptr;
     auto playback = std::make_shared<CUserPlayback>(m_backend, &CWinMsgPoster::Instance());
+    playback->Play().SetEchoReference(m_pEchoReference);
     // A failure is logged by the playback object; it then ignores what it is given.
     playback->Play().Init(static_cast<WindowHandle>(window), SoundDevice(), nullptr);
     return playback;

@@ -13,6 +13,7 @@
 #include "platform/winmsg/WinMsg.h"
 #include "session/PeerMessageQueue.h"
 #include "voice/DirectSoundDriverData.h"
+#include "voice/EchoReference.h"
 #include "voice/MixerControl.h"
 #include "voice/SoundPlay.h"
 #include "voice/VoiceBindings.h"
@@ -93,8 +94,11 @@ public:
     // The server's capture sources (null without a sound server), for the settings dialog.
     morvika::sound::ISourceMixer* SourceMixer() const { return m_pSourceMixer.get(); }
     CMixerControl* Mixer() const { return m_pMixer.get(); }
+    // What all playbacks play together: the far end of the capture's echo canceller.
+    const std::shared_ptr<CEchoReference>& EchoReference() const { return m_pEchoReference; }
 
 private:
+    std::shared_ptr<CEchoReference> m_pEchoReference = std::make_shared<CEchoReference>();
     std::shared_ptr<morvika::sound::ISoundBackend> m_backend;
     std::unique_ptr<CDirectSoundDriverData> m_pCaptureDevices;
     std::unique_ptr<CDirectSoundDriverData> m_pSoundDevices;

@@ -161,7 +161,8 @@ void CPlayBoiceView::SetUserName(const std::string& name)
 }
 
 int CPlayBoiceView::StartCapture(morvika::sound::ISoundBackend* backend, HWND mainWindow,
-                                 const morvika::sound::SoundDeviceId* device, std::optional<std::int16_t> dcOffset)
+                                 const morvika::sound::SoundDeviceId* device, std::optional<std::int16_t> dcOffset,
+                                 std::shared_ptr<CEchoReference> echo)
 {
     if (backend == nullptr) {
         MORVIKA_LOG("ERROR CPlayBoiceView::StartCapture() サウンドサーバがないため音声なしで動作します\n");
@@ -170,6 +171,9 @@ int CPlayBoiceView::StartCapture(morvika::sound::ISoundBackend* backend, HWND ma
     m_pCapture = std::make_unique<CSoundCapture>(*backend, &CWinMsgPoster::Instance(), &m_voiceSink);
     m_pCapture->SetSettings(&m_voiceConfig);
     if (dcOffset) m_pCapture->SetDcOffset(*dcOffset);
+    m_pCapture->SetEchoReference(std::move(echo));
+    m_pCapture->SetEchoCancel(m_app.GetEchoCancel() != 0);
+    m_pCapture->SetNoiseSuppress(m_app.GetNoiseSuppress() != 0);
     // Failures are logged by the capture object, which then stays idle: the program runs on
     // without a microphone.
     if (m_pCapture->Init(static_cast<WindowHandle>(mainWindow), device, nullptr) != 0) return 1;

@@ -59,9 +59,11 @@ public:
     void AddUser(CUserInformation& record);
     // Creates the capture object on the device (null: the default one) for the main window,
     // with the stored microphone offset when there is one, and starts it. Without a sound
-    // server nothing is created. 0 when capturing.
+    // server nothing is created. 0 when capturing. echo is what the speakers play, for the
+    // echo canceller the settings turn on.
     int StartCapture(morvika::sound::ISoundBackend* backend, HWND mainWindow,
-                     const morvika::sound::SoundDeviceId* device, std::optional<std::int16_t> dcOffset);
+                     const morvika::sound::SoundDeviceId* device, std::optional<std::int16_t> dcOffset,
+                     std::shared_ptr<CEchoReference> echo = nullptr);
     CSoundCapture* Capture() { return m_pCapture.get(); }
     void ConnectTo(const std::string& address, const std::string& password, const std::string& message);
     void OnConnect(const std::string& address, const std::string& password, const std::string& message);

@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libasio-dev libssl-dev
   libpulse-dev pulseaudio pulseaudio-utils espeak-ng libopus-dev
+  libwebrtc-audio-processing-dev libspeexdsp-dev
   libcanberra-dev libcanberra-pulse
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/HalvoApp.h"
+#include "ui/DialogRegistry.h"
 #include "app/Log.h"
 #include "voice/DlgMicTest.h"
 #include "voice/MixerControl.h"
@@ -81,6 +82,12 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
     m_pMute = new QCheckBox(tr("ミュート"), this);
     m_pMute->setObjectName(QStringLiteral("check1005"));
     m_pMute->setChecked((flags & CVoiceClientConfig::kFlagMute) != 0);
+    m_pEchoCancel = new QCheckBox(tr("エコーキャンセル"), this);
+    m_pEchoCancel->setObjectName(QStringLiteral("check1070"));
+    m_pEchoCancel->setChecked(m_app.GetEchoCancel() != 0);
+    m_pNoiseSuppress = new QCheckBox(tr("ノイズ抑制"), this);
+    m_pNoiseSuppress->setObjectName(QStringLiteral("check1071"));
+    m_pNoiseSuppress->setChecked(m_app.GetNoiseSuppress() != 0);
     m_pRateLabel = new QLabel(tr("サンプリング周波数"), this);
     m_pRate = new QComboBox(this);
     m_pRate->setObjectName(QStringLiteral("combo1013"));
@@ -109,11 +116,26 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
     connect(m_pSlider, &QSlider::valueChanged, this, &CMicControl::OnSliderMoved);
     connect(m_pAutoGain, &QCheckBox::clicked, this, &CMicControl::OnAutoGainClicked);
     connect(m_pMute, &QCheckBox::clicked, this, &CMicControl::Changed);
+    connect(m_pEchoCancel, &QCheckBox::clicked, this, &CMicControl::Changed);
+    connect(m_pNoiseSuppress, &QCheckBox::clicked, this, &CMicControl::Changed);
     connect(m_pRate, &QComboBox::currentIndexChanged, this, &CMicControl::Changed);
     connect(test, &QPushButton::clicked, this, &CMicControl::OnMicTest);
     connect(m_pApply, &QPushButton::clicked, this, &CMicControl::OnApply);
     connect(buttons, &QDialogButtonBox::accepted, this, &CMicControl::OnOK);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    // The dialog's own control ids, for the control channel.
+    for (int i = 0; i < 4; ++i) DialogRegistry::SetControlId(m_pQuality[i], kQualities[i].control);
+    DialogRegistry::SetControlId(m_pSlider, 1004);
+    DialogRegistry::SetControlId(m_pMute, 1005);
+    DialogRegistry::SetControlId(m_pAutoGain, 1006);
+    DialogRegistry::SetControlId(m_pRate, 1013);
+    DialogRegistry::SetControlId(m_pEchoCancel, 1070);
+    DialogRegistry::SetControlId(m_pNoiseSuppress, 1071);
+    DialogRegistry::SetControlId(test, 4);
+    DialogRegistry::SetControlId(buttons->button(QDialogButtonBox::Ok), 1);
+    DialogRegistry::SetControlId(buttons->button(QDialogButtonBox::Cancel), 2);
+    DialogRegistry::SetControlId(m_pApply, 12321);
 
     auto* level = new QGridLayout;
     level->addWidget(m_pSliderLabels[0], 0, 0, 1, 2);
@@ -125,6 +147,8 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
     side->addWidget(qualityBox);
     side->addWidget(m_pAutoGain);
     side->addWidget(m_pMute);
+    side->addWidget(m_pEchoCancel);
+    side->addWidget(m_pNoiseSuppress);
     side->addWidget(m_pRateLabel);
     side->addWidget(m_pRate);
     side->addWidget(test);
@@ -138,6 +162,12 @@ CMicControl::CMicControl(CVoiceClientConfig& config, const std::string& captureN
 }
 
 CMicControl::~CMicControl() = default;
+
+void CMicControl::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    DialogRegistry::Opened(this);
+}
 
 void CMicControl::EnableSliderGroup()
 {
@@ -186,6 +216,13 @@ void CMicControl::OnApply()
     }
     m_config.m_dwBufferQuality = static_cast<std::uint32_t>(std::max(0, m_pRate->currentIndex()));
     if (m_pCapture != nullptr) m_pCapture->CopySettings(m_config);
+    // Stored at once and taken up by the capture from its next block on.
+    m_app.SetEchoCancel(m_pEchoCancel->isChecked() ? 1 : 0);
+    m_app.SetNoiseSuppress(m_pNoiseSuppress->isChecked() ? 1 : 0);
+    if (m_pCapture != nullptr) {
+        m_pCapture->SetEchoCancel(m_pEchoCancel->isChecked());
+        m_pCapture->SetNoiseSuppress(m_pNoiseSuppress->isChecked());
+    }
     m_pApply->setEnabled(false);
 }
 

@@ -47,10 +47,15 @@ public:
     QSlider* Slider() const { return m_pSlider; }
     QCheckBox* AutoGain() const { return m_pAutoGain; }
     QCheckBox* Mute() const { return m_pMute; }
+    QCheckBox* EchoCancel() const { return m_pEchoCancel; }
+    QCheckBox* NoiseSuppress() const { return m_pNoiseSuppress; }
     QComboBox* Rate() const { return m_pRate; }
     QPushButton* ApplyButton() const { return m_pApply; }
     QRadioButton* QualityButton(int index) const { return m_pQuality[index]; }
     const CVoiceClientConfig& Config() const { return m_config; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void EnableSliderGroup();
@@ -66,6 +71,8 @@ private:
     QLabel* m_pSliderLabels[3] = {};
     QCheckBox* m_pAutoGain;
     QCheckBox* m_pMute;
+    QCheckBox* m_pEchoCancel;
+    QCheckBox* m_pNoiseSuppress;
     QComboBox* m_pRate;
     QLabel* m_pRateLabel;
     QPushButton* m_pApply;

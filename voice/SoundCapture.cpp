@@ -4,7 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include <pthread.h>
+
 #include "app/Log.h"
+#include "voice/EchoCanceller.h"
 #include "voice/VoiceCodec.h"
 
 using namespace morvika::sound;
@@ -46,6 +49,11 @@ int CSoundCapture::Init(WindowHandle window, const SoundDeviceId* device, const 
         default: MORVIKA_LOG("ERROR CSoundCapture::Init() キャプチャデバイスの生成エラー %d \n", rc); break;
         }
         return rc;
+    }
+    m_bServerCancels = m_pDevice->CancelsEcho();
+    if (m_bServerCancels.load()) {
+        MORVIKA_LOG(
+            "LOG   CSoundCapture::Init() 録音デバイスはサウンドサーバがエコーを除去済みのため、エコーキャンセルは行わない\n");
     }
     if (const int result = CreateCaptureBuffer(m_Format, kCaptureNotifications); result != 0) {
         MORVIKA_LOG("ERROR CSoundCapture::Init() バッファ生成エラー %d\n", result);
@@ -151,6 +159,11 @@ int CSoundCapture::ClearBuffer()
 int CSoundCapture::BufferDataProc()
 {
     if (!m_pBuffer) return 0;
+    if (!m_bThreadNamed) {
+        // So that the capture's share of the processor can be told apart from the outside.
+        m_bThreadNamed = true;
+        pthread_setname_np(pthread_self(), "morvika-capture");
+    }
     std::uint32_t dwCapturePosition = 0;
     std::uint32_t dwReadPosition = 0;
     if (m_pBuffer->GetCurrentPosition(&dwCapturePosition, &dwReadPosition) != kSoundOk) {
@@ -158,8 +171,15 @@ int CSoundCapture::BufferDataProc()
         return 1;
     }
     const std::uint32_t next = m_dwNextOffset.load();
-    const std::uint32_t dwLockSize =
-        next <= dwReadPosition ? dwReadPosition - next : m_dwBufferSize - next + dwReadPosition;
+    std::uint32_t dwLockSize = next <= dwReadPosition ? dwReadPosition - next : m_dwBufferSize - next + dwReadPosition;
+    // The canceller works in frames of its own: reads that end on a block's end keep its lag
+    // fixed. What was recorded beyond it is read with the next block; a read position left
+    // between block ends while the canceller was off comes back to one.
+    const bool processing = Processing();
+    if (processing && m_dwBlockSize != 0) {
+        const std::uint32_t beyond = (next + dwLockSize) % m_dwBlockSize;
+        dwLockSize = beyond <= dwLockSize ? dwLockSize - beyond : 0;
+    }
     // Two notifications can fold into one wake-up; the second then finds nothing new.
     if (dwLockSize == 0) return 0;
     SoundRegion first, second;
@@ -175,6 +195,17 @@ int CSoundCapture::BufferDataProc()
     std::memcpy(block.data(), first.data, first.size);
     if (second.data) std::memcpy(block.data() + first.size, second.data, second.size);
     m_pBuffer->Unlock(first, second);
+
+    // The block's place on the clock the playbacks write the far end by, and its far end.
+    const std::size_t samples = block.size() / 2;
+    m_nCaptured += static_cast<std::int64_t>(samples);
+    const std::int64_t origin = m_captureClock.Observe(m_nCaptured, CEchoReference::NowTick());
+    if (processing && m_pEchoReference) {
+        m_far.resize(samples);
+        m_pEchoReference->Take(origin + m_nCaptured - static_cast<std::int64_t>(samples), m_far.data(), samples);
+    } else {
+        m_far.clear();
+    }
 
     const std::uint32_t flags = m_pSettings ? ReadSettingWord(m_pSettings->m_dwFlags) : 0;
     if ((flags & kVoiceFlagMicMuted) == 0) ProcessBlock(block.data(), static_cast<std::uint32_t>(block.size()));
@@ -196,6 +227,37 @@ int CSoundCapture::ProcessBlock(const std::uint8_t* block, std::uint32_t length)
     }
     const auto mean = static_cast<std::int16_t>(samples ? sum / static_cast<std::int64_t>(samples) : 0);
 
+    // Echo cancellation and noise suppression, from the first block on so that the canceller
+    // has adapted by the time anything is sent. The DC offset is taken off before (the one
+    // known so far), so the processed block is encoded without one.
+    bool processed = false;
+    const bool processing = Processing();
+    // Turned on again: a fresh canceller, whose lag is set by its first block.
+    if (processing && !m_bWasProcessing) m_pCanceller.reset();
+    m_bWasProcessing = processing;
+    if (processing) {
+        if (!m_pCanceller) m_pCanceller = std::make_unique<CEchoCanceller>();
+        if (m_pCanceller->IsReady()) {
+            m_pCanceller->Configure(m_bEchoCancel.load() && !m_bServerCancels.load(), m_bNoiseSuppress.load());
+            m_pcm.resize(samples);
+            const int offset = m_sDcOffset.load();
+            for (std::uint32_t i = 0; i < samples; ++i) {
+                const int sample = static_cast<std::int16_t>(block[2 * i] | (block[2 * i + 1] << 8));
+                m_pcm[i] = static_cast<std::int16_t>(std::clamp(sample - offset, -32768, 32767));
+            }
+            m_pCanceller->Process(m_pcm.data(), samples, m_far.size() == samples ? m_far.data() : nullptr);
+            m_processed.assign(block, block + length);
+            for (std::uint32_t i = 0; i < samples; ++i) {
+                const auto v = static_cast<std::uint16_t>(m_pcm[i]);
+                m_processed[2 * i] = static_cast<std::uint8_t>(v & 0xFF);
+                m_processed[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+            }
+            m_dProcessingDelayMs = m_pCanceller->Latency() * 1000.0 / CEchoReference::kRate;
+            block = m_processed.data();
+            processed = true;
+        }
+    }
+
     const std::uint16_t count = m_wBlockCount.load();
     if (count == 0) {
         m_sDcOffset = mean;
@@ -213,7 +275,7 @@ int CSoundCapture::ProcessBlock(const std::uint8_t* block, std::uint32_t length)
         PostWindowMessage(level, WM_VOICE_LEVEL, static_cast<std::uintptr_t>(peak), mean);
     }
     const int mode = m_pSettings ? static_cast<int>(ReadSettingWord(m_pSettings->m_dwThreshold)) : 7;
-    const std::int16_t dc = m_sDcOffset.load();
+    const std::int16_t dc = processed ? std::int16_t{0} : m_sDcOffset.load();
     CVoiceCodec codec;
     // The second half follows the first: starting it at its own length would read past the
     // block's end whenever the length is not a multiple of 4.

@@ -4,8 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "voice/DirectSoundWraper.h"
+#include "voice/EchoReference.h"
+
+class CEchoCanceller;
 
 class CSoundCapture : public CDirectSoundWraper {
 public:
@@ -36,9 +41,37 @@ public:
     std::int16_t DcOffset() const { return m_sDcOffset.load(); }
     std::uint16_t BlockCount() const { return m_wBlockCount.load(); }
 
+    // What the speakers play, for the echo canceller; set before Init. May be null.
+    void SetEchoReference(std::shared_ptr<CEchoReference> reference) { m_pEchoReference = std::move(reference); }
+    // GUI thread, any time: the speakers' echo cancelled and noise suppressed in every block
+    // before it is encoded. With both off the blocks are encoded as they were recorded.
+    void SetEchoCancel(bool on) { m_bEchoCancel = on; }
+    void SetNoiseSuppress(bool on) { m_bNoiseSuppress = on; }
+    // The sound server cancels the echo of the capture device already (known after Init).
+    bool ServerCancelsEcho() const { return m_bServerCancels.load(); }
+    // How much later the processed sound is encoded than it was recorded, in milliseconds.
+    double ProcessingDelayMs() const { return m_dProcessingDelayMs.load(); }
+
 private:
+    bool Processing() const { return (m_bEchoCancel.load() && !m_bServerCancels.load()) || m_bNoiseSuppress.load(); }
+
     std::atomic<std::uint16_t> m_wBlockCount{0};
     std::atomic<std::int16_t> m_sDcOffset{0};
     std::atomic<WindowHandle> m_hLevelWnd{0};
     IVoicePacketSink* m_SendQueue;
+
+    std::shared_ptr<CEchoReference> m_pEchoReference;
+    std::atomic<bool> m_bEchoCancel{false};
+    std::atomic<bool> m_bNoiseSuppress{false};
+    std::atomic<bool> m_bServerCancels{false};
+    std::atomic<double> m_dProcessingDelayMs{0};
+    // Sound thread only.
+    std::unique_ptr<CEchoCanceller> m_pCanceller;
+    CStreamClock m_captureClock;
+    std::int64_t m_nCaptured = 0;
+    std::vector<std::int16_t> m_far;        // the far end of the block being handled
+    std::vector<std::int16_t> m_pcm;        // the block's samples on their way through it
+    std::vector<std::uint8_t> m_processed;  // the block as processed
+    bool m_bThreadNamed = false;
+    bool m_bWasProcessing = false;
 };

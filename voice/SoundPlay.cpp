@@ -15,6 +15,8 @@ constexpr std::uint32_t kPlayNotifications = 8;
 // More queued packets than this (about half a second) are cut to the newest one.
 constexpr std::size_t kOverloadPackets = 8;
 constexpr int kRestoreWaits = 100;
+// The far end is placed where the server plays it, by its usual buffer behind the handover.
+constexpr std::int64_t kServerBufferTicks = CEchoReference::kRate * 40 / 1000;
 
 void WaitRestoreInterval()
 {
@@ -31,6 +33,7 @@ CSoundPlay::~CSoundPlay()
     m_pBuffer.reset();
     m_pDevice.reset();
     m_PlayQueue.Clear();
+    delete m_pStartData.exchange(nullptr);
 }
 
 int CSoundPlay::Init(WindowHandle window, const SoundDeviceId* device, const SoundFormat* format)
@@ -190,6 +193,11 @@ int CSoundPlay::SetStartData()
     std::memset(first.data, 0, first.size);
     if (second.data) std::memset(second.data, 0, second.size);
     if (data != nullptr) std::memcpy(first.data, data, std::min(size, first.size));
+    if (m_pEchoReference) {
+        // Placed once the cursor has moved: a starting stream first fills the server's buffer.
+        auto* start = new std::vector<std::uint8_t>(data, data + (data ? std::min(size, first.size) : 0));
+        delete m_pStartData.exchange(start);
+    }
     m_dwNextOffset = (m_dwNextOffset.load() + size) % m_dwBufferSize;
     m_pBuffer->Unlock(first, second);
     return 0;
@@ -295,6 +303,17 @@ int CSoundPlay::BufferDataProc()
     }
     m_dwLastPlay = dwPlayOffset;
     m_dwLastTicks = static_cast<std::uint32_t>(ProcessClockMs());
+    std::unique_ptr<std::vector<std::uint8_t>> start;
+    if (m_pEchoReference) {
+        start.reset(m_pStartData.exchange(nullptr));
+        if (start) {
+            // The talk spurt started at ring offset 0.
+            m_playClock.Reset();
+            m_nPlayed = dwPlayOffset;
+        } else {
+            m_nPlayed += dPlay;
+        }
+    }
 
     const std::uint32_t next = m_dwNextOffset.load();
     SoundRegion first, second;
@@ -320,7 +339,39 @@ int CSoundPlay::BufferDataProc()
     }
     if (advance) m_dwNextOffset = (next + size) % ring;
     m_pBuffer->Unlock(first, second);
+    if (m_pEchoReference) {
+        if (start) FeedEchoReference(start->data(), static_cast<std::uint32_t>(start->size()), 0);
+        if (data != nullptr && advance) {
+            // The ring's bytes from the play cursor on are played in order.
+            FeedEchoReference(data, size, m_nPlayed + (next + ring - dwPlayOffset) % ring);
+        }
+    }
     return 0;
+}
+
+double CSoundPlay::PlayedGain()
+{
+    if (m_bMute.load()) return 0;
+    std::int32_t level = 0;
+    if (m_pBuffer == nullptr || m_pBuffer->GetVolume(&level) != kSoundOk) return 1;
+    if (level <= morvika::sound::kVolumeMin) return 0;
+    const long gain = m_lGain.load();
+    const double software = gain == 0 ? 1.0 : (gain - 100) * 0.04 + 1.0;
+    return std::pow(10.0, level / 2000.0) * software;
+}
+
+void CSoundPlay::FeedEchoReference(const std::uint8_t* data, std::uint32_t bytes, std::int64_t position)
+{
+    const std::uint32_t align = std::max<std::uint32_t>(m_Format.blockAlign, 1);
+    // Only the voice path's own format is cancelled: 11025 Hz, 16-bit mono.
+    if (data == nullptr || bytes < 2 || m_Format.samplesPerSec != CEchoReference::kRate || align != 2) return;
+    const std::int64_t origin = m_playClock.Observe(m_nPlayed / 2, CEchoReference::NowTick());
+    const std::int64_t tick = origin + position / 2 + kServerBufferTicks;
+    m_referenceSamples.resize(bytes / 2);
+    for (std::size_t i = 0; i < m_referenceSamples.size(); ++i) {
+        m_referenceSamples[i] = static_cast<std::int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    }
+    m_pEchoReference->Add(tick, m_referenceSamples.data(), m_referenceSamples.size(), PlayedGain());
 }
 
 int CSoundPlay::Stop()

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "voice/DirectSoundWraper.h"
+#include "voice/EchoReference.h"
 #include "voice/VoiceJoinBuffer.h"
 #include "voice/VoicePcmQueue.h"
 
@@ -57,6 +58,10 @@ public:
     int OnStopped() override;
     int NonProc() override;
 
+    // What this playback writes into its ring is added there too, at the gain it plays with.
+    // Set before Init; may be null.
+    void SetEchoReference(std::shared_ptr<CEchoReference> reference) { m_pEchoReference = std::move(reference); }
+
     int PlayState() const { return m_nPlayState.load(); }
     std::size_t QueuedCount() const { return m_PlayQueue.Count(); }
     long Gain() const { return m_lGain.load(); }
@@ -70,6 +75,11 @@ private:
     // of the play cursor (or behind it).
     void WakeNearPlayCursor();
 
+    // Sound thread: data written at `position` bytes from the talk spurt's start.
+    void FeedEchoReference(const std::uint8_t* data, std::uint32_t bytes, std::int64_t position);
+    // The linear gain the ring is played with: the buffer volume and the software gain.
+    double PlayedGain();
+
     CVoicePcmQueue m_PlayQueue;
     CVoiceJoinBuffer m_JoinBuffer;
     std::atomic<int> m_nPlayState{0};
@@ -79,4 +89,13 @@ private:
     std::atomic<bool> m_bArrivalWake{false};
     std::atomic<long> m_lSavedVolume{100};
     std::atomic<int> m_bMute{0};
+
+    std::shared_ptr<CEchoReference> m_pEchoReference;
+    // Sound thread: the play cursor counted from the talk spurt's start, its place on the
+    // shared clock, and the start's data waiting for the first notification to place it.
+    CStreamClock m_playClock;
+    std::int64_t m_nPlayed = 0;
+    std::vector<std::int16_t> m_referenceSamples;
+    // Handed from the GUI thread to the sound thread whole, so neither waits for the other.
+    std::atomic<std::vector<std::uint8_t>*> m_pStartData{nullptr};
 };

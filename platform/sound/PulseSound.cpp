@@ -420,6 +420,8 @@ public:
     }
 
     SoundDirection Direction() const override { return m_direction; }
+    bool CancelsEcho() const override { return m_cancelsEcho; }
+    void SetCancelsEcho(bool cancels) { m_cancelsEcho = cancels; }
 
     int CreateBuffer(const SoundFormat& format, std::uint32_t bytes, std::unique_ptr<ISoundBuffer>* out) override
     {
@@ -439,7 +441,25 @@ private:
     PulseSoundBackend& m_backend;
     SoundDirection m_direction;
     std::string m_name;  // empty: the server's default
+    bool m_cancelsEcho = false;
 };
+
+struct EchoCancelQuery {
+    pa_threaded_mainloop* loop = nullptr;
+    bool cancels = false;
+};
+
+// Main loop thread. PulseAudio's module-echo-cancel names its driver after itself, and PipeWire's
+// echo-cancel module names its source so.
+void OnSourceForEchoCancel(pa_context* /*context*/, const pa_source_info* info, int eol, void* user)
+{
+    auto* query = static_cast<EchoCancelQuery*>(user);
+    if (eol == 0 && info != nullptr) {
+        auto has = [](const char* text, const char* part) { return text != nullptr && std::strstr(text, part); };
+        query->cancels = has(info->driver, "echo-cancel") || has(info->name, "echo-cancel");
+    }
+    pa_threaded_mainloop_signal(query->loop, 0);
+}
 
 struct EnumerationState {
     pa_threaded_mainloop* loop = nullptr;
@@ -604,7 +624,17 @@ int PulseSoundBackend::OpenDevice(SoundDirection direction, const SoundDeviceId*
         }
         if (!found) return kSoundErrNoDriver;
     }
-    *out = std::make_unique<PulseSoundDevice>(*this, direction, name);
+    auto device = std::make_unique<PulseSoundDevice>(*this, direction, name);
+    if (direction == SoundDirection::Capture) {
+        EchoCancelQuery query;
+        query.loop = m_mainloop;
+        MainLoopLock lock(m_mainloop);
+        const std::string source = name.empty() ? std::string("@DEFAULT_SOURCE@") : name;
+        WaitOperation(m_mainloop,
+                      pa_context_get_source_info_by_name(m_context, source.c_str(), &OnSourceForEchoCancel, &query));
+        device->SetCancelsEcho(query.cancels);
+    }
+    *out = std::move(device);
     return kSoundOk;
 }
 

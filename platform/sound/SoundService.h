@@ -42,6 +42,8 @@ class ISoundDevice {
 public:
     virtual ~ISoundDevice() = default;
     virtual SoundDirection Direction() const = 0;
+    // Capture only: the sound server cancels the speakers' echo in this source already.
+    virtual bool CancelsEcho() const { return false; }
     virtual int CreateBuffer(const SoundFormat& format, std::uint32_t bytes, std::unique_ptr<ISoundBuffer>* out) = 0;
 };
 

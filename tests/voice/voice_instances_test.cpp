@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/HalvoApp.h"
 #include "bench/voice/SpeechAlignment.h"
 #include "platform/sound/PulseSound.h"
 #include "platform/sound/SoundThreadPriority.h"
@@ -272,6 +274,10 @@ std::vector<std::int16_t> Decimate(const std::vector<std::int16_t>& in)
 // A user of this machine's sound devices who accepts callers without asking.
 void SetUpVoiceUser(MorvikaInstance& instance, const std::string& capture, const std::string& sound)
 {
+    // The plain voice path: the echo canceller's own case below turns it on.
+    CHalvoApp settings(instance.SettingsFile());
+    settings.SetEchoCancel(0);
+    settings.SetNoiseSuppress(0);
     instance.SetConnectCheck(0);
     instance.SetPassword("");
     instance.SetCaptureDevice(capture);
@@ -826,4 +832,319 @@ TEST(VoiceBetweenInstances, MicrophoneSettingsMuteOnlyTheMicrophonesLoopback)
     EXPECT_EQ(loopMuted(), std::optional<bool>(false)) << "exit left the loopback muted";
     EXPECT_EQ(mutedStreams(""), std::vector<std::string>{});
     music.Terminate();
+}
+
+namespace {
+
+constexpr std::uint16_t kPortEchoA = 27721;
+constexpr std::uint16_t kPortEchoB = 27722;
+
+// A module of the sound server, unloaded with the test.
+class ServerModule {
+public:
+    explicit ServerModule(const std::vector<std::string>& loadArgs)
+    {
+        std::vector<std::string> argv{"pactl", "load-module"};
+        argv.insert(argv.end(), loadArgs.begin(), loadArgs.end());
+        if (const auto out = RunCommand(argv); out && !out->empty()) m_index = out->substr(0, out->find('\n'));
+    }
+    ~ServerModule()
+    {
+        if (!m_index.empty()) RunCommand({"pactl", "unload-module", m_index});
+    }
+    const std::string& Index() const { return m_index; }
+
+private:
+    std::string m_index;
+};
+
+// The sink input a module owns, from `pactl list sink-inputs`; empty when there is none.
+std::string SinkInputOf(const std::string& module)
+{
+    const auto list = RunCommand({"pactl", "list", "sink-inputs"});
+    std::istringstream lines(list.value_or(""));
+    std::string input;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Sink Input #", 0) == 0) input = line.substr(12);
+        const auto owner = line.find("Owner Module: ");
+        if (owner != std::string::npos && line.substr(owner + 14) == module) return input;
+    }
+    return {};
+}
+
+// Seconds the named thread of the process has run so far; -1 when it is not found.
+double ThreadCpuSeconds(pid_t pid, const std::string& name)
+{
+    const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator(tasks, ec)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string taskName;
+        std::getline(comm, taskName);
+        if (taskName != name) continue;
+        std::ifstream schedstat(task.path() / "schedstat");
+        double ns = -1;
+        schedstat >> ns;
+        return ns / 1e9;
+    }
+    return -1;
+}
+
+// espeak-ng speech at the voice path's rate, quantised as the codec does for the reference.
+bool Speech(const fs::path& work, const std::string& name, const std::string& text, std::vector<std::int16_t>& speech)
+{
+    const fs::path spoken = work / (name + ".wav");
+    if (!RunCommand({"espeak-ng", "-v", "en", "-s", "150", "-w", spoken.string(), text})) return false;
+    std::uint32_t rate = 0;
+    const auto raw = ReadWave(spoken, rate);
+    if (rate != 22050 || raw.size() < 22050) return false;
+    speech = Decimate(raw);
+    return true;
+}
+
+std::vector<double> Quantised(const std::vector<std::int16_t>& speech)
+{
+    std::vector<double> out;
+    for (std::int16_t s : speech) out.push_back(CVoiceCodec::Quantise(s, 7, 0));
+    return out;
+}
+
+// The 16-bit samples of a raw recording from one byte offset to another.
+std::vector<double> Samples(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to)
+{
+    std::vector<double> out;
+    for (std::size_t i = from & ~std::size_t{1}; i + 1 < std::min(to, bytes.size()); i += 2) {
+        out.push_back(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    }
+    return out;
+}
+
+double Energy(const std::vector<double>& x, long from, long to)
+{
+    double sum = 0;
+    for (long i = std::max(0L, from); i < std::min(to, static_cast<long>(x.size())); ++i) {
+        sum += x[static_cast<std::size_t>(i)] * x[static_cast<std::size_t>(i)];
+    }
+    return sum / static_cast<double>(std::max(1L, to - from));
+}
+
+double Db(double energyRatio)
+{
+    return 10 * std::log10(std::max(energyRatio, 1e-12));
+}
+
+}  // namespace
+
+// A laptop without headphones: A's speaker is looped into A's microphone (quieter, 60 ms late).
+// B's voice then comes back to B's speaker as an echo, which A's canceller takes out; A's own
+// voice reaches B intact, alone and while both talk. All in one session, cancellation off
+// first and then turned on in A's microphone settings.
+TEST(VoiceBetweenInstances, EchoOfTheFarEndIsCancelledAndTheNearEndHeardIntact)
+{
+    if (!RunCommand({"pactl", "info"})) GTEST_SKIP() << "no PulseAudio server reachable; tools/test.sh starts one";
+    if (!RunCommand({"espeak-ng", "--version"})) GTEST_SKIP() << "espeak-ng is not installed";
+
+    const std::string tag = "mvec" + std::to_string(::getpid());
+    TestSinks sinks;
+    for (const char* part : {"amic", "aout", "bmic", "bout"}) {
+        ASSERT_TRUE(sinks.Load(tag + "_" + part, tag + "-" + part)) << "cannot load a null sink";
+    }
+    const ServerModule loop({"module-loopback", "source=" + tag + "_aout.monitor", "sink=" + tag + "_amic",
+                             "latency_msec=60", "source_dont_move=true", "sink_dont_move=true"});
+    ASSERT_FALSE(loop.Index().empty()) << "cannot load the loopback";
+    ASSERT_TRUE(WaitFor([&] { return !SinkInputOf(loop.Index()).empty(); }, 20s));
+    ASSERT_TRUE(RunCommand({"pactl", "set-sink-input-volume", SinkInputOf(loop.Index()), "-6dB"}));
+    const std::string aMic = DescriptionOf(SoundDirection::Capture, tag + "_amic.monitor");
+    const std::string bMic = DescriptionOf(SoundDirection::Capture, tag + "_bmic.monitor");
+    ASSERT_FALSE(aMic.empty());
+    ASSERT_FALSE(bMic.empty());
+    std::vector<std::unique_ptr<ChildProcess>> keepers;
+    for (const char* part : {"amic", "aout", "bmic", "bout"}) {
+        keepers.push_back(std::make_unique<ChildProcess>());
+        ASSERT_TRUE(keepers.back()->Start({"pacat", "--playback", "-d", tag + "_" + part, "--rate=11025",
+                                           "--channels=1", "--format=s16le", "--raw", "/dev/zero"}));
+    }
+    const ScratchFolder scratch(tag + "-work");
+    const fs::path& work = scratch.path;
+
+    std::vector<std::int16_t> bSpeech, aSpeech;
+    ASSERT_TRUE(Speech(work, "b",
+                       "The quick brown fox jumps over the lazy dog. Seven friends talk across the city tonight. "
+                       "A loud speaker on the desk sends every word back into the microphone.",
+                       bSpeech));
+    ASSERT_TRUE(Speech(work, "a", "Pack my box with five dozen liquor jugs, said the clerk.", aSpeech));
+    constexpr std::size_t kLead = kRate / 2;
+    auto padded = [](const std::vector<std::int16_t>& speech, std::size_t gap, const std::vector<std::int16_t>* again) {
+        std::vector<std::int16_t> out(kLead, 0);
+        out.insert(out.end(), speech.begin(), speech.end());
+        if (again != nullptr) {
+            out.insert(out.end(), gap, 0);
+            out.insert(out.end(), again->begin(), again->end());
+        }
+        out.insert(out.end(), kLead, 0);
+        return out;
+    };
+    const fs::path bFile = work / "b-played.wav";
+    WriteWave(bFile, padded(bSpeech, 0, nullptr), kRate);
+    // A's speech twice, three seconds apart: cancellation is turned on in between.
+    constexpr std::size_t kGap = 3 * kRate;
+    const fs::path aTwiceFile = work / "a-twice.wav";
+    WriteWave(aTwiceFile, padded(aSpeech, kGap, &aSpeech), kRate);
+    const fs::path aFile = work / "a-played.wav";
+    WriteWave(aFile, padded(aSpeech, 0, nullptr), kRate);
+
+    MorvikaInstance a("Alice");
+    MorvikaInstance b("Bob");
+    SetUpVoiceUser(a, aMic, tag + "-aout");
+    SetUpVoiceUser(b, bMic, tag + "-bout");
+    ASSERT_TRUE(Start(a, kPortEchoA)) << a.Log();
+    ASSERT_TRUE(Start(b, kPortEchoB)) << b.Log();
+    ASSERT_TRUE(a.WaitForLog("音声キャプチャ開始", 30s)) << a.Log();
+    ASSERT_TRUE(b.WaitForLog("音声キャプチャ開始", 30s)) << b.Log();
+    ASSERT_FALSE(b.Command("connect 127.0.0.1:" + std::to_string(kPortEchoA) + " - -").empty());
+    for (MorvikaInstance* instance : {&a, &b}) ASSERT_TRUE(WaitFor([&] { return CountsOthers(*instance); }, 60s));
+    ASSERT_TRUE(b.WaitForLog("CSoundPlay::SaveData() 音声を開始しました", 30s)) << b.Log();
+    ASSERT_TRUE(a.WaitForLog("CSoundPlay::SaveData() 音声を開始しました", 30s)) << a.Log();
+
+    const fs::path recordFile = work / "heard.raw";
+    ChildProcess recorder;
+    ASSERT_TRUE(recorder.Start({"parec", "-d", tag + "_bout.monitor", "--rate=11025", "--channels=1", "--format=s16le",
+                                "--raw", "--latency-msec=20"},
+                               {}, recordFile.string()));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(recordFile) && fs::file_size(recordFile) > 4000; }, 20s));
+    // Plays the files into the microphones at once; the recording's byte offset at the start.
+    // Returns once the recording holds two seconds past the end.
+    auto speak = [&](const std::vector<std::pair<std::string, fs::path>>& mouths,
+                     const std::function<void()>& meanwhile = {}) -> std::size_t {
+        const std::size_t from = fs::file_size(recordFile);
+        std::vector<std::unique_ptr<ChildProcess>> players;
+        for (const auto& [sink, file] : mouths) {
+            players.push_back(std::make_unique<ChildProcess>());
+            if (!players.back()->Start({"paplay", "-d", sink, file.string()})) return 0;
+        }
+        if (meanwhile) meanwhile();
+        for (auto& player : players) {
+            if (player->WaitExit(60s) != std::optional<int>(0)) return 0;
+        }
+        const std::size_t end = fs::file_size(recordFile);
+        WaitFor([&] { return fs::file_size(recordFile) >= end + 2 * 2 * kRate; }, 30s);
+        return from;
+    };
+    auto captureCpu = [&] { return ThreadCpuSeconds(a.Pid(), "morvika-capture"); };
+
+    // 1. Cancellation off: B speaks, the echo comes back.
+    double cpu0 = captureCpu();
+    auto clock0 = std::chrono::steady_clock::now();
+    const std::size_t echoOffAt = speak({{tag + "_bmic", bFile}});
+    const double cpuOff =
+        (captureCpu() - cpu0) / std::chrono::duration<double>(std::chrono::steady_clock::now() - clock0).count();
+    ASSERT_GT(echoOffAt, 0u) << "paplay could not speak into B's microphone";
+
+    // 2. A speaks alone, twice: off, then on through the microphone settings dialog.
+    auto turnOn = [&] {
+        ASSERT_EQ(a.Command("mic-settings"), "ok");
+        ASSERT_TRUE(a.WaitForEvent("dialog CMicControl", 20s));
+        EXPECT_EQ(a.Command("get CMicControl 1070"), "ok 1 0");
+        EXPECT_EQ(a.Command("get CMicControl 1071"), "ok 1 0");
+        EXPECT_EQ(a.Command("check CMicControl 1070 1"), "ok");
+        EXPECT_EQ(a.Command("check CMicControl 1071 1"), "ok");
+        EXPECT_TRUE(WaitFor([&] { return a.Command("get CMicControl 1071") == "ok 1 1"; }, 10s));
+        EXPECT_EQ(a.Command("press CMicControl 1"), "ok");
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                const auto open = a.List("dialogs");
+                return open && open->empty();
+            },
+            10s));
+    };
+    const std::size_t aTwiceAt = speak({{tag + "_amic", aTwiceFile}}, [&] {
+        // In the gap between the two: one second after the first ends.
+        const std::size_t at = fs::file_size(recordFile);
+        WaitFor([&] { return fs::file_size(recordFile) >= at + 2 * (kLead + aSpeech.size() + kRate); }, 30s);
+        turnOn();
+    });
+    ASSERT_GT(aTwiceAt, 0u);
+
+    // 3. Cancellation on: B speaks again.
+    cpu0 = captureCpu();
+    clock0 = std::chrono::steady_clock::now();
+    const std::size_t echoOnAt = speak({{tag + "_bmic", bFile}});
+    const double cpuOn =
+        (captureCpu() - cpu0) / std::chrono::duration<double>(std::chrono::steady_clock::now() - clock0).count();
+    ASSERT_GT(echoOnAt, 0u);
+
+    // 4. Both at once: A starts two seconds into B's speech.
+    const fs::path aLateFile = work / "a-late.wav";
+    std::vector<std::int16_t> late(2 * kRate, 0);
+    const auto aPlayed = padded(aSpeech, 0, nullptr);
+    late.insert(late.end(), aPlayed.begin(), aPlayed.end());
+    WriteWave(aLateFile, late, kRate);
+    const std::size_t doubleAt = speak({{tag + "_bmic", bFile}, {tag + "_amic", aLateFile}});
+    ASSERT_GT(doubleAt, 0u);
+    recorder.Terminate();
+
+    // The setting stays as the dialog left it.
+    ASSERT_EQ(a.Command("mic-settings"), "ok");
+    ASSERT_TRUE(a.WaitForEvent("dialog CMicControl", 20s));
+    EXPECT_EQ(a.Command("get CMicControl 1070"), "ok 1 1");
+    EXPECT_EQ(a.Command("press CMicControl 2"), "ok");
+    for (auto& keeper : keepers) keeper->Terminate();
+    EXPECT_EQ(a.Quit(), std::optional<int>(0));
+    EXPECT_EQ(b.Quit(), std::optional<int>(0));
+
+    const auto bytes = ReadFile(recordFile);
+    const std::vector<double> bRef = Quantised(bSpeech);
+    const std::vector<double> aRef = Quantised(aSpeech);
+    const long half = static_cast<long>(bRef.size() / 2);
+
+    // The echo's delay, from the recording with cancellation off: one lag for the whole (the
+    // loop's own rate control lets it drift by a few samples, so the correlation at one lag is
+    // low; the energies below need only the lag).
+    const std::vector<double> heardOff = Samples(bytes, echoOffAt, aTwiceAt);
+    const SpeechWindowMatch echoLag = AlignWhole(bRef, heardOff);
+    std::printf("echo with cancellation off: correlation %.3f at %.0f ms behind the recording's start\n",
+                echoLag.correlation, echoLag.lag * 1000.0 / kRate);
+    // Over the second half of B's speech, where the canceller has adapted.
+    const double echoOff = Energy(heardOff, echoLag.lag + half, echoLag.lag + static_cast<long>(bRef.size()));
+    const std::vector<double> heardOn = Samples(bytes, echoOnAt, doubleAt);
+    const double echoOn = Energy(heardOn, echoLag.lag + half, echoLag.lag + static_cast<long>(bRef.size()));
+    const double spoken = Energy(bRef, half, static_cast<long>(bRef.size()));
+    const double reduction = Db(echoOff / echoOn);
+    const double belowSpeech = Db(spoken / echoOn);
+    std::printf("echo over the second half: %.1f dB lower with cancellation on; off %.1f dB and on %.1f dB below "
+                "B's own speech\n",
+                reduction, Db(spoken / echoOff), belowSpeech);
+    std::printf("capture thread CPU: %.4f s per second off, %.4f s per second on\n", cpuOff, cpuOn);
+    ASSERT_LT(Db(spoken / echoOff), 15.0) << "no echo came back with cancellation off";
+    RecordProperty("echo_reduction_db", std::to_string(reduction));
+    RecordProperty("echo_below_speech_db", std::to_string(belowSpeech));
+    RecordProperty("capture_cpu_off", std::to_string(cpuOff));
+    RecordProperty("capture_cpu_on", std::to_string(cpuOn));
+    // What the canceller reaches on this loop, with a margin for a busy machine; the figures
+    // printed above are the measurement.
+    EXPECT_GE(reduction, 20.0);
+    EXPECT_GE(belowSpeech, 25.0);
+
+    // The near end: A's speech, first off, then on; the lag difference is the added delay.
+    const std::size_t secondAt = aTwiceAt + 2 * (kLead + aSpeech.size() + kGap);
+    const std::vector<double> nearOff = Samples(bytes, aTwiceAt, secondAt);
+    const std::vector<double> nearOn = Samples(bytes, secondAt, echoOnAt);
+    const SpeechWindowMatch off = AlignWhole(aRef, nearOff);
+    const SpeechWindowMatch on = AlignWhole(aRef, nearOn);
+    // Each lag counts from the start of its stretch: the first part starts after the lead-in.
+    const double addedMs = (on.lag - (off.lag - static_cast<long>(kLead))) * 1000.0 / kRate;
+    std::printf("A alone at B: correlation %.3f off, %.3f on; %.1f ms more delay with cancellation on\n",
+                off.correlation, on.correlation, addedMs);
+    RecordProperty("near_correlation_on", std::to_string(on.correlation));
+    RecordProperty("added_delay_ms", std::to_string(addedMs));
+    EXPECT_GE(on.correlation, 0.85);
+    // The canceller's and the suppressor's own hold-back is some 13 ms of it.
+    EXPECT_LE(addedMs, 25.0);
+
+    // Double talk: A's words against what B heard while both spoke.
+    const std::vector<double> both = Samples(bytes, doubleAt, bytes.size());
+    const SpeechWindowMatch duet = AlignWhole(aRef, both);
+    std::printf("double talk: A's speech at B with correlation %.3f\n", duet.correlation);
+    RecordProperty("double_talk_correlation", std::to_string(duet.correlation));
+    EXPECT_GE(duet.correlation, 0.7);
 }
