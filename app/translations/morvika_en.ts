@@ -610,6 +610,14 @@ The settings are done. Press &quot;Finish&quot;.</translation>
         <source>キャンセル</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>エコーキャンセル</source>
+        <translation>Echo cancellation</translation>
+    </message>
+    <message>
+        <source>ノイズ抑制</source>
+        <translation>Noise suppression</translation>
+    </message>
 </context>
 <context>
     <name>CPageClientCapter</name>
