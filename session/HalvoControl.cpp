@@ -530,7 +530,6 @@ QStringList CHalvoControl::Execute(const QString& line)
         if (still == nullptr || file.isEmpty()) return {QStringLiteral("error %1 needs a file").arg(command)};
         if (command == QStringLiteral("still")) {
             // 静止画の選択 with the chooser answered.
-            still->PrepareCamera();
             if (!still->UseFile(file)) return {QStringLiteral("error cannot use ") + file};
             return {QStringLiteral("ok")};
         }

@@ -52,6 +52,8 @@ public:
     void ReleaseEncoder();
 
     std::int32_t DecodeState() const { return m_nDecodeState; }
+    // Damage the decoder worked around (corrupt or missing data) in the running decode.
+    long DecodeWarnings() const { return m_DecompressError.pub.num_warnings; }
     const OskelJpegControlData& ControlData() const { return m_ControlData; }
 
 private:

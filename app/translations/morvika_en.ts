@@ -801,6 +801,14 @@ Press &quot;Yes&quot; only when you know the host made a new key.</translation>
         <source>画像ファイル (*.jpg *.jpeg)</source>
         <translation>Picture files (*.jpg *.jpeg)</translation>
     </message>
+    <message>
+        <source>静止画の選択</source>
+        <translation>Choose a still picture</translation>
+    </message>
+    <message>
+        <source>「%1」は画像として読み込めませんでした。</source>
+        <translation>&quot;%1&quot; could not be read as a picture.</translation>
+    </message>
 </context>
 <context>
     <name>CUserWndObject</name>

@@ -184,3 +184,60 @@ TEST_F(StillImageTest, PastingWithoutACameraCompressesAtQuality99)
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<unsigned char> NoiseJpeg(int width, int height, int quality)
+{
+    const TestBitmap noise = MakeNoisyBitmap(width, height, 7);
+    OskelJpegControlData settings;
+    settings.m_nQuality = quality;
+    std::uint32_t length = 0;
+    const DibSection section{noise.width, noise.height, static_cast<std::int32_t>(noise.Stride()),
+                             1,           24,           const_cast<unsigned char*>(noise.pixels.data())};
+    const JpegBlock jpeg = JpegBuffer::EncodeBitmap(section, settings, length);
+    return std::vector<unsigned char>(jpeg.get(), jpeg.get() + length);
+}
+
+}  // namespace
+
+// A still is taken only once it is in hand: the still image file chosen itself stays whole, a
+// broken file or one that is no picture changes nothing, and a photo too big for a message is
+// scaled down and sent.
+TEST_F(StillImageTest, AStillIsKeptOnlyOnceItIsWholeAndFitsAMessage)
+{
+    CStillImage still(main.Handle(), Folder().toStdString(), nullptr);
+    const QString stillFile = QString::fromStdString(StillFile());
+    const std::vector<unsigned char> small = NoiseJpeg(320, 240, 60);
+    WriteFile(stillFile, small);
+    ASSERT_TRUE(still.UseFile(stillFile));
+    EXPECT_EQ(ReadFile(stillFile), small) << "the chosen file was lost";
+    ASSERT_EQ(main.stills.size(), 1u);
+    EXPECT_EQ(main.stills[0], small);
+
+    std::vector<unsigned char> broken = small;
+    broken.resize(broken.size() / 2);
+    for (std::size_t i = broken.size() / 3; i < broken.size(); ++i) broken[i] = static_cast<unsigned char>(i * 31);
+    const QString brokenFile = dir.filePath(QStringLiteral("broken.jpg"));
+    WriteFile(brokenFile, broken);
+    const QString textFile = dir.filePath(QStringLiteral("notes.jpg"));
+    WriteFile(textFile, {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'});
+    EXPECT_FALSE(still.UseFile(brokenFile));
+    EXPECT_FALSE(still.UseFile(textFile));
+    EXPECT_FALSE(still.UseFile(dir.filePath(QStringLiteral("missing.jpg"))));
+    EXPECT_EQ(main.stills.size(), 1u) << "a refused file was sent";
+    EXPECT_EQ(ReadFile(stillFile), small) << "a refused file replaced the still";
+
+    // A photo of 2400 x 1800 over the message limit: scaled to the largest size kept, whole.
+    const std::vector<unsigned char> photo = NoiseJpeg(2400, 1800, 95);
+    ASSERT_GT(photo.size(), 4u * 1024 * 1024);
+    const QString photoFile = dir.filePath(QStringLiteral("photo.jpg"));
+    WriteFile(photoFile, photo);
+    ASSERT_TRUE(still.UseFile(photoFile));
+    ASSERT_EQ(main.stills.size(), 2u);
+    EXPECT_LE(main.stills[1].size(), static_cast<std::size_t>(CStillImage::kMaxStillBytes));
+    QImage sent;
+    ASSERT_TRUE(sent.loadFromData(main.stills[1].data(), static_cast<int>(main.stills[1].size()), "JPEG"));
+    EXPECT_EQ(sent.size(), QSize(1600, 1200));
+    EXPECT_EQ(ReadFile(stillFile), main.stills[1]);
+}
