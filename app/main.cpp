@@ -169,7 +169,7 @@ int main(int argc, char** argv)
     });
 
     const std::string logPath = workingFolder + "HalvoLogFile.txt";
-    if (std::FILE* empty = std::fopen(logPath.c_str(), "w")) std::fclose(empty);
+    ResetLogFile(logPath.c_str());
     SetLogFilePath(logPath);
 
     MORVIKA_LOG("LOG   CHalvoApp::InitInstance() Start\n");
@@ -228,6 +228,7 @@ int main(int argc, char** argv)
         control.reset();
     }
 
+    FlushLog();
     MORVIKA_LOG("LOG   CHalvoApp::InitInstance() End \n");
     MORVIKA_LOG("LOG   CHalvoApp::ExitInstance() End\n");
     lock.Release();

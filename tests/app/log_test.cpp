@@ -29,7 +29,12 @@ protected:
         fs::create_directories(dir_);
         path_ = (dir_ / "HalvoLogFile.txt").string();
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override
+    {
+        SetLogRateLimit(kLogLinesPerWindow, kLogWindowMs);
+        SetLogFileLimit(kLogFileLimit);
+        fs::remove_all(dir_);
+    }
 
     std::string Contents() const
     {
@@ -95,6 +100,7 @@ TEST_F(LogTest, LinesFromManyThreadsAndProcessesNeverInterleave)
     constexpr int kThreads = 8;
     constexpr int kLines = 300;
     const std::string payload(700, 'p');
+    SetLogRateLimit(0, kLogWindowMs);  // every line of the one format counts here
     auto writer = [&](int id) {
         for (int i = 0; i < kLines; ++i) WriteLog(path_.c_str(), "LOG   T%d %s\n", id, payload.c_str());
     };
@@ -137,6 +143,104 @@ TEST_F(LogTest, TracedObjectTracesOnlyWithItsFlag)
     const std::string text = Contents();
     EXPECT_NE(text.find("ms TRACE Oskel2DSize::Oskel2DSize() Ver1001 \n"), std::string::npos) << text;
     EXPECT_NE(text.find("ms TRACE Oskel2DSize::~Oskel2DSize() \n"), std::string::npos) << text;
+}
+
+// Lines of the file, and the sum of the "... repeated" counts that name the given format.
+struct LogCounts {
+    std::size_t lines = 0;
+    std::size_t matching = 0;
+    std::size_t repeated = 0;
+};
+
+LogCounts CountLines(const std::string& path, const std::string& written, const std::string& format)
+{
+    LogCounts counts;
+    std::ifstream in(path);
+    std::string line;
+    const std::regex summary("[0-9]+ms \\.\\.\\. repeated ([0-9]+) times: (.*)");
+    std::smatch match;
+    while (std::getline(in, line)) {
+        ++counts.lines;
+        if (std::regex_match(line, match, summary)) {
+            if (match[2] == format) counts.repeated += std::stoul(match[1]);
+        } else if (line.find(written) != std::string::npos) {
+            ++counts.matching;
+        }
+    }
+    return counts;
+}
+
+TEST_F(LogTest, AFloodOfOneFormatIsCountedInsteadOfWrittenWhileOtherLinesStillCome)
+{
+    constexpr int kFlood = 10000;
+    const auto start = ProcessClockMs();
+    for (int i = 0; i < kFlood; ++i) {
+        WriteLog(path_.c_str(), "ERROR Flood::Packet() %d bad \n", i);
+        if (i % 1000 == 0) WriteLog(path_.c_str(), "LOG   Other::Line() %d\n", i);
+    }
+    const auto windows = (ProcessClockMs() - start) / kLogWindowMs + 1;
+    FlushLog();
+
+    const LogCounts flood = CountLines(path_, "Flood::Packet()", "ERROR Flood::Packet() %d bad");
+    EXPECT_EQ(flood.matching + flood.repeated, static_cast<std::size_t>(kFlood));
+    EXPECT_LE(flood.matching, windows * kLogLinesPerWindow);
+    EXPECT_EQ(CountLines(path_, "Other::Line()", "-").matching, 10u);
+    EXPECT_LT(fs::file_size(path_), windows * 4096);
+    // Nothing is left to report twice.
+    FlushLog();
+    EXPECT_EQ(CountLines(path_, "Flood::Packet()", "ERROR Flood::Packet() %d bad").repeated, flood.repeated);
+}
+
+TEST_F(LogTest, TheCountIsWrittenOnceItsWindowHasPassedBeforeTheNextLine)
+{
+    SetLogRateLimit(2, 100);
+    const auto start = ProcessClockMs();
+    for (int i = 0; i < 5; ++i) WriteLog(path_.c_str(), "LOG   Burst::Line() %d\n", i);
+    while (ProcessClockMs() < start + 100) std::this_thread::yield();
+    WriteLog(path_.c_str(), "LOG   Later::Line()\n");
+    const std::string text = Contents();
+    EXPECT_TRUE(std::regex_match(text, std::regex("[0-9]+ms LOG   Burst::Line\\(\\) 0\n"
+                                                  "[0-9]+ms LOG   Burst::Line\\(\\) 1\n"
+                                                  "[0-9]+ms \\.\\.\\. repeated 3 times: LOG   Burst::Line\\(\\) %d\n"
+                                                  "[0-9]+ms LOG   Later::Line\\(\\)\n")))
+        << text;
+}
+
+TEST_F(LogTest, AFullFileIsMovedAsideWholeAndAStartEmptiesBothPrivately)
+{
+    constexpr std::uint64_t kLimit = 64 * 1024;
+    SetLogRateLimit(0, kLogWindowMs);
+    SetLogFileLimit(kLimit);
+    const std::string payload(1000, 'r');
+    for (int i = 0; i < 300; ++i) WriteLog(path_.c_str(), "LOG   Rotate %04d %s\n", i, payload.c_str());
+
+    const std::string aside = path_ + ".1";
+    const std::regex shape("[0-9]+ms LOG   Rotate ([0-9]{4}) r{1000}");
+    int last = -1;
+    for (const std::string& file : {aside, path_}) {
+        EXPECT_LE(fs::file_size(file), kLimit + 1100) << file;
+        std::ifstream in(file);
+        std::string line;
+        std::smatch match;
+        while (std::getline(in, line)) {
+            ASSERT_TRUE(std::regex_match(line, match, shape)) << line.substr(0, 60);
+            const int number = std::stoi(match[1]);
+            if (last >= 0) {
+                EXPECT_EQ(number, last + 1);  // the two files end and begin without a gap
+            }
+            last = number;
+        }
+    }
+    EXPECT_EQ(last, 299);
+
+    fs::permissions(path_, fs::perms(0644));
+    ResetLogFile(path_.c_str());
+    EXPECT_EQ(fs::file_size(path_), 0u);
+    EXPECT_EQ(fs::status(path_).permissions(), fs::perms(0600));
+    EXPECT_FALSE(fs::exists(aside));
+    fs::remove(path_);
+    WriteLog(path_.c_str(), "LOG   New\n");
+    EXPECT_EQ(fs::status(path_).permissions(), fs::perms(0600));
 }
 
 TEST(OskelExceptTest, CarriesMessageAndTwoValues)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "SoundTestSupport.h"
 #include "VoiceTestSupport.h"
@@ -312,6 +313,30 @@ TEST_F(PlayTest, UndecodablePacketsAreDropped)
     EXPECT_EQ(play.SaveData({kUser, junk.data(), junk.size()}), 1);
     EXPECT_TRUE(log.Contains("LOG   CSoundPlay::SaveData() デコードできない UserID=1234 m_dwNextOffset=2756 \n"));
     EXPECT_EQ(play.PlayState(), 0);
+}
+
+// A member sending nothing but junk fills no disk: the log stays small and says how many.
+TEST_F(PlayTest, TenThousandUndecodablePacketsLeaveAShortLog)
+{
+    const std::vector<std::uint8_t> junk = {1, 2, 3, 4, 0, 0, 0x05, 0, 4, 0, 4, 0, 1, 2, 3, 4};
+    for (int i = 0; i < 10000; ++i) ASSERT_EQ(play.SaveData({kUser, junk.data(), junk.size()}), 1);
+    FlushLog();
+    const std::string text = log.Text();
+    EXPECT_LT(text.size(), 64u * 1024u);
+    std::size_t written = 0;
+    std::size_t repeated = 0;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("CSoundPlay::SaveData() デコードできない UserID=") != std::string::npos) {
+            if (line.find(" ... repeated ") != std::string::npos) {
+                repeated += std::stoul(line.substr(line.find(" ... repeated ") + 14));
+            } else {
+                ++written;
+            }
+        }
+    }
+    EXPECT_GE(written, 1u);
+    EXPECT_EQ(written + repeated, 10000u) << text.substr(0, 2000);
 }
 
 TEST(VoiceJoinBuffer, AppendsUntilFullAndTakesOnce)
