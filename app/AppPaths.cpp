@@ -1,7 +1,11 @@
 #include "app/AppPaths.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <filesystem>
@@ -91,6 +95,50 @@ std::string AssetsFolder()
         return {};
     }
     return AssetsFolderFrom(exe.parent_path().string());
+}
+
+std::vector<std::string> OwnFolders(const std::string& profileDir)
+{
+    if (!profileDir.empty()) {
+        const std::string profile = WithSlash(profileDir);
+        return {profile, profile + "cache/", profile + "cache/OSKEL/"};
+    }
+    const std::string data = XdgDir("XDG_DATA_HOME", ".local/share") + "/OSKEL/";
+    return {XdgDir("XDG_CONFIG_HOME", ".config") + "/OSKEL/", data, data + "Morvika/", DefaultTempFolder() + "OSKEL/"};
+}
+
+bool MakePrivateFolder(const std::string& folder)
+{
+    if (folder.empty()) return false;
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (::mkdir(path.c_str(), 0700) != 0) {
+        if (errno == ENOENT) {
+            std::error_code ec;
+            fs::create_directories(fs::path(path).parent_path(), ec);
+            if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        } else if (errno != EEXIST) {
+            return false;
+        }
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return false;
+    if (S_ISLNK(st.st_mode)) return true;
+    if (!S_ISDIR(st.st_mode)) return false;
+    if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) ::chmod(path.c_str(), st.st_mode & 07700);
+    return true;
+}
+
+void MakePrivateFile(const std::string& file)
+{
+    const fs::path parent = fs::path(file).parent_path();
+    std::error_code ec;
+    if (!parent.empty() && !fs::exists(parent, ec)) MakePrivateFolder(parent.string());
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0) ::fchmod(fd, st.st_mode & 07700);
+    ::close(fd);
 }
 
 std::string LogonUserName()

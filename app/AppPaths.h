@@ -2,6 +2,7 @@
 // Where the program keeps its settings, its working files and its read-only assets.
 
 #include <string>
+#include <vector>
 
 namespace AppPaths {
 
@@ -25,6 +26,21 @@ std::string AssetsFolder();
 
 // The same lookup starting from an explicit executable folder (for tests).
 std::string AssetsFolderFrom(const std::string& executableDir);
+
+// The folders that are the program's alone, outermost first: the settings folder, the working
+// folder and the cache of shared-file copies (<temp>/OSKEL), or with a profile (an absolute
+// path) the profile folder and its cache. Folders above them (~/.config, a profile's parent)
+// belong to the user and are never listed.
+std::vector<std::string> OwnFolders(const std::string& profileDir);
+
+// They hold passwords, so they are readable by their user only. Makes the folder when missing
+// (missing parents get the usual mode) and tightens it to 0700; a symbolic link, or a folder
+// of another user, is left as it is. False when it cannot be had.
+bool MakePrivateFolder(const std::string& folder);
+
+// Creates the file empty when missing and tightens it to 0600 (a missing folder is made 0700
+// first). Content is never touched, so every later writer keeps the mode.
+void MakePrivateFile(const std::string& file);
 
 // The logon name of the user running the program; empty when it cannot be found.
 std::string LogonUserName();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/AppPaths.h"
 #include "app/HalvoApp.h"
 #include "app/SettingsValue.h"
 
@@ -67,6 +68,7 @@ void CHalvoApp::LoadAddressBook(CAddressDataList& list) const
 void CHalvoApp::SaveAddressBook(const CAddressDataList& list)
 {
     CAddressDataList copy(list);
+    AppPaths::MakePrivateFile(m_strSettingsFile);
     QSettings settings(QString::fromStdString(m_strSettingsFile), QSettings::NativeFormat);
     settings.setValue(QStringLiteral("AddressBook/Indexs"), static_cast<int>(copy.Count()));
     CAddressData entry;

@@ -1,6 +1,5 @@
 #include "app/HalvoApp.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QString>
@@ -70,8 +69,11 @@ QVariant CHalvoApp::ReadSetting(const std::string& key) const
     return settings.value(QString::fromStdString(key));
 }
 
+// The file holds passwords: it is made the user's alone before Qt first writes it, and Qt keeps
+// the mode of an existing file when it replaces it.
 void CHalvoApp::WriteSetting(const std::string& key, const QVariant& value)
 {
+    AppPaths::MakePrivateFile(m_strSettingsFile);
     QSettings settings(QString::fromStdString(m_strSettingsFile), QSettings::NativeFormat);
     settings.setValue(QString::fromStdString(key), value);
     settings.sync();
@@ -83,7 +85,8 @@ peer::Identity CHalvoApp::GetIdentity()
     if (!m_identityTried) {
         m_identityTried = true;
         const QString folder = QFileInfo(QString::fromStdString(m_strSettingsFile)).absolutePath();
-        QDir().mkpath(folder);
+        // Only a missing folder is made here; start-up tightens the program's own folders.
+        if (!QFileInfo::exists(folder)) AppPaths::MakePrivateFolder(folder.toStdString());
         std::string error;
         if (!InstallIdentity::LoadOrCreate(folder.toStdString(), m_identity, error)) {
             MORVIKA_LOG("ERROR CHalvoApp::GetIdentity() %s\n", error.c_str());
@@ -110,6 +113,7 @@ void CHalvoApp::SetKnownHost(const std::string& hostPort, const std::string& fin
 
 void CHalvoApp::RemoveSetting(const std::string& key)
 {
+    AppPaths::MakePrivateFile(m_strSettingsFile);
     QSettings settings(QString::fromStdString(m_strSettingsFile), QSettings::NativeFormat);
     settings.remove(QString::fromStdString(key));
     settings.sync();

@@ -149,7 +149,10 @@ int main(int argc, char** argv)
     const std::string workingFolder =
         WithSlash(profile ? QDir(QString::fromStdString(options->profileDir)).absolutePath().toStdString()
                           : AppPaths::DefaultWorkingFolder());
-    QDir().mkpath(QString::fromStdString(workingFolder));
+    // Settings, address book and log hold passwords: the program's folders are the user's alone.
+    for (const std::string& folder : AppPaths::OwnFolders(profile ? workingFolder : std::string())) {
+        AppPaths::MakePrivateFolder(folder);
+    }
 
     CInstanceLock lock;
     if (!lock.Acquire(LockFolder(*options, workingFolder))) return 0;  // another copy runs
@@ -159,6 +162,7 @@ int main(int argc, char** argv)
     const int priorityRefused = morvika::sound::RaiseProcessPriority(kRaisedNice);
 
     CHalvoApp app(profile ? AppPaths::ProfileSettingsFile(workingFolder) : AppPaths::DefaultSettingsFile());
+    AppPaths::MakePrivateFile(app.SettingsFile());
     app.SetWorkingFolder(workingFolder);
     app.SetTempFolder(profile ? workingFolder + "cache/" : AppPaths::DefaultTempFolder());
     app.SetWorkAreaProvider([] {

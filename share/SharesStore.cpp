@@ -37,7 +37,9 @@ private:
 int OpenFolderAt(int parent, const std::string& name)
 {
     if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) return -1;
-    return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) ::fchmod(fd, 0700);  // one left by an older version may be open to others
+    return fd;
 }
 
 // The temporary folder itself is the user's own (~/.cache or the profile's): created with

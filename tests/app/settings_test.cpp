@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QString>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -267,6 +268,70 @@ TEST_F(SettingsTest, SettingsAndAssetLocations)
     }
     CHalvoApp app(settings_);
     EXPECT_EQ(app.GetAssetsFolder(), assets);
+}
+
+unsigned Mode(const std::filesystem::path& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Passwords live in these files: the user's alone, whatever the umask, and the user's own
+// folders above them are left as they are.
+TEST_F(SettingsTest, TheProgramsFoldersAndFilesAreTheUsersAloneAndNothingAboveThem)
+{
+    const auto config = dir_ / "config";
+    const auto data = dir_ / "data";
+    apptest::ScopedEnv configHome("XDG_CONFIG_HOME", config.c_str());
+    apptest::ScopedEnv dataHome("XDG_DATA_HOME", data.c_str());
+    apptest::ScopedEnv cacheHome("XDG_CACHE_HOME", (dir_ / "cache").c_str());
+    std::filesystem::create_directories(data / "OSKEL");
+    std::filesystem::permissions(data / "OSKEL", std::filesystem::perms(0755));
+    std::filesystem::permissions(dir_, std::filesystem::perms(0755));
+
+    const auto folders = AppPaths::OwnFolders("");
+    EXPECT_EQ(folders,
+              (std::vector<std::string>{(config / "OSKEL/").string(), (data / "OSKEL/").string(),
+                                        (data / "OSKEL/Morvika/").string(), (dir_ / "cache/OSKEL/").string()}));
+    for (const std::string& folder : folders) {
+        ASSERT_TRUE(AppPaths::MakePrivateFolder(folder)) << folder;
+        EXPECT_EQ(Mode(folder), 0700u) << folder;
+    }
+    EXPECT_EQ(Mode(dir_), 0755u);
+    EXPECT_NE(Mode(config) & 0077, 0u);  // made as a parent, with the usual mode
+    EXPECT_EQ(AppPaths::OwnFolders("/home/u/p"),
+              (std::vector<std::string>{"/home/u/p/", "/home/u/p/cache/", "/home/u/p/cache/OSKEL/"}));
+
+    // A link in the folder's place is not followed.
+    std::filesystem::create_directories(dir_ / "elsewhere");
+    std::filesystem::permissions(dir_ / "elsewhere", std::filesystem::perms(0755));
+    std::filesystem::create_directory_symlink(dir_ / "elsewhere", dir_ / "linked");
+    EXPECT_TRUE(AppPaths::MakePrivateFolder((dir_ / "linked").string()));
+    EXPECT_EQ(Mode(dir_ / "elsewhere"), 0755u);
+
+    // A new settings file is private from its first byte; an old open one is tightened and
+    // keeps its contents; Qt's rewrite of it keeps the mode.
+    const mode_t oldMask = ::umask(0);
+    CHalvoApp fresh((dir_ / "new/Morvika.conf").string());
+    fresh.SetPassword("secret");
+    EXPECT_EQ(Mode(dir_ / "new/Morvika.conf"), 0600u);
+    EXPECT_EQ(Mode(dir_ / "new"), 0700u);
+    ::umask(oldMask);
+
+    CHalvoApp app(settings_);
+    app.SetPassword("older");
+    std::filesystem::permissions(settings_, std::filesystem::perms(0644));
+    AppPaths::MakePrivateFile(settings_);
+    EXPECT_EQ(Mode(settings_), 0600u);
+    EXPECT_EQ(app.GetPassword(), "older");
+    CAddressDataList book;
+    CAddressData entry;
+    entry.m_strPassword = "booked";
+    book.PushBack(entry);
+    app.SaveAddressBook(book);
+    app.SetPassword("newer");
+    EXPECT_EQ(Mode(settings_), 0600u);
+    EXPECT_EQ(app.GetPassword(), "newer");
 }
 
 }  // namespace
