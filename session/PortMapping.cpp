@@ -20,6 +20,13 @@ void CPortMapping::Start(std::uint16_t port, bool enabled)
     net::PortMapper::Options options;
     options.port = port;
     options.enabled = enabled;
+    // Turned off, the state says so at once, not only when the mapper's thread has run.
+    if (!enabled) {
+        net::PortMapping off;
+        off.state = net::PortMapping::State::None;
+        off.reason = "off";
+        m_current = off;
+    }
     m_pMapper = std::make_unique<net::PortMapper>(options, [this](const net::PortMapping& mapping) {
         QMetaObject::invokeMethod(
             this, [this, mapping] { Apply(mapping); }, Qt::QueuedConnection);

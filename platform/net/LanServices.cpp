@@ -13,6 +13,22 @@
 #include <cstring>
 
 namespace net {
+namespace {
+
+// DNS-SD's limits: 63 bytes for an instance name, 255 for one TXT string. Longer texts are cut
+// on a character boundary, or the daemon refuses the whole announcement.
+constexpr std::size_t kMaxServiceName = 63;
+constexpr std::size_t kMaxTxtString = 255;
+
+std::string CutUtf8(const std::string& text, std::size_t limit)
+{
+    if (text.size() <= limit) return text;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+}  // namespace
 
 struct LanServices::Impl {
     struct Entry {
@@ -78,7 +94,10 @@ struct LanServices::Impl {
         if (!group) group = avahi_entry_group_new(client, &Impl::OnGroup, this);
         if (!group) return;
         AvahiStringList* list = nullptr;
-        for (const auto& [key, value] : txt) list = avahi_string_list_add_pair(list, key.c_str(), value.c_str());
+        for (const auto& [key, value] : txt) {
+            const std::string cut = CutUtf8(value, kMaxTxtString - key.size() - 1);
+            list = avahi_string_list_add_pair(list, key.c_str(), cut.c_str());
+        }
         const int result =
             avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
                                                  announcedName.c_str(), type.c_str(), nullptr, nullptr, port, list);
@@ -236,7 +255,7 @@ LanServices::~LanServices() = default;
 
 void LanServices::Announce(const std::string& name, std::uint16_t port, Txt txt)
 {
-    m->announcedName = name;
+    m->announcedName = CutUtf8(name, kMaxServiceName);
     m->port = port;
     m->txt = std::move(txt);
     m->Publish();

@@ -234,6 +234,11 @@ bool PortMapper::MapWithUpnp(Upnp& upnp, bool renewal)
     char external[40] = {};
     int result = UPNP_GetExternalIPAddress(control, service, external);
     if (result != 0) {
+        // The gateway may have moved or restarted: look for it afresh next time.
+        FreeUPNPUrls(&upnp.urls);
+        upnp.urls = {};
+        upnp.found = false;
+        upnp.mappedPort.clear();
         Publish(None("refused", UpnpError(result)));
         return true;
     }

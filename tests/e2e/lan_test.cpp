@@ -131,9 +131,11 @@ private:
 
 class LanTest : public E2eTest {
 protected:
-    MorvikaInstance& StartOn(const LanNetwork& lan, const std::string& name, const std::string& password = {})
+    MorvikaInstance& StartOn(const LanNetwork& lan, const std::string& name, const std::string& password = {},
+                             const std::string& userName = {})
     {
         MorvikaInstance& instance = Create(name);
+        if (!userName.empty()) instance.SetUserName(userName);
         instance.SetConnectCheck(0);
         instance.SetPassword(password);
         StartOptions options;
@@ -162,11 +164,16 @@ TEST_F(LanTest, AnnouncedSessionIsFoundChosenJoinedAndKeptInTheAddressBook)
     LanNetwork lan;
     ASSERT_EQ(lan.Error(), "");
     MorvikaInstance& alice = StartOn(lan, "Alice", "s3cret");
-    MorvikaInstance& bob = StartOn(lan, "Bob");
+    // A name longer than DNS-SD allows for an instance (63 bytes) is still announced, in full
+    // in the TXT record.
+    std::string longName;
+    for (int i = 0; i < 30; ++i) longName += "ボ";
+    MorvikaInstance& bob = StartOn(lan, "Bob", {}, longName);
     const std::string address = "10.67.0.1:" + std::to_string(alice.Port());
 
     ASSERT_EQ(Nearby(bob), std::vector<std::string>{"nearby " + address + " Alice"});
-    EXPECT_EQ(Nearby(alice), std::vector<std::string>{"nearby 10.67.0.1:" + std::to_string(bob.Port()) + " Bob"});
+    EXPECT_EQ(Nearby(alice),
+              std::vector<std::string>{"nearby 10.67.0.1:" + std::to_string(bob.Port()) + " " + longName});
 
     // What goes on the LAN: the user name, never the password.
     const auto browsed = lan.Browse();
@@ -184,7 +191,7 @@ TEST_F(LanTest, AnnouncedSessionIsFoundChosenJoinedAndKeptInTheAddressBook)
     ASSERT_EQ(bob.Command("type CLoginDlg 1018 s3cret"), "ok");
     ASSERT_EQ(bob.Command("press CLoginDlg 1"), "ok");
     EXPECT_TRUE(bob.WaitForLog("LOG   CPlayBoiceView::OnConnectComplete() ログイン完了 GrupID="));
-    EXPECT_TRUE(HasWindows(alice, {"Alice", "Bob"}));
+    EXPECT_TRUE(HasWindows(alice, {"Alice", longName}));
 
     CAddressDataList book;
     CHalvoApp(bob.SettingsFile()).LoadAddressBook(book);
