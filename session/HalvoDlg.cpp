@@ -735,6 +735,8 @@ void CHalvoDlg::Event(const QString& line)
 
 std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation& record)
 {
+    // Whoever joins while the own window is shared gets its picture with the next capture.
+    if (m_pShare && m_pShare->IsSharing()) m_pShare->ResendNext();
     auto* window = new CUserWndObject(record, m_pHub->Handle(), m_pClient);
     window->CreateVolumeControl(FromUtf8(m_app.GetAssetsFolder()));
     const std::shared_ptr<CUserPlayback> playback = m_pHub->CreatePlayback();

@@ -89,6 +89,12 @@ void CHalvoHub::CreateUser(const CUserInformation& record)
     // The own window always comes first, so every later window is a second user's: sharing
     // becomes possible as soon as one exists.
     if (!isSelf) m_ui.EnableShareButton(true);
+    // Whoever joins while the own window is shared gets the viewer now (and the picture with
+    // the next capture).
+    if (!isSelf && m_bSharing) {
+        const std::uint32_t zero = 0;
+        QueueLocal(KIND_WINDOW_SHARE_ON, reinterpret_cast<const std::uint8_t*>(&zero), sizeof zero);
+    }
 
     if (m_pView) {
         const std::uint32_t zero = 0;
@@ -116,7 +122,7 @@ void CHalvoHub::DeleteUser(std::uint32_t userId, std::uint32_t groupId)
         m_userWindows.erase(it);
     }
     m_ui.OnUiMessage(WM_DELETE_USER, userId, groupId);  // the shared files window drops the user's offers
-    if (m_pView == nullptr || m_pView->UserCount() <= 1) m_ui.EnableShareButton(false);
+    if ((m_pView == nullptr || m_pView->UserCount() <= 1) && !m_bSharing) m_ui.EnableShareButton(false);
 }
 
 void CHalvoHub::KillUser(std::uint32_t userId, std::uint32_t groupId)
@@ -154,6 +160,9 @@ void CHalvoHub::SendSharesList(const SendBlock& block)
 
 void CHalvoHub::SendShareState(bool on)
 {
+    m_bSharing = on;
+    // Left usable while sharing, so that sharing can be stopped after the last peer has gone.
+    if (!on && (m_pView == nullptr || m_pView->UserCount() <= 1)) m_ui.EnableShareButton(false);
     const std::uint32_t zero = 0;
     QueueLocal(on ? KIND_WINDOW_SHARE_ON : KIND_WINDOW_SHARE_OFF, reinterpret_cast<const std::uint8_t*>(&zero),
                sizeof zero);

@@ -112,4 +112,5 @@ private:
     IUserWindow* m_pOwnWindow = nullptr;
     CPeerMessageQueue m_sendQueue;
     CPeerMessage m_keptStill;
+    bool m_bSharing = false;  // the own window is shared
 };

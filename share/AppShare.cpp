@@ -140,9 +140,9 @@ int CAppShare::WaitEndThred()
 void CAppShare::TargetSize(int width, int height, int& targetWidth, int& targetHeight)
 {
     if (width > kMaxWidth) {
-        const double scale = static_cast<double>(kMaxWidth) / width;
-        targetWidth = static_cast<int>(scale * width);
-        targetHeight = static_cast<int>(scale * height);
+        // In whole numbers: a scale in floating point gives 799 for some widths.
+        targetWidth = kMaxWidth;
+        targetHeight = static_cast<int>(static_cast<std::int64_t>(height) * kMaxWidth / width);
     } else {
         targetWidth = width;
         targetHeight = height;
@@ -186,6 +186,7 @@ void CAppShare::CaptureFrame()
                                     static_cast<std::size_t>(targetHeight));
     bitmap.bmBits = bits.data();
     if (!m_pSource->StretchCopy(window, bitmap)) return;
+    if (m_bResend.exchange(false)) m_bHasReference = false;
     if (!CompareReference(bitmap)) return;
 
     OskelJpegControlData settings;

@@ -74,6 +74,9 @@ public:
     // The reference comparison: true when the picture differs from the last one kept (which
     // it then replaces).
     bool CompareReference(const DibSection& picture);
+    // Any thread: the next capture is sent even when unchanged (someone joined meanwhile).
+    void ResendNext() { m_bResend = true; }
+
     // Target size of a window of width x height: no wider than 800 pixels.
     static void TargetSize(int width, int height, int& targetWidth, int& targetHeight);
 
@@ -96,6 +99,7 @@ private:
     std::thread m_hThread;
     std::atomic<std::uint32_t> m_dwExitCode{0};
     std::atomic<bool> m_bSharing{false};
+    std::atomic<bool> m_bResend{false};
     std::atomic<std::uint32_t> m_dwPeriod{1000};
     std::mutex m_settingsLock;
     std::optional<OskelJpegControlData> m_pJpegSettings;

@@ -158,6 +158,16 @@ TEST_F(ShareTest, ASharedWindowReachesThePeersViewerUntilSharingStops)
     RecordProperty("change_latency_ms", std::to_string(latency));
     std::cout << "change reached the peer after " << latency << " ms\n";
 
+    // Carol joins while Alice shares: she gets the viewer and the picture at once, not only
+    // once the window changes again.
+    MorvikaInstance& carol = Spawn("Carol");
+    ASSERT_TRUE(Join(carol, alice));
+    ASSERT_TRUE(carol.WaitForEvent("share-view " + ids + " 1")) << "the newcomer never got the viewer";
+    ASSERT_TRUE(carol.WaitUntil([&] {
+        const auto viewer = Answer(carol, "viewer " + ids);
+        return viewer.size() == 3 && viewer[0] == "1" && std::atol(viewer[1].c_str()) >= 1;
+    })) << "no picture reached the newcomer's viewer";
+
     // Alice's own preview shows what leaves; it is never captured itself.
     ASSERT_EQ(alice.Command("share off"), "ok");
     ASSERT_TRUE(bob.WaitForEvent("share-view " + ids + " 0")) << "Bob's viewer never closed";

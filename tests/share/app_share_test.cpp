@@ -135,6 +135,11 @@ TEST_F(AppShareTest, WindowsWiderThan800AreScaledDownAndOthersKeepTheirSize)
     CAppShare::TargetSize(1601, 1201, w, h);  // truncated, never rounded up past 800
     EXPECT_EQ(w, 800);
     EXPECT_EQ(h, 600);
+    for (int width = 801; width <= 4000; ++width) {
+        CAppShare::TargetSize(width, 1000, w, h);
+        ASSERT_EQ(w, 800) << width;
+        ASSERT_EQ(h, 1000 * 800 / width) << width;
+    }
 }
 
 TEST_F(AppShareTest, OnlyChangedPicturesAreSent)
