@@ -16,7 +16,20 @@ using namespace std::chrono_literals;
 namespace e2e {
 namespace {
 
-class HostileTest : public E2eTest {};
+class HostileTest : public E2eTest {
+protected:
+    // Bob hosts; Alice and Mallory (a protocol client of our own) join his session.
+    void StartBobAliceAndMallory(int firstPort, MorvikaInstance*& bob, MorvikaInstance*& alice)
+    {
+        UsePorts(firstPort, 10);
+        bob = &Spawn("Bob");
+        alice = &Spawn("Alice");
+        ASSERT_TRUE(Join(*alice, *bob));
+        ASSERT_TRUE(mallory.Join(bob->Port()));
+        ASSERT_TRUE(HasWindows(*bob, {"Alice", "Bob", "Mallory"}));
+    }
+    RawPeer mallory;
+};
 
 std::string ReadWhole(const fs::path& path)
 {
@@ -49,13 +62,11 @@ long RssKiB(pid_t pid)
 
 TEST_F(HostileTest, NothingAMemberSendsInAnothersNameOrUnaskedIsTakenIn)
 {
-    UsePorts(27600, 10);
-    MorvikaInstance& bob = Spawn("Bob");
-    MorvikaInstance& alice = Spawn("Alice");
-    ASSERT_TRUE(Join(alice, bob));
-    RawPeer mallory;
-    ASSERT_TRUE(mallory.Join(bob.Port()));
-    ASSERT_TRUE(HasWindows(bob, {"Alice", "Bob", "Mallory"}));
+    MorvikaInstance* bobInstance = nullptr;
+    MorvikaInstance* aliceInstance = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartBobAliceAndMallory(27600, bobInstance, aliceInstance));
+    MorvikaInstance& bob = *bobInstance;
+    MorvikaInstance& alice = *aliceInstance;
     ASSERT_TRUE(HasWindows(alice, {"Alice", "Bob", "Mallory"}));
     const peer::PlayerId aliceId = mallory.IdOf("Alice");
     ASSERT_NE(aliceId, 0u);
@@ -124,13 +135,11 @@ TEST_F(HostileTest, NothingAMemberSendsInAnothersNameOrUnaskedIsTakenIn)
 
 TEST_F(HostileTest, AFloodingMemberSlowsOnlyItself)
 {
-    UsePorts(27610, 10);
-    MorvikaInstance& bob = Spawn("Bob");
-    MorvikaInstance& alice = Spawn("Alice");
-    ASSERT_TRUE(Join(alice, bob));
-    RawPeer mallory;
-    ASSERT_TRUE(mallory.Join(bob.Port()));
-    ASSERT_TRUE(HasWindows(bob, {"Alice", "Bob", "Mallory"}));
+    MorvikaInstance* bobInstance = nullptr;
+    MorvikaInstance* aliceInstance = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartBobAliceAndMallory(27610, bobInstance, aliceInstance));
+    MorvikaInstance& bob = *bobInstance;
+    MorvikaInstance& alice = *aliceInstance;
     const long before = RssKiB(bob.Pid());
 
     // 200-byte chat lines as fast as the link takes them, for 20 seconds.
