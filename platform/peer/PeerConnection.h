@@ -127,8 +127,15 @@ public:
     // Once no message has arrived for `idle`, frees the buffers kept for the next one.
     void ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle);
     const std::string& RemoteAddress() const { return m_remote; }
-    // Whether the other end has sent anything at all.
-    bool Spoke() const { return m_spoke; }
+    // Whether the other end has sent anything at all, read yet or still waiting in the socket
+    // (a busy I/O thread may not have looked). I/O thread only.
+    bool Spoke()
+    {
+        if (m_spoke) return true;
+        std::error_code ec;
+        m_spoke = !m_closed && m_plain.available(ec) > 0 && !ec;
+        return m_spoke;
+    }
 
     // State the service keeps per link.
     wire::CMessageAssembler m_assembler;

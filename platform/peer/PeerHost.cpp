@@ -65,7 +65,7 @@ bool CPeerService::Impl::MakeRoomForHandshake(const std::string& address)
     std::size_t fromAddress = 0;
     const PendingJoiner* oldestSilent = nullptr;
     const PendingJoiner* oldestSilentFromAddress = nullptr;
-    for (const auto& [key, pending] : m_pending) {
+    for (auto& [key, pending] : m_pending) {
         if (pending.deciding || pending.link->IsClosing()) continue;
         ++total;
         const bool silent = !pending.link->Spoke();
