@@ -1,6 +1,7 @@
 #include "ui/DlgMorvika.h"
 
 #include <QMouseEvent>
+#include <QWindow>
 #include <QPainter>
 
 #include "ui/DialogRegistry.h"
@@ -98,6 +99,9 @@ void CDlgMorvika::mousePressEvent(QMouseEvent* event)
         SetCloseLook(1);
         break;
     case kHitCaption:
+        // A Wayland compositor ignores a window's own moves: where the platform can move the
+        // window itself (and snap it as its own windows), let it.
+        if (windowHandle() != nullptr && windowHandle()->startSystemMove()) break;
         m_bDragging = true;
         m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
         break;

@@ -154,3 +154,18 @@ TEST(DlgMorvikaTest, CloseButtonCancelsOnlyWhenPressedAndReleasedOnIt)
     EXPECT_EQ(rejected, 1);
     EXPECT_EQ(dialog.CloseLook(), 2);
 }
+
+TEST(DlgMorvikaTest, DraggingTheCaptionMovesTheDialogWhereThePlatformCannot)
+{
+    // The offscreen platform offers no system move, so the dialog follows the mouse itself.
+    CDlgMorvika dialog;
+    dialog.setGeometry(100, 100, 300, 200);
+    dialog.show();
+    const QPoint start = dialog.frameGeometry().topLeft();
+    Mouse(&dialog, QEvent::MouseButtonPress, {10, 10}, Qt::LeftButton);
+    Mouse(&dialog, QEvent::MouseMove, {40, 30}, Qt::LeftButton);
+    EXPECT_EQ(dialog.frameGeometry().topLeft(), start + QPoint(30, 20));
+    Mouse(&dialog, QEvent::MouseButtonRelease, {40, 30});
+    Mouse(&dialog, QEvent::MouseMove, {60, 60});
+    EXPECT_EQ(dialog.frameGeometry().topLeft(), start + QPoint(30, 20));
+}
