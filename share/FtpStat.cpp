@@ -41,7 +41,7 @@ int CFtpStat::Wait(std::uint32_t fileSize)
     m_bWaiting = true;
     const int result = exec();
     m_bWaiting = false;
-    return result == kArrived ? kArrived : kCancelled;
+    return result == kArrived || result == kOwnerLeft ? result : kCancelled;
 }
 
 void CFtpStat::SetProgress(std::uint32_t bytes, std::uint32_t total)
@@ -55,6 +55,11 @@ void CFtpStat::SetProgress(std::uint32_t bytes, std::uint32_t total)
 void CFtpStat::Arrived()
 {
     if (m_bWaiting) done(kArrived);
+}
+
+void CFtpStat::OwnerLeft()
+{
+    if (m_bWaiting) done(kOwnerLeft);
 }
 
 void CFtpStat::reject()

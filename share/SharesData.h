@@ -62,6 +62,10 @@ public:
     void SetFileVirtualPath(std::string_view path);
     void SetAvailable(std::uint32_t available) noexcept { m_dwAvailable = available; }
     void SetAttribute(std::uint32_t attribute) noexcept { m_dwAttribute = attribute; }
+    void SetReserved(std::size_t i, std::uint32_t value) noexcept
+    {
+        if (i < kReservedWords) m_dwReserved[i] = value;
+    }
 
     bool IsOwner(std::uint32_t userId, std::uint32_t groupId) const noexcept
     {

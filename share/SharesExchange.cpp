@@ -1,5 +1,9 @@
 #include "share/SharesExchange.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -37,6 +41,33 @@ bool CSharesExchange::IsOwn(const CSharesData& record) const
     return m_host.isLocal && m_host.isLocal(record.GetUserId(), record.GetGroupId());
 }
 
+OfferRefusal CSharesExchange::WhyNotOffered(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return OfferRefusal::Missing;
+    if (S_ISDIR(st.st_mode)) return OfferRefusal::Folder;
+    if (!S_ISREG(st.st_mode)) return OfferRefusal::NotAFile;
+    if (static_cast<std::uint64_t>(st.st_size) > CSharesData::kMaxFileSize) return OfferRefusal::TooLarge;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return OfferRefusal::Unreadable;
+    ::close(fd);
+    return OfferRefusal::None;
+}
+
+namespace {
+
+// Why the owner's file could not be read for an answer (ReadFileData gave no content).
+ServeFailure WhyNotServed(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ServeFailure::Gone;
+    if (static_cast<std::uint64_t>(st.st_size) > CSharesFileObject::kMaxServedSize) return ServeFailure::TooLarge;
+    if (st.st_size == 0) return ServeFailure::Empty;
+    return ServeFailure::Gone;  // there, but not readable any more
+}
+
+}  // namespace
+
 bool CSharesExchange::AddFile(const std::string& path)
 {
     CSharesData record;
@@ -55,8 +86,17 @@ bool CSharesExchange::DeleteOwn(const std::string& fileName)
     return true;
 }
 
+bool CSharesExchange::PruneOwnMissing()
+{
+    const CUserInformation self = m_host.localUser ? m_host.localUser() : CUserInformation();
+    const std::size_t before = m_list.Count();
+    m_list.PruneMissing(self.GetUserId(), self.GetGroupId());
+    return m_list.Count() != before;
+}
+
 void CSharesExchange::AnnounceShares()
 {
+    PruneOwnMissing();
     const CUserInformation self = m_host.localUser ? m_host.localUser() : CUserInformation();
     CSharesDataList own(m_list);
     own.KeepOwner(self.GetUserId(), self.GetGroupId());
@@ -110,10 +150,14 @@ bool CSharesExchange::OnFileRequest(const std::uint8_t* payload, std::size_t siz
     CSharesFileObject file(*requested);
     // Only what is offered now is read: same name, same folder, an own offer.
     const bool isOffered = IsOwn(*requested) && IsOffered(*requested);
+    // The requester learns why when nothing comes (carried from its request otherwise).
+    file.SetReserved(0, 0);
     if (isOffered) {
         file.ReadFileData();
+        if (!file.HasFileData()) file.SetReserved(0, static_cast<std::uint32_t>(WhyNotServed(file.GetFullPath())));
     } else {
         file.SetFileSize(0);
+        file.SetReserved(0, static_cast<std::uint32_t>(ServeFailure::NotOffered));
         MORVIKA_LOG("LOG   CSharesListDlg::OnFileRequest() 共有していないファイルの要求 %s UserID=%x GrupID=%x \n",
                     requested->GetFullPath().c_str(), static_cast<unsigned>(userId), static_cast<unsigned>(groupId));
     }

@@ -28,9 +28,19 @@ struct SharesHost {
     std::function<std::string(std::uint32_t, std::uint32_t)> userName;
 };
 
+// Why a file cannot be offered (Init refuses it).
+enum class OfferRefusal { None, Missing, Folder, NotAFile, TooLarge, Unreadable };
+
+// Why an answer to a file request carries no content. It travels in the answer's first
+// reserved word; older owners leave that 0 (Unknown).
+enum class ServeFailure : std::uint32_t { Unknown = 0, NotOffered = 1, Gone = 2, TooLarge = 3, Empty = 4 };
+
 class CSharesExchange {
 public:
     explicit CSharesExchange(SharesHost host);
+
+    // What keeps the file at path from being offered; None when it can be.
+    static OfferRefusal WhyNotOffered(const std::string& path);
 
     CSharesDataList& List() { return m_list; }
     const SharesHost& Host() const { return m_host; }
@@ -41,8 +51,10 @@ public:
     bool DeleteOwn(const std::string& fileName);
     bool IsOwn(const CSharesData& record) const;
 
-    // Kind 3 with the own offers.
+    // Kind 3 with the own offers; offers whose file is gone are withdrawn first.
     void AnnounceShares();
+    // Withdraws the own offers whose file can no longer be opened; true when there were any.
+    bool PruneOwnMissing();
     // Sends a kind 4 for the record to its owner.
     void RequestFile(const CSharesData& record);
 

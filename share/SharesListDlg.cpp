@@ -28,6 +28,7 @@
 #include "app/Log.h"
 #include "share/FtpStat.h"
 #include "share/SharesStore.h"
+#include "ui/NoticeBox.h"
 
 namespace {
 
@@ -49,6 +50,43 @@ std::vector<QIcon> IconStrip(const QString& path, int size)
     for (int x = 0; x + size <= strip.width() && icons.size() < 2; x += size)
         icons.emplace_back(strip.copy(x, 0, size, size));
     return icons;
+}
+
+// What a user is told about a file that cannot be offered.
+const char* RefusalText(OfferRefusal why)
+{
+    switch (why) {
+    case OfferRefusal::Missing: return QT_TRANSLATE_NOOP("CSharesListDlg", "%1: ファイルが見つかりません");
+    case OfferRefusal::Folder: return QT_TRANSLATE_NOOP("CSharesListDlg", "%1: フォルダは共有できません");
+    case OfferRefusal::NotAFile: return QT_TRANSLATE_NOOP("CSharesListDlg", "%1: 普通のファイルではありません");
+    case OfferRefusal::TooLarge:
+        return QT_TRANSLATE_NOOP("CSharesListDlg", "%1: 2 MiB（2,097,152 バイト）より大きいファイルは共有できません");
+    case OfferRefusal::Unreadable: return QT_TRANSLATE_NOOP("CSharesListDlg", "%1: 読み取りが許されていません");
+    case OfferRefusal::None: break;
+    }
+    return QT_TRANSLATE_NOOP("CSharesListDlg", "%1: 共有できません");
+}
+
+// Why an awaited file did not come, as the owner's answer tells.
+const char* ServeFailureText(ServeFailure why)
+{
+    switch (why) {
+    case ServeFailure::NotOffered:
+        return QT_TRANSLATE_NOOP("CSharesListDlg",
+                                 "「%1」を受け取れませんでした。%2 さんはもうこのファイルを共有していません。");
+    case ServeFailure::Gone:
+        return QT_TRANSLATE_NOOP(
+            "CSharesListDlg",
+            "「%1」を受け取れませんでした。%2 さんの側でファイルが削除されたか、読めなくなりました。");
+    case ServeFailure::TooLarge:
+        return QT_TRANSLATE_NOOP("CSharesListDlg",
+                                 "「%1」を受け取れませんでした。%2 さんの側でファイルが大きくなりすぎて送れません。");
+    case ServeFailure::Empty:
+        return QT_TRANSLATE_NOOP("CSharesListDlg",
+                                 "「%1」を受け取れませんでした。%2 さんの側でファイルが空になっています。");
+    case ServeFailure::Unknown: break;
+    }
+    return QT_TRANSLATE_NOOP("CSharesListDlg", "「%1」を受け取れませんでした。%2 さんがファイルを送れませんでした。");
 }
 
 }  // namespace
@@ -251,9 +289,21 @@ void CSharesListDlg::OnPeerMessage(const CPeerMessage& message)
     case KIND_SHARES_LIST:
         if (m_exchange.OnSharesList(payload, size, message.UserId(), message.GroupId())) Refresh();
         break;
-    case KIND_SHARES_REQUEST: m_exchange.OnFileRequest(payload, size, message.UserId(), message.GroupId()); break;
+    case KIND_SHARES_REQUEST:
+        // A file found gone while answering is withdrawn from the offers at once.
+        if (m_exchange.OnFileRequest(payload, size, message.UserId(), message.GroupId()) &&
+            m_exchange.PruneOwnMissing()) {
+            AnnounceShares();
+            Refresh();
+        }
+        break;
     case KIND_SHARES_DATA: {
         const auto file = m_exchange.OnFileData(payload, size, message.UserId(), message.GroupId());
+        if (file && m_awaited && file->SameOffer(*m_awaited)) {
+            m_bAwaitedAnswered = true;
+            if (!file->HasFileData() || file->GetFileSize() == 0)
+                m_awaitedFailure = static_cast<ServeFailure>(file->GetReserved(0));
+        }
         if (file && m_awaited && m_pWait && m_pWait->IsWaiting()) {
             Event(QStringLiteral("event download %1 %2 %2")
                       .arg(FromUtf8(m_awaited->GetFileName()))
@@ -268,6 +318,8 @@ void CSharesListDlg::OnPeerMessage(const CPeerMessage& message)
 
 void CSharesListDlg::OnPeerRemoved(std::uint32_t userId, std::uint32_t groupId)
 {
+    // Nothing more comes from an owner who left.
+    if (m_awaited && m_awaited->IsOwner(userId, groupId) && m_pWait) m_pWait->OwnerLeft();
     m_exchange.RemoveOwner(userId, groupId);
     Refresh();
 }
@@ -295,9 +347,23 @@ void CSharesListDlg::CloseTransfers()
 
 void CSharesListDlg::AddFiles(const QStringList& paths)
 {
-    for (const QString& path : paths) m_exchange.AddFile(path.toStdString());
+    QStringList refused;
+    for (const QString& path : paths) {
+        if (m_exchange.AddFile(path.toStdString())) continue;
+        const QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+        refused
+            << tr(RefusalText(CSharesExchange::WhyNotOffered(path.toStdString()))).arg(name.isEmpty() ? path : name);
+    }
     AnnounceShares();
     Refresh();
+    if (!refused.isEmpty()) {
+        Notice(tr("次のファイルは共有できません。") + QLatin1Char('\n') + refused.join(QLatin1Char('\n')));
+    }
+}
+
+void CSharesListDlg::Notice(const QString& text)
+{
+    NoticeBox::Open(isVisible() ? this : nullptr, tr("共有ファイル"), text);
 }
 
 void CSharesListDlg::OnAdd()
@@ -394,13 +460,33 @@ CSharesListDlg::Fetch CSharesListDlg::FetchCopy(CSharesData& record)
     }
     m_exchange.RequestFile(record);
     m_awaited = record;
+    m_awaitedFailure.reset();
+    m_bAwaitedAnswered = false;
     const int result = m_pWait->Wait(record.GetFileSize());
     Event(QStringLiteral("event download-done %1 %2")
-              .arg(FromUtf8(record.GetFileName()),
-                   result == CFtpStat::kArrived ? QStringLiteral("ok") : QStringLiteral("cancel")));
+              .arg(FromUtf8(record.GetFileName()), result == CFtpStat::kArrived     ? QStringLiteral("ok")
+                                                   : result == CFtpStat::kOwnerLeft ? QStringLiteral("left")
+                                                                                    : QStringLiteral("cancel")));
+    const CSharesData awaited = *m_awaited;
+    const std::optional<ServeFailure> failure = m_awaitedFailure;
     m_awaited.reset();
+    m_awaitedFailure.reset();
+    const QString name = FromUtf8(awaited.GetFileName());
+    const QString owner = FromUtf8(awaited.GetUserName());
+    if (result == CFtpStat::kOwnerLeft) {
+        Notice(tr("「%1」のダウンロードを中止しました。持ち主の %2 さんがセッションから抜けました。").arg(name, owner));
+        return Fetch::Missing;
+    }
     if (result != CFtpStat::kArrived) return Fetch::Cancelled;
+    if (failure) {
+        Notice(tr(ServeFailureText(*failure)).arg(name, owner));
+        return Fetch::Missing;
+    }
     if (m_exchange.List().FindByName(record.GetFileName(), record) == 0) return Fetch::Missing;
+    if (m_exchange.LocalCopyPath(record).empty() && m_bAwaitedAnswered) {
+        Notice(tr("「%1」は届きましたが、一時フォルダに保存できませんでした。").arg(name));
+        return Fetch::Missing;
+    }
     return Fetch::Arrived;
 }
 

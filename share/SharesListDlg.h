@@ -99,6 +99,8 @@ private:
     Fetch FetchCopy(CSharesData& record);
     void FileCpye(const CSharesData& record);
     void Event(const QString& line) const;
+    // A message box over the window (on its own while the window is hidden).
+    void Notice(const QString& text);
 
     SharesDlgHost m_host;
     CSharesExchange m_exchange;
@@ -113,6 +115,9 @@ private:
     QPointer<CFtpStat> m_pWait;
     View m_view = IconView;
     std::optional<CSharesData> m_awaited;
+    // Why the answer for the awaited file came without it; empty when it came whole.
+    std::optional<ServeFailure> m_awaitedFailure;
+    bool m_bAwaitedAnswered = false;
     std::optional<QString> m_nextSavePath;
     std::function<bool(const QString&)> m_opener;
     bool m_bCreated = false;

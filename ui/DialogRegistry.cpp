@@ -75,6 +75,11 @@ QWidget* Find(const QString& name)
     return nullptr;
 }
 
+void Announce(const QString& line)
+{
+    if (Sink()) Sink()(line);
+}
+
 void SetEventSink(std::function<void(const QString&)> sink)
 {
     Sink() = std::move(sink);

@@ -23,6 +23,9 @@ QStringList OpenNames();
 // The innermost open dialog of that name, or null.
 QWidget* Find(const QString& name);
 
+// Reports any other event line (a message box shown, say) where the announcements go.
+void Announce(const QString& line);
+
 // Where the announcements go (the control channel); empty: nowhere.
 void SetEventSink(std::function<void(const QString&)> sink);
 

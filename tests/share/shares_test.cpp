@@ -333,22 +333,21 @@ TEST_F(SharesExchangeTest, OfferAnnounceRequestAndStore)
     ASSERT_EQ(::stat((m_dir.path().toStdString() + "/b-temp/OSKEL/Alice").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
-    // Deleted since: answered with size 0, nothing stored, the virtual path stays empty.
+    // Deleted since: answered with size 0 and why, nothing stored, the virtual path stays empty.
     fs::remove(Path("data.bin"));
-    b.m_exchange.List().RemoveOwner(0x10, 1);
-    a.m_exchange.AnnounceShares();
-    a.DeliverTo(b);
-    b.m_exchange.List().FindByName("data.bin", record);
     b.m_exchange.RequestFile(record);
     b.DeliverTo(a);
     a.DeliverTo(b);
     ASSERT_TRUE(b.received.has_value());
     EXPECT_EQ(b.received->GetFileSize(), 0u);
+    EXPECT_EQ(b.received->GetReserved(0), static_cast<std::uint32_t>(ServeFailure::Gone));
     b.m_exchange.List().FindByName("data.bin", record);
     EXPECT_TRUE(record.GetFileVirtualPath().empty());
 
-    // An empty own list is announced as 16 bytes and clears A's entries at B.
-    ASSERT_TRUE(a.m_exchange.DeleteOwn("data.bin"));
+    // The offer of the gone file is withdrawn: an empty own list is announced as 16 bytes and
+    // clears A's entries at B.
+    EXPECT_TRUE(a.m_exchange.PruneOwnMissing());
+    EXPECT_FALSE(a.m_exchange.DeleteOwn("data.bin"));
     a.m_exchange.AnnounceShares();
     EXPECT_EQ(a.sent.back().PayloadLength(), 16u);
     a.DeliverTo(b);
