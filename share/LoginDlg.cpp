@@ -15,6 +15,7 @@
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "ui/DialogRegistry.h"
+#include "ui/NoticeBox.h"
 #include "ui/TabWnd.h"
 
 namespace {
@@ -158,6 +159,23 @@ const char* CLoginDlg::TabCaption(int row, int index)
     return kTabs[row][index].caption;
 }
 
+namespace {
+
+// What was last typed to connect with in this run: a failed attempt is tried again without
+// typing it anew. The password is not kept.
+struct LastTyped {
+    QString address;
+    QString comment;
+};
+
+LastTyped& Typed()
+{
+    static LastTyped typed;
+    return typed;
+}
+
+}  // namespace
+
 CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_app(app)
 {
     setObjectName(QStringLiteral("CLoginDlg"));
@@ -242,6 +260,8 @@ CLoginDlg::CLoginDlg(CHalvoApp& app, QWidget* parent) : CDlgMorvika(parent), m_a
     for (CTabWnd* tab : m_tabs[1]) tab->hide();
     m_tabs[0][0]->ShowNoActivate();
     FillList();
+    m_pAddress->setText(Typed().address);
+    m_pComment->setText(Typed().comment);
 }
 
 void CLoginDlg::SetNearby(const std::vector<NearbySession>& sessions)
@@ -410,8 +430,13 @@ void CLoginDlg::OnMail()
 
 void CLoginDlg::accept()
 {
+    if (m_pAddress->text().trimmed().isEmpty()) {
+        NoticeBox::Open(this, tr("ログイン"), tr("接続先のアドレスを入力するか、アドレス帳から選んでください。"), true);
+        return;
+    }
+    Typed() = {m_pAddress->text().trimmed(), m_pComment->text()};
     CDlgMorvika::accept();
-    m_strAddress = m_pAddress->text().toStdString();
+    m_strAddress = m_pAddress->text().trimmed().toStdString();
     m_strPassword = m_pPassword->text().toStdString();
     m_strComment = m_pComment->text().toStdString();
 }
@@ -463,6 +488,12 @@ CDlgAddressUpdate::CDlgAddressUpdate(CAddressDataList& book, std::int32_t id, QW
 void CDlgAddressUpdate::accept()
 {
     auto text = [this](int i) { return m_edits[static_cast<std::size_t>(i)]->text().toStdString(); };
+    // An entry without reading, name and address could be neither found nor used.
+    const auto blank = [this](int i) { return m_edits[static_cast<std::size_t>(i)]->text().trimmed().isEmpty(); };
+    if (blank(0) && blank(1) && blank(2)) {
+        NoticeBox::Open(this, tr("アドレス帳"), tr("名前かアドレスを入力してください。"), true);
+        return;
+    }
     CAddressData* entry = m_nId != 0 ? m_book.Find(m_nId) : nullptr;
     CAddressData fresh;
     CAddressData& target = entry != nullptr ? *entry : fresh;
