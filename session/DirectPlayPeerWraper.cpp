@@ -257,7 +257,13 @@ peer::Result CDirectPlayPeerWraper::OnEvent(std::uint32_t eventId, void* event)
         delete static_cast<std::uint32_t*>(returned.buffer);
         return 0;
     }
-    case peer::DPN_MSGID_TERMINATE_SESSION: PostMessage(m_hWnd, WM_SESSION_TERMINATED, 0, 0); return 0;
+    case peer::DPN_MSGID_TERMINATE_SESSION: {
+        // The result tells the view why: put out, the session closed, or the host vanished.
+        const auto& terminated = *static_cast<const peer::TerminateSessionEvent*>(event);
+        PostMessage(m_hWnd, WM_SESSION_TERMINATED, static_cast<WPARAM>(static_cast<std::uint32_t>(terminated.result)),
+                    0);
+        return 0;
+    }
     case peer::DPN_MSGID_PEER_INFO: return 0;  // the player data is read when a player appears
     default: MORVIKA_LOG("ERROR CDirectPlayPeerWraper::CallBackHandler() NonFunc %x \n", eventId); return 0;
     }

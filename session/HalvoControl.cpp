@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QTableView>
+#include <QTreeView>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -343,9 +345,7 @@ QStringList CHalvoControl::Execute(const QString& line)
     }
     if (command == QStringLiteral("chat")) {
         m_dialog.Chat()->Input()->setText(rest(1));
-        m_dialog.Chat()->Send();
-        // The own line joins the history as well; received lines are reported by the main window.
-        Write(QStringLiteral("event chat ") + m_dialog.Chat()->LastText());
+        m_dialog.Chat()->Send();  // the history reports the line, as for a line typed in the window
         return {QStringLiteral("ok")};
     }
     if (command == QStringLiteral("history")) {
@@ -442,13 +442,27 @@ QStringList CHalvoControl::Execute(const QString& line)
     if (command == QStringLiteral("menu")) {
         // An item of the main window's own menu, chosen after the answer is out.
         const int item = Arg(parts, 1).toInt();
-        if (item == 32780) {
-            Later(&m_dialog, [this] { m_dialog.OpenSettings(); });
-        } else if (item == 32792) {
-            m_dialog.ArrangeUserWindows();
-        } else {
-            return {QStringLiteral("error no menu item ") + Arg(parts, 1)};
+        switch (item) {
+        case CHalvoDlg::kMenuArrange: m_dialog.ArrangeUserWindows(); return {QStringLiteral("ok")};
+        case CHalvoDlg::kMenuHelpPage:
+            Later(&m_dialog, [this] { m_dialog.OnMenuCommand(CHalvoDlg::kMenuHelpPage); });
+            return {QStringLiteral("ok ") + m_dialog.HelpPagePath()};
+        case CHalvoDlg::kMenuAbout:
+        case CHalvoDlg::kMenuProperties:
+        case CHalvoDlg::kMenuExit:
+            // The about box, the settings sheet and the exit question are modal.
+            Later(&m_dialog, [this, item] { m_dialog.OnMenuCommand(item); });
+            return {QStringLiteral("ok")};
+        default: return {QStringLiteral("error no menu item ") + Arg(parts, 1)};
         }
+    }
+    if (command == QStringLiteral("tray")) {
+        // An item of the tray icon's menu.
+        const int item = Arg(parts, 1).toInt();
+        if (item != CHalvoDlg::kMenuOpen && item != CHalvoDlg::kMenuExit) {
+            return {QStringLiteral("error no tray menu item ") + Arg(parts, 1)};
+        }
+        Later(&m_dialog, [this, item] { m_dialog.OnMenuCommand(item); });
         return {QStringLiteral("ok")};
     }
     if (command == QStringLiteral("help")) {
@@ -667,8 +681,9 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
         }
         return QStringList{QStringLiteral("ok")};
     }
-    static const QStringList kCommands{QStringLiteral("type"),  QStringLiteral("check"),     QStringLiteral("select"),
-                                       QStringLiteral("press"), QStringLiteral("click-row"), QStringLiteral("get")};
+    static const QStringList kCommands{
+        QStringLiteral("type"),      QStringLiteral("check"),        QStringLiteral("select"), QStringLiteral("press"),
+        QStringLiteral("click-row"), QStringLiteral("click-header"), QStringLiteral("get")};
     if (!kCommands.contains(command)) return std::nullopt;
     // "main" is the main window with its buttons.
     QWidget* dialog = Arg(parts, 1) == QStringLiteral("main") && m_dialog.IsReady()
@@ -676,7 +691,7 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
                           : DialogRegistry::Find(Arg(parts, 1));
     if (dialog == nullptr) return QStringList{QStringLiteral("error no open dialog ") + Arg(parts, 1)};
 
-    if (command == QStringLiteral("click-row")) {
+    if (command == QStringLiteral("click-row") || command == QStringLiteral("click-header")) {
         // A dialog with several lists names the one meant by its control id.
         bool listGiven = false;
         const int listId = Arg(parts, 3).toInt(&listGiven);
@@ -699,6 +714,22 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
         }
         bool ok = false;
         const int row = Arg(parts, 2).toInt(&ok);
+        if (command == QStringLiteral("click-header")) {
+            // A left click on that column's header (the row number names the column).
+            QHeaderView* header = nullptr;
+            if (auto* tree = qobject_cast<QTreeView*>(view)) header = tree->header();
+            if (auto* table = qobject_cast<QTableView*>(view)) header = table->horizontalHeader();
+            if (header == nullptr || header->isHidden() || !ok || row < 0 || row >= header->count()) {
+                return QStringList{QStringLiteral("error no such column")};
+            }
+            QPointer<QHeaderView> target(header);
+            Later(this, [target, row] {
+                if (!target) return;
+                const int x = target->sectionViewportPosition(row) + target->sectionSize(row) / 2;
+                ClickAt(target->viewport(), QPoint(x, target->height() / 2));
+            });
+            return QStringList{QStringLiteral("ok")};
+        }
         if (view == nullptr || !ok || row < 0 || row >= view->model()->rowCount()) {
             return QStringList{QStringLiteral("error no such row")};
         }

@@ -40,6 +40,7 @@
 #include "ui/BmpButton.h"
 #include "ui/DialogRegistry.h"
 #include "ui/DlgMorvika.h"
+#include "ui/NoticeBox.h"
 #include "video/CameraDevices.h"
 #include "video/CameraView.h"
 #include "video/CapterDlg.h"
@@ -223,6 +224,7 @@ void CHalvoDlg::OnInitDialog()
     chatHost.loadRect = [this] { return ToQRect(m_app.GetChatPosition()); };
     chatHost.saveRect = [this](const QRect& r) { m_app.SetChatPosition(ToWindowRect(r)); };
     chatHost.playSound = [this] { m_app.PlayChatSound(); };
+    chatHost.lineAdded = [this](const QString& line) { Event(QStringLiteral("event chat ") + line); };
     m_pChat = new CChatDlg(chatHost, m_pHub->Handle(), this);
     m_pChat->setWindowFlag(Qt::Window, true);
     CreateSharesWindow();
@@ -408,8 +410,8 @@ void CHalvoDlg::CreateTrayIcon()
     m_pTray = new QSystemTrayIcon(QIcon(assets + QStringLiteral("Pictures/Standard/Icon/Icon_Task.ico")), this);
     m_pTray->setToolTip(tr(kProductName));
     m_pTrayMenu = new QMenu(this);
-    m_pTrayMenu->addAction(tr("開く"), this, [this] { ShowMain(1); });
-    m_pTrayMenu->addAction(tr("常駐を解除し終了"), this, [this] { ConfirmExit(); });
+    m_pTrayMenu->addAction(tr("開く"), this, [this] { OnMenuCommand(kMenuOpen); });
+    m_pTrayMenu->addAction(tr("常駐を解除し終了"), this, [this] { OnMenuCommand(kMenuExit); });
     m_pTray->setContextMenu(m_pTrayMenu);
     connect(m_pTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) ShowMain(1);
@@ -437,6 +439,12 @@ bool CHalvoDlg::ConfirmExit()
     QMessageBox box(QMessageBox::Warning, tr("ソラネムを終了"), tr("常駐を解除し、終了します。"),
                     QMessageBox::Ok | QMessageBox::Cancel, isVisible() ? this : nullptr);
     box.setDefaultButton(QMessageBox::Cancel);
+    // Driven by the control channel as the dialog "MessageBox" with OK 1 and Cancel 2.
+    box.setObjectName(QStringLiteral("MessageBox"));
+    DialogRegistry::SetControlId(box.button(QMessageBox::Ok), 1);
+    DialogRegistry::SetControlId(box.button(QMessageBox::Cancel), 2);
+    NoticeBox::FitCaption(box);
+    QTimer::singleShot(0, &box, [&box] { DialogRegistry::Opened(&box); });
     if (box.exec() != QMessageBox::Ok) return false;
     ExitWithoutAsking();
     return true;
@@ -462,13 +470,29 @@ void CHalvoDlg::closeEvent(QCloseEvent* event)
 void CHalvoDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    menu.addAction(tr("ウインドウをタイル状に整列"), this, &CHalvoDlg::ArrangeUserWindows);
-    menu.addAction(tr("バージョン情報"), this, &CHalvoDlg::ShowAbout);
-    menu.addAction(tr("プロパティ"), this, &CHalvoDlg::OpenSettings);
-    menu.addAction(tr("ソラネムについて"), this, &CHalvoDlg::OpenHelpPage);
+    const auto item = [this, &menu](const QString& text, int id) {
+        menu.addAction(text, this, [this, id] { OnMenuCommand(id); });
+    };
+    item(tr("ウインドウをタイル状に整列"), kMenuArrange);
+    item(tr("バージョン情報"), kMenuAbout);
+    item(tr("プロパティ"), kMenuProperties);
+    item(tr("ソラネムについて"), kMenuHelpPage);
     menu.addSeparator();
-    menu.addAction(tr("終了"), this, [this] { ConfirmExit(); });
+    item(tr("終了"), kMenuExit);
     menu.exec(event->globalPos());
+}
+
+bool CHalvoDlg::OnMenuCommand(int id)
+{
+    switch (id) {
+    case kMenuArrange: ArrangeUserWindows(); return true;
+    case kMenuAbout: ShowAbout(); return true;
+    case kMenuProperties: OpenSettings(); return true;
+    case kMenuHelpPage: OpenHelpPage(); return true;
+    case kMenuOpen: ShowMain(1); return true;
+    case kMenuExit: ConfirmExit(); return true;
+    default: return false;
+    }
 }
 
 namespace {
@@ -632,20 +656,29 @@ void CHalvoDlg::RunResizeTool(const QPoint* dragTo)
 void CHalvoDlg::ShowAbout()
 {
     const std::uint32_t v = GetFileVersion(false);
-    QMessageBox::about(this, tr("バージョン情報"),
-                       tr("%1 (Morvika) %2.%3.%4.%5\nほかの人が接続できるアドレス: %6")
-                           .arg(tr(kProductName))
-                           .arg(v >> 24)
-                           .arg((v >> 16) & 0xFF)
-                           .arg((v >> 8) & 0xFF)
-                           .arg(v & 0xFF)
-                           .arg(FromUtf8(JoinAddress())));
+    QMessageBox box(QMessageBox::Information, tr("バージョン情報"),
+                    tr("%1 (Morvika) %2.%3.%4.%5\nほかの人が接続できるアドレス: %6")
+                        .arg(tr(kProductName))
+                        .arg(v >> 24)
+                        .arg((v >> 16) & 0xFF)
+                        .arg((v >> 8) & 0xFF)
+                        .arg(v & 0xFF)
+                        .arg(FromUtf8(JoinAddress())),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("CAboutDlg"));
+    DialogRegistry::SetControlId(box.button(QMessageBox::Ok), 1);
+    QTimer::singleShot(0, &box, [&box] { DialogRegistry::Opened(&box); });
+    box.exec();
+}
+
+QString CHalvoDlg::HelpPagePath() const
+{
+    return FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Help/index.html");
 }
 
 void CHalvoDlg::OpenHelpPage()
 {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(FromUtf8(m_app.GetAssetsFolder()) + QStringLiteral("Help/index.html")));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(HelpPagePath()));
 }
 
 void CHalvoDlg::ArrangeUserWindows()
@@ -773,7 +806,11 @@ std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation&
 void CHalvoDlg::ChatReceive(const char* text)
 {
     m_pChat->ReceiveText(text);
-    Event(QStringLiteral("event chat ") + QString::fromUtf8(text));
+}
+
+void CHalvoDlg::ChatNotice(const std::string& text)
+{
+    m_pChat->Notice(FromUtf8(text));
 }
 
 void CHalvoDlg::EnableShareButton(bool enable)
@@ -783,12 +820,7 @@ void CHalvoDlg::EnableShareButton(bool enable)
 
 void CHalvoDlg::ShowMessageBox(const std::string& text, const std::string& caption)
 {
-    // Not modal to the session: traffic keeps flowing while the user reads it.
-    auto* box = new QMessageBox(QMessageBox::Warning, FromUtf8(caption), FromUtf8(text), QMessageBox::Ok,
-                                isVisible() ? this : nullptr);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-    Event(QStringLiteral("event messagebox ") + FromUtf8(caption) + QStringLiteral(" ") + FromUtf8(text));
+    NoticeBox::Open(isVisible() ? this : nullptr, FromUtf8(caption), FromUtf8(text));
 }
 
 void CHalvoDlg::AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes)
@@ -805,6 +837,7 @@ void CHalvoDlg::AskYesNo(const std::string& text, const std::string& caption, st
     DialogRegistry::SetControlId(box->button(QMessageBox::No), 7);
     box->setDefaultButton(QMessageBox::No);
     box->setEscapeButton(QMessageBox::No);
+    NoticeBox::FitCaption(*box);
     connect(box, &QMessageBox::finished, this, [box, onYes = std::move(onYes)](int) {
         if (box->clickedButton() == box->button(QMessageBox::Yes) && onYes) onYes();
     });

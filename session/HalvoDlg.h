@@ -54,6 +54,15 @@ class CHalvoDlg : public QWidget, public IHubUi {
     Q_OBJECT
 public:
     static constexpr const char* kProductName = QT_TR_NOOP("ソラネム");
+    // Menu items by their numbers (the control channel chooses them by number).
+    enum MenuItem : int {
+        kMenuAbout = 16,
+        kMenuProperties = 32780,
+        kMenuArrange = 32792,
+        kMenuOpen = 32813,
+        kMenuHelpPage = 32820,
+        kMenuExit = 57665,
+    };
 
     CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, MainWindowOptions options);
     ~CHalvoDlg() override;
@@ -79,6 +88,11 @@ public:
     QRect GripRect() const;
     // The main menu's プロパティ: the two-page settings sheet.
     void OpenSettings();
+    // An item of the main window's own menu (32792, 16, 32780, 32820, 57665) or of the tray
+    // menu (32813, 57665) as chosen; false when there is no such item.
+    bool OnMenuCommand(int id);
+    // The help page "ソラネムについて" hands to the desktop.
+    QString HelpPagePath() const;
     // The first-start wizard, run before the main window exists.
     static void RunSetupWizard(CHalvoApp& app);
     // What the settings pages need; main is null before the main window exists.
@@ -136,6 +150,7 @@ public:
     // IHubUi
     std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation& record) override;
     void ChatReceive(const char* text) override;
+    void ChatNotice(const std::string& text) override;
     void EnableShareButton(bool enable) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     int AskApproval(const std::string& userName, const std::string& message) override;

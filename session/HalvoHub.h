@@ -37,6 +37,8 @@ public:
     virtual ~IHubUi() = default;
     virtual std::unique_ptr<IUserWindow> CreateUserWindow(const CUserInformation& record) = 0;
     virtual void ChatReceive(const char* text) = 0;
+    // A line of the program's own in the chat window, sent to nobody.
+    virtual void ChatNotice(const std::string& text) { (void)text; }
     virtual void EnableShareButton(bool enable) = 0;
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
     virtual int AskApproval(const std::string& userName, const std::string& message) = 0;
@@ -89,6 +91,7 @@ public:
     void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) override;
     bool IsMainHidden() const override;
     void ShowMain() override;
+    void ChatNotice(const std::string& text) override { m_ui.ChatNotice(text); }
 
     CPlayBoiceView* View() { return m_pView.get(); }
     CPeerMessageQueue& SendQueue() { return m_sendQueue; }

@@ -33,6 +33,38 @@ const char* ConnectCompleteText(std::uint32_t result, std::uint32_t reply)
     }
 }
 
+// What went wrong on the way, for failures where nobody refused anything; null otherwise.
+const char* ConnectFailureDetail(std::uint32_t result)
+{
+    switch (static_cast<peer::Result>(result)) {
+    case peer::DPNERR_HOSTNOTFOUND:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "ホスト名「%1」が見つかりません。アドレスを確かめてください。");
+    case peer::DPNERR_NOANSWER:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 では接続を待っているソラネムがありません。相手が起動しているか、"
+                                                   "アドレスとポートが正しいかを確かめてください。");
+    case peer::DPNERR_TIMEDOUT:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 から決められた時間内に応答がありませんでした。");
+    case peer::DPNERR_NOCONNECTION:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 との接続が、参加する前に切れました。");
+    default: return nullptr;
+    }
+}
+
+// Why the joined session ended, naming its host.
+const char* SessionEndText(std::uint32_t result)
+{
+    switch (static_cast<peer::Result>(result)) {
+    case peer::DPNERR_HOSTDESTROYEDPLAYER:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 さん（%2）のセッションから切断されました。");
+    case peer::DPNERR_HOSTTERMINATEDSESSION:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 さん（%2）がセッションを終了しました。");
+    default:
+        return QT_TRANSLATE_NOOP(
+            "CPlayBoiceView",
+            "%1 さん（%2）との接続が切れました。相手のソラネムが終了したか、ネットワークが途切れました。");
+    }
+}
+
 }  // namespace
 
 std::recursive_mutex& SessionEventLock()
@@ -297,10 +329,19 @@ void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
         return;
     }
     // Whatever the outcome, the password is not needed any longer.
+    const std::string address = m_lastJoin ? m_lastJoin->address : std::string();
     m_lastJoin.reset();
     if (result != 0) {
         const char* text = ConnectCompleteText(result, reply);
-        m_host.ShowMessageBox(QCoreApplication::translate("CPlayBoiceView", text).toStdString(),
+        QString shown = QCoreApplication::translate("CPlayBoiceView", text);
+        // A plain refusal's text blames the other user: say what really happened.
+        if (const char* detail = ConnectFailureDetail(result)) {
+            shown += QStringLiteral("\n") +
+                     QCoreApplication::translate("CPlayBoiceView", detail).arg(QString::fromStdString(address));
+            MORVIKA_LOG("ERROR CPlayBoiceView::OnConnectComplete() ログイン失敗 ERROR=%x %s \n",
+                        static_cast<unsigned>(result), address.c_str());
+        }
+        m_host.ShowMessageBox(shown.toStdString(),
                               QCoreApplication::translate("CPlayBoiceView", "ログイン").toStdString());
         MORVIKA_LOG("LOG   CPlayBoiceView::OnConnectComplete() %s GrupID=%x \n", text, reply);
         m_clientWrapper.Close();
@@ -312,7 +353,11 @@ void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
     m_clientWrapper.SetLocalGroupId(reply);
     const std::uint32_t ownJoinedId = m_clientWrapper.LocalUserId();
     CUserInformation entry;
+    m_joinedAddress = address;
+    m_joinedHost = address;
     while (m_pendingList.PopFront(entry)) {
+        // The host's user id is the session's group id.
+        if (entry.GetUserId() == reply) m_joinedHost = entry.GetUserName();
         entry.SetGroupId(reply);
         entry.MarkActive();
         m_peerList.PushBack(entry);
@@ -458,6 +503,23 @@ void CPlayBoiceView::Leave()
     PostMessage(Handle(), WM_SESSION_TERMINATED, 0, 0);
 }
 
+void CPlayBoiceView::OnSessionTerminated(WPARAM wParam)
+{
+    // A user who left knows it already (the view is no longer joined then).
+    if (m_nViewState != Joined) return;
+    const auto result = static_cast<std::uint32_t>(wParam);
+    MORVIKA_LOG("LOG   CPlayBoiceView::OnSessionTerminated() %s ERROR=%x \n", m_joinedHost.c_str(),
+                static_cast<unsigned>(result));
+    m_clientWrapper.Close();
+    m_pendingList.Clear();
+    m_nViewState = NotJoined;
+    const std::string text = QCoreApplication::translate("CPlayBoiceView", SessionEndText(result))
+                                 .arg(QString::fromStdString(m_joinedHost), QString::fromStdString(m_joinedAddress))
+                                 .toStdString();
+    m_host.ChatNotice(text);
+    m_host.ShowMessageBox(text, QCoreApplication::translate("CPlayBoiceView", "セッション終了").toStdString());
+}
+
 void CPlayBoiceView::CloseAll()
 {
     m_hostWrapper.Close();
@@ -480,7 +542,7 @@ LRESULT CPlayBoiceView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CLIENT_MESSAGE: OnComeMsgClient(wParam, lParam); return 0;
     case WM_CONNECT_REQUEST: return OnIndicate(wParam, lParam);
     case WM_CONNECT_COMPLETE: OnConnectComplete(wParam, lParam); return 0;
-    case WM_SESSION_TERMINATED: return 0;
+    case WM_SESSION_TERMINATED: OnSessionTerminated(wParam); return 0;
     case WM_RECEIVE_PROGRESS: SendMessage(m_host.MainWindow(), WM_RECEIVE_PROGRESS, wParam, lParam); return 0;
     default: return 0;
     }

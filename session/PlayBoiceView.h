@@ -37,6 +37,8 @@ public:
     virtual void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) = 0;
     virtual bool IsMainHidden() const = 0;
     virtual void ShowMain() = 0;
+    // A line of the program's own in the chat window, sent to nobody.
+    virtual void ChatNotice(const std::string& text) { (void)text; }
 };
 
 // The session event lock: held by the handlers of received messages, connect requests and
@@ -84,6 +86,8 @@ public:
     void OnComeMsgClient(WPARAM wParam, LPARAM lParam);
     LRESULT OnIndicate(WPARAM wParam, LPARAM lParam);
     void OnConnectComplete(WPARAM wParam, LPARAM lParam);
+    // The joined session ended (wParam: the service's reason) or the user left it.
+    void OnSessionTerminated(WPARAM wParam);
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -141,6 +145,9 @@ private:
         std::string message;
     };
     std::optional<JoinAttempt> m_lastJoin;
+    // Who hosts the joined session and where, for telling the user when it ends.
+    std::string m_joinedHost;
+    std::string m_joinedAddress;
     // Gone with the view, so that an answer given after it is ignored.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     CUserInformation* m_pHostRecord;

@@ -59,6 +59,13 @@ void CChatDlg::AddText(const char* text)
     m_strLastText = QString::fromUtf8(text != nullptr ? text : "");
     m_pHistory->appendPlainText(m_strLastText);
     m_pHistory->verticalScrollBar()->setValue(m_pHistory->verticalScrollBar()->maximum());
+    if (m_host.lineAdded) m_host.lineAdded(m_strLastText);
+}
+
+void CChatDlg::Notice(const QString& text)
+{
+    // Marked so that nobody takes it for a member's line ("name>text").
+    AddText((QStringLiteral("*** ") + text).toUtf8().constData());
 }
 
 QString CChatDlg::HistoryText() const

@@ -16,6 +16,8 @@ struct ChatHost {
     std::function<QRect()> loadRect;    // saved rectangle, or the default one
     std::function<void(const QRect&)> saveRect;
     std::function<void()> playSound;  // the chat sound, when sounds are on
+    // Every line the history takes: typed, received or the program's own.
+    std::function<void(const QString&)> lineAdded;
 };
 
 // The session's one chat window: own lines and received lines in one history.
@@ -34,6 +36,8 @@ public:
     void AddText(const char* text);
     // A line received from a peer: shown, and the window shown with the sound if hidden.
     void ReceiveText(const char* text);
+    // A line of the program's own (the session ended, say): in the history, sent to nobody.
+    void Notice(const QString& text);
     // The chat button: hide when visible, otherwise play the sound and show.
     void Toggle();
 

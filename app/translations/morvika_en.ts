@@ -83,6 +83,10 @@
         <source>キャンセル</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>名前かアドレスを入力してください。</source>
+        <translation>Enter a name or an address.</translation>
+    </message>
 </context>
 <context>
     <name>CDlgConnect</name>
@@ -431,6 +435,10 @@ The address others can join: %6</translation>
         <source>アドレス帳に追加</source>
         <translation>Add to address book</translation>
     </message>
+    <message>
+        <source>接続先のアドレスを入力するか、アドレス帳から選んでください。</source>
+        <translation>Enter the address to connect to, or choose it from the address book.</translation>
+    </message>
 </context>
 <context>
     <name>CMainPropertyPageDevice</name>
@@ -711,6 +719,38 @@ Press &quot;Yes&quot; only when you know the host made a new key.</translation>
         <source>パスワードの誤りが続いたため、しばらく接続できません</source>
         <translation>Too many wrong passwords: you cannot connect for a while</translation>
     </message>
+    <message>
+        <source>ホスト名「%1」が見つかりません。アドレスを確かめてください。</source>
+        <translation>The host name "%1" was not found. Check the address.</translation>
+    </message>
+    <message>
+        <source>%1 では接続を待っているソラネムがありません。相手が起動しているか、アドレスとポートが正しいかを確かめてください。</source>
+        <translation>Nothing answers at %1. Check that the other program is running and that the address and port are right.</translation>
+    </message>
+    <message>
+        <source>%1 から決められた時間内に応答がありませんでした。</source>
+        <translation>%1 did not answer within the time allowed.</translation>
+    </message>
+    <message>
+        <source>%1 との接続が、参加する前に切れました。</source>
+        <translation>The connection to %1 ended before joining.</translation>
+    </message>
+    <message>
+        <source>%1 さん（%2）のセッションから切断されました。</source>
+        <translation>%1 (%2) removed you from the session.</translation>
+    </message>
+    <message>
+        <source>%1 さん（%2）がセッションを終了しました。</source>
+        <translation>%1 (%2) ended the session.</translation>
+    </message>
+    <message>
+        <source>%1 さん（%2）との接続が切れました。相手のソラネムが終了したか、ネットワークが途切れました。</source>
+        <translation>The connection to %1 (%2) was lost: the other program ended or the network failed.</translation>
+    </message>
+    <message>
+        <source>セッション終了</source>
+        <translation>Session ended</translation>
+    </message>
 </context>
 <context>
     <name>CSharesListDlg</name>
@@ -793,6 +833,62 @@ Press &quot;Yes&quot; only when you know the host made a new key.</translation>
     <message>
         <source>すべてのファイル (*)</source>
         <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>%1: ファイルが見つかりません</source>
+        <translation>%1: the file was not found</translation>
+    </message>
+    <message>
+        <source>%1: フォルダは共有できません</source>
+        <translation>%1: folders cannot be shared</translation>
+    </message>
+    <message>
+        <source>%1: 普通のファイルではありません</source>
+        <translation>%1: not a regular file</translation>
+    </message>
+    <message>
+        <source>%1: 2 MiB（2,097,152 バイト）より大きいファイルは共有できません</source>
+        <translation>%1: files larger than 2 MiB (2,097,152 bytes) cannot be shared</translation>
+    </message>
+    <message>
+        <source>%1: 読み取りが許されていません</source>
+        <translation>%1: reading it is not permitted</translation>
+    </message>
+    <message>
+        <source>%1: 共有できません</source>
+        <translation>%1: cannot be shared</translation>
+    </message>
+    <message>
+        <source>「%1」を受け取れませんでした。%2 さんはもうこのファイルを共有していません。</source>
+        <translation>"%1" could not be received: %2 no longer shares this file.</translation>
+    </message>
+    <message>
+        <source>「%1」を受け取れませんでした。%2 さんの側でファイルが削除されたか、読めなくなりました。</source>
+        <translation>"%1" could not be received: %2's file was deleted or can no longer be read.</translation>
+    </message>
+    <message>
+        <source>「%1」を受け取れませんでした。%2 さんの側でファイルが大きくなりすぎて送れません。</source>
+        <translation>"%1" could not be received: %2's file has grown too large to send.</translation>
+    </message>
+    <message>
+        <source>「%1」を受け取れませんでした。%2 さんの側でファイルが空になっています。</source>
+        <translation>"%1" could not be received: %2's file is empty now.</translation>
+    </message>
+    <message>
+        <source>「%1」を受け取れませんでした。%2 さんがファイルを送れませんでした。</source>
+        <translation>"%1" could not be received: %2 could not send the file.</translation>
+    </message>
+    <message>
+        <source>次のファイルは共有できません。</source>
+        <translation>These files cannot be shared:</translation>
+    </message>
+    <message>
+        <source>「%1」のダウンロードを中止しました。持ち主の %2 さんがセッションから抜けました。</source>
+        <translation>The download of "%1" was stopped: its owner %2 left the session.</translation>
+    </message>
+    <message>
+        <source>「%1」は届きましたが、一時フォルダに保存できませんでした。</source>
+        <translation>"%1" arrived but could not be stored in the temporary folder.</translation>
     </message>
 </context>
 <context>

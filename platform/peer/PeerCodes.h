@@ -46,6 +46,12 @@ inline constexpr Result DPNERR_TIMEDOUT = MakeCode(0x80158630);
 inline constexpr Result DPNERR_UNINITIALIZED = MakeCode(0x80158640);
 // Ours: the host showed a key the joiner does not trust (ServiceOptions::checkHostKey).
 inline constexpr Result DPNERR_UNTRUSTEDHOST = MakeCode(0x80159010);
+// Ours: the host's name could not be looked up.
+inline constexpr Result DPNERR_HOSTNOTFOUND = MakeCode(0x80159011);
+// Ours: nothing accepted a link at the host's address and port.
+inline constexpr Result DPNERR_NOANSWER = MakeCode(0x80159012);
+// Ours, in Terminate: the host removed this member from its session.
+inline constexpr Result DPNERR_HOSTDESTROYEDPLAYER = MakeCode(0x80159013);
 inline constexpr Result DPNERR_INVALIDPARAM = MakeCode(0x80070057);  // E_INVALIDARG
 inline constexpr Result DPNERR_OUTOFMEMORY = MakeCode(0x8007000E);   // E_OUTOFMEMORY
 

@@ -304,7 +304,10 @@ void CPeerService::Impl::RemoveMember(PlayerId id, std::uint32_t reason, bool te
         m_sendLinks.erase(id);
     }
     if (terminate) {
-        link->SendControl(wire::EncodeTerminate({DPNERR_HOSTTERMINATEDSESSION}));
+        // The member learns whether it was put out or the session ended.
+        const Result why = reason == DPNDESTROYPLAYERREASON_HOSTDESTROYEDPLAYER ? DPNERR_HOSTDESTROYEDPLAYER
+                                                                                : DPNERR_HOSTTERMINATEDSESSION;
+        link->SendControl(wire::EncodeTerminate({why}));
         link->CloseAfterFlush();
     } else {
         link->Close(std::make_error_code(std::errc::connection_aborted));

@@ -21,7 +21,7 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
             if (ec == asio::error::operation_aborted || m_connectDone || !StillConnecting()) return;
             if (ec) {
                 Log("cannot resolve the host: " + ec.message());
-                FailConnect(DPNERR_NOCONNECTION, {});
+                FailConnect(DPNERR_HOSTNOTFOUND, {});
                 return;
             }
             m_connecting = std::make_shared<asio::ip::tcp::socket>(m_io);
@@ -36,7 +36,7 @@ void CPeerService::Impl::StartConnect(std::string host, std::uint16_t port, wire
                     m_connecting.reset();
                     if (ec2) {
                         Log("cannot reach the host: " + ec2.message());
-                        FailConnect(DPNERR_NOCONNECTION, {});
+                        FailConnect(DPNERR_NOANSWER, {});
                         return;
                     }
                     m_hostLink = std::make_shared<CPeerConnection>(std::move(*socket), LinkLimits(), m_clientTls);

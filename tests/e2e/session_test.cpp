@@ -209,6 +209,12 @@ TEST_F(SessionTest, KilledHostLeavesItsMembersAlone)
     m_a->Kill();
     EXPECT_TRUE(HasWindows(*m_b, {"Bob"}, 30s));
     EXPECT_TRUE(HasWindows(*m_c, {"Carol"}, 30s));
+    // Each member is told, with the host's name.
+    for (MorvikaInstance* member : {m_b, m_c}) {
+        const auto box = member->WaitForEvent("messagebox セッション終了 ");
+        ASSERT_TRUE(box.has_value()) << member->Label();
+        EXPECT_NE(box->find("Alice さん（" + m_a->Address() + "）との接続が切れました"), std::string::npos) << *box;
+    }
     // The members still host their own sessions: Carol can join Bob's.
     ASSERT_TRUE(Join(*m_c, *m_b));
     EXPECT_TRUE(HasWindows(*m_b, {"Bob", "Carol"}));

@@ -312,7 +312,7 @@ TEST(PeerSession, WrongApplicationOrUnreachableHostFails)
     // Nobody listens on the port of a closed host.
     host.service.Close();
     CNode late;
-    EXPECT_EQ(late.JoinAndWait(port).result, DPNERR_NOCONNECTION);
+    EXPECT_EQ(late.JoinAndWait(port).result, DPNERR_NOANSWER);
     EXPECT_EQ(late.recorder.Count(DPN_MSGID_CONNECT_COMPLETE), 1u);
 }
 
@@ -406,7 +406,8 @@ TEST(PeerSession, DestroyedMemberLeavesAndIdsAreNotReused)
     ASSERT_EQ(host.service.DestroyPeer(idB), DPN_OK);
 
     ASSERT_TRUE(b.recorder.WaitForCount(DPN_MSGID_TERMINATE_SESSION, 1));
-    EXPECT_EQ(b.recorder.Events(DPN_MSGID_TERMINATE_SESSION)[0].result, DPNERR_HOSTTERMINATEDSESSION);
+    // Told apart from the host ending its session.
+    EXPECT_EQ(b.recorder.Events(DPN_MSGID_TERMINATE_SESSION)[0].result, DPNERR_HOSTDESTROYEDPLAYER);
     EXPECT_EQ(b.recorder.Count(DPN_MSGID_DESTROY_PLAYER), 3u);
     ASSERT_TRUE(a.recorder.WaitFor([&] { return a.recorder.HasDestroyed(idB); }));
     // The host's own event comes from its I/O thread, not from DestroyPeer itself.
