@@ -1,6 +1,8 @@
 // Live video between two real instances: A with the test camera, B joined to A's session.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -127,6 +129,75 @@ TEST(LiveVideo, PeerSeesTheCameraAtTheConfiguredRateUntilLiveVideoIsSwitchedOff)
 
     EXPECT_TRUE(a.LogContains("LOG   CCameraView::Run() [videotestsrc] 0 "));
     EXPECT_FALSE(a.LogContains("ERROR CCameraView"));
+}
+
+// The real camera path through a device that GStreamer's device monitor lists (the test
+// camera provider from the build tree, plugged and unplugged through its control file): the
+// pipeline is built once and settles, frames come at the configured rate, unplugging stops
+// the camera once, plugging it in again (now offering MJPEG only) rebuilds it once, and the
+// log stays quiet.
+TEST(LiveVideo, AListedCameraSettlesAndComesBackOnceAfterUnplugging)
+{
+    MorvikaInstance a{"えー"};
+    const std::string camera = "Morvika Test Camera";
+    const std::string control = a.ProfileDir() + "/test-camera";
+    const auto plug = [&](const char* mode) {
+        FILE* file = std::fopen(control.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(mode, file);
+        std::fclose(file);
+    };
+    plug("raw");
+    a.SetCameraName(camera);
+    e2e::StartOptions options;
+    options.port = 28030;
+    options.gstPluginDir = std::string(MORVIKA_PLUGIN_DIR) + ":" + MORVIKA_TEST_CAMERA_DIR;
+    options.extraEnv = {"XDG_RUNTIME_DIR=" + a.ProfileDir(), "MORVIKA_TEST_CAMERA=" + control};
+    options.readyTimeout = 60s;
+    const auto started = Clock::now();
+    ASSERT_TRUE(a.Start(options)) << a.Diagnostics();
+    const std::string run = "LOG   CCameraView::Run() [" + camera + "]";
+    const auto frames = [&] {
+        const std::string answer = a.Command("camera", 20s);
+        const std::size_t at = answer.find("frames=");
+        return at == std::string::npos ? -1L : std::atol(answer.c_str() + at + 7);
+    };
+    ASSERT_TRUE(a.WaitUntil([&] { return frames() > 0; }, 60s)) << a.Command("camera") << a.Diagnostics();
+
+    // Ten seconds of live video at rate 4 from one build.
+    const long before = frames();
+    const auto from = Clock::now();
+    Pause(10000);
+    const double rate = static_cast<double>(frames() - before) / std::chrono::duration<double>(Clock::now() - from).count();
+    const std::size_t builds = a.LogCount(run);
+    std::printf("[ figures ] listed camera: %zu builds in the first 10 s, %.2f frames per second\n", builds, rate);
+    EXPECT_EQ(builds, 1u);
+    EXPECT_GT(rate, 2.5);  // generous: sanitizer builds on a busy machine
+    EXPECT_LT(rate, 5.5);
+
+    // Unplugged: one "device lost", the camera stops, nothing is rebuilt.
+    std::filesystem::remove(control);
+    EXPECT_TRUE(a.WaitForLog("カメラが外された", 30s)) << a.Diagnostics();
+    EXPECT_TRUE(a.WaitUntil([&] { return StartsWith(a.Command("camera", 20s), "ok state=1"); }, 30s));
+    Pause(2000);
+    EXPECT_EQ(a.LogCount("カメラが外された"), 1u);
+    EXPECT_EQ(a.LogCount(run), 1u);
+
+    // Back, as a camera that offers MJPEG only: one rebuild, and frames flow again.
+    plug("jpeg");
+    EXPECT_TRUE(a.WaitForLog("カメラが再接続された", 30s)) << a.Diagnostics();
+    const long back = frames();
+    EXPECT_TRUE(a.WaitUntil([&] { return frames() >= back + 8; }, 30s)) << a.Command("camera") << a.Diagnostics();
+    Pause(3000);
+    EXPECT_EQ(a.LogCount("カメラが再接続された"), 1u);
+    EXPECT_EQ(a.LogCount(run), 2u);
+    EXPECT_FALSE(a.LogContains("ERROR CCameraView")) << a.Diagnostics();
+
+    const std::string log = a.Log();
+    const double minutes = std::chrono::duration<double>(Clock::now() - started).count() / 60.0;
+    const double lines = static_cast<double>(std::count(log.begin(), log.end(), '\n')) / minutes;
+    std::printf("[ figures ] listed camera: %zu builds in all, %.0f log lines per minute\n", a.LogCount(run), lines);
+    EXPECT_LT(lines, 200.0);
 }
 
 // Pictures of B's main window with A's video in the three window views. Taken only when
