@@ -453,6 +453,14 @@ QStringList CHalvoControl::Execute(const QString& line)
             // The about box, the settings sheet and the exit question are modal.
             Later(&m_dialog, [this, item] { m_dialog.OnMenuCommand(item); });
             return {QStringLiteral("ok")};
+        case 32814: {
+            // The own window's "カメラ画像に戻す", chosen as its context menu offers it.
+            const CUserInformation self = view ? view->HostRecord() : CUserInformation();
+            CUserWndObject* own = m_dialog.FindUserWnd(self.GetUserId(), self.GetGroupId());
+            if (own == nullptr) return {QStringLiteral("error no own window")};
+            if (!own->ChooseMenuItem(item)) return {QStringLiteral("error menu item 32814 is disabled")};
+            return {QStringLiteral("ok")};
+        }
         default: return {QStringLiteral("error no menu item ") + Arg(parts, 1)};
         }
     }
@@ -551,6 +559,23 @@ QStringList CHalvoControl::Execute(const QString& line)
         if (image.isNull()) return {QStringLiteral("error not a picture: ") + file};
         QApplication::clipboard()->setImage(image);
         if (!still->Paste(QApplication::clipboard()->mimeData())) return {QStringLiteral("error nothing pasted")};
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("camera-page") && parts.size() == 1) {
+        // The page opens after the answer and stays open for the dialog commands.
+        if (m_dialog.Camera() == nullptr) return {QStringLiteral("error no camera view")};
+        Later(&m_dialog, [this] { m_dialog.ShowCameraPage(); });
+        return {QStringLiteral("ok")};
+    }
+    if (command == QStringLiteral("camera-page-file")) {
+        // Button 1019 of the open camera page, with the file chooser answered.
+        auto* page = qobject_cast<CJpegControl*>(DialogRegistry::Find(QStringLiteral("CJpegControl")));
+        const QString file = rest(1);
+        if (page == nullptr) return {QStringLiteral("error no open dialog CJpegControl")};
+        if (file.isEmpty()) return {QStringLiteral("error camera-page-file needs a file")};
+        page->chooseFile = [file] { return file; };
+        page->OnChooseFile();
+        page->chooseFile = nullptr;
         return {QStringLiteral("ok")};
     }
     if (command == QStringLiteral("camera-page")) {
@@ -759,6 +784,8 @@ std::optional<QStringList> CHalvoControl::ExecuteDialogCommand(const QStringList
             value = QString::number(button->isChecked() ? 1 : 0);
         } else if (auto* label = qobject_cast<QLabel*>(control)) {
             value = label->text();
+        } else if (auto* slider = qobject_cast<QAbstractSlider*>(control)) {
+            value = QString::number(slider->value());
         } else if (auto* list = qobject_cast<QAbstractItemView*>(control)) {
             QStringList items;
             for (int i = 0; i < list->model()->rowCount(); ++i) items << list->model()->index(i, 0).data().toString();

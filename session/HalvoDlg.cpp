@@ -896,9 +896,10 @@ void CHalvoDlg::CreateCameraView()
     DialogRegistry::SetControlId(m_pCamera, CCameraView::kControlId);
     m_pCamera->SetDeviceName(m_app.GetCameraName());
     m_pCamera->onShowProperties = [this](OskelJpegControlData& settings) {
-        CCameraPipeline& pipeline = m_pCamera->Pipeline();
+        // Apply reaches the camera view as well as the element, so that the icon and the still
+        // picture commands follow what is sent even when the page is cancelled afterwards.
         CJpegControl page(
-            settings, [&pipeline](const OskelJpegControlData& data) { pipeline.SetFilterControlData(data); },
+            settings, [this](const OskelJpegControlData& data) { m_pCamera->ApplyControlData(data); },
             m_app.GetWorkingFolder() + CStillImage::kStillFileName, m_pHub->Handle(), this);
         if (m_cameraPagePrepare) m_cameraPagePrepare(page);
         if (page.result() != QDialog::Accepted && page.exec() != QDialog::Accepted) return false;

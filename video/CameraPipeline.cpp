@@ -155,6 +155,7 @@ CCameraPipeline::~CCameraPipeline()
     if (m_nState == kPipelineRunning && m_pPipeline) gst_element_set_state(m_pPipeline.get(), GST_STATE_NULL);
     m_nState = kPipelineNone;
     ReleaseAll();
+    StopMonitor();
 }
 
 std::uint64_t CCameraPipeline::FramesHandedOff() const
@@ -201,13 +202,19 @@ int CCameraPipeline::OnBusMessage(GstBus*, GstMessage* message, void* data)
             gst_message_parse_device_removed(message, &device);
         }
         if (device != nullptr) {
-            std::string watched;
+            const GstPtr<GstDevice> owned(device);
+            const std::string name = DeviceName(device);
+            bool changed = false;
             {
                 std::lock_guard guard(self->m_eventLock);
-                watched = self->m_strCameraName;
+                // Only a change counts: the devices a starting monitor reports, or a second
+                // report of a listed one, are no comings and goings.
+                if (name == self->m_strCameraName && added != self->m_bCameraListed) {
+                    self->m_bCameraListed = added;
+                    changed = !self->m_bMonitorStarting;
+                }
             }
-            const GstPtr<GstDevice> owned(device);
-            if (DeviceName(device) == watched) self->QueueEvent(kEventDeviceLost, added ? 1 : 0);
+            if (changed) self->QueueEvent(kEventDeviceLost, added ? 1 : 0);
         }
         break;
     }
@@ -262,9 +269,38 @@ void CCameraPipeline::PushControlData()
     control->set_control_data(reinterpret_cast<OskelJpegDumpControl*>(m_pDump.get()), &data);
 }
 
-std::uint32_t CCameraPipeline::FindCaptureSource(GstPtr<GstElement>* source)
+bool CCameraPipeline::StartMonitor()
+{
+    if (m_pMonitor) return true;
+    m_pMonitor.reset(gst_device_monitor_new());
+    gst_device_monitor_add_filter(m_pMonitor.get(), "Video/Source", nullptr);
+    SetBusHandler(GstPtr<GstBus>(gst_device_monitor_get_bus(m_pMonitor.get())).get(), this,
+                  reinterpret_cast<GstBusSyncHandler>(&CCameraPipeline::OnBusMessage));
+    {
+        std::lock_guard guard(m_eventLock);
+        m_bMonitorStarting = true;
+    }
+    const bool started = gst_device_monitor_start(m_pMonitor.get());
+    {
+        std::lock_guard guard(m_eventLock);
+        m_bMonitorStarting = false;
+    }
+    if (!started) StopMonitor();
+    return started;
+}
+
+void CCameraPipeline::StopMonitor()
+{
+    if (!m_pMonitor) return;
+    gst_device_monitor_stop(m_pMonitor.get());
+    SetBusHandler(GstPtr<GstBus>(gst_device_monitor_get_bus(m_pMonitor.get())).get(), nullptr, nullptr);
+    m_pMonitor.reset();
+}
+
+std::uint32_t CCameraPipeline::FindCaptureSource(GstPtr<GstElement>* source, SourceKind* kind)
 {
     source->reset();
+    *kind = kSourceRaw;
     if (m_strCameraName == kTestSourceName) {
         *source = Sink(gst_element_factory_make("videotestsrc", "Video Capture"));
         if (!*source) return kHrFail;
@@ -272,13 +308,7 @@ std::uint32_t CCameraPipeline::FindCaptureSource(GstPtr<GstElement>* source)
         g_object_set(source->get(), "is-live", TRUE, "horizontal-speed", 2, nullptr);
         return 0;
     }
-    if (!m_pMonitor) {
-        m_pMonitor.reset(gst_device_monitor_new());
-        gst_device_monitor_add_filter(m_pMonitor.get(), "Video/Source", nullptr);
-        SetBusHandler(GstPtr<GstBus>(gst_device_monitor_get_bus(m_pMonitor.get())).get(), this,
-                      reinterpret_cast<GstBusSyncHandler>(&CCameraPipeline::OnBusMessage));
-        if (!gst_device_monitor_start(m_pMonitor.get())) return 1;  // no device category: nothing found
-    }
+    if (!StartMonitor()) return 1;  // no device category: nothing found
     GList* devices = gst_device_monitor_get_devices(m_pMonitor.get());
     std::uint32_t result = 1;  // the end of the list: success without a device
     for (GList* item = devices; item != nullptr; item = item->next) {
@@ -286,11 +316,45 @@ std::uint32_t CCameraPipeline::FindCaptureSource(GstPtr<GstElement>* source)
         if (DeviceName(device) != m_strCameraName) continue;
         *source = Sink(gst_device_create_element(device, "Video Capture"));
         result = *source ? 0 : kHrFail;
+        // Raw video where the device offers it (the converters take any raw format); else
+        // MJPEG through its decoder, else whatever decodebin finds for it.
+        if (GstCaps* caps = gst_device_get_caps(device)) {
+            bool raw = false;
+            bool jpeg = false;
+            for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
+                const char* media = gst_structure_get_name(gst_caps_get_structure(caps, i));
+                raw = raw || g_str_equal(media, "video/x-raw");
+                jpeg = jpeg || g_str_equal(media, "image/jpeg");
+            }
+            if (!raw && !gst_caps_is_empty(caps) && !gst_caps_is_any(caps)) *kind = jpeg ? kSourceJpeg : kSourceOther;
+            gst_caps_unref(caps);
+        }
         break;
     }
     g_list_free_full(devices, gst_object_unref);
+    {
+        std::lock_guard guard(m_eventLock);
+        m_bCameraListed = *source != nullptr;
+    }
     return result;
 }
+
+namespace {
+
+// decodebin's pads appear once it knows the stream: its video pad goes to the converter.
+void LinkDecodedPad(GstElement*, GstPad* pad, gpointer convert)
+{
+    GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(convert), "sink"));
+    if (!sink || gst_pad_is_linked(sink.get())) return;
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    if (caps == nullptr) caps = gst_pad_query_caps(pad, nullptr);
+    const bool video = caps != nullptr && gst_caps_get_size(caps) > 0 &&
+                       g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
+    if (caps != nullptr) gst_caps_unref(caps);
+    if (video && gst_pad_link(pad, sink.get()) != GST_PAD_LINK_OK) GST_WARNING("camera: decoded pad does not link");
+}
+
+}  // namespace
 
 // The bin takes its own reference of each element it accepts; the pointers here drop theirs
 // when they go, so an element is freed with the pipeline or, when it never got into it, here.
@@ -299,7 +363,8 @@ std::uint32_t CCameraPipeline::SetUpGraph()
     std::uint32_t result = GetInterfaces();
     GstPtr<GstElement> source;
     if (result == 0) {
-        result = FindCaptureSource(&source);
+        SourceKind kind = kSourceRaw;
+        result = FindCaptureSource(&source, &kind);
         GstBin* bin = GST_BIN(m_pPipeline.get());
         if (!source) {
             // Adding a missing capture filter fails.
@@ -318,8 +383,20 @@ std::uint32_t CCameraPipeline::SetUpGraph()
                 g_object_set(filter.get(), "caps", caps, nullptr);
                 gst_caps_unref(caps);
                 gst_bin_add_many(bin, convert.get(), scale.get(), rate.get(), filter.get(), nullptr);
-                if (!gst_element_link_many(source.get(), convert.get(), scale.get(), rate.get(), filter.get(),
-                                           m_pDump.get(), nullptr)) {
+                GstPtr<GstElement> decoder;
+                if (kind != kSourceRaw) {
+                    decoder = Sink(gst_element_factory_make(kind == kSourceJpeg ? "jpegdec" : "decodebin", nullptr));
+                }
+                if (kind != kSourceRaw &&
+                    (!decoder || !gst_bin_add(bin, decoder.get()) || !gst_element_link(source.get(), decoder.get()))) {
+                    result = kHrFail;
+                } else if (kind == kSourceOther) {
+                    g_signal_connect(decoder.get(), "pad-added", G_CALLBACK(&LinkDecodedPad), convert.get());
+                } else if (!gst_element_link(kind == kSourceJpeg ? decoder.get() : source.get(), convert.get())) {
+                    result = kHrFail;
+                }
+                if (result == 0 && !gst_element_link_many(convert.get(), scale.get(), rate.get(), filter.get(),
+                                                          m_pDump.get(), nullptr)) {
                     result = kHrFail;
                 }
             }
@@ -421,11 +498,6 @@ void CCameraPipeline::ReleaseAll()
     if (m_pDump) g_signal_handlers_disconnect_by_data(m_pDump.get(), m_pRelay.get());
     m_pDump.reset();
     m_pPipeline.reset();
-    if (m_pMonitor) {
-        gst_device_monitor_stop(m_pMonitor.get());
-        SetBusHandler(GstPtr<GstBus>(gst_device_monitor_get_bus(m_pMonitor.get())).get(), nullptr, nullptr);
-        m_pMonitor.reset();
-    }
 }
 
 GraphAction CCameraPipeline::OnGraphNotify()

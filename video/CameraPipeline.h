@@ -70,7 +70,8 @@ public:
 
     void SetCameraName(const std::string& name)
     {
-        std::lock_guard guard(m_eventLock);  // the device monitor's thread reads it
+        std::lock_guard guard(m_eventLock);                    // the device monitor's thread reads it
+        if (name != m_strCameraName) m_bCameraListed = false;  // learnt again at the next build
         m_strCameraName = name;
     }
     const std::string& CameraName() const { return m_strCameraName; }
@@ -110,7 +111,13 @@ public:
 private:
     std::uint32_t GetInterfaces();
     std::uint32_t SetUpGraph();
-    std::uint32_t FindCaptureSource(GstPtr<GstElement>* source);
+    // What the source delivers, so that the right converters follow it.
+    enum SourceKind { kSourceRaw, kSourceJpeg, kSourceOther };
+    std::uint32_t FindCaptureSource(GstPtr<GstElement>* source, SourceKind* kind);
+    // The device monitor, started once and kept for the object's life: starting a monitor
+    // reports every present device as added, which must not read as "the camera came back".
+    bool StartMonitor();
+    void StopMonitor();
     // The settled state; false on failure.
     bool ReadState(int* state);
     void ReleaseAll();
@@ -130,4 +137,8 @@ private:
 
     mutable std::mutex m_eventLock;
     std::deque<std::pair<long, long>> m_events;
+    // Under m_eventLock: whether the monitor lists the camera now, and whether it is still
+    // reporting the devices it found at its start.
+    bool m_bCameraListed = false;
+    bool m_bMonitorStarting = false;
 };

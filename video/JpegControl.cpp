@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -22,6 +23,7 @@
 
 #include "app/Log.h"
 #include "app/WindowMessages.h"
+#include "ui/DialogRegistry.h"
 #include "video/JpegBuffer.h"
 #include "video/OskelJpegObject.h"
 
@@ -116,9 +118,23 @@ CJpegControl::CJpegControl(const OskelJpegControlData& settings,
     m_pChoose = new QPushButton(tr("貼り付ける画像を選ぶ"), this);
     m_pChoose->setObjectName(QStringLiteral("button1019"));
 
+    m_pNotice = new QLabel(this);
+    m_pNotice->setWordWrap(true);
+    m_pNotice->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_pNotice->hide();
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_pApply = buttons->addButton(tr("適用"), QDialogButtonBox::ApplyRole);
     m_pApply->setObjectName(QStringLiteral("button3"));
+
+    for (int i = 0; i < 3; ++i) DialogRegistry::SetControlId(m_pDct[i], 1001 + i);
+    DialogRegistry::SetControlId(m_pRate, 1013);
+    DialogRegistry::SetControlId(m_pQuality, 1004);
+    DialogRegistry::SetControlId(m_pChoose, 1019);
+    DialogRegistry::SetControlId(m_pNotice, kNoticeId);
+    DialogRegistry::SetControlId(m_pApply, 3);
+    DialogRegistry::SetControlId(buttons->button(QDialogButtonBox::Ok), 1);
+    DialogRegistry::SetControlId(buttons->button(QDialogButtonBox::Cancel), 2);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(dct, 0, 0, 2, 1);
@@ -128,7 +144,8 @@ CJpegControl::CJpegControl(const OskelJpegControlData& settings,
     grid->addWidget(m_pQuality, 1, 2);
     grid->addWidget(m_pPreviewFrame, 2, 0, 1, 2);
     grid->addWidget(m_pChoose, 2, 2, Qt::AlignBottom);
-    grid->addWidget(buttons, 3, 0, 1, 3);
+    grid->addWidget(m_pNotice, 3, 0, 1, 3);
+    grid->addWidget(buttons, 4, 0, 1, 3);
 
     connect(buttons, &QDialogButtonBox::accepted, this, &CJpegControl::OnOK);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -148,6 +165,12 @@ CJpegControl::CJpegControl(const OskelJpegControlData& settings,
 }
 
 CJpegControl::~CJpegControl() = default;
+
+void CJpegControl::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    DialogRegistry::Opened(this);
+}
 
 std::int32_t CJpegControl::RateFromIndex(int index)
 {
@@ -268,6 +291,17 @@ void CJpegControl::OnChooseFile()
         MORVIKA_LOG("LOG   CJpegControl::OnBnClickedButton1() 元　%s \n", from.c_str());
         MORVIKA_LOG("LOG   CJpegControl::OnBnClickedButton1() 先　%s \n", m_strStillFile.c_str());
         CopyFileInPieces(from, m_strStillFile);
+        // The page loads no file over 1 MiB; say so rather than keep the old preview silently.
+        const QFileInfo info(chosen);
+        if (info.size() > static_cast<qint64>(kMaxStillFile)) {
+            MORVIKA_LOG("ERROR CJpegControl::OnBnClickedButton1() 1MBを超える %s \n", from.c_str());
+            m_pNotice->setText(tr("「%1」は1MBを超えるため、この画面では使えません。自分のウインドウの"
+                                  "「静止画の選択」なら送れます。")
+                                   .arg(info.fileName()));
+            m_pNotice->show();
+        } else {
+            m_pNotice->hide();
+        }
     }
     RefreshPreview();
     m_pApply->setEnabled(true);

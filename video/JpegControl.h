@@ -14,6 +14,7 @@
 #include "video/OskelJpegControlData.h"
 
 class QComboBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 class QSlider;
@@ -24,6 +25,7 @@ class CJpegControl : public QDialog {
 public:
     static constexpr std::uint32_t kMaxStillFile = 1024 * 1024;  // larger files are not loaded
     static constexpr int kPreviewWidth = 320;
+    static constexpr int kNoticeId = 1027;  // the line that explains why a file was not taken
 
     // settings: a copy of the camera's. filterControl hands settings to the frame dump
     // element (empty: no element). mainWindow receives WM_STILL_IMAGE.
@@ -49,6 +51,10 @@ public:
     QPushButton* ApplyButton() const { return m_pApply; }
     std::uint32_t StillLength() const { return m_nStillLength; }
     const QImage& PreviewImage() const { return m_preview; }
+    QLabel* Notice() const { return m_pNotice; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void OnInitDialog();
@@ -69,6 +75,7 @@ private:
     QWidget* m_pPreviewFrame = nullptr;
     QPushButton* m_pChoose = nullptr;
     QPushButton* m_pApply = nullptr;
+    QLabel* m_pNotice = nullptr;
 };
 
 // Copies a file byte for byte in 4096-byte pieces, creating or truncating the target.

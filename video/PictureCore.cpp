@@ -36,7 +36,11 @@ bool CPictureCore::Drain()
 
 const PictureBitmap* CPictureCore::Bitmap(std::int32_t windowWidth)
 {
-    if (m_bHaveBitmap) return &m_bitmap;
+    // A picture fitted to another width is decoded again: one decoded for a small window
+    // would stay coarse once the window grows.
+    if (m_bHaveBitmap && (!m_bFit || windowWidth == m_nFittedWidth)) return &m_bitmap;
+    m_bHaveBitmap = false;
+    m_nFittedWidth = windowWidth;
     if (m_current.empty()) return nullptr;
     ++m_nDecodes;
     OskelJpegObject jpeg;

@@ -41,7 +41,8 @@ public:
 
     // The bitmap of the current JPEG, decoding it first when there is none; null when there
     // is nothing to show (no JPEG, or it does not decode). In fit mode the picture is
-    // reduced by a power of two until it is at most `windowWidth` wide.
+    // reduced by a power of two until it is at most `windowWidth` wide, and decoded again
+    // when the window's width changes.
     const PictureBitmap* Bitmap(std::int32_t windowWidth);
     bool HasBitmap() const { return m_bHaveBitmap; }
 
@@ -68,4 +69,5 @@ private:
     std::int32_t m_nBrightness = 0;
     std::uint64_t m_nDecodes = 0;
     std::uint64_t m_nMaxPixels = 0;
+    std::int32_t m_nFittedWidth = 0;  // the window width of the last fit-mode decode
 };

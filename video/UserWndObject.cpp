@@ -205,7 +205,7 @@ void CUserWndObject::BuildContextMenu(QMenu& menu)
     add(QT_TR_NOOP("コピー"), ID_EDIT_COPY, true);
     add(QT_TR_NOOP("貼り付け"), ID_EDIT_PASTE, canPasteStill && canPasteStill());
     menu.addSeparator();
-    add(QT_TR_NOOP("静止画の選択"), ID_CHOOSE_STILL, true);  // chooses only in the own window
+    add(QT_TR_NOOP("静止画の選択"), ID_CHOOSE_STILL, static_cast<bool>(onChooseStill));  // the own window only
     add(QT_TR_NOOP("カメラ画像に戻す"), ID_BACK_TO_CAMERA, canBackToCamera && canBackToCamera());
     menu.addSeparator();
     add(QT_TR_NOOP("プロパティ"), ID_PROPERTIES, true);

@@ -81,6 +81,19 @@ void CWndObject::MoveTo(int x, int y)
     m_Information.SetPosition(x, y);
 }
 
+bool CWndObject::ChooseMenuItem(int command)
+{
+    QMenu menu;
+    BuildContextMenu(menu);
+    for (QAction* action : menu.actions()) {
+        if (action->isSeparator() || action->data().toInt() != command) continue;
+        if (!action->isEnabled()) return false;
+        action->trigger();
+        return true;
+    }
+    return false;
+}
+
 void CWndObject::OnCommand(int command)
 {
     switch (command) {
@@ -99,7 +112,7 @@ void CWndObject::OnCommand(int command)
 void CWndObject::BuildContextMenu(QMenu& menu)
 {
     auto add = [&](const char* text, int command) {
-        menu.addAction(tr(text), this, [this, command] { OnCommand(command); });
+        menu.addAction(tr(text), this, [this, command] { OnCommand(command); })->setData(command);
     };
     add(QT_TR_NOOP("ウインドウ 大"), ID_VIEW_LARGE_WINDOW);
     add(QT_TR_NOOP("ウインドウ 中"), ID_VIEW_MEDIUM_WINDOW);

@@ -58,6 +58,9 @@ public:
 
     // Runs a context menu command (also what the menu items do).
     virtual void OnCommand(int command);
+    // Chooses that item of the context menu as built now, as a user would; false when the
+    // menu has no such item or it is disabled.
+    bool ChooseMenuItem(int command);
 
 protected:
     // Left button released: the object's own action.

@@ -372,6 +372,10 @@ The address others can join: %6</translation>
         <source>画像ファイル (*.jpg *.jpeg)</source>
         <translation>Picture files (*.jpg *.jpeg)</translation>
     </message>
+    <message>
+        <source>「%1」は1MBを超えるため、この画面では使えません。自分のウインドウの「静止画の選択」なら送れます。</source>
+        <translation>"%1" is larger than 1 MB and cannot be used on this page. Choose it with "Choose a still picture" in your own window to send it.</translation>
+    </message>
 </context>
 <context>
     <name>CLoginDlg</name>

@@ -55,6 +55,15 @@ TEST(PictureCore, FitModeReducesByAPowerOfTwo)
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(bitmap->width, 160);
 
+    // The window grows: decoded again at the new width, not the small bitmap stretched;
+    // painting again at the same width decodes nothing.
+    bitmap = core.Bitmap(640);
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(bitmap->width, 640);
+    const std::uint64_t decodes = core.DecodeCount();
+    core.Bitmap(640);
+    EXPECT_EQ(core.DecodeCount(), decodes);
+
     core.SetFitMode(false);
     core.DiscardBitmap();
     bitmap = core.Bitmap(160);

@@ -64,10 +64,11 @@ static GstElement* test_camera_create_element(GstDevice* device, const gchar* na
 {
     const bool jpeg = MORVIKA_TEST_CAMERA_DEVICE(device)->jpeg;
     // A camera's own frame rate and size, far from what the pipeline asks for.
-    const char* description = jpeg ? "videotestsrc is-live=true pattern=ball ! "
-                                     "video/x-raw,format=I420,width=640,height=480,framerate=30/1 ! jpegenc"
-                                   : "videotestsrc is-live=true pattern=ball ! "
-                                     "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1";
+    const char* description =
+        jpeg ? "videotestsrc is-live=true pattern=ball ! "
+               "capsfilter caps=\"video/x-raw,format=I420,width=640,height=480,framerate=30/1\" ! jpegenc"
+             : "videotestsrc is-live=true pattern=ball ! "
+               "capsfilter caps=\"video/x-raw,format=YUY2,width=640,height=480,framerate=30/1\"";
     GError* error = nullptr;
     GstElement* bin = gst_parse_bin_from_description(description, TRUE, &error);
     if (bin == nullptr) {
@@ -90,9 +91,9 @@ static GstDevice* NewDevice(bool jpeg)
 {
     GstCaps* caps = gst_caps_from_string(jpeg ? "image/jpeg,width=640,height=480,framerate=30/1"
                                               : "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1");
-    auto* device = static_cast<MorvikaTestCameraDevice*>(g_object_new(
-        MORVIKA_TYPE_TEST_CAMERA_DEVICE, "display-name", kDeviceName, "device-class", "Video/Source", "caps", caps,
-        nullptr));
+    auto* device =
+        static_cast<MorvikaTestCameraDevice*>(g_object_new(MORVIKA_TYPE_TEST_CAMERA_DEVICE, "display-name", kDeviceName,
+                                                           "device-class", "Video/Source", "caps", caps, nullptr));
     gst_caps_unref(caps);
     device->jpeg = jpeg;
     return GST_DEVICE(device);
@@ -193,5 +194,5 @@ static gboolean plugin_init(GstPlugin* plugin)
                                         MORVIKA_TYPE_TEST_CAMERA_PROVIDER);
 }
 
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, morvikatestcamera, "A camera for Morvika's tests",
-                  plugin_init, "1.0", "Proprietary", "Morvika", "Morvika")
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, morvikatestcamera, "A camera for Morvika's tests", plugin_init,
+                  "1.0", "Proprietary", "Morvika", "Morvika")
