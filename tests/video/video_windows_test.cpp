@@ -371,7 +371,14 @@ TEST(UserWndObject, ContextMenuItemsAndStates)
     EXPECT_EQ(items,
               (QStringList{"ウインドウ 大", "ウインドウ 中", "ウインドウ 小", "フルスクリーン", "アイコン 大",
                            "アイコン 小", "コピー", "貼り付け", "静止画の選択", "カメラ画像に戻す", "プロパティ"}));
-    EXPECT_EQ(disabled, (QStringList{"フルスクリーン", "アイコン 大", "アイコン 小", "貼り付け", "カメラ画像に戻す"}));
+    // A peer's window (no still-picture hooks): choosing a still is for the own window only.
+    EXPECT_EQ(disabled, (QStringList{"フルスクリーン", "アイコン 大", "アイコン 小", "貼り付け", "静止画の選択",
+                                     "カメラ画像に戻す"}));
+    int chosen = 0;
+    window.onChooseStill = [&] { ++chosen; };
+    EXPECT_TRUE(window.ChooseMenuItem(ID_CHOOSE_STILL));
+    EXPECT_FALSE(window.ChooseMenuItem(ID_BACK_TO_CAMERA));
+    EXPECT_EQ(chosen, 1);
     window.OnCommand(ID_VIEW_SMALL_WINDOW);
     EXPECT_EQ(window.size(), QSize(99, 82));
 }
