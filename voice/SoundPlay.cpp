@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "app/Log.h"
@@ -17,6 +19,16 @@ constexpr std::size_t kOverloadPackets = 8;
 constexpr int kRestoreWaits = 100;
 // The far end is placed where the server plays it, by its usual buffer behind the handover.
 constexpr std::int64_t kServerBufferTicks = CEchoReference::kRate * 40 / 1000;
+// A delay that a disturbance left (a burst after a stall, a backlog at the start) is taken back
+// once the stream has run this long without one while every packet found more than a block
+// still queued ahead of the play cursor: down to a quarter of a block of that least lead, a
+// margin on top of the arrivals' lateness seen meanwhile.
+constexpr std::uint32_t kSteadySeconds = 2;
+// Taken out of quiet moments only, a short frame at a time with a cross-fade, at most one frame
+// of every four written: too little, and too quiet, for a listener to hear.
+constexpr std::size_t kDrainFrame = 32;
+constexpr std::size_t kDrainEvery = 4;
+constexpr int kQuietPeak = 512;
 
 void WaitRestoreInterval()
 {
@@ -126,6 +138,7 @@ int CSoundPlay::SaveData(const VoiceMessageView& message, ArrivalWake wake)
         m_nPlayState = 1;
         m_dwNextOffset = 0;
         m_dwLastPlay = 0;
+        m_bRestartWatch = true;
         MORVIKA_LOG("LOG   CSoundPlay::SaveData() 音声を開始しましたUserID=%x m_dwNextOffset=%d \n", message.userId, 0);
         std::uint32_t discarded = 0;
         m_JoinBuffer.Take(discarded);
@@ -136,6 +149,7 @@ int CSoundPlay::SaveData(const VoiceMessageView& message, ArrivalWake wake)
         StartPlay();
         ++m_nPlayState;
     } else {
+        NoteArrivalLead();
         m_PlayQueue.Push(CVoicePcmQueue::Entry(pcm, pcm + size));
         if (wake == ArrivalWake::Now) WakeNearPlayCursor();
     }
@@ -243,6 +257,8 @@ int CSoundPlay::BufferDataProc()
     const std::uint32_t dWr = forward(dwWriteOffset);
     std::uint32_t dNext = forward(m_dwNextOffset.load());
 
+    bool disturbed = m_bRestartWatch.exchange(false) || dWr > dNext;
+
     // The data to write this time.
     CVoicePcmQueue::Entry piece;
     const std::uint8_t* data = nullptr;
@@ -250,6 +266,7 @@ int CSoundPlay::BufferDataProc()
     bool advance = false;
     const std::size_t queued = m_PlayQueue.Count();
     if (queued > kOverloadPackets) {
+        disturbed = true;
         if (auto newest = m_PlayQueue.PopFront()) piece = std::move(*newest);
         m_PlayQueue.Clear();
         data = piece.data();
@@ -277,6 +294,25 @@ int CSoundPlay::BufferDataProc()
         }
         advance = true;
     }
+    if (advance && m_dwSurplus > 0) {
+        const std::size_t before = piece.size();
+        DrainQuiet(piece);
+        // Where the surplus waits in the queue, the ring is kept as full as it was: what was
+        // taken out is made up from the front of the next piece, the rest of which stays first.
+        const std::size_t cut = before - piece.size();
+        if (cut > 0) {
+            if (auto following = m_PlayQueue.Pop()) {
+                const std::size_t moved = std::min(cut, following->size());
+                piece.insert(piece.end(), following->begin(), following->begin() + static_cast<long>(moved));
+                if (moved < following->size()) {
+                    following->erase(following->begin(), following->begin() + static_cast<long>(moved));
+                    m_PlayQueue.PushBack(std::move(*following));
+                }
+            }
+        }
+        data = piece.data();
+        size = static_cast<std::uint32_t>(piece.size());
+    }
     if (data == nullptr || size == 0 || size > ring / 2) {
         data = nullptr;
         size = m_dwBlockSize;
@@ -299,8 +335,10 @@ int CSoundPlay::BufferDataProc()
             data = nullptr;
             size = lockSize = room;
             advance = false;
+            disturbed = true;
         }
     }
+    WatchDelay(dPlay, disturbed);
     m_dwLastPlay = dwPlayOffset;
     m_dwLastTicks = static_cast<std::uint32_t>(ProcessClockMs());
     std::unique_ptr<std::vector<std::uint8_t>> start;
@@ -347,6 +385,92 @@ int CSoundPlay::BufferDataProc()
         }
     }
     return 0;
+}
+
+void CSoundPlay::NoteArrivalLead()
+{
+    std::uint32_t play = 0, write = 0;
+    if (!m_pBuffer || m_pBuffer->GetCurrentPosition(&play, &write) != kSoundOk || m_dwBufferSize == 0) return;
+    const std::uint32_t ring = m_dwBufferSize;
+    const std::uint32_t lastPlay = m_dwLastPlay.load();
+    const std::uint32_t dPlay = (play + ring - lastPlay) % ring;
+    const std::uint32_t dNext = (m_dwNextOffset.load() + ring - lastPlay) % ring;
+    const std::size_t lead = (dNext > dPlay ? dNext - dPlay : 0) + m_PlayQueue.Bytes();
+    const auto value = static_cast<std::uint32_t>(std::min<std::size_t>(lead, ring * 4));
+    std::uint32_t least = m_dwLeastLead.load();
+    while (value < least && !m_dwLeastLead.compare_exchange_weak(least, value)) {}
+}
+
+void CSoundPlay::WatchDelay(std::uint32_t played, bool disturbed)
+{
+    constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+    if (disturbed) {
+        // What is queued now may be needed to ride out the next such moment: watch again.
+        m_dwLeastLead = kNone;
+        m_nSteadyPlayed = 0;
+        m_dwSurplus = 0;
+        return;
+    }
+    m_nSteadyPlayed += played;
+    if (m_nSteadyPlayed < std::uint64_t{kSteadySeconds} * std::max<std::uint32_t>(m_Format.avgBytesPerSec, 1)) return;
+    // Sound that every packet of the stretch found still waiting was never needed; what stays
+    // covers a little more lateness than the stretch showed. No packet at all: nothing runs.
+    const std::uint32_t least = m_dwLeastLead.exchange(kNone);
+    const std::uint32_t align = std::max<std::uint32_t>(m_Format.blockAlign, 1);
+    m_dwSurplus = least != kNone && least > m_dwBlockSize ? least - m_dwBlockSize / 4 : 0;
+    m_dwSurplus -= m_dwSurplus % align;
+    m_nSteadyPlayed = 0;
+}
+
+void CSoundPlay::DrainQuiet(std::vector<std::uint8_t>& piece)
+{
+    // 16-bit sound only; samples in frames, never the piece's first or last frame, so that each
+    // cut blends within the piece.
+    if (m_Format.bitsPerSample != 16 || m_Format.blockAlign == 0) return;
+    const std::size_t step = kDrainFrame * m_Format.blockAlign;
+    const std::size_t frames = piece.size() / step;
+    if (frames < 3) return;
+    auto sample = [&](std::size_t byte) { return static_cast<std::int16_t>(piece[byte] | (piece[byte + 1] << 8)); };
+    auto quiet = [&](std::size_t frame) {
+        for (std::size_t b = frame * step; b < (frame + 1) * step; b += 2) {
+            if (std::abs(sample(b)) > kQuietPeak) return false;
+        }
+        return true;
+    };
+    std::vector<std::uint8_t> out;
+    out.reserve(piece.size());
+    out.insert(out.end(), piece.begin(), piece.begin() + static_cast<long>(step));
+    std::size_t frame = 1;
+    std::size_t sinceCut = kDrainEvery;
+    std::uint32_t cut = 0;
+    while (frame < frames) {
+        const bool canCut = frame + 1 < frames && sinceCut >= kDrainEvery && m_dwSurplus - cut >= step &&
+                            quiet(frame) && quiet(frame + 1);
+        if (!canCut) {
+            out.insert(out.end(), piece.begin() + static_cast<long>(frame * step),
+                       piece.begin() + static_cast<long>((frame + 1) * step));
+            ++frame;
+            ++sinceCut;
+            continue;
+        }
+        // Two frames become one: the first fades into the second, so the sound runs on without
+        // a step at either end.
+        for (std::size_t i = 0; i < step; i += 2) {
+            const double w = static_cast<double>(i / 2 + 1) / static_cast<double>(step / 2 + 1);
+            const double mixed = sample(frame * step + i) * (1 - w) + sample((frame + 1) * step + i) * w;
+            const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(mixed)));
+            out.push_back(static_cast<std::uint8_t>(v & 0xFF));
+            out.push_back(static_cast<std::uint8_t>(v >> 8));
+        }
+        frame += 2;
+        sinceCut = 1;
+        cut += static_cast<std::uint32_t>(step);
+    }
+    out.insert(out.end(), piece.begin() + static_cast<long>(frames * step), piece.end());
+    if (cut == 0) return;
+    piece = std::move(out);
+    m_dwSurplus -= cut;
+    m_nDrained += cut;
 }
 
 double CSoundPlay::PlayedGain()

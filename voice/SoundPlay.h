@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <vector>
 
 #include "voice/DirectSoundWraper.h"
 #include "voice/EchoReference.h"
@@ -63,7 +65,11 @@ public:
     void SetEchoReference(std::shared_ptr<CEchoReference> reference) { m_pEchoReference = std::move(reference); }
 
     int PlayState() const { return m_nPlayState.load(); }
+    // Sound thread: bytes of sound taken out of quiet moments so far, to shorten a delay that
+    // no longer serves.
+    std::uint64_t DrainedBytes() const { return m_nDrained.load(); }
     std::size_t QueuedCount() const { return m_PlayQueue.Count(); }
+    std::size_t QueuedBytes() const { return m_PlayQueue.Bytes(); }
     long Gain() const { return m_lGain.load(); }
 
 private:
@@ -79,6 +85,14 @@ private:
     void FeedEchoReference(const std::uint8_t* data, std::uint32_t bytes, std::int64_t position);
     // The linear gain the ring is played with: the buffer volume and the software gain.
     double PlayedGain();
+    // GUI thread, before a packet is queued: the sound still ahead of the play cursor, written
+    // and queued, is what the stream did not need to wait for it.
+    void NoteArrivalLead();
+    // Sound thread: `played` bytes played since the last pass, and whether this pass found the
+    // stream disturbed; sets how much to drain.
+    void WatchDelay(std::uint32_t played, bool disturbed);
+    // Sound thread: takes up to the surplus out of the piece's quiet moments.
+    void DrainQuiet(std::vector<std::uint8_t>& piece);
 
     CVoicePcmQueue m_PlayQueue;
     CVoiceJoinBuffer m_JoinBuffer;
@@ -89,6 +103,16 @@ private:
     std::atomic<bool> m_bArrivalWake{false};
     std::atomic<long> m_lSavedVolume{100};
     std::atomic<int> m_bMute{0};
+
+    // The least sound ahead of the play cursor when a packet came (GUI thread lowers it), since
+    // the watch last began; the sound thread counts how long that is in bytes played and keeps
+    // the bytes still to be taken out of quiet moments.
+    std::atomic<std::uint32_t> m_dwLeastLead{std::numeric_limits<std::uint32_t>::max()};
+    std::uint64_t m_nSteadyPlayed = 0;
+    std::uint32_t m_dwSurplus = 0;
+    std::atomic<std::uint64_t> m_nDrained{0};
+    // Set by a talk spurt's start: the watch begins afresh.
+    std::atomic<bool> m_bRestartWatch{true};
 
     std::shared_ptr<CEchoReference> m_pEchoReference;
     // Sound thread: the play cursor counted from the talk spurt's start, its place on the

@@ -57,3 +57,11 @@ std::size_t CVoicePcmQueue::Count() const
     std::lock_guard lock(QueueLock());
     return m_entries.size();
 }
+
+std::size_t CVoicePcmQueue::Bytes() const
+{
+    std::lock_guard lock(QueueLock());
+    std::size_t bytes = 0;
+    for (const Entry& entry : m_entries) bytes += entry.size();
+    return bytes;
+}

@@ -20,6 +20,8 @@ public:
     bool IsEmpty() const;
     void Clear();
     std::size_t Count() const;
+    // Bytes of PCM in all entries.
+    std::size_t Bytes() const;
 
 private:
     std::deque<Entry> m_entries;  // front = oldest

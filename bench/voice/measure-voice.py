@@ -58,16 +58,23 @@ class Sinks:
 
 
 class Instance:
-    def __init__(self, binary, profile, port, user, capture, sound):
+    def __init__(self, binary, profile, port, user, capture, sound, accept=False, connect=None, processing=True):
         os.makedirs(profile, exist_ok=True)
         # The devices in the settings file (texts are plain strings there); callers are
-        # approved through the control channel.
+        # approved through the control channel, or, with accept, let in without asking
+        # (the key is "接続の承諾", as Qt escapes it).
         with open(os.path.join(profile, "Morvika.conf"), "w", encoding="utf-8") as conf:
-            conf.write(f"[Device]\nCapture={capture}\nSound={sound}\nNonVoice=0\n\n[MAIN]\nINIT=1\n")
+            conf.write(f"[Device]\nCapture={capture}\nSound={sound}\nNonVoice=0\n")
+            if not processing:
+                conf.write("EchoCancel=0\nNoiseSuppress=0\n")
+            conf.write("\n[MAIN]\nINIT=1\n")
+            if accept:
+                conf.write("%U63A5%U7D9A%U306E%U627F%U8AFE=0\n")
         self.profile = profile
         self.lines = queue.Queue()
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-        self.proc = subprocess.Popen([binary, "--control", "--profile", profile, "--port", str(port)],
+        extra = ["--connect", connect] if connect else []
+        self.proc = subprocess.Popen([binary, "--control", "--profile", profile, "--port", str(port), *extra],
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=open(os.path.join(profile, "stderr.txt"), "w"), text=True, env=env)
         threading.Thread(target=self._read, daemon=True).start()
@@ -94,6 +101,9 @@ class Instance:
     def approve_next(self):
         self.wait("event approval")
         self.send("approve accept")
+
+    def wait_log(self, text, timeout=60):
+        wait_until(lambda: text in self.log(), timeout, f"'{text}' in {self.profile}'s log")
 
     def users(self):
         self.send("state")
@@ -396,30 +406,53 @@ def measure_speech(args, work):
 def measure_speech_session(args, work, sinks, session):
     os.makedirs(work, exist_ok=True)
     tag = f"mvxs{os.getpid()}s{session}"
-    a_mic, a_out, b_mic, b_out = (sinks.load(f"{tag}_{p}") for p in ("amic", "aout", "bmic", "bout"))
     port = args.port + 40 + 2 * session
     relay = StallRelay(port) if args.stall and not args.stall_sender else None
-    # Silence into the microphones and into the speakers from the start: a null sink that starts
-    # from idle renders ahead, and a recording from its monitor gets nothing for up to two
-    # seconds (which holds up the recorder's own playback as long); a sound card does neither.
-    keepers = [subprocess.Popen(["pacat", "--playback", "-d", sink, f"--rate={RATE}", "--channels=1",
-                                 "--format=s16le", "--raw", "/dev/zero"]) for sink in (a_mic, a_out, b_mic, b_out)]
-    time.sleep(1.0)
+    if args.bare:
+        # As a user's machine may have it: three sinks (A's microphone, B's speaker, one idle
+        # sink for the other two ends) and nothing else playing.
+        a_mic, b_out, idle = (sinks.load(f"{tag}_{p}") for p in ("amic", "bout", "idle"))
+        a_out, b_mic = idle, idle
+        keepers = []
+    else:
+        a_mic, a_out, b_mic, b_out = (sinks.load(f"{tag}_{p}") for p in ("amic", "aout", "bmic", "bout"))
+        # Silence into the microphones and into the speakers from the start: a null sink that
+        # starts from idle renders ahead, and a recording from its monitor gets nothing for up
+        # to two seconds (which holds up the recorder's own playback as long).
+        keepers = [subprocess.Popen(["pacat", "--playback", "-d", sink, f"--rate={RATE}", "--channels=1",
+                                     "--format=s16le", "--raw", "/dev/zero"])
+                   for sink in (a_mic, a_out, b_mic, b_out)]
+        time.sleep(1.0)
     spoken = os.path.join(work, "speech.wav")
     subprocess.run(["espeak-ng", "-v", "en", "-s", "150", "-w", spoken, SPEECH], check=True)
-    a = Instance(args.binary, os.path.join(work, "a"), port, "Alice", source_description(a_mic + ".monitor"), a_out)
+    target = f"127.0.0.1:{relay.port if relay else port}"
+    # The bare set-up records the whole call, from before either instance starts.
+    recorders = (TimedRecorder(a_mic + ".monitor"), TimedRecorder((b_out if not args.alone else a_out) + ".monitor")) \
+        if args.bare else None
+    a = Instance(args.binary, os.path.join(work, "a"), port, "Alice", source_description(a_mic + ".monitor"), a_out,
+                 accept=args.bare, processing=not args.plain)
     b = None if args.alone else Instance(args.binary, os.path.join(work, "b"), port + 1, "Bob",
-                                         source_description(b_mic + ".monitor"), b_out)
+                                         source_description(b_mic + ".monitor"), b_out, accept=args.bare,
+                                         connect=target if args.join_at_start else None, processing=not args.plain)
     try:
         a.wait("event ready")
         if b:
             b.wait("event ready")
-            b.send(f"connect 127.0.0.1:{relay.port if relay else port} - -")
-            a.approve_next()
+            if not args.join_at_start:
+                if args.bare:
+                    time.sleep(3.0)
+                b.send(f"connect {target} - -")
+                if not args.bare:
+                    a.approve_next()
             wait_until(lambda: a.users() >= 2 and b.users() >= 2, 60, "the join")
-        mouth = TimedRecorder(a_mic + ".monitor")
-        ear = TimedRecorder((b_out if b else a_out) + ".monitor")
-        time.sleep(1.5)
+            b.wait_log("ログイン完了")
+        if recorders:
+            mouth, ear = recorders
+            time.sleep(3.0)
+        else:
+            mouth = TimedRecorder(a_mic + ".monitor")
+            ear = TimedRecorder((b_out if b else a_out) + ".monitor")
+            time.sleep(1.5)
         player = subprocess.Popen(["paplay", "-d", a_mic, spoken])
         stalled = resumed = None
         if args.stall:
@@ -553,6 +586,10 @@ def main():
     parser.add_argument("--alone", action="store_true", help="speech: A alone, its own loopback")
     parser.add_argument("--stall", type=float, default=0, help="speech: stall the link this many seconds mid-speech")
     parser.add_argument("--stall-sender", action="store_true", help="--stall stops A's process instead of the link")
+    parser.add_argument("--bare", action="store_true",
+                        help="speech: three sinks and no silence played into them, callers let in without asking")
+    parser.add_argument("--plain", action="store_true", help="speech: echo cancellation and noise suppression off")
+    parser.add_argument("--join-at-start", action="store_true", help="speech: B joins with --connect at its start")
     parser.add_argument("--keep", action="store_true", help="keep the recordings and profiles (path printed)")
     parser.add_argument("what", nargs="*", default=["latency", "cpu"])
     args = parser.parse_args()

@@ -221,6 +221,54 @@ TEST_F(PlayTest, APacketArrivingDuringAnArrivalWriteIsWrittenWithoutWaitingForTh
     EXPECT_EQ(RingSamples(kBlock + 1378, 2)[0], 600);
 }
 
+// A burst left four packets (a quarter of a second) queued ahead of what the stream needs. Once
+// the stream has run steadily for two seconds, that delay is taken out of quiet moments, a
+// little each time; while the sound is loud nothing is cut, and no sound is lost.
+TEST_F(PlayTest, ADelayThatNoLongerServesDrainsInQuietMomentsOnly)
+{
+    StartSpurt();
+    AdvanceAndWait(*buffer, play, 3);
+    const auto ahead = [&] {
+        std::uint32_t cursor = 0, write = 0;
+        buffer->GetCurrentPosition(&cursor, &write);
+        return (play.NextOffset() + kRing - cursor) % kRing;
+    };
+    std::size_t saved = 2 * 1378, played = 3, leastLead = kRing;
+    auto save = [&](std::int16_t value) {
+        const auto packet = EncodePacket(HalfBlock(value));
+        ASSERT_EQ(play.SaveData({kUser, packet.data(), packet.size()}, CSoundPlay::ArrivalWake::Later), 0);
+        saved += 1378;
+    };
+    for (int i = 0; i < 4; ++i) save(3000);
+    // Loud for four seconds, then quiet for four: two packets in the middle of each block, as a
+    // capture sends them; the arrival is written at once when the ring holds less than a block.
+    for (int block = 0; block < 64; ++block) {
+        const std::int16_t value = block < 32 ? 3000 : 40;
+        buffer->Advance(kBlock / 2);
+        if (block == 32) {
+            EXPECT_EQ(play.DrainedBytes(), 0u) << "loud sound was cut";
+        }
+        if (block >= 48) leastLead = std::min<std::size_t>(leastLead, ahead() + play.QueuedBytes());
+        const std::uint64_t handled = play.HandledEvents();
+        const bool wakes = ahead() < kBlock;
+        save(value);
+        save(value);
+        play.WakeForArrivals();
+        if (wakes) {
+            ASSERT_TRUE(play.WaitHandledEvents(handled + 1, std::chrono::seconds(10)));
+        }
+        AdvanceAndWait(*buffer, play, kBlock / 2);
+        if (HasFatalFailure()) return;
+        played += kBlock;
+    }
+    // Two blocks and more were queued at each arrival; a quarter of a block is left.
+    EXPECT_GE(play.DrainedBytes(), 4 * 1378u);
+    EXPECT_LE(leastLead, kBlock / 4 + 64);
+    // Everything saved was played, is still ahead, or was taken out of a quiet moment.
+    EXPECT_EQ(played + ahead() + play.QueuedBytes() + play.DrainedBytes(), saved);
+    EXPECT_FALSE(log.Contains("ERROR")) << log.Text();
+}
+
 TEST_F(PlayTest, VolumeAndSoftwareGain)
 {
     std::int32_t level = 1;
