@@ -20,7 +20,7 @@ void FitCaption(QMessageBox& box)
     QFont font = QApplication::font();
     font.setBold(true);
     const int caption = QFontMetrics(font).horizontalAdvance(box.windowTitle());
-    const int wanted = std::max(caption * 5 / 4 + 160, 240);
+    const int wanted = std::max(caption * 5 / 4 + 160, 320);
     grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
                   grid->columnCount());
 }
