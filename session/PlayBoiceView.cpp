@@ -46,6 +46,10 @@ const char* ConnectFailureDetail(std::uint32_t result)
         return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 から決められた時間内に応答がありませんでした。");
     case peer::DPNERR_NOCONNECTION:
         return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 との接続が、参加する前に切れました。");
+    case peer::DPNERR_INVALIDVERSION:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 のソラネムとは版が違うため接続できません。");
+    case peer::DPNERR_INVALIDAPPLICATION:
+        return QT_TRANSLATE_NOOP("CPlayBoiceView", "%1 で待ち受けているのはソラネムのセッションではありません。");
     default: return nullptr;
     }
 }

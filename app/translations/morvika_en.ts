@@ -374,7 +374,7 @@ The address others can join: %6</translation>
     </message>
     <message>
         <source>「%1」は1MBを超えるため、この画面では使えません。自分のウインドウの「静止画の選択」なら送れます。</source>
-        <translation>"%1" is larger than 1 MB and cannot be used on this page. Choose it with "Choose a still picture" in your own window to send it.</translation>
+        <translation>&quot;%1&quot; is larger than 1 MB and cannot be used on this page. Choose it with &quot;Choose a still picture&quot; in your own window to send it.</translation>
     </message>
 </context>
 <context>
@@ -725,7 +725,7 @@ Press &quot;Yes&quot; only when you know the host made a new key.</translation>
     </message>
     <message>
         <source>ホスト名「%1」が見つかりません。アドレスを確かめてください。</source>
-        <translation>The host name "%1" was not found. Check the address.</translation>
+        <translation>The host name &quot;%1&quot; was not found. Check the address.</translation>
     </message>
     <message>
         <source>%1 では接続を待っているソラネムがありません。相手が起動しているか、アドレスとポートが正しいかを確かめてください。</source>
@@ -754,6 +754,14 @@ Press &quot;Yes&quot; only when you know the host made a new key.</translation>
     <message>
         <source>セッション終了</source>
         <translation>Session ended</translation>
+    </message>
+    <message>
+        <source>%1 のソラネムとは版が違うため接続できません。</source>
+        <translation>The program at %1 is of another version and cannot be joined.</translation>
+    </message>
+    <message>
+        <source>%1 で待ち受けているのはソラネムのセッションではありません。</source>
+        <translation>What listens at %1 is not a session of this program.</translation>
     </message>
 </context>
 <context>
@@ -864,23 +872,23 @@ Press &quot;Yes&quot; only when you know the host made a new key.</translation>
     </message>
     <message>
         <source>「%1」を受け取れませんでした。%2 さんはもうこのファイルを共有していません。</source>
-        <translation>"%1" could not be received: %2 no longer shares this file.</translation>
+        <translation>&quot;%1&quot; could not be received: %2 no longer shares this file.</translation>
     </message>
     <message>
         <source>「%1」を受け取れませんでした。%2 さんの側でファイルが削除されたか、読めなくなりました。</source>
-        <translation>"%1" could not be received: %2's file was deleted or can no longer be read.</translation>
+        <translation>&quot;%1&quot; could not be received: %2&apos;s file was deleted or can no longer be read.</translation>
     </message>
     <message>
         <source>「%1」を受け取れませんでした。%2 さんの側でファイルが大きくなりすぎて送れません。</source>
-        <translation>"%1" could not be received: %2's file has grown too large to send.</translation>
+        <translation>&quot;%1&quot; could not be received: %2&apos;s file has grown too large to send.</translation>
     </message>
     <message>
         <source>「%1」を受け取れませんでした。%2 さんの側でファイルが空になっています。</source>
-        <translation>"%1" could not be received: %2's file is empty now.</translation>
+        <translation>&quot;%1&quot; could not be received: %2&apos;s file is empty now.</translation>
     </message>
     <message>
         <source>「%1」を受け取れませんでした。%2 さんがファイルを送れませんでした。</source>
-        <translation>"%1" could not be received: %2 could not send the file.</translation>
+        <translation>&quot;%1&quot; could not be received: %2 could not send the file.</translation>
     </message>
     <message>
         <source>次のファイルは共有できません。</source>
@@ -888,11 +896,11 @@ Press &quot;Yes&quot; only when you know the host made a new key.</translation>
     </message>
     <message>
         <source>「%1」のダウンロードを中止しました。持ち主の %2 さんがセッションから抜けました。</source>
-        <translation>The download of "%1" was stopped: its owner %2 left the session.</translation>
+        <translation>The download of &quot;%1&quot; was stopped: its owner %2 left the session.</translation>
     </message>
     <message>
         <source>「%1」は届きましたが、一時フォルダに保存できませんでした。</source>
-        <translation>"%1" arrived but could not be stored in the temporary folder.</translation>
+        <translation>&quot;%1&quot; arrived but could not be stored in the temporary folder.</translation>
     </message>
 </context>
 <context>
