@@ -167,18 +167,23 @@ TEST(LiveVideo, AListedCameraSettlesAndComesBackOnceAfterUnplugging)
     // Ten seconds of live video at rate 4 from one build.
     const long before = frames();
     const auto from = Clock::now();
+    const auto logLines = [&] {
+        const std::string log = a.Log();
+        return static_cast<double>(std::count(log.begin(), log.end(), '\n'));
+    };
+    const double linesBefore = logLines();
     Pause(10000);
+    const double steady = (logLines() - linesBefore) * 6.0;
     const double rate =
         static_cast<double>(frames() - before) / std::chrono::duration<double>(Clock::now() - from).count();
     const std::size_t builds = a.LogCount(run);
     const auto linesPerMinute = [&] {
-        const std::string log = a.Log();
-        const double minutes = std::chrono::duration<double>(Clock::now() - started).count() / 60.0;
-        return static_cast<double>(std::count(log.begin(), log.end(), '\n')) / minutes;
+        return logLines() / (std::chrono::duration<double>(Clock::now() - started).count() / 60.0);
     };
-    const double early = linesPerMinute();
-    std::printf("[ figures ] listed camera: %zu builds at start, %.2f frames per second, %.0f log lines per minute\n",
-                builds, rate, early);
+    std::printf("[ figures ] listed camera: %zu builds at start, %.2f frames per second, %.0f log lines per minute "
+                "over those 10 s, %.0f since the start\n",
+                builds, rate, steady, linesPerMinute());
+    EXPECT_LT(steady, 30.0);
     EXPECT_EQ(builds, 1u);
     EXPECT_GT(rate, 2.5);  // generous: sanitizer builds on a busy machine
     EXPECT_LT(rate, 5.5);
@@ -196,7 +201,11 @@ TEST(LiveVideo, AListedCameraSettlesAndComesBackOnceAfterUnplugging)
     EXPECT_TRUE(a.WaitForLog("カメラが再接続された", 30s)) << a.Diagnostics();
     const long back = frames();
     EXPECT_TRUE(a.WaitUntil([&] { return frames() >= back + 8; }, 30s)) << a.Command("camera") << a.Diagnostics();
+    const long mjpeg = frames();
+    const auto since = Clock::now();
     Pause(3000);
+    std::printf("[ figures ] listed camera, MJPEG only: %.2f frames per second\n",
+                static_cast<double>(frames() - mjpeg) / std::chrono::duration<double>(Clock::now() - since).count());
     EXPECT_EQ(a.LogCount("カメラが再接続された"), 1u);
     EXPECT_EQ(a.LogCount(run), 2u);
     EXPECT_FALSE(a.LogContains("ERROR CCameraView")) << a.Diagnostics();
