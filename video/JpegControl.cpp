@@ -18,6 +18,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -70,6 +71,14 @@ bool CopyFileInPieces(const std::string& from, const std::string& to)
 {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
+    // The same file: opening it for writing would empty it before it is read.
+    struct stat source {};
+    struct stat target {};
+    if (::fstat(in, &source) == 0 && ::stat(to.c_str(), &target) == 0 && source.st_dev == target.st_dev &&
+        source.st_ino == target.st_ino) {
+        ::close(in);
+        return true;
+    }
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
         ::close(in);
@@ -290,7 +299,10 @@ void CJpegControl::OnChooseFile()
         const std::string from = chosen.toStdString();
         MORVIKA_LOG("LOG   CJpegControl::OnBnClickedButton1() 元　%s \n", from.c_str());
         MORVIKA_LOG("LOG   CJpegControl::OnBnClickedButton1() 先　%s \n", m_strStillFile.c_str());
-        CopyFileInPieces(from, m_strStillFile);
+        if (!CopyFileInPieces(from, m_strStillFile)) {
+            MORVIKA_LOG("ERROR CJpegControl::OnBnClickedButton1() コピーできない %s %s \n", from.c_str(),
+                        std::strerror(errno));
+        }
         // The page loads no file over 1 MiB; say so rather than keep the old preview silently.
         const QFileInfo info(chosen);
         if (info.size() > static_cast<qint64>(kMaxStillFile)) {

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
@@ -128,6 +129,11 @@ TEST_F(StillImageTest, ALargeFileIsCopiedByThePageButOnlySentWholeFromTheOwnWind
     EXPECT_EQ(ReadFile(QString::fromStdString(StillFile())).size(), length) << "copied over the still image file";
     EXPECT_EQ(page.StillLength(), 0u) << "a file over 1 MiB is not loaded";
     EXPECT_TRUE(page.ApplyButton()->isEnabled());
+    EXPECT_TRUE(page.Notice()->text().contains(QStringLiteral("large.jpg"))) << "and the page says why";
+    // Choosing the still image file itself keeps it whole.
+    page.chooseFile = [&] { return QString::fromStdString(StillFile()); };
+    page.OnChooseFile();
+    EXPECT_EQ(ReadFile(QString::fromStdString(StillFile())).size(), length);
 
     CStillImage still(main.Handle(), Folder().toStdString(), nullptr);
     ASSERT_TRUE(still.UseFile(chosen));
