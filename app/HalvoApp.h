@@ -65,6 +65,9 @@ public:
     void SetPortMapping(int enabled);
     // The interface language: "ja" (the default, and for any value not offered) or "en".
     std::string GetLanguage() const;
+    // The ScreenCast portal's token for the last source picked for window sharing.
+    std::string GetShareToken() const;
+    void SetShareToken(const std::string& token);
     void SetLanguage(const std::string& language);
     static bool IsOfferedLanguage(const std::string& language);
 

@@ -122,6 +122,16 @@ void CHalvoApp::SetLanguage(const std::string& language)
     WriteSetting("MAIN/Language", SettingsValue::EncodeText(language));
 }
 
+std::string CHalvoApp::GetShareToken() const
+{
+    return ReadText("MAIN/ShareToken", "");
+}
+
+void CHalvoApp::SetShareToken(const std::string& token)
+{
+    WriteSetting("MAIN/ShareToken", SettingsValue::EncodeText(token));
+}
+
 bool CHalvoApp::IsOfferedLanguage(const std::string& language)
 {
     return language == "ja" || language == "en";

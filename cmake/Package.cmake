@@ -26,7 +26,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
 # A sound server for libpulse to talk to, libcanberra's backend for the notification sounds,
 # Qt's Wayland platform, without which Qt falls back to XWayland on a Wayland session, and
-# Qt's own translations for its standard dialogs.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, libcanberra-pulse, qt6-wayland, qt6-translations-l10n")
+# Qt's own translations for its standard dialogs, and for window sharing on Wayland the
+# ScreenCast portal with GStreamer's PipeWire source.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+  "pulseaudio | pipewire-pulse, libcanberra-pulse, qt6-wayland, qt6-translations-l10n, xdg-desktop-portal, gstreamer1.0-pipewire")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

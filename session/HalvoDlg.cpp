@@ -36,7 +36,9 @@
 #include "share/HelpDlg.h"
 #include "share/LoginDlg.h"
 #include "share/SharesListDlg.h"
+#include "share/PortalShareSource.h"
 #include "share/X11ShareSource.h"
+#include "platform/capture/PortalScreenCast.h"
 #include "ui/BmpButton.h"
 #include "ui/DialogRegistry.h"
 #include "ui/DlgMorvika.h"
@@ -244,11 +246,24 @@ void CHalvoDlg::OnInitDialog()
     m_pStill = std::make_unique<CStillImage>(m_pHub->Handle(), m_app.GetWorkingFolder(), m_pCamera);
     m_pStill->InstallSamples(m_app.GetAssetsFolder());
     // The sharing engine: its frames go to the hub like the camera's.
-    std::unique_ptr<CX11ShareSource> source = CX11ShareSource::Open(&m_strShareUnavailable);
+    // In a Wayland session only the desktop's portal can show other programs' windows.
+    std::unique_ptr<IShareSource> source;
+    if (morvika::capture::PortalScreenCast::SessionIsWayland()) {
+        m_pPortal = std::make_unique<morvika::capture::PortalScreenCast>();
+        m_pPortal->SetOnEnded([this] {
+            if (m_pShare && m_pShare->IsSharing()) PostMessage(m_pHub->Handle(), WM_SHARE_STOP, 0, 0);
+        });
+        source = std::make_unique<CPortalShareSource>(*m_pPortal);
+    } else {
+        source = CX11ShareSource::Open(&m_strShareUnavailable);
+    }
     m_pShare = std::make_unique<CAppShare>(std::move(source));
     m_pShare->Init(m_pHub->Handle(), 0);
-    m_pShare->SetMainWindowId(winId());
-    m_pShare->SetExcludeWnd(m_pSharePreview->winId());
+    if (m_pPortal == nullptr) {
+        // What the portal shares the user picked; X11 windows are told apart by their ids.
+        m_pShare->SetMainWindowId(winId());
+        m_pShare->SetExcludeWnd(m_pSharePreview->winId());
+    }
     if (m_pCamera) m_pShare->SetJpegSettings(&m_pCamera->Pipeline().ControlData());
     m_pShareButton->setEnabled(m_pHub->UserWindowCount() >= 2);
     const auto* service = m_pHub->View()->HostWrapper().Peer();
@@ -963,8 +978,54 @@ bool CHalvoDlg::OnShareButton()
             tr("ウインドウ共有").toStdString());
         return false;
     }
+    if (m_pPortal) {
+        AskPortal();
+        return true;
+    }
     PostMessage(m_pHub->Handle(), WM_SHARE_START, 0, 0);
     return true;
+}
+
+void CHalvoDlg::AskPortal()
+{
+    using Outcome = morvika::capture::PortalScreenCast::Outcome;
+    if (m_pPortal->Pending()) return;  // its dialog is up already
+    if (m_pPortal->Running()) {
+        PostMessage(m_pHub->Handle(), WM_SHARE_START, 0, 0);
+        return;
+    }
+    const std::string token = m_app.GetShareToken();
+    if (token.empty()) {
+        MORVIKA_LOG("LOG   CHalvoDlg::AskPortal() 共有するウインドウを画面共有ポータルで選ぶ\n");
+    } else {
+        MORVIKA_LOG("LOG   CHalvoDlg::AskPortal() 前回選んだウインドウを共有する\n");
+    }
+    m_pPortal->Start(FromUtf8(token), [this](Outcome outcome, const QString& detail) {
+        switch (outcome) {
+        case Outcome::Started:
+            // The next share takes the same window without asking again.
+            m_app.SetShareToken(m_pPortal->RestoreToken().toStdString());
+            PostMessage(m_pHub->Handle(), WM_SHARE_START, 0, 0);
+            break;
+        case Outcome::Refused:
+            MORVIKA_LOG("LOG   CHalvoDlg::AskPortal() ウインドウの選択は取り消された\n");
+            Event(QStringLiteral("event share-refused"));
+            break;
+        case Outcome::Unavailable:
+            MORVIKA_LOG("ERROR CHalvoDlg::AskPortal() 画面共有ポータルがない %s\n", detail.toUtf8().constData());
+            ShowMessageBox(
+                tr("ウインドウの共有には画面共有ポータル (xdg-desktop-portal と、デスクトップに合ったそのバッ"
+                   "クエンド) が必要です。インストールしてからログインし直してください。")
+                    .toStdString(),
+                tr("ウインドウ共有").toStdString());
+            break;
+        case Outcome::Failed:
+            MORVIKA_LOG("ERROR CHalvoDlg::AskPortal() 画面共有ポータルの失敗 %s\n", detail.toUtf8().constData());
+            ShowMessageBox(tr("ウインドウの共有を始められません（%1）").arg(detail).toStdString(),
+                           tr("ウインドウ共有").toStdString());
+            break;
+        }
+    });
 }
 
 void CHalvoDlg::OnShareStart()
@@ -985,6 +1046,7 @@ void CHalvoDlg::OnShareStop()
     if (m_pShare == nullptr || !m_pShare->IsSharing()) return;
     m_pHub->SendShareState(false);
     m_pShare->SetSharing(false);
+    if (m_pPortal) m_pPortal->Stop();  // the desktop's sharing indicator goes off too
     m_pSharePreview->hide();
     if (m_pCamera) m_pCamera->SetFrameRate(OskelJpegControlData::kDefaultFrameRate);
     Event(QStringLiteral("event share 0"));

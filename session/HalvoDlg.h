@@ -13,6 +13,9 @@
 #include "share/MainPropertySeet.h"
 
 class CAppShare;
+namespace morvika::capture {
+class PortalScreenCast;
+}
 class CJpegControl;
 class CStillImage;
 class CCapterDlg;
@@ -181,6 +184,8 @@ private:
     void CreateShareWindows();
     void OnShareStart();
     void OnShareStop();
+    // In a Wayland session: asks the ScreenCast portal for the source, then starts sharing.
+    void AskPortal();
     void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId);
     void HideShareViewer(std::uint32_t userId, std::uint32_t groupId);
     void UpdateMicIcon();
@@ -202,6 +207,7 @@ private:
     QWidget* m_pClient = nullptr;
     CBmpButton* m_pShareButton = nullptr;
     CCameraView* m_pCamera = nullptr;
+    std::unique_ptr<morvika::capture::PortalScreenCast> m_pPortal;  // Wayland only; outlives m_pShare
     std::unique_ptr<CAppShare> m_pShare;
     std::string m_strShareUnavailable;  // why windows cannot be captured here; empty when they can
     std::unique_ptr<CStillImage> m_pStill;

@@ -24,6 +24,8 @@ PACKAGES=(
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   libavahi-client-dev libavahi-glib-dev avahi-daemon avahi-utils dbus
   python3
+  sway grim pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr gstreamer1.0-pipewire
+  qt6-wayland
 )
 
 missing=()
@@ -33,13 +35,23 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# The Wayland cases run their compositor as this unprivileged user when the tests run as root
+# (sway refuses root).
+add_test_user() {
+  if [ "$(id -u)" -eq 0 ] && ! getent passwd morvika-test >/dev/null; then
+    useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin morvika-test
+  fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  add_test_user
+  exit 0
+fi
 echo "setup: installing ${missing[*]}"
 # Another installation under way (a second checkout setting up) is waited for, not failed on.
 $SUDO apt-get -o DPkg::Lock::Timeout=600 update -q
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
+add_test_user

@@ -329,6 +329,14 @@ Join at: %2</translation>
         <translation>%1 %2.%3.%4.%5
 The address others can join: %6</translation>
     </message>
+    <message>
+        <source>ウインドウの共有には画面共有ポータル (xdg-desktop-portal と、デスクトップに合ったそのバックエンド) が必要です。インストールしてからログインし直してください。</source>
+        <translation>Window sharing needs the desktop&apos;s screen sharing portal (xdg-desktop-portal with the back end for your desktop). Install it, then log in again.</translation>
+    </message>
+    <message>
+        <source>ウインドウの共有を始められません（%1）</source>
+        <translation>Window sharing cannot start (%1)</translation>
+    </message>
 </context>
 <context>
     <name>CJpegControl</name>

@@ -1,6 +1,7 @@
 #include "tests/support/MorvikaInstance.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -112,11 +113,18 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::vector
         stderrFile.empty() ? -1 : open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     const int inFd = stdinFd >= 0 ? stdinFd : nullFd;
     const pid_t parent = getpid();
+    const int uid = m_uid;
+    const int gid = m_gid;
 
     // fork and exec rather than posix_spawn: the child must die with the test process, or it
     // would hold its port or its sound device for good.
     const pid_t pid = fork();
     if (pid == 0) {
+        if (uid >= 0) {
+            // Before the death signal: a change of user clears it.
+            const gid_t group = static_cast<gid_t>(gid);
+            if (setgroups(1, &group) != 0 || setgid(group) != 0 || setuid(static_cast<uid_t>(uid)) != 0) _exit(126);
+        }
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent) _exit(127);
         signal(SIGPIPE, SIG_DFL);
@@ -326,6 +334,15 @@ bool MorvikaInstance::Start(const StartOptions& options)
         close(in[0]);
         close(in[1]);
         return false;
+    }
+    if (options.runAsUid >= 0) {
+        const auto owner = static_cast<uid_t>(options.runAsUid);
+        const auto group = static_cast<gid_t>(options.runAsGid);
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_rootDir)) {
+            [[maybe_unused]] const int ignored = lchown(entry.path().c_str(), owner, group);
+        }
+        [[maybe_unused]] const int ignored = chown(m_rootDir.c_str(), owner, group);
+        m_process.SetUser(owner, group);
     }
     const bool started = m_process.Start(args, env, {}, m_rootDir + "/stderr.txt", in[0], out[1]);
     const int rc = errno;

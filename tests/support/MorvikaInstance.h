@@ -46,6 +46,12 @@ public:
                const std::string& stdoutFile = {}, const std::string& stderrFile = {}, int stdinFd = -1,
                int stdoutFd = -1);
     pid_t Pid() const { return m_pid; }
+    // The next Start runs the program as this user and group (the caller must be root).
+    void SetUser(uid_t uid, gid_t gid)
+    {
+        m_uid = static_cast<int>(uid);
+        m_gid = static_cast<int>(gid);
+    }
     // Waits for the program to end by itself; its exit status (128 + signal when killed), or
     // nullopt on time-out.
     std::optional<int> WaitExit(Duration timeout);
@@ -56,6 +62,8 @@ public:
 
 private:
     pid_t m_pid = -1;
+    int m_uid = -1;
+    int m_gid = -1;
 };
 
 // Runs a command to its end (at most timeout) and returns its standard output, or nullopt
@@ -98,6 +106,9 @@ struct StartOptions {
     // Runs the program through this command (e.g. {"/usr/sbin/ip", "netns", "exec", "ns"}),
     // which must end by executing it in the same process.
     std::vector<std::string> commandPrefix;
+    // Runs the program as this user (uid, gid; the test must be root), its folders handed over.
+    int runAsUid = -1;
+    int runAsGid = -1;
 };
 
 class MorvikaInstance {
