@@ -134,8 +134,8 @@ TEST(LiveVideo, PeerSeesTheCameraAtTheConfiguredRateUntilLiveVideoIsSwitchedOff)
 // The real camera path through a device that GStreamer's device monitor lists (the test
 // camera provider from the build tree, plugged and unplugged through its control file): the
 // pipeline is built once and settles, frames come at the configured rate, unplugging stops
-// the camera once, plugging it in again (now offering MJPEG only) rebuilds it once, and the
-// log stays quiet.
+// the camera once, plugging it in again (now offering MJPEG only) rebuilds it once, a camera
+// offering PNG pictures works through decodebin, and the log stays quiet.
 TEST(LiveVideo, AListedCameraSettlesAndComesBackOnceAfterUnplugging)
 {
     MorvikaInstance a{"えー"};
@@ -208,10 +208,18 @@ TEST(LiveVideo, AListedCameraSettlesAndComesBackOnceAfterUnplugging)
                 static_cast<double>(frames() - mjpeg) / std::chrono::duration<double>(Clock::now() - since).count());
     EXPECT_EQ(a.LogCount("カメラが再接続された"), 1u);
     EXPECT_EQ(a.LogCount(run), 2u);
+
+    // Another camera under the same name offering a compressed format without a decoder of its
+    // own in the pipeline (PNG pictures): decodebin finds one.
+    plug("png");
+    EXPECT_TRUE(a.WaitUntil([&] { return a.LogCount(run) == 3; }, 30s)) << a.Diagnostics();
+    const long png = frames();
+    EXPECT_TRUE(a.WaitUntil([&] { return frames() >= png + 8; }, 30s)) << a.Command("camera") << a.Diagnostics();
     EXPECT_FALSE(a.LogContains("ERROR CCameraView")) << a.Diagnostics();
 
     const double lines = linesPerMinute();
-    std::printf("[ figures ] listed camera: %zu builds in all, %.0f log lines per minute\n", a.LogCount(run), lines);
+    std::printf("[ figures ] listed camera: %zu builds in all (3 expected), %.0f log lines per minute\n",
+                a.LogCount(run), lines);
     EXPECT_LT(lines, 200.0);
 }
 

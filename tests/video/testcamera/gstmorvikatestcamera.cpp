@@ -1,7 +1,8 @@
 // A camera that tests can plug and unplug: a device provider listing one "Video/Source"
 // device, "Morvika Test Camera", whose element is a live test picture. The file named by
 // MORVIKA_TEST_CAMERA decides: absent = no camera; "raw" = 640 x 480 raw video at 30 frames
-// per second (as a camera's YUY2 mode); "jpeg" = the same as MJPEG only. The provider reads
+// per second (as a camera's YUY2 mode); "jpeg" = the same as MJPEG only; "png" = PNG pictures
+// only (a compressed format that only decodebin finds a decoder for). The provider reads
 // the file when started and then every 50 ms, and adds or removes the device as a real
 // provider does when a camera comes or goes.
 #include <gst/gst.h>
@@ -26,7 +27,7 @@ std::string ReadMode()
     std::fclose(file);
     std::string mode(text, n);
     while (!mode.empty() && (mode.back() == '\n' || mode.back() == ' ')) mode.pop_back();
-    return mode == "jpeg" ? "jpeg" : "raw";
+    return mode == "jpeg" || mode == "png" ? mode : "raw";
 }
 
 }  // namespace
@@ -44,7 +45,7 @@ G_END_DECLS
 
 struct _MorvikaTestCameraDevice {
     GstDevice parent;
-    gboolean jpeg;
+    int kind;  // 0 raw, 1 MJPEG, 2 PNG
 };
 
 struct _MorvikaTestCameraProvider {
@@ -54,7 +55,7 @@ struct _MorvikaTestCameraProvider {
     GMainLoop* loop;
     GThread* thread;
     GstDevice* device;  // the listed device, or null
-    gboolean jpeg;
+    int kind;
 };
 
 G_DEFINE_TYPE(MorvikaTestCameraDevice, morvika_test_camera_device, GST_TYPE_DEVICE)
@@ -62,13 +63,16 @@ G_DEFINE_TYPE(MorvikaTestCameraProvider, morvika_test_camera_provider, GST_TYPE_
 
 static GstElement* test_camera_create_element(GstDevice* device, const gchar* name)
 {
-    const bool jpeg = MORVIKA_TEST_CAMERA_DEVICE(device)->jpeg;
     // A camera's own frame rate and size, far from what the pipeline asks for.
-    const char* description =
-        jpeg ? "videotestsrc is-live=true pattern=ball ! "
-               "capsfilter caps=\"video/x-raw,format=I420,width=640,height=480,framerate=30/1\" ! jpegenc"
-             : "videotestsrc is-live=true pattern=ball ! "
-               "capsfilter caps=\"video/x-raw,format=YUY2,width=640,height=480,framerate=30/1\"";
+    const char* descriptions[] = {
+        "videotestsrc is-live=true pattern=ball ! "
+        "capsfilter caps=\"video/x-raw,format=YUY2,width=640,height=480,framerate=30/1\"",
+        "videotestsrc is-live=true pattern=ball ! "
+        "capsfilter caps=\"video/x-raw,format=I420,width=640,height=480,framerate=30/1\" ! jpegenc",
+        "videotestsrc is-live=true pattern=ball ! "
+        "capsfilter caps=\"video/x-raw,format=RGB,width=640,height=480,framerate=30/1\" ! pngenc compression-level=1",
+    };
+    const char* description = descriptions[MORVIKA_TEST_CAMERA_DEVICE(device)->kind];
     GError* error = nullptr;
     GstElement* bin = gst_parse_bin_from_description(description, TRUE, &error);
     if (bin == nullptr) {
@@ -87,15 +91,22 @@ static void morvika_test_camera_device_class_init(MorvikaTestCameraDeviceClass* 
 
 static void morvika_test_camera_device_init(MorvikaTestCameraDevice*) {}
 
-static GstDevice* NewDevice(bool jpeg)
+static int KindOf(const std::string& mode)
 {
-    GstCaps* caps = gst_caps_from_string(jpeg ? "image/jpeg,width=640,height=480,framerate=30/1"
-                                              : "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1");
+    return mode == "jpeg" ? 1 : mode == "png" ? 2 : 0;
+}
+
+static GstDevice* NewDevice(int kind)
+{
+    const char* offers[] = {"video/x-raw,format=YUY2,width=640,height=480,framerate=30/1",
+                            "image/jpeg,width=640,height=480,framerate=30/1",
+                            "image/png,width=640,height=480,framerate=30/1"};
+    GstCaps* caps = gst_caps_from_string(offers[kind]);
     auto* device =
         static_cast<MorvikaTestCameraDevice*>(g_object_new(MORVIKA_TYPE_TEST_CAMERA_DEVICE, "display-name", kDeviceName,
                                                            "device-class", "Video/Source", "caps", caps, nullptr));
     gst_caps_unref(caps);
-    device->jpeg = jpeg;
+    device->kind = kind;
     return GST_DEVICE(device);
 }
 
@@ -104,16 +115,16 @@ static void Sync(MorvikaTestCameraProvider* self)
 {
     const std::string mode = ReadMode();
     const bool present = !mode.empty();
-    const bool jpeg = mode == "jpeg";
-    if (self->device != nullptr && (!present || jpeg != static_cast<bool>(self->jpeg))) {
+    const int kind = KindOf(mode);
+    if (self->device != nullptr && (!present || kind != self->kind)) {
         GstDevice* gone = self->device;
         self->device = nullptr;
         gst_device_provider_device_remove(GST_DEVICE_PROVIDER(self), gone);
         gst_object_unref(gone);
     }
     if (present && self->device == nullptr) {
-        self->device = GST_DEVICE(gst_object_ref(NewDevice(jpeg)));
-        self->jpeg = jpeg;
+        self->device = GST_DEVICE(gst_object_ref(NewDevice(kind)));
+        self->kind = kind;
         gst_device_provider_device_add(GST_DEVICE_PROVIDER(self), self->device);
     }
 }
@@ -137,7 +148,7 @@ static GList* test_camera_probe(GstDeviceProvider*)
 {
     const std::string mode = ReadMode();
     if (mode.empty()) return nullptr;
-    return g_list_append(nullptr, gst_object_ref_sink(NewDevice(mode == "jpeg")));
+    return g_list_append(nullptr, gst_object_ref_sink(NewDevice(KindOf(mode))));
 }
 
 // Lists what is there at once, as the system's providers do, then watches.
