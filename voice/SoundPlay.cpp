@@ -25,10 +25,12 @@ constexpr std::int64_t kServerBufferTicks = CEchoReference::kRate * 40 / 1000;
 // margin on top of the arrivals' lateness seen meanwhile.
 constexpr std::uint32_t kSteadySeconds = 2;
 // Taken out of quiet moments only, a short frame at a time with a cross-fade, at most one frame
-// of every four written: too little, and too quiet, for a listener to hear.
+// of every four written (of silence, every other one): too little, and too quiet, for a
+// listener to hear.
 constexpr std::size_t kDrainFrame = 32;
 constexpr std::size_t kDrainEvery = 4;
 constexpr int kQuietPeak = 512;
+constexpr int kSilentPeak = 64;
 
 void WaitRestoreInterval()
 {
@@ -431,11 +433,10 @@ void CSoundPlay::DrainQuiet(std::vector<std::uint8_t>& piece)
     const std::size_t frames = piece.size() / step;
     if (frames < 3) return;
     auto sample = [&](std::size_t byte) { return static_cast<std::int16_t>(piece[byte] | (piece[byte + 1] << 8)); };
-    auto quiet = [&](std::size_t frame) {
-        for (std::size_t b = frame * step; b < (frame + 1) * step; b += 2) {
-            if (std::abs(sample(b)) > kQuietPeak) return false;
-        }
-        return true;
+    auto peak = [&](std::size_t frame) {
+        int most = 0;
+        for (std::size_t b = frame * step; b < (frame + 1) * step; b += 2) most = std::max(most, std::abs(sample(b)));
+        return most;
     };
     std::vector<std::uint8_t> out;
     out.reserve(piece.size());
@@ -444,8 +445,9 @@ void CSoundPlay::DrainQuiet(std::vector<std::uint8_t>& piece)
     std::size_t sinceCut = kDrainEvery;
     std::uint32_t cut = 0;
     while (frame < frames) {
-        const bool canCut = frame + 1 < frames && sinceCut >= kDrainEvery && m_dwSurplus - cut >= step &&
-                            quiet(frame) && quiet(frame + 1);
+        const int level = frame + 1 < frames ? std::max(peak(frame), peak(frame + 1)) : kQuietPeak + 1;
+        const bool canCut =
+            level <= kQuietPeak && sinceCut >= (level <= kSilentPeak ? 1 : kDrainEvery) && m_dwSurplus - cut >= step;
         if (!canCut) {
             out.insert(out.end(), piece.begin() + static_cast<long>(frame * step),
                        piece.begin() + static_cast<long>((frame + 1) * step));
