@@ -80,51 +80,113 @@ private:
     std::vector<std::string> m_modules;
 };
 
-// A plain client of the sound server that plays silence with the buffer the program's playback
-// starts with. When it runs dry, the server or the whole machine stalled for longer than that
-// buffer covers, and a dropout recorded meanwhile says nothing about the program.
-class ServerStallWitness {
+// A plain client of the sound server on a main loop of its own.
+class ServerClient {
 public:
-    static constexpr std::uint32_t kTargetMs = 40;
+    ServerClient(const ServerClient&) = delete;
+    ServerClient& operator=(const ServerClient&) = delete;
 
-    explicit ServerStallWitness(const std::string& sink)
+protected:
+    ServerClient(const char* name, bool realtime)
     {
         m_loop = pa_threaded_mainloop_new();
         if (m_loop == nullptr || pa_threaded_mainloop_start(m_loop) < 0) return;
         pa_threaded_mainloop_lock(m_loop);
-        // Scheduled as the program's own sound threads are, or it would run dry first.
-        pa_mainloop_api_once(
-            pa_threaded_mainloop_get_api(m_loop), [](pa_mainloop_api*, void*) { RequestRealtimeForThisThread(); },
-            nullptr);
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "stall witness");
-        pa_context_set_state_callback(m_context, &ServerStallWitness::Signal, this);
+        if (realtime) {
+            pa_mainloop_api_once(
+                pa_threaded_mainloop_get_api(m_loop), [](pa_mainloop_api*, void*) { RequestRealtimeForThisThread(); },
+                nullptr);
+        }
+        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), name);
+        pa_context_set_state_callback(
+            m_context, [](pa_context*, void* self) { static_cast<ServerClient*>(self)->Signal(); }, this);
         if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
             while (PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) &&
                    pa_context_get_state(m_context) != PA_CONTEXT_READY) {
                 pa_threaded_mainloop_wait(m_loop);
             }
         }
-        if (pa_context_get_state(m_context) == PA_CONTEXT_READY) {
-            const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(kRate), 1};
-            m_stream = pa_stream_new(m_context, "stall witness", &spec, nullptr);
-            pa_stream_set_state_callback(m_stream, &ServerStallWitness::SignalStream, this);
-            pa_stream_set_write_callback(m_stream, &ServerStallWitness::OnWritable, nullptr);
-            pa_stream_set_underflow_callback(m_stream, &ServerStallWitness::OnUnderflow, this);
-            pa_buffer_attr attr{};
-            attr.maxlength = static_cast<std::uint32_t>(-1);
-            attr.tlength = static_cast<std::uint32_t>(2 * kRate * kTargetMs / 1000);
-            attr.minreq = static_cast<std::uint32_t>(2 * kRate * 5 / 1000);
-            attr.prebuf = 0;
-            attr.fragsize = static_cast<std::uint32_t>(-1);
-            if (pa_stream_connect_playback(m_stream, sink.c_str(), &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >=
-                0) {
-                while (PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)) &&
-                       pa_stream_get_state(m_stream) != PA_STREAM_READY) {
-                    pa_threaded_mainloop_wait(m_loop);
-                }
-            }
-            m_ready = pa_stream_get_state(m_stream) == PA_STREAM_READY;
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    // The subclass has dropped its streams.
+    ~ServerClient()
+    {
+        if (m_loop == nullptr) return;
+        Disconnect();
+        pa_threaded_mainloop_stop(m_loop);
+        pa_threaded_mainloop_free(m_loop);
+    }
+
+    bool Connected() const { return m_context != nullptr && pa_context_get_state(m_context) == PA_CONTEXT_READY; }
+    void Signal() { pa_threaded_mainloop_signal(m_loop, 0); }
+
+    // Loop locked: a new stream whose state changes wake the waiting caller.
+    pa_stream* NewStream(const char* name)
+    {
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(kRate), 1};
+        pa_stream* stream = pa_stream_new(m_context, name, &spec, nullptr);
+        pa_stream_set_state_callback(
+            stream, [](pa_stream*, void* self) { static_cast<ServerClient*>(self)->Signal(); }, this);
+        return stream;
+    }
+    // Loop locked: after a connect call's result.
+    bool WaitReady(pa_stream* stream, bool connected)
+    {
+        while (connected && PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) &&
+               pa_stream_get_state(stream) != PA_STREAM_READY) {
+            pa_threaded_mainloop_wait(m_loop);
         }
+        return connected && pa_stream_get_state(stream) == PA_STREAM_READY;
+    }
+    // Loop locked.
+    static void Drop(pa_stream*& stream)
+    {
+        if (stream == nullptr) return;
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+    void Disconnect()
+    {
+        pa_threaded_mainloop_lock(m_loop);
+        if (m_context != nullptr) {
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+            m_context = nullptr;
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    pa_threaded_mainloop* m_loop = nullptr;
+    pa_context* m_context = nullptr;
+};
+
+// Plays silence with the buffer the program's playback starts with. When it runs dry, the
+// server or the whole machine stalled for longer than that buffer covers, and a dropout recorded
+// meanwhile says nothing about the program. Scheduled as the program's own sound threads are, or
+// it would run dry first.
+class ServerStallWitness : ServerClient {
+public:
+    static constexpr std::uint32_t kTargetMs = 40;
+
+    explicit ServerStallWitness(const std::string& sink) : ServerClient("stall witness", true)
+    {
+        if (!Connected()) return;
+        pa_threaded_mainloop_lock(m_loop);
+        m_stream = NewStream("stall witness");
+        pa_stream_set_write_callback(m_stream, &ServerStallWitness::OnWritable, nullptr);
+        pa_stream_set_underflow_callback(m_stream, &ServerStallWitness::OnUnderflow, this);
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(2 * kRate * kTargetMs / 1000);
+        attr.minreq = static_cast<std::uint32_t>(2 * kRate * 5 / 1000);
+        attr.prebuf = 0;
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        m_ready = WaitReady(m_stream, pa_stream_connect_playback(m_stream, sink.c_str(), &attr,
+                                                                 PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >= 0);
         pa_threaded_mainloop_unlock(m_loop);
     }
 
@@ -132,32 +194,14 @@ public:
     {
         if (m_loop == nullptr) return;
         pa_threaded_mainloop_lock(m_loop);
-        if (m_stream != nullptr) {
-            pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
-            pa_stream_disconnect(m_stream);
-            pa_stream_unref(m_stream);
-        }
-        if (m_context != nullptr) {
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-        }
+        Drop(m_stream);
         pa_threaded_mainloop_unlock(m_loop);
-        pa_threaded_mainloop_stop(m_loop);
-        pa_threaded_mainloop_free(m_loop);
     }
 
     bool Ready() const { return m_ready; }
     int Underflows() const { return m_underflows.load(); }
 
 private:
-    static void Signal(pa_context*, void* self)
-    {
-        pa_threaded_mainloop_signal(static_cast<ServerStallWitness*>(self)->m_loop, 0);
-    }
-    static void SignalStream(pa_stream*, void* self)
-    {
-        pa_threaded_mainloop_signal(static_cast<ServerStallWitness*>(self)->m_loop, 0);
-    }
     static void OnWritable(pa_stream* stream, std::size_t bytes, void*)
     {
         void* data = nullptr;
@@ -168,8 +212,6 @@ private:
     }
     static void OnUnderflow(pa_stream*, void* self) { ++static_cast<ServerStallWitness*>(self)->m_underflows; }
 
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
     bool m_ready = false;
     std::atomic<int> m_underflows{0};
@@ -178,70 +220,40 @@ private:
 // Records sources of the server at once, each sample placed on this process's clock by when its
 // chunk came (the earliest such placement wins), so that a delay from one source to another is
 // measured across both recordings.
-class TimedRecorder {
+class TimedRecorder : ServerClient {
 public:
-    explicit TimedRecorder(const std::vector<std::string>& sources) : m_tracks(sources.size())
+    explicit TimedRecorder(const std::vector<std::string>& sources)
+        : ServerClient("timed recorder", false),
+          m_tracks(sources.size())
     {
-        m_loop = pa_threaded_mainloop_new();
-        if (m_loop == nullptr || pa_threaded_mainloop_start(m_loop) < 0) return;
+        bool ready = Connected();
         pa_threaded_mainloop_lock(m_loop);
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "timed recorder");
-        pa_context_set_state_callback(m_context, &TimedRecorder::Signal, this);
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-            while (PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) &&
-                   pa_context_get_state(m_context) != PA_CONTEXT_READY) {
-                pa_threaded_mainloop_wait(m_loop);
-            }
-        }
-        bool ready = pa_context_get_state(m_context) == PA_CONTEXT_READY;
         for (std::size_t i = 0; ready && i < sources.size(); ++i) {
-            const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(kRate), 1};
             Track& track = m_tracks[i];
-            track.owner = this;
-            track.stream = pa_stream_new(m_context, "timed recorder", &spec, nullptr);
-            pa_stream_set_state_callback(track.stream, &TimedRecorder::SignalStream, this);
+            track.stream = NewStream("timed recorder");
             pa_stream_set_read_callback(track.stream, &TimedRecorder::OnReadable, &track);
             pa_buffer_attr attr{};
             attr.maxlength = static_cast<std::uint32_t>(-1);
             attr.fragsize = static_cast<std::uint32_t>(2 * kRate * 5 / 1000);
-            ready = pa_stream_connect_record(track.stream, sources[i].c_str(), &attr, PA_STREAM_ADJUST_LATENCY) >= 0;
-            while (ready && PA_STREAM_IS_GOOD(pa_stream_get_state(track.stream)) &&
-                   pa_stream_get_state(track.stream) != PA_STREAM_READY) {
-                pa_threaded_mainloop_wait(m_loop);
-            }
-            ready = ready && pa_stream_get_state(track.stream) == PA_STREAM_READY;
+            ready = WaitReady(track.stream, pa_stream_connect_record(track.stream, sources[i].c_str(), &attr,
+                                                                     PA_STREAM_ADJUST_LATENCY) >= 0);
         }
         m_ready = ready;
         pa_threaded_mainloop_unlock(m_loop);
     }
 
-    ~TimedRecorder()
-    {
-        if (m_loop == nullptr) return;
-        Stop();
-        pa_threaded_mainloop_stop(m_loop);
-        pa_threaded_mainloop_free(m_loop);
-    }
+    ~TimedRecorder() { Stop(); }
 
     bool Ready() const { return m_ready; }
 
     // Ends the recording; the tracks stay.
     void Stop()
     {
+        if (m_loop == nullptr) return;
         pa_threaded_mainloop_lock(m_loop);
-        for (Track& track : m_tracks) {
-            if (track.stream == nullptr) continue;
-            pa_stream_set_read_callback(track.stream, nullptr, nullptr);
-            pa_stream_disconnect(track.stream);
-            pa_stream_unref(track.stream);
-            track.stream = nullptr;
-        }
-        if (m_context != nullptr) {
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-            m_context = nullptr;
-        }
+        for (Track& track : m_tracks) Drop(track.stream);
         pa_threaded_mainloop_unlock(m_loop);
+        Disconnect();
     }
 
     std::size_t Count(std::size_t i)
@@ -257,20 +269,11 @@ public:
 
 private:
     struct Track {
-        TimedRecorder* owner = nullptr;
         pa_stream* stream = nullptr;
         std::vector<double> samples;
         double start = 1e300;
     };
 
-    static void Signal(pa_context*, void* self)
-    {
-        pa_threaded_mainloop_signal(static_cast<TimedRecorder*>(self)->m_loop, 0);
-    }
-    static void SignalStream(pa_stream*, void* self)
-    {
-        pa_threaded_mainloop_signal(static_cast<TimedRecorder*>(self)->m_loop, 0);
-    }
     static void OnReadable(pa_stream* stream, std::size_t, void* user)
     {
         auto* track = static_cast<Track*>(user);
@@ -288,8 +291,6 @@ private:
         track->start = std::min(track->start, now - static_cast<double>(track->samples.size()) / kRate);
     }
 
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
     std::vector<Track> m_tracks;
     bool m_ready = false;
 };
