@@ -21,7 +21,7 @@ constexpr int kRestoreWaits = 100;
 constexpr std::int64_t kServerBufferTicks = CEchoReference::kRate * 40 / 1000;
 // A delay that a disturbance left (a burst after a stall, a backlog at the start) is taken back
 // once the stream has run this long without one while every packet found more than a block
-// still queued ahead of the play cursor: down to a quarter of a block of that least lead, a
+// still queued ahead of the play cursor: down to an eighth of a block of that least lead, a
 // margin on top of the arrivals' lateness seen meanwhile.
 constexpr std::uint32_t kSteadySeconds = 2;
 // Taken out of quiet moments only, a short frame at a time with a cross-fade, at most one frame
@@ -419,7 +419,7 @@ void CSoundPlay::WatchDelay(std::uint32_t played, bool disturbed)
     // covers a little more lateness than the stretch showed. No packet at all: nothing runs.
     const std::uint32_t least = m_dwLeastLead.exchange(kNone);
     const std::uint32_t align = std::max<std::uint32_t>(m_Format.blockAlign, 1);
-    m_dwSurplus = least != kNone && least > m_dwBlockSize ? least - m_dwBlockSize / 4 : 0;
+    m_dwSurplus = least != kNone && least > m_dwBlockSize ? least - m_dwBlockSize / 8 : 0;
     m_dwSurplus -= m_dwSurplus % align;
     m_nSteadyPlayed = 0;
 }
