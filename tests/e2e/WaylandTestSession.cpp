@@ -29,16 +29,23 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds timeou
 }
 
 // Each window of the tree with its place on the output.
-void CollectWindows(const QJsonObject& node, std::vector<std::pair<QString, QRect>>& windows)
+struct ShownWindow {
+    QString title;
+    QRect rect;
+    pid_t pid = 0;
+};
+
+void CollectWindows(const QJsonObject& node, std::vector<ShownWindow>& windows)
 {
     const QJsonObject rect = node.value(QStringLiteral("rect")).toObject();
     const QJsonObject inner = node.value(QStringLiteral("window_rect")).toObject();
     if (node.contains(QStringLiteral("pid")) && !node.value(QStringLiteral("name")).isNull()) {
-        windows.emplace_back(node.value(QStringLiteral("name")).toString(),
-                             QRect(rect.value(QStringLiteral("x")).toInt() + inner.value(QStringLiteral("x")).toInt(),
-                                   rect.value(QStringLiteral("y")).toInt() + inner.value(QStringLiteral("y")).toInt(),
-                                   inner.value(QStringLiteral("width")).toInt(),
-                                   inner.value(QStringLiteral("height")).toInt()));
+        windows.push_back(
+            {node.value(QStringLiteral("name")).toString(),
+             QRect(rect.value(QStringLiteral("x")).toInt() + inner.value(QStringLiteral("x")).toInt(),
+                   rect.value(QStringLiteral("y")).toInt() + inner.value(QStringLiteral("y")).toInt(),
+                   inner.value(QStringLiteral("width")).toInt(), inner.value(QStringLiteral("height")).toInt()),
+             static_cast<pid_t>(node.value(QStringLiteral("pid")).toInt())});
     }
     for (const char* list : {"nodes", "floating_nodes"}) {
         for (const QJsonValue child : node.value(QString::fromLatin1(list)).toArray()) {
@@ -255,19 +262,31 @@ QImage WaylandTestSession::Screenshot(const QRect& area) const
     return QImage::fromData(reinterpret_cast<const uchar*>(png->data()), static_cast<int>(png->size()), "PNG");
 }
 
-QRect WaylandTestSession::WindowRect(const std::string& title) const
+std::string WaylandTestSession::IpcSocket() const
 {
-    std::string ipc;
     for (const auto& entry : std::filesystem::directory_iterator(m_runtime)) {
-        if (entry.path().filename().string().starts_with("sway-ipc.")) ipc = entry.path();
+        if (entry.path().filename().string().starts_with("sway-ipc.")) return entry.path();
     }
+    return {};
+}
+
+bool WaylandTestSession::Sway(const std::string& command) const
+{
+    const std::string ipc = IpcSocket();
+    return !ipc.empty() && RunCommand({"swaymsg", "-s", ipc, command}).has_value();
+}
+
+QRect WaylandTestSession::WindowRect(const std::string& title, pid_t pid) const
+{
+    const std::string ipc = IpcSocket();
     if (ipc.empty()) return QRect();
     const auto tree = RunCommand({"swaymsg", "-s", ipc, "-r", "-t", "get_tree"});
     if (!tree) return QRect();
-    std::vector<std::pair<QString, QRect>> windows;
+    std::vector<ShownWindow> windows;
     CollectWindows(QJsonDocument::fromJson(QByteArray::fromStdString(*tree)).object(), windows);
-    for (const auto& [name, rect] : windows) {
-        if (name.startsWith(QString::fromStdString(title))) return rect;
+    for (const auto& window : windows) {
+        if (window.title.startsWith(QString::fromStdString(title)) && (pid == 0 || window.pid == pid))
+            return window.rect;
     }
     return QRect();
 }

@@ -43,14 +43,17 @@ public:
     // What the compositor shows in this part of the layout (grim); a null image on failure.
     // The first output is at (0, 0), the second at (kWidth, 0).
     QImage Screenshot(const QRect& area) const;
-    // Where the compositor shows the first window whose title starts with `title` (a null
-    // rectangle when there is none).
-    QRect WindowRect(const std::string& title) const;
+    // Where the compositor shows the first window whose title starts with `title`, of that
+    // process when `pid` is not 0 (a null rectangle when there is none).
+    QRect WindowRect(const std::string& title, pid_t pid = 0) const;
+    // Runs a sway command (swaymsg); false when sway refused it.
+    bool Sway(const std::string& command) const;
     const std::string& Dir() const { return m_dir; }
     // The ends of the compositor's, the bus's (with the portal's) and PipeWire's logs.
     std::string Diagnostics() const;
 
 private:
+    std::string IpcSocket() const;
     bool StartProcess(ChildProcess& process, const std::vector<std::string>& argv, const std::string& log,
                       const std::vector<std::string>& env) const;
     std::vector<std::string> BaseEnv() const;

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -49,7 +50,8 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     PatternWindow window;
     window.setTitle(QStringLiteral("morvika-test-pattern"));
-    window.resize(640, 400);
+    // An optional size: width height.
+    window.resize(argc >= 3 ? std::atoi(argv[1]) : 640, argc >= 3 ? std::atoi(argv[2]) : 400);
     window.show();
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     std::string pending;

@@ -15,6 +15,7 @@
 
 #include "E2eFixture.h"
 #include "WaylandTestSession.h"
+#include "XTestDisplay.h"
 
 namespace e2e {
 namespace {
@@ -175,6 +176,96 @@ TEST_F(WaylandTest, ASharedScreenReachesThePeersViewerAndTheSecondShareAsksNoMor
     EXPECT_EQ(alice.LogCount("前回選んだウインドウを共有する"), 1u);
     EXPECT_EQ(alice.LogCount("ERROR CHalvoDlg::AskPortal"), 0u) << alice.Log();
     close(feed[1]);
+}
+
+// Not a check: the processor time of window sharing on Wayland and on X11, the same pattern
+// window changing once a second on both, in one run, and the README's pictures of the program
+// on the compositor. MORVIKA_WAYLAND_FIGURES names the folder for the pictures.
+TEST_F(WaylandTest, FiguresAndPictures)
+{
+    const char* folder = std::getenv("MORVIKA_WAYLAND_FIGURES");
+    if (folder == nullptr) GTEST_SKIP() << "MORVIKA_WAYLAND_FIGURES not set";
+    WaylandTestSession& wayland = m_wayland;
+    std::string why;
+    ASSERT_TRUE(wayland.Start(why)) << why;
+    XTestDisplay x;
+    ASSERT_TRUE(x.Start(why)) << why;
+    UsePorts(kWaylandPorts + 12, 12);
+
+    int feed[2];
+    int xfeed[2];
+    ASSERT_EQ(pipe2(feed, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(xfeed, O_CLOEXEC), 0);
+    ChildProcess pattern;
+    ASSERT_TRUE(wayland.Spawn(pattern, {MORVIKA_PATTERN_PATH}, feed[0]));
+    close(feed[0]);
+
+    MorvikaInstance& alice = Create("Alice");
+    alice.SetConnectCheck(0);
+    StartOptions desktop;
+    wayland.Prepare(desktop);
+    ASSERT_TRUE(Launch(alice, desktop));
+    MorvikaInstance& bob = Create("Bob");
+    ASSERT_TRUE(Launch(bob, desktop));
+    ASSERT_TRUE(Join(bob, alice));
+    MorvikaInstance& carol = Create("Carol");
+    StartOptions onX11;
+    onX11.platform = "xcb";
+    onX11.extraEnv.push_back("DISPLAY=" + x.Name());
+    ASSERT_TRUE(Launch(carol, onX11));
+    ASSERT_TRUE(Join(carol, alice));
+    ASSERT_TRUE(HasWindows(alice, {"Alice", "Bob", "Carol"}));
+    // The same pattern on the X server, started last so that it is the active window there.
+    ChildProcess xpattern;
+    ASSERT_TRUE(xpattern.Start({MORVIKA_PATTERN_PATH, "1280", "800"}, {"DISPLAY=" + x.Name(), "QT_QPA_PLATFORM=xcb"},
+                               {}, {}, xfeed[0]));
+    close(xfeed[0]);
+    ASSERT_TRUE(alice.WaitUntil([&] { return x.ActiveWindow() != 0; }));
+
+    int seed = 1;
+    const auto measure = [&](int seconds) {
+        const double aliceBefore = alice.CpuSeconds();
+        const double carolBefore = carol.CpuSeconds();
+        for (int i = 0; i < seconds; ++i) {
+            const std::string line = std::to_string(++seed) + "\n";
+            EXPECT_EQ(write(feed[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+            EXPECT_EQ(write(xfeed[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+        return std::make_pair((alice.CpuSeconds() - aliceBefore) / seconds * 100.0,
+                              (carol.CpuSeconds() - carolBefore) / seconds * 100.0);
+    };
+    const auto idle = measure(15);
+    const std::string aliceIds = alice.State().at("uid") + " " + alice.State().at("gid");
+    ASSERT_EQ(alice.Command("share on"), "ok");
+    ASSERT_TRUE(bob.WaitForEvent("share-view " + aliceIds + " 1"));
+    const auto onWayland = measure(15);
+    // The pictures: Alice's main window and Bob's viewer of her shared screen, side by side.
+    wayland.Sway("[pid=" + std::to_string(alice.Pid()) + " title=\"^ソラネム \"] move position 20 20");
+    wayland.Sway("[pid=" + std::to_string(bob.Pid()) + " title=\"^ウインドウ共有\"] resize set 820 540");
+    wayland.Sway("[pid=" + std::to_string(bob.Pid()) + " title=\"^ウインドウ共有\"] move position 400 60");
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const QRect main = wayland.WindowRect("ソラネム ", alice.Pid());
+    const QRect viewer = wayland.WindowRect("ウインドウ共有 - Alice");
+    std::cout << "main window at " << main.x() << "," << main.y() << " " << main.width() << "x" << main.height()
+              << ", viewer at " << viewer.x() << "," << viewer.y() << " " << viewer.width() << "x" << viewer.height()
+              << "\n";
+    EXPECT_TRUE(
+        wayland.Screenshot(main).save(QString::fromStdString(std::string(folder) + "/wayland-main-window.png")));
+    EXPECT_TRUE(
+        wayland.Screenshot(viewer).save(QString::fromStdString(std::string(folder) + "/wayland-share-viewer.png")));
+    ASSERT_EQ(alice.Command("share off"), "ok");
+
+    ASSERT_EQ(carol.Command("share on"), "ok");
+    ASSERT_TRUE(carol.WaitForEvent("share 1"));
+    const auto x11Cpu = measure(15);
+    ASSERT_EQ(carol.Command("share off"), "ok");
+    std::printf("[ figures ] CPU of one core, a 1280x800 pattern changing once a second: Wayland sender %.2f %% idle, "
+                "%.2f %% sharing (+%.2f); X11 sender %.2f %% idle, %.2f %% sharing (+%.2f)\n",
+                idle.first, onWayland.first, onWayland.first - idle.first, idle.second, x11Cpu.second,
+                x11Cpu.second - idle.second);
+    close(feed[1]);
+    close(xfeed[1]);
 }
 
 }  // namespace
