@@ -1,5 +1,7 @@
 #include "session/HalvoDlg.h"
 
+#include <QGuiApplication>
+#include <QWindow>
 #include <QAbstractButton>
 #include <QApplication>
 #include <cstring>
@@ -638,10 +640,29 @@ void CHalvoDlg::mousePressEvent(QMouseEvent* event)
         return;
     }
     if (event->button() == Qt::LeftButton && GripRect().contains(event->position().toPoint())) {
+        if (ResizeBySystem()) return;
         RunResizeTool();
         return;
     }
     QWidget::mousePressEvent(event);
+}
+
+bool CHalvoDlg::ResizeBySystem()
+{
+    // A Wayland compositor shows no other program's pixels and places windows itself, so the
+    // full-screen tool would paint an empty screen: the compositor resizes the window instead,
+    // no smaller than the tool's rules allow (the user windows stay inside).
+    if (QGuiApplication::platformName() != QStringLiteral("wayland") || windowHandle() == nullptr) return false;
+    std::vector<WindowRect> peers;
+    for (auto* window : m_pClient->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (window->isHidden()) continue;
+        const QRect r(window->mapTo(this, QPoint(0, 0)), window->size());
+        peers.push_back({r.left(), r.top(), r.right() + 1, r.bottom() + 1});
+    }
+    const WindowRect least =
+        CDiskTop::AdjustFrame(QPoint(0, 0), QPoint(0, 0), peers, {0, 0, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX});
+    setMinimumSize(least.right - least.left, least.bottom - least.top);
+    return windowHandle()->startSystemResize(Qt::RightEdge | Qt::BottomEdge);
 }
 
 void CHalvoDlg::RunResizeTool(const QPoint* dragTo)

@@ -86,6 +86,8 @@ public:
     void EnterHelpMode();
     // The help pop-up of a control (or of the nearest parent that has a text); null when none.
     QWidget* ShowHelp(QWidget* control, const QPoint& globalPos);
+    // On Wayland: the compositor's own interactive resize from the grip; false where there is none.
+    bool ResizeBySystem();
     // The resize tool from the grip; with a point, the drag ends there at once.
     void RunResizeTool(const QPoint* dragTo = nullptr);
     QRect GripRect() const;
