@@ -72,6 +72,8 @@ public:
     static bool IsOfferedLanguage(const std::string& language);
 
     // --- settings: section "Position" ---
+    // Whether Position holds a valid rectangle of that name (else the getters give defaults).
+    bool HasPosition(const char* name) const;
     WindowRect GetMainPosition() const;
     void SetMainPosition(const WindowRect& rect);
     WindowRect GetChatPosition() const;

@@ -156,6 +156,11 @@ WindowRect CHalvoApp::CentredRect(const WindowRect& workArea)
     return {halfWidth - 338, halfHeight - 141, halfWidth + 1, halfHeight + 1};
 }
 
+bool CHalvoApp::HasPosition(const char* name) const
+{
+    return SettingsValue::DecodeRect(ReadSetting(std::string("Position/") + name)).has_value();
+}
+
 WindowRect CHalvoApp::GetMainPosition() const
 {
     return ReadRect("Position/Main", kMainDefault);

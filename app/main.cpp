@@ -20,6 +20,7 @@
 
 #include "app/AppPaths.h"
 #include "app/HalvoApp.h"
+#include "app/InstanceCall.h"
 #include "app/InstanceLock.h"
 #include "app/Log.h"
 #include "app/StartupOptions.h"
@@ -155,7 +156,13 @@ int main(int argc, char** argv)
     }
 
     CInstanceLock lock;
-    if (!lock.Acquire(LockFolder(*options, workingFolder))) return 0;  // another copy runs
+    const std::string lockFolder = LockFolder(*options, workingFolder);
+    if (!lock.Acquire(lockFolder)) {
+        // Another copy runs: its window comes forward, which is the only way back to it on a
+        // desktop without a tray.
+        CInstanceCall::AskToShow(lockFolder, 3000);
+        return 0;
+    }
 
     // A higher priority for the whole program, as far as the system allows; the sound threads
     // ask for more on their own.
@@ -202,6 +209,11 @@ int main(int argc, char** argv)
         // The control channel comes first, so that it can drive the first-start wizard too.
         std::unique_ptr<CHalvoControl> control;
         if (options->control) control = std::make_unique<CHalvoControl>(dialog, 0, stdout);
+
+        CInstanceCall call;
+        call.Listen(lockFolder, [&dialog] {
+            if (dialog.IsReady()) dialog.ShowMain(1);
+        });
 
         if (app.GetInitState() == 0) CHalvoDlg::RunSetupWizard(app);
         MORVIKA_LOG("LOG   CHalvoApp::InitInstance() Main Start \n");

@@ -490,8 +490,21 @@ QStringList CHalvoControl::Execute(const QString& line)
         return {QStringLiteral("ok")};
     }
     if (command == QStringLiteral("geometry")) {
-        const QRect r = m_dialog.frameGeometry();
+        QWidget* window = m_dialog.OwnedWindow(parts.size() > 1 ? Arg(parts, 1) : QStringLiteral("main"));
+        if (window == nullptr || (window != &m_dialog && !window->isVisible()))
+            return {QStringLiteral("error no such window open")};
+        const QRect r = window->frameGeometry();
         return {QStringLiteral("ok %1 %2 %3 %4").arg(r.left()).arg(r.top()).arg(r.width()).arg(r.height())};
+    }
+    if (command == QStringLiteral("grip")) {
+        const QPoint centre = m_dialog.mapToGlobal(m_dialog.GripRect().center());
+        return {QStringLiteral("ok %1 %2").arg(centre.x()).arg(centre.y())};
+    }
+    if (command == QStringLiteral("where-button")) {
+        QWidget* control = DialogRegistry::FindControl(&m_dialog, Arg(parts, 1).toInt());
+        if (control == nullptr) return {QStringLiteral("error no control ") + Arg(parts, 1)};
+        const QPoint centre = control->mapToGlobal(control->rect().center());
+        return {QStringLiteral("ok %1 %2").arg(centre.x()).arg(centre.y())};
     }
     if (command == QStringLiteral("arrange")) {
         m_dialog.ArrangeUserWindows();

@@ -10,7 +10,9 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QDateTime>
 #include <QDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMessageBox>
@@ -33,6 +35,8 @@
 #include "share/DlgConnect.h"
 #include "session/MicIconWnd.h"
 #include "session/PortMapping.h"
+#include "session/WindowPlace.h"
+#include "platform/capture/ProgramWindows.h"
 #include "platform/net/LanServices.h"
 #include "share/DiskTop.h"
 #include "share/HelpDlg.h"
@@ -58,6 +62,19 @@
 
 namespace {
 
+// The tool row (the height of its background picture) and the status bar below it.
+constexpr int kToolRowHeight = 40;
+constexpr int kStatusHeight = 20;
+// Where the window manager takes long to frame a new window, the frame is waited for this often.
+constexpr int kFrameTries = 40;
+constexpr int kFrameWaitMs = 50;
+// How long after opening a window's frame and first picture may still move it.
+constexpr qint64 kSettleMs = 3000;
+// Smaller is a window the platform has not given its size yet.
+constexpr int kRealWindow = 16;
+constexpr int kUserGap = 4;
+constexpr int kUserTop = 32;  // below the camera icon's strip
+
 QString FromUtf8(const std::string& text)
 {
     return QString::fromUtf8(text.c_str());
@@ -79,6 +96,7 @@ public:
     UserWindowHandle(CUserWndObject* window, CHalvoDlg& owner) : m_window(window), m_owner(owner) {}
     ~UserWindowHandle() override
     {
+        m_owner.update();  // the status bar's count
         if (m_window) {
             m_owner.Event(QStringLiteral("event user-removed %1 %2")
                               .arg(m_window->UserId(), 0, 16)
@@ -131,7 +149,8 @@ CHalvoDlg::CHalvoDlg(CHalvoApp& app, CUserInformation* hostRecord, CUserInformat
 CHalvoDlg::~CHalvoDlg()
 {
     if (m_pTray) m_pTray->hide();
-    m_app.SetMainPosition(ToWindowRect(geometry()));
+    // The outer rectangle, frame included, as it opens again next time.
+    m_app.SetMainPosition(ToWindowRect(frameGeometry()));
     if (m_pShare) m_pShare->Stop();
     // The camera goes before the hub its frames are handed to.
     delete m_pCamera;
@@ -154,30 +173,33 @@ void CHalvoDlg::OnInitDialog()
     CDlgMorvika::SetDefaultAssetsFolder(assets);
     setWindowIcon(QIcon(assets + QStringLiteral("Pictures/Standard/Icon/Morvika.ico")));
 
-    QRect rect = ToQRect(m_app.GetMainPosition());
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect work = screen->availableGeometry();
-        if (rect.height() > work.height()) rect.setHeight(work.height());
-    }
-    setGeometry(rect);
+    PlaceMainWindow();
     setWindowTitle(tr(kProductName) + QStringLiteral(" ") + FromUtf8(m_app.IPAddress()) + QStringLiteral(" "));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor(0xC6, 0xDA, 0x87));  // 8903366 as a colour reference
     setPalette(palette);
     setAutoFillBackground(true);
-    m_grip = QPixmap(assets + QStringLiteral("Pictures/Standard/Frame/Resize.bmp"));
+    const QString frame = assets + QStringLiteral("Pictures/Standard/Frame/");
+    m_grip = QPixmap(frame + QStringLiteral("Resize.bmp"));
+    m_statusBar = QPixmap(frame + QStringLiteral("StatBar-center.bmp"));
+    m_toolBar = QPixmap(frame + QStringLiteral("ToolBar-center.bmp"));
+    m_titleIcon = QPixmap(frame + QStringLiteral("TitleIcon.bmp"));
 
     m_pClient = new QWidget(this);
     m_pClient->setObjectName(QStringLiteral("userArea"));
 
-    auto* tools = new QHBoxLayout;
-    tools->setContentsMargins(4, 2, 4, 4);
+    // The tool row on its picture, then the status bar that paintEvent draws.
+    auto* toolRow = new QWidget(this);
+    toolRow->setFixedHeight(kToolRowHeight);
+    auto* tools = new QHBoxLayout(toolRow);
+    tools->setContentsMargins(4, 4, 4, 4);
     tools->setSpacing(2);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_pClient, 1);
-    layout->addLayout(tools);
+    layout->addWidget(toolRow);
+    layout->addSpacing(kStatusHeight);
 
     m_pHub = std::make_unique<CHalvoHub>(m_app, m_pHostRecord, m_pClientRecord, *this);
 
@@ -225,20 +247,28 @@ void CHalvoDlg::OnInitDialog()
 
     ChatHost chatHost;
     chatHost.userName = [this] { return FromUtf8(m_pHub->View() ? m_pHub->View()->HostRecord().GetUserName() : ""); };
+    // The stored or default size; where it opens is chosen as it is shown (PlaceOwnedWindow).
     chatHost.loadRect = [this] { return ToQRect(m_app.GetChatPosition()); };
     chatHost.saveRect = [this](const QRect& r) { m_app.SetChatPosition(ToWindowRect(r)); };
     chatHost.playSound = [this] { m_app.PlayChatSound(); };
     chatHost.lineAdded = [this](const QString& line) { Event(QStringLiteral("event chat ") + line); };
     m_pChat = new CChatDlg(chatHost, m_pHub->Handle(), this);
     m_pChat->setWindowFlag(Qt::Window, true);
+    m_pChat->installEventFilter(this);
     CreateSharesWindow();
 
     if (m_app.GetTopmost() != 0) setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
-    if (m_bShowAsHide) {
+    if (!m_bShowAsHide) {
+        show();
+        AdoptFrame();
+    } else if (HasTray()) {
         m_bHidden = true;
     } else {
-        show();
+        // Nothing to bring it back from: the task bar holds it.
+        m_bShowAsHide = false;
+        showMinimized();
+        AdoptFrame();
     }
     m_pHub->SetSoundBackend(CHalvoVoice::ConnectSoundServer());
     CreateShareWindows();
@@ -294,6 +324,7 @@ void CHalvoDlg::StartPortMapping(std::uint16_t port)
         const QString tip = tr("%1\n接続先: %2").arg(tr(kProductName), FromUtf8(JoinAddress()));
         if (m_pTray) m_pTray->setToolTip(tip);
         setToolTip(tip);
+        update();  // the status bar's address
         if (mapping.state == net::PortMapping::State::Mapped) {
             Event(QStringLiteral("event port-mapped ") + FromUtf8(mapping.Text()));
         }
@@ -436,18 +467,34 @@ void CHalvoDlg::CreateTrayIcon()
     if (QSystemTrayIcon::isSystemTrayAvailable()) m_pTray->show();
 }
 
+bool CHalvoDlg::HasTray() const
+{
+    return m_pTray != nullptr && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void CHalvoDlg::ShowMain(int show)
 {
     if (show != 0) {
+        const bool first = m_bShowAsHide || !isVisible();
         m_bShowAsHide = false;
         m_bHidden = false;
-        this->show();
+        if (isMinimized()) {
+            showNormal();
+        } else {
+            this->show();
+        }
         raise();
         activateWindow();
+        if (first) AdoptFrame();
         PostMessage(m_pHub->Handle(), WM_CAMERA_REFRESH, 0, 0);
-    } else {
+    } else if (HasTray()) {
         m_bHidden = true;
         hide();
+    } else {
+        // The state the window manager last reported may lag behind a show just before: from
+        // a plain state, the minimising is always asked for.
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        showMinimized();
     }
 }
 
@@ -608,6 +655,24 @@ QRect CHalvoDlg::GripRect() const
 void CHalvoDlg::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    const int statusTop = height() - kStatusHeight;
+    const int toolTop = statusTop - kToolRowHeight;
+    if (!m_toolBar.isNull()) painter.drawTiledPixmap(QRect(0, toolTop, width(), kToolRowHeight), m_toolBar);
+    if (!m_statusBar.isNull()) painter.drawTiledPixmap(QRect(0, statusTop, width(), kStatusHeight), m_statusBar);
+    // The status bar: the program's picture, where others join and how many are here.
+    int x = 4;
+    if (!m_titleIcon.isNull()) {
+        painter.drawPixmap(x, statusTop + (kStatusHeight - m_titleIcon.height()) / 2, m_titleIcon);
+        x += m_titleIcon.width() + 4;
+    }
+    if (m_pHub) {
+        const QString text =
+            tr("%1  %2  %3 人").arg(tr(kProductName), FromUtf8(JoinAddress())).arg(m_pHub->UserWindowCount());
+        const QRect textRect(x, statusTop, GripRect().left() - x - 4, kStatusHeight);
+        painter.setPen(QColor(64, 64, 64));
+        painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+                         fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
+    }
     if (!m_grip.isNull()) painter.drawPixmap(GripRect().topLeft(), m_grip);
 }
 
@@ -642,6 +707,7 @@ void CHalvoDlg::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && GripRect().contains(event->position().toPoint())) {
         if (ResizeBySystem()) return;
         RunResizeTool();
+        if (m_pResizeTool) m_pResizeTool->Track(global);
         return;
     }
     QWidget::mousePressEvent(event);
@@ -665,8 +731,29 @@ bool CHalvoDlg::ResizeBySystem()
     return windowHandle()->startSystemResize(Qt::RightEdge | Qt::BottomEdge);
 }
 
+// The press on the grip keeps the mouse: its moves and its release come here, wherever the
+// mouse is, and drive the resize tool, so that one drag does the whole resize.
+void CHalvoDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_pResizeTool && (event->buttons() & Qt::LeftButton)) {
+        m_pResizeTool->Track(event->globalPosition().toPoint());
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void CHalvoDlg::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (m_pResizeTool && event->button() == Qt::LeftButton) {
+        m_pResizeTool->Drag(event->globalPosition().toPoint());
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
 void CHalvoDlg::RunResizeTool(const QPoint* dragTo)
 {
+    if (m_pResizeTool) return;
     const QPoint topLeft = frameGeometry().topLeft();
     auto peers = [this] {
         std::vector<WindowRect> rects;
@@ -677,16 +764,27 @@ void CHalvoDlg::RunResizeTool(const QPoint* dragTo)
         }
         return rects;
     };
-    CDiskTop tool(topLeft, peers, this);
-    if (dragTo != nullptr) {
-        const QPoint to = *dragTo;
-        QTimer::singleShot(0, &tool, [&tool, to] { tool.Drag(to); });
-    }
-    if (tool.exec() != QDialog::Accepted) return;
-    const QPoint bottomRight = tool.BottomRight();
+    // Not modal: a modal window would take the mouse events of the press that opened it, and
+    // the main window, blocked, would never see the drag.
+    m_pResizeTool = new CDiskTop(topLeft, peers, this);
+    m_pResizeTool->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_pResizeTool, &QDialog::finished, this, [this](int result) {
+        if (result == QDialog::Accepted) FinishResize();
+        if (m_pResizeTool) m_pResizeTool->close();
+        m_pResizeTool = nullptr;
+    });
+    m_pResizeTool->show();
+    if (dragTo != nullptr) m_pResizeTool->Drag(*dragTo);
+}
+
+void CHalvoDlg::FinishResize()
+{
+    const QPoint topLeft = frameGeometry().topLeft();
+    const QPoint bottomRight = m_pResizeTool->BottomRight();
     // The frame's size becomes the window's outer size.
     const QSize frameExtra = frameGeometry().size() - size();
     resize(bottomRight.x() - topLeft.x() - frameExtra.width(), bottomRight.y() - topLeft.y() - frameExtra.height());
+    m_placedRect = QRect(topLeft, QSize(bottomRight.x() - topLeft.x(), bottomRight.y() - topLeft.y()));
 }
 
 void CHalvoDlg::ShowAbout()
@@ -714,7 +812,158 @@ QString CHalvoDlg::HelpPagePath() const
 
 void CHalvoDlg::OpenHelpPage()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(HelpPagePath()));
+    const QString page = HelpPagePath();
+    if (!QFileInfo::exists(page)) {
+        MORVIKA_LOG("ERROR CHalvoDlg::OpenHelpPage() ヘルプがない %s\n", page.toUtf8().constData());
+        ShowMessageBox(tr("ヘルプのページが見つかりません（%1）。").arg(page).toStdString(),
+                       tr("ソラネムについて").toStdString());
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page))) {
+        MORVIKA_LOG("ERROR CHalvoDlg::OpenHelpPage() ヘルプを開けない %s\n", page.toUtf8().constData());
+        ShowMessageBox(tr("ヘルプのページを開けません。ブラウザで %1 を開いてください。").arg(page).toStdString(),
+                       tr("ソラネムについて").toStdString());
+    }
+}
+
+QWidget* CHalvoDlg::OwnedWindow(const QString& name)
+{
+    if (name == QStringLiteral("main")) return this;
+    if (name == QStringLiteral("chat")) return m_pChat;
+    if (name == QStringLiteral("preview")) return m_pSharePreview;
+    if (name == QStringLiteral("viewer")) return m_pShareViewer;
+    if (name == QStringLiteral("shares")) return m_pShares;
+    return nullptr;
+}
+
+QRect CHalvoDlg::WorkArea() const
+{
+    const QScreen* where = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    return where != nullptr ? where->availableGeometry() : QRect();
+}
+
+QRect CHalvoDlg::OuterRect(const QWidget& window) const
+{
+    const QRect frame = window.frameGeometry();
+    const QRect client = window.geometry();
+    if (frame != client || &window == this) return frame;
+    const QMargins guess(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    return client.marginsAdded(guess);
+}
+
+void CHalvoDlg::PlaceMainWindow()
+{
+    const QRect work = WorkArea();
+    QRect outer = WindowPlace::FitOnto(ToQRect(m_app.GetMainPosition()), work);
+    // Another instance of the same settings opens at the same place: this one goes beside it.
+    std::vector<QPoint> others;
+    for (const auto& [x, y] : morvika::capture::OtherProcessWindows(QGuiApplication::applicationName().toStdString())) {
+        others.emplace_back(x, y);
+    }
+    outer.moveTopLeft(WindowPlace::Cascade(outer.topLeft(), outer.size(), others, work));
+    m_placedRect = outer;
+    // The position counts the frame in; until the window manager has framed the window, the
+    // client takes the whole size (AdoptFrame gives the frame its share).
+    move(outer.topLeft());
+    resize(outer.size());
+}
+
+void CHalvoDlg::AdoptFrame()
+{
+    const QSize extra = frameGeometry().size() - size();
+    if (extra.width() <= 0 && extra.height() <= 0) {
+        // No frame yet (the manager is slow) or none at all (no manager, offscreen).
+        if (m_nFrameTries < kFrameTries) {
+            ++m_nFrameTries;
+            QTimer::singleShot(kFrameWaitMs, this, &CHalvoDlg::AdoptFrame);
+        }
+        return;
+    }
+    m_nFrameTries = kFrameTries;
+    if (m_placedRect.isEmpty()) return;
+    resize(m_placedRect.size() - extra);
+    move(m_placedRect.topLeft());
+    m_placedRect = QRect();  // done: from here on the window is where the user puts it
+}
+
+void CHalvoDlg::PlaceOwnedWindow(QWidget& window)
+{
+    const QRect work = WorkArea();
+    // Where it was: its own place once it has been open, else the stored one, if any.
+    QRect outer = OuterRect(window);
+    bool hadPlace = true;
+    if (!window.property("morvikaPlaced").toBool()) {
+        window.setProperty("morvikaPlaced", true);
+        const char* key = &window == m_pChat ? "StringChat" : "WindowCapter";
+        hadPlace = m_app.HasPosition(key);
+        if (hadPlace) {
+            // Stored is the client rectangle; the frame goes round it.
+            const QRect client = ToQRect(&window == m_pChat ? m_app.GetChatPosition() : m_app.GetCapturePosition());
+            const QRect inner = window.geometry();
+            outer = client.marginsAdded(QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                                                 outer.right() - inner.right(), outer.bottom() - inner.bottom()));
+        }
+    }
+    const QRect main = OuterRect(*this);
+    std::vector<QRect> taken;
+    for (QWidget* other : {static_cast<QWidget*>(m_pChat), static_cast<QWidget*>(m_pSharePreview),
+                           static_cast<QWidget*>(m_pShareViewer), static_cast<QWidget*>(m_pShares)}) {
+        if (other != nullptr && other != &window && other->isVisible()) taken.push_back(OuterRect(*other));
+    }
+    const bool free = hadPlace && work.contains(outer) && !outer.intersects(main) &&
+                      std::none_of(taken.begin(), taken.end(), [&](const QRect& r) { return r.intersects(outer); });
+    if (!free) outer = WindowPlace::Beside(outer.size(), main, taken, work);
+    // The client's own rectangle: where the manager puts the frame for a requested frame
+    // position differs between managers, round a client it does not.
+    const QRect current = OuterRect(window);
+    const QRect inner = window.geometry();
+    const QMargins frame(inner.left() - current.left(), inner.top() - current.top(), current.right() - inner.right(),
+                         current.bottom() - inner.bottom());
+    m_bPlacing = true;
+    window.setGeometry(outer.marginsRemoved(frame));
+    m_bPlacing = false;
+}
+
+bool CHalvoDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!watched->isWidgetType() || m_bPlacing) return QWidget::eventFilter(watched, event);
+    auto* window = static_cast<QWidget*>(watched);
+    if (!window->isWindow()) return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::Show) {
+        PlaceOwnedWindow(*window);
+        window->setProperty("morvikaSettle", QDateTime::currentMSecsSinceEpoch() + kSettleMs);
+    } else if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && window->isVisible() &&
+               window->width() >= kRealWindow && window->height() >= kRealWindow) {
+        // The manager's frame comes after the window was placed, and a share window grows with
+        // its first picture: while it settles, a window that now covers another moves on.
+        const bool settling = QDateTime::currentMSecsSinceEpoch() < window->property("morvikaSettle").toLongLong();
+        const bool grown = event->type() == QEvent::Resize && !event->spontaneous() && window != m_pChat;
+        if (settling || grown) PlaceOwnedWindow(*window);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool CHalvoDlg::GrowClientArea(int width, int height, bool partial)
+{
+    const QSize client(this->width(), this->height() - kToolRowHeight - kStatusHeight);
+    int dx = std::max(0, width - client.width());
+    int dy = std::max(0, height - client.height());
+    if (dx == 0 && dy == 0) return true;
+    const QRect work = WorkArea();
+    bool whole = true;
+    if (!work.isEmpty()) {
+        const QRect outer = frameGeometry();
+        const int roomX = std::max(0, work.left() + work.width() - (outer.left() + outer.width()));
+        const int roomY = std::max(0, work.top() + work.height() - (outer.top() + outer.height()));
+        whole = dx <= roomX && dy <= roomY;
+        if (!whole && !partial) return false;
+        dx = std::min(dx, roomX);
+        dy = std::min(dy, roomY);
+    }
+    resize(this->width() + dx, this->height() + dy);
+    if (!m_placedRect.isEmpty()) m_placedRect.setSize(m_placedRect.size() + QSize(dx, dy));
+    return whole;
 }
 
 void CHalvoDlg::ArrangeUserWindows()
@@ -748,17 +997,43 @@ void CHalvoDlg::PlaceNewUserWindow(CUserWndObject& window)
         const QRect place(QPoint(x, y), window.size());
         return std::none_of(taken.begin(), taken.end(), [&](const QRect& r) { return r.intersects(place); });
     };
-    if (isFree(window.x(), window.y())) return;
-    const int gap = 4;
     const int w = std::max(1, window.width());
     const int h = std::max(1, window.height());
-    // Rows go on below the client area as the tiling's do; one more row than windows always
-    // holds a free place.
-    int y = 32;
-    for (std::size_t row = 0; row <= taken.size(); ++row, y += h + gap) {
-        for (int x = gap; x == gap || x + w <= m_pClient->width(); x += w + gap) {
+    // The client area's size from the window's, which holds before the layout first ran.
+    const int clientWidth = width();
+    const int clientHeight = height() - kToolRowHeight - kStatusHeight;
+    const auto place = [&](int x, int y) {
+        window.MoveTo(x, y);
+        // Whoever joins is seen whole: the window grows as far as the work area lets it.
+        GrowClientArea(x + w + kUserGap, y + h + kUserGap);
+    };
+    if (isFree(window.x(), window.y())) {
+        place(window.x(), window.y());
+        return;
+    }
+    for (int y = kUserTop; y + h <= clientHeight; y += h + kUserGap) {
+        for (int x = kUserGap; x + w <= clientWidth; x += w + kUserGap) {
             if (isFree(x, y)) {
                 window.MoveTo(x, y);
+                return;
+            }
+        }
+    }
+    // No room: one more column beside the first row where the screen is wide enough...
+    int right = kUserGap;
+    for (const QRect& r : taken) {
+        if (r.top() < kUserTop + h) right = std::max(right, r.left() + r.width() + kUserGap);
+    }
+    if (isFree(right, kUserTop) && GrowClientArea(right + w + kUserGap, clientHeight, false)) {
+        window.MoveTo(right, kUserTop);
+        return;
+    }
+    // ... else a row below, as the tiling's; one more row than windows always holds a place.
+    int y = kUserTop;
+    for (std::size_t row = 0; row <= taken.size(); ++row, y += h + kUserGap) {
+        for (int x = kUserGap; x == kUserGap || x + w <= clientWidth; x += w + kUserGap) {
+            if (isFree(x, y)) {
+                place(x, y);
                 return;
             }
         }
@@ -832,6 +1107,7 @@ std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation&
     }
     window->show();
     PlaceNewUserWindow(*window);
+    update();  // the status bar's count
     Event(QStringLiteral("event user-added %1 %2 %3")
               .arg(record.GetUserId(), 0, 16)
               .arg(record.GetGroupId(), 0, 16)
@@ -959,7 +1235,8 @@ void CHalvoDlg::CreateShareWindows()
     auto make = [this](const QString& name) {
         auto* dialog = new CCapterDlg(this);
         dialog->setObjectName(name);
-        dialog->loadRect = [this] { return ToQRect(m_app.GetCapturePosition()); };
+        // Placed as it opens (PlaceOwnedWindow), beside the other windows.
+        dialog->installEventFilter(this);
         dialog->saveRect = [this](const QRect& r) { m_app.SetCapturePosition(ToWindowRect(r)); };
         return dialog;
     };

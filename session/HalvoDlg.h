@@ -36,6 +36,7 @@ struct LanSession;
 class QMenu;
 class QSystemTrayIcon;
 class CBmpButton;
+class CDiskTop;
 
 struct MainWindowOptions {
     std::uint16_t port = 7066;
@@ -74,8 +75,10 @@ public:
     // tray when started minimised).
     void OnInitDialog();
 
-    // Show (1) or hide into the tray (0).
+    // Show (1) or hide into the tray (0); where the desktop has no tray, 0 minimises to the
+    // task bar instead, so that the window can always be found again.
     void ShowMain(int show) override;
+    bool HasTray() const;
     // Asks before leaving; true when the user agreed and the window is closing.
     bool ConfirmExit();
     // Leaves without asking (the control channel's quit).
@@ -88,9 +91,14 @@ public:
     QWidget* ShowHelp(QWidget* control, const QPoint& globalPos);
     // On Wayland: the compositor's own interactive resize from the grip; false where there is none.
     bool ResizeBySystem();
-    // The resize tool from the grip; with a point, the drag ends there at once.
+    // The resize tool from the grip; with a point, the drag ends there at once. Without one,
+    // the press that started it goes on: its moves and its release drive the tool.
     void RunResizeTool(const QPoint* dragTo = nullptr);
     QRect GripRect() const;
+    // The main menu's ソラネムについて: the user's guide, opened by the desktop.
+    void OpenHelpPage();
+    // The top-level windows the main window owns, by name (main, chat, preview, viewer, shares).
+    QWidget* OwnedWindow(const QString& name);
     // The main menu's プロパティ: the two-page settings sheet.
     void OpenSettings();
     // An item of the main window's own menu (32792, 16, 32780, 32820, 57665) or of the tray
@@ -160,7 +168,7 @@ public:
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     int AskApproval(const std::string& userName, const std::string& message) override;
     void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) override;
-    bool IsMainHidden() const override { return m_bHidden; }
+    bool IsMainHidden() const override { return m_bHidden || isMinimized(); }
     LRESULT OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 signals:
@@ -170,7 +178,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     CBmpButton* AddButton(int id, const char* picture, const QString& help);
@@ -181,7 +192,21 @@ private:
     void OnShareWindowButton();
     void CreateTrayIcon();
     void ShowAbout();
-    void OpenHelpPage();
+    // The main window's rectangle from the settings, on the work area and off other instances'
+    // windows; once the window manager has framed it, the frame takes the stored size.
+    void PlaceMainWindow();
+    void AdoptFrame();
+    // An owned window as it opens: where it was when that place is free, else beside the main
+    // window and the other open ones; always on the work area.
+    void PlaceOwnedWindow(QWidget& window);
+    QRect WorkArea() const;
+    // The outer rectangle a window will have: its own frame once it has one, else the main
+    // window's frame as the best guess.
+    QRect OuterRect(const QWidget& window) const;
+    // Makes the client area at least width x height where the work area has room (only in
+    // whole, unless partial); true when it is that large now.
+    bool GrowClientArea(int width, int height, bool partial = true);
+    void FinishResize();
     void CreateCameraView();
     void CreateShareWindows();
     void OnShareStart();
@@ -227,6 +252,13 @@ private:
     bool m_bShowAsHide = false;  // started minimised and not shown yet
     bool m_bClosing = false;
     bool m_bHelpMode = false;
+    QRect m_placedRect;     // the outer rectangle the main window opened with
+    int m_nFrameTries = 0;  // looks at the window manager's frame left before giving up
+    bool m_bPlacing = false;
+    QPointer<CDiskTop> m_pResizeTool;
     QPixmap m_grip;
+    QPixmap m_statusBar;
+    QPixmap m_toolBar;
+    QPixmap m_titleIcon;
     std::function<void(const QString&)> m_eventSink;
 };

@@ -24,11 +24,13 @@ WindowRect WorkArea()
 }  // namespace
 
 CDiskTop::CDiskTop(const QPoint& topLeft, std::function<std::vector<WindowRect>()> peerWindows, QWidget* parent)
-    : QDialog(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+    : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput |
+                          Qt::X11BypassWindowManagerHint),
       m_topLeft(topLeft),
       m_peerWindows(std::move(peerWindows))
 {
     setObjectName(QStringLiteral("CDiskTop"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setCursor(Qt::SizeFDiagCursor);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         // The screen as it is now: painting it back makes it look frozen.
@@ -69,6 +71,8 @@ void CDiskTop::Track(const QPoint& screenPoint)
 
 void CDiskTop::Drag(const QPoint& to)
 {
+    if (m_bEnding) return;
+    m_bEnding = true;
     Track(to);
     QCoreApplication::postEvent(this, new QEvent(kEndEventType));
 }
@@ -95,8 +99,7 @@ void CDiskTop::mouseMoveEvent(QMouseEvent* event)
 
 void CDiskTop::mouseReleaseEvent(QMouseEvent* event)
 {
-    Track(event->globalPosition().toPoint());
-    QCoreApplication::postEvent(this, new QEvent(kEndEventType));
+    Drag(event->globalPosition().toPoint());
 }
 
 void CDiskTop::showEvent(QShowEvent* event)

@@ -1,6 +1,8 @@
 #pragma once
 // The resize tool of the main window: the screen freezes, and the user drags the window's new
-// bottom-right corner from its fixed top-left corner.
+// bottom-right corner from its fixed top-left corner. It takes no input of its own: the press
+// on the grip that opened it keeps the mouse, and the main window hands on its moves and its
+// release, so one press, drag and release do the whole resize.
 
 #include <QDialog>
 #include <QPixmap>
@@ -29,7 +31,9 @@ public:
 
     // The new bottom-right corner after OK.
     QPoint BottomRight() const { return QPoint(m_frame.right, m_frame.bottom); }
-    // A drag as the mouse makes it, in screen coordinates (the control channel's resize).
+    // The button down or a move with it held, in screen coordinates: the frame follows.
+    void Track(const QPoint& screenPoint);
+    // The button up there: the frame follows, and the tool ends with OK.
     void Drag(const QPoint& to);
 
 protected:
@@ -41,11 +45,10 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void Track(const QPoint& screenPoint);
-
     QPoint m_topLeft;
     std::function<std::vector<WindowRect>()> m_peerWindows;
     QPixmap m_snapshot;
     WindowRect m_frame{};
     bool m_bFrame = false;
+    bool m_bEnding = false;  // the end is on its way; a second release changes nothing
 };

@@ -17,7 +17,7 @@ PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   xvfb xauth fonts-noto-cjk
-  libxcb1-dev libxcb-ewmh-dev libxcb-composite0-dev openbox x11-apps
+  libxcb1-dev libxcb-ewmh-dev libxcb-composite0-dev libxcb-xtest0-dev openbox x11-apps
   iproute2 desktop-file-utils xdg-utils x11-utils
   dpkg-dev lintian appstream
   libminiupnpc-dev libnatpmp-dev miniupnpd-nftables nftables miniupnpc

@@ -337,6 +337,18 @@ The address others can join: %6</translation>
         <source>ウインドウの共有を始められません（%1）</source>
         <translation>Window sharing cannot start (%1)</translation>
     </message>
+    <message>
+        <source>%1  %2  %3 人</source>
+        <translation>%1  %2  %3 present</translation>
+    </message>
+    <message>
+        <source>ヘルプのページが見つかりません（%1）。</source>
+        <translation>The help page was not found (%1).</translation>
+    </message>
+    <message>
+        <source>ヘルプのページを開けません。ブラウザで %1 を開いてください。</source>
+        <translation>The help page cannot be opened. Open %1 in a web browser.</translation>
+    </message>
 </context>
 <context>
     <name>CJpegControl</name>
