@@ -58,11 +58,13 @@ class Sinks:
 
 
 class Instance:
-    def __init__(self, binary, profile, port, user, capture, sound, accept=False, connect=None, processing=True):
+    def __init__(self, binary, profile, port, user, capture, sound, accept=False, connect=None, processing=True,
+                 camera=None):
         os.makedirs(profile, exist_ok=True)
         # The devices in the settings file (texts are plain strings there); callers are
         # approved through the control channel, or, with accept, let in without asking
-        # (the key is "接続の承諾", as Qt escapes it).
+        # (the key is "接続の承諾", as Qt escapes it); camera names the camera ("videotestsrc": the
+        # test picture).
         with open(os.path.join(profile, "Morvika.conf"), "w", encoding="utf-8") as conf:
             conf.write(f"[Device]\nCapture={capture}\nSound={sound}\nNonVoice=0\n")
             if not processing:
@@ -70,6 +72,8 @@ class Instance:
             conf.write("\n[MAIN]\nINIT=1\n")
             if accept:
                 conf.write("%U63A5%U7D9A%U306E%U627F%U8AFE=0\n")
+            if camera:
+                conf.write(f"%U30AB%U30E1%U30E9={camera}\n")  # カメラ
         self.profile = profile
         self.lines = queue.Queue()
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
