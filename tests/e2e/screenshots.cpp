@@ -1,7 +1,7 @@
 // Renders the pictures of docs/screenshots/: a session of three seen by its host, the chat
 // window after a short conversation, the approval dialog of a fourth caller, and the settings
 // dialogs of a fresh profile (the wizard's pages, the login dialog, the settings sheet), and the
-// main window, login dialog and settings sheet in English. Run by
+// main window, login dialog and settings sheet in English, and the top of the help page. Run by
 // tools/screenshots.sh under a virtual X server; the instances inherit its display.
 //
 // usage: morvika-screenshots OUTPUT_FOLDER [FIRST_PORT]
@@ -14,7 +14,13 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
+#include <QFile>
+#include <QTextBrowser>
+#include <QUrl>
+
 #include "app/AddressData.h"
+#include "app/AppPaths.h"
 #include "app/HalvoApp.h"
 #include "tests/support/MorvikaInstance.h"
 
@@ -219,6 +225,24 @@ bool English(const std::string& folder, std::uint16_t firstPort)
     return true;
 }
 
+// The top of the user's guide that ソラネムについて opens, as Qt's rich text draws it.
+bool HelpPage(const std::string& folder)
+{
+    const QString page = QString::fromStdString(AppPaths::AssetsFolder()) + QStringLiteral("Help/index.html");
+    QFile file(page);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::cerr << "morvika-screenshots: no help page at " << page.toStdString() << "\n";
+        return false;
+    }
+    QTextBrowser browser;
+    browser.setFrameShape(QFrame::NoFrame);
+    browser.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    browser.document()->setBaseUrl(QUrl::fromLocalFile(page));
+    browser.setHtml(QString::fromUtf8(file.readAll()));
+    browser.resize(760, 560);
+    return browser.grab().save(QString::fromStdString(folder + "/help-page.png"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -228,6 +252,10 @@ int main(int argc, char** argv)
         return 2;
     }
     const int firstPort = argc > 2 ? std::atoi(argv[2]) : 27390;
+    {
+        QApplication application(argc, argv);
+        if (!HelpPage(argv[1])) return 1;
+    }
     if (!Run(argv[1], static_cast<std::uint16_t>(firstPort))) return 1;
     if (!Dialogs(argv[1], static_cast<std::uint16_t>(firstPort + 4))) return 1;
     return English(argv[1], static_cast<std::uint16_t>(firstPort + 5)) ? 0 : 1;
