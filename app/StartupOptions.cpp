@@ -28,7 +28,7 @@ const char* StartupUsage()
            "  --connect HOST[:PORT]  join HOST's session at start-up (IPv6: [ADDRESS]:PORT)\n"
            "  --password TEXT     password presented with --connect\n"
            "  --message TEXT      greeting presented with --connect\n"
-           "  --minimized         start hidden in the tray\n"
+           "  --minimized         start in the tray (minimised where the desktop has none)\n"
            "  --control           read commands on standard input (docs/control.md)\n"
            "  --lang ja|en        the interface language of this run (default: the settings' Language)\n"
            "  --help              show this text\n"

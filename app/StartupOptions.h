@@ -13,7 +13,7 @@ struct StartupOptions {
     std::uint16_t connectPort = 0;  // 0: the default port
     std::string password;           // --password
     std::string message;            // --message
-    bool minimized = false;         // --minimized: start hidden in the tray
+    bool minimized = false;         // --minimized: start in the tray, or minimised without one
     std::string language;           // --lang ja|en: this run's interface language; empty: the setting
     bool control = false;           // --control: commands on stdin, answers on stdout
     bool help = false;
