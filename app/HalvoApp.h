@@ -74,6 +74,9 @@ public:
     // --- settings: section "Position" ---
     // Whether Position holds a valid rectangle of that name (else the getters give defaults).
     bool HasPosition(const char* name) const;
+    // Where the desktop places windows itself (Wayland) a window's reported place means
+    // nothing: the setters below then keep the stored place and take only the size.
+    void SetPlacesDecidedByDesktop(bool decided) { m_bPlacesByDesktop = decided; }
     WindowRect GetMainPosition() const;
     void SetMainPosition(const WindowRect& rect);
     WindowRect GetChatPosition() const;
@@ -142,6 +145,8 @@ public:
     void RemoveSetting(const std::string& key);
 
 private:
+    // The rectangle to store for a window shown at `shown`: its own, or its size at the stored place.
+    WindowRect KeptPlace(const WindowRect& stored, const WindowRect& shown) const;
     std::string ReadText(const char* key, const std::string& fallback) const;
     int ReadInt(const char* key, int fallback) const;
     WindowRect ReadRect(const char* key, const WindowRect& fallback) const;
@@ -152,6 +157,7 @@ private:
     std::string m_strWorkingFolder;
     std::string m_strAssetsFolder;
     std::string m_strTempFolder;
+    bool m_bPlacesByDesktop = false;
     std::string m_strHostName;
     std::string m_strIPAddress;
     std::string m_strGatewayAddress;

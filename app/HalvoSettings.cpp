@@ -161,6 +161,12 @@ bool CHalvoApp::HasPosition(const char* name) const
     return SettingsValue::DecodeRect(ReadSetting(std::string("Position/") + name)).has_value();
 }
 
+WindowRect CHalvoApp::KeptPlace(const WindowRect& stored, const WindowRect& shown) const
+{
+    if (!m_bPlacesByDesktop) return shown;
+    return {stored.left, stored.top, stored.left + (shown.right - shown.left), stored.top + (shown.bottom - shown.top)};
+}
+
 WindowRect CHalvoApp::GetMainPosition() const
 {
     return ReadRect("Position/Main", kMainDefault);
@@ -168,7 +174,7 @@ WindowRect CHalvoApp::GetMainPosition() const
 
 void CHalvoApp::SetMainPosition(const WindowRect& rect)
 {
-    WriteSetting("Position/Main", SettingsValue::EncodeRect(rect));
+    WriteSetting("Position/Main", SettingsValue::EncodeRect(KeptPlace(GetMainPosition(), rect)));
 }
 
 WindowRect CHalvoApp::GetChatPosition() const
@@ -178,7 +184,7 @@ WindowRect CHalvoApp::GetChatPosition() const
 
 void CHalvoApp::SetChatPosition(const WindowRect& rect)
 {
-    WriteSetting("Position/StringChat", SettingsValue::EncodeRect(rect));
+    WriteSetting("Position/StringChat", SettingsValue::EncodeRect(KeptPlace(GetChatPosition(), rect)));
 }
 
 WindowRect CHalvoApp::GetCapturePosition() const
@@ -188,7 +194,7 @@ WindowRect CHalvoApp::GetCapturePosition() const
 
 void CHalvoApp::SetCapturePosition(const WindowRect& rect)
 {
-    WriteSetting("Position/WindowCapter", SettingsValue::EncodeRect(rect));
+    WriteSetting("Position/WindowCapter", SettingsValue::EncodeRect(KeptPlace(GetCapturePosition(), rect)));
 }
 
 int CHalvoApp::GetTopmost() const

@@ -172,6 +172,7 @@ int main(int argc, char** argv)
     AppPaths::MakePrivateFile(app.SettingsFile());
     app.SetWorkingFolder(workingFolder);
     app.SetTempFolder(profile ? workingFolder + "cache/" : AppPaths::DefaultTempFolder());
+    app.SetPlacesDecidedByDesktop(QGuiApplication::platformName() == QStringLiteral("wayland"));
     app.SetWorkAreaProvider([] {
         const QScreen* screen = QGuiApplication::primaryScreen();
         if (screen == nullptr) return CHalvoApp::kFallbackWorkArea;

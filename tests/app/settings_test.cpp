@@ -117,6 +117,20 @@ TEST_F(SettingsTest, RectanglesAreSixteenLittleEndianBytes)
     EXPECT_EQ(raw.toByteArray(), QByteArray("\x01\0\0\0\x02\0\0\0\x03\0\0\0\x04\0\0\0", 16));
 }
 
+TEST_F(SettingsTest, WhereTheDesktopPlacesWindowsOnlyTheirSizesAreStored)
+{
+    CHalvoApp app(settings_);
+    app.SetChatPosition({100, 200, 400, 500});
+    app.SetPlacesDecidedByDesktop(true);
+    // A Wayland window reports no real place: the stored one stays, the new size is kept.
+    app.SetChatPosition({0, 0, 350, 250});
+    EXPECT_EQ(app.GetChatPosition(), (WindowRect{100, 200, 450, 450}));
+    app.SetMainPosition({0, 0, 640, 480});
+    const WindowRect main = app.GetMainPosition();
+    EXPECT_EQ(main.right - main.left, 640);
+    EXPECT_EQ(main.bottom - main.top, 480);
+}
+
 TEST_F(SettingsTest, NonVoicePresenceIsDistinguishedFromAnyStoredValue)
 {
     CHalvoApp app(settings_);
