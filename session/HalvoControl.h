@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QString>
 
-#include <optional>
 #include <string>
 
 class CHalvoDlg;
@@ -27,9 +26,6 @@ public:
 
 private:
     void OnReadable();
-    std::optional<QStringList> ExecuteDialogCommand(const QStringList& parts);
-    // The shared files commands; nullopt for a command that is not one of them.
-    std::optional<QStringList> Shares(const QString& command, const QStringList& parts);
 
     CHalvoDlg& m_dialog;
     int m_fd;
