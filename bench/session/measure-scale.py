@@ -223,7 +223,16 @@ def run(args, n, port):
         room.hush()
         time.sleep(2.0)
         talker, listener = (instances[0], instances[1]) if n == 2 else (instances[1], instances[2])
-        voices = [judge_voice(args, work, room, talker, listener) for _ in range(args.voice_runs)]
+        voices = []
+        for _ in range(args.voice_runs):
+            try:
+                voices.append(judge_voice(args, work, room, talker, listener))
+            except (subprocess.SubprocessError, RuntimeError) as e:
+                # Under the load of sixteen the sound server itself may be ended (its real-time
+                # budget): the other figures stand.
+                alive = not server or os.path.exists(f"/proc/{server}")
+                voices.append({"error": f"not judged ({e.__class__.__name__}"
+                                        f"{'' if alive else ', the sound server ended'})"})
         judged = [v for v in voices if "error" not in v]
         voice = min(judged, key=lambda v: v["correlation"]) if judged else voices[0]
         members = instances[1:]
