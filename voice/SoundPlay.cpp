@@ -438,9 +438,13 @@ void CSoundPlay::DrainQuiet(std::vector<std::uint8_t>& piece)
         for (std::size_t b = frame * step; b < (frame + 1) * step; b += 2) most = std::max(most, std::abs(sample(b)));
         return most;
     };
-    std::vector<std::uint8_t> out;
-    out.reserve(piece.size());
-    out.insert(out.end(), piece.begin(), piece.begin() + static_cast<long>(step));
+    // In place, on the sound thread without allocating: what is written never passes what is
+    // still to be read, and each frame's samples are read before their place is written.
+    std::size_t written = step;
+    auto keep = [&](std::size_t from, std::size_t bytes) {
+        if (written != from) std::memmove(piece.data() + written, piece.data() + from, bytes);
+        written += bytes;
+    };
     std::size_t frame = 1;
     std::size_t sinceCut = kDrainEvery;
     std::uint32_t cut = 0;
@@ -449,8 +453,7 @@ void CSoundPlay::DrainQuiet(std::vector<std::uint8_t>& piece)
         const bool canCut =
             level <= kQuietPeak && sinceCut >= (level <= kSilentPeak ? 1 : kDrainEvery) && m_dwSurplus - cut >= step;
         if (!canCut) {
-            out.insert(out.end(), piece.begin() + static_cast<long>(frame * step),
-                       piece.begin() + static_cast<long>((frame + 1) * step));
+            keep(frame * step, step);
             ++frame;
             ++sinceCut;
             continue;
@@ -461,16 +464,17 @@ void CSoundPlay::DrainQuiet(std::vector<std::uint8_t>& piece)
             const double w = static_cast<double>(i / 2 + 1) / static_cast<double>(step / 2 + 1);
             const double mixed = sample(frame * step + i) * (1 - w) + sample((frame + 1) * step + i) * w;
             const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(mixed)));
-            out.push_back(static_cast<std::uint8_t>(v & 0xFF));
-            out.push_back(static_cast<std::uint8_t>(v >> 8));
+            piece[written + i] = static_cast<std::uint8_t>(v & 0xFF);
+            piece[written + i + 1] = static_cast<std::uint8_t>(v >> 8);
         }
+        written += step;
         frame += 2;
         sinceCut = 1;
         cut += static_cast<std::uint32_t>(step);
     }
-    out.insert(out.end(), piece.begin() + static_cast<long>(frames * step), piece.end());
     if (cut == 0) return;
-    piece = std::move(out);
+    keep(frames * step, piece.size() - frames * step);
+    piece.resize(written);
     m_dwSurplus -= cut;
     m_nDrained += cut;
 }
