@@ -470,13 +470,21 @@ void CPlayBoiceView::SendMesseage(std::uint32_t userId, std::uint32_t groupId, C
 void CPlayBoiceView::Broadcast(CPeerMessage& message)
 {
     if (message.IsEmpty()) return;
-    CUserInformationList copy(m_peerList);
-    CUserInformation entry;
-    while (copy.PopFront(entry)) {
-        if (!entry.IsActive()) continue;
-        CDirectPlayPeerWraper& transport = Route(entry.GetGroupId(), message);
-        transport.Send(message.Block(), static_cast<std::uint32_t>(message.BlockSize()), entry.GetUserId());
+    // Sent outside the list lock: the transports take locks of their own.
+    for (const auto& [userId, groupId] : Recipients()) {
+        CDirectPlayPeerWraper& transport = Route(groupId, message);
+        transport.Send(message.Block(), static_cast<std::uint32_t>(message.BlockSize()), userId);
     }
+}
+
+const std::vector<std::pair<std::uint32_t, std::uint32_t>>& CPlayBoiceView::Recipients()
+{
+    if (m_recipientsOf && *m_recipientsOf == m_peerList.Generation()) return m_recipients;
+    m_recipients.clear();
+    m_recipientsOf = m_peerList.ForEach([this](const CUserInformation& entry) {
+        if (entry.IsActive()) m_recipients.emplace_back(entry.GetUserId(), entry.GetGroupId());
+    });
+    return m_recipients;
 }
 
 void CPlayBoiceView::Kick(std::uint32_t userId, std::uint32_t groupId)

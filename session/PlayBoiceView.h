@@ -10,6 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/VoiceClientConfig.h"
 #include "platform/winmsg/WinMsg.h"
@@ -124,6 +126,9 @@ private:
     void HandleReceived(const char* handlerName, LPARAM lParam, WPARAM wParam);
     // Writes the sender ids of the session that reaches (groupId) and picks its transport.
     CDirectPlayPeerWraper& Route(std::uint32_t groupId, CPeerMessage& message);
+    // The active entries of the peer list, kept until the list changes: a broadcast goes out
+    // many times a second and must not copy every record for it.
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& Recipients();
 
     // On the client transport's I/O thread: whether the host's key is the one remembered
     // for its address (the first one is remembered).
@@ -156,6 +161,8 @@ private:
     CDirectPlayPeerWraper m_clientWrapper;
     CUserInformationList m_peerList;
     CUserInformationList m_pendingList;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_recipients;  // (user id, group id)
+    std::optional<std::uint64_t> m_recipientsOf;                        // the peer list's generation
     CPeerMessageQueue m_voiceQueue;
     CVoiceClientConfig m_voiceConfig;
     CVoiceQueueSink m_voiceSink{m_voiceQueue};

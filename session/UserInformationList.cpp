@@ -15,12 +15,23 @@ std::mutex& ListLock()
     return lock;
 }
 
+// Generations are drawn from one counter, under the list lock, so that no two lists (nor
+// one list before and after an assignment) share one.
+std::uint64_t g_generations = 0;
+
 }  // namespace
+
+CUserInformationList::CUserInformationList()
+{
+    std::lock_guard guard(ListLock());
+    Changed();
+}
 
 CUserInformationList::CUserInformationList(const CUserInformationList& other)
 {
     std::lock_guard guard(ListLock());
     m_entries = other.m_entries;
+    Changed();
 }
 
 CUserInformationList& CUserInformationList::operator=(const CUserInformationList& other)
@@ -32,6 +43,7 @@ CUserInformationList& CUserInformationList::operator=(const CUserInformationList
         Entries copy = other.m_entries;
         old.swap(m_entries);
         m_entries.swap(copy);
+        Changed();
     }
     return *this;
 }
@@ -47,6 +59,7 @@ bool CUserInformationList::PopFront(CUserInformation& out)
     if (m_entries.empty()) return false;
     out = m_entries.front();
     m_entries.pop_front();
+    Changed();
     return true;
 }
 
@@ -54,6 +67,7 @@ void CUserInformationList::PushBack(const CUserInformation& record)
 {
     std::lock_guard guard(ListLock());
     m_entries.push_back(record);
+    Changed();
 }
 
 CUserInformation CUserInformationList::Get(std::uint32_t userId, std::uint32_t groupId) const
@@ -71,6 +85,7 @@ void CUserInformationList::Remove(std::uint32_t userId, std::uint32_t groupId)
     std::lock_guard guard(ListLock());
     const auto found = FindLocked(userId, groupId);
     if (found != m_entries.end()) m_entries.erase(found);
+    Changed();
 }
 
 void CUserInformationList::Clear()
@@ -78,6 +93,7 @@ void CUserInformationList::Clear()
     Entries old;
     std::lock_guard guard(ListLock());
     old.swap(m_entries);
+    Changed();
 }
 
 void CUserInformationList::Update(const CUserInformation& record)
@@ -88,6 +104,7 @@ void CUserInformationList::Update(const CUserInformation& record)
         throw OskelClassLib::OskelExcept("CUserInformationList::Find() 見つからない", record.GetUserId(),
                                          record.GetGroupId());
     found->CopyFrom(record);
+    Changed();
 }
 
 void CUserInformationList::SetActive(const CUserInformation& record)
@@ -95,6 +112,7 @@ void CUserInformationList::SetActive(const CUserInformation& record)
     std::lock_guard guard(ListLock());
     const auto found = FindLocked(record.GetUserId(), record.GetGroupId());
     if (found != m_entries.end()) found->SetActive(record.GetActive());
+    Changed();
 }
 
 void CUserInformationList::MarkVoiceStarted(std::uint32_t userId, std::uint32_t groupId)
@@ -102,6 +120,7 @@ void CUserInformationList::MarkVoiceStarted(std::uint32_t userId, std::uint32_t 
     std::lock_guard guard(ListLock());
     const auto found = FindLocked(userId, groupId);
     if (found != m_entries.end()) found->MarkVoiceStarted();
+    Changed();
 }
 
 std::size_t CUserInformationList::Count() const
@@ -114,6 +133,24 @@ bool CUserInformationList::IsEmpty() const
 {
     std::lock_guard guard(ListLock());
     return m_entries.empty();
+}
+
+std::uint64_t CUserInformationList::Generation() const
+{
+    std::lock_guard guard(ListLock());
+    return m_generation;
+}
+
+std::uint64_t CUserInformationList::ForEach(const std::function<void(const CUserInformation&)>& visit) const
+{
+    std::lock_guard guard(ListLock());
+    for (const CUserInformation& entry : m_entries) visit(entry);
+    return m_generation;
+}
+
+void CUserInformationList::Changed()
+{
+    m_generation = ++g_generations;
 }
 
 CUserInformation CUserInformationList::Find(std::uint32_t userId, std::uint32_t groupId) const

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,6 +157,48 @@ TEST(UserInformationList, ACopyTakenForIterationIsUnaffectedByTheSource)
     EXPECT_EQ(Names(list), (std::vector<std::string>{"u1"}));
     list.Clear();
     EXPECT_TRUE(list.IsEmpty());
+}
+
+// What a broadcast keeps of the list (its active members) stays valid only while the
+// generation does: every change gives a new one, reading and visiting none.
+TEST(UserInformationList, EveryChangeAndNoReadingGivesANewGeneration)
+{
+    CUserInformationList list;
+    CUserInformationList other;
+    EXPECT_NE(list.Generation(), other.Generation());
+    std::vector<std::uint64_t> seen{list.Generation()};
+    auto changed = [&] {
+        const std::uint64_t now = list.Generation();
+        const bool fresh = std::find(seen.begin(), seen.end(), now) == seen.end();
+        seen.push_back(now);
+        return fresh;
+    };
+    list.PushBack(User(1, 2, "one"));
+    EXPECT_TRUE(changed());
+    CUserInformation active = User(1, 2);
+    active.MarkActive();
+    list.SetActive(active);
+    EXPECT_TRUE(changed());
+    list.Update(User(1, 2, "renamed"));
+    EXPECT_TRUE(changed());
+    list.PushBack(User(3, 2, "three"));
+    list.Remove(3, 2);
+    EXPECT_TRUE(changed());
+    list = other;
+    EXPECT_TRUE(changed());
+    list.PushBack(User(4, 2, "four"));
+    CUserInformation out;
+    list.PopFront(out);
+    EXPECT_TRUE(changed());
+
+    list.PushBack(User(5, 2, "five"));
+    const std::uint64_t before = list.Generation();
+    (void)list.Get(5, 2);
+    (void)list.Count();
+    std::vector<std::string> visited;
+    EXPECT_EQ(list.ForEach([&](const CUserInformation& entry) { visited.push_back(entry.GetUserName()); }), before);
+    EXPECT_EQ(visited, (std::vector<std::string>{"five"}));
+    EXPECT_EQ(list.Generation(), before);
 }
 
 // All lists share one lock; operations on several lists from several threads stay whole.
