@@ -1,5 +1,7 @@
 #include "platform/peer/PeerBuffers.h"
 
+#include "platform/peer/PeerFrame.h"
+
 #include <sys/mman.h>
 
 #include <cstdint>

@@ -13,50 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/peer/PeerBuffers.h"
 #include "platform/peer/PeerCodes.h"
 
 namespace peer {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Whole messages (up to a few MiB) live in buffers that come straight from the system in
-// huge-page-aligned mappings: touching a fresh 2 MiB message then costs one page fault
-// instead of 512, which on some machines is more than sending it. Small buffers come from
-// the heap as usual.
-void* AllocateBuffer(std::size_t bytes);
-void FreeBuffer(void* p, std::size_t bytes) noexcept;
-
-template <class T>
-struct BufferAllocator {
-    using value_type = T;
-    BufferAllocator() = default;
-    template <class U>
-    BufferAllocator(const BufferAllocator<U>&) noexcept
-    {
-    }
-    T* allocate(std::size_t n) { return static_cast<T*>(AllocateBuffer(n * sizeof(T))); }
-    void deallocate(T* p, std::size_t n) noexcept { FreeBuffer(p, n * sizeof(T)); }
-    // Growing leaves the new bytes unset: they are about to be written (a copy, a read from
-    // the socket), and zeroing megabytes first would cost as much again.
-    template <class U>
-    void construct(U* p) noexcept
-    {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args)
-    {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
-    template <class U>
-    bool operator==(const BufferAllocator<U>&) const noexcept
-    {
-        return true;
-    }
-};
-
-// A message's bytes. Unlike Bytes, resize() leaves new bytes unset: fill them.
-using Buffer = std::vector<std::uint8_t, BufferAllocator<std::uint8_t>>;
 using Guid = std::array<std::uint8_t, 16>;
 
 // Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (braces optional); nullopt when malformed.
