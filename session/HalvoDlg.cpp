@@ -38,6 +38,7 @@
 #include "session/WindowPlace.h"
 #include "platform/capture/ProgramWindows.h"
 #include "platform/net/LanServices.h"
+#include "platform/winmsg/WinMsgPayload.h"
 #include "share/DiskTop.h"
 #include "share/HelpDlg.h"
 #include "share/LoginDlg.h"
@@ -1392,7 +1393,7 @@ LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
             const auto& picture = *reinterpret_cast<const CPeerMessage*>(lParam);
             const COPYDATASTRUCT copy{1, picture.PayloadLength(), picture.Payload()};
             CPictureWnd* preview = m_pSharePreview->Picture();
-            SendMessage(preview->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+            SendPayload(preview->Handle(), WM_COPYDATA, 0, copy);
             preview->update();
         }
         return 0;

@@ -9,6 +9,7 @@
 #include "app/HalvoApp.h"
 #include "app/Log.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 CHalvoHub::CHalvoHub(CHalvoApp& app, CUserInformation* hostRecord, CUserInformation* clientRecord, IHubUi& ui)
     : m_app(app),
@@ -306,11 +307,10 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         if (m_pView) m_pView->Leave();
         return 0;
     case WM_STILL_IMAGE:
-        if (lParam != 0) {
-            const auto& block = *reinterpret_cast<const SendBlock*>(lParam);
+        if (const auto* block = SentPayload<const SendBlock>(lParam)) {
             m_keptStill.Set(KIND_PICTURE_FRAME, m_pView ? m_pView->HostGroupId() : 0,
-                            m_pView ? m_pView->HostUserId() : 0, block.bytes, block.count);
-            SendLocalFrame(block);
+                            m_pView ? m_pView->HostUserId() : 0, block->bytes, block->count);
+            SendLocalFrame(*block);
         }
         return 0;
     case WM_STILL_IMAGE_RESEND:
@@ -320,7 +320,7 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     case WM_CHAT_SEND:
-        if (lParam != 0) SendChat(*reinterpret_cast<const SendBlock*>(lParam));
+        if (const auto* block = SentPayload<const SendBlock>(lParam)) SendChat(*block);
         return 0;
     case WM_SHARES_LIST_SEND:
         if (lParam != 0) SendSharesList(*reinterpret_cast<const SendBlock*>(lParam));
@@ -333,7 +333,7 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     case WM_JPEG_FRAME:
-        if (lParam != 0) SendLocalFrame(*reinterpret_cast<const SendBlock*>(lParam));
+        if (const auto* block = SentPayload<const SendBlock>(lParam)) SendLocalFrame(*block);
         return 0;
     case WM_USER_WND_NOTIFY:
     case WM_QUIET_NOTIFY_1:

@@ -11,6 +11,7 @@
 
 #include "app/Log.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 #include "video/JpegBuffer.h"
 
 namespace {
@@ -52,9 +53,9 @@ void CAppShare::Stop()
     if (m_hThread.joinable()) WaitEndThred();
 }
 
-LRESULT CAppShare::SendToWnd(UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CAppShare::SendToWnd(UINT message, WPARAM wParam, const SendBlock& block)
 {
-    return SendMessage(m_hWnd, message, wParam, lParam);
+    return SendPayload(m_hWnd, message, wParam, block);
 }
 
 int CAppShare::CreateEvents()
@@ -204,7 +205,7 @@ void CAppShare::HandOffFrame(std::unique_ptr<unsigned char[]> jpeg, std::uint32_
 {
     if (std::this_thread::get_id() == m_ownerThread) {
         const SendBlock block{0, length, jpeg.get()};
-        SendToWnd(WM_JPEG_FRAME, 0, reinterpret_cast<LPARAM>(&block));
+        SendToWnd(WM_JPEG_FRAME, 0, block);
         return;
     }
     auto handOff = std::make_shared<HandOff>();
@@ -213,9 +214,7 @@ void CAppShare::HandOffFrame(std::unique_ptr<unsigned char[]> jpeg, std::uint32_
     std::unique_lock lock(m_handOffLock);
     if (m_bQuitting) return;
     m_pHandOff = handOff;
-    auto* carried = new std::shared_ptr<HandOff>(handOff);
-    if (!PostMessage(Handle(), kHandOffMessage, 0, reinterpret_cast<LPARAM>(carried),
-                     [](UINT, WPARAM, LPARAM lParam) { delete reinterpret_cast<std::shared_ptr<HandOff>*>(lParam); })) {
+    if (!PostPayload(Handle(), kHandOffMessage, 0, std::make_unique<std::shared_ptr<HandOff>>(handOff))) {
         m_pHandOff.reset();
         return;
     }
@@ -226,8 +225,9 @@ void CAppShare::HandOffFrame(std::unique_ptr<unsigned char[]> jpeg, std::uint32_
 
 LRESULT CAppShare::WindowProc(UINT message, WPARAM, LPARAM lParam)
 {
-    if (message != kHandOffMessage || lParam == 0) return 0;
-    const std::unique_ptr<std::shared_ptr<HandOff>> carried(reinterpret_cast<std::shared_ptr<HandOff>*>(lParam));
+    if (message != kHandOffMessage) return 0;
+    const std::unique_ptr<std::shared_ptr<HandOff>> carried = TakePayload<std::shared_ptr<HandOff>>(lParam);
+    if (carried == nullptr) return 0;
     HandOff& handOff = **carried;
     {
         std::lock_guard guard(m_handOffLock);
@@ -235,7 +235,7 @@ LRESULT CAppShare::WindowProc(UINT message, WPARAM, LPARAM lParam)
     }
     // The share thread waits, so the bytes stay put until the main window has copied them.
     const SendBlock block{0, handOff.length, handOff.jpeg.get()};
-    SendToWnd(WM_JPEG_FRAME, 0, reinterpret_cast<LPARAM>(&block));
+    SendToWnd(WM_JPEG_FRAME, 0, block);
     std::lock_guard guard(m_handOffLock);
     handOff.done = true;
     handOff.changed.notify_all();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/sound/SoundEvent.h"
+#include "app/WindowMessages.h"
 #include "platform/winmsg/WinMsg.h"
 #include "video/Bitmap.h"
 #include "video/OskelJpegControlData.h"
@@ -49,7 +50,8 @@ public:
     virtual void SetWnd(HWND window) { m_hWnd = window; }
     virtual bool IsSharing() const { return m_bSharing.load(); }
     virtual void SetSharing(bool sharing) { m_bSharing.store(sharing); }
-    virtual LRESULT SendToWnd(UINT message, WPARAM wParam, LPARAM lParam);
+    // The frame to the main window, with a synchronous message.
+    virtual LRESULT SendToWnd(UINT message, WPARAM wParam, const SendBlock& block);
     virtual morvika::sound::AutoResetEvent& WakeEvent() { return m_events[0]; }
     virtual int CreateEvents();
     virtual void OnWake() {}

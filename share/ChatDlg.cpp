@@ -9,6 +9,7 @@
 
 #include "app/Log.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 CChatDlg::CChatDlg(ChatHost host, HWND mainWindow, QWidget* parent)
     : QDialog(parent),
@@ -103,9 +104,9 @@ void CChatDlg::Send()
     AddText(line.constData());
     m_pInput->clear();
     if (m_hMain == 0) return;
-    SendBlock block{0, static_cast<std::uint32_t>(line.size()),
-                    reinterpret_cast<const unsigned char*>(line.constData())};
-    SendMessage(m_hMain, WM_CHAT_SEND, 0, reinterpret_cast<LPARAM>(&block));
+    const SendBlock block{0, static_cast<std::uint32_t>(line.size()),
+                          reinterpret_cast<const unsigned char*>(line.constData())};
+    SendPayload(m_hMain, WM_CHAT_SEND, 0, block);
 }
 
 void CChatDlg::OnAppExit()

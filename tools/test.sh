@@ -28,6 +28,9 @@ bash tools/format.sh --check
 echo "== every interface text has its English translation =="
 python3 tools/check_translations.py
 
+echo "== objects travel with messages only through the payload helper =="
+python3 tools/check_casts.py
+
 echo "== what users build: the README's run command, in its Release configuration =="
 bash tools/run.sh --version | tee "$MORVIKA_TEST_RUNTIME/run-version.txt"
 version=$(tail -n 1 "$MORVIKA_TEST_RUNTIME/run-version.txt")

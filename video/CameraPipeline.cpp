@@ -11,6 +11,7 @@
 #include "app/Log.h"
 #include "filter/OskelJpegDumpControl.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 namespace {
 
@@ -31,21 +32,20 @@ struct HandOff {
     bool abandoned = false;
 };
 
-using HandOffRef = std::shared_ptr<HandOff>;
-
-void FinishHandOff(HandOff& handOff)
-{
-    std::lock_guard guard(handOff.lock);
-    handOff.done = true;
-    handOff.changed.notify_all();
-}
-
-void DropHandOff(UINT, WPARAM, LPARAM lParam)
-{
-    auto* ref = reinterpret_cast<HandOffRef*>(lParam);
-    FinishHandOff(**ref);
-    delete ref;
-}
+// What the message carries: however it ends, handled or dropped with a window that went
+// away, the streaming thread stops waiting.
+struct HandOffRef {
+    explicit HandOffRef(std::shared_ptr<HandOff> shared) : handOff(std::move(shared)) {}
+    HandOffRef(const HandOffRef&) = delete;
+    HandOffRef& operator=(const HandOffRef&) = delete;
+    ~HandOffRef()
+    {
+        std::lock_guard guard(handOff->lock);
+        handOff->done = true;
+        handOff->changed.notify_all();
+    }
+    std::shared_ptr<HandOff> handOff;
+};
 
 // Takes over a newly made object: a floating reference becomes the one the pointer owns.
 template <typename T>
@@ -82,13 +82,14 @@ public:
 
     LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
     {
-        if (message != WM_JPEG_FRAME || lParam == 0) return 0;
-        std::unique_ptr<HandOffRef> ref(reinterpret_cast<HandOffRef*>(lParam));
-        HandOff& handOff = **ref;
+        if (message != WM_JPEG_FRAME) return 0;
+        const std::unique_ptr<HandOffRef> ref = TakePayload<HandOffRef>(lParam);
+        if (ref == nullptr) return 0;
+        HandOff& handOff = *ref->handOff;
         std::lock_guard guard(handOff.lock);
         if (!handOff.abandoned) {
-            SendBlock block{0, handOff.count, handOff.bytes};
-            SendMessage(handOff.target, WM_JPEG_FRAME, 0, reinterpret_cast<LPARAM>(&block));
+            const SendBlock block{0, handOff.count, handOff.bytes};
+            SendPayload(handOff.target, WM_JPEG_FRAME, 0, block);
             m_nFrames.fetch_add(1);
         }
         handOff.done = true;
@@ -104,8 +105,7 @@ public:
         handOff->bytes = bytes;
         handOff->count = count;
         handOff->target = target;
-        auto* ref = new HandOffRef(handOff);
-        if (!PostMessage(Handle(), WM_JPEG_FRAME, 0, reinterpret_cast<LPARAM>(ref), &DropHandOff)) return;
+        if (!PostPayload(Handle(), WM_JPEG_FRAME, 0, std::make_unique<HandOffRef>(handOff))) return;
         std::unique_lock guard(handOff->lock);
         while (!handOff->done) {
             if (cancellable != nullptr && g_cancellable_is_cancelled(cancellable)) {

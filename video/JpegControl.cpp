@@ -24,6 +24,7 @@
 
 #include "app/Log.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 #include "ui/DialogRegistry.h"
 #include "video/JpegBuffer.h"
 #include "video/OskelJpegObject.h"
@@ -221,7 +222,7 @@ void CJpegControl::ReadControls()
         QThread::msleep(100);
         if (m_pStill != nullptr && m_nStillLength != 0) {
             const SendBlock block{0, m_nStillLength, m_pStill.get()};
-            SendMessage(m_hMain, WM_STILL_IMAGE, 0, reinterpret_cast<LPARAM>(&block));
+            SendPayload(m_hMain, WM_STILL_IMAGE, 0, block);
         }
     }
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 QImage ToImage(const PictureBitmap& bitmap)
 {
@@ -45,7 +46,7 @@ LRESULT CPictureWnd::WindowProc(UINT message, WPARAM, LPARAM lParam)
 {
     switch (message) {
     case WM_COPYDATA: {
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        const auto* data = SentPayload<const COPYDATASTRUCT>(lParam);
         if (data == nullptr) return 0;
         ++m_nReceived;
         m_core.Push(data->dwData, data->lpData, data->cbData);

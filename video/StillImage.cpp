@@ -18,6 +18,7 @@
 
 #include "app/Log.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 #include "video/CameraView.h"
 #include "video/JpegBuffer.h"
 #include "video/JpegControl.h"
@@ -167,7 +168,7 @@ void CStillImage::Keep(const std::vector<unsigned char>& jpeg)
     }
     PrepareCamera();
     const SendBlock block{0, static_cast<std::uint32_t>(jpeg.size()), jpeg.data()};
-    SendMessage(m_hMain, WM_STILL_IMAGE, 0, reinterpret_cast<LPARAM>(&block));
+    SendPayload(m_hMain, WM_STILL_IMAGE, 0, block);
 }
 
 bool CStillImage::UseFile(const QString& path)

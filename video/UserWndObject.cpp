@@ -15,6 +15,7 @@
 
 #include "app/Log.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 #include "video/FullWindow.h"
 #include "video/PageClientCapter.h"
 #include "video/PictureWnd.h"
@@ -152,7 +153,7 @@ void CUserWndObject::ReceivePicture(const std::uint8_t* data, std::uint32_t size
     ++m_nPictures;
     const COPYDATASTRUCT copy{type, data != nullptr ? size : 0, data};
     CPictureWnd* target = m_pViewer ? m_pViewer.data() : m_pPicture;
-    SendMessage(target->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+    SendPayload(target->Handle(), WM_COPYDATA, 0, copy);
     target->update();
 }
 

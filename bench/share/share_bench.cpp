@@ -12,6 +12,7 @@
 #include "app/WindowMessages.h"
 #include "share/AppShare.h"
 #include "video/JpegBuffer.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 namespace {
 
@@ -68,7 +69,8 @@ class CountingSink : public CMsgTarget {
 public:
     LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
     {
-        if (message == WM_JPEG_FRAME) bytes += reinterpret_cast<const SendBlock*>(lParam)->count;
+        const auto* block = SentPayload<const SendBlock>(lParam);
+        if (message == WM_JPEG_FRAME && block != nullptr) bytes += block->count;
         ++frames;
         return 0;
     }

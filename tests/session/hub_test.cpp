@@ -17,6 +17,7 @@
 #include "app/WindowMessages.h"
 #include "tests/support/FakeHubUi.h"
 #include "tests/support/WaitFor.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 namespace fs = std::filesystem;
 
@@ -108,8 +109,9 @@ private:
 
 void Post(Instance& at, UINT message, const std::string& bytes)
 {
-    SendBlock block{0, static_cast<std::uint32_t>(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.data())};
-    SendMessage(at.hub->Handle(), message, 0, reinterpret_cast<LPARAM>(&block));
+    const SendBlock block{0, static_cast<std::uint32_t>(bytes.size()),
+                          reinterpret_cast<const unsigned char*>(bytes.data())};
+    SendPayload(at.hub->Handle(), message, 0, block);
 }
 
 TEST(HubTest, AloneTheOwnWindowExistsChatIsKeptAndVoiceLoopsBack)

@@ -19,6 +19,7 @@
 #include "app/WindowMessages.h"
 #include "share/AppShare.h"
 #include "video/OskelJpegObject.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 namespace {
 
@@ -66,10 +67,10 @@ class FrameSink : public CMsgTarget {
 public:
     LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
     {
-        if (message != WM_JPEG_FRAME || lParam == 0) return 0;
-        const auto& block = *reinterpret_cast<const SendBlock*>(lParam);
+        const auto* block = SentPayload<const SendBlock>(lParam);
+        if (message != WM_JPEG_FRAME || block == nullptr) return 0;
         std::lock_guard guard(lock);
-        frames.emplace_back(block.bytes, block.bytes + block.count);
+        frames.emplace_back(block->bytes, block->bytes + block->count);
         return 0;
     }
     std::size_t Count()

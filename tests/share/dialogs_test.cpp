@@ -17,6 +17,7 @@
 #include "share/DlgConnect.h"
 #include "share/FtpStat.h"
 #include "share/SharesListDlg.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -78,8 +79,8 @@ public:
     ~ChatSink() override { DetachMessages(); }
     LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
     {
-        if (message == WM_CHAT_SEND) {
-            const auto* block = reinterpret_cast<const SendBlock*>(lParam);
+        const auto* block = SentPayload<const SendBlock>(lParam);
+        if (message == WM_CHAT_SEND && block != nullptr) {
             sent.emplace_back(reinterpret_cast<const char*>(block->bytes), block->count);
         }
         return 0;

@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 std::string UseFreshLog(const std::string& name)
 {
@@ -12,9 +13,8 @@ std::string UseFreshLog(const std::string& name)
 
 LRESULT FakeMainWindow::WindowProc(UINT message, WPARAM, LPARAM lParam)
 {
-    if (message == WM_JPEG_FRAME && lParam != 0) {
-        const auto& block = *reinterpret_cast<const SendBlock*>(lParam);
-        frames.emplace_back(block.bytes, block.bytes + block.count);
+    if (const auto* block = message == WM_JPEG_FRAME ? SentPayload<const SendBlock>(lParam) : nullptr) {
+        frames.emplace_back(block->bytes, block->bytes + block->count);
         frameTimesMs.push_back(ProcessClockMs());
     } else if (message == WM_GRAPH_EVENT) {
         ++graphEvents;

@@ -19,6 +19,7 @@
 #include "video/JpegBuffer.h"
 #include "video/JpegControl.h"
 #include "video/StillImage.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 namespace {
 
@@ -28,10 +29,9 @@ public:
     ~StillRecorder() override { DetachMessages(); }
     LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
     {
-        if (message == WM_STILL_IMAGE && lParam != 0) {
-            const auto& block = *reinterpret_cast<const SendBlock*>(lParam);
-            stills.emplace_back(block.bytes, block.bytes + block.count);
-        }
+        const auto* block = SentPayload<const SendBlock>(lParam);
+        if (message == WM_STILL_IMAGE && block != nullptr)
+            stills.emplace_back(block->bytes, block->bytes + block->count);
         return 0;
     }
     std::vector<std::vector<unsigned char>> stills;

@@ -19,6 +19,7 @@
 #include "video/PageClientCapter.h"
 #include "video/PictureWnd.h"
 #include "video/UserWndObject.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 using namespace std::chrono_literals;
 
@@ -54,7 +55,7 @@ void Settle()
 void Send(CPictureWnd& window, const std::vector<unsigned char>& jpeg)
 {
     const COPYDATASTRUCT copy{0, static_cast<std::uint32_t>(jpeg.size()), jpeg.data()};
-    EXPECT_EQ(SendMessage(window.Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy)), 1);
+    EXPECT_EQ(SendPayload(window.Handle(), WM_COPYDATA, 0, copy), 1);
 }
 
 bool AllBlack(const QImage& image)
@@ -390,7 +391,7 @@ TEST(CapterDlg, FollowsThePictureSizeWithScrollBars)
     viewer.show();
     const auto jpeg = EncodeDefault(MakeBandedBitmap(640, 480));
     const COPYDATASTRUCT copy{1, static_cast<std::uint32_t>(jpeg.size()), jpeg.data()};
-    SendMessage(viewer.Picture()->Handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+    SendPayload(viewer.Picture()->Handle(), WM_COPYDATA, 0, copy);
     ASSERT_TRUE(WaitFor([&] { return viewer.Picture()->size() == QSize(640, 480); }, 5s));
     Settle();
     EXPECT_EQ(viewer.Picture()->pos(), QPoint(0, 0));

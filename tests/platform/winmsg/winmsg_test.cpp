@@ -4,11 +4,14 @@
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "platform/winmsg/WinMsg.h"
+#include "platform/winmsg/WinMsgPayload.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
@@ -107,6 +110,82 @@ TEST(WinMsgTest, MessagesToAVanishedTargetAreDroppedWithTheirPayload)
     bool delivered = true;
     EXPECT_EQ(SendMessage(handle, 1, 0, 0, &delivered), 0);
     EXPECT_FALSE(delivered);
+}
+
+// Counts its own destructions, so that a test sees every payload end exactly once.
+struct Counted {
+    explicit Counted(int* alive) : m_alive(alive) { ++*m_alive; }
+    ~Counted() { --*m_alive; }
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+    int* m_alive;
+};
+
+// Takes the payload of message 1 and keeps it; leaves that of message 2 untouched; asks
+// message 3 for the wrong type.
+class Taker : public CMsgTarget {
+public:
+    ~Taker() override { DetachMessages(); }
+    LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
+    {
+        if (message == 1) kept = TakePayload<Counted>(lParam);
+        if (message == 3)
+            wrongType = TakePayload<std::string>(lParam) == nullptr && SentPayload<Counted>(lParam) == nullptr;
+        if (message == 4) {
+            if (auto* text = SentPayload<std::string>(lParam)) *text += " answered";
+            lentReadOnly =
+                SentPayload<std::string>(lParam) == nullptr && SentPayload<const std::string>(lParam) != nullptr;
+        }
+        ++handled;
+        return 0;
+    }
+    std::unique_ptr<Counted> kept;
+    bool wrongType = false;
+    bool lentReadOnly = false;
+    int handled = 0;
+};
+
+TEST(WinMsgTest, PostedPayloadsPassOwnershipOnceAndAreFreedWhenNobodyTakesThem)
+{
+    int alive = 0;
+    int afterRuns = 0;
+    auto* target = new Taker;
+    const HWND handle = target->Handle();
+    EXPECT_TRUE(PostPayload(handle, 1, 0, std::make_unique<Counted>(&alive), [&] { ++afterRuns; }));
+    EXPECT_TRUE(PostPayload(handle, 2, 0, std::make_unique<Counted>(&alive)));
+    EXPECT_TRUE(PostPayload(handle, 3, 0, std::make_unique<Counted>(&alive)));
+    ASSERT_TRUE(WaitFor([&] { return target->handled == 3; }));
+    // The taker holds the first; the one left alone and the one asked for as another type are gone.
+    ASSERT_TRUE(WaitFor([&] { return alive == 1; }));
+    EXPECT_NE(target->kept, nullptr);
+    EXPECT_TRUE(target->wrongType);
+    EXPECT_EQ(afterRuns, 1);
+
+    // Posted but never handled: the target goes first; and posted to no target at all.
+    EXPECT_TRUE(PostPayload(handle, 1, 0, std::make_unique<Counted>(&alive), [&] { ++afterRuns; }));
+    EXPECT_EQ(alive, 2);
+    delete target;
+    EXPECT_EQ(alive, 0);
+    EXPECT_EQ(afterRuns, 2);
+    EXPECT_FALSE(PostPayload(handle, 1, 0, std::make_unique<Counted>(&alive), [&] { ++afterRuns; }));
+    EXPECT_EQ(alive, 0);
+    EXPECT_EQ(afterRuns, 3);
+}
+
+TEST(WinMsgTest, SentPayloadsAreLentForTheCallFromAnyThread)
+{
+    Taker target;
+    std::string text = "asked";
+    std::thread sender([&] { SendPayload(target.Handle(), 4, 0, text); });
+    ASSERT_TRUE(WaitFor([&] { return target.handled == 1; }));
+    sender.join();
+    EXPECT_EQ(text, "asked answered");
+    EXPECT_FALSE(target.lentReadOnly);
+    // A read-only loan is not handed out as writable.
+    const std::string fixed = "fixed";
+    SendPayload(target.Handle(), 4, 0, fixed);
+    EXPECT_TRUE(target.lentReadOnly);
+    EXPECT_EQ(fixed, "fixed");
 }
 
 }  // namespace
