@@ -3,7 +3,7 @@
 picture, for --minutes. The first member leaves and rejoins every --rejoin seconds; the second
 is killed (SIGKILL) and started again every --kill seconds, and rejoins; the third stays.
 
-Reports the host's RSS, open descriptors and threads when all have joined, every --every
+Reports the host's RSS, open descriptors (by kind: a growing kind names the leak) and threads when all have joined, every --every
 minutes and at the end; whether every rejoin succeeded; whether a process ended on its own; and
 every error line of the logs (the program's "ERROR" lines and its standard error), each text
 once with its count.
@@ -69,10 +69,60 @@ class Errors:
             print(f"  {name} {where} x{count}: {text}")
 
 
+def _socket_states():
+    """inode -> kind and state of every socket the kernel lists (TCP, UDP, unix)."""
+    states = {}
+    tcp = {"01": "established", "02": "syn-sent", "06": "time-wait", "07": "close", "08": "close-wait",
+           "0A": "listen", "0B": "closing", "04": "fin-wait1", "05": "fin-wait2", "09": "last-ack"}
+    for table in ("tcp", "tcp6", "udp", "udp6"):
+        try:
+            with open(f"/proc/net/{table}") as f:
+                next(f)
+                for line in f:
+                    cols = line.split()
+                    kind = table.rstrip("6")
+                    states[cols[9]] = f"{kind} {tcp.get(cols[3], cols[3]) if kind == 'tcp' else ''}".strip()
+        except OSError:
+            pass
+    for table, column in (("unix", 6), ("netlink", -1), ("raw", 9), ("raw6", 9), ("packet", 8)):
+        try:
+            with open(f"/proc/net/{table}") as f:
+                next(f)
+                for line in f:
+                    cols = line.split()
+                    if len(cols) > abs(column):
+                        states[cols[column]] = table.rstrip("6")
+        except OSError:
+            pass
+    return states
+
+
+def descriptor_kinds(pid):
+    """How many of the process's descriptors are of each kind: files by folder, sockets by
+    protocol and state ("socket gone" for one no table lists: a closed TCP socket still open
+    here), pipes, event and timer descriptors."""
+    states = _socket_states()
+    kinds = collections.Counter()
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            target = os.readlink(f"/proc/{pid}/fd/{fd}")
+        except OSError:
+            continue
+        m = re.match(r"socket:\[(\d+)\]", target)
+        if m:
+            kinds["socket " + states.get(m.group(1), "gone")] += 1
+        elif target.startswith("/"):
+            kinds[os.path.dirname(target)] += 1
+        else:
+            kinds[re.sub(r"[:\[].*", "", target)] += 1
+    return kinds
+
+
 def host_figures(host, started):
     s = ms.proc_status(host.proc.pid)
+    kinds = ", ".join(f"{k} {v}" for k, v in sorted(descriptor_kinds(host.proc.pid).items()))
     return (f"{(time.monotonic() - started) / 60:5.1f} min: host RSS {s['rss_mb']:.1f} MB (peak {s['hwm_mb']:.1f}), "
-            f"{s['fds']} descriptors, {s['threads']} threads")
+            f"{s['fds']} descriptors ({kinds}), {s['threads']} threads")
 
 
 def wait_users(host, count, timeout=30):

@@ -292,6 +292,10 @@ bool PortMapper::MapWithNatPmp(NatPmp& natpmp, bool renewal)
     if (!natpmp.open) {
         const int result = initnatpmp(&natpmp.handle, 0, 0);
         if (result < 0) {
+            // Past its first steps it has made its socket (no gateway is the common failure:
+            // an offline machine), and it leaves closing it to us; each retry would keep one.
+            if (result != NATPMP_ERR_SOCKETERROR && result != NATPMP_ERR_INVALIDARGS) closenatpmp(&natpmp.handle);
+            natpmp.handle = {};
             Publish(None("no-gateway", "NAT-PMP " + std::to_string(result)));
             return false;
         }

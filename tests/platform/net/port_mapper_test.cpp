@@ -4,7 +4,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <thread>
+
+#include <sched.h>
 
 #include "platform/net/PortMapper.h"
 
@@ -53,6 +57,54 @@ TEST(PortMapperStates, TurnedOffItReportsOffAndStopsPromptly)
     const auto start = std::chrono::steady_clock::now();
     mapper.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+std::size_t OpenDescriptors()
+{
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
+}
+
+// An offline machine: no route, so no gateway. Every retry must leave nothing open behind.
+TEST(PortMapperStates, WithoutAGatewayItsRetriesKeepNoDescriptor)
+{
+    bool isolated = false;
+    std::thread([&] {
+        // The mapper's thread, started from here, shares this thread's empty network namespace.
+        if (unshare(CLONE_NEWNET) != 0) return;
+        isolated = true;
+        std::mutex mutex;
+        std::condition_variable changed;
+        int failures = 0;
+        bool off = false;
+        net::PortMapper::Options options;
+        options.port = 27998;
+        options.discovery = 200ms;
+        net::PortMapper mapper(options, [&](const net::PortMapping& mapping) {
+            std::lock_guard lock(mutex);
+            failures += mapping.Text() == "none:no-gateway";
+            off = mapping.Text() == "none:off";
+            changed.notify_all();
+        });
+        auto failed = [&](int count) {
+            std::unique_lock lock(mutex);
+            return changed.wait_for(lock, 20s, [&] { return failures >= count; });
+        };
+        ASSERT_TRUE(failed(1));
+        const std::size_t before = OpenDescriptors();
+        for (int retry = 2; retry <= 4; ++retry) {
+            mapper.SetEnabled(false);
+            {
+                std::unique_lock lock(mutex);
+                ASSERT_TRUE(changed.wait_for(lock, 20s, [&] { return off; }));
+            }
+            mapper.SetEnabled(true);
+            ASSERT_TRUE(failed(retry));
+        }
+        EXPECT_EQ(OpenDescriptors(), before);
+        mapper.Stop();
+    }).join();
+    if (!isolated) GTEST_SKIP() << "no network namespace of its own here (needs CAP_SYS_ADMIN)";
 }
 
 }  // namespace
