@@ -39,6 +39,7 @@
 
 #include "platform/peer/PeerSecurity.h"
 #include "platform/peer/PeerService.h"
+#include "tests/platform/peer/PeerLinkEmulator.h"
 
 namespace {
 
@@ -404,7 +405,7 @@ BENCHMARK(BM_LatencyPlainTcp)->Iterations(1)->Unit(benchmark::kMillisecond);
 void RunVoiceStream(benchmark::State& state, bool withFile)
 {
     peer::ServiceOptions options;
-    if (!FarNetns()) options.linkBitsPerSecond = 10'000'000;
+    if (!FarNetns()) options.linkShaper = peer::test::EmulatedLink(10'000'000);
     Session session(options);
     const Bytes file(2 * 1024 * 1024, 0x22);
     const int files = 2;

@@ -61,7 +61,6 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
     : m_plain(std::move(socket)),
       m_tlsContext(std::move(tls)),
       m_server(server),
-      m_linkTimer(m_plain.get_executor()),
       m_roomTimer(m_plain.get_executor()),
       m_graceTimer(m_plain.get_executor()),
       m_limits(limits),
@@ -732,21 +731,24 @@ void CPeerConnection::PumpWrites()
         if (m_tls && m_tls->HasOutput()) StartWrite();
         return;
     }
+    if (m_limits.shaper) {
+        PumpShaped();
+        return;
+    }
     const bool urgent = !m_control.empty() || !m_queues[1].empty() || (m_tls && m_tls->HasOutput());
     const bool bulk = !m_queues[0].empty();
     if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
     if (!urgent && !bulk) {
         if (m_closeAfterFlush) {
             FinishFlush();
-        } else if (!m_limits.linkBitsPerSecond) {
+        } else {
             SetWriterIdle(true);
         }
         return;
     }
     // Only bulk waits for room: control frames and high-priority messages are small and are
     // what the room is kept for.
-    std::size_t room = SIZE_MAX;
-    if (bulk && !m_limits.linkBitsPerSecond) room = BulkRoom();
+    const std::size_t room = bulk ? BulkRoom() : SIZE_MAX;
     if (room == 0 && !m_waitingForRoom) {
         m_waitingForRoom = true;
         m_roomTimer.expires_after(kRoomPoll);
@@ -756,44 +758,52 @@ void CPeerConnection::PumpWrites()
         });
     }
     if (!urgent && room == 0) return;
+    if (!FillBatch(room, m_limits.writeBatchBytes)) return;
+    if (room != SIZE_MAX) m_kernelAtCheck += m_batchBytes;
+    StartWrite();
+}
+
+// An emulated link sets the pace itself: it takes one frame per write, which keeps the wait
+// of a high-priority frame down to one chunk, and hands each back once it has carried it.
+// The writer never goes idle here, so that no message bypasses it.
+void CPeerConnection::PumpShaped()
+{
+    const bool queued = !m_control.empty() || !m_queues[1].empty() || !m_queues[0].empty();
+    if (!queued && !(m_tls && m_tls->HasOutput())) {
+        if (m_closeAfterFlush) FinishFlush();
+        return;
+    }
+    if (!FillBatch(SIZE_MAX, 1)) return;
+    m_limits.shaper->Delay(m_executor, m_batchBytes, [self = shared_from_this()] {
+        if (!self->m_closed) self->StartWrite();
+    });
+}
+
+// Takes the next frames, up to `batch` bytes (bulk ones up to `room`), into m_buffers for
+// one write, and marks it begun. False when none was due: what TLS has to send has then gone
+// out instead, or a flush has ended.
+bool CPeerConnection::FillBatch(std::size_t room, std::size_t batch)
+{
     m_writeBuffer.clear();
     m_segments.clear();
     m_inFlight.clear();
     m_batchBytes = 0;
     m_buffers.clear();
-    // With an emulated slow link, one frame per write keeps the wait of a high-priority frame
-    // down to one chunk.
-    const std::size_t batch = m_limits.linkBitsPerSecond ? 1 : m_limits.writeBatchBytes;
     while (m_batchBytes < batch && FillOne(room)) {}
-    if (room != SIZE_MAX) m_kernelAtCheck += m_batchBytes;
     if (m_segments.empty()) {
         if (m_tls && m_tls->HasOutput()) {
             StartWrite();
         } else if (m_closeAfterFlush && m_control.empty() && m_queues[0].empty() && m_queues[1].empty()) {
             FinishFlush();
         }
-        return;
+        return false;
     }
     for (const Segment& segment : m_segments) {
         const std::uint8_t* p = segment.external ? segment.external : m_writeBuffer.data() + segment.offset;
         m_buffers.emplace_back(p, segment.size);
     }
     m_writing = true;
-    if (m_limits.linkBitsPerSecond) {
-        // The bytes arrive once the link has carried them.
-        const auto now = Clock::now();
-        const auto start = std::max(now, m_linkFree);
-        const auto duration = std::chrono::nanoseconds(
-            static_cast<long long>(m_batchBytes * 8ull * 1'000'000'000ull / m_limits.linkBitsPerSecond));
-        m_linkFree = start + duration;
-        m_linkTimer.expires_at(m_linkFree);
-        m_linkTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
-            if (ec || self->m_closed) return;
-            self->StartWrite();
-        });
-        return;
-    }
-    StartWrite();
+    return true;
 }
 
 void CPeerConnection::ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle)
@@ -947,7 +957,7 @@ void CPeerConnection::Close(std::error_code reason, bool clean)
     if (m_closed) return;
     m_closed = true;
     SetWriterIdle(false);
-    m_linkTimer.cancel();
+    if (m_limits.shaper) m_limits.shaper->Cancel();
     m_roomTimer.cancel();
     m_graceTimer.cancel();
     std::error_code ignored;

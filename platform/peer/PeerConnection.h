@@ -25,6 +25,7 @@
 #include <system_error>
 
 #include "platform/peer/PeerFrame.h"
+#include "platform/peer/PeerLinkShaper.h"
 #include "platform/peer/PeerTls.h"
 
 namespace peer {
@@ -38,7 +39,7 @@ public:
         // Relayed bytes queued here above which the links they come from stop being read.
         std::size_t relayPauseBytes = 4 * 1024 * 1024;
         std::size_t writeBatchBytes = 512 * 1024;
-        std::uint64_t linkBitsPerSecond = 0;                    // 0: no shaping; else emulate a link this fast
+        std::shared_ptr<ILinkShaper> shaper;                    // an emulated link's, if any
         std::atomic<std::uint64_t>* droppedMessages = nullptr;  // counts time-outs, if given
     };
 
@@ -182,6 +183,8 @@ private:
     void OnWritten(const std::error_code& ec);
     bool FinishesQuietly() const;
     void FinishFlush();
+    void PumpShaped();
+    bool FillBatch(std::size_t room, std::size_t batch);
     std::size_t BulkRoom();
     void SetWriterIdle(bool idle);
 
@@ -196,7 +199,6 @@ private:
     std::string m_peerFingerprint;
     std::array<std::uint8_t, 32> m_exporter{};
     Bytes m_tlsOut;  // a write batch in one piece: TLS would make a record of every buffer
-    asio::steady_timer m_linkTimer;
     asio::steady_timer m_roomTimer;
     asio::steady_timer m_graceTimer;
     Limits m_limits;
@@ -255,7 +257,6 @@ private:
     bool m_dryBefore = false;           // ... and at our last look
     Clock::time_point m_checkedAt{};    // our last look at the kernel's queue for bulk room
     std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
-    Clock::time_point m_linkFree{};
     int m_notSentLowWater = 32 * 1024;  // as set on the socket
 
     // SendNow's share of the writer. While m_writerIdle, a sending thread holding

@@ -19,6 +19,8 @@
 
 namespace peer {
 
+class ILinkShaper;
+
 // (context, event id, event data) -> result; only the connect request's result matters.
 using EventHandler = std::function<Result(void* context, std::uint32_t eventId, void* event)>;
 
@@ -46,8 +48,9 @@ struct ServiceOptions {
     std::chrono::milliseconds firstByteTimeout{3000};
     // Bytes waiting to go out on one link before it counts as stalled and is dropped.
     std::size_t maxQueuedBytesPerLink = 64 * 1024 * 1024;
-    // Emulates a link of this many bits per second on every write (benchmarks); 0 = off.
-    std::uint64_t linkBitsPerSecond = 0;
+    // Benchmarks and tests: a shaper for each new link, emulating a slower link than the one
+    // they have (see PeerLinkShaper.h); unset = none.
+    std::function<std::shared_ptr<ILinkShaper>()> linkShaper;
     // Optional sink for diagnostic lines (protocol violations, dropped links).
     std::function<void(const std::string&)> log;
 

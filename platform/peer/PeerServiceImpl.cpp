@@ -90,7 +90,7 @@ CPeerConnection::Limits CPeerService::Impl::LinkLimits()
     CPeerConnection::Limits limits;
     limits.maxQueuedBytes = m_options.maxQueuedBytesPerLink;
     limits.relayPauseBytes = std::min<std::size_t>(limits.maxQueuedBytes / 4, 4 * 1024 * 1024);
-    limits.linkBitsPerSecond = m_options.linkBitsPerSecond;
+    if (m_options.linkShaper) limits.shaper = m_options.linkShaper();
     limits.droppedMessages = &m_droppedMessages;
     return limits;
 }

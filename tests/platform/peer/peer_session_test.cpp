@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "PeerLinkEmulator.h"
 #include "PeerTestSupport.h"
 
 namespace peer::test {
@@ -244,7 +245,7 @@ TEST(PeerSession, HighPriorityOvertakesAndTimedOutMessagesAreDropped)
     CNode host;
     const std::uint16_t port = host.Host();
     ServiceOptions slow = FastOptions();
-    slow.linkBitsPerSecond = 8'000'000;  // 1 MiB takes about a second
+    slow.linkShaper = EmulatedLink(8'000'000);  // 1 MiB takes about a second
     CNode a(slow);
     CNode b;
     ASSERT_EQ(a.JoinAndWait(port).result, DPN_OK);
