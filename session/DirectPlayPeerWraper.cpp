@@ -9,6 +9,7 @@
 #include "session/ByteOrder.h"
 #include "session/PeerMessage.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 
 namespace {
 
@@ -16,16 +17,6 @@ namespace {
 // threads, read on the window thread.
 std::mutex g_localIdsMutex;
 std::condition_variable g_localIdsChanged;
-
-void DropRecord(UINT, WPARAM, LPARAM lParam)
-{
-    delete reinterpret_cast<CUserInformation*>(lParam);
-}
-
-void DropMessage(UINT, WPARAM, LPARAM lParam)
-{
-    delete reinterpret_cast<CPeerMessage*>(lParam);
-}
 
 std::atomic<std::uint64_t> g_forgedDropped{0};
 
@@ -289,7 +280,7 @@ void CDirectPlayPeerWraper::OnCreatePlayer(const peer::CreatePlayerEvent& event)
 
     std::string name;
     peer::Bytes data;
-    auto* record = new CUserInformation;
+    auto record = std::make_unique<CUserInformation>();
     if (m_pPeer && m_pPeer->GetPeerInfo(event.player, name, data) == peer::DPN_OK) {
         if (name.size() > 255) name.resize(255);
         if (!data.empty()) {
@@ -302,8 +293,8 @@ void CDirectPlayPeerWraper::OnCreatePlayer(const peer::CreatePlayerEvent& event)
     record->SetUserId(event.player);
     record->SetGroupId(groupId);
     record->SetUserName(name);
-    PostMessage(m_hWnd, m_nHostFlag == 1 ? WM_HOST_PLAYER_ADDED : WM_CLIENT_PLAYER_ADDED, event.player,
-                reinterpret_cast<LPARAM>(record), &DropRecord);
+    PostPayload(m_hWnd, m_nHostFlag == 1 ? WM_HOST_PLAYER_ADDED : WM_CLIENT_PLAYER_ADDED, event.player,
+                std::move(record));
 }
 
 peer::Result CDirectPlayPeerWraper::OnIndicateConnect(peer::IndicateConnectEvent& event)
@@ -312,7 +303,7 @@ peer::Result CDirectPlayPeerWraper::OnIndicateConnect(peer::IndicateConnectEvent
     ConnectRequest request{CTransBlock(event.connectData, event.connectDataSize), event.passwordMatches};
     MORVIKA_LOG("LOG   CDirectPlayPeerWraper::OnIndicateConnect() %s KEY=%s\n", event.address, event.fingerprint);
     bool delivered = false;
-    const LRESULT answer = SendMessage(m_hWnd, WM_CONNECT_REQUEST, 0, reinterpret_cast<LPARAM>(&request), &delivered);
+    const LRESULT answer = SendPayload(m_hWnd, WM_CONNECT_REQUEST, 0, request, &delivered);
     // A window that went away refuses the caller rather than letting a stranger in.
     const std::uint32_t reason = delivered ? static_cast<std::uint32_t>(answer) : 1;
 
@@ -351,8 +342,9 @@ void CDirectPlayPeerWraper::OnReceive(const peer::ReceiveEvent& event)
         if (done) done();
         return;
     }
-    auto* message = new CPeerMessage;
+    auto message = std::make_unique<CPeerMessage>();
     message->FromReceived(event.data, event.size);
     const UINT id = m_nHostFlag == 1 ? WM_HOST_MESSAGE : WM_CLIENT_MESSAGE;
-    PostMessage(m_hWnd, id, message->GroupId(), reinterpret_cast<LPARAM>(message), &DropMessage, std::move(done));
+    const WPARAM groupId = message->GroupId();
+    PostPayload(m_hWnd, id, groupId, std::move(message), std::move(done));
 }

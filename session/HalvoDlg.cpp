@@ -1376,58 +1376,54 @@ void CHalvoDlg::HideShareViewer(std::uint32_t userId, std::uint32_t groupId)
     Event(QStringLiteral("event share-view %1 %2 0").arg(userId, 0, 16).arg(groupId, 0, 16));
 }
 
-LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam)
+void CHalvoDlg::ShowSentPicture(const CPeerMessage& picture)
+{
+    // While sharing, the preview shows what leaves.
+    if (m_pShare == nullptr || !m_pShare->IsSharing()) return;
+    const COPYDATASTRUCT copy{1, picture.PayloadLength(), picture.Payload()};
+    CPictureWnd* preview = m_pSharePreview->Picture();
+    SendPayload(preview->Handle(), WM_COPYDATA, 0, copy);
+    preview->update();
+}
+
+void CHalvoDlg::OnUserDeleted(std::uint32_t userId, std::uint32_t groupId)
+{
+    if (m_pShares) m_pShares->OnPeerRemoved(userId, groupId);
+}
+
+void CHalvoDlg::AnnounceShares()
+{
+    if (m_pShares) m_pShares->AnnounceShares();
+}
+
+void CHalvoDlg::OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total)
+{
+    if (m_pShares) m_pShares->OnReceiveProgress(kind, received, total);
+}
+
+void CHalvoDlg::OnCameraEvent()
+{
+    if (m_pCamera == nullptr) return;
+    const GraphAction result = m_pCamera->OnGraphNotify();
+    if (result == kGraphStop) {
+        m_pCamera->Stop();
+    } else if (result == kGraphRebuild) {
+        m_pCamera->Teardown();
+        m_pCamera->Run();
+    }
+}
+
+void CHalvoDlg::RefreshCamera()
+{
+    if (m_pCamera) m_pCamera->Restart();
+}
+
+LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM, LPARAM lParam)
 {
     switch (message) {
-    case WM_SHARE_START: OnShareStart(); return 0;
-    case WM_SHARE_STOP: OnShareStop(); return 0;
-    case WM_SHARE_VIEW_SHOW:
-        ShowShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
-        return 0;
-    case WM_SHARE_VIEW_HIDE:
-        HideShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
-        return 0;
-    case WM_JPEG_FRAME:
-        // A picture leaving the send queue: while sharing, the preview shows what leaves.
-        if (wParam == 1 && lParam != 0 && m_pShare && m_pShare->IsSharing()) {
-            const auto& picture = *reinterpret_cast<const CPeerMessage*>(lParam);
-            const COPYDATASTRUCT copy{1, picture.PayloadLength(), picture.Payload()};
-            CPictureWnd* preview = m_pSharePreview->Picture();
-            SendPayload(preview->Handle(), WM_COPYDATA, 0, copy);
-            preview->update();
-        }
-        return 0;
     case WM_PEER_MESSAGE:
         if (m_pShares && lParam != 0) m_pShares->OnPeerMessage(*reinterpret_cast<const CPeerMessage*>(lParam));
         return 0;
-    case WM_SHARES_ANNOUNCE:
-        if (m_pShares) m_pShares->AnnounceShares();
-        return 0;
-    case WM_DELETE_USER:
-        if (m_pShares) m_pShares->OnPeerRemoved(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
-        return 0;
-    case WM_RECEIVE_PROGRESS:
-        if (m_pShares) {
-            const auto progress = static_cast<std::uint64_t>(lParam);
-            m_pShares->OnReceiveProgress(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(progress),
-                                         static_cast<std::uint32_t>(progress >> 32));
-        }
-        return 0;
-    case WM_GRAPH_EVENT:
-        if (m_pCamera) {
-            const GraphAction result = m_pCamera->OnGraphNotify();
-            if (result == kGraphStop) {
-                m_pCamera->Stop();
-            } else if (result == kGraphRebuild) {
-                m_pCamera->Teardown();
-                m_pCamera->Run();
-            }
-        }
-        return 0;
-    case WM_CAMERA_REFRESH:
-        if (m_pCamera) m_pCamera->Restart();
-        return 0;
-    case WM_TRAY_NOTIFY:
     default: return 0;
     }
 }

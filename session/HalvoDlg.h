@@ -169,6 +169,16 @@ public:
     int AskApproval(const std::string& userName, const std::string& message) override;
     void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) override;
     bool IsMainHidden() const override { return m_bHidden || isMinimized(); }
+    void OnShareStart() override;
+    void OnShareStop() override;
+    void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId) override;
+    void HideShareViewer(std::uint32_t userId, std::uint32_t groupId) override;
+    void ShowSentPicture(const CPeerMessage& picture) override;
+    void OnUserDeleted(std::uint32_t userId, std::uint32_t groupId) override;
+    void AnnounceShares() override;
+    void OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total) override;
+    void OnCameraEvent() override;
+    void RefreshCamera() override;
     LRESULT OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 signals:
@@ -209,12 +219,8 @@ private:
     void FinishResize();
     void CreateCameraView();
     void CreateShareWindows();
-    void OnShareStart();
-    void OnShareStop();
     // In a Wayland session: asks the ScreenCast portal for the source, then starts sharing.
     void AskPortal();
-    void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId);
-    void HideShareViewer(std::uint32_t userId, std::uint32_t groupId);
     void UpdateMicIcon();
     void CreateSharesWindow();
     void StartPortMapping(std::uint16_t port);

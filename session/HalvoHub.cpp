@@ -116,13 +116,13 @@ void CHalvoHub::DeleteUser(std::uint32_t userId, std::uint32_t groupId)
 {
     MORVIKA_LOG("LOG   CHalvoDlg::DeleteUser() ユーザの削除 UserID=%x GrupID=%x\n", static_cast<unsigned>(userId),
                 static_cast<unsigned>(groupId));
-    m_ui.OnUiMessage(WM_SHARE_VIEW_HIDE, userId, groupId);
+    m_ui.HideShareViewer(userId, groupId);
     const auto it = m_userWindows.find({userId, groupId});
     if (it != m_userWindows.end()) {
         if (it->second.get() == m_pOwnWindow) m_pOwnWindow = nullptr;
         m_userWindows.erase(it);
     }
-    m_ui.OnUiMessage(WM_DELETE_USER, userId, groupId);  // the shared files window drops the user's offers
+    m_ui.OnUserDeleted(userId, groupId);
     if ((m_pView == nullptr || m_pView->UserCount() <= 1) && !m_bSharing) m_ui.EnableShareButton(false);
 }
 
@@ -174,9 +174,7 @@ void CHalvoHub::OnDrainQueue()
     if (m_sendQueue.IsEmpty() || m_pView == nullptr) return;
     CPeerMessage message = m_sendQueue.Pop();
     switch (message.Kind()) {
-    case KIND_PICTURE_FRAME:
-        m_ui.OnUiMessage(WM_JPEG_FRAME, 1, reinterpret_cast<LPARAM>(&message));  // the share preview, if sharing
-        break;
+    case KIND_PICTURE_FRAME: m_ui.ShowSentPicture(message); break;
     case KIND_CHAT_TEXT:
     case KIND_SHARES_LIST:
     case KIND_VOICE_DATA:
@@ -264,6 +262,11 @@ void CHalvoHub::OnPeerMessage(const CPeerMessage& message)
     }
 }
 
+void CHalvoHub::OnProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total)
+{
+    m_ui.OnReceiveProgress(kind, received, total);
+}
+
 void CHalvoHub::ShowMessageBox(const std::string& text, const std::string& caption)
 {
     m_ui.ShowMessageBox(text, caption);
@@ -293,13 +296,25 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_SHOW_MAIN: m_ui.ShowMain(1); return 0;
+    case WM_SHARE_START: m_ui.OnShareStart(); return 0;
+    case WM_SHARE_STOP: m_ui.OnShareStop(); return 0;
+    case WM_SHARE_VIEW_SHOW:
+        m_ui.ShowShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_SHARE_VIEW_HIDE:
+        m_ui.HideShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return 0;
+    case WM_SHARES_ANNOUNCE: m_ui.AnnounceShares(); return 0;
+    case WM_GRAPH_EVENT: m_ui.OnCameraEvent(); return 0;
+    case WM_CAMERA_REFRESH: m_ui.RefreshCamera(); return 0;
     case WM_DRAIN_QUEUE: OnDrainQueue(); return 0;
     case WM_VOICE_QUEUED: OnVoiceQueued(); return 0;
+    // The session view calls these three directly; as messages they are taken all the same.
     case WM_PEER_MESSAGE:
-        if (lParam != 0) OnPeerMessage(*reinterpret_cast<const CPeerMessage*>(lParam));
+        if (const auto* received = SentPayload<const CPeerMessage>(lParam)) OnPeerMessage(*received);
         return 0;
     case WM_CREATE_USER:
-        if (lParam != 0) CreateUser(*reinterpret_cast<const CUserInformation*>(lParam));
+        if (const auto* record = SentPayload<const CUserInformation>(lParam)) CreateUser(*record);
         return 0;
     case WM_DELETE_USER: DeleteUser(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam)); return 0;
     case WM_KILL_USER: KillUser(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam)); return 0;
@@ -337,7 +352,8 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_USER_WND_NOTIFY:
     case WM_QUIET_NOTIFY_1:
-    case WM_QUIET_NOTIFY_2: return 0;
-    default: return m_ui.OnUiMessage(message, wParam, lParam);
+    case WM_QUIET_NOTIFY_2:
+    case WM_TRAY_NOTIFY:
+    default: return 0;
     }
 }

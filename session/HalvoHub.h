@@ -45,7 +45,23 @@ public:
     virtual void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) = 0;
     virtual bool IsMainHidden() const = 0;
     virtual void ShowMain(int show) = 0;
-    // Messages of the hub's table that only the widgets handle (tray, camera, sharing).
+    // Window sharing: the own window (WM_SHARE_START, WM_SHARE_STOP), and a peer's in the viewer.
+    virtual void OnShareStart() = 0;
+    virtual void OnShareStop() = 0;
+    virtual void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId) = 0;
+    virtual void HideShareViewer(std::uint32_t userId, std::uint32_t groupId) = 0;
+    // A picture of the own leaving the send queue, for the share preview while sharing.
+    virtual void ShowSentPicture(const CPeerMessage& picture) = 0;
+    // The user's window is gone; the shared files window drops the user's offers.
+    virtual void OnUserDeleted(std::uint32_t userId, std::uint32_t groupId) = 0;
+    // The shared files window: announce the own list (WM_SHARES_ANNOUNCE), and how far a large
+    // incoming message has come.
+    virtual void AnnounceShares() = 0;
+    virtual void OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total) = 0;
+    // The camera: its graph has events (WM_GRAPH_EVENT), or it is to start again (WM_CAMERA_REFRESH).
+    virtual void OnCameraEvent() = 0;
+    virtual void RefreshCamera() = 0;
+    // Shared files messages from peers, as WM_PEER_MESSAGE with the message.
     virtual LRESULT OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
@@ -85,7 +101,10 @@ public:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // ISessionViewHost
-    HWND MainWindow() const override { return Handle(); }
+    void OnUserAdded(const CUserInformation& record) override { CreateUser(record); }
+    void OnUserRemoved(std::uint32_t userId, std::uint32_t groupId) override { DeleteUser(userId, groupId); }
+    void OnMessage(const CPeerMessage& message) override { OnPeerMessage(message); }
+    void OnProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     int AskApproval(const std::string& userName, const std::string& message) override;
     void AskYesNo(const std::string& text, const std::string& caption, std::function<void()> onYes) override;

@@ -9,6 +9,7 @@
 #include "app/Log.h"
 #include "app/NetworkAddress.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 #include "session/ConnectReply.h"
 
 namespace {
@@ -219,7 +220,7 @@ int CPlayBoiceView::StartCapture(morvika::sound::ISoundBackend* backend, HWND ma
 void CPlayBoiceView::AddUser(CUserInformation& record)
 {
     m_peerList.PushBack(record);
-    SendMessage(m_host.MainWindow(), WM_CREATE_USER, 0, reinterpret_cast<LPARAM>(&record));
+    m_host.OnUserAdded(record);
     record.MarkActive();
     m_peerList.SetActive(record);
 }
@@ -280,7 +281,7 @@ bool CPlayBoiceView::IsOwnSession(const std::string& address)
 LRESULT CPlayBoiceView::OnIndicate(WPARAM, LPARAM lParam)
 {
     std::lock_guard lock(SessionEventLock());
-    auto* connect = reinterpret_cast<ConnectRequest*>(lParam);
+    auto* connect = SentPayload<ConnectRequest>(lParam);
     if (connect == nullptr || connect->data.IsNull()) return kReplyMalformed;
     auto decoded = CHalvoTransData::CreateFromBlock(connect->data);
     auto* request = dynamic_cast<CUserInformation*>(decoded.get());
@@ -366,7 +367,7 @@ void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
         entry.MarkActive();
         m_peerList.PushBack(entry);
         if (entry.GetUserId() != ownJoinedId) {
-            SendMessage(m_host.MainWindow(), WM_CREATE_USER, 0, reinterpret_cast<LPARAM>(&entry));
+            m_host.OnUserAdded(entry);
         }
     }
     MORVIKA_LOG("LOG   CPlayBoiceView::OnConnectComplete() %s GrupID=%x \n", "ログイン完了", reply);
@@ -375,7 +376,8 @@ void CPlayBoiceView::OnConnectComplete(WPARAM wParam, LPARAM lParam)
 
 void CPlayBoiceView::OnAddPlayer(WPARAM, LPARAM lParam)
 {
-    std::unique_ptr<CUserInformation> posted(reinterpret_cast<CUserInformation*>(lParam));
+    std::unique_ptr<CUserInformation> posted = TakePayload<CUserInformation>(lParam);
+    if (posted == nullptr) return;
     CUserInformation record = *posted;
     posted.reset();
     if (record.GetUserId() == HostUserId()) return;  // the local player itself
@@ -385,7 +387,8 @@ void CPlayBoiceView::OnAddPlayer(WPARAM, LPARAM lParam)
 
 void CPlayBoiceView::OnAddPlayerClient(WPARAM, LPARAM lParam)
 {
-    std::unique_ptr<CUserInformation> posted(reinterpret_cast<CUserInformation*>(lParam));
+    std::unique_ptr<CUserInformation> posted = TakePayload<CUserInformation>(lParam);
+    if (posted == nullptr) return;
     CUserInformation record = *posted;
     posted.reset();
     const unsigned userId = record.GetUserId();
@@ -417,13 +420,13 @@ void CPlayBoiceView::OnRemovePlayer(WPARAM wParam, LPARAM lParam)
     const auto userId = static_cast<std::uint32_t>(wParam);
     const auto groupId = static_cast<std::uint32_t>(lParam);
     m_peerList.Remove(userId, groupId);
-    SendMessage(m_host.MainWindow(), WM_DELETE_USER, wParam, lParam);
+    m_host.OnUserRemoved(userId, groupId);
 }
 
 void CPlayBoiceView::HandleReceived(const char* handlerName, LPARAM lParam, WPARAM wParam)
 {
     std::lock_guard lock(SessionEventLock());
-    std::unique_ptr<CPeerMessage> message(reinterpret_cast<CPeerMessage*>(lParam));
+    const std::unique_ptr<CPeerMessage> message = TakePayload<CPeerMessage>(lParam);
     if (!message) return;
     if (message->Kind() == KIND_VOICE_START) {
         MORVIKA_LOG("LOG   CPlayBoiceView::%s() UserID=%x GrupID=%x 引数=%x \n", handlerName, message->UserId(),
@@ -431,7 +434,7 @@ void CPlayBoiceView::HandleReceived(const char* handlerName, LPARAM lParam, WPAR
         m_peerList.MarkVoiceStarted(message->UserId(), message->GroupId());
         return;
     }
-    SendMessage(m_host.MainWindow(), WM_PEER_MESSAGE, 0, reinterpret_cast<LPARAM>(message.get()));
+    m_host.OnMessage(*message);
 }
 
 void CPlayBoiceView::OnComeMsg(WPARAM wParam, LPARAM lParam)
@@ -555,7 +558,10 @@ LRESULT CPlayBoiceView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CONNECT_REQUEST: return OnIndicate(wParam, lParam);
     case WM_CONNECT_COMPLETE: OnConnectComplete(wParam, lParam); return 0;
     case WM_SESSION_TERMINATED: OnSessionTerminated(wParam); return 0;
-    case WM_RECEIVE_PROGRESS: SendMessage(m_host.MainWindow(), WM_RECEIVE_PROGRESS, wParam, lParam); return 0;
+    case WM_RECEIVE_PROGRESS:
+        m_host.OnProgress(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam),
+                          static_cast<std::uint32_t>(static_cast<std::uint64_t>(lParam) >> 32));
+        return 0;
     default: return 0;
     }
 }

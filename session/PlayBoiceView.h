@@ -28,8 +28,15 @@ class CHalvoApp;
 class ISessionViewHost {
 public:
     virtual ~ISessionViewHost() = default;
-    // Receives WM_PEER_MESSAGE, WM_CREATE_USER and WM_DELETE_USER (sent, not posted).
-    virtual HWND MainWindow() const = 0;
+    // A user joined a session of this instance, the local user included: the user's window.
+    virtual void OnUserAdded(const CUserInformation& record) = 0;
+    // A user left one of the sessions.
+    virtual void OnUserRemoved(std::uint32_t userId, std::uint32_t groupId) = 0;
+    // A message received from a peer, voice-start messages excepted.
+    virtual void OnMessage(const CPeerMessage& message) = 0;
+    // Part of a large incoming message has arrived: its kind (0 while unknown), bytes so far
+    // and in all.
+    virtual void OnProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total) = 0;
     // A message box with the exclamation icon.
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
     // The approval dialog, modal: an ApprovalAnswer (session/ConnectReply.h).

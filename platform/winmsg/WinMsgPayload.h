@@ -80,9 +80,8 @@ std::unique_ptr<T> TakePayload(LPARAM lParam)
 template <typename T>
 LRESULT SendPayload(HWND target, UINT message, WPARAM wParam, T& payload, bool* delivered = nullptr)
 {
-    winmsg_detail::LentEnvelope envelope{{&winmsg_detail::kPayloadTag<std::remove_cv_t<T>, false>},
-                                               std::addressof(payload),
-                                               std::is_const_v<T>};
+    winmsg_detail::LentEnvelope envelope{
+        {&winmsg_detail::kPayloadTag<std::remove_cv_t<T>, false>}, std::addressof(payload), std::is_const_v<T>};
     return SendMessage(target, message, wParam, reinterpret_cast<LPARAM>(&envelope), delivered);
 }
 

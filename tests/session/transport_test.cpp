@@ -15,6 +15,7 @@
 #include "session/DirectPlayPeerWraper.h"
 #include "session/PeerMessage.h"
 #include "app/WindowMessages.h"
+#include "platform/winmsg/WinMsgPayload.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
@@ -37,22 +38,19 @@ public:
         switch (message) {
         case WM_HOST_PLAYER_ADDED:
         case WM_CLIENT_PLAYER_ADDED: {
-            auto* record = reinterpret_cast<CUserInformation*>(lParam);
-            seen.record = *record;
-            delete record;
+            if (const auto record = TakePayload<CUserInformation>(lParam)) seen.record = *record;
             break;
         }
         case WM_HOST_MESSAGE:
         case WM_CLIENT_MESSAGE: {
-            auto* received = reinterpret_cast<CPeerMessage*>(lParam);
-            seen.peerMessage.CopyFrom(*received);
-            delete received;
+            if (const auto received = TakePayload<CPeerMessage>(lParam)) seen.peerMessage.CopyFrom(*received);
             break;
         }
         case WM_CONNECT_REQUEST: {
-            auto* block = &reinterpret_cast<ConnectRequest*>(lParam)->data;
-            auto decoded = CHalvoTransData::CreateFromBlock(*block);
-            if (auto* user = dynamic_cast<CUserInformation*>(decoded.get())) seen.record = *user;
+            if (auto* request = SentPayload<ConnectRequest>(lParam)) {
+                auto decoded = CHalvoTransData::CreateFromBlock(request->data);
+                if (auto* user = dynamic_cast<CUserInformation*>(decoded.get())) seen.record = *user;
+            }
             log.push_back(seen);
             return answer;
         }

@@ -34,6 +34,16 @@ public:
     }
     bool IsMainHidden() const override { return hidden; }
     void ShowMain(int show) override { hidden = show == 0; }
+    void OnShareStart() override {}
+    void OnShareStop() override {}
+    void ShowShareViewer(std::uint32_t, std::uint32_t) override {}
+    void HideShareViewer(std::uint32_t, std::uint32_t) override {}
+    void ShowSentPicture(const CPeerMessage&) override {}
+    void OnUserDeleted(std::uint32_t, std::uint32_t) override {}
+    void AnnounceShares() override {}
+    void OnReceiveProgress(std::uint32_t, std::uint32_t, std::uint32_t) override {}
+    void OnCameraEvent() override {}
+    void RefreshCamera() override {}
     LRESULT OnUiMessage(UINT message, WPARAM, LPARAM lParam) override
     {
         if (message == WM_PEER_MESSAGE) received.push_back(reinterpret_cast<const CPeerMessage*>(lParam)->Kind());
