@@ -1,6 +1,5 @@
 #include "platform/peer/PeerConnection.h"
 
-#include "platform/peer/PeerLinkInfo.h"
 #include "platform/peer/PeerSecurity.h"
 
 #include <netinet/in.h>
@@ -17,34 +16,7 @@
 namespace peer {
 
 namespace {
-// Kernel send buffering is kept small so that priorities decide what goes out next rather
-// than megabytes already handed to the kernel.
-constexpr int kNotSentLowWater = 32 * 1024;
-// On a fast link the kernel may hold more unsent bytes, up to a fraction of the bulk allowance
-// (a fraction of a millisecond there): a write then hands over hundreds of KiB instead of
-// stopping at 32 KiB, which would cost a system call and a wake-up for every 32 KiB.
-constexpr int kMaxNotSentLowWater = 1024 * 1024;
 constexpr auto kFlushGrace = std::chrono::seconds(2);
-// Bulk bytes we let the kernel hold beyond one round trip's worth: at the link's rate, about
-// what a high-priority frame may have to wait behind them. Room is topped up every
-// kRoomPoll, so this must stay well above it for the link never to run dry.
-constexpr auto kKernelQueueTime = std::chrono::milliseconds(8);
-constexpr std::uint64_t kMinKernelBytes = 8 * 1024;
-// Until the link's rate is known.
-constexpr std::uint64_t kStartKernelBytes = 16 * 1024;
-// The rate is measured over spans of at least this long, so that a burst through a
-// shaper's bucket weighs little.
-constexpr auto kRateWindow = std::chrono::milliseconds(50);
-// Never fewer than this many full segments: a receiver acknowledges at once only after more
-// than one, so with less in flight every write would wait for a delayed acknowledgement
-// (40 ms or more), the rate the kernel measures would fall with it and never recover.
-constexpr std::uint64_t kMinKernelSegments = 4;
-// On a slow link bulk travels in smaller chunks, each about this long on the wire.
-constexpr auto kChunkTime = std::chrono::milliseconds(2);
-constexpr std::size_t kMinChunk = 2 * 1024;
-constexpr auto kRoomPoll = std::chrono::milliseconds(2);
-// Beyond any link we pace for; keeps the budget's arithmetic finite.
-constexpr double kMaxRate = 16e9;
 // On a TLS link, a payload slice this large is encrypted on its own rather than gathered.
 constexpr std::size_t kOwnRecordBytes = 8 * 1024;
 constexpr std::size_t kReadBufferSize = 2 * (wire::kHeaderSize + wire::kMaxFrameBody);
@@ -64,6 +36,7 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
       m_roomTimer(m_plain.get_executor()),
       m_graceTimer(m_plain.get_executor()),
       m_limits(limits),
+      m_pacer(m_plain.native_handle()),
       m_fd(m_plain.native_handle()),
       m_executor(m_plain.get_executor()),
       m_lastReceived(Clock::now()),
@@ -72,9 +45,6 @@ CPeerConnection::CPeerConnection(asio::ip::tcp::socket socket, const Limits& lim
 {
     std::error_code ec;
     m_plain.set_option(asio::ip::tcp::no_delay(true), ec);
-#ifdef TCP_NOTSENT_LOWAT
-    ::setsockopt(m_plain.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowWater, sizeof kNotSentLowWater);
-#endif
     m_plain.non_blocking(true, ec);  // writes are our own sendmsg calls
     const auto endpoint = m_plain.remote_endpoint(ec);
     if (!ec) m_remote = endpoint.address().to_string();
@@ -588,8 +558,9 @@ bool CPeerConnection::FillOne(std::size_t lowRoom)
                 envelope.timeoutMs = static_cast<std::uint32_t>(std::max<long long>(1, left.count()));
             }
             const std::size_t headStart = m_writeBuffer.size();
-            const std::size_t n = wire::AppendDataChunkHead(m_writeBuffer, priority == 1, envelope, m.payload->size(),
-                                                            m.offset, priority == 1 ? wire::kChunkSize : m_chunkSize);
+            const std::size_t n =
+                wire::AppendDataChunkHead(m_writeBuffer, priority == 1, envelope, m.payload->size(), m.offset,
+                                          priority == 1 ? wire::kChunkSize : m_pacer.ChunkSize());
             m_segments.push_back({nullptr, headStart, m_writeBuffer.size() - headStart});
             m_segments.push_back({m.payload->data() + m.offset, 0, n});
             m_batchBytes += m_writeBuffer.size() - headStart + n;
@@ -602,71 +573,6 @@ bool CPeerConnection::FillOne(std::size_t lowRoom)
         }
     }
     return false;
-}
-
-// How many more bulk bytes the kernel may take now. On a slow link it would otherwise queue
-// far more than the link carries in a few milliseconds, and a high-priority frame written
-// next would wait behind all of it (and behind what a shaper drops and the kernel resends).
-std::size_t CPeerConnection::BulkRoom()
-{
-    LinkInfo info;
-    if (!ReadLinkInfo(Socket().native_handle(), info)) return SIZE_MAX;
-    // The link's rate, measured from what it acknowledges while bulk waits here. The kernel's
-    // own estimate is no help: one burst through a shaper's bucket reads as gigabits.
-    const auto now = Clock::now();
-    if (!m_rateWindowOpen) {
-        m_rateWindowOpen = true;
-        m_rateWindowStart = now;
-        m_rateWindowAcked = info.bytesAcked;
-        m_rateWindowDry = false;
-        m_dryBefore = false;
-    } else {
-        // The kernel ran dry while bulk waited here, though we looked again in time: we, not
-        // the link, set the pace, so what it acknowledged says only that the link takes at
-        // least that much. Twice in a row, grow at once; a fast link would otherwise need many
-        // windows to reach its speed. Once alone may be a burst through a shaper's bucket, and
-        // a late look (a busy machine) proves nothing. Nor does a look right after our own
-        // write, which finds the kernel still holding it: it leaves the last look's verdict
-        // standing (when writes take long, as on a TLS link, every wait for room is followed
-        // by such looks, and the rate would otherwise grow only window by window).
-        const bool dry = info.bytesInKernel == 0 && m_kernelAtCheck > 0 && now - m_checkedAt <= 2 * kRoomPoll;
-        if (dry && m_dryBefore) {
-            m_rateWindowDry = true;
-            const double floor =
-                static_cast<double>(kStartKernelBytes) / std::chrono::duration<double>(kKernelQueueTime).count();
-            m_bytesPerSecond = std::min(std::max(2 * m_bytesPerSecond, floor), kMaxRate);
-        }
-        if (dry || now - m_checkedAt >= kRoomPoll / 4) m_dryBefore = dry;
-        if (now - m_rateWindowStart >= kRateWindow) {
-            const double seconds = std::chrono::duration<double>(now - m_rateWindowStart).count();
-            const double sample = static_cast<double>(info.bytesAcked - m_rateWindowAcked) / seconds;
-            if (sample > 0 && !(m_rateWindowDry && sample < m_bytesPerSecond)) m_bytesPerSecond = sample;
-            m_rateWindowStart = now;
-            m_rateWindowAcked = info.bytesAcked;
-            m_rateWindowDry = false;
-        }
-    }
-    std::uint64_t budget = kStartKernelBytes;
-    m_chunkSize = wire::kChunkSize;
-    if (m_bytesPerSecond > 0) {
-        const double seconds = std::chrono::duration<double>(kKernelQueueTime).count() + info.minRttUs / 1e6;
-        budget = static_cast<std::uint64_t>(m_bytesPerSecond * seconds);
-        const double chunk = m_bytesPerSecond * std::chrono::duration<double>(kChunkTime).count();
-        m_chunkSize = std::clamp(static_cast<std::size_t>(chunk), kMinChunk, wire::kChunkSize);
-    }
-    budget = std::max({budget, kMinKernelBytes, kMinKernelSegments * info.mss});
-#ifdef TCP_NOTSENT_LOWAT
-    const int lowWater = static_cast<int>(
-        std::clamp<std::uint64_t>(budget / 8, static_cast<std::uint64_t>(kNotSentLowWater), kMaxNotSentLowWater));
-    if (lowWater != m_notSentLowWater &&
-        (lowWater > 2 * m_notSentLowWater || 2 * lowWater < m_notSentLowWater || lowWater == kNotSentLowWater)) {
-        m_notSentLowWater = lowWater;
-        ::setsockopt(Socket().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowWater, sizeof lowWater);
-    }
-#endif
-    m_checkedAt = now;
-    m_kernelAtCheck = info.bytesInKernel;
-    return info.bytesInKernel < budget ? static_cast<std::size_t>(budget - info.bytesInKernel) : 0;
 }
 
 void CPeerConnection::SetWriterIdle(bool idle)
@@ -737,7 +643,7 @@ void CPeerConnection::PumpWrites()
     }
     const bool urgent = !m_control.empty() || !m_queues[1].empty() || (m_tls && m_tls->HasOutput());
     const bool bulk = !m_queues[0].empty();
-    if (!bulk) m_rateWindowOpen = false;  // idle time says nothing of the link's rate
+    if (!bulk) m_pacer.Idle();
     if (!urgent && !bulk) {
         if (m_closeAfterFlush) {
             FinishFlush();
@@ -748,10 +654,10 @@ void CPeerConnection::PumpWrites()
     }
     // Only bulk waits for room: control frames and high-priority messages are small and are
     // what the room is kept for.
-    const std::size_t room = bulk ? BulkRoom() : SIZE_MAX;
+    const std::size_t room = bulk ? m_pacer.BulkRoom() : SIZE_MAX;
     if (room == 0 && !m_waitingForRoom) {
         m_waitingForRoom = true;
-        m_roomTimer.expires_after(kRoomPoll);
+        m_roomTimer.expires_after(CPeerPacer::kRoomPoll);
         m_roomTimer.async_wait([self = shared_from_this()](const std::error_code& ec) {
             self->m_waitingForRoom = false;
             if (!ec && !self->m_closed) self->PumpWrites();
@@ -759,7 +665,7 @@ void CPeerConnection::PumpWrites()
     }
     if (!urgent && room == 0) return;
     if (!FillBatch(room, m_limits.writeBatchBytes)) return;
-    if (room != SIZE_MAX) m_kernelAtCheck += m_batchBytes;
+    if (room != SIZE_MAX) m_pacer.Wrote(m_batchBytes);
     StartWrite();
 }
 

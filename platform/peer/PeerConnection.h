@@ -26,6 +26,7 @@
 
 #include "platform/peer/PeerFrame.h"
 #include "platform/peer/PeerLinkShaper.h"
+#include "platform/peer/PeerPacer.h"
 #include "platform/peer/PeerTls.h"
 
 namespace peer {
@@ -185,7 +186,6 @@ private:
     void FinishFlush();
     void PumpShaped();
     bool FillBatch(std::size_t room, std::size_t batch);
-    std::size_t BulkRoom();
     void SetWriterIdle(bool idle);
 
     asio::ip::tcp::socket m_plain;
@@ -248,16 +248,7 @@ private:
     std::size_t m_batchBytes = 0;
     bool m_writing = false;
     bool m_waitingForRoom = false;
-    std::size_t m_chunkSize = wire::kChunkSize;  // for bulk, smaller on slow links
-    double m_bytesPerSecond = 0;                 // measured; 0 until known
-    bool m_rateWindowOpen = false;
-    Clock::time_point m_rateWindowStart{};
-    std::uint64_t m_rateWindowAcked = 0;
-    bool m_rateWindowDry = false;       // the kernel ran out of bulk during the window
-    bool m_dryBefore = false;           // ... and at our last look
-    Clock::time_point m_checkedAt{};    // our last look at the kernel's queue for bulk room
-    std::uint64_t m_kernelAtCheck = 0;  // bytes it held then, with what we wrote after it
-    int m_notSentLowWater = 32 * 1024;  // as set on the socket
+    CPeerPacer m_pacer;
 
     // SendNow's share of the writer. While m_writerIdle, a sending thread holding
     // m_writerMutex may encrypt and write; the I/O thread clears it (under the mutex) before
