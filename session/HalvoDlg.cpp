@@ -110,29 +110,11 @@ public:
     {
         if (m_window) m_window->ReceivePicture(data, size);
     }
-    void ReceiveVoice(const CPeerMessage& message) override
-    {
-        if (m_window && m_window->onVoice) m_window->onVoice(message);
-    }
-    void StopPlayback() override
-    {
-        if (m_window && m_window->onStopPlayback) m_window->onStopPlayback();
-    }
 
 private:
     QPointer<CUserWndObject> m_window;
     CHalvoDlg& m_owner;
 };
-
-// The window's playback object plays what the hub gives the window; the window's hooks own it.
-void PlugInPlayback(std::shared_ptr<CUserPlayback> playback, CUserWndObject& window)
-{
-    if (!playback) return;
-    window.onVoice = [playback](const CPeerMessage& message) {
-        playback->SaveData(message.UserId(), message.Payload(), message.PayloadLength());
-    };
-    window.onStopPlayback = [playback] { playback->Stop(); };
-}
 
 }  // namespace
 
@@ -1084,9 +1066,10 @@ std::unique_ptr<IUserWindow> CHalvoDlg::CreateUserWindow(const CUserInformation&
     if (m_pShare && m_pShare->IsSharing()) m_pShare->ResendNext();
     auto* window = new CUserWndObject(record, m_pHub->Handle(), m_pClient);
     window->CreateVolumeControl(FromUtf8(m_app.GetAssetsFolder()));
-    const std::shared_ptr<CUserPlayback> playback = m_pHub->CreatePlayback();
-    PlugInPlayback(playback, *window);
-    window->BindPlayback(playback ? &playback->Play() : nullptr);
+    // The hub's playback of this user: the knob commands it.
+    if (const std::shared_ptr<CUserPlayback> playback = m_pHub->FindPlayback(record.GetUserId(), record.GetGroupId())) {
+        window->BindPlayback(std::shared_ptr<CSoundPlay>(playback, &playback->Play()));
+    }
     if (m_pHub->IsOwnRecord(record)) {
         // What peers see of this user: still images and back to the camera.
         QPointer<CUserWndObject> own(window);

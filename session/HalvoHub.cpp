@@ -35,6 +35,12 @@ std::shared_ptr<CUserPlayback> CHalvoHub::CreatePlayback()
     return m_voice.CreatePlayback(Handle());
 }
 
+std::shared_ptr<CUserPlayback> CHalvoHub::FindPlayback(std::uint32_t userId, std::uint32_t groupId) const
+{
+    const auto it = m_playbacks.find({userId, groupId});
+    return it == m_playbacks.end() ? nullptr : it->second;
+}
+
 void CHalvoHub::Start(std::uint16_t port, const peer::ServiceOptions& options)
 {
     m_voice.BuildDeviceLists(m_app.GetCaptureDevice(), m_app.GetSoundDevice());
@@ -54,6 +60,8 @@ void CHalvoHub::Shutdown()
     m_pView.reset();
     m_pOwnWindow = nullptr;
     m_userWindows.clear();
+    m_pOwnPlayback.reset();
+    m_playbacks.clear();
 }
 
 IUserWindow* CHalvoHub::FindUserWindow(std::uint32_t userId, std::uint32_t groupId)
@@ -72,6 +80,9 @@ void CHalvoHub::CreateUser(const CUserInformation& record)
         MORVIKA_LOG("ERROR CHalvoDlg::CreateUser() ユーザの作成できない\n");
         return;
     }
+    // Made before the window, which binds its volume knob to it.
+    std::shared_ptr<CUserPlayback> playback = CreatePlayback();
+    if (playback) m_playbacks[{userId, groupId}] = playback;
     auto window = m_ui.CreateUserWindow(record);
     IUserWindow* created = window.get();
     m_userWindows[{userId, groupId}] = std::move(window);
@@ -82,6 +93,7 @@ void CHalvoHub::CreateUser(const CUserInformation& record)
     if (m_pOwnWindow == nullptr) {
         if (isSelf) {
             m_pOwnWindow = created;
+            m_pOwnPlayback = playback;
             MORVIKA_LOG("LOG   CHalvoDlg::CreateUser() 自身のウインドウ\n");
         } else {
             MORVIKA_LOG("LOG   CHalvoDlg::CreateUser() 自身のウインドウではない \n");
@@ -119,9 +131,13 @@ void CHalvoHub::DeleteUser(std::uint32_t userId, std::uint32_t groupId)
     m_ui.HideShareViewer(userId, groupId);
     const auto it = m_userWindows.find({userId, groupId});
     if (it != m_userWindows.end()) {
-        if (it->second.get() == m_pOwnWindow) m_pOwnWindow = nullptr;
+        if (it->second.get() == m_pOwnWindow) {
+            m_pOwnWindow = nullptr;
+            m_pOwnPlayback.reset();
+        }
         m_userWindows.erase(it);
     }
+    m_playbacks.erase({userId, groupId});
     m_ui.OnUserDeleted(userId, groupId);
     if ((m_pView == nullptr || m_pView->UserCount() <= 1) && !m_bSharing) m_ui.EnableShareButton(false);
 }
@@ -196,15 +212,22 @@ void CHalvoHub::OnVoiceQueued()
     CPeerMessage message = m_pView->VoiceQueue().Pop();
     if (m_pView->UserCount() < 2) {
         // Alone: the user hears the own voice.
-        if (m_pOwnWindow != nullptr && message.Kind() == KIND_VOICE_DATA) m_pOwnWindow->ReceiveVoice(message);
-        return;
+        if (m_pOwnWindow != nullptr && message.Kind() == KIND_VOICE_DATA) {
+            if (m_pOwnPlayback) m_pOwnPlayback->SaveData(message.UserId(), message.Payload(), message.PayloadLength());
+            m_pOwnWindow->ReceiveVoice(message);
+        }
+    } else {
+        if (message.Kind() == KIND_VOICE_DATA) {
+            m_pView->Broadcast(message);
+        } else if (message.Kind() == KIND_VOICE_START) {
+            m_pView->SendMesseage(message.UserId(), message.GroupId(), message);
+        }
+        if (m_pOwnWindow != nullptr) {
+            if (m_pOwnPlayback) m_pOwnPlayback->Stop();
+            m_pOwnWindow->StopPlayback();
+        }
     }
-    if (message.Kind() == KIND_VOICE_DATA) {
-        m_pView->Broadcast(message);
-    } else if (message.Kind() == KIND_VOICE_START) {
-        m_pView->SendMesseage(message.UserId(), message.GroupId(), message);
-    }
-    if (m_pOwnWindow != nullptr) m_pOwnWindow->StopPlayback();
+    m_pView->GiveBackVoice(std::move(message));
 }
 
 namespace {
@@ -251,7 +274,12 @@ void CHalvoHub::OnPeerMessage(const CPeerMessage& message)
         break;
     }
     case KIND_VOICE_DATA:
-        if (IUserWindow* window = FindUserWindow(userId, groupId)) window->ReceiveVoice(message);
+        if (IUserWindow* window = FindUserWindow(userId, groupId)) {
+            if (const auto it = m_playbacks.find({userId, groupId}); it != m_playbacks.end()) {
+                it->second->SaveData(userId, message.Payload(), message.PayloadLength());
+            }
+            window->ReceiveVoice(message);
+        }
         break;
     case KIND_WINDOW_SHARE_ON: PostMessage(Handle(), WM_SHARE_VIEW_SHOW, userId, groupId); break;
     case KIND_WINDOW_SHARE_OFF: PostMessage(Handle(), WM_SHARE_VIEW_HIDE, userId, groupId); break;

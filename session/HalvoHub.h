@@ -20,15 +20,17 @@
 
 class CHalvoApp;
 
-// A user window as the hub sees it.
+// A user window as the hub sees it. The user's playback is the hub's; the window only
+// commands it (volume, mute) and may watch what the hub gives it.
 class IUserWindow {
 public:
     virtual ~IUserWindow() = default;
     // A picture for this user's window (a copy-data block with identifier 0).
     virtual void ReceivePicture(const std::uint8_t* data, std::uint32_t size) = 0;
-    // A voice message for this user's playback.
-    virtual void ReceiveVoice(const CPeerMessage& message) = 0;
-    virtual void StopPlayback() = 0;
+    // A voice message the hub has just handed to this user's playback.
+    virtual void ReceiveVoice(const CPeerMessage& message) { (void)message; }
+    // The hub has stopped this user's playback (the own voice is no longer looped back).
+    virtual void StopPlayback() {}
 };
 
 // What the hub needs from the widgets.
@@ -74,8 +76,11 @@ public:
 
     // The sound server to use (null: none); given before Start.
     void SetSoundBackend(std::shared_ptr<morvika::sound::ISoundBackend> backend);
-    // A user window's playback on the settings' playback device; null without sound.
+    // A playback object on the settings' playback device; null without sound.
     std::shared_ptr<CUserPlayback> CreatePlayback();
+    // The playback of a user who has a window (made with it, gone with it); null without
+    // sound or for another user.
+    std::shared_ptr<CUserPlayback> FindPlayback(std::uint32_t userId, std::uint32_t groupId) const;
     CHalvoVoice& Voice() { return m_voice; }
 
     // Builds the device lists, hosts the own session on the port, creates the own user
@@ -131,7 +136,10 @@ private:
     CUserInformation* m_pClientRecord;
     std::unique_ptr<CPlayBoiceView> m_pView;
     std::map<UserKey, std::unique_ptr<IUserWindow>> m_userWindows;
+    // One per user window; a window's widget may keep its playback a moment longer.
+    std::map<UserKey, std::shared_ptr<CUserPlayback>> m_playbacks;
     IUserWindow* m_pOwnWindow = nullptr;
+    std::shared_ptr<CUserPlayback> m_pOwnPlayback;
     CPeerMessageQueue m_sendQueue;
     CPeerMessage m_keptStill;
     bool m_bSharing = false;  // the own window is shared

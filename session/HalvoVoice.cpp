@@ -1,6 +1,12 @@
 #include "session/HalvoVoice.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "app/Log.h"
 #include "platform/sound/PulseSound.h"
@@ -28,11 +34,94 @@ CWinMsgPoster& CWinMsgPoster::Instance()
     return poster;
 }
 
+CCapturePoster::CCapturePoster()
+{
+    if (QCoreApplication::instance() == nullptr) return;
+    m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wake < 0) return;
+    m_pNotifier = std::make_unique<QSocketNotifier>(m_wake, QSocketNotifier::Read);
+    QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, m_pNotifier.get(), [this] { Deliver(); });
+}
+
+CCapturePoster::~CCapturePoster()
+{
+    m_pNotifier.reset();
+    if (m_wake >= 0) ::close(m_wake);
+}
+
+void CCapturePoster::PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                       std::intptr_t lParam)
+{
+    if (m_pNotifier) {
+        bool queued = false;
+        {
+            std::lock_guard lock(m_lock);
+            if (m_count < kRing) {
+                m_ring[(m_first + m_count) % kRing] = {window, message, wParam, lParam};
+                ++m_count;
+                queued = true;
+            }
+        }
+        if (queued) {
+            const std::uint64_t one = 1;
+            if (::write(m_wake, &one, sizeof one) < 0) {
+                // The counter is at its limit: a wake-up is pending anyway.
+            }
+            return;
+        }
+    }
+    CWinMsgPoster::Instance().PostWindowMessage(window, message, wParam, lParam);
+}
+
+std::intptr_t CCapturePoster::SendWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                                std::intptr_t lParam)
+{
+    return CWinMsgPoster::Instance().SendWindowMessage(window, message, wParam, lParam);
+}
+
+void CCapturePoster::Deliver()
+{
+    std::uint64_t count = 0;
+    if (::read(m_wake, &count, sizeof count) < 0) {
+        // Nothing to read: another Deliver took the counter; the ring is looked at anyway.
+    }
+    for (;;) {
+        Posted posted{};
+        {
+            std::lock_guard lock(m_lock);
+            if (m_count == 0) return;
+            posted = m_ring[m_first];
+            m_first = (m_first + 1) % kRing;
+            --m_count;
+        }
+        // Every window the capture posts to lives on this thread: this is the call the
+        // posted message would have made.
+        SendMessage(static_cast<HWND>(posted.window), posted.message, posted.wParam, posted.lParam);
+    }
+}
+
+CVoiceQueueSink::CVoiceQueueSink(CPeerMessageQueue& queue) : m_queue(queue)
+{
+    for (std::size_t i = 0; i < kSpares; ++i) {
+        CPeerMessage spare;
+        spare.Set(kVoicePacketKind, 0, 0, nullptr, kSparePayload);
+        m_spares.Push(std::move(spare));
+    }
+}
+
 void CVoiceQueueSink::PushVoicePacket(std::uint32_t kind, const std::uint8_t* data, std::size_t size)
 {
-    CPeerMessage message;
-    message.Set(kind, 0, 0, data, static_cast<std::uint32_t>(size));
-    m_queue.Push(message);
+    CPeerMessage message = m_spares.Pop();  // the empty message when none is left
+    if (message.IsEmpty()) message.Set(kind, 0, 0, nullptr, std::max<std::size_t>(size, kSparePayload));
+    message.Refill(kind, 0, 0, data, static_cast<std::int64_t>(size));
+    m_queue.Push(std::move(message));
+}
+
+void CVoiceQueueSink::GiveBack(CPeerMessage&& message)
+{
+    // Only blocks that take any packet are kept, and no more than the stock.
+    if (message.Capacity() < kSparePayload || m_spares.Count() >= kSpares) return;
+    m_spares.Push(std::move(message));
 }
 
 int CUserPlayback::SaveData(std::uint32_t userId, const std::uint8_t* packet, std::size_t size)

@@ -3,8 +3,10 @@
 // the capture and playback device lists built from the device settings, and one playback
 // object per user window. Without a sound server the program runs on without sound.
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -18,6 +20,8 @@
 #include "voice/SoundPlay.h"
 #include "voice/VoiceBindings.h"
 
+class QSocketNotifier;
+
 // Window messages of the sound objects go through the program's message layer.
 class CWinMsgPoster : public IWindowPoster {
 public:
@@ -28,14 +32,56 @@ public:
     static CWinMsgPoster& Instance();
 };
 
-// The capture's packets as voice messages (user and group 0) on a message queue.
-class CVoiceQueueSink : public IVoicePacketSink {
+// Window messages from the capture's thread without an allocation each (a posted message
+// allocates its event): they wait in a ring of fixed size, and an event counter wakes the
+// window thread, which hands them to their windows in order. Where the ring is full, or
+// there is no event loop, they are posted as usual.
+class CCapturePoster : public IWindowPoster {
 public:
-    explicit CVoiceQueueSink(CPeerMessageQueue& queue) : m_queue(queue) {}
-    void PushVoicePacket(std::uint32_t kind, const std::uint8_t* data, std::size_t size) override;
+    CCapturePoster();  // window thread
+    ~CCapturePoster() override;
+    CCapturePoster(const CCapturePoster&) = delete;
+    CCapturePoster& operator=(const CCapturePoster&) = delete;
+
+    void PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) override;
+    std::intptr_t SendWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                    std::intptr_t lParam) override;
 
 private:
+    void Deliver();
+
+    struct Posted {
+        WindowHandle window;
+        std::uint32_t message;
+        std::uintptr_t wParam;
+        std::intptr_t lParam;
+    };
+    static constexpr std::size_t kRing = 256;
+    std::mutex m_lock;
+    std::array<Posted, kRing> m_ring{};
+    std::size_t m_first = 0;
+    std::size_t m_count = 0;
+    int m_wake = -1;  // the event counter
+    std::unique_ptr<QSocketNotifier> m_pNotifier;
+};
+
+// The capture's packets as voice messages (user and group 0) on a message queue. The
+// messages come from a stock of spares that the voice pump gives back once they have gone
+// out, so that the capture's thread allocates none.
+class CVoiceQueueSink : public IVoicePacketSink {
+public:
+    explicit CVoiceQueueSink(CPeerMessageQueue& queue);
+    void PushVoicePacket(std::uint32_t kind, const std::uint8_t* data, std::size_t size) override;
+    // Window thread: a message taken off the queue and done with.
+    void GiveBack(CPeerMessage&& message);
+
+private:
+    // Enough for two seconds of packets waiting; a packet is some hundreds of bytes.
+    static constexpr std::size_t kSpares = 32;
+    static constexpr std::uint32_t kSparePayload = 2048;
     CPeerMessageQueue& m_queue;
+    CPeerMessageQueue m_spares;
 };
 
 // A user window's playback. Keeps the sound server connection alive for as long as the

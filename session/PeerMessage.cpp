@@ -46,9 +46,11 @@ CPeerMessage& CPeerMessage::operator=(const CPeerMessage& other)
 
 CPeerMessage::CPeerMessage(CPeerMessage&& other) noexcept
     : m_pBlock(std::move(other.m_pBlock)),
-      m_dwLength(other.m_dwLength)
+      m_dwLength(other.m_dwLength),
+      m_dwCapacity(other.m_dwCapacity)
 {
     other.m_dwLength = 0;
+    other.m_dwCapacity = 0;
 }
 
 CPeerMessage& CPeerMessage::operator=(CPeerMessage&& other) noexcept
@@ -56,7 +58,9 @@ CPeerMessage& CPeerMessage::operator=(CPeerMessage&& other) noexcept
     if (this != &other) {
         m_pBlock = std::move(other.m_pBlock);
         m_dwLength = other.m_dwLength;
+        m_dwCapacity = other.m_dwCapacity;
         other.m_dwLength = 0;
+        other.m_dwCapacity = 0;
     }
     return *this;
 }
@@ -72,15 +76,33 @@ void CPeerMessage::Set(std::uint32_t kind, std::uint32_t groupId, std::uint32_t 
     // over the whole block would cost as much as the copy.
     std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[kHeaderSize + payloadLength + 1]);
     if (!block) return;
-    std::memset(block.get(), 0, kHeaderSize);
-    if (!payload) std::memset(block.get() + kHeaderSize, 0, payloadLength);
-    block[kHeaderSize + payloadLength] = 0;
-    StoreU32(block.get() + kKindOffset, kind);
-    StoreU32(block.get() + kUserIdOffset, userId);
-    StoreU32(block.get() + kGroupIdOffset, groupId);
-    StoreU32(block.get() + kLengthOffset, static_cast<std::uint32_t>(payloadLength));
-    if (payload) std::memcpy(block.get() + kHeaderSize, payload, payloadLength);
     m_pBlock = std::move(block);
+    m_dwCapacity = static_cast<std::uint32_t>(payloadLength);
+    Fill(kind, groupId, userId, payload, payloadLength);
+}
+
+void CPeerMessage::Refill(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId, const void* payload,
+                          std::int64_t length)
+{
+    if (!m_pBlock || length <= 0 || length > m_dwCapacity) {
+        Set(kind, groupId, userId, payload, length);
+        return;
+    }
+    Fill(kind, groupId, userId, payload, static_cast<std::size_t>(length));
+}
+
+void CPeerMessage::Fill(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId, const void* payload,
+                        std::size_t payloadLength)
+{
+    std::uint8_t* block = m_pBlock.get();
+    std::memset(block, 0, kHeaderSize);
+    if (!payload) std::memset(block + kHeaderSize, 0, payloadLength);
+    block[kHeaderSize + payloadLength] = 0;
+    StoreU32(block + kKindOffset, kind);
+    StoreU32(block + kUserIdOffset, userId);
+    StoreU32(block + kGroupIdOffset, groupId);
+    StoreU32(block + kLengthOffset, static_cast<std::uint32_t>(payloadLength));
+    if (payload) std::memcpy(block + kHeaderSize, payload, payloadLength);
     m_dwLength = static_cast<std::uint32_t>(payloadLength);
 }
 
@@ -109,6 +131,7 @@ void CPeerMessage::Clear() noexcept
 {
     m_pBlock.reset();
     m_dwLength = 0;
+    m_dwCapacity = 0;
 }
 
 std::uint32_t CPeerMessage::Kind() const noexcept

@@ -42,6 +42,10 @@ public:
     // the payload copied (a null payload leaves zeros). A length of 0 or less, one at the
     // limit or beyond, or a failed allocation gives the empty message.
     void Set(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId, const void* payload, std::int64_t length);
+    // As Set, but the block is kept when it has room for the payload: the capture's thread
+    // refills the same messages block after block instead of allocating new ones.
+    void Refill(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId, const void* payload,
+                std::int64_t length);
     void CopyFrom(const CPeerMessage& other);
 
     // Builds the message from a block as received from the transport, copying it out of the
@@ -57,6 +61,8 @@ public:
     std::uint32_t UserId() const noexcept;
     std::uint32_t GroupId() const noexcept;
     std::uint32_t PayloadLength() const noexcept { return m_dwLength; }
+    // The longest payload Refill can put in without a new block.
+    std::uint32_t Capacity() const noexcept { return m_dwCapacity; }
     // The payload, followed by one zero byte so a text payload reads as a terminated string;
     // null for the empty message.
     const std::uint8_t* Payload() const noexcept;
@@ -69,6 +75,11 @@ public:
     void SetGroupId(std::uint32_t groupId) noexcept;
 
 private:
+    // Writes header and payload into the block, which holds at least payloadLength bytes.
+    void Fill(std::uint32_t kind, std::uint32_t groupId, std::uint32_t userId, const void* payload,
+              std::size_t payloadLength);
+
     std::unique_ptr<std::uint8_t[]> m_pBlock;
     std::uint32_t m_dwLength = 0;
+    std::uint32_t m_dwCapacity = 0;  // the longest payload the block holds
 };

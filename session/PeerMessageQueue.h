@@ -2,10 +2,11 @@
 // A locked list of message copies. Push adds at the front and Pop takes from the back, so
 // Push/Pop is first-in first-out; PushBack/PopFront work at the opposite ends (the playback
 // buffers use them). One process-wide lock guards every queue, so producers on any thread
-// may push while the window thread pops.
+// may push while the window thread pops. The messages sit in a ring that only grows: a
+// queue that has held n messages takes n again without allocating.
 
 #include <cstddef>
-#include <deque>
+#include <vector>
 
 #include "session/PeerMessage.h"
 
@@ -29,5 +30,11 @@ public:
     void Clear();
 
 private:
-    std::deque<CPeerMessage> m_messages;  // front = newest pushed
+    // Called with the lock held: room for one more message.
+    void MakeRoom();
+    CPeerMessage& At(std::size_t index) { return m_ring[(m_front + index) % m_ring.size()]; }
+
+    std::vector<CPeerMessage> m_ring;
+    std::size_t m_front = 0;  // the newest pushed (index 0)
+    std::size_t m_count = 0;
 };

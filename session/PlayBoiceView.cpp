@@ -205,7 +205,8 @@ int CPlayBoiceView::StartCapture(morvika::sound::ISoundBackend* backend, HWND ma
         MORVIKA_LOG("ERROR CPlayBoiceView::StartCapture() サウンドサーバがないため音声なしで動作します\n");
         return 1;
     }
-    m_pCapture = std::make_unique<CSoundCapture>(*backend, &CWinMsgPoster::Instance(), &m_voiceSink);
+    if (!m_pCapturePoster) m_pCapturePoster = std::make_unique<CCapturePoster>();
+    m_pCapture = std::make_unique<CSoundCapture>(*backend, m_pCapturePoster.get(), &m_voiceSink);
     m_pCapture->SetSettings(&m_voiceConfig);
     if (dcOffset) m_pCapture->SetDcOffset(*dcOffset);
     m_pCapture->SetEchoReference(std::move(echo));

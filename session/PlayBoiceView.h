@@ -104,6 +104,8 @@ public:
     CUserInformationList& PeerList() { return m_peerList; }
     CUserInformationList& PendingList() { return m_pendingList; }
     CPeerMessageQueue& VoiceQueue() { return m_voiceQueue; }
+    // A message taken off the voice queue and done with: the capture fills it again.
+    void GiveBackVoice(CPeerMessage&& message) { m_voiceSink.GiveBack(std::move(message)); }
     CVoiceClientConfig& VoiceConfig() { return m_voiceConfig; }
     CDirectPlayPeerWraper& HostWrapper() { return m_hostWrapper; }
     CDirectPlayPeerWraper& ClientWrapper() { return m_clientWrapper; }
@@ -173,6 +175,7 @@ private:
     CPeerMessageQueue m_voiceQueue;
     CVoiceClientConfig m_voiceConfig;
     CVoiceQueueSink m_voiceSink{m_voiceQueue};
+    std::unique_ptr<CCapturePoster> m_pCapturePoster;
     // Declared after the queue and the settings it uses; the destructor ends it first.
     std::unique_ptr<CSoundCapture> m_pCapture;
     ViewState m_nViewState = NotStarted;

@@ -118,19 +118,20 @@ void CUserWndObject::CreateVolumeControl(const QString& assetsFolder)
     LayoutChildren();
 }
 
-void CUserWndObject::BindPlayback(CSoundPlay* play)
+void CUserWndObject::BindPlayback(std::weak_ptr<CSoundPlay> play)
 {
-    m_pPlay = play;
-    if (m_pVolume == nullptr || m_pPlay == nullptr) return;
+    m_play = std::move(play);
+    const std::shared_ptr<CSoundPlay> bound = m_play.lock();
+    if (m_pVolume == nullptr || !bound) return;
     long volume = 100;
-    m_pPlay->GetVolume(&volume);
+    bound->GetVolume(&volume);
     m_pVolume->SetRange(0, 200, true);
     m_pVolume->SetPos(static_cast<int>(volume));
     m_pVolume->onScroll = [this](int value) {
-        if (m_pPlay) m_pPlay->SetVolume(value);
+        if (const auto play = m_play.lock()) play->SetVolume(value);
     };
     m_pVolume->onCommand = [this](int) {
-        if (m_pPlay && m_pVolume) m_pPlay->SetMute(m_pVolume->IsMuted() ? 1 : 0);
+        if (const auto play = m_play.lock(); play && m_pVolume) play->SetMute(m_pVolume->IsMuted() ? 1 : 0);
     };
 }
 
@@ -248,7 +249,10 @@ void CUserWndObject::ShowProperties()
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowTitle(tr("プロパティ"));
     auto* tabs = new QTabWidget(sheet);
-    tabs->addTab(new CPageClientMicVolume(m_pVolume, m_pPlay, tabs), tr("スピーカー"));
+    // The page keeps the playback for as long as the sheet is open.
+    const std::shared_ptr<CSoundPlay> play = m_play.lock();
+    connect(sheet, &QObject::destroyed, sheet, [play] {});
+    tabs->addTab(new CPageClientMicVolume(m_pVolume, play.get(), tabs), tr("スピーカー"));
     auto* page = new CPageClientCapter(*this, tabs);
     tabs->addTab(page, tr("画像"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, sheet);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "platform/winmsg/WinMsg.h"
 #include "session/UserInformation.h"
@@ -51,18 +52,17 @@ public:
     QRect VolumeBarRect() const;
     // Creates the knob in the volume strip with the pictures of the assets folder.
     void CreateVolumeControl(const QString& assetsFolder);
-    // Binds the knob to the user's playback (null: no sound, the knob stays idle).
-    void BindPlayback(CSoundPlay* play);
+    // Binds the knob to the user's playback, which the window does not keep alive (none:
+    // no sound, the knob stays idle).
+    void BindPlayback(std::weak_ptr<CSoundPlay> play);
     CVolumeControl* VolumeControl() const { return m_pVolume; }
-    CSoundPlay* Playback() const { return m_pPlay; }
+    // Null without sound, or once the playback's owner has let it go.
+    CSoundPlay* Playback() const { return m_play.lock().get(); }
 
     void FullScreen();
     // Builds the property sheet; the voice side adds its page through onAddPages.
     void ShowProperties();
 
-    // Playback hooks, filled in by the voice side.
-    std::function<void(const class CPeerMessage&)> onVoice;
-    std::function<void()> onStopPlayback;
     // Still image hooks (the camera image page side): choose a file, paste, back to camera,
     // and whether paste / back-to-camera are offered.
     std::function<void()> onChooseStill;
@@ -97,5 +97,5 @@ private:
     QToolButton* m_pViewButton;
     std::uint64_t m_nPictures = 0;
     CVolumeControl* m_pVolume = nullptr;
-    CSoundPlay* m_pPlay = nullptr;  // owned through onVoice's playback
+    std::weak_ptr<CSoundPlay> m_play;  // the message hub's
 };

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 
 namespace {
 
@@ -66,9 +65,11 @@ struct CEchoCanceller::Impl {
     Resampler nearUp{kBlockAtVoiceRate, kBlockAtProcessRate, kVoiceRate, kProcessRate};
     Resampler farUp{kBlockAtVoiceRate, kBlockAtProcessRate, kVoiceRate, kProcessRate};
     Resampler down{kBlockAtProcessRate, kBlockAtVoiceRate, kProcessRate, kVoiceRate};
+    // The vectors keep their capacity from block to block: the capture thread allocates
+    // nothing once they have grown to a block's size.
     std::vector<float> nearIn, farIn, processed, work;
-    std::deque<float> out;
-    std::size_t lead = 0;  // silence put ahead of the output so far
+    std::vector<float> out;  // ready for the next blocks, oldest first
+    std::size_t lead = 0;    // silence put ahead of the output so far
     bool primed = false;
     std::size_t primedSamples = 0;
     bool cancelEcho = true;
@@ -165,10 +166,10 @@ void CEchoCanceller::Process(std::int16_t* samples, std::size_t count, const std
         m->lead += lead;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        const float v = m->out.front() * 32768.0f;
-        m->out.pop_front();
+        const float v = m->out[i] * 32768.0f;
         samples[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0f, 32767.0f));
     }
+    m->out.erase(m->out.begin(), m->out.begin() + static_cast<long>(count));
 }
 
 double CEchoCanceller::Latency() const

@@ -191,7 +191,8 @@ int CSoundCapture::BufferDataProc()
         return 1;
     }
     m_dwNextOffset = (next + first.size + second.size) % m_dwBufferSize;
-    std::vector<std::uint8_t> block(first.size + second.size);
+    std::vector<std::uint8_t>& block = m_block;
+    block.resize(first.size + second.size);
     std::memcpy(block.data(), first.data, first.size);
     if (second.data) std::memcpy(block.data() + first.size, second.data, second.size);
     m_pBuffer->Unlock(first, second);
@@ -276,20 +277,19 @@ int CSoundCapture::ProcessBlock(const std::uint8_t* block, std::uint32_t length)
     }
     const int mode = m_pSettings ? static_cast<int>(ReadSettingWord(m_pSettings->m_dwThreshold)) : 7;
     const std::int16_t dc = processed ? std::int16_t{0} : m_sDcOffset.load();
-    CVoiceCodec codec;
     // The second half follows the first: starting it at its own length would read past the
     // block's end whenever the length is not a multiple of 4.
     const std::uint32_t offsets[2] = {0, half};
     const std::uint32_t lengths[2] = {half, secondLength};
     for (int i = 0; i < 2; ++i) {
-        if (codec.Encode(block + offsets[i], lengths[i], m_pWork1.data(), m_pWork2.data(), m_pWork1.size(), mode, dc) !=
-            0) {
+        if (m_codec.Encode(block + offsets[i], lengths[i], m_pWork1.data(), m_pWork2.data(), m_pWork1.size(), mode,
+                           dc) != 0) {
             continue;
         }
-        std::size_t size = 0;
-        const auto packet = codec.MakePacket(size);
-        if (!packet) continue;
-        if (m_SendQueue != nullptr) m_SendQueue->PushVoicePacket(kVoicePacketKind, packet.get(), size);
+        if (m_packet.size() < m_codec.PacketSize()) m_packet.resize(m_codec.PacketSize());
+        const std::size_t size = m_codec.WritePacket(m_packet.data(), m_packet.size());
+        if (size == 0) continue;
+        if (m_SendQueue != nullptr) m_SendQueue->PushVoicePacket(kVoicePacketKind, m_packet.data(), size);
         PostWindowMessage(GetWindow(), WM_VOICE_QUEUED, 0, 0);
     }
     return 0;

@@ -9,6 +9,7 @@
 
 #include "voice/DirectSoundWraper.h"
 #include "voice/EchoReference.h"
+#include "voice/VoiceCodec.h"
 
 class CEchoCanceller;
 
@@ -69,6 +70,10 @@ private:
     std::unique_ptr<CEchoCanceller> m_pCanceller;
     CStreamClock m_captureClock;
     std::int64_t m_nCaptured = 0;
+    // Kept from block to block, so that once they have grown the thread allocates nothing.
+    std::vector<std::uint8_t> m_block;  // the block as read
+    CVoiceCodec m_codec;
+    std::vector<std::uint8_t> m_packet;     // one encoded half
     std::vector<std::int16_t> m_far;        // the far end of the block being handled
     std::vector<std::int16_t> m_pcm;        // the block's samples on their way through it
     std::vector<std::uint8_t> m_processed;  // the block as processed

@@ -489,18 +489,25 @@ int CVoiceCodec::Decode(const std::uint8_t* packet, std::size_t packetSize, std:
 
 std::unique_ptr<std::uint8_t[]> CVoiceCodec::MakePacket(std::size_t& size)
 {
-    size = kVoicePacketHeaderSize + wEncodedSize;
+    size = PacketSize();
     std::unique_ptr<std::uint8_t[]> packet(new (std::nothrow) std::uint8_t[size]);
     if (!packet) return nullptr;
-    std::uint8_t* p = packet.get();
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(dwTicks >> (8 * i));
-    WriteLe16(p + 4, wReserved);
-    p[6] = byFlags;
-    p[7] = byEscape;
-    WriteLe16(p + 8, wPcmSize);
-    WriteLe16(p + 10, wEncodedSize);
-    if (wEncodedSize != 0 && pWork1 != nullptr) std::memcpy(p + kVoicePacketHeaderSize, pWork1, wEncodedSize);
+    WritePacket(packet.get(), size);
     return packet;
+}
+
+std::size_t CVoiceCodec::WritePacket(std::uint8_t* out, std::size_t room) const
+{
+    const std::size_t size = PacketSize();
+    if (out == nullptr || room < size) return 0;
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(dwTicks >> (8 * i));
+    WriteLe16(out + 4, wReserved);
+    out[6] = byFlags;
+    out[7] = byEscape;
+    WriteLe16(out + 8, wPcmSize);
+    WriteLe16(out + 10, wEncodedSize);
+    if (wEncodedSize != 0 && pWork1 != nullptr) std::memcpy(out + kVoicePacketHeaderSize, pWork1, wEncodedSize);
+    return size;
 }
 
 const std::uint8_t* CVoiceCodec::GetData(std::size_t& size) const

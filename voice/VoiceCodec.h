@@ -32,6 +32,10 @@ public:
     int Decode(const std::uint8_t* packet, std::size_t packetSize, std::uint8_t* work1, std::uint8_t* work2,
                std::size_t workSize) override;
     std::unique_ptr<std::uint8_t[]> MakePacket(std::size_t& size) override;
+    // The same packet written into the caller's buffer (the capture's, reused for every
+    // block): its size, or 0 when it needs more than room.
+    std::size_t PacketSize() const { return kVoicePacketHeaderSize + wEncodedSize; }
+    std::size_t WritePacket(std::uint8_t* out, std::size_t room) const;
     const std::uint8_t* GetData(std::size_t& size) const override;
     int PostDecode(std::uint8_t* data, std::size_t packetSize) override;
     // Undo stage 2 / stage 3; return the output length or 0 on failure.

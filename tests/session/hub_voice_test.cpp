@@ -5,11 +5,15 @@
 
 #include <QCoreApplication>
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,6 +33,54 @@
 
 namespace fs = std::filesystem;
 using namespace morvika::sound;
+
+// Allocations made on the capture's thread while counting is on (this binary only).
+std::atomic<bool> g_countCapture{false};
+std::atomic<std::uint64_t> g_captureAllocations{0};
+
+static void* CountedAlloc(std::size_t size)
+{
+    if (g_countCapture.load(std::memory_order_relaxed)) {
+        char name[16] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        if (std::strcmp(name, "morvika-capture") == 0) ++g_captureAllocations;
+    }
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* operator new(std::size_t size)
+{
+    if (void* p = CountedAlloc(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return CountedAlloc(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return CountedAlloc(size);
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -56,40 +108,26 @@ public:
     std::vector<SoundDeviceId> playbackOpened;
 };
 
-// A user window as the main window builds it: its playback object plays what it is given.
-class PlayingWindow : public IUserWindow {
+// A user window that counts what the hub gives it; the hub plays it on its own playbacks.
+class CountingWindow : public IUserWindow {
 public:
-    explicit PlayingWindow(std::shared_ptr<CUserPlayback> playback) : m_playback(std::move(playback)) {}
     void ReceivePicture(const std::uint8_t*, std::uint32_t) override {}
-    void ReceiveVoice(const CPeerMessage& message) override
-    {
-        ++voices;
-        if (m_playback) m_playback->SaveData(message.UserId(), message.Payload(), message.PayloadLength());
-    }
-    void StopPlayback() override
-    {
-        if (m_playback) m_playback->Stop();
-    }
+    void ReceiveVoice(const CPeerMessage&) override { ++voices; }
     int voices = 0;
-
-private:
-    std::shared_ptr<CUserPlayback> m_playback;
 };
 
-// User windows that play what they are given on the hub's playback.
-class PlayingUi : public FakeHubUi {
+class CountingUi : public FakeHubUi {
 public:
-    PlayingUi()
+    CountingUi()
     {
         makeWindow = [this](const CUserInformation&) {
-            auto window = std::make_unique<PlayingWindow>(hub->CreatePlayback());
+            auto window = std::make_unique<CountingWindow>();
             windows.push_back(window.get());
             return window;
         };
     }
 
-    CHalvoHub* hub = nullptr;
-    std::vector<PlayingWindow*> windows;
+    std::vector<CountingWindow*> windows;
 };
 
 class HubVoice : public ::testing::Test {
@@ -115,7 +153,6 @@ protected:
     void Start(std::shared_ptr<ISoundBackend> sound)
     {
         hub = std::make_unique<CHalvoHub>(m_app, &m_host, &m_client, ui);
-        ui.hub = hub.get();
         hub->SetSoundBackend(std::move(sound));
         hub->Start(0, {});
     }
@@ -128,7 +165,7 @@ protected:
     }
 
     std::shared_ptr<RecordingBackend> backend = std::make_shared<RecordingBackend>();
-    PlayingUi ui;
+    CountingUi ui;
     fs::path m_dir;
     CHalvoApp m_app;
     CUserInformation m_host;
@@ -161,6 +198,7 @@ TEST_F(HubVoice, TheSettingsNameTheDevicesAndAloneTheUserHearsHimself)
     EXPECT_EQ(backend->captureOpened[0], Id(2));
     ASSERT_EQ(backend->playbackOpened.size(), 1u);  // the own window's playback
     EXPECT_EQ(backend->playbackOpened[0], Id(4));
+    EXPECT_NE(hub->FindPlayback(hub->View()->HostUserId(), hub->View()->HostGroupId()), nullptr);
     ASSERT_NE(hub->View()->Capture(), nullptr);
     EXPECT_EQ(hub->View()->Capture()->BlockCount(), 8);
 
@@ -177,6 +215,29 @@ TEST_F(HubVoice, TheSettingsNameTheDevicesAndAloneTheUserHearsHimself)
     ASSERT_NE(speaker, nullptr);
     EXPECT_TRUE(speaker->IsRunning()) << "the second packet starts the own window's playback";
     EXPECT_TRUE(hub->View()->VoiceQueue().IsEmpty());
+}
+
+// The capture's thread runs eight times a second for as long as the program does: once its
+// buffers are sized, reading, processing, encoding and queueing a block allocate nothing.
+TEST_F(HubVoice, TheCaptureThreadAllocatesNothingPerBlock)
+{
+    m_app.SetNonVoice(0);
+    Start(backend);
+    VirtualSoundBuffer* mic = backend->inner.LastBuffer(SoundDirection::Capture);
+    ASSERT_NE(mic, nullptr);
+    mic->Feed(Tone(11025 * 3, 0));
+    int expected = 0;
+    auto block = [&] {
+        mic->Advance(kBlock);
+        expected += 2;
+        return WaitFor([&] { return ui.windows.at(0)->voices >= expected; });
+    };
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(block()) << Log();  // buffers and spare messages settle
+    g_captureAllocations = 0;
+    g_countCapture = true;
+    for (int i = 0; i < 16; ++i) ASSERT_TRUE(block()) << Log();
+    g_countCapture = false;
+    EXPECT_EQ(g_captureAllocations.load(), 0u) << "allocations over 16 blocks";
 }
 
 TEST_F(HubVoice, AStoredMicrophoneOffsetIsTheCapturesOffset)
