@@ -1,9 +1,9 @@
 #pragma once
 // One TCP link of the peer session service. Runs on the service's I/O thread: a read loop
-// that validates each frame header before reading its body, and a writer with exactly one
-// write in flight and three queues behind it (control frames, high-priority and low-priority
-// data), cutting data messages into chunks so that higher queues overtake. The one exception
-// is SendNow, which a sending thread may call while the writer is idle.
+// that validates each frame header before reading its body, and a writer (CPeerWriter) with
+// exactly one write in flight and three queues behind it (control frames, high-priority and
+// low-priority data), cutting data messages into chunks so that higher queues overtake. The
+// one exception is SendNow, which a sending thread may call while the writer is idle.
 
 #ifndef ASIO_STANDALONE
 #define ASIO_STANDALONE
@@ -25,8 +25,7 @@
 #include <system_error>
 
 #include "platform/peer/PeerFrame.h"
-#include "platform/peer/PeerLinkShaper.h"
-#include "platform/peer/PeerPacer.h"
+#include "platform/peer/PeerWriter.h"
 #include "platform/peer/PeerTls.h"
 
 namespace peer {
@@ -35,14 +34,7 @@ class CPeerConnection : public std::enable_shared_from_this<CPeerConnection> {
 public:
     using Clock = std::chrono::steady_clock;
 
-    struct Limits {
-        std::size_t maxQueuedBytes = 64 * 1024 * 1024;
-        // Relayed bytes queued here above which the links they come from stop being read.
-        std::size_t relayPauseBytes = 4 * 1024 * 1024;
-        std::size_t writeBatchBytes = 512 * 1024;
-        std::shared_ptr<ILinkShaper> shaper;                    // an emulated link's, if any
-        std::atomic<std::uint64_t>* droppedMessages = nullptr;  // counts time-outs, if given
-    };
+    using Limits = CPeerWriter::Limits;
 
     // Returns false when the frame breaks the protocol; the connection is then closed.
     using FrameHandler = std::function<bool(CPeerConnection&, const wire::FrameHeader&, std::span<const std::uint8_t>)>;
@@ -85,17 +77,23 @@ public:
     // queue (control frames and relayed messages) is exceeded; the caller then drops the
     // link, whose reader has stopped keeping up. The local application's own messages are
     // not bounded here: a burst of them is no sign of a stalled reader.
-    bool SendControl(Bytes frame);
+    bool SendControl(Bytes frame) { return m_writer.SendControl(std::move(frame)); }
     bool SendData(std::shared_ptr<const Buffer> payload, const wire::DataEnvelope& envelope, bool high,
-                  std::optional<Clock::time_point> deadline, bool relayed);
+                  std::optional<Clock::time_point> deadline, bool relayed)
+    {
+        return m_writer.SendData(std::move(payload), envelope, high, deadline, relayed);
+    }
 
     // Any thread: writes a small message at once, as one frame, when nothing else is queued
     // or being written here (the caller also knows of none on its way to the queues), saving
     // the hand-over to the I/O thread. Never waits: false when it must be queued instead.
     // Once true, the message is the link's: what the socket did not take goes out next,
     // from the I/O thread.
-    static constexpr std::size_t kSendNowBytes = 4 * 1024;
-    bool SendNow(std::span<const std::uint8_t> payload, const wire::DataEnvelope& envelope, bool high);
+    static constexpr std::size_t kSendNowBytes = CPeerWriter::kSendNowBytes;
+    bool SendNow(std::span<const std::uint8_t> payload, const wire::DataEnvelope& envelope, bool high)
+    {
+        return m_writer.SendNow(payload, envelope, high);
+    }
 
     // Sends what is queued, then ends the link (used after a refusal or a termination).
     void CloseAfterFlush();
@@ -104,8 +102,8 @@ public:
     // Relay flow control: once more than relayPauseBytes of what others sent wait here, the
     // link they came from is not read until this queue has drained to half of it (or closed),
     // so a fast sender slows to the pace of a slow receiver instead of piling up at the host.
-    bool Congested() const { return m_boundedBytes > m_limits.relayPauseBytes; }
-    void HoldReader(const std::shared_ptr<CPeerConnection>& source);
+    bool Congested() const { return m_writer.Congested(); }
+    void HoldReader(const std::shared_ptr<CPeerConnection>& source) { m_writer.HoldReader(source); }
     // True while reading is held; such a link is not silent, only not listened to.
     bool ReadingHeld() const { return m_readHolds > 0; }
     // The receiver's own flow control, on the I/O thread: held, the link is not read.
@@ -113,19 +111,13 @@ public:
     void ResumeReading() { ReleaseReader(); }
     // Something waits to go out and no write has completed for this long: the peer has
     // stopped reading.
-    bool StalledFor(Clock::duration limit, Clock::time_point now) const
-    {
-        return (m_queuedBytes > 0 || m_writing) && now - m_lastProgress > limit;
-    }
+    bool StalledFor(Clock::duration limit, Clock::time_point now) const { return m_writer.StalledFor(limit, now); }
 
     bool IsOpen() const { return !m_closed; }
     bool IsClosing() const { return m_closeAfterFlush || m_closed; }
     Clock::time_point LastReceived() const { return m_lastReceived; }
-    Clock::time_point LastSent() const
-    {
-        return std::max(m_lastSent, Clock::time_point(Clock::duration(m_sentNowAt.load(std::memory_order_relaxed))));
-    }
-    std::size_t QueuedBytes() const { return m_queuedBytes; }
+    Clock::time_point LastSent() const { return m_writer.LastSent(); }
+    std::size_t QueuedBytes() const { return m_writer.QueuedBytes(); }
     // Once no message has arrived for `idle`, frees the buffers kept for the next one.
     void ReleaseIdleBuffers(Clock::time_point now, Clock::duration idle);
     const std::string& RemoteAddress() const { return m_remote; }
@@ -153,13 +145,9 @@ public:
     Clock::time_point m_lastInfoSent{};
 
 private:
-    struct OutMessage {
-        std::shared_ptr<const Buffer> payload;
-        wire::DataEnvelope envelope;
-        std::size_t offset = 0;
-        std::optional<Clock::time_point> deadline;
-        bool bounded = false;
-    };
+    // The writer reads the link's state (open, secured, flushing, its TLS session), ends it
+    // and goes on with the handshake once its flight is out.
+    friend class CPeerWriter;
 
     asio::ip::tcp::socket& Socket() { return m_plain; }
     void SniffFirstBytes();
@@ -170,42 +158,27 @@ private:
     void CompactReadBuffer();
     void Secured();
     void ReadMore();
-    void AwaitSocket(asio::socket_base::wait_type what);
+    void AwaitReadable();
     void ReleaseReader();
-    void ReleaseHeldReaders();
-    void NoteQueued();
     void GuessAhead();
     bool TakeRead(std::size_t n, std::size_t tailAt);
     bool DispatchBuffered();
-    void PumpWrites();
-    bool FillOne(std::size_t lowRoom);
-    void StartWrite();
-    void SendBuffers();
-    void OnWritten(const std::error_code& ec);
-    bool FinishesQuietly() const;
-    void FinishFlush();
-    void PumpShaped();
-    bool FillBatch(std::size_t room, std::size_t batch);
-    void SetWriterIdle(bool idle);
 
     asio::ip::tcp::socket m_plain;
     std::shared_ptr<asio::ssl::context> m_tlsContext;
     std::unique_ptr<CTlsSession> m_tls;
     bool m_readingCipher = false;
-    Bytes m_cipherOut;  // records being written
     bool m_server = false;
     bool m_secured = false;  // frames may flow
     SecuredHandler m_onSecured;
     std::string m_peerFingerprint;
     std::array<std::uint8_t, 32> m_exporter{};
-    Bytes m_tlsOut;  // a write batch in one piece: TLS would make a record of every buffer
-    asio::steady_timer m_roomTimer;
     asio::steady_timer m_graceTimer;
-    Limits m_limits;
     FrameHandler m_onFrame;
     MessageHandler m_onMessage;
     CloseHandler m_onClose;
     std::string m_remote;
+    CPeerWriter m_writer;
 
     // Incoming bytes; frames are taken out of it in place, so many frames cost one read.
     Bytes m_readBuffer;
@@ -228,50 +201,13 @@ private:
     std::array<Guess, kMaxGuesses> m_guesses;
     std::size_t m_guessCount = 0;
 
-    std::deque<Bytes> m_control;
-    std::deque<OutMessage> m_queues[2];  // [0] low, [1] high
-    std::size_t m_queuedBytes = 0;
-    std::size_t m_boundedBytes = 0;  // the part of m_queuedBytes that counts against the bound
-    // The write in flight: frame heads and control frames in m_writeBuffer, payload slices
-    // straight from the queued messages, kept alive in m_inFlight until the write completes.
-    struct Segment {
-        const std::uint8_t* external = nullptr;  // null: bytes of m_writeBuffer at `offset`
-        std::size_t offset = 0;
-        std::size_t size = 0;
-    };
-    Bytes m_writeBuffer;
-    std::vector<Segment> m_segments;
-    std::vector<asio::const_buffer> m_buffers;
-    std::size_t m_sendIndex = 0;  // how far the write in flight has got
-    std::size_t m_sendOffset = 0;
-    std::vector<std::shared_ptr<const Buffer>> m_inFlight;
-    std::size_t m_batchBytes = 0;
-    bool m_writing = false;
-    bool m_waitingForRoom = false;
-    CPeerPacer m_pacer;
-
-    // SendNow's share of the writer. While m_writerIdle, a sending thread holding
-    // m_writerMutex may encrypt and write; the I/O thread clears it (under the mutex) before
-    // it writes, and holds the mutex while TLS reads, since a TLS session takes one call at
-    // a time. A sending thread only ever tries the mutex, so it never waits on the I/O thread.
-    std::mutex m_writerMutex;
-    bool m_writerIdle = false;
-    const int m_fd;                          // the socket, for SendNow
-    const asio::any_io_executor m_executor;  // ditto
-    Bytes m_sendNowRest;                     // what SendNow's write left, written next
-    std::atomic<Clock::rep> m_sentNowAt{0};  // when SendNow last wrote
-
     bool m_closed = false;
     bool m_closeAfterFlush = false;
-    bool m_shutDownSend = false;
     Clock::time_point m_lastReceived;
     bool m_spoke = false;
-    Clock::time_point m_lastSent;
-    Clock::time_point m_lastProgress;
 
-    std::vector<std::weak_ptr<CPeerConnection>> m_heldReaders;  // sources waiting for us
-    int m_readHolds = 0;                                        // targets holding our reading
-    bool m_readParked = false;                                  // a read is due once the holds are gone
+    int m_readHolds = 0;        // targets holding our reading
+    bool m_readParked = false;  // a read is due once the holds are gone
 };
 
 }  // namespace peer
