@@ -260,10 +260,13 @@ void CHalvoApp::SetNoiseSuppress(int on)
 }
 
 // Two reads with different defaults: a value that cannot be read counts as absent, and a stored
-// 7066 still counts as present because the second read returns it too.
+// value equal to one default still counts as present because the other read returns it too.
 bool CHalvoApp::HasNonVoice() const
 {
-    return !(ReadInt("Device/NonVoice", 7066) == 7066 && ReadInt("Device/NonVoice", 226) == 226);
+    constexpr int kFirstDefault = 7066;
+    constexpr int kSecondDefault = 226;
+    return !(ReadInt("Device/NonVoice", kFirstDefault) == kFirstDefault &&
+             ReadInt("Device/NonVoice", kSecondDefault) == kSecondDefault);
 }
 
 // --- VoiceClientConfig ---

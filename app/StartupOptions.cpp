@@ -1,6 +1,7 @@
 #include "app/StartupOptions.h"
 
 #include <charconv>
+#include <string>
 
 namespace {
 
@@ -22,19 +23,23 @@ bool ParsePortNumber(const std::string& text, std::uint16_t& port)
 
 const char* StartupUsage()
 {
-    return "usage: morvika [options] [morvika://HOST[:PORT]]\n"
-           "  --profile DIR       keep settings, log and lock file in DIR\n"
-           "  --port N            host the own session on port N (default 7066)\n"
-           "  --connect HOST[:PORT]  join HOST's session at start-up (IPv6: [ADDRESS]:PORT)\n"
-           "  --password TEXT     password presented with --connect\n"
-           "  --message TEXT      greeting presented with --connect\n"
-           "  --minimized         start in the tray (minimised where the desktop has none)\n"
-           "  --control           read commands on standard input (docs/control.md)\n"
-           "  --lang ja|en        the interface language of this run (default: the settings' Language)\n"
-           "  --help              show this text\n"
-           "  --version           show the program version\n"
-           "  --identity          show this installation's key fingerprint (made at first use)\n"
-           "  morvika://HOST[:PORT]  join HOST's session at start-up, as --connect does\n";
+    static const std::string text =
+        "usage: morvika [options] [morvika://HOST[:PORT]]\n"
+        "  --profile DIR       keep settings, log and lock file in DIR\n"
+        "  --port N            host the own session on port N (default " +
+        std::to_string(kDefaultSessionPort) +
+        ")\n"
+        "  --connect HOST[:PORT]  join HOST's session at start-up (IPv6: [ADDRESS]:PORT)\n"
+        "  --password TEXT     password presented with --connect\n"
+        "  --message TEXT      greeting presented with --connect\n"
+        "  --minimized         start in the tray (minimised where the desktop has none)\n"
+        "  --control           read commands on standard input (docs/control.md)\n"
+        "  --lang ja|en        the interface language of this run (default: the settings' Language)\n"
+        "  --help              show this text\n"
+        "  --version           show the program version\n"
+        "  --identity          show this installation's key fingerprint (made at first use)\n"
+        "  morvika://HOST[:PORT]  join HOST's session at start-up, as --connect does\n";
+    return text.c_str();
 }
 
 std::optional<StartupOptions> ParseStartupOptions(const std::vector<std::string>& args, std::string& error)

@@ -39,6 +39,9 @@ constexpr std::uint32_t WM_SHARES_ANNOUNCE = 0x80F5;
 // empty when the call returns) rather than copying a whole file.
 constexpr std::uint32_t WM_SHARES_REQUEST_SEND = 0x80F6;
 constexpr std::uint32_t WM_SHARES_DATA_SEND = 0x80F7;
+// Two the main window takes without acting on them.
+constexpr std::uint32_t WM_QUIET_NOTIFY_1 = 0x8104;
+constexpr std::uint32_t WM_QUIET_NOTIFY_2 = 0x8105;
 constexpr std::uint32_t WM_VOICE_QUEUED = 0x8106;
 constexpr std::uint32_t WM_VOICE_LEVEL = 0x8107;  // capture level, to the level window: wParam peak, lParam mean
 constexpr std::uint32_t WM_SHARE_START = 0x810E;

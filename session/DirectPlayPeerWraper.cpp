@@ -11,6 +11,8 @@
 #include "app/WindowMessages.h"
 #include "platform/winmsg/WinMsgPayload.h"
 
+static_assert(kDefaultSessionPort == peer::kDefaultPort, "the program and its peer service default to one port");
+
 namespace {
 
 // Guards the two ids of every wrapper's local user record: written on the service's
@@ -150,15 +152,8 @@ int CDirectPlayPeerWraper::SetPlayerInfo(const char* name)
     std::string playerName = name != nullptr ? name : "";
     const peer::Result result =
         m_pPeer->SetPeerInfo(playerName, block.Data(), static_cast<std::uint32_t>(block.Size()));
-    switch (static_cast<std::uint32_t>(result)) {
-    case 0x80158480:  // DPNERR_NOCONNECTION
-    case 0x80070057:  // E_INVALIDARG
-    case 0x80158340:  // DPNERR_INVALIDFLAGS
-    case 0x80158640:  // DPNERR_UNINITIALIZED
-    case 0x0015800E:  // DPNSUCCESS_PENDING
-        return 1;
-    default: return 0;
-    }
+    // Set synchronously: anything but DPN_OK (a pending answer too) is the service's failure.
+    return result == peer::DPN_OK ? 0 : result;
 }
 
 int CDirectPlayPeerWraper::Send(const void* block, std::uint32_t size, std::uint32_t targetUserId)

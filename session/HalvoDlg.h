@@ -39,7 +39,7 @@ class CBmpButton;
 class CDiskTop;
 
 struct MainWindowOptions {
-    std::uint16_t port = 7066;
+    std::uint16_t port = peer::kDefaultPort;
     bool startMinimized = false;
     peer::ServiceOptions service;
 };

@@ -232,11 +232,6 @@ void CHalvoHub::OnVoiceQueued()
 
 namespace {
 
-// Two messages the main window takes without acting on them: they are answered here rather
-// than passed on to the window's own handling.
-constexpr std::uint32_t WM_QUIET_NOTIFY_1 = 0x8104;
-constexpr std::uint32_t WM_QUIET_NOTIFY_2 = 0x8105;
-
 // A name of the peer list (at most 255 bytes), ">", and what the chat input takes (1024
 // characters of up to four bytes each).
 constexpr std::size_t kMaxChatLineBytes = 255 + 1 + 4 * 1024;

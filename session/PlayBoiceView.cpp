@@ -248,7 +248,7 @@ void CPlayBoiceView::OnConnect(const std::string& address, const std::string& pa
     int result = m_clientWrapper.Create(Handle());
     if (result == 0) {
         result = m_clientWrapper.SetPlayerInfo(request.GetUserName().c_str());
-        if (result >= 0) {
+        if (result == 0) {
             // The password itself stays here: the transport sends a proof of it.
             request.SetPassword({});
             request.SetMessage(message);

@@ -75,7 +75,7 @@ int CSoundCapture::CreateCaptureBuffer(const SoundFormat& format, std::uint32_t 
     bool created = rc == kSoundOk;
     if (created) {
         m_dwNextOffset = 0;
-        created = InitNotifications(notifications) >= 0;
+        created = InitNotifications(notifications) == 0;
     }
     if (!created) {
         MORVIKA_LOG("ERROR CSoundCapture::CreateCaptureBuffer() 引数エラー\n");
@@ -91,7 +91,7 @@ int CSoundCapture::CreateCaptureBuffer(const SoundFormat& format, std::uint32_t 
 
 int CSoundCapture::InitNotifications(std::uint32_t notifications)
 {
-    if (CDirectSoundWraper::InitNotifications(notifications) < 0) {
+    if (CDirectSoundWraper::InitNotifications(notifications) != 0) {
         MORVIKA_LOG("ERROR CSoundCapture::InitNotifications() 親クラスでエラー\n");
         return 1;
     }

@@ -58,11 +58,13 @@ int CSoundPlay::Init(WindowHandle window, const SoundDeviceId* device, const Sou
         return rc;
     }
     // The co-operative level has no counterpart on a sound server: every stream may play.
-    if (const int rc = CreateOutputBuffer(m_Format, kPlayNotifications); rc < 0) {
+    if (const int rc = CreateOutputBuffer(m_Format, kPlayNotifications); rc != 0) {
         MORVIKA_LOG("ERROR CSoundPlay::Init() バッファ生成エラー %d\n", rc);
+        return rc;
     }
     if (const int rc = CreateThredProc(); rc != 0) {
         MORVIKA_LOG("ERROR CSoundPlay::Init() スレッドの生成エラー %d\n", rc);
+        return rc;
     }
     MORVIKA_LOG("LOG   CSoundPlay::Init() 再生オブジェクト生成完了 %d\n", 0);
     return 0;
@@ -77,12 +79,12 @@ int CSoundPlay::CreateOutputBuffer(const SoundFormat& format, std::uint32_t noti
         MORVIKA_LOG("ERROR CSoundPlay::CreateOutputBuffer() セカンダリバッファを生成できない\n");
         return rc;
     }
-    if (const int result = InitNotifications(notifications); result < 0) {
+    if (const int result = InitNotifications(notifications); result != 0) {
         MORVIKA_LOG("ERROR CSoundPlay::CreateCaptureBuffer() イベント通知設定エラー\n");
         return result;
     }
     const int result = ClearBuffer();
-    if (result < 0) {
+    if (result != 0) {
         MORVIKA_LOG("ERROR CSoundPlay::CreateCaptureBuffer() バッファクリアエラー\n");
     } else {
         m_dwNextOffset = m_dwBlockSize;
@@ -92,7 +94,7 @@ int CSoundPlay::CreateOutputBuffer(const SoundFormat& format, std::uint32_t noti
 
 int CSoundPlay::InitNotifications(std::uint32_t notifications)
 {
-    if (CDirectSoundWraper::InitNotifications(notifications) < 0) {
+    if (CDirectSoundWraper::InitNotifications(notifications) != 0) {
         MORVIKA_LOG("ERROR CSoundPlay::InitNotifications() 親クラスでエラー\n");
         return 1;
     }

@@ -218,6 +218,17 @@ TEST(HubTest, PasswordAndApprovalRules)
     EXPECT_FALSE(a.ui.hidden);
 }
 
+// Player information the service refuses ends the attempt before anything is sent.
+TEST(HubTest, AJoinWhosePlayerInformationIsRefusedIsNotMade)
+{
+    Instance a("a");
+    Instance b("b");
+    b.View().SetUserName(std::string(2000, 'b'));
+    b.Join(a);
+    EXPECT_EQ(b.View().GetViewState(), CPlayBoiceView::NotJoined);
+    EXPECT_NE(b.View().ClientWrapper().GetState(), CDirectPlayPeerWraper::Connected);
+}
+
 TEST(HubTest, ConnectingToTheOwnAddressIsRefusedLocally)
 {
     Instance a("a");

@@ -155,6 +155,10 @@ TEST_F(TransportTest, StateRulesOfHostAndClose)
     EXPECT_NE(ready.Peer(), nullptr);
     EXPECT_EQ(ready.GetState(), CDirectPlayPeerWraper::Ready);
 
+    // The service's own answer, not a number of ours: a name longer than it takes.
+    EXPECT_EQ(ready.SetPlayerInfo(std::string(2000, 'x').c_str()), peer::DPNERR_INVALIDPARAM);
+    EXPECT_EQ(ready.SetPlayerInfo("spare"), 0);
+
     CDirectPlayPeerWraper none;
     EXPECT_EQ(none.Send("x", 1, 1), 1);
     EXPECT_EQ(none.SetPlayerInfo("x"), 1);

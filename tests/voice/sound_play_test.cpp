@@ -387,6 +387,28 @@ TEST_F(PlayTest, TenThousandUndecodablePacketsLeaveAShortLog)
     EXPECT_EQ(written + repeated, 10000u) << text.substr(0, 2000);
 }
 
+// A playback object that could not be set up says so with the sound server's code, and then
+// ignores what it is given.
+TEST(PlayFailures, DeviceAndBufferErrorsAreLoggedAndReturned)
+{
+    ScopedTestLog log;
+    VirtualSoundBackend backend;
+    backend.FailOpen(kSoundErrNoDriver);
+    CSoundPlay noDevice(backend, nullptr);
+    EXPECT_EQ(noDevice.Init(0, nullptr, nullptr), kSoundErrNoDriver);
+
+    backend.FailOpen(0);
+    backend.FailCreate(kSoundErrOutOfMemory);
+    CSoundPlay noBuffer(backend, nullptr);
+    EXPECT_EQ(noBuffer.Init(0, nullptr, nullptr), kSoundErrOutOfMemory);
+    EXPECT_TRUE(log.Contains("ERROR CSoundPlay::CreateOutputBuffer() セカンダリバッファを生成できない\n"));
+    EXPECT_TRUE(
+        log.Contains("ERROR CSoundPlay::Init() バッファ生成エラー " + std::to_string(kSoundErrOutOfMemory) + "\n"));
+    EXPECT_FALSE(log.Contains("再生オブジェクト生成完了"));
+    const auto packet = EncodePacket(HalfBlock(100));
+    EXPECT_EQ(noBuffer.SaveData({kUser, packet.data(), packet.size()}), 1);
+}
+
 TEST(VoiceJoinBuffer, AppendsUntilFullAndTakesOnce)
 {
     CVoiceJoinBuffer join;
