@@ -277,7 +277,7 @@ void CDirectPlayPeerWraper::OnCreatePlayer(const peer::CreatePlayerEvent& event)
     peer::Bytes data;
     auto record = std::make_unique<CUserInformation>();
     if (m_pPeer && m_pPeer->GetPeerInfo(event.player, name, data) == peer::DPN_OK) {
-        if (name.size() > 255) name.resize(255);
+        if (name.size() > kMaxPlayerNameBytes) name.resize(kMaxPlayerNameBytes);
         if (!data.empty()) {
             auto decoded = CHalvoTransData::CreateFromBlock(data.data(), data.size());
             if (auto* user = dynamic_cast<CUserInformation*>(decoded.get())) *record = *user;

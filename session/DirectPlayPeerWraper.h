@@ -41,6 +41,8 @@ public:
     // reading it: a member that floods slows itself, nobody else.
     static constexpr std::size_t kReceiveBudgetBytes = 8 * 1024 * 1024;
     static constexpr std::size_t kReceiveBudgetMessages = 256;
+    // A player's name as the peer lists keep it, in bytes.
+    static constexpr std::size_t kMaxPlayerNameBytes = 255;
 
     CDirectPlayPeerWraper() = default;
     ~CDirectPlayPeerWraper() override;

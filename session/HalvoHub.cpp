@@ -232,9 +232,10 @@ void CHalvoHub::OnVoiceQueued()
 
 namespace {
 
-// A name of the peer list (at most 255 bytes), ">", and what the chat input takes (1024
-// characters of up to four bytes each).
-constexpr std::size_t kMaxChatLineBytes = 255 + 1 + 4 * 1024;
+// A name of the peer list, ">", and what the chat input takes (characters of up to four
+// bytes each).
+constexpr std::size_t kMaxChatLineBytes =
+    CDirectPlayPeerWraper::kMaxPlayerNameBytes + 1 + 4 * static_cast<std::size_t>(kMaxChatInputChars);
 
 // The line as shown: cut to what a sender's input can hold (never inside a character), and
 // under the sender's name as the session knows it when the line claims another.

@@ -21,6 +21,9 @@ inline constexpr std::uint32_t KIND_VOICE_START = 130;
 inline constexpr std::uint32_t KIND_WINDOW_SHARE_ON = 33040;   // 0x8110
 inline constexpr std::uint32_t KIND_WINDOW_SHARE_OFF = 33041;  // 0x8111
 
+// Characters the chat window's input takes for one line (each up to four bytes on the wire).
+inline constexpr int kMaxChatInputChars = 1024;
+
 // True for the kinds above; a message of any other kind is neither sent nor acted on.
 bool IsKnownKind(std::uint32_t kind) noexcept;
 

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/winmsg/WinMsg.h"
+#include "session/PeerMessage.h"
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -24,7 +25,7 @@ struct ChatHost {
 class CChatDlg : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kMaxInput = 1024;
+    static constexpr int kMaxInput = kMaxChatInputChars;
     static constexpr int kMaxHistoryLines = 5000;
     static constexpr int kMinWidth = 179;
     static constexpr int kMinHeight = 142;

@@ -15,7 +15,8 @@
 
 namespace {
 
-constexpr const char* kCaps = "video/x-raw,format=BGR,width=320,height=240,framerate=12/1";
+const std::string kCaps = "video/x-raw,format=BGR,width=" + std::to_string(kCameraWidth) +
+                          ",height=" + std::to_string(kCameraHeight) + ",framerate=12/1";
 // Settling a state change has no bound of its own; give up after this many 10 ms tries.
 constexpr int kStateTries = 500;
 
@@ -379,7 +380,7 @@ std::uint32_t CCameraPipeline::SetUpGraph()
             if (!convert || !scale || !rate || !filter) {
                 result = kHrFail;
             } else {
-                GstCaps* caps = gst_caps_from_string(kCaps);
+                GstCaps* caps = gst_caps_from_string(kCaps.c_str());
                 g_object_set(filter.get(), "caps", caps, nullptr);
                 gst_caps_unref(caps);
                 gst_bin_add_many(bin, convert.get(), scale.get(), rate.get(), filter.get(), nullptr);

@@ -31,6 +31,10 @@ struct GstUnref {
 template <typename T>
 using GstPtr = std::unique_ptr<T, GstUnref>;
 
+// The size of every camera picture, and of the camera's window.
+inline constexpr int kCameraWidth = 320;
+inline constexpr int kCameraHeight = 240;
+
 // What the main window does after draining the pipeline's events.
 enum GraphAction : int {
     kGraphNothing = 0,

@@ -16,9 +16,9 @@ CCameraView::~CCameraView() = default;
 
 void CCameraView::Create(const QPoint& topLeft)
 {
-    CWndObject::Create("CCameraDevice", QRect(topLeft, QSize(320, 240)), kControlId);
+    CWndObject::Create("CCameraDevice", QRect(topLeft, QSize(kCameraWidth, kCameraHeight)), kControlId);
     auto frame = std::make_unique<CWndFramePart>();
-    frame->m_Size = Oskel2DSize(320, 240);
+    frame->m_Size = Oskel2DSize(kCameraWidth, kCameraHeight);
     frame->m_Position = Oskel2DPoint(222, 445);
     Information().AttachPart(std::move(frame), false);
 }
