@@ -1,9 +1,11 @@
 #pragma once
-// One TCP link of the peer session service. Runs on the service's I/O thread: a read loop
-// that validates each frame header before reading its body, and a writer (CPeerWriter) with
-// exactly one write in flight and three queues behind it (control frames, high-priority and
-// low-priority data), cutting data messages into chunks so that higher queues overtake. The
-// one exception is SendNow, which a sending thread may call while the writer is idle.
+// One TCP link of the peer session service, on the service's I/O thread: its setup (the TLS
+// handshake and the peer's key), and the two halves it hands its frames to and from. The
+// reader (CPeerReader) validates each frame header before reading its body; the writer
+// (CPeerWriter) has exactly one write in flight and three queues behind it (control frames,
+// high-priority and low-priority data), cutting data messages into chunks so that higher queues
+// overtake, at the pace the pacer (CPeerPacer) sets for bulk. The one exception to the I/O
+// thread is SendNow, which a sending thread may call while the writer is idle.
 
 #ifndef ASIO_STANDALONE
 #define ASIO_STANDALONE
@@ -25,6 +27,7 @@
 #include <system_error>
 
 #include "platform/peer/PeerFrame.h"
+#include "platform/peer/PeerReader.h"
 #include "platform/peer/PeerWriter.h"
 #include "platform/peer/PeerTls.h"
 
@@ -105,17 +108,17 @@ public:
     bool Congested() const { return m_writer.Congested(); }
     void HoldReader(const std::shared_ptr<CPeerConnection>& source) { m_writer.HoldReader(source); }
     // True while reading is held; such a link is not silent, only not listened to.
-    bool ReadingHeld() const { return m_readHolds > 0; }
+    bool ReadingHeld() const { return m_reader.Held(); }
     // The receiver's own flow control, on the I/O thread: held, the link is not read.
-    void HoldReading() { ++m_readHolds; }
-    void ResumeReading() { ReleaseReader(); }
+    void HoldReading() { m_reader.Hold(); }
+    void ResumeReading() { m_reader.Release(); }
     // Something waits to go out and no write has completed for this long: the peer has
     // stopped reading.
     bool StalledFor(Clock::duration limit, Clock::time_point now) const { return m_writer.StalledFor(limit, now); }
 
     bool IsOpen() const { return !m_closed; }
     bool IsClosing() const { return m_closeAfterFlush || m_closed; }
-    Clock::time_point LastReceived() const { return m_lastReceived; }
+    Clock::time_point LastReceived() const { return m_reader.LastReceived(); }
     Clock::time_point LastSent() const { return m_writer.LastSent(); }
     std::size_t QueuedBytes() const { return m_writer.QueuedBytes(); }
     // Once no message has arrived for `idle`, frees the buffers kept for the next one.
@@ -145,29 +148,19 @@ public:
     Clock::time_point m_lastInfoSent{};
 
 private:
-    // The writer reads the link's state (open, secured, flushing, its TLS session), ends it
-    // and goes on with the handshake once its flight is out.
+    // The reader and the writer read the link's state (open, secured, flushing, its TLS
+    // session), end it and go on with the handshake; the reader calls the owner's handlers.
+    friend class CPeerReader;
     friend class CPeerWriter;
 
     asio::ip::tcp::socket& Socket() { return m_plain; }
     void SniffFirstBytes();
     void Handshake();
-    void ReadCipher(void (CPeerConnection::*then)());
-    void ReadTls();
-    // Read thread: an empty buffer starts over; one without room for a whole frame is moved up.
-    void CompactReadBuffer();
     void Secured();
-    void ReadMore();
-    void AwaitReadable();
-    void ReleaseReader();
-    void GuessAhead();
-    bool TakeRead(std::size_t n, std::size_t tailAt);
-    bool DispatchBuffered();
 
     asio::ip::tcp::socket m_plain;
     std::shared_ptr<asio::ssl::context> m_tlsContext;
     std::unique_ptr<CTlsSession> m_tls;
-    bool m_readingCipher = false;
     bool m_server = false;
     bool m_secured = false;  // frames may flow
     SecuredHandler m_onSecured;
@@ -179,35 +172,11 @@ private:
     CloseHandler m_onClose;
     std::string m_remote;
     CPeerWriter m_writer;
-
-    // Incoming bytes; frames are taken out of it in place, so many frames cost one read.
-    Bytes m_readBuffer;
-    std::size_t m_readStart = 0;
-    std::size_t m_readEnd = 0;
-    // The payload of the Data frame being read, in place in its message.
-    std::uint8_t* m_payloadAt = nullptr;
-    std::size_t m_payloadLeft = 0;
-    std::size_t m_payloadSize = 0;
-    std::uint8_t m_payloadFlags = 0;
-    // Chunks guessed to follow the one being read, read ahead straight into their message.
-    static constexpr std::size_t kMaxGuesses = 12;
-    struct Guess {
-        std::array<std::uint8_t, wire::kHeaderSize> head{};      // what came where its header should be
-        std::array<std::uint8_t, wire::kHeaderSize> expected{};  // the header if the guess is right
-        std::uint8_t* at = nullptr;
-        std::size_t size = 0;
-        std::uint8_t flags = 0;
-    };
-    std::array<Guess, kMaxGuesses> m_guesses;
-    std::size_t m_guessCount = 0;
+    CPeerReader m_reader;
 
     bool m_closed = false;
     bool m_closeAfterFlush = false;
-    Clock::time_point m_lastReceived;
     bool m_spoke = false;
-
-    int m_readHolds = 0;        // targets holding our reading
-    bool m_readParked = false;  // a read is due once the holds are gone
 };
 
 }  // namespace peer
