@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case FrameType::Hello: {
             Hello h;
             ok = DecodeHello(body, h);
-            if (ok && h.version == kProtocolVersion) {
+            if (ok && h.version >= kOldestProtocolVersion && h.version <= kProtocolVersion) {
                 // What decodes must encode back to the same bytes.
                 const Bytes again = EncodeHello(h);
                 if (again.size() != kHeaderSize + body.size() ||

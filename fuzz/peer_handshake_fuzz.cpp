@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::size_t available = size - wire::kHeaderSize;
             wire::Hello hello;
             if (header.bodySize <= available && wire::DecodeHello({data + wire::kHeaderSize, header.bodySize}, hello) &&
-                hello.version == wire::kProtocolVersion) {
+                hello.version >= wire::kOldestProtocolVersion && hello.version <= wire::kProtocolVersion) {
                 const Bytes again = wire::EncodeHello(hello);
                 if (again.size() != wire::kHeaderSize + header.bodySize ||
                     std::memcmp(again.data(), data, again.size()) != 0) {

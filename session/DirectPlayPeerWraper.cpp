@@ -167,6 +167,11 @@ int CDirectPlayPeerWraper::Send(const void* block, std::uint32_t size, std::uint
     return m_pPeer->SendTo(targetUserId, block, size, timeout, flags);
 }
 
+int CDirectPlayPeerWraper::SendToAll(const void* block, std::uint32_t size)
+{
+    return Send(block, size, peer::DPNID_ALL_PLAYERS_GROUP);
+}
+
 std::uint32_t CDirectPlayPeerWraper::LocalUserId() const
 {
     std::lock_guard lock(g_localIdsMutex);

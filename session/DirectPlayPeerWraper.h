@@ -62,6 +62,8 @@ public:
 
     int SetPlayerInfo(const char* name);
     int Send(const void* block, std::uint32_t size, std::uint32_t targetUserId);
+    // To every other user of this session, at the cost of one send.
+    int SendToAll(const void* block, std::uint32_t size);
     peer::CPeerService* Peer() { return m_pPeer.get(); }
 
     // The service's event handler (runs on the service's threads).

@@ -474,10 +474,23 @@ void CPlayBoiceView::SendMesseage(std::uint32_t userId, std::uint32_t groupId, C
 void CPlayBoiceView::Broadcast(CPeerMessage& message)
 {
     if (message.IsEmpty()) return;
-    // Sent outside the list lock: the transports take locks of their own.
+    // One send per session that has another active user: the service hands it to each of them
+    // (the host of a joined session passes it on), so it leaves here once, not once per user.
+    // Our own entries need nothing: what comes back from ourselves is ignored anyway.
+    std::optional<std::uint32_t> own;
+    std::optional<std::uint32_t> joined;
     for (const auto& [userId, groupId] : Recipients()) {
-        CDirectPlayPeerWraper& transport = Route(groupId, message);
-        transport.Send(message.Block(), static_cast<std::uint32_t>(message.BlockSize()), userId);
+        if (groupId == m_hostWrapper.LocalGroupId()) {
+            if (userId != m_hostWrapper.LocalUserId()) own = groupId;
+        } else if (userId != m_clientWrapper.LocalUserId()) {
+            joined = groupId;
+        }
+    }
+    // Sent outside the list lock: the transports take locks of their own.
+    for (const auto& group : {own, joined}) {
+        if (!group) continue;
+        CDirectPlayPeerWraper& transport = Route(*group, message);
+        transport.SendToAll(message.Block(), static_cast<std::uint32_t>(message.BlockSize()));
     }
 }
 

@@ -9,6 +9,9 @@ namespace peer {
 using PlayerId = std::uint32_t;
 using Result = std::int32_t;
 
+// As a target of SendTo: every player of the session but the sender.
+inline constexpr PlayerId DPNID_ALL_PLAYERS_GROUP = 0;
+
 // Event identifiers handed to the event handler.
 inline constexpr std::uint32_t DPN_MSGID_ASYNC_OP_COMPLETE = 0xFFFF0003;
 inline constexpr std::uint32_t DPN_MSGID_CONNECT_COMPLETE = 0xFFFF0005;

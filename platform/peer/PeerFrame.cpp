@@ -199,7 +199,7 @@ bool DecodeHello(std::span<const std::uint8_t> body, Hello& out)
     out.version = r.U16();
     // A host reads the version first so that it can refuse a newer joiner cleanly even when
     // the rest of the body has another layout.
-    if (r.Ok() && out.version != kProtocolVersion) return true;
+    if (r.Ok() && (out.version < kOldestProtocolVersion || out.version > kProtocolVersion)) return true;
     if (r.U16() != 0) return false;
     r.Raw(out.application.data(), out.application.size());
     r.Raw(out.proof.data(), out.proof.size());

@@ -28,8 +28,13 @@ std::optional<Guid> GuidFromString(const std::string& text);
 namespace wire {
 
 inline constexpr std::uint16_t kMagic = 0x504D;  // "MP" on the wire
-// 2: every link is TLS and the hello carries a password proof.
-inline constexpr std::uint16_t kProtocolVersion = 2;
+// 2: every link is TLS and the hello carries a password proof. 3: a member may address a
+// message to every other player (target 0), which the host passes on; the frames are those of
+// 2, so a host speaks both, and a joiner refused by a host of 2 joins again in 2.
+inline constexpr std::uint16_t kProtocolVersion = 3;
+inline constexpr std::uint16_t kOldestProtocolVersion = 2;
+inline constexpr std::uint16_t kFanOutVersion = 3;
+inline constexpr std::uint32_t kEveryOtherPlayer = 0;  // a message's target: all but the sender
 inline constexpr std::size_t kHeaderSize = 8;
 
 // Limits. A data message (the unit callers send) may be up to kMaxMessageSize, enough for a

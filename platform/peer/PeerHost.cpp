@@ -153,7 +153,8 @@ bool CPeerService::Impl::OnJoinerFrame(CPeerConnection& link, const wire::FrameH
         application = m_application.application;
         hosting = m_mode == Mode::Hosting;
     }
-    if (hello.version != wire::kProtocolVersion || link.Encrypted() != (m_serverTls != nullptr)) {
+    if (hello.version < wire::kOldestProtocolVersion || hello.version > m_options.protocolVersion ||
+        link.Encrypted() != (m_serverTls != nullptr)) {
         Refuse(link, DPNERR_INVALIDVERSION);
     } else if (hello.application != application) {
         Refuse(link, DPNERR_INVALIDAPPLICATION);
@@ -210,12 +211,13 @@ bool CPeerService::Impl::OnHostData(CPeerConnection& link, const CPeerConnection
 {
     if (link.m_player == 0) return false;  // a joiner must wait until it has joined
     if (e.step == CPeerConnection::DataStep::Complete) {
-        if (e.message->envelope.to == LocalPlayer()) {
+        if (e.message->envelope.to == LocalPlayer() || e.message->envelope.to == wire::kEveryOtherPlayer) {
             ReportProgress(link.m_player, e.message->payload, e.message->envelope.total, e.chunkBytes);
         }
         Route(link, *e.message);
     } else if (e.step == CPeerConnection::DataStep::Chunk &&
-               link.m_assembler.PartialEnvelope(e.flags).to == LocalPlayer()) {
+               (link.m_assembler.PartialEnvelope(e.flags).to == LocalPlayer() ||
+                link.m_assembler.PartialEnvelope(e.flags).to == wire::kEveryOtherPlayer)) {
         ReportProgress(link.m_player, link.m_assembler.PartialPayload(e.flags),
                        link.m_assembler.PartialEnvelope(e.flags).total, e.chunkBytes);
     }
@@ -327,29 +329,45 @@ void CPeerService::Impl::Route(CPeerConnection& source, wire::CMessageAssembler:
         std::lock_guard lock(m_mutex);
         local = m_localPlayer;
     }
-    if (to == local) {
+    const bool everyone = to == wire::kEveryOtherPlayer;
+    if (to == local || everyone) {
         EmitReceived(source, from, message.payload);
-        return;
+        if (!everyone) return;
     }
     if (m_options.acceptRelay && !m_options.acceptRelay(from, message.payload)) {
         ++m_refusedRelays;
         Log("player " + std::to_string(from) + " sent a message in another's name; dropped");
         return;
     }
-    // A relayed message waits in a queue: it takes the buffer along.
+    // A relayed message waits in queues: they share the buffer.
     auto payload = ShareBuffer(std::move(message.payload));
+    std::optional<Clock::time_point> deadline;
+    if (message.envelope.timeoutMs) {
+        deadline = Clock::now() + std::chrono::milliseconds(message.envelope.timeoutMs);
+    }
+    if (!everyone) {
+        RelayTo(source, to, payload, message.envelope.total, message.high, deadline);
+        return;
+    }
+    std::vector<PlayerId> targets;
+    for (const auto& [id, link] : m_members) {
+        if (id != from) targets.push_back(id);
+    }
+    // Removing a stalled link changes m_members, hence the copy of the ids.
+    for (PlayerId id : targets) RelayTo(source, id, payload, message.envelope.total, message.high, deadline);
+}
+
+void CPeerService::Impl::RelayTo(CPeerConnection& source, PlayerId to, const std::shared_ptr<const Buffer>& payload,
+                                 std::uint32_t total, bool high, std::optional<Clock::time_point> deadline)
+{
     auto it = m_members.find(to);
     if (it == m_members.end()) {
         ++m_droppedMessages;  // the target left meanwhile
         return;
     }
-    std::optional<Clock::time_point> deadline;
-    if (message.envelope.timeoutMs) {
-        deadline = Clock::now() + std::chrono::milliseconds(message.envelope.timeoutMs);
-    }
-    const wire::DataEnvelope envelope{message.envelope.total, from, to, 0};
+    const wire::DataEnvelope envelope{total, source.m_player, to, 0};
     CPeerConnection& target = *it->second;
-    if (!target.SendData(std::move(payload), envelope, message.high, deadline, true)) {
+    if (!target.SendData(payload, envelope, high, deadline, true)) {
         Log("link to player " + std::to_string(to) + " stalled");
         ++m_droppedLinks;
         RemoveMember(to, DPNDESTROYPLAYERREASON_CONNECTIONLOST, false);

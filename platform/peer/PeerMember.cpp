@@ -68,6 +68,7 @@ bool CPeerService::Impl::OnHostSecured(CPeerConnection& link, const std::string&
     }
     hello.proof = ComputeProof(password, link.Exporter());
     link.SendControl(wire::EncodeHello(hello));
+    m_joinAttempt = JoinAttempt{host, port, hello, password};
     return true;
 }
 
@@ -110,6 +111,7 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
     case wire::FrameType::ConnectResult: {
         wire::ConnectResult result;
         if (m_connectDone || !wire::DecodeConnectResult(body, result)) return false;
+        if (result.result == DPNERR_INVALIDVERSION && JoinInOlderVersion()) return true;
         if (result.result != DPN_OK) {
             FailConnect(result.result, result.reply);
             return true;
@@ -128,6 +130,8 @@ bool CPeerService::Impl::OnMemberFrame(CPeerConnection& link, const wire::FrameH
             m_mode = Mode::Connected;
             m_sendLinks[0] = m_hostLink;
         }
+        m_hostFansOut = m_joinAttempt && m_joinAttempt->hello.version >= wire::kFanOutVersion;
+        m_joinAttempt.reset();
         m_connectDone = true;
         ConnectCompleteEvent event{DPN_OK, local, result.reply.empty() ? nullptr : result.reply.data(),
                                    static_cast<std::uint32_t>(result.reply.size())};
@@ -209,6 +213,22 @@ void CPeerService::Impl::OnMemberLinkClosed(CPeerConnection& link, std::error_co
     } else {
         EndSession(DPNERR_CONNECTIONLOST, DPNDESTROYPLAYERREASON_CONNECTIONLOST);
     }
+}
+
+bool CPeerService::Impl::JoinInOlderVersion()
+{
+    if (!m_joinAttempt || m_joinAttempt->hello.version <= wire::kOldestProtocolVersion || m_welcomed) return false;
+    JoinAttempt again = std::move(*m_joinAttempt);
+    m_joinAttempt.reset();
+    --again.hello.version;
+    Log("the host speaks an older protocol version; joining again in version " + std::to_string(again.hello.version));
+    // The old link is no longer ours: its end is not the connect's.
+    auto old = std::move(m_hostLink);
+    asio::post(m_io, [this, old = std::move(old), again = std::move(again)]() mutable {
+        old->Close(std::make_error_code(std::errc::operation_canceled), true);
+        StartConnect(std::move(again.host), again.port, std::move(again.hello), std::move(again.password));
+    });
+    return true;
 }
 
 void CPeerService::Impl::FailConnect(Result result, const Bytes& reply)

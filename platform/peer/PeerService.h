@@ -82,6 +82,9 @@ struct ServiceOptions {
     // Host: a member's player data is passed on to the others at most this often; what comes
     // faster is merged into the next update.
     std::chrono::milliseconds playerInfoInterval{500};
+    // The newest protocol version spoken (wire::kProtocolVersion); an older one makes the
+    // service host and join as a service of that version does, to try the two together.
+    std::uint16_t protocolVersion = wire::kProtocolVersion;
 };
 
 struct ApplicationDesc {

@@ -189,6 +189,7 @@ Result CPeerService::Impl::Connect(const Guid& application, const std::string& h
         return DPNERR_INVALIDPARAM;
     }
     wire::Hello hello;
+    hello.version = m_options.protocolVersion;
     hello.application = application;
     if (connectDataSize) {
         const auto* bytes = static_cast<const std::uint8_t*>(connectData);
@@ -275,6 +276,7 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
     if ((flags & DPNSEND_PRIORITY_HIGH) && (flags & DPNSEND_PRIORITY_LOW)) return DPNERR_INVALIDFLAGS;
     const bool high = (flags & DPNSEND_PRIORITY_HIGH) != 0;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
+    if (player == DPNID_ALL_PLAYERS_GROUP) return SendToAll({bytes, size}, timeout, high);
     std::shared_ptr<CPeerConnection> link;
     wire::DataEnvelope envelope{size, 0, player, 0};
     {
@@ -306,6 +308,54 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
     ++m_sendsOnTheirWay;
     asio::post(m_io, [this, player, payload = std::move(payload), high, deadline]() mutable {
         SendOut(player, std::move(payload), high, deadline);
+        --m_sendsOnTheirWay;
+    });
+    return DPNSUCCESS_PENDING;
+}
+
+// One copy for every receiver. A host writes it on each member's link; a member hands it to
+// the host once, for all (a host of version 2 gets one per player, each sharing the copy).
+Result CPeerService::Impl::SendToAll(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout, bool high)
+{
+    std::vector<std::pair<PlayerId, std::shared_ptr<CPeerConnection>>> targets;
+    wire::DataEnvelope envelope{static_cast<std::uint32_t>(bytes.size()), 0, 0, 0};
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_mode != Mode::Hosting && m_mode != Mode::Connected) return DPNERR_NOCONNECTION;
+        envelope.from = m_localPlayer;
+        const auto via = [&](PlayerId id) {
+            auto it = m_sendLinks.find(m_mode == Mode::Hosting ? id : 0);
+            return it != m_sendLinks.end() ? it->second : nullptr;
+        };
+        if (m_mode == Mode::Connected && m_hostFansOut) {
+            targets.emplace_back(wire::kEveryOtherPlayer, via(0));
+        } else {
+            for (const Player& p : m_players) {
+                if (p.id != m_localPlayer) targets.emplace_back(p.id, via(p.id));
+            }
+        }
+    }
+    if (targets.empty()) return DPNSUCCESS_PENDING;
+    if (timeout.count() > 0) {
+        envelope.timeoutMs = static_cast<std::uint32_t>(std::min<long long>(timeout.count(), UINT32_MAX));
+    }
+    // As in SendTo: small urgent messages go out at once where their link is idle.
+    if (high && bytes.size() <= CPeerConnection::kSendNowBytes && m_sendsOnTheirWay.load() == 0) {
+        std::erase_if(targets, [&](const auto& target) {
+            envelope.to = target.first;
+            return target.second && target.second->SendNow(bytes, envelope, true);
+        });
+        if (targets.empty()) return DPNSUCCESS_PENDING;
+    }
+    Buffer copy = TakeBuffer(bytes.size());
+    copy.resize(bytes.size());
+    CopyMessage(copy.data(), bytes.data(), bytes.size());
+    auto payload = ShareBuffer(std::move(copy));
+    std::optional<Clock::time_point> deadline;
+    if (timeout.count() > 0) deadline = Clock::now() + timeout;
+    ++m_sendsOnTheirWay;
+    asio::post(m_io, [this, targets = std::move(targets), payload = std::move(payload), high, deadline] {
+        for (const auto& target : targets) SendOut(target.first, payload, high, deadline);
         --m_sendsOnTheirWay;
     });
     return DPNSUCCESS_PENDING;

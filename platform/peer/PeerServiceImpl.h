@@ -80,6 +80,7 @@ private:
     // Chunk sizes vary with the link, so the chunk that completes a message may cross a step
     // too; it is reported like any other.
     void ReportProgress(PlayerId from, std::span<const std::uint8_t> got, std::uint32_t total, std::size_t added);
+    Result SendToAll(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout, bool high);
     void SendOut(PlayerId to, std::shared_ptr<const Buffer> payload, bool high,
                  std::optional<Clock::time_point> deadline);
     void PublishOwnInfo();
@@ -104,6 +105,8 @@ private:
     void OnHostLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
     void RemoveMember(PlayerId id, std::uint32_t reason, bool terminate);
     void Route(CPeerConnection& source, wire::CMessageAssembler::Message& message);
+    void RelayTo(CPeerConnection& source, PlayerId to, const std::shared_ptr<const Buffer>& payload,
+                 std::uint32_t total, bool high, std::optional<Clock::time_point> deadline);
     void QueueTo(PlayerId member, Bytes frame);
     void QueueToAllBut(PlayerId except, const Bytes& frame);
     void PassOnInfo(CPeerConnection& link, Clock::time_point now);
@@ -118,6 +121,8 @@ private:
     bool OnMemberData(CPeerConnection& link, const CPeerConnection::DataEvent& e);
     void OnMemberLinkClosed(CPeerConnection& link, std::error_code ec, bool clean);
     void FailConnect(Result result, const Bytes& reply);
+    // Refused for its version by a host of the version before: joins again in that one.
+    bool JoinInOlderVersion();
     void EndSession(Result result, std::uint32_t reason);
     void DestroyAllPlayers(std::uint32_t reason);
     void MemberTick(Clock::time_point now);
@@ -171,6 +176,16 @@ private:
     Clock::time_point m_connectDeadline;
     bool m_welcomed = false;
     bool m_connectDone = false;
+    // What the hello in flight was made of, to join again in the older version if refused.
+    struct JoinAttempt {
+        std::string host;
+        std::uint16_t port = 0;
+        wire::Hello hello;
+        std::string password;
+    };
+    std::optional<JoinAttempt> m_joinAttempt;
+    // The host takes messages for every other player (it speaks version 3 or later).
+    std::atomic<bool> m_hostFansOut{false};
     bool m_infoChangedWhileJoining = false;
 
     // Messages SendTo has handed to the I/O thread that are not queued on their link yet; while

@@ -235,7 +235,8 @@ TEST(PeerRobustness, MalformedHelloIsDroppedAndANewerVersionRefused)
     }
     {
         CRawSocket raw(session.port);
-        const Bytes body{3, 0};  // version 3, nothing else we could read
+        // A version after ours, with nothing else we could read.
+        const Bytes body{static_cast<std::uint8_t>(wire::kProtocolVersion + 1), 0};
         raw.Write(wire::MakeFrame(wire::FrameType::Hello, 0, body));
         wire::FrameHeader header;
         Bytes reply;
@@ -424,7 +425,7 @@ namespace {
 TEST(PeerRobustness, UnencryptedJoinerIsRefusedWithTheVersionResult)
 {
     SessionWithMember session;
-    for (const std::uint16_t version : {std::uint16_t{1}, wire::kProtocolVersion}) {
+    for (const std::uint16_t version : {std::uint16_t{1}, wire::kOldestProtocolVersion, wire::kProtocolVersion}) {
         CRawSocket raw(session.port, nullptr, /*plain=*/true);
         ASSERT_TRUE(raw.Connected());
         wire::Hello hello;

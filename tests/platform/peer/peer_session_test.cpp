@@ -23,6 +23,51 @@ Bytes Pattern(std::size_t size, std::uint8_t seed)
     return b;
 }
 
+// A message for everyone reaches every other player once, small (written at once) or large
+// (queued), whichever protocol version host and members speak: a member of version 3 sends it
+// to a host of 3 once, joins a host of 2 again in 2 and sends one per player there.
+TEST(PeerSession, AMessageForEveryoneReachesEachOtherPlayerOnceAcrossVersions)
+{
+    for (const auto& [hostVersion, firstVersion] : {std::pair{3, 3}, {3, 2}, {2, 3}}) {
+        SCOPED_TRACE("host " + std::to_string(hostVersion) + ", first member " + std::to_string(firstVersion));
+        auto options = [](int version) {
+            ServiceOptions o = FastOptions();
+            o.protocolVersion = static_cast<std::uint16_t>(version);
+            return o;
+        };
+        CNode host(options(hostVersion));
+        const std::uint16_t port = host.Host();
+        ASSERT_NE(port, 0);
+        CNode a(options(firstVersion));
+        CNode b(options(3));
+        ASSERT_EQ(a.JoinAndWait(port, "a").result, DPN_OK);
+        ASSERT_EQ(b.JoinAndWait(port, "b").result, DPN_OK);
+        ASSERT_TRUE(a.recorder.WaitForCount(DPN_MSGID_CREATE_PLAYER, 3));
+        const Bytes small = Pattern(200, 1);
+        const Bytes large = Pattern(300 * 1024, 2);
+        for (CNode* sender : {&a, &host, &b}) {
+            for (const Bytes* data : {&small, &large}) {
+                ASSERT_EQ(sender->service.SendTo(DPNID_ALL_PLAYERS_GROUP, data->data(),
+                                                 static_cast<std::uint32_t>(data->size()), 0ms, DPNSEND_PRIORITY_HIGH),
+                          DPNSUCCESS_PENDING);
+            }
+        }
+        for (CNode* node : {&host, &a, &b}) {
+            ASSERT_TRUE(node->recorder.WaitForCount(DPN_MSGID_RECEIVE, 4, 20s));
+        }
+        for (CNode* sender : {&a, &host, &b}) {
+            const PlayerId from = sender->service.LocalPlayer();
+            for (CNode* node : {&host, &a, &b}) {
+                std::size_t got = 0;
+                for (const Event& e : node->recorder.Events(DPN_MSGID_RECEIVE)) {
+                    got += e.player == from && (e.data == small || e.data == large);
+                }
+                EXPECT_EQ(got, node == sender ? 0u : 2u) << "from " << from << " at " << node->service.LocalPlayer();
+            }
+        }
+    }
+}
+
 TEST(PeerSession, HostAndThreeMembersSeeEveryoneInOrder)
 {
     CNode host;
