@@ -35,7 +35,6 @@ constexpr auto kChunkTime = std::chrono::milliseconds(2);
 constexpr std::size_t kMinChunk = 2 * 1024;
 // Beyond any link we pace for; keeps the budget's arithmetic finite.
 constexpr double kMaxRate = 16e9;
-constexpr auto kRoomPoll = CPeerPacer::kRoomPoll;
 }  // namespace
 
 CPeerPacer::CPeerPacer(int fd) : m_fd(fd), m_notSentLowWater(kNotSentLowWater)
