@@ -138,7 +138,10 @@ CHalvoDlg::~CHalvoDlg()
     // The camera goes before the hub its frames are handed to.
     delete m_pCamera;
     m_pCamera = nullptr;
+    // The shared files window watches the hub's exchange: it goes before the hub.
     if (m_pShares) m_pShares->CloseTransfers();
+    delete m_pShares;
+    m_pShares = nullptr;
     // The router's mapping and the LAN announcement go with the session they lead to.
     m_pPortMapping.reset();
     m_pLan.reset();
@@ -146,8 +149,6 @@ CHalvoDlg::~CHalvoDlg()
     m_pHub.reset();
     delete m_pChat;
     m_pChat = nullptr;
-    delete m_pShares;
-    m_pShares = nullptr;
 }
 
 void CHalvoDlg::OnInitDialog()
@@ -1156,25 +1157,10 @@ int CHalvoDlg::AskApproval(const std::string& userName, const std::string& messa
 void CHalvoDlg::CreateSharesWindow()
 {
     SharesDlgHost host;
-    host.core.mainWindow = m_pHub->Handle();
-    host.core.localUser = [this] { return m_pHub->View() ? m_pHub->View()->HostRecord() : CUserInformation(); };
-    host.core.isLocal = [this](std::uint32_t userId, std::uint32_t groupId) {
-        CPlayBoiceView* view = m_pHub->View();
-        if (view == nullptr) return false;
-        const bool host = userId == view->HostUserId() && groupId == view->HostGroupId();
-        const bool joined = view->ClientWrapper().LocalUserId() != 0 && userId == view->ClientWrapper().LocalUserId() &&
-                            groupId == view->ClientWrapper().LocalGroupId();
-        return host || joined;
-    };
-    host.core.tempFolder = m_app.GetTempFolder();
-    host.core.userName = [this](std::uint32_t userId, std::uint32_t groupId) {
-        CPlayBoiceView* view = m_pHub->View();
-        return view != nullptr ? view->PeerList().Get(userId, groupId).GetUserName() : std::string();
-    };
     host.assetsFolder = m_app.GetAssetsFolder();
     host.playSound = [this] { m_app.PlaySharesSound(); };
     host.event = [this](const QString& line) { Event(line); };
-    m_pShares = new CSharesListDlg(std::move(host), this);
+    m_pShares = new CSharesListDlg(std::move(host), m_pHub->Shares(), this);
     m_pShares->Create();
 }
 
@@ -1369,21 +1355,6 @@ void CHalvoDlg::ShowSentPicture(const CPeerMessage& picture)
     preview->update();
 }
 
-void CHalvoDlg::OnUserDeleted(std::uint32_t userId, std::uint32_t groupId)
-{
-    if (m_pShares) m_pShares->OnPeerRemoved(userId, groupId);
-}
-
-void CHalvoDlg::AnnounceShares()
-{
-    if (m_pShares) m_pShares->AnnounceShares();
-}
-
-void CHalvoDlg::OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total)
-{
-    if (m_pShares) m_pShares->OnReceiveProgress(kind, received, total);
-}
-
 void CHalvoDlg::OnCameraEvent()
 {
     if (m_pCamera == nullptr) return;
@@ -1399,14 +1370,4 @@ void CHalvoDlg::OnCameraEvent()
 void CHalvoDlg::RefreshCamera()
 {
     if (m_pCamera) m_pCamera->Restart();
-}
-
-LRESULT CHalvoDlg::OnUiMessage(UINT message, WPARAM, LPARAM lParam)
-{
-    switch (message) {
-    case WM_PEER_MESSAGE:
-        if (m_pShares && lParam != 0) m_pShares->OnPeerMessage(*reinterpret_cast<const CPeerMessage*>(lParam));
-        return 0;
-    default: return 0;
-    }
 }

@@ -174,12 +174,8 @@ public:
     void ShowShareViewer(std::uint32_t userId, std::uint32_t groupId) override;
     void HideShareViewer(std::uint32_t userId, std::uint32_t groupId) override;
     void ShowSentPicture(const CPeerMessage& picture) override;
-    void OnUserDeleted(std::uint32_t userId, std::uint32_t groupId) override;
-    void AnnounceShares() override;
-    void OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total) override;
     void OnCameraEvent() override;
     void RefreshCamera() override;
-    LRESULT OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 signals:
     void exitRequested();

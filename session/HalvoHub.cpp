@@ -15,8 +15,40 @@ CHalvoHub::CHalvoHub(CHalvoApp& app, CUserInformation* hostRecord, CUserInformat
     : m_app(app),
       m_ui(ui),
       m_pHostRecord(hostRecord),
-      m_pClientRecord(clientRecord)
+      m_pClientRecord(clientRecord),
+      m_shares(MakeSharesHost())
 {
+}
+
+SharesHost CHalvoHub::MakeSharesHost()
+{
+    SharesHost host;
+    host.sender = this;
+    host.localUser = [this] { return m_pView ? m_pView->HostRecord() : CUserInformation(); };
+    host.isLocal = [this](std::uint32_t userId, std::uint32_t groupId) {
+        if (m_pView == nullptr) return false;
+        const bool hosted = userId == m_pView->HostUserId() && groupId == m_pView->HostGroupId();
+        const CDirectPlayPeerWraper& client = m_pView->ClientWrapper();
+        const bool joined =
+            client.LocalUserId() != 0 && userId == client.LocalUserId() && groupId == client.LocalGroupId();
+        return hosted || joined;
+    };
+    host.tempFolder = m_app.GetTempFolder();
+    host.userName = [this](std::uint32_t userId, std::uint32_t groupId) {
+        return m_pView ? m_pView->PeerList().Get(userId, groupId).GetUserName() : std::string();
+    };
+    return host;
+}
+
+void CHalvoHub::SendSharesList(const std::uint8_t* bytes, std::uint32_t count)
+{
+    QueueLocal(KIND_SHARES_LIST, bytes, count);
+}
+
+void CHalvoHub::SendDirected(CPeerMessage&& message)
+{
+    m_sendQueue.Push(std::move(message));
+    PostMessage(Handle(), WM_DRAIN_QUEUE, 0, 0);
 }
 
 CHalvoHub::~CHalvoHub()
@@ -138,7 +170,7 @@ void CHalvoHub::DeleteUser(std::uint32_t userId, std::uint32_t groupId)
         m_userWindows.erase(it);
     }
     m_playbacks.erase({userId, groupId});
-    m_ui.OnUserDeleted(userId, groupId);
+    m_shares.OnPeerRemoved(userId, groupId);
     if ((m_pView == nullptr || m_pView->UserCount() <= 1) && !m_bSharing) m_ui.EnableShareButton(false);
 }
 
@@ -281,14 +313,14 @@ void CHalvoHub::OnPeerMessage(const CPeerMessage& message)
     case KIND_WINDOW_SHARE_OFF: PostMessage(Handle(), WM_SHARE_VIEW_HIDE, userId, groupId); break;
     case KIND_SHARES_LIST:
     case KIND_SHARES_REQUEST:
-    case KIND_SHARES_DATA: m_ui.OnUiMessage(WM_PEER_MESSAGE, 0, reinterpret_cast<LPARAM>(&message)); break;
+    case KIND_SHARES_DATA: m_shares.OnPeerMessage(message); break;
     default: break;
     }
 }
 
 void CHalvoHub::OnProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total)
 {
-    m_ui.OnReceiveProgress(kind, received, total);
+    m_shares.OnReceiveProgress(kind, received, total);
 }
 
 void CHalvoHub::ShowMessageBox(const std::string& text, const std::string& caption)
@@ -328,7 +360,7 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SHARE_VIEW_HIDE:
         m_ui.HideShareViewer(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
         return 0;
-    case WM_SHARES_ANNOUNCE: m_ui.AnnounceShares(); return 0;
+    case WM_SHARES_ANNOUNCE: m_shares.AnnounceShares(); return 0;
     case WM_GRAPH_EVENT: m_ui.OnCameraEvent(); return 0;
     case WM_CAMERA_REFRESH: m_ui.RefreshCamera(); return 0;
     case WM_DRAIN_QUEUE: OnDrainQueue(); return 0;
@@ -361,15 +393,13 @@ LRESULT CHalvoHub::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CHAT_SEND:
         if (const auto* block = SentPayload<const SendBlock>(lParam)) SendChat(*block);
         return 0;
+    // The shared files exchange calls the hub directly; as messages they are taken all the same.
     case WM_SHARES_LIST_SEND:
-        if (lParam != 0) SendSharesList(*reinterpret_cast<const SendBlock*>(lParam));
+        if (const auto* block = SentPayload<const SendBlock>(lParam)) SendSharesList(*block);
         return 0;
     case WM_SHARES_REQUEST_SEND:
     case WM_SHARES_DATA_SEND:
-        if (lParam != 0) {
-            m_sendQueue.Push(std::move(*reinterpret_cast<CPeerMessage*>(lParam)));
-            PostMessage(Handle(), WM_DRAIN_QUEUE, 0, 0);
-        }
+        if (auto* sent = SentPayload<CPeerMessage>(lParam)) SendDirected(std::move(*sent));
         return 0;
     case WM_JPEG_FRAME:
         if (const auto* block = SentPayload<const SendBlock>(lParam)) SendLocalFrame(*block);

@@ -16,6 +16,7 @@
 #include "session/PeerMessageQueue.h"
 #include "session/HalvoVoice.h"
 #include "session/PlayBoiceView.h"
+#include "share/SharesExchange.h"
 #include "app/WindowMessages.h"
 
 class CHalvoApp;
@@ -54,20 +55,12 @@ public:
     virtual void HideShareViewer(std::uint32_t userId, std::uint32_t groupId) = 0;
     // A picture of the own leaving the send queue, for the share preview while sharing.
     virtual void ShowSentPicture(const CPeerMessage& picture) = 0;
-    // The user's window is gone; the shared files window drops the user's offers.
-    virtual void OnUserDeleted(std::uint32_t userId, std::uint32_t groupId) = 0;
-    // The shared files window: announce the own list (WM_SHARES_ANNOUNCE), and how far a large
-    // incoming message has come.
-    virtual void AnnounceShares() = 0;
-    virtual void OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total) = 0;
     // The camera: its graph has events (WM_GRAPH_EVENT), or it is to start again (WM_CAMERA_REFRESH).
     virtual void OnCameraEvent() = 0;
     virtual void RefreshCamera() = 0;
-    // Shared files messages from peers, as WM_PEER_MESSAGE with the message.
-    virtual LRESULT OnUiMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
-class CHalvoHub : public CMsgTarget, public ISessionViewHost {
+class CHalvoHub : public CMsgTarget, public ISessionViewHost, private ISharesSender {
 public:
     using UserKey = std::pair<std::uint32_t, std::uint32_t>;  // (user id, group id)
 
@@ -82,6 +75,8 @@ public:
     // sound or for another user.
     std::shared_ptr<CUserPlayback> FindPlayback(std::uint32_t userId, std::uint32_t groupId) const;
     CHalvoVoice& Voice() { return m_voice; }
+    // The shared files and their exchanges with the peers; the shared files window watches it.
+    CSharesExchange& Shares() { return m_shares; }
 
     // Builds the device lists, hosts the own session on the port, creates the own user
     // window and starts the capture.
@@ -128,6 +123,10 @@ public:
 private:
     // Wraps bytes as a message of `kind` with the local ids and queues it for the send pump.
     void QueueLocal(std::uint32_t kind, const std::uint8_t* bytes, std::uint32_t count);
+    // ISharesSender: onto the send queue.
+    void SendSharesList(const std::uint8_t* bytes, std::uint32_t count) override;
+    void SendDirected(CPeerMessage&& message) override;
+    SharesHost MakeSharesHost();
 
     CHalvoApp& m_app;
     IHubUi& m_ui;
@@ -141,6 +140,7 @@ private:
     IUserWindow* m_pOwnWindow = nullptr;
     std::shared_ptr<CUserPlayback> m_pOwnPlayback;
     CPeerMessageQueue m_sendQueue;
+    CSharesExchange m_shares;
     CPeerMessage m_keptStill;
     bool m_bSharing = false;  // the own window is shared
 };

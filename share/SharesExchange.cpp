@@ -9,7 +9,6 @@
 
 #include "app/Log.h"
 #include "session/PeerMessage.h"
-#include "app/WindowMessages.h"
 #include "share/SharesStore.h"
 
 namespace {
@@ -102,8 +101,7 @@ void CSharesExchange::AnnounceShares()
     own.KeepOwner(self.GetUserId(), self.GetGroupId());
     CTransBlock block;
     own.Serialize(block);
-    const SendBlock send{0, static_cast<std::uint32_t>(block.Size()), block.Data()};
-    if (m_host.mainWindow != 0) SendMessage(m_host.mainWindow, WM_SHARES_LIST_SEND, 0, reinterpret_cast<LPARAM>(&send));
+    if (m_host.sender) m_host.sender->SendSharesList(block.Data(), static_cast<std::uint32_t>(block.Size()));
 }
 
 void CSharesExchange::RequestFile(const CSharesData& record)
@@ -122,8 +120,46 @@ void CSharesExchange::RequestFile(const CSharesData& record)
     // Addressed to the owner until the transport stamps the sender's ids.
     message.Set(KIND_SHARES_REQUEST, record.GetGroupId(), record.GetUserId(), block.Data(),
                 static_cast<std::int32_t>(block.Size()));
-    if (m_host.mainWindow != 0)
-        SendMessage(m_host.mainWindow, WM_SHARES_REQUEST_SEND, 0, reinterpret_cast<LPARAM>(&message));
+    if (m_host.sender) m_host.sender->SendDirected(std::move(message));
+}
+
+void CSharesExchange::OnPeerMessage(const CPeerMessage& message)
+{
+    const std::uint8_t* payload = message.Payload();
+    const std::size_t size = message.PayloadLength();
+    switch (message.Kind()) {
+    case KIND_SHARES_LIST:
+        if (OnSharesList(payload, size, message.UserId(), message.GroupId()) && m_pObserver)
+            m_pObserver->OnSharesChanged();
+        break;
+    case KIND_SHARES_REQUEST:
+        // A file found gone while answering is withdrawn from the offers at once.
+        if (OnFileRequest(payload, size, message.UserId(), message.GroupId()) && PruneOwnMissing()) {
+            AnnounceShares();
+            if (m_pObserver) m_pObserver->OnSharesChanged();
+        }
+        break;
+    case KIND_SHARES_DATA:
+        if (const auto file = OnFileData(payload, size, message.UserId(), message.GroupId()); file && m_pObserver) {
+            m_pObserver->OnFileArrived(*file);
+        }
+        break;
+    default: break;
+    }
+}
+
+void CSharesExchange::OnPeerRemoved(std::uint32_t userId, std::uint32_t groupId)
+{
+    if (m_pObserver) m_pObserver->OnOwnerLeft(userId, groupId);
+    RemoveOwner(userId, groupId);
+    if (m_pObserver) m_pObserver->OnSharesChanged();
+}
+
+void CSharesExchange::OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total)
+{
+    // The whole message is reported by its arrival, right after.
+    if (kind != KIND_SHARES_DATA || received >= total || m_pObserver == nullptr) return;
+    m_pObserver->OnDownloadProgress(received, total);
 }
 
 bool CSharesExchange::OnSharesList(const std::uint8_t* payload, std::size_t size, std::uint32_t userId,
@@ -165,8 +201,7 @@ bool CSharesExchange::OnFileRequest(const std::uint8_t* payload, std::size_t siz
     file.Serialize(block);
     CPeerMessage message;
     message.Set(KIND_SHARES_DATA, groupId, userId, block.Data(), static_cast<std::int32_t>(block.Size()));
-    if (m_host.mainWindow != 0)
-        SendMessage(m_host.mainWindow, WM_SHARES_DATA_SEND, 0, reinterpret_cast<LPARAM>(&message));
+    if (m_host.sender) m_host.sender->SendDirected(std::move(message));
     return true;
 }
 

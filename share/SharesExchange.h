@@ -2,9 +2,8 @@
 // The shared files of one participant and the exchanges with the peers, without widgets:
 // offering local files, announcing the own offers (kind 3), taking in the announcements of
 // others, requesting a file from its owner (kind 4), serving requests (kind 5) and storing
-// the files that arrive. The shared files window drives it on the GUI thread; messages go
-// to the main window with WM_SHARES_LIST_SEND, WM_SHARES_REQUEST_SEND and
-// WM_SHARES_DATA_SEND.
+// the files that arrive. The message hub owns it, gives it what arrives and sends what it
+// sends; the shared files window watches it and commands it, all on the GUI thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +12,36 @@
 #include <string>
 #include <vector>
 
-#include "platform/winmsg/WinMsg.h"
+#include "session/PeerMessage.h"
 #include "share/SharesDataList.h"
 
+// Where the exchange's messages go (the hub queues them for its send pump).
+class ISharesSender {
+public:
+    virtual ~ISharesSender() = default;
+    // The own offers (kind 3's payload), for every peer.
+    virtual void SendSharesList(const std::uint8_t* bytes, std::uint32_t count) = 0;
+    // A kind 4 or 5 whose header names the member it is for until it is sent.
+    virtual void SendDirected(CPeerMessage&& message) = 0;
+};
+
+// What the shared files window watches.
+class ISharesObserver {
+public:
+    virtual ~ISharesObserver() = default;
+    // The list changed (offers came, went or were withdrawn).
+    virtual void OnSharesChanged() = 0;
+    // How much of a file answer has come in so far (never the whole: its arrival follows).
+    virtual void OnDownloadProgress(std::uint32_t received, std::uint32_t total) = 0;
+    // An answer to a request of ours, stored; without content when the owner refused it
+    // (the reason in its first reserved word).
+    virtual void OnFileArrived(const CSharesFileObject& file) = 0;
+    // The member left: nothing more comes from it. Its offers are dropped right after.
+    virtual void OnOwnerLeft(std::uint32_t userId, std::uint32_t groupId) = 0;
+};
+
 struct SharesHost {
-    HWND mainWindow = 0;
+    ISharesSender* sender = nullptr;
     // The local user's record in the own session (ids and display name).
     std::function<CUserInformation()> localUser;
     // Whether (user id, group id) is the local user in either session it is in.
@@ -39,6 +63,9 @@ class CSharesExchange {
 public:
     explicit CSharesExchange(SharesHost host);
 
+    // The watcher (one; null for none). It must outlive the exchange or be unset first.
+    void SetObserver(ISharesObserver* observer) { m_pObserver = observer; }
+
     // What keeps the file at path from being offered; None when it can be.
     static OfferRefusal WhyNotOffered(const std::string& path);
 
@@ -57,6 +84,13 @@ public:
     bool PruneOwnMissing();
     // Sends a kind 4 for the record to its owner.
     void RequestFile(const CSharesData& record);
+
+    // A received kind 3, 4 or 5, sender's ids in the header; the watcher hears what came of it.
+    void OnPeerMessage(const CPeerMessage& message);
+    // A member left: its offers go, and a download from it ends.
+    void OnPeerRemoved(std::uint32_t userId, std::uint32_t groupId);
+    // How far a large incoming message has come (only file answers are watched).
+    void OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total);
 
     // Received messages; (userId, groupId) are the sender's ids from the envelope.
     // False when the payload was dropped.
@@ -92,4 +126,5 @@ private:
 
     SharesHost m_host;
     CSharesDataList m_list;
+    ISharesObserver* m_pObserver = nullptr;
 };

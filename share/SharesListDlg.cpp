@@ -91,18 +91,20 @@ const char* ServeFailureText(ServeFailure why)
 
 }  // namespace
 
-CSharesListDlg::CSharesListDlg(SharesDlgHost host, QWidget* parent)
+CSharesListDlg::CSharesListDlg(SharesDlgHost host, CSharesExchange& exchange, QWidget* parent)
     : QDialog(parent),
       m_host(std::move(host)),
-      m_exchange(m_host.core)
+      m_exchange(exchange)
 {
     MORVIKA_LOG("LOG   CSharesListDlg::CSharesListDlg() \n");
     m_opener = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    m_exchange.SetObserver(this);
 }
 
 CSharesListDlg::~CSharesListDlg()
 {
     MORVIKA_LOG("LOG   CSharesListDlg::~CSharesListDlg() \n");
+    m_exchange.SetObserver(nullptr);
     CloseTransfers();
     if (m_bCreated) MORVIKA_LOG("LOG   CSharesListDlg::DestroyWindow() \n");
 }
@@ -281,53 +283,29 @@ void CSharesListDlg::AnnounceShares()
     m_exchange.AnnounceShares();
 }
 
-void CSharesListDlg::OnPeerMessage(const CPeerMessage& message)
+void CSharesListDlg::OnFileArrived(const CSharesFileObject& file)
 {
-    const std::uint8_t* payload = message.Payload();
-    const std::size_t size = message.PayloadLength();
-    switch (message.Kind()) {
-    case KIND_SHARES_LIST:
-        if (m_exchange.OnSharesList(payload, size, message.UserId(), message.GroupId())) Refresh();
-        break;
-    case KIND_SHARES_REQUEST:
-        // A file found gone while answering is withdrawn from the offers at once.
-        if (m_exchange.OnFileRequest(payload, size, message.UserId(), message.GroupId()) &&
-            m_exchange.PruneOwnMissing()) {
-            AnnounceShares();
-            Refresh();
-        }
-        break;
-    case KIND_SHARES_DATA: {
-        const auto file = m_exchange.OnFileData(payload, size, message.UserId(), message.GroupId());
-        if (file && m_awaited && file->SameOffer(*m_awaited)) {
-            m_bAwaitedAnswered = true;
-            if (!file->HasFileData() || file->GetFileSize() == 0)
-                m_awaitedFailure = static_cast<ServeFailure>(file->GetReserved(0));
-        }
-        if (file && m_awaited && m_pWait && m_pWait->IsWaiting()) {
-            Event(QStringLiteral("event download %1 %2 %2")
-                      .arg(FromUtf8(m_awaited->GetFileName()))
-                      .arg(file->GetFileSize()));
-        }
-        if (file && m_pWait) m_pWait->Arrived();
-        break;
+    if (m_awaited && file.SameOffer(*m_awaited)) {
+        m_bAwaitedAnswered = true;
+        if (!file.HasFileData() || file.GetFileSize() == 0)
+            m_awaitedFailure = static_cast<ServeFailure>(file.GetReserved(0));
     }
-    default: break;
+    if (m_awaited && m_pWait && m_pWait->IsWaiting()) {
+        Event(
+            QStringLiteral("event download %1 %2 %2").arg(FromUtf8(m_awaited->GetFileName())).arg(file.GetFileSize()));
     }
+    if (m_pWait) m_pWait->Arrived();
 }
 
-void CSharesListDlg::OnPeerRemoved(std::uint32_t userId, std::uint32_t groupId)
+void CSharesListDlg::OnOwnerLeft(std::uint32_t userId, std::uint32_t groupId)
 {
     // Nothing more comes from an owner who left.
     if (m_awaited && m_awaited->IsOwner(userId, groupId) && m_pWait) m_pWait->OwnerLeft();
-    m_exchange.RemoveOwner(userId, groupId);
-    Refresh();
 }
 
-void CSharesListDlg::OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total)
+void CSharesListDlg::OnDownloadProgress(std::uint32_t received, std::uint32_t total)
 {
-    // The whole message is reported by its arrival, right after.
-    if (kind != KIND_SHARES_DATA || !m_awaited || !m_pWait || !m_pWait->IsWaiting() || received >= total) return;
+    if (!m_awaited || !m_pWait || !m_pWait->IsWaiting()) return;
     // The message carries the file with a little framing: its share of the message is the file's.
     const std::uint32_t fileSize = m_awaited->GetFileSize();
     const auto bytes = static_cast<std::uint32_t>(std::uint64_t{received} * fileSize / total);

@@ -1,7 +1,8 @@
 #pragma once
 // The shared files window: one list of every participant's offers, with the commands that
-// offer, withdraw, open and save them. The exchanges themselves are CSharesExchange's; this
-// window draws the list, asks the user and waits for downloads.
+// offer, withdraw, open and save them. The exchanges themselves are those of the message
+// hub's CSharesExchange, which this window watches and commands: it draws the list, asks
+// the user and waits for downloads.
 
 #include <QDialog>
 #include <QPointer>
@@ -25,20 +26,20 @@ class QTreeView;
 class QAbstractItemView;
 
 struct SharesDlgHost {
-    SharesHost core;
     std::string assetsFolder;                   // with a trailing "/"
     std::function<void()> playSound;            // the shared-files sound, when sounds are on
     std::function<void(const QString&)> event;  // control channel events
 };
 
-class CSharesListDlg : public QDialog {
+class CSharesListDlg : public QDialog, private ISharesObserver {
     Q_OBJECT
 public:
     enum View { IconView = 0, ListView = 1, DetailsView = 2 };
     // How a download ended, for Open and Save.
     enum class Fetch { Local, Arrived, Cancelled, Missing };
 
-    explicit CSharesListDlg(SharesDlgHost host, QWidget* parent = nullptr);
+    // The exchange outlives the window.
+    CSharesListDlg(SharesDlgHost host, CSharesExchange& exchange, QWidget* parent = nullptr);
     ~CSharesListDlg() override;
 
     // Creates the window hidden, with its icons, columns and menus.
@@ -52,10 +53,6 @@ public:
     void SetView(View view);
     View CurrentView() const { return m_view; }
 
-    // From the main window.
-    void OnPeerMessage(const CPeerMessage& message);
-    void OnPeerRemoved(std::uint32_t userId, std::uint32_t groupId);
-    void OnReceiveProgress(std::uint32_t kind, std::uint32_t received, std::uint32_t total);
     // Ends a running download wait (program exit).
     void CloseTransfers();
 
@@ -92,6 +89,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // ISharesObserver
+    void OnSharesChanged() override { Refresh(); }
+    void OnDownloadProgress(std::uint32_t received, std::uint32_t total) override;
+    void OnFileArrived(const CSharesFileObject& file) override;
+    void OnOwnerLeft(std::uint32_t userId, std::uint32_t groupId) override;
+
     void BuildMenus();
     void LoadImageLists();
     void ShowContextMenu(QAbstractItemView* view, const QPoint& at);
@@ -103,7 +106,7 @@ private:
     void Notice(const QString& text);
 
     SharesDlgHost m_host;
-    CSharesExchange m_exchange;
+    CSharesExchange& m_exchange;
     std::mutex m_viewLock;
     QStandardItemModel* m_pModel = nullptr;
     QStackedWidget* m_pStack = nullptr;

@@ -67,6 +67,19 @@ public:
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::shared_ptr<WindowRecord>> windows;
 };
 
+// What the hub's shared files exchange tells its watcher.
+class SharesRecorder : public ISharesObserver {
+public:
+    void OnSharesChanged() override { ++changes; }
+    void OnDownloadProgress(std::uint32_t, std::uint32_t) override {}
+    void OnFileArrived(const CSharesFileObject& file) override { arrived.push_back(file); }
+    void OnOwnerLeft(std::uint32_t, std::uint32_t) override { ++left; }
+
+    int changes = 0;
+    int left = 0;
+    std::vector<CSharesFileObject> arrived;
+};
+
 // One instance: settings in a temp file, its own records, a hub hosting on a free port.
 class Instance {
 public:
@@ -82,10 +95,12 @@ public:
         m_client = m_host;
         peer::ServiceOptions options;
         hub = std::make_unique<CHalvoHub>(m_app, &m_host, &m_client, ui);
+        hub->Shares().SetObserver(&shares);
         hub->Start(0, options);
     }
     ~Instance()
     {
+        hub->Shares().SetObserver(nullptr);
         hub.reset();
         fs::remove_all(m_dir);
     }
@@ -98,6 +113,7 @@ public:
     }
 
     FakeUi ui;
+    SharesRecorder shares;
     std::unique_ptr<CHalvoHub> hub;
 
 private:
@@ -155,11 +171,17 @@ TEST(HubTest, JoiningBuildsBothPeerListsAndChatReachesTheOtherOnce)
     EXPECT_EQ(a.ui.chat[0], "b>hello");
     EXPECT_TRUE(b.ui.chat.empty());  // own lines are not received back
 
-    // Voice start messages reached both sides: flags set, nothing went to the windows.
+    // Voice start messages reached both sides: flags set, nothing went to the windows nor
+    // to the shared files.
     ASSERT_TRUE(WaitFor([&] {
         return a.View().PeerList().Get(b.View().ClientWrapper().LocalUserId(), a.View().HostUserId()).IsVoiceStarted();
     }));
-    EXPECT_TRUE(a.ui.received.empty());
+    for (const auto& [key, window] : a.ui.windows) {
+        EXPECT_EQ(window->voices, 0);
+        EXPECT_TRUE(window->pictures.empty());
+    }
+    EXPECT_TRUE(a.shares.arrived.empty());
+    EXPECT_EQ(a.shares.left, 0);
 }
 
 TEST(HubTest, StillImageKeptBeforeAnyoneJoinsReachesTheNewcomer)
@@ -178,18 +200,38 @@ TEST(HubTest, StillImageKeptBeforeAnyoneJoinsReachesTheNewcomer)
     EXPECT_EQ(b.ui.windows[key]->pictures[0], "JPEGBYTES");
 }
 
+// A request goes to the owner alone, and its answer back to the one who asked: the hub's
+// exchange asks B for a file B does not offer, and B's refusal comes back to A.
 TEST(HubTest, DirectedSharesMessagesAreSentToTheAddressee)
 {
     Instance a("a");
     Instance b("b");
+    Instance c("c");
     b.Join(a);
-    ASSERT_TRUE(WaitFor([&] { return a.ui.windows.size() == 2 && b.View().GetViewState() == CPlayBoiceView::Joined; }));
-    const std::uint32_t bId = b.View().ClientWrapper().LocalUserId();
-    CPeerMessage request;
-    request.Set(KIND_SHARES_REQUEST, a.View().HostGroupId(), bId, "req", 3);
-    SendMessage(a.hub->Handle(), WM_SHARES_REQUEST_SEND, 0, reinterpret_cast<LPARAM>(&request));
-    ASSERT_TRUE(WaitFor([&] { return !b.ui.received.empty(); }));
-    EXPECT_EQ(b.ui.received[0], KIND_SHARES_REQUEST);
+    c.Join(a);
+    ASSERT_TRUE(WaitFor([&] {
+        return a.ui.windows.size() == 3 && b.View().GetViewState() == CPlayBoiceView::Joined &&
+               c.View().GetViewState() == CPlayBoiceView::Joined;
+    }));
+    CSharesData record;
+    record.SetFileName("x.txt");
+    record.SetUserName("b");
+    record.SetUserId(b.View().ClientWrapper().LocalUserId());
+    record.SetGroupId(a.View().HostGroupId());
+    record.SetFileSize(3);
+    a.hub->Shares().RequestFile(record);
+    ASSERT_TRUE(WaitFor([&] { return !a.shares.arrived.empty(); }));
+    EXPECT_EQ(a.shares.arrived[0].GetFileName(), "x.txt");
+    EXPECT_EQ(a.shares.arrived[0].GetFileSize(), 0u);
+    EXPECT_EQ(a.shares.arrived[0].GetReserved(0), static_cast<std::uint32_t>(ServeFailure::NotOffered));
+    // C was not asked, so it answered nothing. A line from A and one back from C after it
+    // travel behind whatever C would have answered.
+    Post(a, WM_CHAT_SEND, "a>sync");
+    ASSERT_TRUE(WaitFor([&] { return c.ui.chat.size() == 1; }));
+    Post(c, WM_CHAT_SEND, "c>sync");
+    ASSERT_TRUE(WaitFor([&] { return a.ui.chat.size() == 1; }));
+    EXPECT_EQ(a.hub->Shares().UnaskedAnswers(), 0u);
+    EXPECT_TRUE(c.shares.arrived.empty());
 }
 
 TEST(HubTest, PasswordAndApprovalRules)

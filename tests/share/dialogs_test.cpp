@@ -179,13 +179,12 @@ TEST(ChatDlgTest, PositionIsRestoredAndSavedAndHasAMinimum)
 
 // The shared files window's waits: Cancel ends the wait at once, a file arriving later is
 // still stored and then saved without a new request, and any arriving file ends a wait.
-class SharesMain : public CMsgTarget {
+class SharesMain : public ISharesSender {
 public:
-    ~SharesMain() override { DetachMessages(); }
-    LRESULT WindowProc(UINT message, WPARAM, LPARAM) override
+    void SendSharesList(const std::uint8_t*, std::uint32_t) override {}
+    void SendDirected(CPeerMessage&& message) override
     {
-        if (message == WM_SHARES_REQUEST_SEND) ++requests;
-        return 0;
+        if (message.Kind() == KIND_SHARES_REQUEST) ++requests;
     }
     int requests = 0;
 };
@@ -209,12 +208,13 @@ TEST(SharesListDlgTest, WaitsEndByCancelOrByAnyArrivingFile)
 {
     QTemporaryDir temp;
     SharesMain main;
-    SharesDlgHost host;
-    host.core.mainWindow = main.Handle();
-    host.core.localUser = [] { return CUserInformation(); };
-    host.core.isLocal = [](std::uint32_t u, std::uint32_t g) { return u == 1 && g == 1; };
-    host.core.tempFolder = temp.path().toStdString();
-    CSharesListDlg dialog(host);
+    SharesHost core;
+    core.sender = &main;
+    core.localUser = [] { return CUserInformation(); };
+    core.isLocal = [](std::uint32_t u, std::uint32_t g) { return u == 1 && g == 1; };
+    core.tempFolder = temp.path().toStdString();
+    CSharesExchange exchange(core);
+    CSharesListDlg dialog(SharesDlgHost{}, exchange);
     dialog.Create();
     for (const char* name : {"a.txt", "b.txt"}) {
         CSharesData record;
@@ -240,7 +240,7 @@ TEST(SharesListDlgTest, WaitsEndByCancelOrByAnyArrivingFile)
     EXPECT_EQ(main.requests, 1);
 
     // The answer arrives after the cancel: stored, and the next save needs no request.
-    dialog.OnPeerMessage(FileData("a.txt", "abc"));
+    exchange.OnPeerMessage(FileData("a.txt", "abc"));
     const QString destination = temp.path() + "/saved.txt";
     dialog.AnswerNextSave(destination);
     dialog.OnSave();
@@ -257,7 +257,7 @@ TEST(SharesListDlgTest, WaitsEndByCancelOrByAnyArrivingFile)
     ASSERT_EQ(dialog.Exchange().List().FindByName("a.txt", again), 1);
     dialog.Exchange().RequestFile(again);
     ASSERT_TRUE(dialog.SelectByName("b.txt"));
-    QTimer::singleShot(0, &dialog, [&] { dialog.OnPeerMessage(FileData("a.txt", "xyz")); });
+    QTimer::singleShot(0, &dialog, [&] { exchange.OnPeerMessage(FileData("a.txt", "xyz")); });
     dialog.OnOpen();
     ASSERT_EQ(done.size(), 3u);
     EXPECT_FALSE(done[2].second);
@@ -291,7 +291,7 @@ TEST(SharesListDlgTest, WaitsEndByCancelOrByAnyArrivingFile)
     EXPECT_EQ(after.readAll(), QByteArray("kept"));
 
     // An answer nobody asked for is dropped, and ends no wait.
-    dialog.OnPeerMessage(FileData("a.txt", "new"));
+    exchange.OnPeerMessage(FileData("a.txt", "new"));
     EXPECT_EQ(dialog.Exchange().UnaskedAnswers(), 1u);
 }
 

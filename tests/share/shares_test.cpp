@@ -235,30 +235,24 @@ TEST(SharesStore, PeerNamesStayPlainNames)
     EXPECT_EQ(QString::fromUtf8(cut.c_str()).toUtf8().toStdString(), cut) << "no character is split";
 }
 
-// Two participants wired back to back: what one sends to its main window reaches the other
-// with the envelope's ids rewritten to the sender's, as the transport does.
-class Participant : public CMsgTarget {
+// Two participants wired back to back: what one sends reaches the other with the
+// envelope's ids rewritten to the sender's, as the transport does.
+class Participant : public ISharesSender {
 public:
     Participant(const char* name, std::uint32_t id, const std::string& temp)
         : m_self(User(name, id, 1)),
-          m_exchange(SharesHost{Handle(), [this] { return m_self; },
+          m_exchange(SharesHost{this, [this] { return m_self; },
                                 [this](std::uint32_t u, std::uint32_t g) { return m_self.IsUser(u, g); }, temp})
     {
     }
-    ~Participant() override { DetachMessages(); }
 
-    LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override
+    void SendSharesList(const std::uint8_t* bytes, std::uint32_t count) override
     {
         CPeerMessage out;
-        if (message == WM_SHARES_LIST_SEND) {
-            const auto& block = *reinterpret_cast<const SendBlock*>(lParam);
-            out.Set(KIND_SHARES_LIST, m_self.GetGroupId(), m_self.GetUserId(), block.bytes, block.count);
-        } else {
-            out.CopyFrom(*reinterpret_cast<const CPeerMessage*>(lParam));
-        }
+        out.Set(KIND_SHARES_LIST, m_self.GetGroupId(), m_self.GetUserId(), bytes, count);
         sent.push_back(out);
-        return 0;
     }
+    void SendDirected(CPeerMessage&& message) override { sent.push_back(std::move(message)); }
 
     // Delivers the oldest sent message to the peer, stamped with this side's ids.
     void DeliverTo(Participant& peer)

@@ -39,21 +39,12 @@ public:
     void ShowShareViewer(std::uint32_t, std::uint32_t) override {}
     void HideShareViewer(std::uint32_t, std::uint32_t) override {}
     void ShowSentPicture(const CPeerMessage&) override {}
-    void OnUserDeleted(std::uint32_t, std::uint32_t) override {}
-    void AnnounceShares() override {}
-    void OnReceiveProgress(std::uint32_t, std::uint32_t, std::uint32_t) override {}
     void OnCameraEvent() override {}
     void RefreshCamera() override {}
-    LRESULT OnUiMessage(UINT message, WPARAM, LPARAM lParam) override
-    {
-        if (message == WM_PEER_MESSAGE) received.push_back(reinterpret_cast<const CPeerMessage*>(lParam)->Kind());
-        return 0;
-    }
 
     std::function<std::unique_ptr<IUserWindow>(const CUserInformation&)> makeWindow;
     std::vector<std::string> chat;
     std::vector<std::string> boxes;
-    std::vector<std::uint32_t> received;
     bool shareEnabled = false;
     bool hidden = false;
     int approvals = 0;
