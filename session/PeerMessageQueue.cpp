@@ -38,7 +38,7 @@ void CPeerMessageQueue::Push(CPeerMessage&& message)
 {
     std::lock_guard guard(QueueLock());
     MakeRoom();
-    m_front = (m_front + m_ring.size() - 1) % m_ring.size();
+    m_front = Slot(m_ring.size() - 1);
     m_ring[m_front] = std::move(message);
     ++m_count;
 }
@@ -66,7 +66,7 @@ CPeerMessage CPeerMessageQueue::PopFront()
     std::lock_guard guard(QueueLock());
     if (m_count == 0) return {};
     CPeerMessage message(std::move(At(0)));
-    m_front = (m_front + 1) % m_ring.size();
+    m_front = Slot(1);
     --m_count;
     return message;
 }

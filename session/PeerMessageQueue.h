@@ -32,7 +32,9 @@ public:
 private:
     // Called with the lock held: room for one more message.
     void MakeRoom();
-    CPeerMessage& At(std::size_t index) { return m_ring[(m_front + index) % m_ring.size()]; }
+    // The ring's size is a power of two, so that a mask finds the slot.
+    std::size_t Slot(std::size_t index) const { return (m_front + index) & (m_ring.size() - 1); }
+    CPeerMessage& At(std::size_t index) { return m_ring[Slot(index)]; }
 
     std::vector<CPeerMessage> m_ring;
     std::size_t m_front = 0;  // the newest pushed (index 0)
