@@ -131,7 +131,7 @@ struct Command {
 // The user windows on the client area, shown or hidden.
 QList<CUserWndObject*> UserWindows(CHalvoDlg& dialog)
 {
-    return dialog.ClientArea()->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly);
+    return dialog.Controlled().clientArea->findChildren<CUserWndObject*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 CUserWndObject* ShownUserWindow(CHalvoDlg& dialog, std::uint32_t userId, std::uint32_t groupId)
@@ -169,9 +169,9 @@ QStringList MainScreenshot(const Request& r)
     const QString which = r.Word(1);
     const QString file = r.Rest(2);
     QWidget* widget = which == QStringLiteral("main")       ? static_cast<QWidget*>(&r.dialog)
-                      : which == QStringLiteral("chat")     ? static_cast<QWidget*>(r.dialog.Chat())
-                      : which == QStringLiteral("approval") ? static_cast<QWidget*>(r.dialog.OpenApproval())
-                      : which == QStringLiteral("shares")   ? static_cast<QWidget*>(r.dialog.Shares())
+                      : which == QStringLiteral("chat")     ? static_cast<QWidget*>(r.dialog.Controlled().chat)
+                      : which == QStringLiteral("approval") ? static_cast<QWidget*>(r.dialog.Controlled().approval)
+                      : which == QStringLiteral("shares")   ? static_cast<QWidget*>(r.dialog.Controlled().shares)
                                                             : DialogRegistry::Find(which);
     if (widget == nullptr || file.isEmpty()) return {QStringLiteral("error no such window or no file")};
     if (!widget->grab().save(file)) return {QStringLiteral("error cannot write ") + file};
@@ -433,15 +433,15 @@ QStringList Connect(const Request& r)
 
 QStringList Chat(const Request& r)
 {
-    r.dialog.Chat()->Input()->setText(r.Rest(1));
-    r.dialog.Chat()->Send();  // the history reports the line, as for a line typed in the window
+    r.dialog.Controlled().chat->Input()->setText(r.Rest(1));
+    r.dialog.Controlled().chat->Send();  // the history reports the line, as for a line typed in the window
     return {QStringLiteral("ok")};
 }
 
 QStringList History(const Request& r)
 {
     QStringList out;
-    const QString text = r.dialog.Chat()->HistoryText();
+    const QString text = r.dialog.Controlled().chat->HistoryText();
     for (const QString& l : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) out << QStringLiteral("line ") + l;
     out << QStringLiteral("end");
     return out;
@@ -454,13 +454,14 @@ QStringList Dropped(const Request& r)
     if (CPlayBoiceView* view = r.dialog.Hub().View()) {
         if (peer::CPeerService* service = view->HostWrapper().Peer()) forged += service->GetStats().refusedRelays;
     }
-    const std::uint64_t unasked = r.dialog.Shares() ? r.dialog.Shares()->Exchange().UnaskedAnswers() : 0;
+    const std::uint64_t unasked =
+        r.dialog.Controlled().shares ? r.dialog.Controlled().shares->Exchange().UnaskedAnswers() : 0;
     return {QStringLiteral("ok forged=%1 unasked=%2").arg(forged).arg(unasked)};
 }
 
 QStringList ChatVisible(const Request& r)
 {
-    return {QStringLiteral("ok %1").arg(r.dialog.Chat()->isVisible() ? 1 : 0)};
+    return {QStringLiteral("ok %1").arg(r.dialog.Controlled().chat->isVisible() ? 1 : 0)};
 }
 
 QStringList Kick(const Request& r)
@@ -479,7 +480,7 @@ QStringList Leave(const Request& r)
 
 QStringList Approve(const Request& r)
 {
-    CDlgConnect* dialog = r.dialog.OpenApproval();
+    CDlgConnect* dialog = r.dialog.Controlled().approval;
     if (dialog == nullptr) return {QStringLiteral("error no approval dialog")};
     const QString answer = r.Word(1);
     if (answer == QStringLiteral("accept")) {
@@ -612,7 +613,7 @@ QStringList Arrange(const Request& r)
 
 QStringList CameraOrLive(const Request& r)
 {
-    CCameraView* camera = r.dialog.Camera();
+    CCameraView* camera = r.dialog.Controlled().camera;
     if (camera == nullptr) return {QStringLiteral("error no camera view")};
     if (r.command == QStringLiteral("live")) camera->ToggleLive();
     const CCameraPipeline& pipeline = camera->Pipeline();
@@ -626,14 +627,14 @@ QStringList CameraOrLive(const Request& r)
 
 QStringList Share(const Request& r)
 {
-    CAppShare* share = r.dialog.ShareEngine();
+    CAppShare* share = r.dialog.Controlled().shareEngine;
     const QString want = r.Word(1);
     if (share == nullptr) return {QStringLiteral("error no sharing engine")};
     if (want != QStringLiteral("on") && want != QStringLiteral("off"))
         return {QStringLiteral("error share needs on or off")};
     const bool on = want == QStringLiteral("on");
     if (on == share->IsSharing()) return {QStringLiteral("ok")};
-    if (!r.dialog.ShareButton()->isEnabled()) return {QStringLiteral("error the share button is disabled")};
+    if (!r.dialog.Controlled().shareButton->isEnabled()) return {QStringLiteral("error the share button is disabled")};
     if (!r.dialog.OnShareButton()) return {QStringLiteral("error window sharing needs an X11 session")};
     return {QStringLiteral("ok")};
 }
@@ -642,11 +643,11 @@ QStringList ViewerOrSave(const Request& r)
 {
     CUserWndObject* window = r.dialog.FindUserWnd(r.userId, r.groupId);
     if (window == nullptr) return {QStringLiteral("error no such window")};
-    CPictureWnd* viewer = r.dialog.ShareViewer()->Picture();
+    CPictureWnd* viewer = r.dialog.Controlled().shareViewer->Picture();
     const bool linked = window->LinkedViewer() == viewer;
     if (r.command == QStringLiteral("viewer")) {
         return {QStringLiteral("ok %1 %2 %3")
-                    .arg(linked && r.dialog.ShareViewer()->isVisible() ? 1 : 0)
+                    .arg(linked && r.dialog.Controlled().shareViewer->isVisible() ? 1 : 0)
                     .arg(linked ? viewer->ReceivedCount() : 0)
                     .arg(linked ? Digest(viewer->Core().CurrentJpeg()) : QStringLiteral("0"))};
     }
@@ -662,7 +663,7 @@ QStringList ViewerOrSave(const Request& r)
 
 QStringList StillOrPaste(const Request& r)
 {
-    CStillImage* still = r.dialog.Still();
+    CStillImage* still = r.dialog.Controlled().still;
     const QString file = r.Rest(1);
     if (still == nullptr || file.isEmpty()) return {QStringLiteral("error %1 needs a file").arg(r.command)};
     if (r.command == QStringLiteral("still")) {
@@ -681,7 +682,7 @@ QStringList CameraPage(const Request& r)
 {
     if (r.parts.size() == 1) {
         // The page opens after the answer and stays open for the dialog commands.
-        if (r.dialog.Camera() == nullptr) return {QStringLiteral("error no camera view")};
+        if (r.dialog.Controlled().camera == nullptr) return {QStringLiteral("error no camera view")};
         Later(&r.dialog, [&dialog = r.dialog] { dialog.ShowCameraPage(); });
         return {QStringLiteral("ok")};
     }
@@ -694,14 +695,14 @@ QStringList CameraPage(const Request& r)
     if (!okDct || !okRate || !okQuality || dct < 0 || dct > 2 || quality < 0 || quality > 99) {
         return {QStringLiteral("error camera-page needs <dct 0-2> <rate index> <quality 0-99>")};
     }
-    if (r.dialog.Camera() == nullptr) return {QStringLiteral("error no camera view")};
+    if (r.dialog.Controlled().camera == nullptr) return {QStringLiteral("error no camera view")};
     r.dialog.ShowCameraPage([&](CJpegControl& page) {
         page.DctRadio(dct)->setChecked(true);
         page.RateList()->setCurrentIndex(rateIndex);
         page.QualitySlider()->setValue(quality + 1);
         page.OnOK();
     });
-    const OskelJpegControlData& now = r.dialog.Camera()->Pipeline().ControlData();
+    const OskelJpegControlData& now = r.dialog.Controlled().camera->Pipeline().ControlData();
     return {
         QStringLiteral("ok quality=%1 dct=%2 rate=%3").arg(now.m_nQuality).arg(now.m_nDctMethod).arg(now.m_nFrameRate)};
 }
@@ -788,7 +789,7 @@ QStringList VolumeOrPeerMute(const Request& r)
 
 QStringList MicTest(const Request& r)
 {
-    CDlgMicTest* test = r.dialog.OpenMicTest();
+    CDlgMicTest* test = r.dialog.Controlled().micTest;
     if (test == nullptr) {
         CPlayBoiceView* current = r.dialog.Hub().View();
         test = new CDlgMicTest(r.dialog.App(), current ? current->Capture() : nullptr, &r.dialog);
@@ -807,7 +808,7 @@ QStringList MicTest(const Request& r)
 // The shared files commands answer only while the shared files window is there.
 CSharesListDlg* SharesWindow(const Request& r)
 {
-    return r.dialog.Shares();
+    return r.dialog.Controlled().shares;
 }
 
 QStringList NoSharesWindow()
@@ -1108,7 +1109,7 @@ QStringList CHalvoControl::Execute(const QString& line)
         if (!m_dialog.IsReady()) return {QStringLiteral("error the main window is not up yet")};
     }
     if (command == nullptr) {
-        if (request.command.startsWith(QStringLiteral("share")) && m_dialog.Shares() == nullptr)
+        if (request.command.startsWith(QStringLiteral("share")) && m_dialog.Controlled().shares == nullptr)
             return NoSharesWindow();
         return {QStringLiteral("error unknown command ") + request.command};
     }

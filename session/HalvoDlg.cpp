@@ -408,9 +408,10 @@ bool CHalvoDlg::RunMicControl(const std::function<void(CMicControl&)>& configure
     return true;
 }
 
-CDlgMicTest* CHalvoDlg::OpenMicTest()
+CHalvoDlg::Parts CHalvoDlg::Controlled() const
 {
-    return m_pMicTest.data();
+    return {m_pChat,   m_pShares,      m_pApproval.data(), m_pClient,      m_pShareButton,
+            m_pCamera, m_pShare.get(), m_pStill.get(),     m_pShareViewer, m_pMicTest.data()};
 }
 
 void CHalvoDlg::RunMicTest()

@@ -115,19 +115,24 @@ public:
     CHalvoApp& App() { return m_app; }
     // Whether OnInitDialog has built the window (the control channel starts before it).
     bool IsReady() const { return m_pHub != nullptr; }
-    CChatDlg* Chat() { return m_pChat; }
-    CSharesListDlg* Shares() { return m_pShares; }
-    CDlgConnect* OpenApproval() { return m_pApproval; }
-    QWidget* ClientArea() { return m_pClient; }
-    CBmpButton* ShareButton() { return m_pShareButton; }
-    CCameraView* Camera() { return m_pCamera; }
-    CAppShare* ShareEngine() { return m_pShare.get(); }
-    CStillImage* Still() { return m_pStill.get(); }
+    // The windows and objects the control channel drives as a user would (any may be null
+    // while the window is being built or torn down).
+    struct Parts {
+        CChatDlg* chat = nullptr;
+        CSharesListDlg* shares = nullptr;
+        CDlgConnect* approval = nullptr;  // the approval dialog while it is open
+        QWidget* clientArea = nullptr;    // holds the user windows
+        CBmpButton* shareButton = nullptr;
+        CCameraView* camera = nullptr;
+        CAppShare* shareEngine = nullptr;
+        CStillImage* still = nullptr;
+        CCapterDlg* shareViewer = nullptr;
+        CDlgMicTest* micTest = nullptr;  // the microphone test while it runs
+    };
+    Parts Controlled() const;
     // The camera icon's プロパティ: the camera image page, modal. With `prepare`, the page is
     // handed over before it is shown (the control channel sets its controls and presses OK).
     void ShowCameraPage(const std::function<void(CJpegControl&)>& prepare = {});
-    CCapterDlg* SharePreview() { return m_pSharePreview; }
-    CCapterDlg* ShareViewer() { return m_pShareViewer; }
     // The user window of (user id, group id), or null.
     CUserWndObject* FindUserWnd(std::uint32_t userId, std::uint32_t groupId) const;
     // The share button: starts sharing, or stops it while sharing. False (after telling the
@@ -136,7 +141,6 @@ public:
 
     // The microphone icon: a left click toggles the mute bit of the voice settings, a right
     // click opens the microphone settings on a copy and stores them on OK.
-    CMicIconWnd* MicIcon() { return m_pMicIcon; }
     void OnMicIconLeftClick();
     void OnMicIconRightClick();
     bool IsMicMuted();
@@ -146,7 +150,6 @@ public:
     bool RunMicControl(const std::function<void(class CMicControl&)>& configure);
     // The microphone test, modal; the open one (or null) while it runs.
     void RunMicTest();
-    CDlgMicTest* OpenMicTest();
 
     // The own session port on the home router: "<ip>:<port>", "pending" or "none:<reason>".
     std::string ExternalAddress() const;
