@@ -267,6 +267,24 @@ Result CPeerService::Impl::GetPeerInfo(PlayerId player, std::string& name, Bytes
     return DPNERR_INVALIDPLAYER;
 }
 
+// A copy of the bytes goes to the I/O thread, where `queue` puts it on its links; until then
+// nothing is written at once, so that nothing overtakes it.
+template <class Queue>
+Result CPeerService::Impl::HandOver(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout, Queue queue)
+{
+    Buffer copy = TakeBuffer(bytes.size());
+    copy.resize(bytes.size());
+    CopyMessage(copy.data(), bytes.data(), bytes.size());
+    std::optional<Clock::time_point> deadline;
+    if (timeout.count() > 0) deadline = Clock::now() + timeout;
+    ++m_sendsOnTheirWay;
+    asio::post(m_io, [this, queue = std::move(queue), payload = ShareBuffer(std::move(copy)), deadline]() mutable {
+        queue(std::move(payload), deadline);
+        --m_sendsOnTheirWay;
+    });
+    return DPNSUCCESS_PENDING;
+}
+
 Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32_t size,
                                   std::chrono::milliseconds timeout, std::uint32_t flags)
 {
@@ -299,18 +317,9 @@ Result CPeerService::Impl::SendTo(PlayerId player, const void* data, std::uint32
         }
         if (link->SendNow({bytes, size}, envelope, true)) return DPNSUCCESS_PENDING;
     }
-    Buffer copy = TakeBuffer(size);
-    copy.resize(size);
-    CopyMessage(copy.data(), bytes, size);
-    auto payload = ShareBuffer(std::move(copy));
-    std::optional<Clock::time_point> deadline;
-    if (timeout.count() > 0) deadline = Clock::now() + timeout;
-    ++m_sendsOnTheirWay;
-    asio::post(m_io, [this, player, payload = std::move(payload), high, deadline]() mutable {
+    return HandOver({bytes, size}, timeout, [this, player, high](auto payload, auto deadline) {
         SendOut(player, std::move(payload), high, deadline);
-        --m_sendsOnTheirWay;
     });
-    return DPNSUCCESS_PENDING;
 }
 
 // One copy for every receiver. A host writes it on each member's link; a member hands it to
@@ -347,18 +356,9 @@ Result CPeerService::Impl::SendToAll(std::span<const std::uint8_t> bytes, std::c
         });
         if (targets.empty()) return DPNSUCCESS_PENDING;
     }
-    Buffer copy = TakeBuffer(bytes.size());
-    copy.resize(bytes.size());
-    CopyMessage(copy.data(), bytes.data(), bytes.size());
-    auto payload = ShareBuffer(std::move(copy));
-    std::optional<Clock::time_point> deadline;
-    if (timeout.count() > 0) deadline = Clock::now() + timeout;
-    ++m_sendsOnTheirWay;
-    asio::post(m_io, [this, targets = std::move(targets), payload = std::move(payload), high, deadline] {
+    return HandOver(bytes, timeout, [this, targets = std::move(targets), high](auto payload, auto deadline) {
         for (const auto& target : targets) SendOut(target.first, payload, high, deadline);
-        --m_sendsOnTheirWay;
     });
-    return DPNSUCCESS_PENDING;
 }
 
 void CPeerService::Impl::SendOut(PlayerId to, std::shared_ptr<const Buffer> payload, bool high,

@@ -81,6 +81,8 @@ private:
     // too; it is reported like any other.
     void ReportProgress(PlayerId from, std::span<const std::uint8_t> got, std::uint32_t total, std::size_t added);
     Result SendToAll(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout, bool high);
+    template <class Queue>
+    Result HandOver(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout, Queue queue);
     void SendOut(PlayerId to, std::shared_ptr<const Buffer> payload, bool high,
                  std::optional<Clock::time_point> deadline);
     void PublishOwnInfo();
