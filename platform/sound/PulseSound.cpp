@@ -25,15 +25,17 @@ constexpr const char* kMediaRole = "phone";
 // playback then runs late and has to jump.
 constexpr std::uint32_t kRequestMs = 5;
 // What the server holds of a playback: all that covers for our answers coming late. When it
-// runs dry all the same (a busy or virtual machine), it holds more from the playback's next
-// start on, up to the most, trading a little delay for no further dropouts. Only at a start:
+// runs dry all the same (a busy or virtual machine), it holds more from the mix's next start
+// on (when no buffer played), up to the most, trading a little delay for no further dropouts.
+// Only at a start:
 // a larger buffer in the middle of a sound would delay the rest of it, a slip.
 constexpr std::uint32_t kTargetMs = 40;
 constexpr std::uint32_t kTargetStepMs = 20;
 constexpr std::uint32_t kMostTargetMs = 120;
 constexpr std::chrono::seconds kQuietBeforeStepDown{30};
 // A starting playback answers the server's first requests with silence: what fills the
-// server's buffer plus this lead, the ring's cursor staying put meanwhile. Sound arriving on
+// server's buffer (when the mix starts with it) plus this lead, the ring's cursor staying put
+// meanwhile. Sound arriving on
 // the ring's rhythm, now and then a little late, then still lands ahead of the cursor; without
 // the lead every piece a moment later than the one before moves the write position again, a
 // slip of a few samples each time. The lead costs latency, so the server's target is smaller.
@@ -66,6 +68,79 @@ std::uint32_t BytesForMs(const SoundFormat& format, std::uint32_t ms)
     return std::max<std::uint32_t>(align, static_cast<std::uint32_t>(bytes - bytes % align));
 }
 
+pa_stream* NewStream(PulseSoundBackend& backend, const pa_sample_spec& sampleSpec)
+{
+    pa_proplist* props = pa_proplist_new();
+    const char* name = backend.ApplicationName().c_str();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, name);
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, kMediaRole);
+    pa_proplist_sets(props, PA_PROP_MEDIA_NAME, name);
+    pa_stream* stream = pa_stream_new_with_proplist(backend.Context(), name, &sampleSpec, nullptr, props);
+    pa_proplist_free(props);
+    return stream;
+}
+
+// Main loop lock held: false when the stream failed to connect.
+bool WaitReady(PulseSoundBackend& backend, pa_stream* stream)
+{
+    for (;;) {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY) return true;
+        if (!PA_STREAM_IS_GOOD(state)) return false;
+        pa_threaded_mainloop_wait(backend.MainLoop());
+    }
+}
+
+}  // namespace
+
+class PulseSoundBuffer;
+
+// Main loop lock held for everything. Every playing buffer of one device and sample layout is
+// mixed here into one stream: a session plays one buffer per peer, and with a stream each the
+// server's requests (one per 5 ms per stream) woke this process and the server more often than
+// the sound itself cost, growing with every member.
+class PlaybackMix {
+public:
+    PlaybackMix(PulseSoundBackend& backend, std::string device, std::uint32_t rate, std::uint16_t channels);
+    ~PlaybackMix() { DropStream(); }
+    PlaybackMix(const PlaybackMix&) = delete;
+    PlaybackMix& operator=(const PlaybackMix&) = delete;
+
+    int CreateStream();
+    bool Usable() const { return m_stream != nullptr && !m_failed; }
+    void Attach(PulseSoundBuffer* buffer) { m_buffers.push_back(buffer); }
+    // A buffer that goes (stopped or not): the stream stops with the last playing one.
+    void Detach(PulseSoundBuffer* buffer);
+    // The buffer plays from its cursor on: at the next request, or, when nothing played, once
+    // the server's buffer is filled.
+    void Start(PulseSoundBuffer& buffer);
+    // After a buffer stopped: with none playing, what the server still holds is dropped.
+    void StopWhenIdle();
+
+private:
+    bool AnyPlaying() const;
+    void ApplyTargetAtStart();
+    void DropStream();
+    void Write(std::size_t bytes);
+
+    static void OnWritable(pa_stream* stream, std::size_t bytes, void* self);
+    static void OnUnderflow(pa_stream* stream, void* self);
+    static void OnState(pa_stream* stream, void* self);
+    static void OnSuccess(pa_stream* stream, int success, void* self);
+
+    PulseSoundBackend& m_backend;
+    const std::string m_device;
+    const SoundFormat m_format;  // 16-bit, whatever the buffers hold
+    pa_stream* m_stream = nullptr;
+    bool m_failed = false;
+    bool m_playing = false;  // uncorked
+    std::vector<PulseSoundBuffer*> m_buffers;
+    std::vector<std::int32_t> m_sum;
+    std::uint32_t m_targetMs = kTargetMs;  // kept for the mix's life
+    std::chrono::steady_clock::time_point m_lastDropout;
+    bool m_raisePending = false;
+};
+
 class PulseSoundBuffer : public ISoundBuffer {
 public:
     PulseSoundBuffer(PulseSoundBackend& backend, SoundDirection direction, std::string device,
@@ -81,6 +156,7 @@ public:
     ~PulseSoundBuffer() override
     {
         MainLoopLock lock(m_backend.MainLoop());
+        LeaveMix();
         DropStream();
     }
 
@@ -95,53 +171,30 @@ public:
             !pa_sample_spec_valid(&sampleSpec)) {
             return kSoundErrInvalidArg;
         }
-        pa_proplist* props = pa_proplist_new();
-        const char* name = m_backend.ApplicationName().c_str();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, name);
-        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, kMediaRole);
-        pa_proplist_sets(props, PA_PROP_MEDIA_NAME, name);
-        m_stream = pa_stream_new_with_proplist(m_backend.Context(), name, &sampleSpec, nullptr, props);
-        pa_proplist_free(props);
+        if (m_direction == SoundDirection::Playback) {
+            m_mix = m_backend.MixFor(m_device, m_format.samplesPerSec, m_format.channels);
+            if (!m_mix) return kSoundErrNoDriver;
+            m_mix->Attach(this);
+            m_lost = false;
+            return kSoundOk;
+        }
+        m_stream = NewStream(m_backend, sampleSpec);
         if (m_stream == nullptr) return kSoundErrGeneric;
         pa_stream_set_state_callback(m_stream, &PulseSoundBuffer::OnState, this);
-
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        // No prebuffering: when a request is answered late the server plays on by its own
-        // clock instead of stopping until it has a full buffer again, so the ring keeps its
-        // time and a late answer costs a dropout, not a shift of everything after it.
         attr.prebuf = 0;
+        attr.tlength = attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = BytesForMs(m_format, kRequestMs);
+        pa_stream_set_read_callback(m_stream, &PulseSoundBuffer::OnReadable, this);
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
         const char* device = m_device.empty() ? nullptr : m_device.c_str();
-        int rc = 0;
-        if (m_direction == SoundDirection::Playback) {
-            attr.tlength = BytesForMs(m_format, m_targetMs);
-            attr.minreq = BytesForMs(m_format, kRequestMs);
-            attr.fragsize = static_cast<std::uint32_t>(-1);
-            pa_stream_set_write_callback(m_stream, &PulseSoundBuffer::OnWritable, this);
-            pa_stream_set_underflow_callback(m_stream, &PulseSoundBuffer::OnUnderflow, this);
-            rc = pa_stream_connect_playback(m_stream, device, &attr, flags, nullptr, nullptr);
-        } else {
-            attr.tlength = attr.minreq = static_cast<std::uint32_t>(-1);
-            attr.fragsize = BytesForMs(m_format, kRequestMs);
-            pa_stream_set_read_callback(m_stream, &PulseSoundBuffer::OnReadable, this);
-            rc = pa_stream_connect_record(m_stream, device, &attr, flags);
-        }
-        if (rc < 0) {
+        if (pa_stream_connect_record(m_stream, device, &attr, flags) < 0 || !WaitReady(m_backend, m_stream)) {
             DropStream();
             return kSoundErrNoDriver;
         }
-        for (;;) {
-            const pa_stream_state_t state = pa_stream_get_state(m_stream);
-            if (state == PA_STREAM_READY) break;
-            if (!PA_STREAM_IS_GOOD(state)) {
-                DropStream();
-                return kSoundErrNoDriver;
-            }
-            pa_threaded_mainloop_wait(m_backend.MainLoop());
-        }
         m_lost = false;
-        return ApplyVolume();
+        return kSoundOk;
     }
 
     std::uint32_t Size() const override { return m_ring.Size(); }
@@ -183,22 +236,13 @@ public:
     int Start() override
     {
         MainLoopLock lock(m_backend.MainLoop());
+        if (m_direction == SoundDirection::Playback) {
+            if (m_lost || !m_mix || !m_mix->Usable()) return kSoundErrBufferLost;
+            if (!m_running) m_mix->Start(*this);
+            return kSoundOk;
+        }
         if (m_lost || m_stream == nullptr) return kSoundErrBufferLost;
-        if (m_direction == SoundDirection::Playback) {
-            // Before the stream counts as running: the server's answer is awaited, and a write
-            // request meanwhile must not move the ring's cursor before the lead is set.
-            ApplyTargetAtStart();
-            m_raisePending = false;
-        }
         m_running = true;
-        if (m_direction == SoundDirection::Playback) {
-            // What the server asks for first fills its own buffer; the lead comes on top of it.
-            std::size_t fill = pa_stream_writable_size(m_stream);
-            if (fill == static_cast<std::size_t>(-1) || fill > m_ring.Size()) fill = BytesForMs(m_format, m_targetMs);
-            m_leadBytes = static_cast<std::uint32_t>(fill) + BytesForMs(m_format, kStartLeadMs);
-        }
-        // The server's buffer is filled before it starts playing, or it starts with nothing.
-        if (m_direction == SoundDirection::Playback) Write(pa_stream_writable_size(m_stream));
         WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
         return kSoundOk;
     }
@@ -208,12 +252,10 @@ public:
         {
             MainLoopLock lock(m_backend.MainLoop());
             m_running = false;
-            if (m_stream != nullptr && !m_lost) {
+            if (m_direction == SoundDirection::Playback) {
+                if (m_mix) m_mix->StopWhenIdle();
+            } else if (m_stream != nullptr && !m_lost) {
                 WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 1, &PulseSoundBuffer::OnSuccess, this));
-                // What the server still holds belongs to the stopped sound.
-                if (m_direction == SoundDirection::Playback) {
-                    WaitOperation(m_backend.MainLoop(), pa_stream_flush(m_stream, &PulseSoundBuffer::OnSuccess, this));
-                }
             }
         }
         m_ring.SignalStop();
@@ -232,6 +274,7 @@ public:
         {
             MainLoopLock lock(m_backend.MainLoop());
             if (!m_lost) return kSoundOk;
+            LeaveMix();
             DropStream();
             m_running = false;
         }
@@ -246,9 +289,8 @@ public:
     {
         if (m_direction != SoundDirection::Playback) return kSoundErrInvalidCall;
         if (volume < kVolumeMin || volume > kVolumeMax) return kSoundErrInvalidArg;
-        MainLoopLock lock(m_backend.MainLoop());
         m_volume = volume;
-        return ApplyVolume();
+        return kSoundOk;
     }
 
     int GetVolume(std::int32_t* volume) override
@@ -259,37 +301,60 @@ public:
         return kSoundOk;
     }
 
-private:
-    // Main loop lock held.
-    int ApplyVolume()
+    // Main loop thread (or a caller holding its lock), mix side.
+    bool Playing() const { return m_running && !m_lost; }
+    // Its lead: frames of silence before the ring's cursor moves (see kStartLeadMs).
+    void BeginPlaying(std::uint32_t leadFrames)
     {
-        if (m_direction != SoundDirection::Playback || m_stream == nullptr) return kSoundOk;
-        pa_cvolume volume;
-        const pa_volume_t level = m_volume <= kVolumeMin ? PA_VOLUME_MUTED : pa_sw_volume_from_dB(m_volume / 100.0);
-        pa_cvolume_set(&volume, static_cast<unsigned>(m_format.channels), level);
-        m_operationOk = false;
-        WaitOperation(m_backend.MainLoop(),
-                      pa_context_set_sink_input_volume(m_backend.Context(), pa_stream_get_index(m_stream), &volume,
-                                                       &PulseSoundBuffer::OnContextSuccess, this));
-        return m_operationOk ? kSoundOk : kSoundErrGeneric;
+        m_leadFrames = leadFrames;
+        m_running = true;
+    }
+    void MarkLost()
+    {
+        m_lost = true;
+        m_running = false;
     }
 
-    // Main loop lock held, stream corked: the target raised by dropouts takes effect, or comes
-    // down a step when the server has kept up for a while, so one bad moment does not cost
-    // delay for good.
-    void ApplyTargetAtStart()
+    // Adds the next frames of this buffer, at its volume, to the mix: the lead of a starting
+    // buffer first (silence, the ring's cursor staying where it is), then the ring from its
+    // cursor on.
+    void MixInto(std::int32_t* sum, std::uint32_t frames)
     {
-        const auto now = std::chrono::steady_clock::now();
-        if (m_targetMs > kTargetMs && now - m_lastDropout >= kQuietBeforeStepDown) {
-            m_targetMs -= kTargetStepMs;
-            m_lastDropout = now;
+        const std::uint32_t lead = std::min(m_leadFrames, frames);
+        m_leadFrames -= lead;
+        const std::uint32_t align = std::max<std::uint32_t>(m_format.blockAlign, 1);
+        const std::uint32_t rest = (frames - lead) * align;
+        if (rest == 0) return;
+        m_piece.resize(rest);
+        m_ring.Consume(m_piece.data(), rest);
+        const std::int32_t volume = m_volume.load();
+        if (volume <= kVolumeMin) return;
+        const std::size_t samples = rest / (m_format.bitsPerSample / 8);
+        std::int32_t* out = sum + std::size_t{lead} * m_format.channels;
+        // Hundredths of a decibel: 0 is the sound as it is.
+        const double gain = std::pow(10.0, volume / 2000.0);
+        const auto scaled = [&](std::int32_t v) {
+            return volume == 0 ? v : static_cast<std::int32_t>(std::lround(v * gain));
+        };
+        if (m_format.bitsPerSample == 8) {
+            for (std::size_t i = 0; i < samples; ++i) out[i] += scaled((m_piece[i] - 128) * 256);
+        } else {
+            for (std::size_t i = 0; i < samples; ++i) {
+                std::int16_t v = 0;
+                std::memcpy(&v, m_piece.data() + 2 * i, sizeof v);
+                out[i] += scaled(v);
+            }
         }
-        const std::uint32_t tlength = BytesForMs(m_format, m_targetMs);
-        pa_buffer_attr attr = *pa_stream_get_buffer_attr(m_stream);
-        if (attr.tlength == tlength) return;
-        attr.tlength = tlength;
-        WaitOperation(m_backend.MainLoop(),
-                      pa_stream_set_buffer_attr(m_stream, &attr, &PulseSoundBuffer::OnSuccess, this));
+    }
+
+private:
+    // Main loop lock held.
+    void LeaveMix()
+    {
+        if (!m_mix) return;
+        m_running = false;
+        m_mix->Detach(this);
+        m_mix.reset();
     }
 
     // Main loop lock held (or the main loop thread).
@@ -297,58 +362,10 @@ private:
     {
         if (m_stream == nullptr) return;
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
         m_stream = nullptr;
-    }
-
-    // Main loop thread (or a caller holding its lock): hands the ring from the cursor on.
-    void Write(std::size_t bytes)
-    {
-        const std::uint32_t align = std::max<std::uint32_t>(m_format.blockAlign, 1);
-        bytes -= bytes % align;
-        while (bytes > 0) {
-            void* data = nullptr;
-            std::size_t piece = bytes;
-            if (pa_stream_begin_write(m_stream, &data, &piece) < 0 || data == nullptr) return;
-            piece = std::min<std::size_t>({piece, bytes, m_ring.Size()});
-            piece -= piece % align;
-            if (piece == 0) {
-                pa_stream_cancel_write(m_stream);
-                return;
-            }
-            // The lead of a starting playback: silence, the ring's cursor staying where it is.
-            const std::uint32_t lead = std::min<std::uint32_t>(m_leadBytes, static_cast<std::uint32_t>(piece));
-            std::memset(data, m_format.bitsPerSample == 8 ? 0x80 : 0, lead);
-            m_leadBytes -= lead;
-            m_ring.Consume(static_cast<std::uint8_t*>(data) + lead, static_cast<std::uint32_t>(piece) - lead);
-            if (pa_stream_write(m_stream, data, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
-            bytes -= piece;
-        }
-    }
-
-    // Main loop thread.
-    static void OnWritable(pa_stream* /*stream*/, std::size_t bytes, void* self)
-    {
-        auto* buffer = static_cast<PulseSoundBuffer*>(self);
-        if (buffer->m_running) buffer->Write(bytes);
-    }
-
-    // Main loop thread: the server played past what it had. The ring's cursor kept the
-    // server's time, so what is written next still lands where it belongs; the larger target
-    // waits for the next start. One step per start, however often it ran dry meanwhile.
-    static void OnUnderflow(pa_stream* /*stream*/, void* self)
-    {
-        auto* buffer = static_cast<PulseSoundBuffer*>(self);
-        buffer->m_lastDropout = std::chrono::steady_clock::now();
-        if (!buffer->m_running || buffer->m_raisePending || buffer->m_targetMs >= kMostTargetMs) return;
-        buffer->m_raisePending = true;
-        buffer->m_targetMs = std::min(buffer->m_targetMs + kTargetStepMs, kMostTargetMs);
-        std::fprintf(stderr, "%s: the sound server ran out of playback; it holds %u ms from the next start on\n",
-                     buffer->m_backend.ApplicationName().c_str(), static_cast<unsigned>(buffer->m_targetMs));
     }
 
     // Main loop thread.
@@ -373,25 +390,13 @@ private:
     {
         auto* buffer = static_cast<PulseSoundBuffer*>(self);
         const pa_stream_state_t state = pa_stream_get_state(stream);
-        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-            buffer->m_lost = true;
-            buffer->m_running = false;
-        }
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) buffer->MarkLost();
         pa_threaded_mainloop_signal(buffer->m_backend.MainLoop(), 0);
     }
 
-    static void OnSuccess(pa_stream* /*stream*/, int success, void* self)
+    static void OnSuccess(pa_stream* /*stream*/, int /*success*/, void* self)
     {
-        auto* buffer = static_cast<PulseSoundBuffer*>(self);
-        buffer->m_operationOk = success != 0;
-        pa_threaded_mainloop_signal(buffer->m_backend.MainLoop(), 0);
-    }
-
-    static void OnContextSuccess(pa_context* /*context*/, int success, void* self)
-    {
-        auto* buffer = static_cast<PulseSoundBuffer*>(self);
-        buffer->m_operationOk = success != 0;
-        pa_threaded_mainloop_signal(buffer->m_backend.MainLoop(), 0);
+        pa_threaded_mainloop_signal(static_cast<PulseSoundBuffer*>(self)->m_backend.MainLoop(), 0);
     }
 
     PulseSoundBackend& m_backend;
@@ -399,16 +404,192 @@ private:
     const std::string m_device;
     const SoundFormat m_format;
     SoundRing m_ring;
-    pa_stream* m_stream = nullptr;  // main loop lock
+    pa_stream* m_stream = nullptr;       // capture; main loop lock
+    std::shared_ptr<PlaybackMix> m_mix;  // playback; main loop lock
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_lost{false};
     std::atomic<std::int32_t> m_volume{0};
-    std::uint32_t m_leadBytes = 0;                        // main loop lock
-    std::uint32_t m_targetMs = kTargetMs;                 // main loop lock; kept when the stream is made again
-    std::chrono::steady_clock::time_point m_lastDropout;  // main loop lock; the last dropout
-    bool m_raisePending = false;                          // main loop lock
-    bool m_operationOk = false;                           // main loop lock
+    std::uint32_t m_leadFrames = 0;     // main loop lock
+    std::vector<std::uint8_t> m_piece;  // main loop lock
 };
+
+PlaybackMix::PlaybackMix(PulseSoundBackend& backend, std::string device, std::uint32_t rate, std::uint16_t channels)
+    : m_backend(backend),
+      m_device(std::move(device)),
+      m_format{1, channels, rate, rate * channels * 2u, static_cast<std::uint16_t>(channels * 2u), 16}
+{
+}
+
+int PlaybackMix::CreateStream()
+{
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = PA_SAMPLE_S16LE;
+    sampleSpec.rate = m_format.samplesPerSec;
+    sampleSpec.channels = static_cast<std::uint8_t>(m_format.channels);
+    m_stream = NewStream(m_backend, sampleSpec);
+    if (m_stream == nullptr) return kSoundErrGeneric;
+    pa_stream_set_state_callback(m_stream, &PlaybackMix::OnState, this);
+    pa_stream_set_write_callback(m_stream, &PlaybackMix::OnWritable, this);
+    pa_stream_set_underflow_callback(m_stream, &PlaybackMix::OnUnderflow, this);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    // No prebuffering: when a request is answered late the server plays on by its own
+    // clock instead of stopping until it has a full buffer again, so the rings keep their
+    // time and a late answer costs a dropout, not a shift of everything after it.
+    attr.prebuf = 0;
+    attr.tlength = BytesForMs(m_format, m_targetMs);
+    attr.minreq = BytesForMs(m_format, kRequestMs);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    const char* device = m_device.empty() ? nullptr : m_device.c_str();
+    if (pa_stream_connect_playback(m_stream, device, &attr, flags, nullptr, nullptr) < 0 ||
+        !WaitReady(m_backend, m_stream)) {
+        DropStream();
+        return kSoundErrNoDriver;
+    }
+    return kSoundOk;
+}
+
+void PlaybackMix::Detach(PulseSoundBuffer* buffer)
+{
+    m_buffers.erase(std::remove(m_buffers.begin(), m_buffers.end(), buffer), m_buffers.end());
+    StopWhenIdle();
+}
+
+bool PlaybackMix::AnyPlaying() const
+{
+    return std::any_of(m_buffers.begin(), m_buffers.end(), [](const PulseSoundBuffer* b) { return b->Playing(); });
+}
+
+void PlaybackMix::Start(PulseSoundBuffer& buffer)
+{
+    const std::uint32_t lead = m_format.samplesPerSec * kStartLeadMs / 1000;
+    if (m_playing) {
+        buffer.BeginPlaying(lead);
+        return;
+    }
+    // Corked meanwhile, so no request moves a ring before the lead is set.
+    ApplyTargetAtStart();
+    // What the server asks for first fills its own buffer; the lead comes on top of it.
+    std::size_t fill = pa_stream_writable_size(m_stream);
+    if (fill == static_cast<std::size_t>(-1) || fill > BytesForMs(m_format, kMostTargetMs)) {
+        fill = BytesForMs(m_format, m_targetMs);
+    }
+    buffer.BeginPlaying(static_cast<std::uint32_t>(fill / m_format.blockAlign) + lead);
+    m_playing = true;
+    // The server's buffer is filled before it starts playing, or it starts with nothing.
+    Write(pa_stream_writable_size(m_stream));
+    WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PlaybackMix::OnSuccess, this));
+}
+
+void PlaybackMix::StopWhenIdle()
+{
+    if (!m_playing || AnyPlaying() || !Usable()) return;
+    m_playing = false;
+    WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 1, &PlaybackMix::OnSuccess, this));
+    // What the server still holds belongs to the stopped sound.
+    WaitOperation(m_backend.MainLoop(), pa_stream_flush(m_stream, &PlaybackMix::OnSuccess, this));
+}
+
+// Corked: the target raised by dropouts takes effect, or comes down a step when the server has
+// kept up for a while, so one bad moment does not cost delay for good.
+void PlaybackMix::ApplyTargetAtStart()
+{
+    const auto now = std::chrono::steady_clock::now();
+    m_raisePending = false;
+    if (m_targetMs > kTargetMs && now - m_lastDropout >= kQuietBeforeStepDown) {
+        m_targetMs -= kTargetStepMs;
+        m_lastDropout = now;
+    }
+    const std::uint32_t tlength = BytesForMs(m_format, m_targetMs);
+    pa_buffer_attr attr = *pa_stream_get_buffer_attr(m_stream);
+    if (attr.tlength == tlength) return;
+    attr.tlength = tlength;
+    WaitOperation(m_backend.MainLoop(), pa_stream_set_buffer_attr(m_stream, &attr, &PlaybackMix::OnSuccess, this));
+}
+
+void PlaybackMix::DropStream()
+{
+    if (m_stream == nullptr) return;
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+    pa_stream_disconnect(m_stream);
+    pa_stream_unref(m_stream);
+    m_stream = nullptr;
+}
+
+void PlaybackMix::Write(std::size_t bytes)
+{
+    const std::uint32_t align = m_format.blockAlign;
+    bytes -= bytes % align;
+    while (bytes > 0) {
+        void* data = nullptr;
+        std::size_t piece = bytes;
+        if (pa_stream_begin_write(m_stream, &data, &piece) < 0 || data == nullptr) return;
+        piece = std::min(piece, bytes);
+        piece -= piece % align;
+        if (piece == 0) {
+            pa_stream_cancel_write(m_stream);
+            return;
+        }
+        const std::size_t samples = piece / 2;
+        m_sum.assign(samples, 0);
+        const auto frames = static_cast<std::uint32_t>(piece / align);
+        for (PulseSoundBuffer* buffer : m_buffers) {
+            if (buffer->Playing()) buffer->MixInto(m_sum.data(), frames);
+        }
+        auto* out = static_cast<std::uint8_t*>(data);
+        for (std::size_t i = 0; i < samples; ++i) {
+            const auto v = static_cast<std::int16_t>(std::clamp<std::int32_t>(m_sum[i], -32768, 32767));
+            std::memcpy(out + 2 * i, &v, sizeof v);
+        }
+        if (pa_stream_write(m_stream, data, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+        bytes -= piece;
+    }
+}
+
+// Main loop thread.
+void PlaybackMix::OnWritable(pa_stream* /*stream*/, std::size_t bytes, void* self)
+{
+    auto* mix = static_cast<PlaybackMix*>(self);
+    if (mix->m_playing) mix->Write(bytes);
+}
+
+// Main loop thread: the server played past what it had. The rings' cursors kept the server's
+// time, so what is written next still lands where it belongs; the larger target waits for the
+// next start of the mix (a larger buffer in the middle of a sound would delay the rest of it, a
+// slip). One step per start, however often it ran dry meanwhile.
+void PlaybackMix::OnUnderflow(pa_stream* /*stream*/, void* self)
+{
+    auto* mix = static_cast<PlaybackMix*>(self);
+    mix->m_lastDropout = std::chrono::steady_clock::now();
+    if (!mix->m_playing || mix->m_raisePending || mix->m_targetMs >= kMostTargetMs) return;
+    mix->m_raisePending = true;
+    mix->m_targetMs = std::min(mix->m_targetMs + kTargetStepMs, kMostTargetMs);
+    std::fprintf(stderr, "%s: the sound server ran out of playback; it holds %u ms from the next start on\n",
+                 mix->m_backend.ApplicationName().c_str(), static_cast<unsigned>(mix->m_targetMs));
+}
+
+// Main loop thread.
+void PlaybackMix::OnState(pa_stream* stream, void* self)
+{
+    auto* mix = static_cast<PlaybackMix*>(self);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        mix->m_failed = true;
+        mix->m_playing = false;
+        for (PulseSoundBuffer* buffer : mix->m_buffers) buffer->MarkLost();
+    }
+    pa_threaded_mainloop_signal(mix->m_backend.MainLoop(), 0);
+}
+
+void PlaybackMix::OnSuccess(pa_stream* /*stream*/, int /*success*/, void* self)
+{
+    pa_threaded_mainloop_signal(static_cast<PlaybackMix*>(self)->m_backend.MainLoop(), 0);
+}
+
+namespace {
 
 class PulseSoundDevice : public ISoundDevice {
 public:
@@ -636,6 +817,21 @@ int PulseSoundBackend::OpenDevice(SoundDirection direction, const SoundDeviceId*
     }
     *out = std::move(device);
     return kSoundOk;
+}
+
+std::shared_ptr<PlaybackMix> PulseSoundBackend::MixFor(const std::string& device, std::uint32_t rate,
+                                                       std::uint16_t channels)
+{
+    const std::string key = device + "/" + std::to_string(rate) + "/" + std::to_string(channels);
+    if (const auto it = m_mixes.find(key); it != m_mixes.end()) {
+        if (auto mix = it->second.lock(); mix && mix->Usable()) return mix;
+    }
+    // A failed mix stays with the buffers not restored yet; the restored ones get a new one.
+    std::erase_if(m_mixes, [](const auto& entry) { return entry.second.expired(); });
+    auto mix = std::make_shared<PlaybackMix>(*this, device, rate, channels);
+    if (mix->CreateStream() != kSoundOk) return nullptr;
+    m_mixes[key] = mix;
+    return mix;
 }
 
 }  // namespace morvika::sound

@@ -1,6 +1,7 @@
 #pragma once
 // The PulseAudio backend: one threaded main loop and context per backend, one stream per
-// buffer, so the server mixes the peers. Works on PipeWire's PulseAudio service as well.
+// capture buffer, and one per playback device and sample layout into which every playing
+// buffer is mixed here. Works on PipeWire's PulseAudio service as well.
 //
 // Threads: the main loop's own thread runs every stream callback (moving a buffer's cursor and
 // signalling its notification events); the callers' threads run everything public, taking the
@@ -18,6 +19,8 @@ struct pa_threaded_mainloop;
 struct pa_context;
 
 namespace morvika::sound {
+
+class PlaybackMix;
 
 class PulseSoundBackend : public ISoundBackend {
 public:
@@ -40,6 +43,9 @@ public:
     pa_threaded_mainloop* MainLoop() const { return m_mainloop; }
     pa_context* Context() const { return m_context; }
     const std::string& ApplicationName() const { return m_applicationName; }
+    // Main loop lock held: the mix a playback buffer of the device plays through, with a
+    // connected stream; null when none could be made.
+    std::shared_ptr<PlaybackMix> MixFor(const std::string& device, std::uint32_t rate, std::uint16_t channels);
 
 private:
     static void OnContextState(pa_context* context, void* self);
@@ -48,7 +54,8 @@ private:
     pa_threaded_mainloop* m_mainloop = nullptr;
     pa_context* m_context = nullptr;
     std::mutex m_namesMutex;
-    std::map<SoundDeviceId, std::string> m_names;  // identifiers seen in enumeration
+    std::map<SoundDeviceId, std::string> m_names;               // identifiers seen in enumeration
+    std::map<std::string, std::weak_ptr<PlaybackMix>> m_mixes;  // main loop lock
 };
 
 }  // namespace morvika::sound
