@@ -1,6 +1,8 @@
 #include "platform/sound/SoundEvent.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <iterator>
 #include <mutex>
 
 #include "platform/sound/SoundMutex.h"
@@ -8,27 +10,28 @@
 namespace morvika::sound {
 
 namespace {
-// All events share one mutex and one condition, so a waiter can watch several events at once.
-// There are few events (three per sound object) and they fire a few times a second.
+// All events share one mutex, so a waiter can watch several events at once. Each waiting
+// thread has a condition of its own that only the events it waits for signal: a session has
+// a sound thread per member, each event fires dozens of times a second, and one condition for
+// all woke every sound thread for every other one's events.
 SoundMutex& EventMutex()
 {
     static SoundMutex mutex;
     return mutex;
 }
-std::condition_variable_any& EventCondition()
+std::condition_variable_any& ThisThreadsCondition()
 {
-    static std::condition_variable_any condition;
+    // Made once per thread: a sound thread's wait allocates nothing.
+    thread_local std::condition_variable_any condition;
     return condition;
 }
 }  // namespace
 
 void AutoResetEvent::Set()
 {
-    {
-        std::lock_guard lock(EventMutex());
-        m_signalled = true;
-    }
-    EventCondition().notify_all();
+    std::lock_guard lock(EventMutex());
+    m_signalled = true;
+    for (auto* waiter : m_waiters) waiter->notify_one();
 }
 
 void AutoResetEvent::Reset()
@@ -56,10 +59,20 @@ int AutoResetEvent::WaitAny(std::span<AutoResetEvent* const> events, std::option
         }
         return false;
     };
-    if (timeout) {
-        if (!EventCondition().wait_for(lock, *timeout, ready)) return -1;
-    } else {
-        EventCondition().wait(lock, ready);
+    if (!ready()) {
+        auto& condition = ThisThreadsCondition();
+        for (auto* event : events) {
+            if (event != nullptr) event->m_waiters.push_back(&condition);
+        }
+        const bool signalled =
+            timeout ? condition.wait_for(lock, *timeout, ready) : (condition.wait(lock, ready), true);
+        for (auto* event : events) {
+            if (event == nullptr) continue;
+            auto& waiters = event->m_waiters;
+            const auto it = std::find(waiters.rbegin(), waiters.rend(), &condition);
+            if (it != waiters.rend()) waiters.erase(std::next(it).base());
+        }
+        if (!signalled) return -1;
     }
     events[static_cast<std::size_t>(found)]->m_signalled = false;
     return found;

@@ -2,8 +2,10 @@
 // An auto-reset event with wait-any semantics, the sound threads' wake-up primitive.
 
 #include <chrono>
+#include <condition_variable>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace morvika::sound {
 
@@ -24,7 +26,10 @@ public:
                        std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
 private:
-    bool m_signalled = false;  // guarded by the shared event mutex
+    // Guarded by the shared event mutex: the flag, and the conditions of the threads waiting
+    // for this event.
+    bool m_signalled = false;
+    std::vector<std::condition_variable_any*> m_waiters;
 };
 
 }  // namespace morvika::sound

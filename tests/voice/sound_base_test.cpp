@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
+#include <fstream>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -144,6 +149,55 @@ TEST(AutoResetEvent, WaitAnyTakesTheLowestSignalledAndResetsIt)
     EXPECT_EQ(AutoResetEvent::WaitAny(events, std::chrono::seconds(10)), 0);
     setter.join();
     EXPECT_FALSE(a.IsSet());
+}
+
+long VoluntarySwitches(pid_t tid)
+{
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+    }
+    return -1;
+}
+
+// A session runs a sound thread per member: one's events must not wake the others.
+TEST(AutoResetEvent, AnEventWakesOnlyTheThreadsWaitingForIt)
+{
+    AutoResetEvent busy, busyDone, quiet;
+    std::atomic<pid_t> quietTid{0};
+    std::thread sleeper([&] {
+        quietTid = static_cast<pid_t>(syscall(SYS_gettid));
+        AutoResetEvent* const mine[] = {&quiet};
+        EXPECT_EQ(AutoResetEvent::WaitAny(mine, std::chrono::seconds(30)), 0);
+    });
+    std::thread worker([&] {
+        AutoResetEvent* const mine[] = {&busy};
+        for (int i = 0; i < 200; ++i) {
+            EXPECT_EQ(AutoResetEvent::WaitAny(mine, std::chrono::seconds(10)), 0);
+            busyDone.Set();
+        }
+    });
+    while (quietTid == 0) std::this_thread::yield();
+    // Let the sleeper reach its wait (its own switches settle) before counting.
+    long before = VoluntarySwitches(quietTid);
+    for (long seen = -2; seen != before; before = VoluntarySwitches(quietTid)) {
+        seen = before;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    AutoResetEvent* const done[] = {&busyDone};
+    for (int i = 0; i < 200; ++i) {
+        busy.Set();
+        ASSERT_EQ(AutoResetEvent::WaitAny(done, std::chrono::seconds(10)), 0);
+    }
+    EXPECT_LE(VoluntarySwitches(quietTid) - before, 5) << "woken by 400 events it does not wait for";
+    quiet.Set();
+    worker.join();
+    sleeper.join();
+    // A wait that timed out left nothing behind: setting the event later wakes nobody stale.
+    AutoResetEvent* const lone[] = {&quiet};
+    EXPECT_EQ(AutoResetEvent::WaitAny(lone, std::chrono::milliseconds(10)), -1);
+    quiet.Set();
+    EXPECT_EQ(AutoResetEvent::WaitAny(lone, std::chrono::milliseconds(10)), 0);
 }
 
 }  // namespace
