@@ -40,6 +40,11 @@ constexpr std::chrono::seconds kQuietBeforeStepDown{30};
 // the lead every piece a moment later than the one before moves the write position again, a
 // slip of a few samples each time. The lead costs latency, so the server's target is smaller.
 constexpr std::uint32_t kStartLeadMs = 20;
+// A buffer that starts while its mix plays finds the server's buffer full and its requests
+// coming on their rhythm: it leads by one request. More stays as delay for the whole session
+// (it is never needed, so it is never taken back), 15 ms more at every listener with the full
+// lead above.
+constexpr std::uint32_t kJoinLeadMs = 5;
 
 // Holds the main loop lock for a scope; never used on the main loop's own thread.
 class MainLoopLock {
@@ -463,9 +468,8 @@ bool PlaybackMix::AnyPlaying() const
 
 void PlaybackMix::Start(PulseSoundBuffer& buffer)
 {
-    const std::uint32_t lead = m_format.samplesPerSec * kStartLeadMs / 1000;
     if (m_playing) {
-        buffer.BeginPlaying(lead);
+        buffer.BeginPlaying(m_format.samplesPerSec * kJoinLeadMs / 1000);
         return;
     }
     // Corked meanwhile, so no request moves a ring before the lead is set.
@@ -475,7 +479,8 @@ void PlaybackMix::Start(PulseSoundBuffer& buffer)
     if (fill == static_cast<std::size_t>(-1) || fill > BytesForMs(m_format, kMostTargetMs)) {
         fill = BytesForMs(m_format, m_targetMs);
     }
-    buffer.BeginPlaying(static_cast<std::uint32_t>(fill / m_format.blockAlign) + lead);
+    buffer.BeginPlaying(static_cast<std::uint32_t>(fill / m_format.blockAlign) +
+                        m_format.samplesPerSec * kStartLeadMs / 1000);
     m_playing = true;
     // The server's buffer is filled before it starts playing, or it starts with nothing.
     Write(pa_stream_writable_size(m_stream));

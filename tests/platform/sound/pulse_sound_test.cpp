@@ -3,6 +3,8 @@
 // monitor source.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -311,6 +313,79 @@ TEST_F(PulseSoundTest, BufferVolumeAttenuatesInHundredthsOfADecibel)
     const double silent = settledRms([&](double rms) { return rms < full * 0.01; });
     EXPECT_LT(silent, full * 0.01);
     EXPECT_EQ(play->SetVolume(1), kSoundErrInvalidArg);
+}
+
+}  // namespace
+
+namespace {
+
+// The amplitude of one frequency in a recording at 11025 Hz.
+double ToneAmplitude(const std::vector<std::int16_t>& samples, double hz)
+{
+    double re = 0, im = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double phase = 2 * M_PI * hz * static_cast<double>(i) / 11025.0;
+        re += samples[i] * std::cos(phase);
+        im += samples[i] * std::sin(phase);
+    }
+    return samples.empty() ? 0 : 2 * std::hypot(re, im) / static_cast<double>(samples.size());
+}
+
+// A session plays a buffer per peer: they reach the server as one stream, each heard at its own
+// volume, and one stopping leaves the others playing.
+TEST_F(PulseSoundTest, PlayingBuffersOfADeviceAreMixedIntoOneStreamEachAtItsVolume)
+{
+    const std::string sink = "morvika_test_mix" + std::to_string(::getpid());
+    const std::string module = RunCommand("pactl load-module module-null-sink sink_name=" + sink);
+    ASSERT_FALSE(module.empty()) << "could not add a null sink";
+    struct Unload {
+        std::string module;
+        ~Unload() { RunCommand("pactl unload-module " + module); }
+    } unload{module.substr(0, module.find('\n'))};
+    OpenPair(sink);
+    std::unique_ptr<ISoundBuffer> other;
+    ASSERT_EQ(playDevice->CreateBuffer(SoundFormat{}, kRing, &other), kSoundOk);
+    SoundRegion first, second;
+    ASSERT_EQ(other->Lock(0, 0, &first, &second, kLockEntireBuffer), kSoundOk);
+    for (std::uint32_t i = 0; i + 1 < first.size; i += 2) {  // 315 Hz: 35 samples a period
+        const auto v = static_cast<std::int16_t>(6000 * std::sin(2 * M_PI * (i / 2) / 35.0));
+        first.data[i] = static_cast<std::uint8_t>(v);
+        first.data[i + 1] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8);
+    }
+    ASSERT_EQ(other->Unlock(first, second), kSoundOk);
+
+    Recorder recorder(*capture);
+    ASSERT_EQ(capture->Start(), kSoundOk);
+    ASSERT_EQ(play->Start(), kSoundOk);
+    ASSERT_EQ(other->Start(), kSoundOk);
+    WaitForSteadySound(recorder);
+    const std::string index = RunCommand("pactl list short sinks | awk '$2 == \"" + sink + "\" {print $1}'");
+    const std::string inputs =
+        RunCommand("pactl list short sink-inputs | awk '$2 == " + index.substr(0, index.find('\n')) + "' | wc -l");
+    EXPECT_EQ(std::atoi(inputs.c_str()), 1) << "one stream for both buffers";
+
+    const auto both = Record(recorder, 100ms, 1000ms);
+    EXPECT_NEAR(ToneAmplitude(both, 441), 8000, 800);
+    EXPECT_NEAR(ToneAmplitude(both, 315), 6000, 600);
+
+    // What the server holds from before a change plays out first: wait for the new level.
+    auto settled = [&](double hz, double expected) {
+        double amplitude = 0;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        do {
+            amplitude = ToneAmplitude(Record(recorder, 0ms, 500ms), hz);
+        } while (std::abs(amplitude - expected) > expected * 0.1 + 100 && std::chrono::steady_clock::now() < deadline);
+        return amplitude;
+    };
+    ASSERT_EQ(other->SetVolume(-600), kSoundOk);  // -6 dB: half
+    EXPECT_NEAR(settled(315, 3000), 3000, 400);
+    EXPECT_NEAR(ToneAmplitude(Record(recorder, 0ms, 500ms), 441), 8000, 800) << "the other buffer's volume moved";
+
+    ASSERT_EQ(play->Stop(), kSoundOk);
+    EXPECT_LT(settled(441, 0), 200) << "a stopped buffer still heard";
+    EXPECT_NEAR(ToneAmplitude(Record(recorder, 0ms, 500ms), 315), 3000, 400) << "stopping one stopped the other";
+    ASSERT_EQ(other->Stop(), kSoundOk);
+    ASSERT_EQ(capture->Stop(), kSoundOk);
 }
 
 }  // namespace
