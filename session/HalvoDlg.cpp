@@ -69,8 +69,12 @@ constexpr int kStatusHeight = 20;
 // Where the window manager takes long to frame a new window, the frame is waited for this often.
 constexpr int kFrameTries = 40;
 constexpr int kFrameWaitMs = 50;
-// How long after opening a window's frame and first picture may still move it.
+// How long after opening a window's frame and first picture may still move it: from its
+// showing, and again from the moment its frame appears, which a busy manager may give it only
+// seconds later (the frame then moves it onto a neighbour). Without a frame by the longest
+// wait there is no manager to wait for.
 constexpr qint64 kSettleMs = 3000;
+constexpr qint64 kLongestFrameWaitMs = 15000;
 // Smaller is a window the platform has not given its size yet.
 constexpr int kRealWindow = 16;
 constexpr int kUserGap = 4;
@@ -917,12 +921,22 @@ bool CHalvoDlg::eventFilter(QObject* watched, QEvent* event)
     if (!window->isWindow()) return QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::Show) {
         PlaceOwnedWindow(*window);
-        window->setProperty("morvikaSettle", QDateTime::currentMSecsSinceEpoch() + kSettleMs);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        window->setProperty("morvikaSettle", now + kSettleMs);
+        window->setProperty("morvikaFrameBy", now + kLongestFrameWaitMs);
     } else if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && window->isVisible() &&
                window->width() >= kRealWindow && window->height() >= kRealWindow) {
         // The manager's frame comes after the window was placed, and a share window grows with
         // its first picture: while it settles, a window that now covers another moves on.
-        const bool settling = QDateTime::currentMSecsSinceEpoch() < window->property("morvikaSettle").toLongLong();
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const qint64 frameBy = window->property("morvikaFrameBy").toLongLong();
+        if (frameBy != 0 && window->frameGeometry() != window->geometry()) {
+            // The frame has come: it may still move the window for a while.
+            window->setProperty("morvikaFrameBy", qint64{0});
+            window->setProperty("morvikaSettle",
+                                std::max(window->property("morvikaSettle").toLongLong(), now + kSettleMs));
+        }
+        const bool settling = now < window->property("morvikaSettle").toLongLong() || (frameBy != 0 && now < frameBy);
         const bool grown = event->type() == QEvent::Resize && !event->spontaneous() && window != m_pChat;
         if (settling || grown) PlaceOwnedWindow(*window);
     }
