@@ -66,6 +66,25 @@ void WaitOperation(pa_threaded_mainloop* loop, pa_operation* op)
     pa_operation_unref(op);
 }
 
+// Main loop thread: an operation awaited with WaitOperation has finished (userdata: the loop).
+void SignalOperation(pa_stream* /*stream*/, int /*success*/, void* loop)
+{
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+}
+
+// Main loop lock held (or the main loop thread): no callback reaches the stream's owner after.
+void ReleaseStream(pa_stream*& stream)
+{
+    if (stream == nullptr) return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
 std::uint32_t BytesForMs(const SoundFormat& format, std::uint32_t ms)
 {
     const std::uint32_t align = std::max<std::uint32_t>(format.blockAlign, 1);
@@ -107,7 +126,7 @@ class PulseSoundBuffer;
 class PlaybackMix {
 public:
     PlaybackMix(PulseSoundBackend& backend, std::string device, std::uint32_t rate, std::uint16_t channels);
-    ~PlaybackMix() { DropStream(); }
+    ~PlaybackMix() { ReleaseStream(m_stream); }
     PlaybackMix(const PlaybackMix&) = delete;
     PlaybackMix& operator=(const PlaybackMix&) = delete;
 
@@ -125,13 +144,11 @@ public:
 private:
     bool AnyPlaying() const;
     void ApplyTargetAtStart();
-    void DropStream();
     void Write(std::size_t bytes);
 
     static void OnWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void OnUnderflow(pa_stream* stream, void* self);
     static void OnState(pa_stream* stream, void* self);
-    static void OnSuccess(pa_stream* stream, int success, void* self);
 
     PulseSoundBackend& m_backend;
     const std::string m_device;
@@ -162,7 +179,7 @@ public:
     {
         MainLoopLock lock(m_backend.MainLoop());
         LeaveMix();
-        DropStream();
+        ReleaseStream(m_stream);
     }
 
     // Caller's thread, main loop lock held.
@@ -195,7 +212,7 @@ public:
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
         const char* device = m_device.empty() ? nullptr : m_device.c_str();
         if (pa_stream_connect_record(m_stream, device, &attr, flags) < 0 || !WaitReady(m_backend, m_stream)) {
-            DropStream();
+            ReleaseStream(m_stream);
             return kSoundErrNoDriver;
         }
         m_lost = false;
@@ -248,7 +265,7 @@ public:
         }
         if (m_lost || m_stream == nullptr) return kSoundErrBufferLost;
         m_running = true;
-        WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PulseSoundBuffer::OnSuccess, this));
+        WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &SignalOperation, m_backend.MainLoop()));
         return kSoundOk;
     }
 
@@ -260,7 +277,8 @@ public:
             if (m_direction == SoundDirection::Playback) {
                 if (m_mix) m_mix->StopWhenIdle();
             } else if (m_stream != nullptr && !m_lost) {
-                WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 1, &PulseSoundBuffer::OnSuccess, this));
+                WaitOperation(m_backend.MainLoop(),
+                              pa_stream_cork(m_stream, 1, &SignalOperation, m_backend.MainLoop()));
             }
         }
         m_ring.SignalStop();
@@ -280,7 +298,7 @@ public:
             MainLoopLock lock(m_backend.MainLoop());
             if (!m_lost) return kSoundOk;
             LeaveMix();
-            DropStream();
+            ReleaseStream(m_stream);
             m_running = false;
         }
         // The server may have gone and come back: reconnect first (without the lock, which
@@ -362,17 +380,6 @@ private:
         m_mix.reset();
     }
 
-    // Main loop lock held (or the main loop thread).
-    void DropStream()
-    {
-        if (m_stream == nullptr) return;
-        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_read_callback(m_stream, nullptr, nullptr);
-        pa_stream_disconnect(m_stream);
-        pa_stream_unref(m_stream);
-        m_stream = nullptr;
-    }
-
     // Main loop thread.
     static void OnReadable(pa_stream* stream, std::size_t /*bytes*/, void* self)
     {
@@ -397,11 +404,6 @@ private:
         const pa_stream_state_t state = pa_stream_get_state(stream);
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) buffer->MarkLost();
         pa_threaded_mainloop_signal(buffer->m_backend.MainLoop(), 0);
-    }
-
-    static void OnSuccess(pa_stream* /*stream*/, int /*success*/, void* self)
-    {
-        pa_threaded_mainloop_signal(static_cast<PulseSoundBuffer*>(self)->m_backend.MainLoop(), 0);
     }
 
     PulseSoundBackend& m_backend;
@@ -449,7 +451,7 @@ int PlaybackMix::CreateStream()
     const char* device = m_device.empty() ? nullptr : m_device.c_str();
     if (pa_stream_connect_playback(m_stream, device, &attr, flags, nullptr, nullptr) < 0 ||
         !WaitReady(m_backend, m_stream)) {
-        DropStream();
+        ReleaseStream(m_stream);
         return kSoundErrNoDriver;
     }
     return kSoundOk;
@@ -484,16 +486,16 @@ void PlaybackMix::Start(PulseSoundBuffer& buffer)
     m_playing = true;
     // The server's buffer is filled before it starts playing, or it starts with nothing.
     Write(pa_stream_writable_size(m_stream));
-    WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &PlaybackMix::OnSuccess, this));
+    WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 0, &SignalOperation, m_backend.MainLoop()));
 }
 
 void PlaybackMix::StopWhenIdle()
 {
     if (!m_playing || AnyPlaying() || !Usable()) return;
     m_playing = false;
-    WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 1, &PlaybackMix::OnSuccess, this));
+    WaitOperation(m_backend.MainLoop(), pa_stream_cork(m_stream, 1, &SignalOperation, m_backend.MainLoop()));
     // What the server still holds belongs to the stopped sound.
-    WaitOperation(m_backend.MainLoop(), pa_stream_flush(m_stream, &PlaybackMix::OnSuccess, this));
+    WaitOperation(m_backend.MainLoop(), pa_stream_flush(m_stream, &SignalOperation, m_backend.MainLoop()));
 }
 
 // Corked: the target raised by dropouts takes effect, or comes down a step when the server has
@@ -510,18 +512,8 @@ void PlaybackMix::ApplyTargetAtStart()
     pa_buffer_attr attr = *pa_stream_get_buffer_attr(m_stream);
     if (attr.tlength == tlength) return;
     attr.tlength = tlength;
-    WaitOperation(m_backend.MainLoop(), pa_stream_set_buffer_attr(m_stream, &attr, &PlaybackMix::OnSuccess, this));
-}
-
-void PlaybackMix::DropStream()
-{
-    if (m_stream == nullptr) return;
-    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
-    pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
-    pa_stream_disconnect(m_stream);
-    pa_stream_unref(m_stream);
-    m_stream = nullptr;
+    WaitOperation(m_backend.MainLoop(),
+                  pa_stream_set_buffer_attr(m_stream, &attr, &SignalOperation, m_backend.MainLoop()));
 }
 
 void PlaybackMix::Write(std::size_t bytes)
@@ -587,11 +579,6 @@ void PlaybackMix::OnState(pa_stream* stream, void* self)
         for (PulseSoundBuffer* buffer : mix->m_buffers) buffer->MarkLost();
     }
     pa_threaded_mainloop_signal(mix->m_backend.MainLoop(), 0);
-}
-
-void PlaybackMix::OnSuccess(pa_stream* /*stream*/, int /*success*/, void* self)
-{
-    pa_threaded_mainloop_signal(static_cast<PlaybackMix*>(self)->m_backend.MainLoop(), 0);
 }
 
 namespace {
