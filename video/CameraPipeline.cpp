@@ -134,6 +134,13 @@ bool CCameraPipeline::InitGstreamer()
 {
     static const bool ready = [] {
         if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
+        // PipeWire's device provider (0.3.65) now and then corrupts the heap when a monitor
+        // stops while the daemon's graph changes, and it only lists the V4L2 cameras a second
+        // time; a provider of rank none takes no part in any monitor.
+        if (GstPtr<GstDeviceProviderFactory> pipewire(gst_device_provider_factory_find("pipewiredeviceprovider"));
+            pipewire) {
+            gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(pipewire.get()), GST_RANK_NONE);
+        }
         if (GstPtr<GstElementFactory>(gst_element_factory_find("oskeljpegdump"))) return true;
         // Run from the build tree: the plug-in sits in <build>/filter beside <build>/app.
         std::error_code ec;
