@@ -80,6 +80,15 @@ constexpr int kRealWindow = 16;
 constexpr int kUserGap = 4;
 constexpr int kUserTop = 32;  // below the camera icon's strip
 
+// Whether the manager's frame round a window is known. While a busy manager builds the
+// frame it reads as a sliver (1x1) that does not hold the window: placing others by it
+// would put them on top of the window.
+bool FrameKnown(const QWidget& window)
+{
+    const QRect frame = window.frameGeometry();
+    return frame != window.geometry() && frame.contains(window.geometry());
+}
+
 QString FromUtf8(const std::string& text)
 {
     return QString::fromUtf8(text.c_str());
@@ -833,12 +842,15 @@ QRect CHalvoDlg::WorkArea() const
 
 QRect CHalvoDlg::OuterRect(const QWidget& window) const
 {
-    const QRect frame = window.frameGeometry();
-    const QRect client = window.geometry();
-    if (frame != client || &window == this) return frame;
-    const QMargins guess(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-                         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
-    return client.marginsAdded(guess);
+    if (FrameKnown(window)) return window.frameGeometry();
+    if (&window == this) return geometry();
+    // Not framed yet: the main window's frame is the best guess of the one to come.
+    const QRect main = frameGeometry();
+    const QMargins guess = FrameKnown(*this)
+                               ? QMargins(geometry().left() - main.left(), geometry().top() - main.top(),
+                                          main.right() - geometry().right(), main.bottom() - geometry().bottom())
+                               : QMargins();
+    return window.geometry().marginsAdded(guess);
 }
 
 void CHalvoDlg::PlaceMainWindow()
@@ -861,7 +873,7 @@ void CHalvoDlg::PlaceMainWindow()
 void CHalvoDlg::AdoptFrame()
 {
     const QSize extra = frameGeometry().size() - size();
-    if (extra.width() <= 0 && extra.height() <= 0) {
+    if (!FrameKnown(*this)) {
         // No frame yet (the manager is slow) or none at all (no manager, offscreen).
         if (m_nFrameTries < kFrameTries) {
             ++m_nFrameTries;
@@ -930,7 +942,7 @@ bool CHalvoDlg::eventFilter(QObject* watched, QEvent* event)
         // its first picture: while it settles, a window that now covers another moves on.
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         const qint64 frameBy = window->property("morvikaFrameBy").toLongLong();
-        if (frameBy != 0 && window->frameGeometry() != window->geometry()) {
+        if (frameBy != 0 && FrameKnown(*window)) {
             // The frame has come: it may still move the window for a while.
             window->setProperty("morvikaFrameBy", qint64{0});
             window->setProperty("morvikaSettle",

@@ -206,7 +206,8 @@ TEST_F(DesktopTest, WithoutATrayTheWindowGoesToTheTaskBarAndASecondStartBringsIt
     minimized.minimized = true;
     ASSERT_TRUE(LaunchOnDisplay(alice, minimized));
     EXPECT_TRUE(alice.WaitUntil([&] { return MainState(alice) == 3; }))
-        << "started minimised, the main window is not in the task bar";
+        << "started minimised, the main window is not in the task bar: " << ListedWindows(alice.Pid()).size()
+        << " listed windows, state " << MainState(alice);
 
     // A second start of the same profile shows the running one's window and ends.
     ChildProcess second;
