@@ -31,6 +31,7 @@
 #include <utility>
 
 #include "platform/peer/PeerService.h"
+#include "session/ByteOrder.h"
 #include "session/DirectPlayPeerWraper.h"
 #include "session/PeerMessage.h"
 #include "session/UserInformation.h"
@@ -41,6 +42,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 constexpr std::uint16_t kPort = 27590;
+constexpr std::size_t kStampBytes = 400;
 constexpr std::uint16_t kTcpPort = 27591;
 constexpr std::size_t kFileSize = 2 * 1024 * 1024;
 constexpr int kRuns = 4;  // of the plain TCP baseline; SHARES_ROUNDS sets the share-saves
@@ -92,11 +94,17 @@ public:
         return m_connected;
     }
 
+    // A voice-sized message under the message header: the host relays only what names its
+    // sender and the session, so the stamp follows the header.
     void SendStamp(peer::PlayerId to)
     {
-        std::uint8_t payload[400] = {};
+        std::uint8_t payload[kStampBytes] = {};
+        morvika::wire::StoreU32(payload + 4, KIND_VOICE_DATA);
+        morvika::wire::StoreU32(payload + 8, m_service.LocalPlayer());
+        morvika::wire::StoreU32(payload + 12, m_group.load());
+        morvika::wire::StoreU32(payload + 16, kStampBytes - CPeerMessage::kHeaderSize);
         const std::int64_t now = NowUs();
-        std::memcpy(payload, &now, sizeof now);
+        std::memcpy(payload + CPeerMessage::kHeaderSize, &now, sizeof now);
         m_service.SendTo(to, payload, sizeof payload, {}, peer::DPNSEND_PRIORITY_HIGH);
     }
 
@@ -112,12 +120,18 @@ private:
     peer::Result OnEvent(std::uint32_t id, void* event)
     {
         if (id == peer::DPN_MSGID_CONNECT_COMPLETE) {
-            m_connected = static_cast<peer::ConnectCompleteEvent*>(event)->result == peer::DPN_OK;
+            const auto& complete = *static_cast<peer::ConnectCompleteEvent*>(event);
+            // The host's reply is the session's group id.
+            if (complete.replySize == 4 && complete.replyData != nullptr) {
+                m_group = morvika::wire::LoadU32(static_cast<const std::uint8_t*>(complete.replyData));
+            }
+            m_connected = complete.result == peer::DPN_OK;
         } else if (id == peer::DPN_MSGID_RECEIVE) {
             const auto& received = *static_cast<peer::ReceiveEvent*>(event);
             std::int64_t sent = 0;
-            if (received.size == 400) {
-                std::memcpy(&sent, received.data, sizeof sent);
+            if (received.size == kStampBytes) {
+                std::memcpy(&sent, static_cast<const std::uint8_t*>(received.data) + CPeerMessage::kHeaderSize,
+                            sizeof sent);
                 std::lock_guard lock(m_mutex);
                 m_delays.push_back(NowUs() - sent);
             }
@@ -127,6 +141,7 @@ private:
 
     peer::CPeerService m_service;
     std::atomic<bool> m_connected{false};
+    std::atomic<std::uint32_t> m_group{0};
     std::mutex m_mutex;
     std::vector<std::int64_t> m_delays;
 };
