@@ -273,6 +273,11 @@ int main()
 
     std::this_thread::sleep_for(20s);
     const auto idle = listener.TakeDelays();
+    if (idle.empty()) {
+        std::fprintf(stderr, "no voice-like message reached the listener; the owner relayed none\n%s",
+                     a.Diagnostics().c_str());
+        return stop(1);
+    }
     const long peakBeforeA = PeakKb(a.Pid());
     const long peakBeforeB = PeakKb(b.Pid());
     const long peakBeforeC = PeakKb(c.Pid());
