@@ -89,6 +89,13 @@ bool FrameKnown(const QWidget& window)
     return frame != window.geometry() && frame.contains(window.geometry());
 }
 
+// The frame's widths round a client rectangle.
+QMargins Between(const QRect& outer, const QRect& inner)
+{
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                    outer.bottom() - inner.bottom());
+}
+
 QString FromUtf8(const std::string& text)
 {
     return QString::fromUtf8(text.c_str());
@@ -845,11 +852,7 @@ QRect CHalvoDlg::OuterRect(const QWidget& window) const
     if (FrameKnown(window)) return window.frameGeometry();
     if (&window == this) return geometry();
     // Not framed yet: the main window's frame is the best guess of the one to come.
-    const QRect main = frameGeometry();
-    const QMargins guess = FrameKnown(*this)
-                               ? QMargins(geometry().left() - main.left(), geometry().top() - main.top(),
-                                          main.right() - geometry().right(), main.bottom() - geometry().bottom())
-                               : QMargins();
+    const QMargins guess = FrameKnown(*this) ? Between(frameGeometry(), geometry()) : QMargins();
     return window.geometry().marginsAdded(guess);
 }
 
@@ -901,9 +904,7 @@ void CHalvoDlg::PlaceOwnedWindow(QWidget& window)
         if (hadPlace) {
             // Stored is the client rectangle; the frame goes round it.
             const QRect client = ToQRect(&window == m_pChat ? m_app.GetChatPosition() : m_app.GetCapturePosition());
-            const QRect inner = window.geometry();
-            outer = client.marginsAdded(QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                                                 outer.right() - inner.right(), outer.bottom() - inner.bottom()));
+            outer = client.marginsAdded(Between(outer, window.geometry()));
         }
     }
     const QRect main = OuterRect(*this);
@@ -917,10 +918,7 @@ void CHalvoDlg::PlaceOwnedWindow(QWidget& window)
     if (!free) outer = WindowPlace::Beside(outer.size(), main, taken, work);
     // The client's own rectangle: where the manager puts the frame for a requested frame
     // position differs between managers, round a client it does not.
-    const QRect current = OuterRect(window);
-    const QRect inner = window.geometry();
-    const QMargins frame(inner.left() - current.left(), inner.top() - current.top(), current.right() - inner.right(),
-                         current.bottom() - inner.bottom());
+    const QMargins frame = Between(OuterRect(window), window.geometry());
     m_bPlacing = true;
     window.setGeometry(outer.marginsRemoved(frame));
     m_bPlacing = false;
