@@ -18,10 +18,13 @@ start_pulse_test_daemon() {
   local socket=$base/native
   MORVIKA_PULSE_LOG=$base/daemon.log
   export MORVIKA_PULSE_LOG
-  # No configuration files, no autospawn, no shared memory (not usable in every container);
-  # the sinks the tests use are loaded explicitly.
+  # No configuration files, no autospawn, no shared memory (not usable in every container)
+  # unless MORVIKA_PULSE_SHM=yes asks for it, as a desktop's server has it; the sinks the tests
+  # use are loaded explicitly.
+  local shm=yes
+  [ "${MORVIKA_PULSE_SHM:-}" = yes ] && shm=no
   HOME=$base/home PULSE_STATE_PATH=$base/state PULSE_RUNTIME_PATH=$base \
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes --use-pid-file=no \
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=$shm --use-pid-file=no \
       --system=no --log-target=stderr --log-level=warning \
       -L "module-native-protocol-unix socket=$socket auth-anonymous=1" \
       -L "module-null-sink sink_name=morvika_test_a sink_properties=device.description=MorvikaTestA" \

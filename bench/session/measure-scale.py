@@ -13,7 +13,8 @@ correlation after one global alignment, slips and gaps, mouth-to-ear.
 
   bench/session/measure-scale.py --binary build/release/app/morvika [--n 2,4,8,16] [--seconds 30]
 
-Without PULSE_SERVER it starts a private PulseAudio daemon (tools/test-services.sh) for its run.
+Without PULSE_SERVER it starts a private PulseAudio daemon (tools/test-services.sh, with shared
+memory) for its run.
 Run it in a network namespace of its own when other instances may use the ports.
 """
 import argparse
@@ -49,7 +50,10 @@ def with_sound_server():
     """Runs this script again under a private sound server when none is given."""
     if os.environ.get("PULSE_SERVER"):
         return
-    script = ('cd "$1"; shift; source tools/test-services.sh; start_test_services >&2 || exit 1; '
+    # With shared memory, as a desktop's sound server has it: without, every stream's sound is
+    # copied through the server's socket, which costs each instance and the server more.
+    script = ('cd "$1"; shift; export MORVIKA_PULSE_SHM=yes; source tools/test-services.sh; '
+              'start_test_services >&2 || exit 1; '
               'trap stop_test_services EXIT; python3 "$@"; rc=$?; exit $rc')
     os.execvp("bash", ["bash", "-c", script, "bash", ROOT, os.path.abspath(sys.argv[0]), *sys.argv[1:]])
 

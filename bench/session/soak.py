@@ -10,7 +10,8 @@ once with its count.
 
   bench/session/soak.py --binary build/release/app/morvika [--minutes 30]
 
-Without PULSE_SERVER it starts a private PulseAudio daemon (tools/test-services.sh) for its run.
+Without PULSE_SERVER it starts a private PulseAudio daemon (tools/test-services.sh, with shared
+memory) for its run.
 """
 import argparse
 import collections

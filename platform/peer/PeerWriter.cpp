@@ -55,8 +55,26 @@ bool CPeerWriter::SendData(std::shared_ptr<const Buffer> payload, const wire::Da
     if (relayed) m_boundedBytes += payload->size();
     m_queues[high ? 1 : 0].push_back(OutMessage{std::move(payload), envelope, 0, deadline, relayed});
     if (m_boundedBytes > m_limits.maxQueuedBytes) return false;
-    Pump();
+    if (relayed) {
+        PumpSoon();
+    } else {
+        Pump();
+    }
     return true;
+}
+
+// A relayed message goes out with whatever else the read that brought it holds for this link
+// (a sender's voice comes in pairs, and other senders' messages arrive meanwhile): one write
+// and one record for them all rather than one per message, for every receiver.
+void CPeerWriter::PumpSoon()
+{
+    if (m_pumpSoon || m_writing) return;
+    m_pumpSoon = true;
+    SetIdle(false);  // what a sending thread has meanwhile goes after what is queued here
+    asio::post(m_executor, [self = m_link.shared_from_this(), this] {
+        m_pumpSoon = false;
+        Pump();
+    });
 }
 
 void CPeerWriter::SetIdle(bool idle)

@@ -96,6 +96,7 @@ private:
     };
 
     void NoteQueued();
+    void PumpSoon();
     void WaitForRoom();
     void PumpShaped();
     bool FillBatch(std::size_t room, std::size_t batch);
@@ -133,8 +134,9 @@ private:
     std::vector<std::shared_ptr<const Buffer>> m_inFlight;
     std::size_t m_batchBytes = 0;
     bool m_writing = false;
-    Bytes m_tlsOut;     // a write batch in one piece: TLS would make a record of every buffer
-    Bytes m_cipherOut;  // records being written
+    bool m_pumpSoon = false;  // a Pump is posted
+    Bytes m_tlsOut;           // a write batch in one piece: TLS would make a record of every buffer
+    Bytes m_cipherOut;        // records being written
     bool m_shutDownSend = false;
     Clock::time_point m_lastSent;
     Clock::time_point m_lastProgress;
