@@ -1,8 +1,10 @@
 #include "platform/sound/SoundEvent.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <iterator>
+#include <memory>
 #include <mutex>
 
 #include "platform/sound/SoundMutex.h"
@@ -19,19 +21,34 @@ SoundMutex& EventMutex()
     static SoundMutex mutex;
     return mutex;
 }
-std::condition_variable_any& ThisThreadsCondition()
+const std::shared_ptr<std::condition_variable_any>& ThisThreadsCondition()
 {
-    // Made once per thread: a sound thread's wait allocates nothing.
-    thread_local std::condition_variable_any condition;
+    // Made once per thread: a sound thread's wait allocates nothing. Shared, so that a setter
+    // holding it after the lock still has it whole when the thread has ended meanwhile.
+    thread_local const auto condition = std::make_shared<std::condition_variable_any>();
     return condition;
 }
 }  // namespace
 
 void AutoResetEvent::Set()
 {
-    std::lock_guard lock(EventMutex());
-    m_signalled = true;
-    for (auto* waiter : m_waiters) waiter->notify_one();
+    // Woken while the setter still held the lock, a waiter would only wait for the lock next
+    // (two more switches each time, for events that fire hundreds of times a second): the
+    // waiters are woken once it is let go.
+    std::array<std::shared_ptr<std::condition_variable_any>, 4> wake;
+    std::size_t count = 0;
+    {
+        std::lock_guard lock(EventMutex());
+        m_signalled = true;
+        for (const auto& waiter : m_waiters) {
+            if (count < wake.size()) {
+                wake[count++] = waiter;
+            } else {
+                waiter->notify_one();
+            }
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) wake[i]->notify_one();
 }
 
 void AutoResetEvent::Reset()
@@ -60,16 +77,16 @@ int AutoResetEvent::WaitAny(std::span<AutoResetEvent* const> events, std::option
         return false;
     };
     if (!ready()) {
-        auto& condition = ThisThreadsCondition();
+        const auto& condition = ThisThreadsCondition();
         for (auto* event : events) {
-            if (event != nullptr) event->m_waiters.push_back(&condition);
+            if (event != nullptr) event->m_waiters.push_back(condition);
         }
         const bool signalled =
-            timeout ? condition.wait_for(lock, *timeout, ready) : (condition.wait(lock, ready), true);
+            timeout ? condition->wait_for(lock, *timeout, ready) : (condition->wait(lock, ready), true);
         for (auto* event : events) {
             if (event == nullptr) continue;
             auto& waiters = event->m_waiters;
-            const auto it = std::find(waiters.rbegin(), waiters.rend(), &condition);
+            const auto it = std::find(waiters.rbegin(), waiters.rend(), condition);
             if (it != waiters.rend()) waiters.erase(std::next(it).base());
         }
         if (!signalled) return -1;

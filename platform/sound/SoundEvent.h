@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -29,7 +30,7 @@ private:
     // Guarded by the shared event mutex: the flag, and the conditions of the threads waiting
     // for this event.
     bool m_signalled = false;
-    std::vector<std::condition_variable_any*> m_waiters;
+    std::vector<std::shared_ptr<std::condition_variable_any>> m_waiters;
 };
 
 }  // namespace morvika::sound
