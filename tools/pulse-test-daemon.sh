@@ -21,10 +21,10 @@ start_pulse_test_daemon() {
   # No configuration files, no autospawn, no shared memory (not usable in every container)
   # unless MORVIKA_PULSE_SHM=yes asks for it, as a desktop's server has it; the sinks the tests
   # use are loaded explicitly.
-  local shm=yes
-  [ "${MORVIKA_PULSE_SHM:-}" = yes ] && shm=no
+  local disable_shm=yes
+  [ "${MORVIKA_PULSE_SHM:-}" = yes ] && disable_shm=no
   HOME=$base/home PULSE_STATE_PATH=$base/state PULSE_RUNTIME_PATH=$base \
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=$shm --use-pid-file=no \
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=$disable_shm --use-pid-file=no \
       --system=no --log-target=stderr --log-level=warning \
       -L "module-native-protocol-unix socket=$socket auth-anonymous=1" \
       -L "module-null-sink sink_name=morvika_test_a sink_properties=device.description=MorvikaTestA" \
