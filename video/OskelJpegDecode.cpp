@@ -1,3 +1,4 @@
+#include <bit>
 #include <cstring>
 
 #include "video/JpegMemory.h"
@@ -40,6 +41,9 @@ void ApplyScale(j_decompress_ptr cinfo, unsigned int num, unsigned int denom)
     jpeg_calc_output_dimensions(cinfo);
 }
 
+// A 0xffRRGGBB word in memory, with the byte that is not a colour set to 0xFF.
+constexpr J_COLOR_SPACE kScreenColorSpace = std::endian::native == std::endian::little ? JCS_EXT_BGRA : JCS_EXT_ARGB;
+
 }  // namespace
 
 void OskelJpegObject::BeginDecode(const unsigned char* data, std::uint32_t length, std::uint32_t scaleNum,
@@ -76,8 +80,12 @@ void OskelJpegObject::BeginDecode(const unsigned char* data, std::uint32_t lengt
         DestroyDecoder();
         return;
     }
-    // Grey pictures come out as BGR too, so every caller gets 3 bytes per pixel.
-    m_Decompress.out_color_space = JCS_EXT_BGR;
+    // Grey pictures come out as BGR too, so every caller gets 3 (or 4) bytes per pixel.
+    m_Decompress.out_color_space = m_bScreenOutput ? kScreenColorSpace : JCS_EXT_BGR;
+    if (m_bScreenOutput) {
+        m_Decompress.dct_method = JDCT_IFAST;
+        m_Decompress.do_fancy_upsampling = FALSE;
+    }
 
     if (scaleDenom != 0) {
         ApplyScale(&m_Decompress, scaleNum, scaleDenom);
@@ -115,11 +123,13 @@ void OskelJpegObject::ReadAllRows(unsigned char* pixels)
         DestroyDecoder();
         return;
     }
-    const std::uint32_t stride = DibStride(24, m_Decompress.output_width);
     const std::uint32_t height = m_Decompress.output_height;
-    // The first decoded scanline is the picture's top row: the last row in memory.
+    const std::uint32_t stride =
+        m_bScreenOutput ? ScreenStride(m_Decompress.output_width) : DibStride(24, m_Decompress.output_width);
+    // The first decoded scanline is the picture's top row: in a bitmap the last row in memory.
     while (m_Decompress.output_scanline < height) {
-        JSAMPROW row = pixels + static_cast<std::size_t>(stride) * (height - 1 - m_Decompress.output_scanline);
+        const std::uint32_t line = m_Decompress.output_scanline;
+        JSAMPROW row = pixels + static_cast<std::size_t>(stride) * (m_bScreenOutput ? line : height - 1 - line);
         if (jpeg_read_scanlines(&m_Decompress, &row, 1) != 1) {
             DestroyDecoder();
             return;

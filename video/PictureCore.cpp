@@ -1,6 +1,7 @@
 #include "video/PictureCore.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -13,6 +14,14 @@ void ApplyBrightness(unsigned char* bytes, std::size_t count, std::int32_t brigh
         const std::int32_t value = std::clamp(static_cast<std::int32_t>(bytes[i]) + brightness, 0, 255);
         bytes[i] = static_cast<unsigned char>(value);
     }
+}
+
+void ApplyBrightnessToWords(unsigned char* words, std::size_t count, std::int32_t brightness)
+{
+    if (brightness == 0) return;
+    // Where the word's top byte, the opaque one, sits in memory.
+    constexpr std::size_t kColours = std::endian::native == std::endian::little ? 0 : 1;
+    for (std::size_t i = 0; i < count; ++i) ApplyBrightness(words + 4 * i + kColours, 3, brightness);
 }
 
 void CPictureCore::Push(std::uintptr_t type, const void* data, std::uint32_t length)
@@ -44,6 +53,7 @@ const PictureBitmap* CPictureCore::Bitmap(std::int32_t windowWidth)
     if (m_current.empty()) return nullptr;
     ++m_nDecodes;
     OskelJpegObject jpeg;
+    jpeg.SetScreenOutput(true);
     if (m_nMaxPixels != 0) jpeg.SetMaxPixels(m_nMaxPixels);
     if (m_bFit) {
         jpeg.SetTargetWidth(std::max(windowWidth, 1));
@@ -57,7 +67,7 @@ const PictureBitmap* CPictureCore::Bitmap(std::int32_t windowWidth)
         jpeg.EndDecode();
         return nullptr;
     }
-    const std::uint32_t stride = DibStride(24, width);
+    const std::uint32_t stride = ScreenStride(width);
     try {
         m_bitmap.bits.resize(static_cast<std::size_t>(stride) * height);
     } catch (const std::bad_alloc&) {
@@ -69,7 +79,7 @@ const PictureBitmap* CPictureCore::Bitmap(std::int32_t windowWidth)
         jpeg.EndDecode();
         return nullptr;
     }
-    ApplyBrightness(m_bitmap.bits.data(), m_bitmap.bits.size(), m_nBrightness);
+    ApplyBrightnessToWords(m_bitmap.bits.data(), static_cast<std::size_t>(width) * height, m_nBrightness);
     jpeg.EndDecode();
     m_bitmap.width = static_cast<std::int32_t>(width);
     m_bitmap.height = static_cast<std::int32_t>(height);

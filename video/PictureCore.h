@@ -15,7 +15,7 @@ struct COPYDATASTRUCT {
     const void* lpData;
 };
 
-// A decoded picture: 24-bit, bottom-up, blue-green-red rows padded to 4 bytes.
+// A decoded picture as the screen takes it: top-down rows of 32-bit 0xffRRGGBB words.
 struct PictureBitmap {
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -25,6 +25,8 @@ struct PictureBitmap {
 
 // Adds `brightness` to every byte: below 0 subtracts down to 0, above 0 adds up to 255.
 void ApplyBrightness(unsigned char* bytes, std::size_t count, std::int32_t brightness);
+// The same on the colour bytes of `count` 0xffRRGGBB words; the opaque byte stays.
+void ApplyBrightnessToWords(unsigned char* words, std::size_t count, std::int32_t brightness);
 
 class CPictureCore {
 public:

@@ -8,17 +8,15 @@
 
 QImage ToImage(const PictureBitmap& bitmap)
 {
-    // In the backing store's own layout: a 24-bit picture is converted at every paint, some
-    // twenty times the cost of the copy (0.2 ms a paint at 320x240), and once here.
-    QImage image(bitmap.width, bitmap.height, QImage::Format_RGB32);
-    if (image.isNull()) return image;
-    for (std::int32_t y = 0; y < bitmap.height; ++y) {
-        const unsigned char* row =
-            bitmap.bits.data() + static_cast<std::size_t>(bitmap.stride) * (bitmap.height - 1 - y);
-        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (std::int32_t x = 0; x < bitmap.width; ++x, row += 3) out[x] = qRgb(row[2], row[1], row[0]);
-    }
-    return image;
+    // The bitmap is already in the backing store's own layout: only copied.
+    return ScreenImage(bitmap).copy();
+}
+
+QImage ScreenImage(const PictureBitmap& bitmap)
+{
+    if (bitmap.width <= 0 || bitmap.height <= 0) return {};
+    return QImage(bitmap.bits.data(), bitmap.width, bitmap.height, static_cast<qsizetype>(bitmap.stride),
+                  QImage::Format_RGB32);
 }
 
 CPictureWnd::CPictureWnd(const QRect& rect, QWidget* parent, int id) : QWidget(parent), m_nId(id)
@@ -84,11 +82,9 @@ void CPictureWnd::paintEvent(QPaintEvent*)
         painter.fillRect(rect(), Qt::black);
         return;
     }
-    if (m_image.isNull() || m_nImageDecode != m_core.DecodeCount()) {
-        m_image = ToImage(*bitmap);
-        m_nImageDecode = m_core.DecodeCount();
-    }
-    painter.drawImage(rect(), m_image);
+    // Over the bitmap's own pixels, no copy: the bitmap stays until the next decode, which
+    // only a paint makes.
+    painter.drawImage(rect(), ScreenImage(*bitmap));
 }
 
 // Forwarded clicks reach the parent as if it had been clicked.

@@ -49,9 +49,9 @@ private:
     HWND m_hNotify = 0;
     int m_nId;
     std::uint64_t m_nReceived = 0;
-    QImage m_image;  // the current bitmap, converted once per decode
-    std::uint64_t m_nImageDecode = 0;
 };
 
-// A bottom-up BGR bitmap as a top-down image.
+// A copy of the bitmap that outlives it.
 QImage ToImage(const PictureBitmap& bitmap);
+// The bitmap's own pixels as an image, valid while the bitmap is unchanged.
+QImage ScreenImage(const PictureBitmap& bitmap);
