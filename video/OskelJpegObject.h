@@ -1,7 +1,8 @@
 #pragma once
 // One JPEG encoder/decoder over libjpeg's version-62 interface. Pixels go in and come out
-// as 24-bit bottom-up bitmaps in blue, green, red order. A codec failure never leaves the
-// object: the operation returns without output and the decode state drops to 0.
+// as 24-bit bottom-up bitmaps in blue, green, red order (out, for the screen, as 32-bit
+// words). A codec failure never leaves the object: the operation returns without output and
+// the decode state drops to 0.
 
 #include <csetjmp>
 #include <cstdint>

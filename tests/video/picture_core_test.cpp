@@ -1,6 +1,8 @@
 // The picture queue, the lazy decode and the brightness of the picture windows.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "JpegTestPictures.h"
 #include "video/PictureCore.h"
 
@@ -131,4 +133,19 @@ TEST(Brightness, AppliesToTheDecodedPicture)
     for (std::size_t i = 0; i < reference.size(); i += 97) {
         EXPECT_EQ(bitmap->bits[i], std::min(255, reference[i] + 31)) << i;
     }
+
+    // Darker: the colours go down, the screen's opaque byte of each word stays.
+    CPictureCore darker;
+    darker.SetBrightness(-31);
+    darker.Push(0, jpeg.data(), static_cast<std::uint32_t>(jpeg.size()));
+    darker.Drain();
+    const PictureBitmap* dark = darker.Bitmap(64);
+    ASSERT_NE(dark, nullptr);
+    std::uint32_t word = 0;
+    std::memcpy(&word, dark->bits.data() + 4 * 100, sizeof word);
+    std::uint32_t plainWord = 0;
+    std::memcpy(&plainWord, reference.data() + 4 * 100, sizeof plainWord);
+    EXPECT_EQ(word >> 24, 0xFFu);
+    const std::uint32_t green = (plainWord >> 8) & 0xFF;
+    EXPECT_EQ((word >> 8) & 0xFF, green - std::min(green, 31u));
 }
