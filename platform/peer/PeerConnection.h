@@ -139,10 +139,15 @@ public:
     wire::CMessageAssembler::Message m_received;  // reused for every message delivered here
     Clock::time_point m_lastMessage = Clock::now();
     PlayerId m_player = 0;
-    // What was handed to the application from this link and not reported done yet.
-    std::size_t m_undeliveredBytes = 0;
-    std::size_t m_undeliveredCount = 0;
-    bool m_deliveryHeld = false;
+    // What was handed to the application from this link and not reported done yet. The done
+    // calls count it down on the application's thread and wake the I/O thread only to resume
+    // a held link: one wake-up per received message would cost more than the message.
+    struct DeliveryBudget {
+        std::atomic<std::size_t> bytes{0};
+        std::atomic<std::size_t> count{0};
+        std::atomic<bool> held{false};  // reading stopped until the application catches up
+    };
+    const std::shared_ptr<DeliveryBudget> m_budget = std::make_shared<DeliveryBudget>();
     // Player data updates: the newest one not yet passed on, and when the last one was.
     std::optional<Bytes> m_pendingInfoFrame;
     Clock::time_point m_lastInfoSent{};

@@ -86,11 +86,9 @@ std::vector<PlayerId> CPeerService::Players() const
     return m_impl ? m_impl->Players() : std::vector<PlayerId>{};
 }
 
-std::function<void()> CPeerService::DeliveryDone(PlayerId from, std::uint32_t bytes) const
+std::function<void()> CPeerService::DeliveryDone(PlayerId /*from*/, std::uint32_t /*bytes*/) const
 {
-    return [weak = std::weak_ptr<Impl>(m_impl), from, bytes] {
-        if (const auto impl = weak.lock()) impl->OnDelivered(from, bytes);
-    };
+    return m_impl ? Impl::DeliveryDone(m_impl) : [] {};
 }
 
 CPeerService::Stats CPeerService::GetStats() const

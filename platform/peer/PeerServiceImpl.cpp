@@ -407,43 +407,63 @@ void CPeerService::Impl::ReportProgress(PlayerId from, std::span<const std::uint
     Emit(DPN_MSGID_RECEIVE_PROGRESS, &event);
 }
 
+namespace {
+
+// The link whose message the I/O thread is handing to the handler, if it is counted, and its size.
+thread_local CPeerConnection* t_delivering = nullptr;
+thread_local std::size_t t_deliveringBytes = 0;
+
+}  // namespace
+
 void CPeerService::Impl::EmitReceived(CPeerConnection& link, PlayerId from, std::span<const std::uint8_t> payload)
 {
     ReceiveEvent event{from, payload.data(), static_cast<std::uint32_t>(payload.size())};
+    if (m_options.receiveBudgetBytes == 0 && m_options.receiveBudgetMessages == 0) {
+        Emit(DPN_MSGID_RECEIVE, &event);
+        return;
+    }
+    auto& budget = *link.m_budget;
+    // Counted before the handler runs: its done call may come from another thread at once.
+    budget.bytes += payload.size();
+    ++budget.count;
+    t_delivering = &link;
+    t_deliveringBytes = payload.size();
     Emit(DPN_MSGID_RECEIVE, &event);
-    if (m_options.receiveBudgetBytes == 0 && m_options.receiveBudgetMessages == 0) return;
-    link.m_undeliveredBytes += payload.size();
-    ++link.m_undeliveredCount;
-    const bool spent =
-        (m_options.receiveBudgetBytes != 0 && link.m_undeliveredBytes > m_options.receiveBudgetBytes) ||
-        (m_options.receiveBudgetMessages != 0 && link.m_undeliveredCount > m_options.receiveBudgetMessages);
-    if (spent && !link.m_deliveryHeld && link.IsOpen()) {
-        link.m_deliveryHeld = true;
-        link.HoldReading();
+    t_delivering = nullptr;
+    const bool spent = (m_options.receiveBudgetBytes != 0 && budget.bytes > m_options.receiveBudgetBytes) ||
+                       (m_options.receiveBudgetMessages != 0 && budget.count > m_options.receiveBudgetMessages);
+    if (!spent || budget.held || !link.IsOpen()) return;
+    budget.held = true;
+    link.HoldReading();
+    // A done call that counted down before the hold was set did not look at it.
+    if (budget.bytes <= m_options.receiveBudgetBytes / 2 && budget.count <= m_options.receiveBudgetMessages / 2 &&
+        budget.held.exchange(false)) {
+        link.ResumeReading();
     }
 }
 
-void CPeerService::Impl::OnDelivered(PlayerId from, std::uint32_t bytes)
+std::function<void()> CPeerService::Impl::DeliveryDone(const std::shared_ptr<Impl>& self)
 {
-    // The io thread is joined before this object goes, so a posted call never outlives it.
-    asio::post(m_io, [this, from, bytes] {
-        CPeerConnection* link = nullptr;
-        if (auto it = m_members.find(from); it != m_members.end()) {
-            link = it->second.get();
-        } else if (m_hostLink) {
-            link = m_hostLink.get();  // a member receives everything through the host
+    // Outside a counted delivery (a message of our own, or no budget) there is nothing to count.
+    if (t_delivering == nullptr) return [] {};
+    const std::size_t resumeBytes = self->m_options.receiveBudgetBytes / 2;
+    const std::size_t resumeCount = self->m_options.receiveBudgetMessages / 2;
+    return [service = std::weak_ptr<Impl>(self), link = t_delivering->weak_from_this(),
+            budget = t_delivering->m_budget, bytes = t_deliveringBytes, resumeBytes, resumeCount] {
+        budget->bytes -= bytes;
+        --budget->count;
+        // Of a done call and the I/O thread's own check after a hold, one resumes the link.
+        if (!budget->held || budget->bytes > resumeBytes || budget->count > resumeCount ||
+            !budget->held.exchange(false)) {
+            return;
         }
-        if (link == nullptr) return;
-        link->m_undeliveredBytes -= std::min<std::size_t>(link->m_undeliveredBytes, bytes);
-        if (link->m_undeliveredCount > 0) --link->m_undeliveredCount;
-        if (!link->m_deliveryHeld) return;
-        const bool caughtUp = link->m_undeliveredBytes <= m_options.receiveBudgetBytes / 2 &&
-                              link->m_undeliveredCount <= m_options.receiveBudgetMessages / 2;
-        if (caughtUp) {
-            link->m_deliveryHeld = false;
-            link->ResumeReading();
+        // The io thread is joined before the service goes, so a posted call never outlives it.
+        if (const auto impl = service.lock()) {
+            asio::post(impl->m_io, [link] {
+                if (const auto held = link.lock()) held->ResumeReading();
+            });
         }
-    });
+    };
 }
 
 void CPeerService::Impl::DeliverLocal(PlayerId from, std::shared_ptr<const Buffer> payload)

@@ -40,8 +40,8 @@ public:
     PlayerId LocalPlayer() const;
     std::vector<PlayerId> Players() const;
     Stats GetStats() const;
-    // Any thread: a received message of `bytes` from `from` is done with.
-    void OnDelivered(PlayerId from, std::uint32_t bytes);
+    // I/O thread, from the handler of a received message: the call that reports it done.
+    static std::function<void()> DeliveryDone(const std::shared_ptr<Impl>& self);
 
 private:
     enum class Mode { Idle, Hosting, Connecting, Connected, Ended, Closed };
