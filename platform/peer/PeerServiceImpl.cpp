@@ -448,8 +448,8 @@ std::function<void()> CPeerService::Impl::DeliveryDone(const std::shared_ptr<Imp
     if (t_delivering == nullptr) return [] {};
     const std::size_t resumeBytes = self->m_options.receiveBudgetBytes / 2;
     const std::size_t resumeCount = self->m_options.receiveBudgetMessages / 2;
-    return [service = std::weak_ptr<Impl>(self), link = t_delivering->weak_from_this(),
-            budget = t_delivering->m_budget, bytes = t_deliveringBytes, resumeBytes, resumeCount] {
+    return [service = std::weak_ptr<Impl>(self), link = t_delivering->weak_from_this(), budget = t_delivering->m_budget,
+            bytes = t_deliveringBytes, resumeBytes, resumeCount] {
         budget->bytes -= bytes;
         --budget->count;
         // Of a done call and the I/O thread's own check after a hold, one resumes the link.
