@@ -329,7 +329,7 @@ bool CDirectPlayPeerWraper::NamesSender(const void* data, std::size_t size, std:
 void CDirectPlayPeerWraper::OnReceive(const peer::ReceiveEvent& event)
 {
     // The service reads on from that link only as the window keeps up with what it sent.
-    std::function<void()> done = m_pPeer ? m_pPeer->DeliveryDone(event.sender, event.size) : std::function<void()>();
+    std::function<void()> done = m_pPeer ? m_pPeer->DeliveryDone() : std::function<void()>();
     // Own messages come back when a peer's list holds its own joined-session entry.
     if (event.sender == LocalUserId()) {
         if (done) done();

@@ -146,6 +146,10 @@ public:
         std::atomic<std::size_t> bytes{0};
         std::atomic<std::size_t> count{0};
         std::atomic<bool> held{false};  // reading stopped until the application catches up
+        bool Within(std::size_t mostBytes, std::size_t mostCount) const
+        {
+            return bytes <= mostBytes && count <= mostCount;
+        }
     };
     const std::shared_ptr<DeliveryBudget> m_budget = std::make_shared<DeliveryBudget>();
     // Player data updates: the newest one not yet passed on, and when the last one was.

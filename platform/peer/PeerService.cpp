@@ -86,7 +86,7 @@ std::vector<PlayerId> CPeerService::Players() const
     return m_impl ? m_impl->Players() : std::vector<PlayerId>{};
 }
 
-std::function<void()> CPeerService::DeliveryDone(PlayerId /*from*/, std::uint32_t /*bytes*/) const
+std::function<void()> CPeerService::DeliveryDone() const
 {
     return m_impl ? Impl::DeliveryDone(m_impl) : [] {};
 }

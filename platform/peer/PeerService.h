@@ -128,10 +128,10 @@ public:
     Result SendTo(PlayerId player, const void* data, std::uint32_t size, std::chrono::milliseconds timeout,
                   std::uint32_t flags);
 
-    // From the handler of a received message (`bytes` from `from`): the call that reports it
-    // done (see receiveBudgetBytes). It may be made from any thread, also after the service
-    // has gone; called elsewhere, the call returned counts nothing.
-    std::function<void()> DeliveryDone(PlayerId from, std::uint32_t bytes) const;
+    // From the handler of a received message: the call that reports that message done (see
+    // receiveBudgetBytes). It may be made from any thread, also after the service has gone;
+    // called elsewhere, the call returned counts nothing.
+    std::function<void()> DeliveryDone() const;
 
     // Host only: removes a member from the session.
     Result DestroyPeer(PlayerId player);

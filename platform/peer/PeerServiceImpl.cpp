@@ -436,7 +436,7 @@ void CPeerService::Impl::EmitReceived(CPeerConnection& link, PlayerId from, std:
     budget.held = true;
     link.HoldReading();
     // A done call that counted down before the hold was set did not look at it.
-    if (budget.bytes <= m_options.receiveBudgetBytes / 2 && budget.count <= m_options.receiveBudgetMessages / 2 &&
+    if (budget.Within(m_options.receiveBudgetBytes / 2, m_options.receiveBudgetMessages / 2) &&
         budget.held.exchange(false)) {
         link.ResumeReading();
     }
@@ -453,8 +453,7 @@ std::function<void()> CPeerService::Impl::DeliveryDone(const std::shared_ptr<Imp
         budget->bytes -= bytes;
         --budget->count;
         // Of a done call and the I/O thread's own check after a hold, one resumes the link.
-        if (!budget->held || budget->bytes > resumeBytes || budget->count > resumeCount ||
-            !budget->held.exchange(false)) {
+        if (!budget->held || !budget->Within(resumeBytes, resumeCount) || !budget->held.exchange(false)) {
             return;
         }
         // The io thread is joined before the service goes, so a posted call never outlives it.
