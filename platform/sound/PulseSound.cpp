@@ -381,19 +381,22 @@ private:
     }
 
     // Main loop thread.
-    static void OnReadable(pa_stream* stream, std::size_t /*bytes*/, void* self)
+    static void OnReadable(pa_stream* stream, std::size_t bytes, void* self)
     {
         auto* buffer = static_cast<PulseSoundBuffer*>(self);
-        while (pa_stream_readable_size(stream) > 0) {
+        // Told how much is readable, the loop takes exactly that: asking the size again costs a
+        // call into the library per fragment, and each call asks the kernel for the process id.
+        // What comes meanwhile is told by the next call.
+        while (bytes > 0) {
             const void* data = nullptr;
-            std::size_t bytes = 0;
-            if (pa_stream_peek(stream, &data, &bytes) < 0) return;
-            if (bytes == 0) break;
-            // A hole in the recording is stored as silence.
+            std::size_t piece = 0;
+            if (pa_stream_peek(stream, &data, &piece) < 0 || piece == 0) return;
+            // A hole in the recording (no data, some bytes) is stored as silence.
             if (buffer->m_running) {
-                buffer->m_ring.Produce(static_cast<const std::uint8_t*>(data), static_cast<std::uint32_t>(bytes));
+                buffer->m_ring.Produce(static_cast<const std::uint8_t*>(data), static_cast<std::uint32_t>(piece));
             }
             pa_stream_drop(stream);
+            bytes -= std::min(bytes, piece);
         }
     }
 
