@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 
 namespace {
@@ -76,7 +77,10 @@ struct Entry {
     QThread* thread;
 };
 
-std::mutex g_registryMutex;
+// Posting takes it shared: the window thread and the session's I/O thread post hundreds of
+// messages a second, and a poster preempted while posting must not hold the other up.
+// Registering and removing a window take it alone.
+std::shared_mutex g_registryMutex;
 std::unordered_map<HWND, Entry> g_registry;
 std::atomic<HWND> g_nextHandle{1};
 std::atomic<int> g_pendingSends{0};
@@ -106,7 +110,7 @@ private:
 
 CMsgTarget::CMsgTarget() : m_hWnd(g_nextHandle.fetch_add(1)), m_pReceiver(new MsgReceiver(this))
 {
-    std::lock_guard lock(g_registryMutex);
+    std::unique_lock lock(g_registryMutex);
     g_registry[m_hWnd] = Entry{this, m_pReceiver, QThread::currentThread()};
 }
 
@@ -119,7 +123,7 @@ void CMsgTarget::DetachMessages()
 {
     if (m_pReceiver == nullptr) return;
     {
-        std::lock_guard lock(g_registryMutex);
+        std::unique_lock lock(g_registryMutex);
         g_registry.erase(m_hWnd);
     }
     m_pReceiver->Detach();
@@ -138,10 +142,11 @@ bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, DropHa
                  std::function<void()> after)
 {
     {
-        std::lock_guard lock(g_registryMutex);
+        std::shared_lock lock(g_registryMutex);
         const auto it = g_registry.find(target);
         if (it != g_registry.end()) {
-            // Posted under the lock, so the receiver cannot be deleted in between.
+            // Posted under the lock, so the receiver cannot be deleted in between (removal
+            // takes the lock alone).
             QCoreApplication::postEvent(it->second.receiver,
                                         new MsgEvent(message, wParam, lParam, onDrop, nullptr, std::move(after)));
             return true;
@@ -158,7 +163,7 @@ LRESULT SendMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, boo
     std::shared_ptr<SyncCall> sync;
     CMsgTarget* direct = nullptr;
     {
-        std::lock_guard lock(g_registryMutex);
+        std::shared_lock lock(g_registryMutex);
         const auto it = g_registry.find(target);
         if (it == g_registry.end()) return 0;
         if (it->second.thread == QThread::currentThread()) {
@@ -182,7 +187,7 @@ LRESULT SendMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, boo
 
 bool IsWindow(HWND target)
 {
-    std::lock_guard lock(g_registryMutex);
+    std::shared_lock lock(g_registryMutex);
     return g_registry.count(target) != 0;
 }
 
