@@ -77,8 +77,8 @@ struct Entry {
     QThread* thread;
 };
 
-// Posting takes it shared: the window thread and the session's I/O thread post hundreds of
-// messages a second, and a poster preempted while posting must not hold the other up.
+// Posting takes it shared: the GUI thread and worker threads may each post hundreds of
+// messages a second, and a poster preempted while posting must not hold the others up.
 // Registering and removing a window take it alone.
 std::shared_mutex g_registryMutex;
 std::unordered_map<HWND, Entry> g_registry;
