@@ -98,9 +98,10 @@ bash tools/package-check.sh
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build: the in-process tests and the fuzz targets =="
 finish_build asan
-# voice_test: the capture and playback objects' sound threads on the virtual sound backend.
+# voice_test: the capture and playback objects' sound threads on the virtual sound backend;
+# winmsg_test: window messages posted and sent from other threads.
 start_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVIKA_SANITIZE=thread -DMORVIKA_BENCH=OFF \
-  -- --target peer_frame_test peer_writer_test peer_session_test peer_process_test voice_test
+  -- --target peer_frame_test peer_writer_test peer_session_test peer_process_test voice_test winmsg_test
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}
 export LSAN_OPTIONS=suppressions=$ROOT/tools/lsan.supp:${LSAN_OPTIONS:-}
@@ -109,4 +110,4 @@ export LSAN_OPTIONS=suppressions=$ROOT/tools/lsan.supp:${LSAN_OPTIONS:-}
 echo "== ThreadSanitizer build of the peer session service and sound object tests =="
 finish_build tsan
 (cd build/tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 \
-  -R '^(Peer(Frame|Writer|Session|Robustness|Process|Load)|CaptureTest|PlayTest|SoundBase|Capture(Failures|Geometry)|AutoResetEvent|VoiceJoinBuffer|DeviceList|VoiceCodec)\.')
+  -R '^(Peer(Frame|Writer|Session|Robustness|Process|Load)|CaptureTest|PlayTest|SoundBase|Capture(Failures|Geometry)|AutoResetEvent|VoiceJoinBuffer|DeviceList|VoiceCodec|WinMsgTest)\.')
