@@ -107,7 +107,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}
 export LSAN_OPTIONS=suppressions=$ROOT/tools/lsan.supp:${LSAN_OPTIONS:-}
 (cd build/asan && ctest --output-on-failure -j "$JOBS" --timeout 900)
 
-echo "== ThreadSanitizer build of the peer session service and sound object tests =="
+echo "== ThreadSanitizer build of the peer session service, sound object and window message tests =="
 finish_build tsan
 (cd build/tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 \
   -R '^(Peer(Frame|Writer|Session|Robustness|Process|Load)|CaptureTest|PlayTest|SoundBase|Capture(Failures|Geometry)|AutoResetEvent|VoiceJoinBuffer|DeviceList|VoiceCodec|WinMsgTest)\.')

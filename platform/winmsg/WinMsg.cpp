@@ -145,8 +145,7 @@ bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam, DropHa
         std::shared_lock lock(g_registryMutex);
         const auto it = g_registry.find(target);
         if (it != g_registry.end()) {
-            // Posted under the lock, so the receiver cannot be deleted in between (removal
-            // takes the lock alone).
+            // Posted under the lock, so the receiver cannot be deleted in between.
             QCoreApplication::postEvent(it->second.receiver,
                                         new MsgEvent(message, wParam, lParam, onDrop, nullptr, std::move(after)));
             return true;
